@@ -1,0 +1,199 @@
+#include "Controls.h"
+
+#include "platform/Shell.h"
+
+#include <QFile>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+
+namespace {
+constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kSelectedImageRole = Qt::UserRole + 2;
+constexpr int kPresentRole = Qt::UserRole + 3;
+}  // namespace
+
+TImageList::TImageList(QObject* owner) : QObject(owner) {
+  setObjectName(QStringLiteral("BarImgList"));
+  for (int i = 0; i < kCount; ++i) {
+    const QString path = QStringLiteral(":/icons/%1.svg").arg(i, 2, 10, QLatin1Char('0'));
+    icons_.push_back(QFile::exists(path) ? QIcon(path) : QIcon());
+  }
+}
+
+QIcon TImageList::Icon(int index) const {
+  if (index < 0 || index >= icons_.size()) return QIcon();
+  return icons_[index];
+}
+
+TComboBoxEx::TComboBoxEx(QWidget* parent) : QComboBox(parent) {
+  setEditable(false);
+  setMaxVisibleItems(8);
+  setIconSize(QSize(16, 16));
+  setFocusPolicy(Qt::StrongFocus);
+  connect(this, QOverload<int>::of(&QComboBox::activated), this,
+          [this](int position) { SetItemIndex(position); });
+}
+
+void TComboBoxEx::ClearItems() {
+  const QSignalBlocker block(this);
+  clear();
+  update();
+}
+
+void TComboBoxEx::AddItem(const QString& caption, int imageIndex, int selectedImageIndex) {
+  const QSignalBlocker block(this);
+  const int current = currentIndex();
+  addItem(Images ? Images->Icon(imageIndex) : QIcon(), caption);
+  const int added = count() - 1;
+  setItemData(added, imageIndex, kImageRole);
+  setItemData(added, selectedImageIndex, kSelectedImageRole);
+  // A plain combo box makes its first entry current; an entry becomes current
+  // here only when it is selected.
+  setCurrentIndex(current);
+}
+
+void TComboBoxEx::SetItemIndex(int position) {
+  QString newText = shownText_;
+  {
+    const QSignalBlocker block(this);
+    if (position >= 0 && position < count()) {
+      setCurrentIndex(position);
+      newText = itemText(position);
+    } else {
+      setCurrentIndex(-1);
+    }
+  }
+  if (newText == shownText_) {
+    update();
+    return;
+  }
+  shownText_ = newText;
+  update();
+  if (OnChange) OnChange();
+}
+
+void TComboBoxEx::paintEvent(QPaintEvent*) {
+  QStylePainter painter(this);
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  option.currentText = shownText_;
+  const int current = currentIndex();
+  if (current >= 0 && Images) {
+    option.currentIcon = Images->Icon(itemData(current, kSelectedImageRole).toInt());
+  } else if (current < 0) {
+    option.currentIcon = QIcon();
+  }
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+TListViewEx::TListViewEx(QWidget* parent) : QTreeWidget(parent) {
+  setRootIsDecorated(false);
+  setUniformRowHeights(true);
+  setItemsExpandable(false);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setAllColumnsShowFocus(true);
+  setIconSize(QSize(16, 16));
+  header()->setStretchLastSection(false);
+  header()->setSectionsMovable(false);
+}
+
+int TListViewEx::AddRow(const QString& caption, int imageIndex, const QStringList& subItems) {
+  auto* item = new QTreeWidgetItem(this);
+  item->setText(0, caption);
+  item->setToolTip(0, caption);
+  for (int k = 0; k < subItems.size(); ++k) {
+    item->setText(k + 1, subItems[k]);
+    item->setData(k + 1, kPresentRole, true);
+  }
+  const int row = topLevelItemCount() - 1;
+  SetImageIndex(row, imageIndex);
+  return row;
+}
+
+void TListViewEx::DeleteRow(int row) { delete takeTopLevelItem(row); }
+
+void TListViewEx::ClearRows() { clear(); }
+
+QString TListViewEx::Caption(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->text(0) : QString();
+}
+
+QString TListViewEx::SubItem(int row, int k) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->text(k + 1) : QString();
+}
+
+bool TListViewEx::HasSubItem(int row, int k) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item && item->data(k + 1, kPresentRole).toBool();
+}
+
+void TListViewEx::SetSubItem(int row, int k, const QString& text) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) {
+    item->setText(k + 1, text);
+    item->setData(k + 1, kPresentRole, true);
+  }
+}
+
+void TListViewEx::RemoveSubItems(int row) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) {
+    for (int c = 1; c < columnCount(); ++c) {
+      item->setText(c, QString());
+      item->setData(c, kPresentRole, false);
+    }
+  }
+}
+
+int TListViewEx::ImageIndex(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->data(0, kImageRole).toInt() : -1;
+}
+
+void TListViewEx::SetImageIndex(int row, int imageIndex) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) {
+    item->setData(0, kImageRole, imageIndex);
+    item->setIcon(0, Images ? Images->Icon(imageIndex) : QIcon());
+  }
+}
+
+int TListViewEx::SelectedRow() const {
+  const QList<QTreeWidgetItem*> items = selectedItems();
+  return items.isEmpty() ? -1 : indexOfTopLevelItem(items.first());
+}
+
+void TListViewEx::SelectRow(int row) {
+  clearSelection();
+  if (QTreeWidgetItem* item = topLevelItem(row)) {
+    item->setSelected(true);
+    setCurrentItem(item);
+  }
+}
+
+void TListViewEx::mouseReleaseEvent(QMouseEvent* event) {
+  QTreeWidget::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton) emit Click();
+}
+
+TStatEdit::TStatEdit(QWidget* parent) : QLineEdit(parent) {}
+
+void TStatEdit::SetText(const QString& newText) {
+  if (newText == text()) return;
+  setText(newText);
+  if (OnChange) OnChange();
+}
+
+TOpenDialog::TOpenDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
+
+bool TOpenDialog::Execute() {
+  const std::optional<QString> chosen = Shell::ChooseOpenFile(owner_, Title, Filter);
+  if (!chosen) return false;
+  FileName = *chosen;
+  return true;
+}

@@ -1,0 +1,114 @@
+#pragma once
+// The program's own controls: the selector, the report lists, the hidden queue
+// edit, the open dialog and the shared image list.
+#include <QComboBox>
+#include <QIcon>
+#include <QLineEdit>
+#include <QObject>
+#include <QStringList>
+#include <QTreeWidget>
+#include <QVector>
+
+#include <functional>
+
+// The shared image list: nineteen 16 x 16 icons, addressed by index.
+class TImageList : public QObject {
+  Q_OBJECT
+ public:
+  explicit TImageList(QObject* owner);
+  static constexpr int kCount = 19;
+  QIcon Icon(int index) const;
+  int Count() const { return kCount; }
+
+ private:
+  QVector<QIcon> icons_;
+};
+
+// The drop-down selector. It keeps its shown text apart from its entries:
+// clearing the entries keeps the text, selecting a position outside the entries
+// keeps the text and leaves no current entry, and OnChange runs only when the
+// shown text changes to a different text (a user's pick or SetItemIndex).
+class TComboBoxEx : public QComboBox {
+  Q_OBJECT
+ public:
+  explicit TComboBoxEx(QWidget* parent = nullptr);
+
+  int Tag = 0;
+  TImageList* Images = nullptr;
+  std::function<void()> OnChange;
+
+  void ClearItems();
+  // Adds an entry at the end with its caption, icon and selected icon.
+  void AddItem(const QString& caption, int imageIndex, int selectedImageIndex);
+  int ItemCount() const { return count(); }
+  // The current position, -1 when no entry is current.
+  int ItemIndex() const { return currentIndex(); }
+  void SetItemIndex(int position);
+  QString Text() const { return shownText_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString shownText_;
+};
+
+// A list in report view: rows with a caption, sub-items and an image index.
+// Sub-item k is shown in column k + 1; a sub-item may be absent, which shows the
+// same as an empty one.
+class TListViewEx : public QTreeWidget {
+  Q_OBJECT
+ public:
+  explicit TListViewEx(QWidget* parent = nullptr);
+
+  TImageList* Images = nullptr;
+
+  int RowCount() const { return topLevelItemCount(); }
+  int AddRow(const QString& caption, int imageIndex, const QStringList& subItems = {});
+  void DeleteRow(int row);
+  void ClearRows();
+  QString Caption(int row) const;
+  QString SubItem(int row, int k) const;
+  bool HasSubItem(int row, int k) const;
+  void SetSubItem(int row, int k, const QString& text);
+  void RemoveSubItems(int row);
+  int ImageIndex(int row) const;
+  void SetImageIndex(int row, int imageIndex);
+  // The selected row, -1 when none.
+  int SelectedRow() const;
+  void SelectRow(int row);
+
+ signals:
+  // Any click on the list, also one that selects nothing.
+  void Click();
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// The hidden queue edit. SetText runs OnChange at once when the text changes;
+// writing the text the edit already holds does nothing.
+class TStatEdit : public QLineEdit {
+  Q_OBJECT
+ public:
+  explicit TStatEdit(QWidget* parent = nullptr);
+  std::function<void()> OnChange;
+  void SetText(const QString& text);
+  QString Text() const { return text(); }
+};
+
+// The open-file dialog component: title, filter ("Description|*.a;*.b"), one
+// file per choice.
+class TOpenDialog : public QObject {
+  Q_OBJECT
+ public:
+  explicit TOpenDialog(QWidget* owner);
+  QString Title;
+  QString Filter;
+  QString FileName;
+  // Shows the dialog; false when the user cancels.
+  bool Execute();
+
+ private:
+  QWidget* owner_;
+};

@@ -1,0 +1,421 @@
+#include "ConvMainFrm.h"
+
+#include "ConvMainFunc.h"
+#include "Controls.h"
+#include "platform/AppError.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyleOptionToolButton>
+#include <QSvgRenderer>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+TConvMainForm* ConvMainForm = nullptr;
+bool TConvMainForm::ShowMainFormAtStart = true;
+
+namespace {
+
+// A toolbar button of 40 x 25 pixels with its 16 x 16 icon above a small caption.
+class TBarButton : public QToolButton {
+ public:
+  using QToolButton::QToolButton;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    option.text.clear();
+    option.icon = QIcon();
+    style()->drawPrimitive(QStyle::PE_PanelButtonTool, &option, &painter, this);
+    const QIcon::Mode mode = isEnabled() ? QIcon::Normal : QIcon::Disabled;
+    icon().paint(&painter, QRect((width() - 16) / 2, 1, 16, 16), Qt::AlignCenter, mode);
+    QFont small = font();
+    small.setPixelSize(10);
+    painter.setFont(small);
+    painter.setPen(isEnabled() ? palette().color(QPalette::ButtonText)
+                               : palette().color(QPalette::Disabled, QPalette::ButtonText));
+    painter.drawText(QRect(0, 15, width(), height() - 15), Qt::AlignHCenter | Qt::AlignVCenter,
+                     text());
+  }
+};
+
+QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int w, int h) {
+  auto* label = new QLabel(text, parent);
+  label->setGeometry(x, y, w, h);
+  label->setProperty("plainLabel", true);
+  return label;
+}
+
+}  // namespace
+
+TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
+  // The reference exists before the creation handler runs, so that a
+  // controller created there already finds this window.
+  ConvMainForm = this;
+  setObjectName(QStringLiteral("ConvMainForm"));
+  setWindowTitle(QStringLiteral("视频转换器"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+  setFixedSize(752, 459);
+  setWindowIcon(QIcon(QStringLiteral(":/vidmora.svg")));
+
+  BarImgList = new TImageList(this);
+  BuildToolBar();
+  BuildLists();
+  BuildSaveDirGroup();
+  BuildOptionTabs();
+  BuildStatusBar();
+
+  AvMsgTimer = new QTimer(this);
+  AvMsgTimer->setObjectName(QStringLiteral("AvMsgTimer"));
+  AvMsgTimer->setInterval(500);
+  connect(AvMsgTimer, &QTimer::timeout, this, &TConvMainForm::AvMsgTimerTimer);
+
+  OpenDialog = new TOpenDialog(this);
+  OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
+  OpenDialog->Title = QStringLiteral("添加");
+  OpenDialog->Filter = QStringLiteral(
+      "All Media Files|*.mp4;*.asf;*.avi;*.qt;*.vob;*.mov;*.flv;*.mpq;*.wmv;*.3gp;*.3g2;*.rm;*."
+      "rmvb");
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  FormCreate();
+}
+
+TConvMainForm::~TConvMainForm() {
+  if (ConvMainForm == this) ConvMainForm = nullptr;
+}
+
+QToolButton* TConvMainForm::AddToolButton(const char* name, const QString& caption,
+                                          const QString& hint, int icon,
+                                          void (TConvMainForm::*handler)()) {
+  auto* button = new TBarButton(ConvToolBar);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setText(caption);
+  button->setToolTip(hint);
+  button->setIcon(BarImgList->Icon(icon));
+  button->setIconSize(QSize(16, 16));
+  button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  button->setFixedSize(40, 25);
+  button->setAutoRaise(true);
+  ConvToolBar->addWidget(button);
+  connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+  return button;
+}
+
+void TConvMainForm::BuildToolBar() {
+  ConvCoolBar = new QFrame(this);
+  ConvCoolBar->setObjectName(QStringLiteral("ConvCoolBar"));
+  ConvCoolBar->setGeometry(0, 0, 752, 29);
+  ConvToolBar = new QToolBar(ConvCoolBar);
+  ConvToolBar->setObjectName(QStringLiteral("ConvToolBar"));
+  ConvToolBar->setGeometry(2, 2, 748, 25);
+  ConvToolBar->setMovable(false);
+  ConvToolBar->setFloatable(false);
+  ConvToolBar->setIconSize(QSize(16, 16));
+  ConvToolBar->setContentsMargins(0, 0, 0, 0);
+  auto divider = [this] {
+    QAction* separator = ConvToolBar->addSeparator();
+    separator->setObjectName(QStringLiteral("ToolDivider"));
+  };
+  AddAvFileBtn = AddToolButton("AddAvFileBtn", QStringLiteral("添加"), QStringLiteral("添加视频文件"), 0,
+                               &TConvMainForm::AddAvFileBtnClick);
+  DelAvFileBtn = AddToolButton("DelAvFileBtn", QStringLiteral("删除"), QStringLiteral("删除视频文件"), 1,
+                               &TConvMainForm::DelAvFileBtnClick);
+  ClearAvFileBtn = AddToolButton("ClearAvFileBtn", QStringLiteral("清空"),
+                                 QStringLiteral("清空视频文件"), 16, &TConvMainForm::ClearAvFileBtnClick);
+  divider();
+  CvAvFileBtn = AddToolButton("CvAvFileBtn", QStringLiteral("转换"), QStringLiteral("转换视频"), 2,
+                              &TConvMainForm::CvAvFileBtnClick);
+  StopCvAvBtn = AddToolButton("StopCvAvBtn", QStringLiteral("停止"), QStringLiteral("停止转换"), 3,
+                              &TConvMainForm::StopCvAvBtnClick);
+  divider();
+  PlayAvFileBtn = AddToolButton("PlayAvFileBtn", QStringLiteral("播放"), QStringLiteral("播放视频文件"),
+                                7, &TConvMainForm::PlayAvFileBtnClick);
+  divider();
+  ShowHttpBtn = AddToolButton("ShowHttpBtn", QStringLiteral("主页"), QStringLiteral("软件主页"), 12,
+                              &TConvMainForm::ShowHttpBtnClick);
+  ShowHelpBtn = AddToolButton("ShowHelpBtn", QStringLiteral("帮助"), QStringLiteral("帮助说明"), 13,
+                              &TConvMainForm::ShowHelpBtnClick);
+  divider();
+  ExecExitBtn = AddToolButton("ExecExitBtn", QStringLiteral("退出"), QStringLiteral("退出程序"), 15,
+                              &TConvMainForm::ExecExitBtnClick);
+}
+
+void TConvMainForm::BuildLists() {
+  AvFilesList = new TListViewEx(this);
+  AvFilesList->setObjectName(QStringLiteral("AvFilesList"));
+  AvFilesList->Images = BarImgList;
+  AvFilesList->setGeometry(2, 51, 534, 230);
+  AvFilesList->setColumnCount(5);
+  AvFilesList->setHeaderLabels({QStringLiteral(" 视频文件"), QStringLiteral(" 文件类型"),
+                                QStringLiteral(" 文件大小"), QStringLiteral(" 播放时间"),
+                                QStringLiteral(" 转换进度")});
+  const int widths[] = {264, 65, 70, 65, 65};
+  for (int c = 0; c < 5; ++c) AvFilesList->setColumnWidth(c, widths[c]);
+  AvFilesList->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  AvFilesList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  connect(AvFilesList, &TListViewEx::Click, this, &TConvMainForm::AvFilesListClick);
+
+  // The list's horizontal scroll bar is a control of its own, shown only when
+  // the columns are wider than the list.
+  ConvScrollBar = new QScrollBar(Qt::Horizontal, this);
+  ConvScrollBar->setObjectName(QStringLiteral("ConvScrollBar"));
+  ConvScrollBar->setGeometry(0, 265, 537, 19);
+  ConvScrollBar->hide();
+  QScrollBar* inner = AvFilesList->horizontalScrollBar();
+  connect(inner, &QScrollBar::rangeChanged, this, [this](int min, int max) {
+    ConvScrollBar->setRange(min, max);
+    ConvScrollBar->setVisible(max > min);
+  });
+  connect(ConvScrollBar, &QScrollBar::valueChanged, inner, &QScrollBar::setValue);
+  connect(inner, &QScrollBar::valueChanged, ConvScrollBar, &QScrollBar::setValue);
+
+  ImgLogo = new QLabel(this);
+  ImgLogo->setObjectName(QStringLiteral("ImgLogo"));
+  ImgLogo->setGeometry(540, 51, 210, 105);
+  QPixmap logo(210, 105);
+  logo.fill(Qt::transparent);
+  QSvgRenderer renderer(QStringLiteral(":/logo.svg"));
+  if (renderer.isValid()) {
+    QPainter painter(&logo);
+    renderer.render(&painter, QRectF(0, 0, 210, 105));
+  }
+  ImgLogo->setPixmap(logo);
+
+  AvParamsList = new TListViewEx(this);
+  AvParamsList->setObjectName(QStringLiteral("AvParamsList"));
+  AvParamsList->Images = BarImgList;
+  AvParamsList->setGeometry(540, 160, 210, 275);
+  AvParamsList->setColumnCount(2);
+  AvParamsList->setHeaderHidden(true);
+  AvParamsList->setColumnWidth(0, 78);
+  AvParamsList->setColumnWidth(1, 125);
+  AvParamsList->setSelectionMode(QAbstractItemView::NoSelection);
+  AvParamsList->setFocusPolicy(Qt::NoFocus);
+  AvParamsList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  const struct {
+    const char* label;
+    int icon;
+  } rows[] = {{"文件", 4},     {"文件名称", 10}, {"文件类型", 10}, {"文件大小", 10},
+              {"播放时间", 10}, {"视频", 18},     {"视频编码", 10}, {"视频码率", 10},
+              {"视频大小", 10}, {"视频帧率", 10}, {"宽幅比率", 10}, {"音频", 8},
+              {"音频编码", 10}, {"音频码率", 10}, {"音频通道", 10}, {"采样频率", 10}};
+  for (const auto& row : rows) AvParamsList->AddRow(QString::fromUtf8(row.label), row.icon);
+}
+
+void TConvMainForm::BuildSaveDirGroup() {
+  AvSaveDirGroup = new QGroupBox(this);
+  AvSaveDirGroup->setObjectName(QStringLiteral("AvSaveDirGroup"));
+  AvSaveDirGroup->setGeometry(1, 282, 535, 56);
+  AddLabel(AvSaveDirGroup, QStringLiteral("输出目录"), 10, 28, 61, 13);
+  AvSaveDirEdit = new QLineEdit(AvSaveDirGroup);
+  AvSaveDirEdit->setObjectName(QStringLiteral("AvSaveDirEdit"));
+  AvSaveDirEdit->setGeometry(62, 23, 367, 18);
+  AvSaveDirEdit->setReadOnly(true);
+  SltDirBtn = new QPushButton(AvSaveDirGroup);
+  SltDirBtn->setObjectName(QStringLiteral("SltDirBtn"));
+  SltDirBtn->setGeometry(436, 22, 31, 25);
+  SltDirBtn->setIcon(BarImgList->Icon(5));
+  SltDirBtn->setToolTip(QStringLiteral("选择输出目录"));
+  connect(SltDirBtn, &QPushButton::clicked, this, &TConvMainForm::SltDirBtnClick);
+  OpenDirBtn = new QPushButton(AvSaveDirGroup);
+  OpenDirBtn->setObjectName(QStringLiteral("OpenDirBtn"));
+  OpenDirBtn->setGeometry(472, 22, 31, 25);
+  OpenDirBtn->setIcon(BarImgList->Icon(6));
+  OpenDirBtn->setToolTip(QStringLiteral("打开输出目录"));
+  connect(OpenDirBtn, &QPushButton::clicked, this, &TConvMainForm::OpenDirBtnClick);
+  AvListStat = new TStatEdit(AvSaveDirGroup);
+  AvListStat->setObjectName(QStringLiteral("AvListStat"));
+  AvListStat->setGeometry(500, 19, 31, 18);
+  AvListStat->setText(QStringLiteral("-1"));
+  AvListStat->setVisible(false);
+  AvListStat->OnChange = [this] { AvListStatChange(); };
+}
+
+void TConvMainForm::BuildOptionTabs() {
+  ParamsPageControl = new QTabWidget(this);
+  ParamsPageControl->setObjectName(QStringLiteral("ParamsPageControl"));
+  ParamsPageControl->setGeometry(1, 347, 535, 88);
+  ParamsPageControl->setIconSize(QSize(16, 16));
+  auto addTab = [this](const char* name, const QString& caption, int icon) {
+    auto* page = new QWidget(ParamsPageControl);
+    page->setObjectName(QString::fromLatin1(name));
+    ParamsPageControl->addTab(page, BarImgList->Icon(icon), caption);
+    return page;
+  };
+  TabShtVideo = addTab("TabShtVideo", QStringLiteral("视频输出参数"), 18);
+  TabShtAudio = addTab("TabShtAudio", QStringLiteral("音频输出参数"), 8);
+  TabShtOther = addTab("TabShtOther", QStringLiteral("其他设置"), 17);
+
+  struct Place {
+    const char* label;
+    int lx, ly, lw, sx, sy;
+  };
+  const Place video[] = {{"视频编码", 8, 12, 55, 60, 8},     {"视频码率", 182, 12, 55, 234, 8},
+                         {"视频大小", 356, 12, 55, 408, 8},  {"视频帧率", 8, 40, 61, 60, 36},
+                         {"宽幅比率", 182, 40, 61, 234, 36}};
+  const Place audio[] = {{"音频编码", 8, 12, 55, 60, 8},
+                         {"音频码率", 182, 12, 55, 234, 8},
+                         {"音频通道", 354, 12, 55, 408, 8},
+                         {"采样频率", 8, 40, 55, 60, 36}};
+  auto addSelector = [this](QWidget* page, const Place& place, const QString& name, int tag) {
+    AddLabel(page, QString::fromUtf8(place.label), place.lx, place.ly, place.lw, 13);
+    auto* selector = new TComboBoxEx(page);
+    selector->setObjectName(name);
+    selector->Tag = tag;
+    selector->Images = BarImgList;
+    selector->setGeometry(place.sx, place.sy, 115, 20);
+    return selector;
+  };
+  for (int i = 1; i <= 5; ++i) {
+    CmbExVideo[i] = addSelector(TabShtVideo, video[i - 1], QStringLiteral("CmbExVideo%1").arg(i), i);
+    CmbExVideo[i]->OnChange = [this, i] { CmbExVideoChange(i); };
+  }
+  for (int i = 1; i <= 4; ++i) {
+    CmbExAudio[i] = addSelector(TabShtAudio, audio[i - 1], QStringLiteral("CmbExAudio%1").arg(i), 5 + i);
+    if (i == 1) {
+      CmbExAudio[i]->OnChange = [this] { CmbExAudio1Change(); };
+    } else {
+      CmbExAudio[i]->OnChange = [this, i] { CmbExAudioChange(i); };
+    }
+  }
+  CvFshChkBox = new QCheckBox(QStringLiteral("转换完毕后关闭计算机"), TabShtOther);
+  CvFshChkBox->setObjectName(QStringLiteral("CvFshChkBox"));
+  CvFshChkBox->setGeometry(6, 10, 150, 25);
+  CvFshChkBox->setChecked(false);
+  ParamsPageControl->setCurrentIndex(0);
+}
+
+void TConvMainForm::BuildStatusBar() {
+  ConvStatusBar = new QFrame(this);
+  ConvStatusBar->setObjectName(QStringLiteral("ConvStatusBar"));
+  ConvStatusBar->setGeometry(0, 438, 752, 21);
+  ConvStatusPanel1 = new QLabel(ConvStatusBar);
+  ConvStatusPanel1->setObjectName(QStringLiteral("ConvStatusPanel1"));
+  ConvStatusPanel1->setFrameShape(QFrame::Panel);
+  ConvStatusPanel1->setFrameShadow(QFrame::Sunken);
+  ConvStatusPanel1->setGeometry(0, 1, 10, 20);
+  MsgStatusPanel = new QLabel(ConvStatusBar);
+  MsgStatusPanel->setObjectName(QStringLiteral("MsgStatusPanel"));
+  MsgStatusPanel->setFrameShape(QFrame::Panel);
+  MsgStatusPanel->setFrameShadow(QFrame::Sunken);
+  MsgStatusPanel->setGeometry(10, 1, 380, 20);
+  CvStatusGauge = new QProgressBar(ConvStatusBar);
+  CvStatusGauge->setObjectName(QStringLiteral("CvStatusGauge"));
+  CvStatusGauge->setGeometry(390, 1, 362, 20);
+  CvStatusGauge->setRange(0, 100);
+  CvStatusGauge->setValue(0);
+  CvStatusGauge->setTextVisible(false);
+}
+
+void TConvMainForm::Route(const std::function<void(TConvMainFunc&)>& operations) {
+  RunEvent([&] {
+    TConvMainFunc func;
+    operations(func);
+  });
+}
+
+void TConvMainForm::FormCreate() {
+  Route([](TConvMainFunc& f) { f.ShowSplash(); });
+}
+
+void TConvMainForm::FormShow() {
+  Route([](TConvMainFunc& f) {
+    f.ShowAppTitle();
+    f.FillVdoCodec();
+    f.FillVdoBitrate();
+    f.FillVdoSize();
+    f.FillVdoFps();
+    f.FillVdoAspect();
+    f.LoadSaveDir();
+    f.FillAdoCodec();
+  });
+}
+
+void TConvMainForm::FormClose() {
+  Route([](TConvMainFunc& f) { f.StopConvQueue(); });
+}
+
+void TConvMainForm::AddAvFileBtnClick() {
+  Route([](TConvMainFunc& f) { f.AddAvFile(); });
+}
+void TConvMainForm::DelAvFileBtnClick() {
+  Route([](TConvMainFunc& f) { f.DeleteAvFile(); });
+}
+void TConvMainForm::ClearAvFileBtnClick() {
+  Route([](TConvMainFunc& f) { f.ClearAvFiles(); });
+}
+void TConvMainForm::CvAvFileBtnClick() {
+  Route([](TConvMainFunc& f) { f.StartConvQueue(); });
+}
+void TConvMainForm::StopCvAvBtnClick() {
+  Route([](TConvMainFunc& f) { f.StopConvQueue(); });
+}
+void TConvMainForm::PlayAvFileBtnClick() {
+  Route([](TConvMainFunc& f) { f.PlayAvFile(); });
+}
+void TConvMainForm::ShowHttpBtnClick() {
+  Route([](TConvMainFunc& f) { f.ShowHomePage(); });
+}
+void TConvMainForm::ShowHelpBtnClick() {
+  Route([](TConvMainFunc& f) { f.ShowHelp(); });
+}
+void TConvMainForm::ExecExitBtnClick() { close(); }
+void TConvMainForm::AvFilesListClick() {
+  Route([](TConvMainFunc& f) { f.ShowSelectedParams(); });
+}
+void TConvMainForm::SltDirBtnClick() {
+  Route([](TConvMainFunc& f) { f.SelectSaveDir(); });
+}
+void TConvMainForm::OpenDirBtnClick() {
+  Route([](TConvMainFunc& f) { f.OpenSaveDir(); });
+}
+void TConvMainForm::CmbExVideoChange(int i) {
+  Route([this, i](TConvMainFunc& f) { f.SaveItemIndex(CmbExVideo[i]); });
+}
+void TConvMainForm::CmbExAudio1Change() {
+  Route([this](TConvMainFunc& f) {
+    f.FillAdoBitrate();
+    f.FillAdoChannels();
+    f.FillAdoFreq();
+    f.SaveItemIndex(CmbExAudio[1]);
+  });
+}
+void TConvMainForm::CmbExAudioChange(int i) {
+  Route([this, i](TConvMainFunc& f) { f.SaveItemIndex(CmbExAudio[i]); });
+}
+void TConvMainForm::AvListStatChange() {
+  Route([](TConvMainFunc& f) { f.ConvCurrentFile(); });
+}
+void TConvMainForm::AvMsgTimerTimer() {
+  Route([](TConvMainFunc& f) { f.PollConvOutput(); });
+}
+
+void TConvMainForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!event->spontaneous()) FormShow();
+}
+
+void TConvMainForm::closeEvent(QCloseEvent* event) {
+  FormClose();
+  // The splash is hidden by now, so closing the main window ends the program.
+  event->accept();
+}

@@ -1,0 +1,110 @@
+#pragma once
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollBar;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class TComboBoxEx;
+class TConvMainFunc;
+class TImageList;
+class TListViewEx;
+class TOpenDialog;
+class TStatEdit;
+
+// The main window. Every event runs through a fresh TConvMainFunc.
+class TConvMainForm : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TConvMainForm(QWidget* parent = nullptr);
+  ~TConvMainForm() override;
+
+  // Whether the application shows the main window when its message loop
+  // starts; the splash turns it off.
+  static bool ShowMainFormAtStart;
+
+  // Controls, in the order they are created.
+  QFrame* ConvCoolBar = nullptr;
+  QToolBar* ConvToolBar = nullptr;
+  QToolButton* AddAvFileBtn = nullptr;
+  QToolButton* DelAvFileBtn = nullptr;
+  QToolButton* ClearAvFileBtn = nullptr;
+  QToolButton* CvAvFileBtn = nullptr;
+  QToolButton* StopCvAvBtn = nullptr;
+  QToolButton* PlayAvFileBtn = nullptr;
+  QToolButton* ShowHttpBtn = nullptr;
+  QToolButton* ShowHelpBtn = nullptr;
+  QToolButton* ExecExitBtn = nullptr;
+  TListViewEx* AvFilesList = nullptr;
+  QScrollBar* ConvScrollBar = nullptr;
+  QLabel* ImgLogo = nullptr;
+  TListViewEx* AvParamsList = nullptr;
+  QGroupBox* AvSaveDirGroup = nullptr;
+  QLineEdit* AvSaveDirEdit = nullptr;
+  QPushButton* SltDirBtn = nullptr;
+  QPushButton* OpenDirBtn = nullptr;
+  TStatEdit* AvListStat = nullptr;
+  QTabWidget* ParamsPageControl = nullptr;
+  QWidget* TabShtVideo = nullptr;
+  QWidget* TabShtAudio = nullptr;
+  QWidget* TabShtOther = nullptr;
+  TComboBoxEx* CmbExVideo[6] = {};  // 1 to 5
+  TComboBoxEx* CmbExAudio[5] = {};  // 1 to 4
+  QCheckBox* CvFshChkBox = nullptr;
+  QFrame* ConvStatusBar = nullptr;
+  QLabel* ConvStatusPanel1 = nullptr;
+  QLabel* MsgStatusPanel = nullptr;
+  QProgressBar* CvStatusGauge = nullptr;
+  QTimer* AvMsgTimer = nullptr;
+  TOpenDialog* OpenDialog = nullptr;
+  TImageList* BarImgList = nullptr;
+
+  // Event handlers.
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  void AddAvFileBtnClick();
+  void DelAvFileBtnClick();
+  void ClearAvFileBtnClick();
+  void CvAvFileBtnClick();
+  void StopCvAvBtnClick();
+  void PlayAvFileBtnClick();
+  void ShowHttpBtnClick();
+  void ShowHelpBtnClick();
+  void ExecExitBtnClick();
+  void AvFilesListClick();
+  void SltDirBtnClick();
+  void OpenDirBtnClick();
+  void CmbExVideoChange(int i);
+  void CmbExAudio1Change();
+  void CmbExAudioChange(int i);
+  void AvListStatChange();
+  void AvMsgTimerTimer();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // Creates one controller, runs the operations and frees it.
+  void Route(const std::function<void(TConvMainFunc&)>& operations);
+  void BuildToolBar();
+  void BuildLists();
+  void BuildSaveDirGroup();
+  void BuildOptionTabs();
+  void BuildStatusBar();
+  QToolButton* AddToolButton(const char* name, const QString& caption, const QString& hint,
+                             int icon, void (TConvMainForm::*handler)());
+};
+
+extern TConvMainForm* ConvMainForm;

@@ -1,0 +1,66 @@
+#include "ConvMainFunc.h"
+
+#include "ConvLoginFrm.h"
+#include "ConvMainFrm.h"
+#include "Controls.h"
+#include "params/DataModule.h"
+#include "platform/Platform.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTimer>
+
+namespace {
+template <typename T>
+T* Lookup(const char* name) {
+  return qobject_cast<T*>(Platform::FindComponent(ConvMainForm, QString::fromLatin1(name)));
+}
+}  // namespace
+
+TConvMainFunc::TConvMainFunc() {
+  Query = DataMod ? &DataMod->PramQuery : nullptr;
+  ParamCtrls[0] = Lookup<QWidget>("AvSaveDirEdit");
+  for (int i = 1; i <= 5; ++i) {
+    ParamCtrls[i] = Lookup<QWidget>(QStringLiteral("CmbExVideo%1").arg(i).toLatin1().constData());
+  }
+  for (int i = 1; i <= 4; ++i) {
+    ParamCtrls[5 + i] = Lookup<QWidget>(QStringLiteral("CmbExAudio%1").arg(i).toLatin1().constData());
+  }
+  OpenDialog = Lookup<TOpenDialog>("OpenDialog");
+  AvFilesList = Lookup<TListViewEx>("AvFilesList");
+  AvParamsList = Lookup<TListViewEx>("AvParamsList");
+  AddAvFileBtn = Lookup<QWidget>("AddAvFileBtn");
+  DelAvFileBtn = Lookup<QWidget>("DelAvFileBtn");
+  CvAvFileBtn = Lookup<QWidget>("CvAvFileBtn");
+  StopCvAvBtn = Lookup<QWidget>("StopCvAvBtn");
+  ClearAvFileBtn = Lookup<QWidget>("ClearAvFileBtn");
+  AvListStat = Lookup<TStatEdit>("AvListStat");
+  AvSaveDirEdit = Lookup<QLineEdit>("AvSaveDirEdit");
+  MsgStatusPanel = Lookup<QLabel>("MsgStatusPanel");
+  CvStatusGauge = Lookup<QProgressBar>("CvStatusGauge");
+  AvMsgTimer = Lookup<QTimer>("AvMsgTimer");
+  CvFshChkBox = Lookup<QCheckBox>("CvFshChkBox");
+  AppTitle = Platform::AppTitle();
+}
+
+TComboBoxEx* TConvMainFunc::Selector(int tag) const {
+  if (tag < 1 || tag > 9) return nullptr;
+  return qobject_cast<TComboBoxEx*>(ParamCtrls[tag]);
+}
+
+void TConvMainFunc::ShowAppTitle() {
+  if (ConvMainForm) ConvMainForm->setWindowTitle(AppTitle);
+}
+
+void TConvMainFunc::ShowSplash() {
+  TConvMainForm::ShowMainFormAtStart = false;
+  if (!ConvLoginForm) ConvLoginForm = new TConvLoginForm();
+  ConvLoginForm->show();
+}
+
+void TConvMainFunc::EndSplash() {
+  if (ConvLoginForm) ConvLoginForm->hide();
+  if (ConvMainForm) ConvMainForm->show();
+}

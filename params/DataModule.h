@@ -1,0 +1,114 @@
+#pragma once
+// The data module: the connection to the parameter database and the one query
+// through which every statement of the program runs. The SQLite library is
+// loaded at run time from the executable's folder and bound by function name.
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+struct SqliteApi;  // the bound library functions (DataModule.cpp)
+
+class TASQLite3Query;
+
+class TASQLite3DB {
+ public:
+  TASQLite3DB();
+  ~TASQLite3DB();
+  TASQLite3DB(const TASQLite3DB&) = delete;
+  TASQLite3DB& operator=(const TASQLite3DB&) = delete;
+
+  // Settings.
+  QString Database() const { return database_; }
+  void SetDatabase(const QString& path);  // trims blanks at both ends
+  QString DriverDLL;
+  bool MustExist = false;
+  int TimeOut = 0;
+  QString CharacterEncoding;
+  bool ExecuteInlineSQL = false;
+
+  bool Connected() const { return connected_; }
+  // true connects (errors raise TAppError), false disconnects.
+  void SetConnected(bool connected);
+
+  // Internal to the query layer.
+  SqliteApi* Api() const { return api_; }
+  void* Handle() const { return db_; }
+  void AttachQuery(TASQLite3Query* query) { queries_.push_back(query); }
+  void DetachQuery(TASQLite3Query* query) { queries_.removeAll(query); }
+  QString LibVersion() const { return libVersion_; }
+
+ private:
+  void Connect();
+  void Disconnect();
+
+  QString database_;
+  bool connected_ = false;
+  SqliteApi* api_ = nullptr;
+  void* library_ = nullptr;
+  void* db_ = nullptr;
+  QString libVersion_;
+  QString refusal_;  // a library that lacked a function is never used
+  QVector<TASQLite3Query*> queries_;
+};
+
+enum class TFieldType { Integer, Float, Text, Blob };
+
+class TASQLite3Query {
+ public:
+  TASQLite3Query();
+  ~TASQLite3Query();
+  TASQLite3Query(const TASQLite3Query&) = delete;
+  TASQLite3Query& operator=(const TASQLite3Query&) = delete;
+
+  void SetConnection(TASQLite3DB* db);
+  TASQLite3DB* Connection() const { return connection_; }
+  bool AutoCommit = false;
+  bool UniDirectional = false;
+  bool TypeLess = false;
+  int MaxResults = 0;
+  int StartResult = 0;
+
+  // Clears the statement text and sets it to one line; closes the query.
+  void SetSQL(const QString& statement);
+  QString SQL() const { return sql_; }
+  // Runs the statement and makes its whole result the current one.
+  void Open();
+  void Close();
+  bool Active() const { return active_; }
+  int RecordCount() const { return rows_.size(); }
+  void First();
+  void Next();
+  bool Eof() const { return current_ < 0 || current_ >= rows_.size(); }
+  int FieldCount() const { return fieldNames_.size(); }
+  QString FieldName(int k) const { return fieldNames_.value(k); }
+  TFieldType FieldType(int k) const { return fieldTypes_.value(k, TFieldType::Text); }
+  // Field k of the current row; "" and 0 without a current row.
+  QString FieldAsString(int k) const;
+  int FieldAsInteger(int k) const;
+
+ private:
+  TASQLite3DB* connection_ = nullptr;
+  QString sql_;
+  bool active_ = false;
+  QStringList fieldNames_;
+  QVector<TFieldType> fieldTypes_;
+  QVector<QStringList> rows_;
+  int current_ = -1;
+};
+
+class TDataMod {
+ public:
+  TDataMod();
+  ~TDataMod();
+  TDataMod(const TDataMod&) = delete;
+  TDataMod& operator=(const TDataMod&) = delete;
+
+  // Opens the parameter database beside the executable; an error is shown by
+  // the application's error handler and the connection stays closed.
+  void DataModuleCreate();
+
+  TASQLite3DB DataBase;
+  TASQLite3Query PramQuery;
+};
+
+extern TDataMod* DataMod;

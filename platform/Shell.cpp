@@ -1,0 +1,61 @@
+#include "Shell.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+#include <QUrl>
+
+namespace Shell {
+
+Hooks& TestHooks() {
+  static Hooks hooks;
+  return hooks;
+}
+
+void MessageBox(QWidget* owner, const QString& text, const QString& caption) {
+  if (TestHooks().message) {
+    TestHooks().message(caption, text);
+    return;
+  }
+  QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, owner);
+  box.exec();
+}
+
+std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title) {
+  if (TestHooks().browseFolder) return TestHooks().browseFolder(title);
+  const QString dir = QFileDialog::getExistingDirectory(owner, title, QString(),
+                                                        QFileDialog::ShowDirsOnly);
+  if (dir.isEmpty()) return std::nullopt;
+  return dir;
+}
+
+QString QtFilterFromWindowsFilter(const QString& filter) {
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  QStringList out;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+    out << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+  }
+  return out.join(QStringLiteral(";;"));
+}
+
+std::optional<QString> ChooseOpenFile(QWidget* owner, const QString& title, const QString& filter) {
+  if (TestHooks().openFile) return TestHooks().openFile(title, filter);
+  const QString file =
+      QFileDialog::getOpenFileName(owner, title, QString(), QtFilterFromWindowsFilter(filter));
+  if (file.isEmpty()) return std::nullopt;
+  return file;
+}
+
+void OpenDocument(const QString& target) {
+  if (TestHooks().open) {
+    TestHooks().open(target);
+    return;
+  }
+  const QUrl url = target.contains(QStringLiteral("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
+  QDesktopServices::openUrl(url);
+}
+
+}  // namespace Shell

@@ -1,0 +1,36 @@
+#pragma once
+// Dialogs and shell requests. Each one can be replaced by a test hook, so that
+// tests never open a modal window or start another program.
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace Shell {
+
+// An information box with an OK button only.
+void MessageBox(QWidget* owner, const QString& text, const QString& caption);
+// The folder chooser; nothing when the user cancels.
+std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title);
+// The open-file dialog for one file; nothing when the user cancels. The filter
+// is "Description|*.a;*.b".
+std::optional<QString> ChooseOpenFile(QWidget* owner, const QString& title, const QString& filter);
+// Opens a document, a folder or an address with the desktop's handler. A local
+// path is opened as a file URL. The result is not reported.
+void OpenDocument(const QString& pathOrUrl);
+
+struct Hooks {
+  std::function<void(const QString& caption, const QString& text)> message;
+  std::function<std::optional<QString>(const QString& title)> browseFolder;
+  std::function<std::optional<QString>(const QString& title, const QString& filter)> openFile;
+  std::function<void(const QString& target)> open;
+};
+// Tests set these; an empty hook means the real dialog or request.
+Hooks& TestHooks();
+
+// "Description|*.a;*.b" in the form the Qt file dialog takes.
+QString QtFilterFromWindowsFilter(const QString& filter);
+
+}  // namespace Shell
