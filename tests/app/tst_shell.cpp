@@ -1,0 +1,205 @@
+// The application shell: start-up order, the splash hand-over, the main
+// window's controls and the event routing with its error handling.
+#include "app/ConvLoginFrm.h"
+#include "app/ConvMainFrm.h"
+#include "app/ConvMainFunc.h"
+#include "app/Controls.h"
+#include "params/DataModule.h"
+#include "platform/AppError.h"
+#include "platform/Platform.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace TestSupport;
+
+class TestShell : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { QCoreApplication::setApplicationName(QStringLiteral("Vidmora")); }
+
+  // Start-up as the program runs it: only the splash is on screen, about two
+  // seconds later the main window is shown once, captioned with the title.
+  void splashHandsOverOnce() {
+    TempAppDir appDir;
+    CapturedDialogs dialogs;
+    TConvMainForm::ShowMainFormAtStart = true;
+    DataMod = new TDataMod();
+    auto* form = new TConvMainForm();
+    QVERIFY(!TConvMainForm::ShowMainFormAtStart);
+    QVERIFY(ConvLoginForm);
+    QVERIFY(ConvLoginForm->isVisible());
+    QVERIFY(!form->isVisible());
+    QCOMPARE(ConvLoginForm->size(), QSize(380, 240));
+    QCOMPARE(form->windowTitle(), QStringLiteral("视频转换器"));
+
+    int shows = 0;
+    struct ShowCounter : QObject {
+      int* count;
+      explicit ShowCounter(int* c) : count(c) {}
+      bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Show) ++*count;
+        return false;
+      }
+    } counter(&shows);
+    form->installEventFilter(&counter);
+
+    QTest::qWait(1500);
+    QVERIFY(!form->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(form->isVisible(), 2500);
+    QVERIFY(!ConvLoginForm->isVisible());
+    QCOMPARE(form->windowTitle(), QStringLiteral("Vidmora"));
+    QVERIFY(!ConvLoginForm->LoginTimer->isActive());
+    QTest::qWait(2500);
+    QCOMPARE(shows, 1);
+    QVERIFY(form->AvSaveDirEdit->text().endsWith(QStringLiteral("SaveFile")));
+    QVERIFY(form->CmbExVideo[1]->ItemIndex() >= 0);
+
+    form->removeEventFilter(&counter);
+    delete form;
+    delete ConvLoginForm;
+    ConvLoginForm = nullptr;
+    delete DataMod;
+    DataMod = nullptr;
+  }
+
+  // A controller created during the window's own creation already finds the
+  // window's controls by name.
+  void controllerBindsEveryControlByName() {
+    TempAppDir appDir;
+    CapturedDialogs dialogs;
+    MainWindowFixture fixture;
+    TConvMainFunc f;
+    QVERIFY(f.Query == &DataMod->PramQuery);
+    QCOMPARE(f.ParamCtrls[0], static_cast<QWidget*>(fixture.form()->AvSaveDirEdit));
+    for (int tag = 1; tag <= 9; ++tag) {
+      TComboBoxEx* selector = f.Selector(tag);
+      QVERIFY2(selector, qPrintable(QString::number(tag)));
+      QCOMPARE(selector->Tag, tag);
+      QCOMPARE(selector->objectName(), tag <= 5 ? QStringLiteral("CmbExVideo%1").arg(tag)
+                                                : QStringLiteral("CmbExAudio%1").arg(tag - 5));
+    }
+    QVERIFY(f.OpenDialog && f.AvFilesList && f.AvParamsList && f.AddAvFileBtn && f.DelAvFileBtn &&
+            f.CvAvFileBtn && f.StopCvAvBtn && f.ClearAvFileBtn && f.AvListStat && f.AvSaveDirEdit &&
+            f.MsgStatusPanel && f.CvStatusGauge && f.AvMsgTimer && f.CvFshChkBox);
+    QCOMPARE(f.AvSaveDirEdit, fixture.form()->AvSaveDirEdit);
+    QCOMPARE(f.AvMsgTimer->interval(), 500);
+    QCOMPARE(f.AppTitle, QStringLiteral("Vidmora"));
+    // Lookup ignores letter case and walks the window's components.
+    QCOMPARE(Platform::FindComponent(fixture.form(), QStringLiteral("avliststat")),
+             static_cast<QObject*>(fixture.form()->AvListStat));
+    QVERIFY(!Platform::FindComponent(fixture.form(), QStringLiteral("NoSuchControl")));
+  }
+
+  void windowAsBuilt() {
+    TempAppDir appDir;
+    CapturedDialogs dialogs;
+    MainWindowFixture fixture;
+    TConvMainForm* form = fixture.form();
+    QCOMPARE(form->size(), QSize(752, 459));
+    QCOMPARE(form->minimumSize(), form->maximumSize());
+    QVERIFY(!(form->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    // Nine buttons in five groups, separated by four dividers.
+    QStringList layout;
+    for (QAction* action : form->ConvToolBar->actions()) {
+      if (action->isSeparator()) {
+        layout << QStringLiteral("|");
+      } else {
+        auto* button = qobject_cast<QToolButton*>(form->ConvToolBar->widgetForAction(action));
+        QVERIFY(button);
+        QCOMPARE(button->size(), QSize(40, 25));
+        QVERIFY(!button->toolTip().isEmpty());
+        layout << button->text();
+      }
+    }
+    QCOMPARE(layout.join(QLatin1Char(' ')),
+             QStringLiteral("添加 删除 清空 | 转换 停止 | 播放 | 主页 帮助 | 退出"));
+
+    QCOMPARE(form->AvFilesList->columnCount(), 5);
+    const int widths[] = {264, 65, 70, 65, 65};
+    for (int c = 0; c < 5; ++c) {
+      QCOMPARE(form->AvFilesList->columnWidth(c), widths[c]);
+      QVERIFY(form->AvFilesList->headerItem()->text(c).startsWith(QLatin1Char(' ')));
+    }
+    QCOMPARE(form->AvFilesList->RowCount(), 0);
+
+    const QStringList labels = {"文件",     "文件名称", "文件类型", "文件大小", "播放时间", "视频",
+                                "视频编码", "视频码率", "视频大小", "视频帧率", "宽幅比率", "音频",
+                                "音频编码", "音频码率", "音频通道", "采样频率"};
+    QCOMPARE(form->AvParamsList->RowCount(), 16);
+    for (int r = 0; r < 16; ++r) {
+      QCOMPARE(form->AvParamsList->Caption(r), labels[r]);
+      const int expected = r == 0 ? 4 : r == 5 ? 18 : r == 11 ? 8 : 10;
+      QCOMPARE(form->AvParamsList->ImageIndex(r), expected);
+    }
+
+    QCOMPARE(form->ParamsPageControl->currentIndex(), 0);
+    QCOMPARE(form->ParamsPageControl->tabText(0), QStringLiteral("视频输出参数"));
+    QVERIFY(form->AvListStat->isHidden());
+    QCOMPARE(form->AvListStat->text(), QStringLiteral("-1"));
+    QVERIFY(!form->AvMsgTimer->isActive());
+    QVERIFY(!form->CvFshChkBox->isChecked());
+    QCOMPARE(form->CvStatusGauge->value(), 0);
+    QVERIFY(!form->CvStatusGauge->isTextVisible());
+    QCOMPARE(form->MsgStatusPanel->width(), 380);
+    QCOMPARE(form->OpenDialog->Title, QStringLiteral("添加"));
+    QVERIFY(form->BarImgList->Count() == 19);
+    for (int i = 0; i < 19; ++i) {
+      if (i == 14) continue;  // drawn, but shown nowhere
+      QVERIFY2(!form->BarImgList->Icon(i).isNull(), qPrintable(QString::number(i)));
+    }
+  }
+
+  // An error inside a nested event ends the outer event too and is shown once.
+  void nestedErrorEndsOuterEventOnce() {
+    TempAppDir appDir;
+    CapturedDialogs dialogs;
+    MainWindowFixture fixture;
+    dialogs.messages.clear();
+    TStatEdit* edit = fixture.form()->AvListStat;
+    edit->OnChange = [] { RunEvent([] { throw TAppError(QStringLiteral("boom")); }); };
+    bool outerCarriedOn = false;
+    RunEvent([&] {
+      edit->SetText(QStringLiteral("5"));
+      outerCarriedOn = true;
+    });
+    QVERIFY(!outerCarriedOn);
+    QCOMPARE(dialogs.messages.size(), size_t(1));
+    QCOMPARE(dialogs.messages[0].first, QStringLiteral("Vidmora"));
+    QCOMPARE(dialogs.messages[0].second, QStringLiteral("boom"));
+
+    // The same text again raises no change event; the next event runs normally.
+    int changes = 0;
+    edit->OnChange = [&] { ++changes; };
+    edit->SetText(QStringLiteral("5"));
+    QCOMPARE(changes, 0);
+    edit->SetText(QStringLiteral("6"));
+    QCOMPARE(changes, 1);
+  }
+
+  void exitButtonClosesTheProgram() {
+    TempAppDir appDir;
+    CapturedDialogs dialogs;
+    MainWindowFixture fixture;
+    QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+    fixture.form()->ExecExitBtn->click();
+    QVERIFY(!fixture.form()->isVisible());
+    QCOMPARE(lastClosed.count(), 1);
+  }
+};
+
+QTEST_MAIN(TestShell)
+#include "tst_shell.moc"
