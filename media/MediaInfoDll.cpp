@@ -1,0 +1,167 @@
+#include "media/MediaInfoDll.h"
+
+#include "platform/Platform.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <clocale>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <dlfcn.h>
+#include <strings.h>
+
+namespace {
+
+// The library's C interface, 8-bit variants. Stream kinds and info kinds are
+// plain ints in the C interface; text is UTF-8 once the "CharSet" option is set.
+using NewFn = void* (*)();
+using DeleteFn = void (*)(void*);
+using OpenFn = std::size_t (*)(void*, const char* file);
+using CloseFn = void (*)(void*);
+using GetFn = const char* (*)(void*, int streamKind, std::size_t streamNumber, const char* parameter,
+                              int infoKind, int searchKind);
+using OptionFn = const char* (*)(void*, const char* option, const char* value);
+
+// The twenty exported names, in the order they are bound.
+constexpr const char* kEntryNames[20] = {
+    "MediaInfo_New",        "MediaInfo_Delete",     "MediaInfo_Open",      "MediaInfo_Close",
+    "MediaInfo_Inform",     "MediaInfo_GetI",       "MediaInfo_Get",       "MediaInfo_Option",
+    "MediaInfo_State_Get",  "MediaInfo_Count_Get",  "MediaInfoA_New",      "MediaInfoA_Delete",
+    "MediaInfoA_Open",      "MediaInfoA_Close",     "MediaInfoA_Inform",   "MediaInfoA_GetI",
+    "MediaInfoA_Get",       "MediaInfoA_Option",    "MediaInfoA_State_Get", "MediaInfoA_Count_Get",
+};
+enum Slot { kANew = 10, kADelete = 11, kAOpen = 12, kAClose = 13, kAGet = 16, kAOption = 17 };
+
+// Process-wide library state: the module handle (never released) and the slots.
+void* g_module = nullptr;
+void* g_entries[20] = {};
+QString g_libFileOverride;
+
+enum StreamKind { kGeneral = 0, kVideo = 1, kAudio = 2 };
+
+struct Question {
+  int streamKind;
+  const char* parameter;
+};
+
+// The library calls behind each query (one or two questions).
+QVector<Question> QuestionsOf(MediaQuery query) {
+  switch (query) {
+    case MediaQuery::BaseName: return {{kGeneral, "FileName"}};
+    case MediaQuery::Extension: return {{kGeneral, "FileExtension"}};
+    case MediaQuery::DisplayName: return {{kGeneral, "FileName"}, {kGeneral, "FileExtension"}};
+    case MediaQuery::Size: return {{kGeneral, "FileSize"}};
+    case MediaQuery::Duration: return {{kGeneral, "Duration/String3"}};
+    case MediaQuery::VideoCodec: return {{kVideo, "Codec/String"}};
+    case MediaQuery::VideoBitRate: return {{kVideo, "BitRate/String"}};
+    case MediaQuery::PictureSize: return {{kVideo, "Width"}, {kVideo, "Height"}};
+    case MediaQuery::FrameRate: return {{kVideo, "FrameRate/String"}};
+    case MediaQuery::AspectRatio: return {{kVideo, "DisplayAspectRatio/String"}};
+    case MediaQuery::AudioCodec: return {{kAudio, "Codec/String"}};
+    case MediaQuery::AudioBitRate: return {{kAudio, "BitRate/String"}};
+    case MediaQuery::Channels: return {{kAudio, "Channel(s)/String"}};
+    case MediaQuery::SamplingRate: return {{kAudio, "SamplingRate/String"}};
+  }
+  return {};
+}
+
+QString Transform(MediaQuery query, const QStringList& answers, const QString& durationFallback) {
+  switch (query) {
+    case MediaQuery::DisplayName: return answers.value(0) + QLatin1Char('.') + answers.value(1);
+    case MediaQuery::PictureSize: return answers.value(0) + QLatin1Char('x') + answers.value(1);
+    case MediaQuery::Size: return FormatMediaSize(answers.value(0));
+    case MediaQuery::Duration: return FormatMediaDuration(answers.value(0), durationFallback);
+    default: return answers.value(0);
+  }
+}
+
+bool LocaleIsUtf8() {
+  const char* loc = std::setlocale(LC_CTYPE, nullptr);
+  return loc && (strcasestr(loc, "UTF-8") || strcasestr(loc, "utf8"));
+}
+
+}  // namespace
+
+bool LoadMediaInfoLib(const QString& fileName) {
+  if (!g_module) g_module = dlopen(QFile::encodeName(fileName).constData(), RTLD_NOW | RTLD_LOCAL);
+  if (!g_module) return false;
+  for (int i = 0; i < 20; ++i) g_entries[i] = dlsym(g_module, kEntryNames[i]);
+  return true;
+}
+
+QString MediaInfoLibFile() {
+  return g_libFileOverride.isEmpty() ? QString::fromLatin1(Platform::kMediaInfoLibFile) : g_libFileOverride;
+}
+
+void SetMediaInfoLibFileForTests(const QString& fileName) { g_libFileOverride = fileName; }
+
+QStringList ProbeMediaFile(const QString& path, const QVector<MediaQuery>& queries,
+                           const QString& durationFallback) {
+  auto aNew = reinterpret_cast<NewFn>(g_entries[kANew]);
+  auto aOpen = reinterpret_cast<OpenFn>(g_entries[kAOpen]);
+  auto aGet = reinterpret_cast<GetFn>(g_entries[kAGet]);
+  auto aClose = reinterpret_cast<CloseFn>(g_entries[kAClose]);
+  auto aDelete = reinterpret_cast<DeleteFn>(g_entries[kADelete]);
+  auto aOption = reinterpret_cast<OptionFn>(g_entries[kAOption]);
+
+  void* handle = (aNew && aOpen && aGet && aClose) ? aNew() : nullptr;
+  // The 8-bit calls read and write UTF-8 only in a UTF-8 locale (the C locale
+  // cannot open a path with Chinese characters); make sure of it whatever the
+  // program was started with.
+  if (handle && !LocaleIsUtf8()) Platform::EnsureUtf8Locale();
+  if (handle && aOption) {
+    // Text in and out as UTF-8, independent of the locale.
+    aOption(handle, "CharSet", "UTF-8");
+    // Current library versions answer "Codec/String" only with the legacy
+    // parameter names switched on.
+    aOption(handle, "Legacy", "1");
+  }
+  if (handle) aOpen(handle, QFile::encodeName(path).constData());
+
+  QStringList result;
+  result.reserve(queries.size());
+  for (MediaQuery query : queries) {
+    QStringList answers;
+    for (const Question& q : QuestionsOf(query)) {
+      const char* text = handle ? aGet(handle, q.streamKind, 0, q.parameter, 1, 0) : nullptr;
+      answers << (text ? QString::fromUtf8(text) : QString());  // copied at once
+    }
+    result << Transform(query, answers, durationFallback);
+  }
+  if (handle) {
+    aClose(handle);
+    if (aDelete) aDelete(handle);  // the handle is not used after the close
+  }
+  return result;
+}
+
+QString ProbeBaseName(const QString& path) { return ProbeMediaFile(path, {MediaQuery::BaseName}).value(0); }
+
+QString ProbeDuration(const QString& path, const QString& fallback) {
+  return ProbeMediaFile(path, {MediaQuery::Duration}, fallback).value(0);
+}
+
+QString FormatMediaSize(const QString& bytesText) {
+  bool ok = false;
+  const double bytes = bytesText.trimmed().toDouble(&ok);
+  if (!ok || bytes < 0 || !std::isfinite(bytes)) return QStringLiteral("MB");
+  // Megabytes of 1048576 bytes (MiB), the unit the library's own size texts use.
+  const double mb = bytes / 1048576.0;
+  if (mb == 0) return QStringLiteral("0 MB");
+  // Four significant digits, never in exponent form: 0.436, 12.34, 2560, 12345.
+  const int magnitude = static_cast<int>(std::floor(std::log10(mb)));
+  const int decimals = magnitude >= 3 ? 0 : 3 - magnitude;
+  QString text = QString::number(mb, 'f', decimals);
+  if (text.contains(QLatin1Char('.'))) {
+    while (text.endsWith(QLatin1Char('0'))) text.chop(1);
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+  }
+  return text + QStringLiteral(" MB");
+}
+
+QString FormatMediaDuration(const QString& text, const QString& fallback) {
+  if (text.isEmpty()) return fallback;
+  return text.left(8);
+}

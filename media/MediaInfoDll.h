@@ -1,0 +1,60 @@
+#pragma once
+// The media-information library: loaded at run time by file name the first time
+// a probe needs it, kept until the program ends, and reached only through the
+// probe below. Every caller (file list, properties panel, output name, preview
+// player) asks its questions through ProbeMediaFile or one of its shorthands.
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// One question about a file. Each has a fixed stream kind, parameter name(s)
+// and a small text transformation applied after the library answered.
+enum class MediaQuery {
+  BaseName,      // general "FileName": name without folder and extension
+  Extension,     // general "FileExtension": without the dot
+  DisplayName,   // base name + "." + extension
+  Size,          // general "FileSize" in bytes, shown as megabytes: "12.34 MB"
+  Duration,      // general "Duration/String3", first eight characters "hh:mm:ss"
+                 // (the caller's fallback when the library gives none)
+  VideoCodec,    // first video stream "Codec/String"
+  VideoBitRate,  // first video stream "BitRate/String"
+  PictureSize,   // first video stream width + "x" + height
+  FrameRate,     // first video stream "FrameRate/String"
+  AspectRatio,   // first video stream "DisplayAspectRatio/String"
+  AudioCodec,    // first audio stream "Codec/String"
+  AudioBitRate,  // first audio stream "BitRate/String"
+  Channels,      // first audio stream "Channel(s)/String"
+  SamplingRate,  // first audio stream "SamplingRate/String"
+};
+
+// Loads the library by file name (a bare name goes through the normal library
+// search, which begins with the executable's folder) unless it is loaded
+// already, then binds its twenty entry points by name. True when the library is
+// loaded, now or earlier. A failed load is tried again by the next call.
+bool LoadMediaInfoLib(const QString& fileName);
+
+// The file name the program's operations pass to LoadMediaInfoLib:
+// Platform::kMediaInfoLibFile, unless a test named another one.
+QString MediaInfoLibFile();
+// Test seam: the file name MediaInfoLibFile() gives; empty restores the default.
+void SetMediaInfoLibFileForTests(const QString& fileName);
+
+// Opens the file once and answers every query in the given order, one text per
+// query, transformed. A file the library cannot read (or a library lacking one
+// of the probe's entry points) gives the transformations of empty answers:
+// "", "." display name, "MB" size, "x" picture size, the duration fallback.
+// Does not load the library: call LoadMediaInfoLib first.
+QStringList ProbeMediaFile(const QString& path, const QVector<MediaQuery>& queries,
+                           const QString& durationFallback = QString());
+
+// Shorthands for single questions (same probe, same rules).
+QString ProbeBaseName(const QString& path);
+QString ProbeDuration(const QString& path, const QString& fallback);
+
+// The size text of a file of the given byte count ("FileSize" as the library
+// gives it): megabytes of 1048576 bytes, four significant digits, " MB".
+// An empty or unparsable text gives "MB".
+QString FormatMediaSize(const QString& bytesText);
+// The kept part of a "Duration/String3" text: empty -> fallback, otherwise the
+// first eight characters.
+QString FormatMediaDuration(const QString& text, const QString& fallback);
