@@ -15,6 +15,7 @@ TConvLoginForm* ConvLoginForm = nullptr;
 TConvLoginForm::TConvLoginForm(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::SplashScreen) {
   setObjectName(QStringLiteral("ConvLoginForm"));
+  setWindowTitle(QStringLiteral("Vidmora 启动"));
   setFixedSize(380, 240);
   ImageBak = new QLabel(this);
   ImageBak->setObjectName(QStringLiteral("ImageBak"));

@@ -8,7 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
   libmediainfo0v5 libsqlite3-0 sqlite3 mplayer
   xvfb xauth x11-utils imagemagick fonts-noto-cjk
-  ffmpeg time
+  ffmpeg time bc
 )
 missing=()
 for p in "${packages[@]}"; do
