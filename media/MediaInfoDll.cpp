@@ -15,7 +15,7 @@
 namespace {
 
 // The library's C interface, 8-bit variants. Stream kinds and info kinds are
-// plain ints in the C interface; text is UTF-8 once the "CharSet" option is set.
+// plain ints in the C interface; text is in the locale's encoding (UTF-8 here).
 using NewFn = void* (*)();
 using DeleteFn = void (*)(void*);
 using OpenFn = std::size_t (*)(void*, const char* file);
@@ -112,8 +112,6 @@ QStringList ProbeMediaFile(const QString& path, const QVector<MediaQuery>& queri
   // program was started with.
   if (handle && !LocaleIsUtf8()) Platform::EnsureUtf8Locale();
   if (handle && aOption) {
-    // Text in and out as UTF-8, independent of the locale.
-    aOption(handle, "CharSet", "UTF-8");
     // Current library versions answer "Codec/String" only with the legacy
     // parameter names switched on.
     aOption(handle, "Legacy", "1");
