@@ -1,0 +1,31 @@
+// Everything the encoder writes goes to standard error, one whole line per write,
+// so that a reader polling the pipe never sees two lines interleaved.
+#pragma once
+
+#include <string>
+
+namespace vidmora::encoder {
+
+// Writes one line (a newline is appended).
+void consoleLine(const std::string &line);
+
+// The one line that reports a failure.
+void consoleError(const std::string &message);
+
+// A file name made safe to show: control characters become '?', and the two texts the
+// front-end watches for ("frame=" at a line start cannot happen here, "time=" and
+// "global headers:") are broken up, so a strange file name cannot pose as progress or
+// as the end of a conversion.
+std::string displayName(const std::string &path);
+
+// The libraries' own log goes through here: it is kept quiet (a conversion reports in
+// its own lines) and the last error message is remembered to explain a failure.
+// VIDMORA_ENCODER_DEBUG=1 in the environment lets the libraries' log through.
+void installLibraryLog();
+std::string lastLibraryError();
+void clearLibraryError();
+
+// "Invalid data found when processing input" for an AVERROR code.
+std::string errorText(int averror);
+
+} // namespace vidmora::encoder

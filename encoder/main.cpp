@@ -1,0 +1,26 @@
+// The project's console encoder: converts one source file into one MP4 file.
+//   make -y -ipt INPUT [OPTION VALUE]... OUTPUT
+#include "console.h"
+#include "options.h"
+#include "stop.h"
+#include "transcoder.h"
+
+#include <string>
+#include <vector>
+
+using namespace vidmora::encoder;
+
+int main(int argc, char **argv)
+{
+    installSignalHandlers();
+    installLibraryLog();
+
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const ParseResult parsed = parseCommandLine(args);
+    if (!parsed.ok) {
+        consoleError(parsed.error);
+        return 2;
+    }
+    StdinWatcher watcher;
+    return convert(parsed.options);
+}

@@ -1,0 +1,37 @@
+// Requests to end a conversion early: "q" on standard input, SIGINT and SIGTERM.
+// The end of standard input is not a request: a caller that closes it (or gives
+// /dev/null) still gets a complete conversion.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace vidmora::encoder {
+
+bool stopRequested();
+void requestStop();
+
+// SIGINT / SIGTERM ask for an orderly stop; a third one gives up at once, removing the
+// unfinished file named by setAbandonPath. SIGPIPE is ignored so that a reader going away
+// does not kill a conversion that is writing its file.
+void installSignalHandlers();
+void setAbandonPath(const std::string &path); // empty: nothing to remove
+
+// Watches standard input for "q" in a thread of its own, without ever blocking the
+// conversion. On a terminal, keys are read without waiting for Enter and the terminal's
+// mode is put back when the watcher ends.
+class StdinWatcher {
+public:
+    StdinWatcher();
+    ~StdinWatcher();
+    StdinWatcher(const StdinWatcher &) = delete;
+    StdinWatcher &operator=(const StdinWatcher &) = delete;
+
+private:
+    void run();
+    std::thread m_thread;
+    int m_wake[2] = {-1, -1};
+};
+
+} // namespace vidmora::encoder
