@@ -934,10 +934,15 @@ int Conversion::run()
     if (m_decodedFrames == 0 && !stopRequested())
         return fail("the source " + displayName(m_opt.input) + " holds no video or audio that can be decoded"),
                failed();
-    // A source whose data ends well before the length it announces is damaged (typically a
-    // file that was cut short); its conversion is not reported as a success.
-    if (!stopRequested() && m_sawCorruptPacket && m_in->duration != AV_NOPTS_VALUE &&
-        m_lastDemuxedTime != AV_NOPTS_VALUE && m_lastDemuxedTime + AV_TIME_BASE < m_in->duration)
+    // A source whose data ends well before the length its container announces is damaged
+    // (typically a file cut short by an interrupted copy or download); its conversion is not
+    // reported as a success. A length merely estimated from the bit rate proves nothing.
+    const bool announcedLength = m_in->duration != AV_NOPTS_VALUE && m_in->duration > 0 &&
+                                 m_in->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+    const bool endsEarly = m_lastDemuxedTime != AV_NOPTS_VALUE &&
+                           m_lastDemuxedTime + AV_TIME_BASE < m_in->duration &&
+                           (m_sawCorruptPacket || m_lastDemuxedTime < m_in->duration * 9 / 10);
+    if (!stopRequested() && announcedLength && endsEarly)
         return fail(format("the source %s is damaged or cut short: its data ends at %.2f s of %.2f s",
                            displayName(m_opt.input).c_str(), m_lastDemuxedTime / double(AV_TIME_BASE),
                            m_in->duration / double(AV_TIME_BASE))),
