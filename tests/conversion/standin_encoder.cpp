@@ -1,0 +1,176 @@
+// A scripted stand-in for the encoder, used by the conversion tests.
+//
+// Encoder form:  make -y -ipt SOURCE [fragments...] OUTPUT
+//   The SOURCE file is the script, one command a line:
+//     say TEXT       TEXT and a line end on standard error
+//     raw TEXT       TEXT without a line end
+//     progress S     a progress line with time=S
+//     summary        the summary line
+//     sleep MS       waits; a "q" on standard input ends the program (status 0)
+//     write          writes the OUTPUT file
+//     exit N         ends at once with status N, nothing more written
+//     crash          ends by a signal
+//   Every start, argument, "q" and exit is logged to SOURCE + ".log".
+//   A missing script ends with an error line and status 1.
+//
+// Helper forms for the process runner tests:
+//   standin bytes N C     writes N bytes: all C, except the last 1200 which are 'z'
+//   standin zero          writes "before", a zero byte, "after"
+//   standin args          writes every argument (from argv[1]) hex encoded, one a line
+//   standin sleep MS      waits MS milliseconds without writing anything
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string g_log;
+
+void Log(const std::string& line) {
+  if (g_log.empty()) return;
+  std::ofstream out(g_log, std::ios::app);
+  out << line << '\n';
+}
+
+void Write(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
+}
+
+// Waits up to ms milliseconds; true when a "q" arrived on standard input.
+bool WaitForQuit(long ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  bool stdinOpen = true;
+  for (;;) {
+    const long left = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            end - std::chrono::steady_clock::now())
+                                            .count());
+    if (left <= 0) return false;
+    if (!stdinOpen) {
+      usleep(static_cast<useconds_t>(left) * 1000);
+      return false;
+    }
+    pollfd p{0, POLLIN, 0};
+    const int r = poll(&p, 1, static_cast<int>(left));
+    if (r > 0) {
+      char c = 0;
+      const ssize_t n = ::read(0, &c, 1);
+      if (n == 1 && c == 'q') return true;
+      if (n <= 0) stdinOpen = false;  // the end of input is not a stop
+    }
+  }
+}
+
+std::string Hex(const std::string& s) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : s) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+int Helper(int argc, char** argv) {
+  const std::string mode = argv[1];
+  if (mode == "bytes" && argc >= 4) {
+    const long n = std::atol(argv[2]);
+    std::string data(static_cast<size_t>(n), argv[3][0]);
+    for (long i = n > 1200 ? n - 1200 : 0; i < n; ++i) data[static_cast<size_t>(i)] = 'z';
+    Write(1, data);
+    return 0;
+  }
+  if (mode == "zero") {
+    Write(1, std::string("before\0after", 12));
+    return 0;
+  }
+  if (mode == "args") {
+    std::string out;
+    for (int i = 1; i < argc; ++i) out += Hex(argv[i]) + "\n";
+    Write(1, out);
+    return 0;
+  }
+  if (mode == "sleep" && argc >= 3) {
+    usleep(static_cast<useconds_t>(std::atol(argv[2])) * 1000);
+    return 0;
+  }
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "-y") != 0) return Helper(argc, argv);
+
+  std::string source, output;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-ipt") == 0 && i + 1 < argc) source = argv[i + 1];
+  }
+  if (argc >= 2) output = argv[argc - 1];
+  if (!source.empty()) g_log = source + ".log";
+  Log("start");
+  for (int i = 1; i < argc; ++i) Log("arg:" + std::string(argv[i]));
+
+  std::ifstream script(source);
+  if (source.empty() || !script) {
+    Write(2, "standin: cannot open the source\n");
+    Log("exit 1");
+    return 1;
+  }
+  int frame = 0;
+  std::string line;
+  while (std::getline(script, line)) {
+    std::istringstream words(line);
+    std::string command;
+    words >> command;
+    std::string rest;
+    std::getline(words, rest);
+    if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+    if (command == "say") {
+      Write(2, rest + "\n");
+    } else if (command == "raw") {
+      Write(2, rest);
+    } else if (command == "progress") {
+      frame += 25;
+      char text[256];
+      std::snprintf(text, sizeof text,
+                    "frame=%5d fps= 50 q=28.0 size=     256kB time=%s bitrate= 800.0kbits/s speed=2.00x\n",
+                    frame, rest.c_str());
+      Write(2, text);
+    } else if (command == "summary") {
+      Write(2, "video:210kB audio:18kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 0.41%\n");
+    } else if (command == "sleep") {
+      if (WaitForQuit(std::atol(rest.c_str()))) {
+        Log("q");
+        Log("exit 0");
+        return 0;
+      }
+    } else if (command == "write") {
+      std::ofstream out(output, std::ios::binary);
+      out << "standin output\n";
+    } else if (command == "exit") {
+      const int status = std::atoi(rest.c_str());
+      Log("exit " + std::to_string(status));
+      return status;
+    } else if (command == "crash") {
+      Log("crash");
+      signal(SIGSEGV, SIG_DFL);
+      raise(SIGSEGV);
+    }
+  }
+  Log("exit 0");
+  return 0;
+}
