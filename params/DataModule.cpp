@@ -1,21 +1,452 @@
-// TEMP-SKELETON: placeholder so the program links; replace the whole file.
 #include "DataModule.h"
+
 #include "platform/AppError.h"
+#include "platform/Platform.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <climits>
+
+#include <dlfcn.h>
+
 TDataMod* DataMod = nullptr;
-TASQLite3DB::TASQLite3DB() {}
-TASQLite3DB::~TASQLite3DB() {}
-void TASQLite3DB::SetDatabase(const QString& p) { database_ = p.trimmed(); }
-void TASQLite3DB::SetConnected(bool) {}
-TASQLite3Query::TASQLite3Query() {}
-TASQLite3Query::~TASQLite3Query() {}
-void TASQLite3Query::SetConnection(TASQLite3DB* db) { connection_ = db; }
-void TASQLite3Query::SetSQL(const QString& s) { sql_ = s; }
-void TASQLite3Query::Open() { throw TAppError(QStringLiteral("TEMP-SKELETON")); }
-void TASQLite3Query::Close() {}
-void TASQLite3Query::First() {}
-void TASQLite3Query::Next() {}
-QString TASQLite3Query::FieldAsString(int) const { return {}; }
-int TASQLite3Query::FieldAsInteger(int) const { return 0; }
-TDataMod::TDataMod() {}
-TDataMod::~TDataMod() {}
-void TDataMod::DataModuleCreate() {}
+
+// ---------------------------------------------------------------------------
+// The SQLite library, bound by function name.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Result codes and constants of the SQLite C interface that this layer uses.
+constexpr int kSqliteOk = 0;
+constexpr int kSqliteError = 1;
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteMisuse = 21;
+constexpr int kSqliteRow = 100;
+constexpr int kSqliteDone = 101;
+constexpr int kSqliteUtf8 = 1;
+constexpr int kSqliteNull = 5;
+
+// The functions the connection binds, in the order their presence is tested,
+// each with the message raised when the library lacks it.
+struct Binding {
+  const char* name;
+  const char* missing;
+};
+constexpr Binding kBindings[] = {
+    {"sqlite3_open", "DLL::SQlite3Open not found"},
+    {"sqlite3_close", "DLL::SQlite3Close not found"},
+    {"sqlite3_exec", "DLL::SQlite3Exe not found"},
+    {"sqlite3_libversion", "DLL::SQliteLibversion not found"},
+    {"sqlite3_errmsg", "DLL::SQlite3ErrorStringnot found"},
+    {"sqlite3_get_table", "DLL::SQlite3GetTable not found"},
+    {"sqlite3_free_table", "DLL::SQlite3FreeTable not found"},
+    {"sqlite3_free", "DLL::SQlite3FreeMem not found"},
+    {"sqlite3_complete", "DLL::SQlite3Complete not found"},
+    {"sqlite3_last_insert_rowid", "DLL::SQlite3LastInsertRow not found"},
+    {"sqlite3_interrupt", "DLL::SQlite3Cancel not found"},
+    {"sqlite3_busy_timeout", "DLL::SQlite3Busytimeout not found"},
+    {"sqlite3_busy_handler", "DLL::SQlite3BusyHandler not found"},
+    {"sqlite3_changes", "DLL::SQlite3Changes not found"},
+    {"sqlite3_prepare", "DLL::SQlite3Prepare not found"},
+    {"sqlite3_finalize", "DLL::SQlite3Finalize not found"},
+    {"sqlite3_reset", "DLL::SQlite3Reset not found"},
+    {"sqlite3_step", "DLL::SQlite3Step not found"},
+    {"sqlite3_column_blob", "DLL::SQlite3ColumnBlob not found"},
+    {"sqlite3_column_bytes", "DLL::SQlite3ColumnBytes not found"},
+    {"sqlite3_column_bytes16", "DLL::SQlite3ColumnBytes16 not found"},
+    {"sqlite3_column_count", "DLL::SQlite3ColumnCount not found"},
+    {"sqlite3_column_decltype", "DLL::SQlite3ColumnDeclType not found"},
+    {"sqlite3_column_double", "DLL::SQlite3ColumnDouble not found"},
+    {"sqlite3_column_int", "DLL::SQlite3ColumnInt not found"},
+    {"sqlite3_column_int64", "DLL::SQlite3ColumnInt64 not found"},
+    {"sqlite3_column_name", "DLL::SQlite3ColumnName not found"},
+    {"sqlite3_column_text", "DLL::SQlite3ColumnText not found"},
+    {"sqlite3_column_text16", "DLL::SQlite3ColumnText16 not found"},
+    {"sqlite3_column_type", "DLL::SQlite3COlumnTypenot found"},
+    {"sqlite3_bind_blob", "DLL::SQlite3BindBlob not found"},
+    {"sqlite3_bind_value", "DLL::SQlite3BindValue not found"},
+    {"sqlite3_bind_int", "DLL::SQlite3BindInt not found"},
+    {"sqlite3_bind_double", "DLL::SQlite3BindDouble not found"},
+    {"sqlite3_bind_null", "DLL::SQlite3BindNull not found"},
+    {"sqlite3_bind_text", "DLL::SQlite3BindText not found"},
+    {"sqlite3_bind_text16", "DLL::SQlite3BindText16 not found"},
+    {"sqlite3_bind_parameter_count", "DLL::SQlite3BindParameterCount not found"},
+    {"sqlite3_bind_parameter_name", "DLL::SQlite3BindParameterName not found"},
+    {"sqlite3_create_collation", "DLL::SQlite3CreateCollation not found"},
+};
+constexpr int kBindingCount = int(sizeof(kBindings) / sizeof(kBindings[0]));
+static_assert(kBindingCount == 40, "the connection binds forty functions");
+
+// Positions in kBindings of the functions this layer calls.
+enum Fn {
+  kOpen = 0,
+  kClose = 1,
+  kLibversion = 3,
+  kErrmsg = 4,
+  kBusyTimeout = 11,
+  kPrepare = 14,
+  kFinalize = 15,
+  kReset = 16,
+  kStep = 17,
+  kColumnBytes = 19,
+  kColumnCount = 21,
+  kColumnDecltype = 22,
+  kColumnName = 26,
+  kColumnText = 27,
+  kColumnType = 29,
+  kCreateCollation = 39,
+};
+
+using CollationFn = int (*)(void*, int, const void*, int, const void*);
+
+// Locale-aware comparison of two UTF-8 texts within the lengths SQLite passes.
+int CompareTexts(int len1, const void* s1, int len2, const void* s2, bool ignoreCase) {
+  QString a = QString::fromUtf8(static_cast<const char*>(s1), len1 < 0 ? 0 : len1);
+  QString b = QString::fromUtf8(static_cast<const char*>(s2), len2 < 0 ? 0 : len2);
+  if (ignoreCase) {
+    a = a.toCaseFolded();
+    b = b.toCaseFolded();
+  }
+  const int result = QString::localeAwareCompare(a, b);
+  return result < 0 ? -1 : (result > 0 ? 1 : 0);
+}
+
+int CollateSystemNoCase(void*, int len1, const void* s1, int len2, const void* s2) {
+  return CompareTexts(len1, s1, len2, s2, true);
+}
+
+int CollateSystem(void*, int len1, const void* s1, int len2, const void* s2) {
+  return CompareTexts(len1, s1, len2, s2, false);
+}
+
+// "3.40.1" later than "3.2.5"?
+bool VersionLaterThan(const QString& version, int major, int minor, int patch) {
+  const QStringList parts = version.split(QLatin1Char('.'));
+  const int want[3] = {major, minor, patch};
+  for (int i = 0; i < 3; ++i) {
+    const int have = parts.value(i).toInt();
+    if (have != want[i]) return have > want[i];
+  }
+  return false;
+}
+
+}  // namespace
+
+struct SqliteApi {
+  void* sym[kBindingCount] = {};
+
+  template <typename F>
+  F get(Fn fn) const {
+    return reinterpret_cast<F>(sym[fn]);
+  }
+
+  int open(const char* path, void** db) const { return get<int (*)(const char*, void**)>(kOpen)(path, db); }
+  int close(void* db) const { return get<int (*)(void*)>(kClose)(db); }
+  const char* libversion() const { return get<const char* (*)()>(kLibversion)(); }
+  const char* errmsg(void* db) const { return get<const char* (*)(void*)>(kErrmsg)(db); }
+  int busyTimeout(void* db, int ms) const { return get<int (*)(void*, int)>(kBusyTimeout)(db, ms); }
+  int prepare(void* db, const char* sql, int bytes, void** stmt, const char** tail) const {
+    return get<int (*)(void*, const char*, int, void**, const char**)>(kPrepare)(db, sql, bytes, stmt, tail);
+  }
+  int finalize(void* stmt) const { return get<int (*)(void*)>(kFinalize)(stmt); }
+  int reset(void* stmt) const { return get<int (*)(void*)>(kReset)(stmt); }
+  int step(void* stmt) const { return get<int (*)(void*)>(kStep)(stmt); }
+  int columnBytes(void* stmt, int k) const { return get<int (*)(void*, int)>(kColumnBytes)(stmt, k); }
+  int columnCount(void* stmt) const { return get<int (*)(void*)>(kColumnCount)(stmt); }
+  const char* columnDecltype(void* stmt, int k) const {
+    return get<const char* (*)(void*, int)>(kColumnDecltype)(stmt, k);
+  }
+  const char* columnName(void* stmt, int k) const { return get<const char* (*)(void*, int)>(kColumnName)(stmt, k); }
+  const unsigned char* columnText(void* stmt, int k) const {
+    return get<const unsigned char* (*)(void*, int)>(kColumnText)(stmt, k);
+  }
+  int columnType(void* stmt, int k) const { return get<int (*)(void*, int)>(kColumnType)(stmt, k); }
+  int createCollation(void* db, const char* name, int encoding, void* arg, CollationFn compare) const {
+    return get<int (*)(void*, const char*, int, void*, CollationFn)>(kCreateCollation)(db, name, encoding, arg,
+                                                                                       compare);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// The connection.
+// ---------------------------------------------------------------------------
+
+TASQLite3DB::TASQLite3DB() = default;
+
+TASQLite3DB::~TASQLite3DB() {
+  Disconnect();
+  // A library that loaded but whose database never opened is released too.
+  if (library_) dlclose(library_);
+  library_ = nullptr;
+  delete api_;
+  api_ = nullptr;
+}
+
+void TASQLite3DB::SetDatabase(const QString& path) { database_ = path.trimmed(); }
+
+void TASQLite3DB::SetConnected(bool connected) {
+  if (connected == connected_) return;
+  if (connected) {
+    Connect();
+  } else {
+    Disconnect();
+  }
+}
+
+void TASQLite3DB::Connect() {
+  const QString encoding = CharacterEncoding.trimmed();
+  utf8_ = encoding.isEmpty() || encoding.compare(QLatin1String("utf8"), Qt::CaseInsensitive) == 0;
+
+  if (database_.isEmpty()) throw TAppError(QStringLiteral("Missing database property"));
+  // A bare file name lies beside the executable; a path is used unchanged.
+  QString path = database_;
+  if (!path.contains(QLatin1Char(Platform::kPathSep))) path = Platform::ExePath(path);
+
+  if (!library_) {
+    // A library found lacking a function is never used again.
+    if (!refusal_.isEmpty() && refusedLibrary_ == DriverDLL) throw TAppError(refusal_);
+    void* library = dlopen(QFile::encodeName(DriverDLL).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) throw TAppError(QStringLiteral("Could not load SQLite library(") + DriverDLL + QLatin1Char(')'));
+    auto* api = new SqliteApi;
+    for (int i = 0; i < kBindingCount; ++i) {
+      api->sym[i] = dlsym(library, kBindings[i].name);
+      if (!api->sym[i]) {
+        delete api;
+        dlclose(library);
+        refusal_ = QString::fromLatin1(kBindings[i].missing);
+        refusedLibrary_ = DriverDLL;
+        throw TAppError(refusal_);
+      }
+    }
+    library_ = library;
+    api_ = api;
+  }
+
+  connected_ = true;
+  const char* version = api_->libversion();
+  libVersion_ = QString::fromLatin1(version ? version : "");
+
+  const QByteArray pathBytes =
+      VersionLaterThan(libVersion_, 3, 2, 5) ? path.toUtf8() : QFile::encodeName(path);
+  void* db = nullptr;
+  api_->open(pathBytes.constData(), &db);  // only the handle tells
+  if (!db) {
+    connected_ = false;
+    throw TAppError(QStringLiteral("Cannot open database"));
+  }
+  db_ = db;
+  api_->createCollation(db_, "systemnocase", kSqliteUtf8, nullptr, &CollateSystemNoCase);
+  api_->createCollation(db_, "system", kSqliteUtf8, nullptr, &CollateSystem);
+  if (TimeOut > 0) api_->busyTimeout(db_, TimeOut);
+}
+
+void TASQLite3DB::Disconnect() {
+  if (!connected_ || !library_) return;
+  for (TASQLite3Query* query : queries_) query->Close();
+  if (db_) api_->close(db_);
+  db_ = nullptr;
+  dlclose(library_);
+  library_ = nullptr;
+  delete api_;
+  api_ = nullptr;
+  connected_ = false;
+}
+
+QByteArray TASQLite3DB::EncodeText(const QString& text) const {
+  return utf8_ ? text.toUtf8() : text.toLocal8Bit();
+}
+
+QString TASQLite3DB::DecodeText(const char* text, int bytes) const {
+  if (!text) return QString();
+  return utf8_ ? QString::fromUtf8(text, bytes) : QString::fromLocal8Bit(text, bytes);
+}
+
+QString TASQLite3DB::ErrorText() const {
+  if (!api_ || !db_) return QString();
+  const char* message = api_->errmsg(db_);
+  return DecodeText(message, message ? int(qstrlen(message)) : 0).left(255);
+}
+
+// ---------------------------------------------------------------------------
+// The query.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+TFieldType TypeFromDeclaration(const QString& declared) {
+  const QString type = declared.toUpper();
+  if (type.contains(QLatin1String("INT"))) return TFieldType::Integer;
+  if (type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA")) ||
+      type.contains(QLatin1String("DOUB")) || type.contains(QLatin1String("NUMERIC")) ||
+      type.contains(QLatin1String("DECIMAL")))
+    return TFieldType::Float;
+  if (type.contains(QLatin1String("BLOB"))) return TFieldType::Blob;
+  return TFieldType::Text;
+}
+
+}  // namespace
+
+TASQLite3Query::TASQLite3Query() = default;
+
+TASQLite3Query::~TASQLite3Query() {
+  if (connection_) connection_->DetachQuery(this);
+}
+
+void TASQLite3Query::SetConnection(TASQLite3DB* db) {
+  if (connection_ == db) return;
+  Close();
+  if (connection_) connection_->DetachQuery(this);
+  connection_ = db;
+  if (connection_) connection_->AttachQuery(this);
+}
+
+void TASQLite3Query::SetSQL(const QString& statement) {
+  Close();
+  sql_ = statement;
+}
+
+void TASQLite3Query::Close() {
+  active_ = false;
+  fieldNames_.clear();
+  fieldTypes_.clear();
+  rows_.clear();
+  current_ = -1;
+}
+
+void TASQLite3Query::Open() {
+  Close();
+  if (sql_.trimmed().isEmpty()) throw TAppError(QStringLiteral("no query specified"));
+  if (!connection_) throw TAppError(QStringLiteral("Missing database property"));
+  if (!connection_->Connected()) connection_->SetConnected(true);
+
+  const SqliteApi* api = connection_->Api();
+  void* db = connection_->Handle();
+  const QString statementText = sql_;
+  auto databaseError = [&]() {
+    return TAppError(connection_->ErrorText() + QStringLiteral("\n\n") + statementText);
+  };
+
+  const QByteArray text = connection_->EncodeText(sql_);
+  void* stmt = nullptr;
+  const char* tail = nullptr;
+  if (api->prepare(db, text.constData(), -1, &stmt, &tail) != kSqliteOk) {
+    const TAppError error = databaseError();
+    if (stmt) api->finalize(stmt);
+    throw error;
+  }
+  if (!stmt) {  // only blanks or a comment: an empty result
+    active_ = true;
+    return;
+  }
+
+  QStringList names;
+  QVector<TFieldType> types;
+  QVector<QStringList> rows;
+  const int columns = api->columnCount(stmt);
+  for (int k = 0; k < columns; ++k) {
+    const char* name = api->columnName(stmt, k);
+    names << connection_->DecodeText(name, name ? int(qstrlen(name)) : 0);
+    const char* declared = api->columnDecltype(stmt, k);
+    types << TypeFromDeclaration(QString::fromLatin1(declared ? declared : ""));
+  }
+
+  for (;;) {
+    const int rc = api->step(stmt);
+    if (rc == kSqliteRow) {
+      QStringList row;
+      row.reserve(columns);
+      for (int k = 0; k < columns; ++k) {
+        if (api->columnType(stmt, k) == kSqliteNull) {
+          row << QString();
+          continue;
+        }
+        const unsigned char* value = api->columnText(stmt, k);
+        const int bytes = api->columnBytes(stmt, k);
+        row << connection_->DecodeText(reinterpret_cast<const char*>(value), bytes);
+      }
+      rows << row;
+      continue;
+    }
+    if (rc == kSqliteError || rc == kSqliteBusy || rc == kSqliteMisuse) {
+      // A statement prepared this way reports a failed step as a bare
+      // SQLITE_ERROR; resetting it hands the specific error text ("attempt to
+      // write a readonly database") to the connection before it is read.
+      api->reset(stmt);
+      const TAppError error = databaseError();
+      api->finalize(stmt);
+      throw error;
+    }
+    break;  // SQLITE_DONE or anything else ends the statement
+  }
+
+  api->reset(stmt);
+  const int finalized = api->finalize(stmt);
+  if (finalized != kSqliteOk) throw TAppError(QStringLiteral("SQLiteExecute error: ") + QString::number(finalized));
+
+  fieldNames_ = names;
+  fieldTypes_ = types;
+  rows_ = rows;
+  active_ = true;
+  current_ = rows_.isEmpty() ? -1 : 0;
+}
+
+void TASQLite3Query::First() { current_ = rows_.isEmpty() ? -1 : 0; }
+
+void TASQLite3Query::Next() {
+  if (current_ >= 0 && current_ < rows_.size()) ++current_;
+}
+
+QString TASQLite3Query::FieldAsString(int k) const {
+  if (Eof() || k < 0 || k >= rows_[current_].size()) return QString();
+  return rows_[current_][k];
+}
+
+int TASQLite3Query::FieldAsInteger(int k) const {
+  const QString value = FieldAsString(k).trimmed();
+  if (value.isEmpty()) return 0;
+  bool ok = false;
+  const qlonglong whole = value.toLongLong(&ok);
+  if (ok && whole >= INT_MIN && whole <= INT_MAX) return int(whole);
+  // A real number stored in the column counts by its whole part, as SQLite's
+  // own conversion to an integer does.
+  const double real = value.toDouble(&ok);
+  if (ok && real > double(INT_MIN) - 1.0 && real < double(INT_MAX) + 1.0) return int(real);
+  throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(value));
+}
+
+// ---------------------------------------------------------------------------
+// The data module.
+// ---------------------------------------------------------------------------
+
+TDataMod::TDataMod() {
+  PramQuery.SetConnection(&DataBase);
+  PramQuery.AutoCommit = false;
+  PramQuery.UniDirectional = false;
+  PramQuery.TypeLess = false;
+  PramQuery.MaxResults = 0;
+  PramQuery.StartResult = 0;
+  DataBase.MustExist = false;
+  DataBase.TimeOut = 0;
+  DataBase.CharacterEncoding.clear();
+  DataBase.ExecuteInlineSQL = false;
+  try {
+    DataModuleCreate();
+  } catch (const TAppError& error) {
+    // Start-up goes on with the connection closed; later uses try again.
+    ShowAppError(error.Message);
+  }
+}
+
+TDataMod::~TDataMod() {
+  DataBase.SetConnected(false);
+  PramQuery.SetConnection(nullptr);
+}
+
+void TDataMod::DataModuleCreate() {
+  DataBase.SetConnected(false);
+  DataBase.SetDatabase(Platform::ExePath(QString::fromLatin1(Platform::kDatabaseFile)));
+  DataBase.DriverDLL = Platform::ExePath(QString::fromLatin1(Platform::kSqliteLibFile));
+  DataBase.SetConnected(true);
+}

@@ -2,6 +2,7 @@
 // The data module: the connection to the parameter database and the one query
 // through which every statement of the program runs. The SQLite library is
 // loaded at run time from the executable's folder and bound by function name.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -36,6 +37,12 @@ class TASQLite3DB {
   void AttachQuery(TASQLite3Query* query) { queries_.push_back(query); }
   void DetachQuery(TASQLite3Query* query) { queries_.removeAll(query); }
   QString LibVersion() const { return libVersion_; }
+  // Statement texts and values cross the boundary in UTF-8 (CharacterEncoding
+  // empty or "utf8"), otherwise in the local 8-bit character set.
+  QByteArray EncodeText(const QString& text) const;
+  QString DecodeText(const char* text, int bytes) const;
+  // SQLite's error text for the connection, at most 255 characters.
+  QString ErrorText() const;
 
  private:
   void Connect();
@@ -48,6 +55,8 @@ class TASQLite3DB {
   void* db_ = nullptr;
   QString libVersion_;
   QString refusal_;  // a library that lacked a function is never used
+  QString refusedLibrary_;
+  bool utf8_ = true;
   QVector<TASQLite3Query*> queries_;
 };
 
