@@ -1,0 +1,438 @@
+// The data module against the real SQLite library and real files in a
+// temporary installation folder: loading and binding the library, connecting,
+// the query layer and the database faults a user can meet.
+#include "ParamsTestUtil.h"
+#include "tests/support/TestSupport.h"
+
+#include "params/DataModule.h"
+#include "platform/AppError.h"
+#include "platform/Platform.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+using namespace TestSupport;
+using ParamsTest::Sql;
+
+namespace {
+
+TempAppDir::Options WithoutLibrary() {
+  TempAppDir::Options options;
+  options.sqliteLib = false;
+  return options;
+}
+
+QString LibPath(const TempAppDir& dir) { return dir.File(QString::fromLatin1(Platform::kSqliteLibFile)); }
+QString DbPath(const TempAppDir& dir) { return dir.File(QString::fromLatin1(Platform::kDatabaseFile)); }
+
+void LinkLibrary(const TempAppDir& dir, const QString& target) {
+  QFile::remove(LibPath(dir));
+  QVERIFY(QFile::link(target, LibPath(dir)));
+}
+
+QString RealLibrary() {
+  return QFileInfo(BuiltAppDir() + QLatin1Char('/') + QString::fromLatin1(Platform::kSqliteLibFile)).canonicalFilePath();
+}
+
+// Runs one statement through the module's query; the error text, or "" when it ran.
+QString TryOpen(TDataMod& mod, const QString& sql) {
+  try {
+    mod.PramQuery.SetSQL(sql);
+    mod.PramQuery.Open();
+  } catch (const TAppError& error) {
+    return error.Message;
+  }
+  return QString();
+}
+
+QString ErrorOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const TAppError& error) {
+    return error.Message;
+  }
+  return QString();
+}
+
+const QString kFillCodec = QStringLiteral("select cmbex_index,cmbex_name from cmbex_vdocodec order by cmbex_index");
+
+}  // namespace
+
+class TestDataModule : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Vidmora")); }
+
+  // ---- loading and binding the library --------------------------------
+  void libraryLackingFunctionsIsRefused_data();
+  void libraryLackingFunctionsIsRefused();
+  void missingLibraryIsReportedAndRetried();
+  void emptyDatabaseNameIsRefused();
+
+  // ---- the query layer --------------------------------------------------
+  void selectHoldsWholeResultWithTypedFields();
+  void fieldsWithoutCurrentRowAreEmpty();
+  void updateRunsOnceAndIsInTheFileAtOnce();
+  void errorsCarryStatementAndQueryStaysUsable();
+  void chineseTextRoundTrips();
+  void collationsCompareWithinGivenLengths();
+  void disconnectClosesQueryAndOpenReconnects();
+
+  // ---- database faults ---------------------------------------------------
+  void missingDatabaseIsCreatedEmpty();
+  void lockedDatabaseFailsWithoutWaiting();
+  void readOnlyFileAllowsSelectsOnly();
+  void randomBytesGiveSqliteMessage();
+};
+
+void TestDataModule::libraryLackingFunctionsIsRefused_data() {
+  QTest::addColumn<QString>("stub");
+  QTest::addColumn<QString>("message");
+  QTest::newRow("step") << QStringLiteral(VIDMORA_STUB_NOSTEP) << QStringLiteral("DLL::SQlite3Step not found");
+  // Lacks step, bind_int, changes and column_type: the first in binding order is named.
+  QTest::newRow("several") << QStringLiteral(VIDMORA_STUB_SEVERAL) << QStringLiteral("DLL::SQlite3Changes not found");
+  QTest::newRow("last") << QStringLiteral(VIDMORA_STUB_NOCOLLATION)
+                        << QStringLiteral("DLL::SQlite3CreateCollation not found");
+  QTest::newRow("first") << QStringLiteral(VIDMORA_STUB_NOOPEN) << QStringLiteral("DLL::SQlite3Open not found");
+}
+
+void TestDataModule::libraryLackingFunctionsIsRefused() {
+  QFETCH(QString, stub);
+  QFETCH(QString, message);
+  TempAppDir dir(WithoutLibrary());
+  LinkLibrary(dir, stub);
+  CapturedDialogs dialogs;
+  TDataMod mod;
+  // Start-up shows the refusal once and goes on with the connection closed.
+  QCOMPARE(dialogs.messages.size(), size_t(1));
+  QCOMPARE(dialogs.messages[0].first, QStringLiteral("Vidmora"));
+  QCOMPARE(dialogs.messages[0].second, message);
+  QVERIFY(!mod.DataBase.Connected());
+  QCOMPARE(TryOpen(mod, kFillCodec), message);
+  // Such a library is never used: even with a complete library in its place,
+  // every later attempt fails with the same message.
+  LinkLibrary(dir, RealLibrary());
+  QCOMPARE(TryOpen(mod, kFillCodec), message);
+  QVERIFY(!mod.DataBase.Connected());
+}
+
+void TestDataModule::missingLibraryIsReportedAndRetried() {
+  TempAppDir dir(WithoutLibrary());
+  CapturedDialogs dialogs;
+  TDataMod mod;
+  const QString expected = QStringLiteral("Could not load SQLite library(") + LibPath(dir) + QLatin1Char(')');
+  QCOMPARE(dialogs.messages.size(), size_t(1));
+  QCOMPARE(dialogs.messages[0].second, expected);
+  QVERIFY(QFileInfo(LibPath(dir)).isAbsolute());
+  QVERIFY(!mod.DataBase.Connected());
+  // Each use tries again and fails the same way.
+  QCOMPARE(TryOpen(mod, kFillCodec), expected);
+  QCOMPARE(TryOpen(mod, kFillCodec), expected);
+  // Once the library is there, the next use connects.
+  LinkLibrary(dir, RealLibrary());
+  QCOMPARE(TryOpen(mod, kFillCodec), QString());
+  QVERIFY(mod.DataBase.Connected());
+  QCOMPARE(mod.PramQuery.RecordCount(), 3);
+  QCOMPARE(dialogs.messages.size(), size_t(1));  // the module shows nothing itself after start-up
+}
+
+void TestDataModule::emptyDatabaseNameIsRefused() {
+  TempAppDir dir;
+  TASQLite3DB db;
+  db.DriverDLL = LibPath(dir);
+  db.SetDatabase(QStringLiteral("   "));
+  QCOMPARE(db.Database(), QString());
+  QCOMPARE(ErrorOf([&] { db.SetConnected(true); }), QStringLiteral("Missing database property"));
+  QVERIFY(!db.Connected());
+  db.SetDatabase(QStringLiteral("  ") + DbPath(dir) + QStringLiteral(" \t"));
+  QCOMPARE(db.Database(), DbPath(dir));
+  db.SetConnected(true);
+  QVERIFY(db.Connected());
+  QVERIFY(!db.LibVersion().isEmpty());
+}
+
+void TestDataModule::selectHoldsWholeResultWithTypedFields() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  CapturedDialogs dialogs;
+  TDataMod mod;
+  QVERIFY(dialogs.messages.empty());
+  QVERIFY(mod.DataBase.Connected());
+  TASQLite3Query& q = mod.PramQuery;
+  q.SetSQL(QStringLiteral("select cmbex_index,cmbex_name,cmbex_cmd from cmbex_vdosize order by cmbex_index"));
+  q.Open();
+  QVERIFY(q.Active());
+  QCOMPARE(q.RecordCount(), 7);
+  QCOMPARE(q.FieldCount(), 3);
+  QCOMPARE(q.FieldName(1), QStringLiteral("cmbex_name"));
+  QCOMPARE(q.FieldType(0), TFieldType::Integer);
+  QCOMPARE(q.FieldType(1), TFieldType::Text);
+  // Positioned on the first row; walking forward and back over the held rows.
+  QCOMPARE(q.FieldAsInteger(0), 0);
+  QCOMPARE(q.FieldAsString(1), QStringLiteral("原始大小"));
+  QCOMPARE(q.FieldAsString(2), QString());
+  for (int i = 1; i < 7; ++i) q.Next();
+  QCOMPARE(q.FieldAsInteger(0), 6);
+  QCOMPARE(q.FieldAsString(2), QStringLiteral("-s 1920x1080"));
+  q.First();
+  QCOMPARE(q.FieldAsString(0), QStringLiteral("0"));
+  // The result stays readable while another connection changes the table: it
+  // was read whole into memory.
+  {
+    Sql other(DbPath(dir));
+    QVERIFY(other.Exec(QStringLiteral("delete from cmbex_vdosize")));
+  }
+  q.Next();
+  QCOMPARE(q.FieldAsString(1), QStringLiteral("320x240"));
+  // An expression column has no declared type and reads as text.
+  q.SetSQL(QStringLiteral("select count(*), 'x' || 1 from cmbex_vdocodec"));
+  QVERIFY(!q.Active());
+  q.Open();
+  QCOMPARE(q.FieldType(1), TFieldType::Text);
+  QCOMPARE(q.FieldAsString(1), QStringLiteral("x1"));
+  QCOMPARE(q.FieldAsInteger(0), 3);
+}
+
+void TestDataModule::fieldsWithoutCurrentRowAreEmpty() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  TDataMod mod;
+  TASQLite3Query& q = mod.PramQuery;
+  q.SetSQL(QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = 42"));
+  q.Open();
+  QCOMPARE(q.RecordCount(), 0);
+  QVERIFY(q.Eof());
+  QCOMPARE(q.FieldAsInteger(0), 0);
+  QCOMPARE(q.FieldAsString(0), QString());
+  // Past the last row, and for a column that does not exist.
+  q.SetSQL(QStringLiteral("select cmbex_cmd from cmbex_adocodec where cmbex_index = 1"));
+  q.Open();
+  QCOMPARE(q.FieldAsString(0), QStringLiteral("-acodec libmp3lame"));
+  QCOMPARE(q.FieldAsString(5), QString());
+  q.Next();
+  QCOMPARE(q.FieldAsString(0), QString());
+  QCOMPARE(q.FieldAsInteger(0), 0);
+  // NULL reads as "" and 0.
+  q.SetSQL(QStringLiteral("select null, cast(null as integer)"));
+  q.Open();
+  QCOMPARE(q.RecordCount(), 1);
+  QCOMPARE(q.FieldAsString(0), QString());
+  QCOMPARE(q.FieldAsInteger(1), 0);
+  // Text that is no number cannot be read as an integer.
+  q.SetSQL(QStringLiteral("select 'abc', ' 7 ', 2.9, -3"));
+  q.Open();
+  QVERIFY(!ErrorOf([&] { q.FieldAsInteger(0); }).isEmpty());
+  QCOMPARE(q.FieldAsInteger(1), 7);
+  QCOMPARE(q.FieldAsInteger(2), 2);
+  QCOMPARE(q.FieldAsInteger(3), -3);
+}
+
+void TestDataModule::updateRunsOnceAndIsInTheFileAtOnce() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  {
+    Sql setup(DbPath(dir));
+    QVERIFY(setup.LogUpdates());
+  }
+  TDataMod mod;
+  TASQLite3Query& q = mod.PramQuery;
+  q.SetSQL(QStringLiteral("update cmbex_itemindex set cmbex_index = 4 where cmbex_tag = 2"));
+  q.Open();
+  QCOMPARE(q.RecordCount(), 0);
+  QCOMPARE(q.FieldAsString(0), QString());
+  Sql check(DbPath(dir));
+  // Another connection sees the value at once: no transaction stays open.
+  QCOMPARE(check.Int(QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = 2")), 4);
+  QCOMPARE(check.UpdateLog().size(), 1);
+  // An update of a selector number without a row changes nothing and is no error.
+  q.SetSQL(QStringLiteral("update cmbex_itemindex set cmbex_index = 1 where cmbex_tag = 12"));
+  q.Open();
+  QCOMPARE(check.Int(QStringLiteral("select count(*) from cmbex_itemindex")), 9);
+  QCOMPARE(check.UpdateLog().size(), 1);
+}
+
+void TestDataModule::errorsCarryStatementAndQueryStaysUsable() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  TDataMod mod;
+  TASQLite3Query& q = mod.PramQuery;
+  QCOMPARE(TryOpen(mod, QString()), QStringLiteral("no query specified"));
+  QCOMPARE(TryOpen(mod, QStringLiteral("  \t ")), QStringLiteral("no query specified"));
+  const QString bad = QStringLiteral("selec cmbex_name from cmbex_vdocodec");
+  QCOMPARE(TryOpen(mod, bad), QStringLiteral("near \"selec\": syntax error\n\n") + bad);
+  QVERIFY(!q.Active());
+  const QString noColumn = QStringLiteral("select cmbex_nope from cmbex_vdocodec");
+  QCOMPARE(TryOpen(mod, noColumn), QStringLiteral("no such column: cmbex_nope\n\n") + noColumn);
+  // A failure while stepping (not while preparing) also names the statement.
+  const QString overflow = QStringLiteral("select abs(-9223372036854775807 - 1)");
+  QCOMPARE(TryOpen(mod, overflow), QStringLiteral("integer overflow\n\n") + overflow);
+  // SQLite's error text is cut to 255 characters.
+  const QString longName = QString(300, QLatin1Char('x'));
+  const QString longSql = QStringLiteral("select * from ") + longName;
+  const QString longError = TryOpen(mod, longSql);
+  QCOMPARE(longError, (QStringLiteral("no such table: ") + longName).left(255) + QStringLiteral("\n\n") + longSql);
+  // After a failure the query works normally.
+  QCOMPARE(TryOpen(mod, kFillCodec), QString());
+  QCOMPARE(q.RecordCount(), 3);
+  QCOMPARE(q.FieldAsString(1), QStringLiteral("H.264 (AVC)"));
+}
+
+void TestDataModule::chineseTextRoundTrips() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  TDataMod mod;
+  const QString caption = QStringLiteral("立体声（环绕）");
+  QCOMPARE(TryOpen(mod, QStringLiteral("update cmbex_adochannels set cmbex_name = '") + caption +
+                            QStringLiteral("' where cmbex_index = 2")),
+           QString());
+  Sql check(DbPath(dir));
+  QCOMPARE(check.Value(QStringLiteral("select cmbex_name from cmbex_adochannels where cmbex_index = 2")), caption);
+  QCOMPARE(check.Int(QStringLiteral("select length(cmbex_name) from cmbex_adochannels where cmbex_index = 2")),
+           caption.size());
+  QCOMPARE(TryOpen(mod, QStringLiteral("select cmbex_index from cmbex_adochannels where cmbex_name = '") + caption +
+                            QLatin1Char('\'')),
+           QString());
+  QCOMPARE(mod.PramQuery.FieldAsInteger(0), 2);
+}
+
+void TestDataModule::collationsCompareWithinGivenLengths() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  TDataMod mod;
+  // SQLite hands the collation texts that are not NUL-terminated; prefixes of
+  // each other only compare right when the given lengths are respected.
+  QCOMPARE(TryOpen(mod, QStringLiteral("create temp table words (w text)")), QString());
+  for (const char* w : {"banana", "Apple", "apple", "ab", "abc", "a", "Cherry"}) {
+    QCOMPARE(TryOpen(mod, QStringLiteral("insert into words values ('%1')").arg(QLatin1String(w))), QString());
+  }
+  auto ordered = [&](const QString& collation) {
+    QStringList words;
+    if (!TryOpen(mod, QStringLiteral("select w from words order by w collate ") + collation).isEmpty()) return words;
+    for (int i = 0; i < mod.PramQuery.RecordCount(); ++i, mod.PramQuery.Next()) words << mod.PramQuery.FieldAsString(0);
+    return words;
+  };
+  const QStringList noCase = ordered(QStringLiteral("systemnocase"));
+  QCOMPARE(noCase.size(), 7);
+  QCOMPARE(noCase.mid(0, 3), (QStringList{"a", "ab", "abc"}));
+  QCOMPARE(noCase.mid(5), (QStringList{"banana", "Cherry"}));
+  QCOMPARE(noCase.mid(3, 2).join(QLatin1Char(',')).toLower(), QStringLiteral("apple,apple"));
+  // Case-sensitive: still a locale order, not the byte order that puts every
+  // upper-case word first.
+  const QStringList withCase = ordered(QStringLiteral("system"));
+  QCOMPARE(withCase.size(), 7);
+  QStringList expected{"banana", "Apple", "apple", "ab", "abc", "a", "Cherry"};
+  std::sort(expected.begin(), expected.end(),
+            [](const QString& x, const QString& y) { return QString::localeAwareCompare(x, y) < 0; });
+  QCOMPARE(withCase, expected);
+  // Equality under the case-blind collation.
+  QCOMPARE(TryOpen(mod, QStringLiteral("select count(*) from words where w = 'APPLE' collate systemnocase")), QString());
+  QCOMPARE(mod.PramQuery.FieldAsInteger(0), 2);
+}
+
+void TestDataModule::disconnectClosesQueryAndOpenReconnects() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  TDataMod mod;
+  QCOMPARE(TryOpen(mod, kFillCodec), QString());
+  QVERIFY(mod.PramQuery.Active());
+  mod.DataBase.SetConnected(false);
+  QVERIFY(!mod.DataBase.Connected());
+  QVERIFY(!mod.PramQuery.Active());
+  QCOMPARE(mod.PramQuery.RecordCount(), 0);
+  QCOMPARE(mod.PramQuery.FieldAsString(1), QString());
+  mod.PramQuery.Open();  // the statement is kept; opening connects again
+  QVERIFY(mod.DataBase.Connected());
+  QCOMPARE(mod.PramQuery.RecordCount(), 3);
+}
+
+void TestDataModule::missingDatabaseIsCreatedEmpty() {
+  TempAppDir::Options options;
+  options.database = false;
+  TempAppDir dir(options);
+  CapturedDialogs dialogs;
+  TDataMod mod;
+  QVERIFY(dialogs.messages.empty());
+  QVERIFY(mod.DataBase.Connected());
+  QVERIFY(QFileInfo::exists(DbPath(dir)));
+  QCOMPARE(QFileInfo(DbPath(dir)).size(), 0);
+  QCOMPARE(TryOpen(mod, kFillCodec), QStringLiteral("no such table: cmbex_vdocodec\n\n") + kFillCodec);
+}
+
+void TestDataModule::lockedDatabaseFailsWithoutWaiting() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  TDataMod mod;
+  const QString update = QStringLiteral("update cmbex_itemindex set cmbex_index = 1 where cmbex_tag = 1");
+  // Another program holds an exclusive lock and lets go of it 1.5 s later. A
+  // statement that waited for the lock would then succeed; this one must fail
+  // at once.
+  std::atomic<bool> locked{false};
+  std::thread other([&] {
+    Sql holder(DbPath(dir));
+    holder.Exec(QStringLiteral("begin exclusive"));
+    locked = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    holder.Exec(QStringLiteral("commit"));
+  });
+  while (!locked) std::this_thread::yield();
+  QElapsedTimer timer;
+  timer.start();
+  const QString error = TryOpen(mod, update);
+  const qint64 elapsed = timer.elapsed();
+  const QString selectError = TryOpen(mod, kFillCodec);
+  other.join();
+  qInfo("locked database: the update failed after %lld ms", elapsed);
+  QCOMPARE(error, QStringLiteral("database is locked\n\n") + update);
+  QCOMPARE(selectError, QStringLiteral("database is locked\n\n") + kFillCodec);
+  Sql check(DbPath(dir));
+  QCOMPARE(check.Int(QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = 1")), 0);
+  // With the lock gone the same statement runs.
+  QCOMPARE(TryOpen(mod, update), QString());
+  QCOMPARE(check.Int(QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = 1")), 1);
+}
+
+void TestDataModule::readOnlyFileAllowsSelectsOnly() {
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  ParamsTest::ReadOnlyFile readOnly(DbPath(dir));
+  if (!readOnly.Ok()) QSKIP("cannot make a file read-only for this user here");
+  CapturedDialogs dialogs;
+  TDataMod mod;
+  QVERIFY(dialogs.messages.empty());
+  QCOMPARE(TryOpen(mod, kFillCodec), QString());
+  QCOMPARE(mod.PramQuery.RecordCount(), 3);
+  const QString update = QStringLiteral("update cmbex_itemindex set cmbex_index = 2 where cmbex_tag = 1");
+  QCOMPARE(TryOpen(mod, update), QStringLiteral("attempt to write a readonly database\n\n") + update);
+  QCOMPARE(TryOpen(mod, QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = 1")), QString());
+  QCOMPARE(mod.PramQuery.FieldAsInteger(0), 0);
+}
+
+void TestDataModule::randomBytesGiveSqliteMessage() {
+  TempAppDir dir;
+  {
+    QFile file(DbPath(dir));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QByteArray junk(8192, '\0');
+    QRandomGenerator generator(1234);
+    for (char& c : junk) c = char(generator.bounded(256));
+    file.write(junk);
+  }
+  CapturedDialogs dialogs;
+  TDataMod mod;
+  QVERIFY(dialogs.messages.empty());  // nothing is read before the first statement
+  const QString expected = QStringLiteral("file is not a database\n\n") + kFillCodec;
+  QCOMPARE(TryOpen(mod, kFillCodec), expected);
+  QCOMPARE(TryOpen(mod, kFillCodec), expected);
+  // The file is left as it was.
+  QCOMPARE(QFileInfo(DbPath(dir)).size(), 8192);
+}
+
+QTEST_MAIN(TestDataModule)
+#include "tst_datamodule.moc"
