@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
-#include <QStyleOptionToolButton>
 #include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTimer>
@@ -29,30 +28,10 @@ bool TConvMainForm::ShowMainFormAtStart = true;
 
 namespace {
 
-// A toolbar button of 40 x 25 pixels with its 16 x 16 icon above a small caption.
-class TBarButton : public QToolButton {
- public:
-  using QToolButton::QToolButton;
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    QStyleOptionToolButton option;
-    initStyleOption(&option);
-    option.text.clear();
-    option.icon = QIcon();
-    style()->drawPrimitive(QStyle::PE_PanelButtonTool, &option, &painter, this);
-    const QIcon::Mode mode = isEnabled() ? QIcon::Normal : QIcon::Disabled;
-    icon().paint(&painter, QRect((width() - 16) / 2, 1, 16, 16), Qt::AlignCenter, mode);
-    QFont small = font();
-    small.setPixelSize(10);
-    painter.setFont(small);
-    painter.setPen(isEnabled() ? palette().color(QPalette::ButtonText)
-                               : palette().color(QPalette::Disabled, QPalette::ButtonText));
-    painter.drawText(QRect(0, 15, width(), height() - 15), Qt::AlignHCenter | Qt::AlignVCenter,
-                     text());
-  }
-};
+// A caption under a 16-pixel icon needs about 34 pixels to be legible in a
+// Chinese font, so the toolbar band takes the free strip above the file list.
+constexpr QSize kToolButtonSize(40, 36);
+constexpr int kToolBandHeight = 40;
 
 QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int w, int h) {
   auto* label = new QLabel(text, parent);
@@ -106,14 +85,14 @@ TConvMainForm::~TConvMainForm() {
 QToolButton* TConvMainForm::AddToolButton(const char* name, const QString& caption,
                                           const QString& hint, int icon,
                                           void (TConvMainForm::*handler)()) {
-  auto* button = new TBarButton(ConvToolBar);
+  auto* button = new QToolButton(ConvToolBar);
   button->setObjectName(QString::fromLatin1(name));
   button->setText(caption);
   button->setToolTip(hint);
   button->setIcon(BarImgList->Icon(icon));
   button->setIconSize(QSize(16, 16));
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-  button->setFixedSize(40, 25);
+  button->setFixedSize(kToolButtonSize);
   button->setAutoRaise(true);
   ConvToolBar->addWidget(button);
   connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
@@ -123,10 +102,10 @@ QToolButton* TConvMainForm::AddToolButton(const char* name, const QString& capti
 void TConvMainForm::BuildToolBar() {
   ConvCoolBar = new QFrame(this);
   ConvCoolBar->setObjectName(QStringLiteral("ConvCoolBar"));
-  ConvCoolBar->setGeometry(0, 0, 752, 29);
+  ConvCoolBar->setGeometry(0, 0, 752, kToolBandHeight);
   ConvToolBar = new QToolBar(ConvCoolBar);
   ConvToolBar->setObjectName(QStringLiteral("ConvToolBar"));
-  ConvToolBar->setGeometry(2, 2, 748, 25);
+  ConvToolBar->setGeometry(2, 2, 748, kToolButtonSize.height());
   ConvToolBar->setMovable(false);
   ConvToolBar->setFloatable(false);
   ConvToolBar->setIconSize(QSize(16, 16));

@@ -120,7 +120,8 @@ class TestShell : public QObject {
       } else {
         auto* button = qobject_cast<QToolButton*>(form->ConvToolBar->widgetForAction(action));
         QVERIFY(button);
-        QCOMPARE(button->size(), QSize(40, 25));
+        QCOMPARE(button->width(), 40);
+        QVERIFY(button->geometry().bottom() < 51);  // above the file list
         QVERIFY(!button->toolTip().isEmpty());
         layout << button->text();
       }
