@@ -1,0 +1,35 @@
+#pragma once
+// Profile files: INI text read and written one value at a time.
+//
+// A file is a sequence of lines. "[name]" starts a section; "key=value" lines
+// inside a section give its values; lines starting with ';' are comments.
+// Section and key names match without regard to letter case; the first
+// matching section and, within it, the first matching key count.
+// Nothing is kept open between calls.
+#include <QString>
+
+namespace Platform {
+
+// The most characters a read returns.
+inline constexpr int kProfileValueMax = 2047;
+
+// The value of key in section of file: blanks around it removed, and one pair
+// of matching quotes ('...' or "...") around the whole value removed. When the
+// file, the section or the key is missing, the default with its trailing blanks
+// removed. At most kProfileValueMax characters either way.
+QString GetPrivateProfileString(const QString& section, const QString& key,
+                                const QString& defaultValue, const QString& file);
+
+// Sets key in section of file to value, creating the file, the section or the
+// key as needed. Every other line of the file stays exactly as it was (its
+// bytes and its line ending). The new contents replace the file in one step
+// (a temporary file in the same folder, renamed over it), so an interrupted
+// write never leaves a half-written file; the file keeps its permissions.
+// A value that would read back differently (blanks or quotes around it) is
+// written in double quotes. Returns false when the file cannot be written, and
+// for names or values that cannot be stored on one line (a line break in any
+// of them, a ']' in the section name, a '=' in the key, an empty name).
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& file);
+
+}  // namespace Platform

@@ -1,0 +1,243 @@
+// The profile-file functions: how values are found and how a write changes
+// exactly one line of the file.
+#include "platform/ProfileFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using Platform::GetPrivateProfileString;
+using Platform::WritePrivateProfileString;
+
+namespace {
+
+QByteArray ReadBytes(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
+  return f.readAll();
+}
+
+void WriteBytes(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QCOMPARE(f.write(data), data.size());
+}
+
+}  // namespace
+
+class TestProfileFile : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir tmp_;
+  QString File(const QString& name) const { return tmp_.path() + QLatin1Char('/') + name; }
+
+ private slots:
+  void readFindsValuesTheWayWindowsDoes() {
+    const QString ini = File(QStringLiteral("read.ini"));
+    WriteBytes(ini,
+               "Top=outside any section\n"
+               "; Dir=commented out\n"
+               "[Other]\n"
+               "Dir=other folder\n"
+               "[  SaveDir ]\n"
+               "; a comment\n"
+               "  dIR  =   /home/user/视频 输出   \t\n"
+               "Quoted=\"  padded  \"\n"
+               "Single='x'\n"
+               "Half=\"open\n"
+               "Empty=\n"
+               "Bare\n"
+               "[savedir]\n"
+               "Dir=second section of the same name\n"
+               "Late=only in the second\n");
+    // Section and key names ignore case and the blanks around them.
+    QCOMPARE(GetPrivateProfileString("SAVEDIR", "dir", "def", ini), QStringLiteral("/home/user/视频 输出"));
+    QCOMPARE(GetPrivateProfileString(" SaveDir", "Dir ", "def", ini), QStringLiteral("/home/user/视频 输出"));
+    QCOMPARE(GetPrivateProfileString("Other", "Dir", "def", ini), QStringLiteral("other folder"));
+    // One pair of matching quotes is removed, the text inside is kept as it is.
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Quoted", "def", ini), QStringLiteral("  padded  "));
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Single", "def", ini), QStringLiteral("x"));
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Half", "def", ini), QStringLiteral("\"open"));
+    // A key that is present with no value is empty, not the default.
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Empty", "def", ini), QString());
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Bare", "def", ini), QString());
+    // Only the first section of a name counts; comments and keys outside any
+    // section are never found.
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Late", "def", ini), QStringLiteral("def"));
+    QCOMPARE(GetPrivateProfileString("SaveDir", "; a comment", "def", ini), QStringLiteral("def"));
+    QCOMPARE(GetPrivateProfileString("", "Top", "def", ini), QStringLiteral("def"));
+    QCOMPARE(GetPrivateProfileString("Missing", "Dir", "def", ini), QStringLiteral("def"));
+    // The default loses its trailing blanks, as a value would.
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Nope", " No  \t", ini), QStringLiteral(" No"));
+  }
+
+  void readWithoutAFileGivesTheDefault() {
+    QCOMPARE(GetPrivateProfileString("S", "K", "fallback", File("absent.ini")), QStringLiteral("fallback"));
+    QVERIFY(!QFile::exists(File("absent.ini")));
+    QDir().mkpath(File("folder.ini"));
+    QCOMPARE(GetPrivateProfileString("S", "K", "fallback", File("folder.ini")), QStringLiteral("fallback"));
+    QCOMPARE(GetPrivateProfileString("S", "K", QString(), File("absent.ini")), QString());
+  }
+
+  void readHandlesBomAndCrlf() {
+    const QString ini = File(QStringLiteral("bom.ini"));
+    WriteBytes(ini, "\xEF\xBB\xBF[SoftHttp]\r\nHttpUrl=https://example.org/\r\n");
+    QCOMPARE(GetPrivateProfileString("SoftHttp", "HttpUrl", "def", ini), QStringLiteral("https://example.org/"));
+  }
+
+  void readReturnsAtMost2047Characters() {
+    const QString ini = File(QStringLiteral("long.ini"));
+    const QByteArray longValue(3000, 'a');
+    WriteBytes(ini, "[S]\nK=" + longValue + "\nExact=" + QByteArray(2047, 'b') + "\n");
+    QCOMPARE(GetPrivateProfileString("S", "K", "", ini), QString(2047, QLatin1Char('a')));
+    QCOMPARE(GetPrivateProfileString("S", "Exact", "", ini), QString(2047, QLatin1Char('b')));
+    QCOMPARE(GetPrivateProfileString("S", "None", QString(3000, QLatin1Char('d')), ini).size(), 2047);
+  }
+
+  void writeCreatesFileSectionAndKey() {
+    const QString ini = File(QStringLiteral("new.ini"));
+    QVERIFY(WritePrivateProfileString("SaveDir", "Dir", "/data/out", ini));
+    QCOMPARE(ReadBytes(ini), QByteArray("[SaveDir]\nDir=/data/out\n"));
+    QVERIFY(WritePrivateProfileString("ChgDirFlag", "Flag", "Yes", ini));
+    QVERIFY(WritePrivateProfileString("savedir", "Extra", "1", ini));
+    QCOMPARE(ReadBytes(ini), QByteArray("[SaveDir]\nDir=/data/out\nExtra=1\n[ChgDirFlag]\nFlag=Yes\n"));
+    QCOMPARE(GetPrivateProfileString("ChgDirFlag", "Flag", "No", ini), QStringLiteral("Yes"));
+  }
+
+  void writeKeepsEveryOtherLineOfACrlfFile() {
+    const QString ini = File(QStringLiteral("crlf.ini"));
+    const QByteArray before =
+        "; settings of the converter\r\n"
+        "\r\n"
+        "[Other]\r\n"
+        "Dir=keep me\r\n"
+        "\r\n"
+        "[SaveDir]\r\n"
+        "  ; where the files go\r\n"
+        "DIR = /old/place\r\n"
+        "Tail=x\r\n"
+        "\r\n"
+        "[SoftHttp]\r\n"
+        "HttpUrl=https://example.org/";  // no line break at the end
+    WriteBytes(ini, before);
+    QVERIFY(WritePrivateProfileString("savedir", "dir", "/new/地方", ini));
+    QByteArray expected = before;
+    expected.replace("DIR = /old/place", "DIR = /new/地方");
+    QCOMPARE(ReadBytes(ini), expected);
+
+    // A key added to the last section, which has no final line break, and a
+    // new key inside a section that is followed by a blank line.
+    QVERIFY(WritePrivateProfileString("SoftHttp", "Mirror", "m", ini));
+    QVERIFY(WritePrivateProfileString("SaveDir", "Added", "a", ini));
+    expected.replace("Tail=x\r\n", "Tail=x\r\nAdded=a\r\n");
+    expected.append("\r\nMirror=m");
+    QCOMPARE(ReadBytes(ini), expected);
+
+    // A new section takes the file's own line breaks.
+    QVERIFY(WritePrivateProfileString("ChgDirFlag", "Flag", "Yes", ini));
+    expected.append("\r\n[ChgDirFlag]\r\nFlag=Yes\r\n");
+    QCOMPARE(ReadBytes(ini), expected);
+  }
+
+  void writeLeavesBytesThatAreNotUtf8Alone() {
+    const QString ini = File(QStringLiteral("legacy.ini"));
+    // A comment in a legacy 8-bit code page.
+    const QByteArray before = "[SaveDir]\n;\xC4\xE3\xBA\xC3\xA3\xAC\xCA\xC0\xBD\xE7\nDir=a\n";
+    WriteBytes(ini, before);
+    QVERIFY(WritePrivateProfileString("SaveDir", "Dir", "b", ini));
+    QByteArray expected = before;
+    expected.replace("Dir=a", "Dir=b");
+    QCOMPARE(ReadBytes(ini), expected);
+  }
+
+  void writeChangesTheKeyOnlyInItsSection() {
+    const QString ini = File(QStringLiteral("sections.ini"));
+    WriteBytes(ini, "[A]\nDir=1\n[SaveDir]\nSaveDirX=2\n[B]\nDir=3\n");
+    QVERIFY(WritePrivateProfileString("SaveDir", "Dir", "new", ini));
+    QCOMPARE(ReadBytes(ini), QByteArray("[A]\nDir=1\n[SaveDir]\nSaveDirX=2\nDir=new\n[B]\nDir=3\n"));
+    // Empty section: the key goes right under its header.
+    WriteBytes(ini, "[SaveDir]\n\n[B]\nDir=3\n");
+    QVERIFY(WritePrivateProfileString("SaveDir", "Dir", "v", ini));
+    QCOMPARE(ReadBytes(ini), QByteArray("[SaveDir]\nDir=v\n\n[B]\nDir=3\n"));
+  }
+
+  void writtenValuesReadBackUnchanged_data() {
+    QTest::addColumn<QString>("value");
+    QTest::newRow("plain") << QStringLiteral("/srv/video out");
+    QTest::newRow("chinese") << QStringLiteral("/home/用户/转换结果");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("leading and trailing blanks") << QStringLiteral("  /tmp/a b  ");
+    QTest::newRow("ideographic space at the end") << QStringLiteral("/tmp/文件夹\u3000");
+    QTest::newRow("double quoted") << QStringLiteral("\"quoted\"");
+    QTest::newRow("single quoted") << QStringLiteral("'q'");
+    QTest::newRow("one quote") << QStringLiteral("\"");
+    QTest::newRow("equals and semicolon") << QStringLiteral("a=b;c");
+  }
+  void writtenValuesReadBackUnchanged() {
+    QFETCH(QString, value);
+    const QString ini = File(QStringLiteral("roundtrip.ini"));
+    QFile::remove(ini);
+    QVERIFY(WritePrivateProfileString("S", "K", value, ini));
+    QCOMPARE(GetPrivateProfileString("S", "K", "default", ini), value);
+    QVERIFY(WritePrivateProfileString("S", "K", value + QStringLiteral("x"), ini));
+    QCOMPARE(GetPrivateProfileString("S", "K", "default", ini), value + QStringLiteral("x"));
+  }
+
+  void writeRefusesWhatOneLineCannotHold() {
+    const QString ini = File(QStringLiteral("refuse.ini"));
+    const QByteArray before = "[SaveDir]\nDir=/a\n";
+    WriteBytes(ini, before);
+    // A folder name may contain a line break; written as is it would add
+    // lines (even sections) of its own to the file.
+    QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", "/x\n[ChgDirFlag]\nFlag=Yes", ini));
+    QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", "/x\r", ini));
+    QVERIFY(!WritePrivateProfileString("Save]Dir", "Dir", "v", ini));
+    QVERIFY(!WritePrivateProfileString("SaveDir", "D=ir", "v", ini));
+    QVERIFY(!WritePrivateProfileString("SaveDir", ";Dir", "v", ini));
+    QVERIFY(!WritePrivateProfileString("", "Dir", "v", ini));
+    QVERIFY(!WritePrivateProfileString("SaveDir", " ", "v", ini));
+    QCOMPARE(ReadBytes(ini), before);
+  }
+
+  void writeFailsWhereNoFileCanBe() {
+    // The path is a folder.
+    QDir().mkpath(File("isdir.ini"));
+    QVERIFY(!WritePrivateProfileString("S", "K", "v", File("isdir.ini")));
+    // The folder is missing, or its parent is a file (root cannot write there either).
+    QVERIFY(!WritePrivateProfileString("S", "K", "v", File("missing/x.ini")));
+    WriteBytes(File("plainfile"), "x");
+    QVERIFY(!WritePrivateProfileString("S", "K", "v", File("plainfile/x.ini")));
+    QCOMPARE(ReadBytes(File("plainfile")), QByteArray("x"));
+  }
+
+  void writeKeepsPermissionsAndLinks() {
+    const QString ini = File(QStringLiteral("perm.ini"));
+    WriteBytes(ini, "[S]\nK=1\n");
+    QVERIFY(::chmod(QFile::encodeName(ini).constData(), 0640) == 0);
+    QVERIFY(WritePrivateProfileString("S", "K", "2", ini));
+    struct stat st {};
+    QVERIFY(::stat(QFile::encodeName(ini).constData(), &st) == 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0640));
+
+    // A settings file that is a link to another file stays a link; the
+    // target gets the new value.
+    const QString target = File(QStringLiteral("target.ini"));
+    const QString link = File(QStringLiteral("link.ini"));
+    WriteBytes(target, "[S]\nK=1\n");
+    QVERIFY(QFile::link(target, link));
+    QVERIFY(WritePrivateProfileString("S", "K", "3", link));
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(ReadBytes(target), QByteArray("[S]\nK=3\n"));
+
+    // No temporary file is left behind in the folder.
+    const QStringList names = QDir(tmp_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) QVERIFY2(!name.contains(QLatin1String("perm.ini.")), qPrintable(name));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestProfileFile)
+#include "tst_profile_file.moc"
