@@ -1,0 +1,289 @@
+// The output folder and the settings file as the main window uses them: what
+// the edit shows, what a folder choice writes, and the shell requests of the
+// folder, help and homepage actions.
+#include "app/ConvLoginFrm.h"
+#include "app/ConvMainFrm.h"
+#include "app/ConvMainFunc.h"
+#include "platform/AppError.h"
+#include "platform/Platform.h"
+#include "platform/ProfileFile.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+using TestSupport::CapturedDialogs;
+using TestSupport::TempAppDir;
+
+namespace {
+
+TempAppDir::Options BareFolder() {
+  TempAppDir::Options options;
+  options.database = false;
+  options.sqliteLib = false;
+  options.encoder = false;
+  options.player = false;
+  options.saveDir = false;
+  return options;
+}
+
+// The main window as built, not shown: these operations need its controls
+// only, not the parameter database.
+class WindowOnly {
+ public:
+  WindowOnly() {
+    new TConvMainForm();
+    if (ConvLoginForm) ConvLoginForm->LoginTimer->stop();
+  }
+  ~WindowOnly() {
+    delete ConvMainForm;
+    delete ConvLoginForm;
+    ConvLoginForm = nullptr;
+  }
+  QLineEdit* Edit() const { return ConvMainForm->AvSaveDirEdit; }
+};
+
+QByteArray ReadBytes(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
+  return f.readAll();
+}
+
+void WriteBytes(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QCOMPARE(f.write(data), data.size());
+}
+
+QString LoadedSaveDir() {
+  ConvMainForm->AvSaveDirEdit->setText(QStringLiteral("<not loaded>"));
+  TConvMainFunc func;
+  func.LoadSaveDir();
+  return ConvMainForm->AvSaveDirEdit->text();
+}
+
+}  // namespace
+
+class TestSettingsOps : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("Vidmora")); }
+
+  void loadSaveDirFollowsTheFlag_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("expected");  // "<default>" = SaveFile beside the executable
+    QTest::newRow("no file") << QByteArray() << QStringLiteral("<default>");
+    QTest::newRow("chosen") << QByteArray("[SaveDir]\nDir=/srv/out\n[ChgDirFlag]\nFlag=Yes\n")
+                            << QStringLiteral("/srv/out");
+    QTest::newRow("flag in other letter case")
+        << QByteArray("[SaveDir]\nDir=/srv/out\n[ChgDirFlag]\nFlag=yes\n") << QStringLiteral("<default>");
+    QTest::newRow("flag YES") << QByteArray("[SaveDir]\nDir=/srv/out\n[ChgDirFlag]\nFlag=YES\n")
+                              << QStringLiteral("<default>");
+    QTest::newRow("flag No") << QByteArray("[SaveDir]\nDir=/srv/out\n[ChgDirFlag]\nFlag=No\n")
+                             << QStringLiteral("<default>");
+    QTest::newRow("dir without flag") << QByteArray("[SaveDir]\nDir=/srv/out\n") << QStringLiteral("<default>");
+    QTest::newRow("flag without dir") << QByteArray("[ChgDirFlag]\nFlag=Yes\n") << QString();
+    QTest::newRow("names in other case, blanks around")
+        << QByteArray("[savedir]\r\n dir = /srv/视频 \r\n[CHGDIRFLAG]\r\nflag= Yes\r\n") << QStringLiteral("/srv/视频");
+  }
+  void loadSaveDirFollowsTheFlag() {
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, expected);
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    const QString settings = app.File(QStringLiteral("libcfg.ini"));
+    if (!ini.isEmpty()) WriteBytes(settings, ini);
+    if (expected == QLatin1String("<default>")) expected = app.Path() + QStringLiteral("SaveFile");
+    QCOMPARE(LoadedSaveDir(), expected);
+    // Reading never writes: a missing file stays missing, a present one unchanged.
+    if (ini.isEmpty()) {
+      QVERIFY(!QFile::exists(settings));
+    } else {
+      QCOMPARE(ReadBytes(settings), ini);
+    }
+    QVERIFY(dialogs.messages.empty());
+  }
+
+  void cancelledChooserPutsBackTheStoredFolder() {
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    const QString settings = app.File(QStringLiteral("libcfg.ini"));
+
+    // Without a settings file: the default folder comes back, no file appears.
+    window.Edit()->setText(QStringLiteral("/somewhere/else"));
+    dialogs.folderAnswers.push_back(std::nullopt);
+    ConvMainForm->SltDirBtn->click();
+    QCOMPARE(dialogs.folderTitles, QStringList{QStringLiteral("请选择文件夹")});
+    QCOMPARE(window.Edit()->text(), app.Path() + QStringLiteral("SaveFile"));
+    QVERIFY(!QFile::exists(settings));
+
+    // With one: its folder comes back and its bytes stay as they were.
+    const QByteArray ini = "; mine\r\n[SaveDir]\r\nDir=/kept\r\n[ChgDirFlag]\r\nFlag=Yes\r\n";
+    WriteBytes(settings, ini);
+    window.Edit()->setText(QStringLiteral("/somewhere/else"));
+    dialogs.folderAnswers.push_back(std::nullopt);
+    ConvMainForm->SltDirBtn->click();
+    QCOMPARE(window.Edit()->text(), QStringLiteral("/kept"));
+    QCOMPARE(ReadBytes(settings), ini);
+
+    // A chooser that hands back no path counts as cancelled.
+    dialogs.folderAnswers.push_back(QString());
+    ConvMainForm->SltDirBtn->click();
+    QCOMPARE(window.Edit()->text(), QStringLiteral("/kept"));
+    QCOMPARE(ReadBytes(settings), ini);
+    QVERIFY(dialogs.messages.empty());
+  }
+
+  void chosenFolderIsShownAndRemembered() {
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    const QString settings = app.File(QStringLiteral("libcfg.ini"));
+    const QString chosen = app.Path() + QStringLiteral("输出 文件夹");
+    QDir().mkpath(chosen);
+
+    dialogs.folderAnswers.push_back(chosen);
+    ConvMainForm->SltDirBtn->click();
+    QVERIFY(dialogs.messages.empty());
+    QCOMPARE(window.Edit()->text(), chosen);
+    QCOMPARE(Platform::GetPrivateProfileString("SaveDir", "Dir", "", settings), chosen);
+    QCOMPARE(Platform::GetPrivateProfileString("ChgDirFlag", "Flag", "", settings), QStringLiteral("Yes"));
+    // The next start shows it.
+    QCOMPARE(LoadedSaveDir(), chosen);
+
+    // A second choice replaces the folder and keeps what else the file holds.
+    WriteBytes(settings, ReadBytes(settings) + "[SoftHttp]\nHttpUrl=https://mirror.example/\n");
+    dialogs.folderAnswers.push_back(QStringLiteral("/srv/second"));
+    ConvMainForm->SltDirBtn->click();
+    QCOMPARE(LoadedSaveDir(), QStringLiteral("/srv/second"));
+    QCOMPARE(ReadBytes(settings),
+             QByteArray("[SaveDir]\nDir=/srv/second\n[ChgDirFlag]\nFlag=Yes\n"
+                        "[SoftHttp]\nHttpUrl=https://mirror.example/\n"));
+  }
+
+  void unwritableSettingsFileReportsOnce_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("settings path is a folder") << QStringLiteral("folder");
+    QTest::newRow("parent of the settings path is a file") << QStringLiteral("parent file");
+  }
+  void unwritableSettingsFileReportsOnce() {
+    QFETCH(QString, how);
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    if (how == QLatin1String("folder")) {
+      QDir().mkpath(app.File(QStringLiteral("libcfg.ini")));
+    } else {
+      WriteBytes(app.File(QStringLiteral("notadir")), "x");
+      Platform::SetExeDir(app.File(QStringLiteral("notadir")) + QLatin1Char('/'));
+    }
+    const QString settings = Platform::ExePath(QStringLiteral("libcfg.ini"));
+
+    dialogs.folderAnswers.push_back(QStringLiteral("/srv/chosen"));
+    ConvMainForm->SltDirBtn->click();
+    QCOMPARE(dialogs.messages.size(), size_t(1));
+    QCOMPARE(dialogs.messages[0].first, QStringLiteral("Vidmora"));
+    QCOMPARE(dialogs.messages[0].second, QStringLiteral("Unable to write to ") + settings);
+    // The edit already shows the new folder for the rest of this run.
+    QCOMPARE(window.Edit()->text(), QStringLiteral("/srv/chosen"));
+    QCOMPARE(LoadedSaveDir(), Platform::ExeDir() + QStringLiteral("SaveFile"));
+  }
+
+  void flagIsNotWrittenWhenTheFolderCannotBe() {
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    const QString settings = app.File(QStringLiteral("libcfg.ini"));
+    // A folder name with a line break cannot be stored on one line: the first
+    // write fails, and the flag, which could be written, is left alone.
+    const QString chosen = QStringLiteral("/srv/two\nlines");
+    dialogs.folderAnswers.push_back(chosen);
+    ConvMainForm->SltDirBtn->click();
+    QCOMPARE(dialogs.messages.size(), size_t(1));
+    QCOMPARE(dialogs.messages[0].second, QStringLiteral("Unable to write to ") + settings);
+    QCOMPARE(window.Edit()->text(), chosen);
+    QVERIFY(!QFile::exists(settings));
+
+    // The same with a file that already holds a choice: it is not touched.
+    const QByteArray ini = "[SaveDir]\nDir=/old\n[ChgDirFlag]\nFlag=No\n";
+    WriteBytes(settings, ini);
+    dialogs.folderAnswers.push_back(chosen);
+    ConvMainForm->SltDirBtn->click();
+    QCOMPARE(dialogs.messages.size(), size_t(2));
+    QCOMPARE(ReadBytes(settings), ini);
+  }
+
+  void shellRequests() {
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    const QString settings = app.File(QStringLiteral("libcfg.ini"));
+
+    // Homepage: the built-in address without a settings file, the configured
+    // one with it.
+    ConvMainForm->ShowHttpBtn->click();
+    QCOMPARE(dialogs.opened, QStringList{QStringLiteral("https://vidmora.org/")});
+    QVERIFY(!QFile::exists(settings));
+    WriteBytes(settings, "[softhttp]\nHTTPURL = \"https://mirror.example/vidmora\"\n");
+    ConvMainForm->ShowHttpBtn->click();
+    QCOMPARE(dialogs.opened.last(), QStringLiteral("https://mirror.example/vidmora"));
+
+    // Help: the page beside the executable.
+    ConvMainForm->ShowHelpBtn->click();
+    QCOMPARE(dialogs.opened.last(), app.Path() + QStringLiteral("help.html"));
+
+    // Output folder: whatever the edit shows.
+    window.Edit()->setText(QStringLiteral("/srv/视频 out"));
+    ConvMainForm->OpenDirBtn->click();
+    QCOMPARE(dialogs.opened.last(), QStringLiteral("/srv/视频 out"));
+    QCOMPARE(dialogs.opened.size(), 4);
+    QVERIFY(dialogs.messages.empty());
+
+    TConvMainFunc func;
+    QCOMPARE(func.GetOutputExt(), QStringLiteral(".mp4"));
+  }
+
+  void startAndExitNeverWriteTheSettingsFile() {
+    TempAppDir app;
+    CapturedDialogs dialogs;
+    const QString settings = app.File(QStringLiteral("libcfg.ini"));
+    {
+      TestSupport::MainWindowFixture fixture;
+      QCOMPARE(fixture.form()->AvSaveDirEdit->text(), app.Path() + QStringLiteral("SaveFile"));
+      fixture.form()->close();
+    }
+    QVERIFY(!QFile::exists(settings));
+
+    const QByteArray ini = "[SaveDir]\nDir=/srv/kept\n[ChgDirFlag]\nFlag=Yes\n";
+    WriteBytes(settings, ini);
+    {
+      TestSupport::MainWindowFixture fixture;
+      QCOMPARE(fixture.form()->AvSaveDirEdit->text(), QStringLiteral("/srv/kept"));
+      fixture.form()->close();
+    }
+    QCOMPARE(ReadBytes(settings), ini);
+  }
+
+  void helpPageIsInstalledBesideTheProgram() {
+    const QString page = TestSupport::BuiltAppDir() + QStringLiteral("/help.html");
+    QVERIFY2(QFile::exists(page), qPrintable(page));
+    const QString text = QString::fromUtf8(ReadBytes(page));
+    QVERIFY(text.contains(QStringLiteral("<meta charset=\"utf-8\">")));
+    for (const char* word : {"添加", "删除", "清空", "转换", "停止", "播放", "主页", "帮助", "退出", "视频编码",
+                             "视频码率", "视频大小", "视频帧率", "宽幅比率", "音频编码", "音频码率", "音频通道",
+                             "采样频率", "输出目录", "转换完毕后关闭计算机", "SaveFile", ".mp4"}) {
+      QVERIFY2(text.contains(QString::fromUtf8(word)), word);
+    }
+  }
+};
+
+QTEST_MAIN(TestSettingsOps)
+#include "tst_settings_ops.moc"
