@@ -1,6 +1,30 @@
-// TEMP-SKELETON: placeholder bodies so the program links while this
-// subsystem is being built. Replace every function of this file.
+#include "PlayMainFrm.h"
 #include "app/ConvMainFunc.h"
-#include "platform/AppError.h"
+#include "app/Controls.h"
+#include "platform/Shell.h"
 
-void TConvMainFunc::PlayAvFile() { throw TAppError(QStringLiteral("TEMP-SKELETON")); }
+#include <QLabel>
+#include <QTimer>
+
+#include <memory>
+
+void TConvMainFunc::PlayAvFile() {
+  const QString caption = QStringLiteral("提示");
+  if (AvMsgTimer->isActive()) {
+    Shell::MessageBox(AvFilesList->window(), QStringLiteral("正在转换视频文件,无法播放"), caption);
+    return;
+  }
+  const int row = AvFilesList->SelectedRow();
+  if (row < 0) {
+    Shell::MessageBox(AvFilesList->window(), QStringLiteral("请选择要播放的视频文件"), caption);
+    return;
+  }
+  // The window is owned by the application, shown modally, and freed as soon as
+  // its modal loop returns.
+  std::unique_ptr<TPlayMainForm> form(new TPlayMainForm(nullptr));
+  PlayMainForm = form.get();
+  form->RzLabFile->setText(AvFilesList->Caption(row));
+  form->exec();
+  form.reset();
+  PlayMainForm = nullptr;
+}
