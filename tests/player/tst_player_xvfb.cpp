@@ -1,0 +1,100 @@
+// The real player drawing into the preview window's panel on an X server.
+#include "PlayerTestSupport.h"
+#include "app/Controls.h"
+#include "app/ConvMainFrm.h"
+#include "player/PlayMainFrm.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+#include <QtTest>
+
+class PlayerXvfbTest : public QObject {
+  Q_OBJECT
+
+  // The share of the panel's pixels that are not the dark colour key.
+  static double LitShare(const QImage& image) {
+    if (image.isNull()) return 0;
+    qint64 lit = 0;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        const QRgb p = image.pixel(x, y);
+        if (qAbs(qRed(p) - 0x10) > 8 || qAbs(qGreen(p) - 0x10) > 8 || qAbs(qBlue(p) - 0x10) > 8) ++lit;
+      }
+    }
+    return double(lit) / (double(image.width()) * image.height());
+  }
+
+ private slots:
+  void initTestCase() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) QSKIP("no X server (DISPLAY is not set)");
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+  }
+
+  void videoShowsInThePanelAndClosingEndsThePlayer() {
+    TestSupport::TempAppDir app;  // the player link points at the real player
+    QVERIFY(QFileInfo(app.File(QStringLiteral("mplayer"))).exists());
+    TestSupport::MainWindowFixture window;
+    TestSupport::CapturedDialogs dialogs;
+    ConvMainForm->AvFilesList->AddRow(PlayerTest::SampleClip(), 4, {});
+    ConvMainForm->AvFilesList->SelectRow(0);
+
+    QImage panelShot;
+    QImage windowShot;
+    long long player = -1;
+    bool alive = false;
+    const QString outDir = QStringLiteral(VIDMORA_TEST_BIN_DIR) + QStringLiteral("/player");
+    QDir().mkpath(outDir);
+    // After two seconds, and then every 250 ms up to five seconds, until the
+    // panel shows more than its dark colour.
+    int attempts = 0;
+    std::function<void()> look = [&] {
+      if (!PlayMainForm) return;
+      QScreen* screen = PlayMainForm->screen();
+      panelShot = screen->grabWindow(PlayMainForm->RzPlayPanel->winId()).toImage();
+      windowShot = screen->grabWindow(PlayMainForm->winId()).toImage();
+      player = Platform::StartedProcesses().value(0, -1);
+      alive = PlayerTest::IsAlive(player);
+      if (LitShare(panelShot) < 0.2 && ++attempts < 12) {
+        QTimer::singleShot(250, look);
+        return;
+      }
+      PlayMainForm->close();
+    };
+    QTimer::singleShot(2000, look);
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] {
+      if (PlayMainForm) PlayMainForm->close();
+    });
+    guard.start(15000);
+    ConvMainForm->PlayAvFileBtnClick();
+
+    panelShot.save(outDir + QStringLiteral("/panel.png"));
+    windowShot.save(outDir + QStringLiteral("/screenshot-player.png"));
+    QVERIFY(player > 0);
+    QVERIFY(alive);
+    QCOMPARE(panelShot.size(), QSize(365, 273));
+    const double share = LitShare(panelShot);
+    QVERIFY2(share > 0.2, qPrintable(QStringLiteral("only %1 of the panel shows video").arg(share)));
+    // Closing the window leaves no player running.
+    QVERIFY(PlayMainForm == nullptr);
+    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
+  }
+};
+
+int main(int argc, char** argv) {
+  // Without an X server the xcb platform cannot start: come up offscreen so
+  // that the test can report itself skipped.
+  if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  // Styled as the program styles itself at start-up.
+  QFile sheet(QStringLiteral(":/vidmora.qss"));
+  if (sheet.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+  PlayerXvfbTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+#include "tst_player_xvfb.moc"
