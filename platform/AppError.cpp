@@ -33,3 +33,7 @@ void RunEvent(const std::function<void()>& body) {
   }
   ShowAppError(message);
 }
+
+ModalScope::ModalScope() : savedDepth_(g_eventDepth) { g_eventDepth = 0; }
+
+ModalScope::~ModalScope() { g_eventDepth = savedDepth_; }

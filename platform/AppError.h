@@ -21,3 +21,17 @@ void ShowAppError(const QString& text);
 // shows it once through ShowAppError, a nested event passes it on to the event
 // that it runs inside, so the outer operation stops too.
 void RunEvent(const std::function<void()>& body);
+
+// While a modal loop runs inside an event (a dialog, a message box, the player
+// window), the events it delivers are events of their own: an error in one of
+// them is shown there, not passed to the event that opened the loop.
+class ModalScope {
+ public:
+  ModalScope();
+  ~ModalScope();
+  ModalScope(const ModalScope&) = delete;
+  ModalScope& operator=(const ModalScope&) = delete;
+
+ private:
+  int savedDepth_;
+};

@@ -1,5 +1,7 @@
 #include "Shell.h"
 
+#include "AppError.h"
+
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -19,11 +21,13 @@ void MessageBox(QWidget* owner, const QString& text, const QString& caption) {
     return;
   }
   QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, owner);
+  ModalScope modal;
   box.exec();
 }
 
 std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title) {
   if (TestHooks().browseFolder) return TestHooks().browseFolder(title);
+  ModalScope modal;
   const QString dir = QFileDialog::getExistingDirectory(owner, title, QString(),
                                                         QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return std::nullopt;
@@ -43,6 +47,7 @@ QString QtFilterFromWindowsFilter(const QString& filter) {
 
 std::optional<QString> ChooseOpenFile(QWidget* owner, const QString& title, const QString& filter) {
   if (TestHooks().openFile) return TestHooks().openFile(title, filter);
+  ModalScope modal;
   const QString file =
       QFileDialog::getOpenFileName(owner, title, QString(), QtFilterFromWindowsFilter(filter));
   if (file.isEmpty()) return std::nullopt;

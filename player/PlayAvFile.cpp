@@ -1,6 +1,7 @@
 #include "PlayMainFrm.h"
 #include "app/ConvMainFunc.h"
 #include "app/Controls.h"
+#include "platform/AppError.h"
 #include "platform/Shell.h"
 
 #include <QLabel>
@@ -24,7 +25,10 @@ void TConvMainFunc::PlayAvFile() {
   std::unique_ptr<TPlayMainForm> form(new TPlayMainForm(nullptr));
   PlayMainForm = form.get();
   form->RzLabFile->setText(AvFilesList->Caption(row));
-  form->exec();
+  {
+    ModalScope modal;
+    form->exec();
+  }
   form.reset();
   PlayMainForm = nullptr;
 }

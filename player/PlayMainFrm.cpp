@@ -155,18 +155,12 @@ QToolButton* TPlayMainForm::AddSpeedButton(const char* name, const QString& hint
 }
 
 void TPlayMainForm::Route(const std::function<void(TPlayMainFunc&)>& operation) {
-  // The window's events come from its own modal loop (or from showing it), not
-  // from inside an operation: an error is shown here and the window stays.
-  try {
-    RunEvent([&] {
-      TPlayMainFunc func;
-      operation(func);
-    });
-  } catch (const TAppError& e) {
-    ShowAppError(e.Message);
-  } catch (const std::exception& e) {
-    ShowAppError(QString::fromUtf8(e.what()));
-  }
+  // The window's events come from its own modal loop, which PlayAvFile runs
+  // as a modal scope: an error is shown here and the window stays.
+  RunEvent([&] {
+    TPlayMainFunc func;
+    operation(func);
+  });
 }
 
 void TPlayMainForm::showEvent(QShowEvent* event) {

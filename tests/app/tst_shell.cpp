@@ -191,6 +191,25 @@ class TestShell : public QObject {
     QCOMPARE(changes, 1);
   }
 
+  // Events delivered by a modal loop opened inside an event are events of
+  // their own: their errors are shown there and the opening event goes on.
+  void errorInsideModalLoopIsShownThere() {
+    CapturedDialogs dialogs;
+    bool outerCarriedOn = false;
+    RunEvent([&] {
+      {
+        ModalScope modal;
+        RunEvent([] { throw TAppError(QStringLiteral("inside the dialog")); });
+      }
+      outerCarriedOn = true;
+      throw TAppError(QStringLiteral("after the dialog"));
+    });
+    QVERIFY(outerCarriedOn);
+    QCOMPARE(dialogs.messages.size(), size_t(2));
+    QCOMPARE(dialogs.messages[0].second, QStringLiteral("inside the dialog"));
+    QCOMPARE(dialogs.messages[1].second, QStringLiteral("after the dialog"));
+  }
+
   void exitButtonClosesTheProgram() {
     TempAppDir appDir;
     CapturedDialogs dialogs;
