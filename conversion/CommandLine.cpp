@@ -1,7 +1,37 @@
-// TEMP-SKELETON: placeholder bodies so the program links while this
-// subsystem is being built. Replace every function of this file.
+// The encoder's command line and the output file's name.
 #include "app/ConvMainFunc.h"
-#include "platform/AppError.h"
+#include "app/Controls.h"
+#include "media/MediaInfoDll.h"
+#include "platform/CommandLine.h"
+#include "platform/Platform.h"
 
-QString TConvMainFunc::GetOutputPath(const QString&) { throw TAppError(QStringLiteral("TEMP-SKELETON")); }
-QString TConvMainFunc::BuildConvCommand() { throw TAppError(QStringLiteral("TEMP-SKELETON")); }
+#include <QFileInfo>
+#include <QLineEdit>
+
+QString TConvMainFunc::GetOutputPath(const QString& sourcePath) {
+  const QString folder = AvSaveDirEdit ? AvSaveDirEdit->text() : QString();
+  // The library is loaded already whenever a row exists; loading is a no-op then.
+  LoadMediaInfoLib(MediaInfoLibFile());
+  QString baseName = ProbeBaseName(sourcePath);
+  // A source the probe cannot open still gets its own output name rather than
+  // a nameless ".mp4" that every such row would share.
+  if (baseName.isEmpty()) baseName = QFileInfo(sourcePath).completeBaseName();
+  return folder + QLatin1Char(Platform::kPathSep) + baseName + GetOutputExt();
+}
+
+QString TConvMainFunc::BuildConvCommand() {
+  const QString encoder = Platform::ExePath(QString::fromLatin1(Platform::kEncoderFile));
+  const int row = AvListStat->Text().toInt();
+  const QString source = AvFilesList->Caption(row);
+  const QString output = GetOutputPath(source);
+  const QString fragments[9] = {GetVdoCodecCmd(),  GetVdoBitrateCmd(), GetVdoSizeCmd(),
+                                GetVdoFpsCmd(),    GetVdoAspectCmd(),  GetAdoCodecCmd(),
+                                GetAdoBitrateCmd(), GetAdoChannelsCmd(), GetAdoFreqCmd()};
+  // Paths with a blank or a double quote are quoted so that they reach the
+  // encoder whole; any other path stays exactly as it is. Fragments are the
+  // encoder's own option syntax and go in unchanged.
+  QString line = Platform::QuoteArg(encoder) + QStringLiteral(" -y -ipt ") + Platform::QuoteArg(source);
+  for (const QString& fragment : fragments) line += QLatin1Char(' ') + fragment;
+  line += QLatin1Char(' ') + Platform::QuoteArg(output);
+  return line;
+}

@@ -1,0 +1,62 @@
+#include "PowerControl.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QMetaObject>
+
+namespace Platform {
+
+namespace {
+
+const char kService[] = "org.freedesktop.login1";
+const char kPath[] = "/org/freedesktop/login1";
+const char kInterface[] = "org.freedesktop.login1.Manager";
+constexpr int kTimeoutMs = 10000;
+
+// The login manager (logind) on the system bus.
+class LogindPowerControl : public IPowerControl {
+ public:
+  bool CanPowerOff() override {
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) return false;
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface), QStringLiteral("CanPowerOff"));
+    const QDBusReply<QString> reply = bus.call(call, QDBus::Block, kTimeoutMs);
+    return reply.isValid() && reply.value() == QLatin1String("yes");
+  }
+
+  bool PowerOff() override {
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface), QStringLiteral("PowerOff"));
+    call << false;  // not interactive: nobody is asked
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage;
+  }
+
+  void RequestQuit() override {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+      QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+    }
+  }
+};
+
+IPowerControl*& Current() {
+  static IPowerControl* current = nullptr;
+  return current;
+}
+
+}  // namespace
+
+IPowerControl& PowerControl() {
+  static LogindPowerControl system;
+  IPowerControl* current = Current();
+  return current ? *current : system;
+}
+
+void SetPowerControl(IPowerControl* control) { Current() = control; }
+
+}  // namespace Platform

@@ -1,0 +1,23 @@
+#pragma once
+// Powering the computer off, and the program's orderly end. Reached only
+// through this interface, so that a test can put a stand-in in its place.
+
+namespace Platform {
+
+class IPowerControl {
+ public:
+  virtual ~IPowerControl() = default;
+  // Whether this user may power the computer off without being asked.
+  virtual bool CanPowerOff() = 0;
+  // Asks the system to shut down and power off; false when it refused.
+  virtual bool PowerOff() = 0;
+  // Ends the program once the current event has returned.
+  virtual void RequestQuit() = 0;
+};
+
+// The instance in use: the system's login manager over D-Bus, unless one was set.
+IPowerControl& PowerControl();
+// Puts another instance in place (not owned); nullptr restores the system's.
+void SetPowerControl(IPowerControl* control);
+
+}  // namespace Platform

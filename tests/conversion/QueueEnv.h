@@ -1,0 +1,129 @@
+#pragma once
+// A main window with the scripted stand-in encoder in its installation folder,
+// a fake power control, and a record of the window's state after every tick
+// of the conversion timer.
+#include "app/ConvMainFrm.h"
+#include "app/ConvMainFunc.h"
+#include "app/Controls.h"
+#include "platform/PowerControl.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct FakePower : Platform::IPowerControl {
+  bool allowed = true;
+  bool accepts = true;
+  int canCalls = 0, offCalls = 0, quitCalls = 0;
+  bool CanPowerOff() override {
+    ++canCalls;
+    return allowed;
+  }
+  bool PowerOff() override {
+    ++offCalls;
+    return accepts;
+  }
+  void RequestQuit() override { ++quitCalls; }
+};
+
+struct Snapshot {
+  QString stat;
+  QVector<int> icons;
+  QStringList percents;
+  int gauge = 0;
+  QString status;
+  bool timerActive = false;
+  bool buttonsEnabled = false;
+};
+
+class QueueEnv {
+ public:
+  explicit QueueEnv(const QString& encoder) {
+    const QString make = app.File(QString::fromLatin1("make"));
+    QFile::remove(make);
+    if (!encoder.isEmpty()) QFile::link(encoder, make);
+    Platform::SetPowerControl(&power);
+    window = std::make_unique<TestSupport::MainWindowFixture>();
+    QObject::connect(form()->AvMsgTimer, &QTimer::timeout, form(), [this] {
+      ticks.push_back(Take());
+      if (afterTick) afterTick();
+    });
+  }
+  ~QueueEnv() {
+    window.reset();
+    Platform::SetPowerControl(nullptr);
+  }
+
+  TConvMainForm* form() const { return window->form(); }
+  TListViewEx* list() const { return form()->AvFilesList; }
+  QString SaveDir() const { return form()->AvSaveDirEdit->text(); }
+  QString SourceDir() const { return sources.path(); }
+
+  // A source file holding a stand-in script, added as a row.
+  int AddScripted(const QString& name, const QString& script, const QString& duration = QStringLiteral("00:00:10")) {
+    const QString path = sources.filePath(name);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(script.toUtf8());
+    f.close();
+    return AddRowFor(path, duration);
+  }
+  int AddRowFor(const QString& path, const QString& duration) {
+    return list()->AddRow(path, 4, {QFileInfo(path).suffix(), QStringLiteral("0.01 MB"), duration, QStringLiteral("0%")});
+  }
+  static QString Log(const QString& source) {
+    QFile f(source + QStringLiteral(".log"));
+    if (!f.open(QIODevice::ReadOnly)) return QString();
+    return QString::fromUtf8(f.readAll());
+  }
+  QString LogOfRow(int row) const { return Log(list()->Caption(row)); }
+
+  Snapshot Take() const {
+    Snapshot s;
+    s.stat = form()->AvListStat->Text();
+    for (int r = 0; r < list()->RowCount(); ++r) {
+      s.icons << list()->ImageIndex(r);
+      s.percents << list()->SubItem(r, 3);
+    }
+    s.gauge = form()->CvStatusGauge->value();
+    s.status = form()->MsgStatusPanel->text();
+    s.timerActive = form()->AvMsgTimer->isActive();
+    s.buttonsEnabled = form()->AddAvFileBtn->isEnabled() && form()->DelAvFileBtn->isEnabled() &&
+                       form()->CvAvFileBtn->isEnabled() && form()->ClearAvFileBtn->isEnabled();
+    return s;
+  }
+  bool AllButtons(bool enabled) const {
+    const QWidget* buttons[] = {form()->AddAvFileBtn, form()->DelAvFileBtn, form()->CvAvFileBtn,
+                                form()->ClearAvFileBtn};
+    for (const QWidget* b : buttons) {
+      if (b->isEnabled() != enabled) return false;
+    }
+    return true;
+  }
+  bool WaitIdle(int timeoutMs = 20000) {
+    return QTest::qWaitFor([this] { return !form()->AvMsgTimer->isActive(); }, timeoutMs);
+  }
+  // Error boxes shown by the program.
+  int ErrorBoxes() const { return static_cast<int>(dialogs.messages.size()); }
+
+  TestSupport::CapturedDialogs dialogs;
+  TestSupport::TempAppDir app;
+  FakePower power;
+  QTemporaryDir sources;
+  std::unique_ptr<TestSupport::MainWindowFixture> window;
+  std::vector<Snapshot> ticks;
+  std::function<void()> afterTick;
+};

@@ -1,0 +1,444 @@
+// The conversion queue through the real main window, with a scripted stand-in
+// for the encoder: the order of a run, progress, stopping, power-off, the
+// command line, and encoders that fail.
+#include "QueueEnv.h"
+#include "conversion/DosConvFunc.h"
+#include "platform/CommandLine.h"
+#include "platform/Platform.h"
+
+#include <QSignalSpy>
+
+namespace {
+
+const QString kStandin = QStringLiteral(STANDIN_PATH);
+
+// The banner, three progress lines and the summary, each in a tick of its
+// own (a text that begins with the banner is no progress text).
+QString ThreeSteps(const QString& a, const QString& b, const QString& c) {
+  return QStringLiteral("say banner line\nsleep 700\nprogress %1\nsleep 700\nprogress %2\nsleep 700\n"
+                        "progress %3\nsleep 700\nsummary\n")
+      .arg(a, b, c);
+}
+
+const QString kLong = QStringLiteral("say banner\nsleep 700\nprogress 3.00\nsleep 10000\nsummary\n");
+
+// The percentages a row showed over the ticks, without repeats.
+QStringList PercentHistory(const std::vector<Snapshot>& ticks, int row) {
+  QStringList seen;
+  for (const Snapshot& s : ticks) {
+    const QString p = s.percents.value(row);
+    if (seen.isEmpty() || seen.last() != p) seen << p;
+  }
+  return seen;
+}
+
+}  // namespace
+
+class TestConvQueue : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void threeRowsInOrder() {
+    // Times count in whole seconds, the fraction dropped: 2.50 of 10 s is 20%.
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("a.avi"), ThreeSteps(QStringLiteral("2.50"), QStringLiteral("5.10"), QStringLiteral("8.00")));
+    env.AddScripted(QStringLiteral("b.avi"), ThreeSteps(QStringLiteral("1.00"), QStringLiteral("4.00"), QStringLiteral("9.99")));
+    env.AddScripted(QStringLiteral("c.wmv"), ThreeSteps(QStringLiteral("3.00"), QStringLiteral("6.00"), QStringLiteral("7.00")));
+    env.form()->CvAvFileBtnClick();
+    // The first file starts inside the click.
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
+    QCOMPARE(env.list()->ImageIndex(0), 2);
+    QCOMPARE(env.list()->ImageIndex(1), 4);
+    QVERIFY(env.AllButtons(false));
+    QVERIFY(env.form()->StopCvAvBtn->isEnabled());
+    QVERIFY(env.WaitIdle());
+
+    // Each row in turn: converting while the earlier rows are finished and the
+    // later ones still waiting.
+    for (const Snapshot& s : env.ticks) {
+      const int p = s.stat.toInt();
+      for (int r = 0; r < 3; ++r) {
+        if (r < p) QCOMPARE(s.icons[r], 5);
+        if (r == p) QCOMPARE(s.icons[r], 2);
+        if (r > p) QCOMPARE(s.icons[r], 4);
+      }
+    }
+    QCOMPARE(PercentHistory(env.ticks, 0), (QStringList{"0%", "20%", "50%", "80%", "100%"}));
+    QCOMPARE(PercentHistory(env.ticks, 1), (QStringList{"0%", "10%", "40%", "90%", "100%"}));
+    QCOMPARE(PercentHistory(env.ticks, 2), (QStringList{"0%", "30%", "60%", "70%", "100%"}));
+
+    // The run ends one tick after the last summary, and the text stays "3".
+    const size_t n = env.ticks.size();
+    QVERIFY(n >= 2);
+    QCOMPARE(env.ticks[n - 2].stat, QStringLiteral("3"));
+    QVERIFY(env.ticks[n - 2].timerActive);
+    QVERIFY(!env.ticks[n - 2].buttonsEnabled);
+    QCOMPARE(env.ticks[n - 2].icons, (QVector<int>{5, 5, 5}));
+    QCOMPARE(env.ticks[n - 1].stat, QStringLiteral("3"));
+    QVERIFY(!env.ticks[n - 1].timerActive);
+    QVERIFY(env.AllButtons(true));
+    QCOMPARE(env.form()->CvStatusGauge->value(), 0);
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QString());
+    QCOMPARE(env.power.canCalls + env.power.offCalls + env.power.quitCalls, 0);
+
+    // What reached the encoder: one start per row, the layout of the line.
+    for (int r = 0; r < 3; ++r) {
+      const QStringList log = env.LogOfRow(r).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      QCOMPARE(log.count(QStringLiteral("start")), 1);
+      QCOMPARE(log.value(1), QStringLiteral("arg:-y"));
+      QCOMPARE(log.value(2), QStringLiteral("arg:-ipt"));
+      QCOMPARE(log.value(3), QStringLiteral("arg:") + env.list()->Caption(r));
+      const QString base = QFileInfo(env.list()->Caption(r)).completeBaseName();
+      QVERIFY(log.contains(QStringLiteral("arg:") + env.SaveDir() + QStringLiteral("/") + base + QStringLiteral(".mp4")));
+    }
+    QCOMPARE(env.ErrorBoxes(), 0);
+
+    // A new run starts again at row 0 and converts every row.
+    env.ticks.clear();
+    env.form()->CvAvFileBtnClick();
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
+    QCOMPARE(env.list()->ImageIndex(0), 2);
+    QCOMPARE(env.list()->ImageIndex(1), 5);
+    env.form()->StopCvAvBtnClick();
+  }
+
+  void convertWithEmptyListOrDuringRun() {
+    QueueEnv env(kStandin);
+    env.form()->CvAvFileBtnClick();
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
+    QVERIFY(!env.form()->AvMsgTimer->isActive());
+    QVERIFY(env.AllButtons(true));
+    // Stop while idle, with and without rows, does nothing.
+    env.form()->StopCvAvBtnClick();
+    env.AddScripted(QStringLiteral("a.avi"), kLong);
+    env.form()->StopCvAvBtnClick();
+    QCOMPARE(env.list()->ImageIndex(0), 4);
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
+
+    env.form()->CvAvFileBtnClick();
+    QTest::qWait(300);
+    env.form()->CvAvFileBtnClick();  // the button is disabled; called anyway
+    QTest::qWait(300);
+    QCOMPARE(env.LogOfRow(0).count(QStringLiteral("start")), 1);
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
+    env.form()->StopCvAvBtnClick();
+    QCOMPARE(env.ErrorBoxes(), 0);
+  }
+
+  void stopDuringSecondOfThree() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("progress 5.00\nsleep 600\nsummary\n"));
+    env.AddScripted(QStringLiteral("b.avi"), kLong);
+    env.AddScripted(QStringLiteral("c.avi"), kLong);
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(QTest::qWaitFor([&] { return env.list()->SubItem(1, 3) == QStringLiteral("30%"); }, 10000));
+    env.form()->StopCvAvBtnClick();
+
+    QCOMPARE(env.list()->ImageIndex(0), 5);
+    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("100%"));
+    QCOMPARE(env.list()->ImageIndex(1), 11);
+    QCOMPARE(env.list()->SubItem(1, 3), QStringLiteral("30%"));
+    QCOMPARE(env.list()->ImageIndex(2), 4);
+    QCOMPARE(env.list()->SubItem(2, 3), QStringLiteral("0%"));
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
+    QVERIFY(!env.form()->AvMsgTimer->isActive());
+    QVERIFY(env.AllButtons(true));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QString());
+    QCOMPARE(env.form()->CvStatusGauge->value(), 0);
+    // The second encoder received the quit key and ended by itself.
+    QVERIFY(QTest::qWaitFor([&] { return env.LogOfRow(1).contains(QStringLiteral("\nq\nexit 0")); }, 5000));
+    QCOMPARE(env.LogOfRow(2), QString());
+    // A stopped run never powers off.
+    QCOMPARE(env.power.offCalls + env.power.quitCalls, 0);
+  }
+
+  void stopInFinishingTick() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
+    env.form()->CvFshChkBox->setChecked(true);
+    bool stopped = false;
+    env.afterTick = [&] {
+      if (!stopped && env.form()->AvListStat->Text() == QStringLiteral("1") && env.form()->AvMsgTimer->isActive()) {
+        stopped = true;
+        env.form()->StopCvAvBtnClick();
+      }
+    };
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(QTest::qWaitFor([&] { return stopped; }, 5000));
+    QTest::qWait(600);
+    QCOMPARE(env.ErrorBoxes(), 0);
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
+    QVERIFY(!env.form()->AvMsgTimer->isActive());
+    QVERIFY(env.AllButtons(true));
+    QCOMPARE(env.list()->ImageIndex(0), 5);  // finished, not marked stopped
+    QCOMPARE(env.power.offCalls + env.power.quitCalls, 0);
+  }
+
+  void summaryInsideProgressTextAndAlone() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("a.avi"),
+                    QStringLiteral("sleep 100\nsay frame=  10 fps=5 time=3.00 bitrate=1 video:1kB global headers:0kB\nsleep 2000\n"));
+    env.AddScripted(QStringLiteral("b.avi"), QStringLiteral("sleep 100\nsay video:1kB audio:1kB global headers:0kB\nsleep 2000\n"));
+    std::vector<QString> statusAfterTick;
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(10000));
+    // Both finished on their summary, well before their encoders ended.
+    QCOMPARE(env.list()->ImageIndex(0), 5);
+    QCOMPARE(env.list()->ImageIndex(1), 5);
+    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("100%"));
+    QVERIFY(env.ticks.size() <= 4);
+    QCOMPARE(env.ErrorBoxes(), 0);
+  }
+
+  void percentagesAgainstDuration() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("long.avi"),
+                    QStringLiteral("progress 10.00\nsleep 700\nprogress 3599.00\nsleep 700\nprogress 7300.00\nsleep 700\nsummary\n"),
+                    QStringLiteral("02:00:00"));
+    env.AddScripted(QStringLiteral("blanks.avi"),
+                    QStringLiteral("say frame=  1 fps=0 time=   12.96 bitrate=1\nsleep 700\nsummary\n"),
+                    QStringLiteral("00:01:40"));
+    bool sawFull = false;
+    env.afterTick = [&] {
+      if (env.list()->SubItem(0, 3) == QStringLiteral("101%")) sawFull = env.form()->CvStatusGauge->value() == 100;
+    };
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(10000));
+    QCOMPARE(PercentHistory(env.ticks, 0), (QStringList{"0%", "49%", "101%", "100%"}));
+    QVERIFY(sawFull);
+    QCOMPARE(PercentHistory(env.ticks, 1), (QStringList{"0%", "12%", "100%"}));
+    QVERIFY(std::any_of(env.ticks.begin(), env.ticks.end(), [](const Snapshot& s) {
+      return s.status.startsWith(QStringLiteral("frame=  1 fps=0 time=   12.96"));
+    }));
+  }
+
+  void parsingOperations() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("a.avi"), QString(), QStringLiteral("01:02:03"));
+    env.form()->AvListStat->setText(QStringLiteral("0"));  // no change event
+    TConvMainFunc f;
+    QCOMPARE(f.GetAvDuration(), 3723);
+    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=   12.96 bitrate")), 12);
+    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=7 ")), 7);
+    // The first record counts when several arrived.
+    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=4.00 x\nframe= 2 time=5.00 x")), 4);
+    QVERIFY_THROWS_EXCEPTION(std::exception, f.ParseProgressTime(QStringLiteral("frame= 1 fps=2")));
+    QVERIFY_THROWS_EXCEPTION(std::exception, f.ParseProgressTime(QStringLiteral("frame= 1 time=N/A")));
+    env.list()->SetSubItem(0, 2, QStringLiteral("ab:cd:ef"));
+    QVERIFY_THROWS_EXCEPTION(std::exception, f.GetAvDuration());
+  }
+
+  void malformedProgressAndZeroDuration() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("bad.avi"),
+                    QStringLiteral("say frame= 1 fps=2 bitrate=3\nsleep 700\nsay frame= 2 time=N/A bitrate=3\nsleep 700\n"
+                                   "progress 4.00\nsleep 700\nsay frame= 3 time=x.5 global headers:0kB\nsleep 1000\n"));
+    env.AddScripted(QStringLiteral("short.avi"), QStringLiteral("progress 0.40\nsleep 700\nsummary\n"), QStringLiteral("00:00:00"));
+    env.AddScripted(QStringLiteral("oddtime.avi"), QStringLiteral("progress 2.00\nsleep 700\nsummary\n"), QStringLiteral("??:??:??"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(15000));
+    QCOMPARE(env.ErrorBoxes(), 0);
+    QCOMPARE(PercentHistory(env.ticks, 0), (QStringList{"0%", "40%", "100%"}));
+    QCOMPARE(PercentHistory(env.ticks, 1), (QStringList{"0%", "100%"}));
+    QCOMPARE(env.list()->ImageIndex(2), 5);
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("3"));
+  }
+
+  void powerOffAfterFinishedRun() {
+    {
+      QueueEnv env(kStandin);
+      env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
+      env.form()->CvFshChkBox->setChecked(true);
+      env.form()->CvAvFileBtnClick();
+      QVERIFY(env.WaitIdle(5000));
+      QCOMPARE(env.power.offCalls, 1);
+      QCOMPARE(env.power.quitCalls, 0);
+      QTest::qWait(700);
+      QCOMPARE(env.power.offCalls, 1);
+    }
+    {  // The box cleared during the run: no power-off.
+      QueueEnv env(kStandin);
+      env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("sleep 300\nsummary\n"));
+      env.form()->CvFshChkBox->setChecked(true);
+      env.form()->CvAvFileBtnClick();
+      env.form()->CvFshChkBox->setChecked(false);
+      QVERIFY(env.WaitIdle(5000));
+      QCOMPARE(env.power.canCalls + env.power.offCalls + env.power.quitCalls, 0);
+    }
+    {  // Not allowed to power off: the program ends, the computer stays on.
+      QueueEnv env(kStandin);
+      env.power.allowed = false;
+      env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
+      env.form()->CvFshChkBox->setChecked(true);
+      env.form()->CvAvFileBtnClick();
+      QVERIFY(env.WaitIdle(5000));
+      QCOMPARE(env.power.offCalls, 0);
+      QCOMPARE(env.power.quitCalls, 1);
+    }
+    {  // The system refuses: the program ends.
+      QueueEnv env(kStandin);
+      env.power.accepts = false;
+      env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
+      env.form()->CvFshChkBox->setChecked(true);
+      env.form()->CvAvFileBtnClick();
+      QVERIFY(env.WaitIdle(5000));
+      QCOMPARE(env.power.offCalls, 1);
+      QCOMPARE(env.power.quitCalls, 1);
+    }
+  }
+
+  void closingWindowStopsRun() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("a.avi"), kLong);
+    env.form()->CvFshChkBox->setChecked(true);
+    env.form()->CvAvFileBtnClick();
+    QTest::qWait(400);
+    QVERIFY(env.form()->close());
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
+    QVERIFY(!env.form()->AvMsgTimer->isActive());
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QVERIFY(QTest::qWaitFor([&] { return env.LogOfRow(0).contains(QStringLiteral("\nq\n")); }, 5000));
+    QCOMPARE(env.power.offCalls, 0);
+  }
+
+  void commandLineLayoutAndQuoting() {
+    QueueEnv env(kStandin);
+    const int plain = env.AddScripted(QStringLiteral("clip.avi"), QString());
+    const int blank = env.AddScripted(QStringLiteral("My Videos/视频 片段 \"1\".avi"), QString());
+    env.form()->AvListStat->setText(QString::number(plain));  // no change event
+    TConvMainFunc f;
+    const QString fragments = QStringList{f.GetVdoCodecCmd(), f.GetVdoBitrateCmd(), f.GetVdoSizeCmd(),
+                                          f.GetVdoFpsCmd(), f.GetVdoAspectCmd(), f.GetAdoCodecCmd(),
+                                          f.GetAdoBitrateCmd(), f.GetAdoChannelsCmd(), f.GetAdoFreqCmd()}
+                                  .join(QLatin1Char(' '));
+    const QString exe = Platform::ExeDir() + QStringLiteral("make");
+    QVERIFY(!exe.contains(QLatin1Char(' ')));
+    // Without blanks the line is the plain concatenation.
+    QCOMPARE(f.BuildConvCommand(), exe + QStringLiteral(" -y -ipt ") + env.list()->Caption(plain) + QLatin1Char(' ') +
+                                       fragments + QLatin1Char(' ') + env.SaveDir() + QStringLiteral("/clip.mp4"));
+    QCOMPARE(f.GetOutputPath(env.list()->Caption(plain)), env.SaveDir() + QStringLiteral("/clip.mp4"));
+
+    // Paths with blanks and quotes are quoted and come apart whole.
+    env.form()->AvListStat->setText(QString::number(blank));
+    env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/out put"));
+    const QStringList argv = Platform::SplitCommandLine(f.BuildConvCommand());
+    QCOMPARE(argv.first(), exe);
+    QCOMPARE(argv.value(3), env.list()->Caption(blank));
+    QCOMPARE(argv.last(), env.SourceDir() + QStringLiteral("/out put/视频 片段 \"1\".mp4"));
+    QCOMPARE(argv.size(), 4 + Platform::SplitCommandLine(fragments).size() + 1);
+  }
+
+  void blanksReachEncoderWhole() {
+    QueueEnv env{QString()};
+    // An installation folder with a blank and Chinese characters.
+    const QString exeDir = env.SourceDir() + QStringLiteral("/程序 目录/");
+    QDir().mkpath(exeDir);
+    QFile::link(kStandin, exeDir + QStringLiteral("make"));
+    Platform::SetExeDir(exeDir);
+    QDir().mkpath(env.SourceDir() + QStringLiteral("/out dir"));
+    env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/out dir"));
+    env.AddScripted(QStringLiteral("My Videos/clip 1.avi"), QStringLiteral("write\nsummary\n"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(5000));
+    QCOMPARE(env.list()->ImageIndex(0), 5);
+    QVERIFY(env.LogOfRow(0).contains(QStringLiteral("arg:") + env.list()->Caption(0) + QLatin1Char('\n')));
+    QVERIFY(QFile::exists(env.SourceDir() + QStringLiteral("/out dir/clip 1.mp4")));
+    Platform::SetExeDir(env.app.Path());
+  }
+
+  void encoderEndingWithoutSummary() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("corrupt.avi"), QStringLiteral("say Error: invalid data found\nexit 1\n"));
+    env.AddScripted(QStringLiteral("crash.avi"), QStringLiteral("progress 3.00\nsleep 700\ncrash\n"));
+    // Ends right after its summary: finished, not failed.
+    env.AddScripted(QStringLiteral("quick.avi"), QStringLiteral("summary\nexit 0\n"));
+    env.AddScripted(QStringLiteral("quick2.avi"), QStringLiteral("progress 9.00\nsummary\n"));
+    env.AddScripted(QStringLiteral("good.avi"), QStringLiteral("progress 5.00\nsleep 700\nsummary\n"));
+    env.form()->CvFshChkBox->setChecked(true);
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(15000));
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("0%"));
+    QCOMPARE(env.list()->ImageIndex(1), 11);
+    QCOMPARE(env.list()->SubItem(1, 3), QStringLiteral("30%"));  // kept
+    QCOMPARE(env.list()->ImageIndex(2), 5);
+    QCOMPARE(env.list()->ImageIndex(3), 5);
+    QCOMPARE(env.list()->ImageIndex(4), 5);
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("5"));
+    QVERIFY(std::any_of(env.ticks.begin(), env.ticks.end(), [](const Snapshot& s) {
+      return s.status == QStringLiteral("转换失败: corrupt.avi");
+    }));
+    QVERIFY(std::any_of(env.ticks.begin(), env.ticks.end(), [](const Snapshot& s) {
+      return s.status == QStringLiteral("转换失败: crash.avi");
+    }));
+    // The run ended normally.
+    QCOMPARE(env.power.offCalls, 1);
+    QCOMPARE(env.ErrorBoxes(), 0);
+  }
+
+  void quickEncodersNeverCountAsFailed() {
+    // Encoders that write their summary and exit at once, many times over.
+    QueueEnv env(kStandin);
+    for (int i = 0; i < 12; ++i) {
+      env.AddScripted(QStringLiteral("q%1.avi").arg(i), i % 2 ? QStringLiteral("summary\n")
+                                                                : QStringLiteral("progress 1.00\nsay video:1kB global headers:0kB\n"));
+    }
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(30000));
+    for (int i = 0; i < 12; ++i) QCOMPARE(env.list()->ImageIndex(i), 5);
+  }
+
+  void missingEncoder() {
+    QueueEnv env{QString()};  // no make in the installation folder
+    env.AddScripted(QStringLiteral("a.avi"), QString());
+    env.AddScripted(QStringLiteral("b.avi"), QString());
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(5000));
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QCOMPARE(env.list()->ImageIndex(1), 11);
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("转换失败: b.avi"));
+    QVERIFY(env.AllButtons(true));
+    QCOMPARE(env.ErrorBoxes(), 0);
+  }
+
+  void outputWouldOverwriteSource() {
+    QueueEnv env(kStandin);
+    // An .mp4 source that lies in the output folder.
+    const QString inOutput = env.SaveDir() + QStringLiteral("/clip.mp4");
+    {
+      QFile f(inOutput);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("write\nsummary\n");
+    }
+    const QByteArray original = "write\nsummary\n";
+    env.AddRowFor(inOutput, QStringLiteral("00:00:10"));
+    env.AddScripted(QStringLiteral("other.avi"), QStringLiteral("summary\n"));
+    // The same file reached through a link in another folder.
+    QFile::link(inOutput, env.SourceDir() + QStringLiteral("/link.mp4"));
+    QDir(env.SaveDir()).rename(QStringLiteral("clip.mp4"), QStringLiteral("clip.mp4"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(5000));
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QCOMPARE(env.list()->ImageIndex(1), 5);
+    QCOMPARE(QueueEnv::Log(inOutput), QString());  // never started
+    QFile f(inOutput);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), original);
+    QVERIFY(std::any_of(env.ticks.begin(), env.ticks.end(), [](const Snapshot&) { return true; }));
+
+    // Output folder given by another spelling (a link to the folder).
+    QFile::link(env.SaveDir(), env.SourceDir() + QStringLiteral("/savelink"));
+    env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/savelink"));
+    env.list()->ClearRows();
+    env.AddRowFor(inOutput, QStringLiteral("00:00:10"));
+    env.form()->CvAvFileBtnClick();
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QVERIFY(env.form()->MsgStatusPanel->text().contains(QStringLiteral("clip.mp4")));
+    QVERIFY(env.WaitIdle(5000));
+    QCOMPARE(QueueEnv::Log(inOutput), QString());
+    QCOMPARE(env.ErrorBoxes(), 0);
+  }
+};
+
+QTEST_MAIN(TestConvQueue)
+#include "tst_convqueue.moc"
