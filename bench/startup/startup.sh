@@ -27,7 +27,8 @@ for i in $(seq 1 "$runs"); do
   pid=$!
   shown=""
   for _ in $(seq 1 1000); do
-    if xwininfo -name Vidmora 2>/dev/null | grep -q "IsViewable"; then
+    id=$(xwininfo -root -tree 2>/dev/null | awk '/"Vidmora": \("vidmora"/ {print $1; exit}')
+    if [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q "IsViewable"; then
       shown=$(now)
       break
     fi
