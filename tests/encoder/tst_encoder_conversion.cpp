@@ -419,6 +419,22 @@ private slots:
         QVERIFY(QFileInfo(out).permissions() & QFile::ReadOther);
     }
 
+    // Paths with blanks, non-ASCII letters and texts the front-end watches for reach the
+    // encoder as single tokens; the console never shows them as progress or as an end.
+    void unusualNames()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QString::fromUtf8("my clips/été")));
+        const QString in = dir.filePath(QString::fromUtf8("my clips/été/time=9 global headers: видео.mkv"));
+        QVERIFY(QFile::copy(kData + "/src_video_only.mkv", in));
+        const QString out = dir.filePath(QString::fromUtf8("my clips/frame= 1 ü.mp4"));
+        const Run run = runEncoder({"-y", "-ipt", in, out});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.text()));
+        QVERIFY(inspect(out).video.present);
+        QVERIFY(run.text().contains(QString::fromUtf8("видео")));
+        checkConsoleOfSuccess(run, 1.0);
+    }
+
     // "q" on standard input, SIGINT and SIGTERM end the conversion early with a complete,
     // playable and shorter file, the summary and status 0.
     void stopEarly_data()
