@@ -5,13 +5,20 @@
 #include "stop.h"
 #include "transcoder.h"
 
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace vidmora::encoder;
 
 int main(int argc, char **argv)
 {
+    // A standard stream that was closed by the caller is given /dev/null, so that no file
+    // opened later (the output!) can take its number and receive console text.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
+            return 3;
     installSignalHandlers();
     installLibraryLog();
 

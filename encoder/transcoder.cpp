@@ -286,7 +286,19 @@ bool Conversion::openInput()
         if (r < 0)
             return fail(format("cannot decode the source's %s (%s): %s", kind, codec->name, errorText(r).c_str()));
     }
-    m_startTime = m_in->start_time == AV_NOPTS_VALUE ? 0 : m_in->start_time;
+    // Timestamps count from the earliest start of the two streams converted (other streams,
+    // such as subtitles, may start earlier and are left out), so the output starts at zero
+    // with sound and picture as far apart as in the source.
+    m_startTime = AV_NOPTS_VALUE;
+    for (const InputStream *in : {&m_vin, &m_ain}) {
+        if (in->index < 0 || in->stream->start_time == AV_NOPTS_VALUE)
+            continue;
+        const int64_t start = av_rescale_q(in->stream->start_time, in->stream->time_base, AV_TIME_BASE_Q);
+        if (m_startTime == AV_NOPTS_VALUE || start < m_startTime)
+            m_startTime = start;
+    }
+    if (m_startTime == AV_NOPTS_VALUE)
+        m_startTime = m_in->start_time == AV_NOPTS_VALUE ? 0 : m_in->start_time;
     return true;
 }
 
@@ -525,7 +537,7 @@ bool Conversion::demuxAndDecode()
                 break;
             if (r == AVERROR(EAGAIN))
                 continue;
-            if (avio_feof(m_in->pb) && !m_in->pb->error)
+            if (m_in->pb && avio_feof(m_in->pb) && !m_in->pb->error)
                 break;
             ok = fail("reading the source " + displayName(m_opt.input) + " failed: " + errorText(r));
             break;
@@ -900,8 +912,11 @@ void Conversion::progress(bool final)
     const double t = std::max(0.0, m_outputTime);
     std::string line = format("frame=%5lld fps=%3.0f size=%8lldkB time=%.2f", (long long)frames,
                               elapsed > 0 ? frames / elapsed : 0.0, (long long)(size / 1024), t);
-    if (t > 0)
-        line += format(" bitrate=%6.1fkbits/s speed=%4.3gx", size * 8.0 / t / 1000.0, elapsed > 0 ? t / elapsed : 0.0);
+    if (t > 0) {
+        const double speed = elapsed > 0 ? t / elapsed : 0.0;
+        line += format(speed < 100 ? " bitrate=%6.1fkbits/s speed=%4.3gx" : " bitrate=%6.1fkbits/s speed=%4.0fx",
+                       size * 8.0 / t / 1000.0, speed);
+    }
     else
         line += " bitrate=N/A speed=N/A";
     consoleLine(line);
