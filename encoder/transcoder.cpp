@@ -126,6 +126,8 @@ struct OutputStream {
     AVStream *stream = nullptr;
     int64_t bytes = 0;
     int64_t frames = 0;
+    int64_t nextPts = AV_NOPTS_VALUE; // sound: where the next frame should start
+    int64_t lastDts = AV_NOPTS_VALUE; // last decoding time written
 };
 
 // A filter graph with one source and one sink, built from the first decoded frame.
@@ -865,6 +867,17 @@ bool Conversion::encode(OutputStream &out, AVFrame *frame, AVRational timeBase)
     AVCodecContext *enc = out.encoder;
     if (frame) {
         frame->pts = av_rescale_q(frame->pts, timeBase, enc->time_base);
+        if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+            // Sound whose timestamps step back (sources joined end to end do this) would
+            // reach the file out of order: a frame wholly inside what was already encoded is
+            // dropped, one that overlaps it in part is moved just after it.
+            if (out.nextPts != AV_NOPTS_VALUE && frame->pts < out.nextPts) {
+                if (frame->pts + frame->nb_samples <= out.nextPts)
+                    return true;
+                frame->pts = out.nextPts;
+            }
+            out.nextPts = frame->pts + frame->nb_samples;
+        }
         if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
             frame->pict_type = AV_PICTURE_TYPE_NONE;
             frame->sample_aspect_ratio = enc->sample_aspect_ratio;
@@ -887,6 +900,15 @@ bool Conversion::encode(OutputStream &out, AVFrame *frame, AVRational timeBase)
         }
         av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
         packet->stream_index = out.stream->index;
+        // The file needs rising decoding times; a packet that would break that is moved on.
+        if (packet->dts != AV_NOPTS_VALUE) {
+            if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
+                packet->dts = out.lastDts + 1;
+                if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts)
+                    packet->pts = packet->dts;
+            }
+            out.lastDts = packet->dts;
+        }
         out.bytes += packet->size;
         if (packet->pts != AV_NOPTS_VALUE) {
             const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);

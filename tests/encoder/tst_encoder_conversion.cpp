@@ -280,6 +280,8 @@ private slots:
         QTest::newRow("mp4 h264 aac") << "src_h264_aac.mp4";
         QTest::newRow("mkv mpeg4 mp3, non-square pixels, 29.97") << "src_mpeg4_mp3.mkv";
         QTest::newRow("ts with a start offset") << "src_mpeg2_mp2.ts";
+        QTest::newRow("ts joined from two parts: size, rate, channels change, sound steps back")
+            << "src_changing.ts";
         QTest::newRow("video only") << "src_video_only.mkv";
         QTest::newRow("audio only") << "src_audio_only.mp3";
     }
