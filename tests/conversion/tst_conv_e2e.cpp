@@ -59,6 +59,22 @@ class TestConvEndToEnd : public QObject {
     }
   }
 
+  void missingOutputFolderFailsAndRunMovesOn() {
+    QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
+    const QString source = env.SourceDir() + QStringLiteral("/a.mkv");
+    QVERIFY(QFile::copy(DataFile(QStringLiteral("encoder/src_mpeg4_mp3.mkv")), source));
+    AddThroughDialog(env, source);
+    AddThroughDialog(env, source);
+    env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/no such folder"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(30000));
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QCOMPARE(env.list()->ImageIndex(1), 11);
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("转换失败: a.mkv"));
+    QVERIFY(env.AllButtons(true));
+    QCOMPARE(env.ErrorBoxes(), 0);
+  }
+
   void stopHalfwayLeavesPlayableFile() {
     QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
     const QString source = env.SourceDir() + QStringLiteral("/long clip.mp4");
