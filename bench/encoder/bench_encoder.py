@@ -19,7 +19,7 @@ import time
 
 
 def run_timed(cmd):
-    """Runs cmd under /usr/bin/time -v; returns (wall seconds, peak RSS in MB)."""
+    """Runs cmd under /usr/bin/time -v; returns (wall seconds, peak RSS in MB, CPU seconds)."""
     start = time.monotonic()
     proc = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
@@ -27,7 +27,10 @@ def run_timed(cmd):
     if proc.returncode != 0:
         sys.exit("failed: %s\n%s" % (" ".join(cmd), proc.stderr[-2000:]))
     peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", proc.stderr)
-    return wall, int(peak.group(1)) / 1024.0 if peak else float("nan")
+    user = re.search(r"User time \(seconds\): ([\d.]+)", proc.stderr)
+    system = re.search(r"System time \(seconds\): ([\d.]+)", proc.stderr)
+    cpu = float(user.group(1)) + float(system.group(1)) if user and system else float("nan")
+    return wall, int(peak.group(1)) / 1024.0 if peak else float("nan"), cpu
 
 
 def main():
@@ -64,18 +67,26 @@ def main():
             order.reverse()
         for cmd, results in order:
             results.append(run_timed(cmd))
-        print("run %d: ours %.2f s, ffmpeg %.2f s" % (i + 1, ours[-1][0], theirs[-1][0]), flush=True)
+        print("run %d: ours %.2f s (cpu %.1f s), ffmpeg %.2f s (cpu %.1f s)"
+              % (i + 1, ours[-1][0], ours[-1][2], theirs[-1][0], theirs[-1][2]), flush=True)
 
-    ow = statistics.median(w for w, _ in ours)
-    tw = statistics.median(w for w, _ in theirs)
-    om = statistics.median(m for _, m in ours)
-    tm = statistics.median(m for _, m in theirs)
+    ow = statistics.median(r[0] for r in ours)
+    tw = statistics.median(r[0] for r in theirs)
+    om = statistics.median(r[1] for r in ours)
+    tm = statistics.median(r[1] for r in theirs)
+    oc = statistics.median(r[2] for r in ours)
+    tc = statistics.median(r[2] for r in theirs)
+    # Each pair ran back to back under much the same load: the median of the pairs' ratios
+    # is steadier than the ratio of the medians on a shared machine.
+    pair_ratio = statistics.median(o[0] / t[0] for o, t in zip(ours, theirs))
     osz = os.path.getsize(ours_out)
     tsz = os.path.getsize(theirs_out)
     print()
     print("source:         %s (%d s, 1280x720, 25 fps, AAC stereo)" % (src, args.seconds))
     print("median wall:    ours %.2f s, ffmpeg %.2f s" % (ow, tw))
-    print("wall ratio:     %.3f (ours / ffmpeg, aim <= 1.00)" % (ow / tw))
+    print("wall ratio:     %.3f (ours / ffmpeg, median of paired runs; aim <= 1.00)" % pair_ratio)
+    print("ratio of medians: %.3f" % (ow / tw))
+    print("median CPU:     ours %.1f s, ffmpeg %.1f s" % (oc, tc))
     print("output size:    ours %d bytes, ffmpeg %d bytes (%+.2f %%, aim within 5 %%)"
           % (osz, tsz, (osz - tsz) * 100.0 / tsz))
     print("peak memory:    ours %.1f MB, ffmpeg %.1f MB (median; aim: ours no higher)" % (om, tm))
