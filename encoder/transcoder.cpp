@@ -175,7 +175,7 @@ private:
     // Encoding thread.
     void encodeLoop();
     bool encode(OutputStream &out, AVFrame *frame, AVRational timeBase);
-    void progress(bool final);
+    void progress();
 
     static int interrupted(void *) { return stopRequested() ? 1 : 0; }
 
@@ -204,7 +204,6 @@ private:
     double m_outputTime = 0; // seconds of output written so far
     Clock::time_point m_started;
     Clock::time_point m_lastProgress;
-    std::atomic<bool> m_converting{false};
 };
 
 Conversion::~Conversion()
@@ -843,7 +842,7 @@ void Conversion::encodeLoop()
         FrameQueue::Item item;
         const int r = m_queue.pop(item, std::chrono::milliseconds(100));
         if (Clock::now() - m_lastProgress >= std::chrono::milliseconds(500))
-            progress(false);
+            progress();
         if (r < 0)
             return;
         if (r == 0)
@@ -924,9 +923,8 @@ bool Conversion::encode(OutputStream &out, AVFrame *frame, AVRational timeBase)
     return true;
 }
 
-void Conversion::progress(bool final)
+void Conversion::progress()
 {
-    (void)final;
     m_lastProgress = Clock::now();
     const double elapsed = std::chrono::duration<double>(m_lastProgress - m_started).count();
     const int64_t frames = m_vout.frames;
@@ -960,16 +958,15 @@ int Conversion::run()
     describe();
 
     m_started = m_lastProgress = Clock::now();
-    m_converting = true;
     std::thread encoder([this] { encodeLoop(); });
     demuxAndDecode();
     encoder.join();
-    m_converting = false;
     if (m_failed)
         return failed();
 
     if (m_decodedFrames == 0 && !stopRequested())
-        return fail("the source " + displayName(m_opt.input) + " holds no video or audio that can be decoded"),
+        return fail("the source " + displayName(m_opt.input) + " holds no video or audio that can be decoded" +
+                    (m_badPackets ? format(" (%lld damaged packets)", (long long)m_badPackets) : std::string())),
                failed();
     // A source whose data ends well before the length its container announces is damaged
     // (typically a file cut short by an interrupted copy or download); its conversion is not
@@ -988,7 +985,7 @@ int Conversion::run()
     int r = av_write_trailer(m_out);
     if (r < 0)
         return fail("finishing the output " + displayName(m_opt.output) + " failed: " + errorText(r)), failed();
-    progress(true);
+    progress();
     avio_flush(m_out->pb);
     const int ioError = m_out->pb->error;
     r = avio_closep(&m_out->pb);
