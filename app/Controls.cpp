@@ -189,6 +189,19 @@ void TStatEdit::SetText(const QString& newText) {
   if (OnChange) OnChange();
 }
 
+TStatusPanel::TStatusPanel(QWidget* parent) : QLabel(parent) {}
+
+void TStatusPanel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  drawFrame(&painter);
+  QString line = text().section(QLatin1Char('\n'), 0, 0);
+  line.remove(QLatin1Char('\r'));
+  const QRect area = contentsRect().adjusted(3, 0, -3, 0);
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(line.trimmed(), Qt::ElideRight, area.width()));
+}
+
 TOpenDialog::TOpenDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
 
 bool TOpenDialog::Execute() {

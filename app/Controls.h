@@ -3,6 +3,7 @@
 // edit, the open dialog and the shared image list.
 #include <QComboBox>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QObject>
 #include <QStringList>
@@ -95,6 +96,17 @@ class TStatEdit : public QLineEdit {
   std::function<void()> OnChange;
   void SetText(const QString& text);
   QString Text() const { return text(); }
+};
+
+// A framed text panel of the status bar. It holds the whole text it is given
+// but shows one line of it: the first, cut to the panel's width.
+class TStatusPanel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit TStatusPanel(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // The open-file dialog component: title, filter ("Description|*.a;*.b"), one

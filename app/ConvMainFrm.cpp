@@ -292,7 +292,7 @@ void TConvMainForm::BuildStatusBar() {
   ConvStatusPanel1->setFrameShape(QFrame::Panel);
   ConvStatusPanel1->setFrameShadow(QFrame::Sunken);
   ConvStatusPanel1->setGeometry(0, 1, 10, 20);
-  MsgStatusPanel = new QLabel(ConvStatusBar);
+  MsgStatusPanel = new TStatusPanel(ConvStatusBar);
   MsgStatusPanel->setObjectName(QStringLiteral("MsgStatusPanel"));
   MsgStatusPanel->setFrameShape(QFrame::Panel);
   MsgStatusPanel->setFrameShadow(QFrame::Sunken);
