@@ -88,29 +88,38 @@ std::optional<int64_t> parseBitRate(const std::string &text)
     return int64_t(bits + 0.5);
 }
 
-std::optional<Rational> parseFrameRate(const std::string &text)
+// "N<sep>D" with whole numbers up to maxPart, or a positive decimal number
+// (decimal tells which of the two it was).
+static std::optional<Rational> parseRatio(const std::string &text, const char *separators, int64_t maxPart, bool &decimal)
 {
-    Rational r;
-    const auto slash = text.find('/');
-    if (slash != std::string::npos) {
-        const auto n = parseInteger(text.substr(0, slash), 1, 10000000);
-        const auto d = parseInteger(text.substr(slash + 1), 1, 10000000);
+    const auto sep = text.find_first_of(separators);
+    decimal = sep == std::string::npos;
+    if (!decimal) {
+        const auto n = parseInteger(text.substr(0, sep), 1, maxPart);
+        const auto d = parseInteger(text.substr(sep + 1), 1, maxPart);
         if (!n || !d)
             return std::nullopt;
-        r = reduced(*n, *d);
-    } else {
-        int64_t num = 0, den = 1;
-        if (!parseDecimal(text, num, den) || num == 0)
-            return std::nullopt;
-        r = reduced(num, den);
-        // 23.976, 29.97, 59.94 ... stand for the NTSC rates n*1000/1001.
-        if (r.den != 1) {
-            const double v = double(num) / double(den);
-            const double n = v * 1.001;
-            const double rounded = double(int64_t(n + 0.5));
-            if (rounded >= 1 && std::abs(n - rounded) < 0.0015)
-                r = reduced(int64_t(rounded) * 1000, 1001);
-        }
+        return reduced(*n, *d);
+    }
+    int64_t num = 0, den = 1;
+    if (!parseDecimal(text, num, den) || num == 0)
+        return std::nullopt;
+    return reduced(num, den);
+}
+
+std::optional<Rational> parseFrameRate(const std::string &text)
+{
+    bool decimal = false;
+    const auto parsed = parseRatio(text, "/", 10000000, decimal);
+    if (!parsed)
+        return std::nullopt;
+    Rational r = *parsed;
+    // 23.976, 29.97, 59.94 ... stand for the NTSC rates n*1000/1001.
+    if (decimal && r.den != 1) {
+        const double n = double(r.num) / double(r.den) * 1.001;
+        const double rounded = double(int64_t(n + 0.5));
+        if (rounded >= 1 && std::abs(n - rounded) < 0.0015)
+            r = reduced(int64_t(rounded) * 1000, 1001);
     }
     const double v = double(r.num) / r.den;
     if (v < 0.1 || v > 1000)
@@ -120,20 +129,11 @@ std::optional<Rational> parseFrameRate(const std::string &text)
 
 std::optional<Rational> parseAspect(const std::string &text)
 {
-    Rational r;
-    const auto sep = text.find_first_of(":/");
-    if (sep != std::string::npos) {
-        const auto n = parseInteger(text.substr(0, sep), 1, 100000);
-        const auto d = parseInteger(text.substr(sep + 1), 1, 100000);
-        if (!n || !d)
-            return std::nullopt;
-        r = reduced(*n, *d);
-    } else {
-        int64_t num = 0, den = 1;
-        if (!parseDecimal(text, num, den) || num == 0)
-            return std::nullopt;
-        r = reduced(num, den);
-    }
+    bool decimal = false;
+    const auto parsed = parseRatio(text, ":/", 100000, decimal);
+    if (!parsed)
+        return std::nullopt;
+    const Rational r = *parsed;
     const double v = double(r.num) / r.den;
     if (v < 0.1 || v > 10)
         return std::nullopt;

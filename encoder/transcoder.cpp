@@ -146,6 +146,33 @@ struct Graph {
         avfilter_graph_free(&graph);
         av_channel_layout_uninit(&layout);
     }
+
+    // Joins a source and a sink of the given kinds ("buffer"/"buffersink" or
+    // "abuffer"/"abuffersink") through the filter chain and configures the graph.
+    int connect(const char *sourceKind, const std::string &sourceArgs, const char *sinkKind,
+                const std::string &chain)
+    {
+        AVFilterInOut *outputs = avfilter_inout_alloc();
+        AVFilterInOut *inputs = avfilter_inout_alloc();
+        int r = avfilter_graph_create_filter(&source, avfilter_get_by_name(sourceKind), "in", sourceArgs.c_str(),
+                                             nullptr, graph);
+        if (r >= 0)
+            r = avfilter_graph_create_filter(&sink, avfilter_get_by_name(sinkKind), "out", nullptr, nullptr, graph);
+        if (r >= 0 && !(outputs && inputs))
+            r = AVERROR(ENOMEM);
+        if (r >= 0) {
+            outputs->name = av_strdup("in");
+            outputs->filter_ctx = source;
+            inputs->name = av_strdup("out");
+            inputs->filter_ctx = sink;
+            r = avfilter_graph_parse_ptr(graph, chain.c_str(), &inputs, &outputs, nullptr);
+        }
+        if (r >= 0)
+            r = avfilter_graph_config(graph, nullptr);
+        avfilter_inout_free(&inputs);
+        avfilter_inout_free(&outputs);
+        return r;
+    }
 };
 
 class Conversion {
@@ -617,24 +644,7 @@ bool Conversion::buildVideoGraph(const AVFrame *frame)
     // The frame rate first, so dropped pictures are never scaled.
     const std::string chain = format("fps=fps=%d/%d,scale=%d:%d,format=yuv420p", m_fps.num, m_fps.den,
                                      m_vout.encoder->width, m_vout.encoder->height);
-    AVFilterInOut *outputs = avfilter_inout_alloc();
-    AVFilterInOut *inputs = avfilter_inout_alloc();
-    int r = avfilter_graph_create_filter(&g.source, avfilter_get_by_name("buffer"), "in", srcArgs.c_str(), nullptr,
-                                         g.graph);
-    if (r >= 0)
-        r = avfilter_graph_create_filter(&g.sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr,
-                                         g.graph);
-    if (r >= 0 && outputs && inputs) {
-        outputs->name = av_strdup("in");
-        outputs->filter_ctx = g.source;
-        inputs->name = av_strdup("out");
-        inputs->filter_ctx = g.sink;
-        r = avfilter_graph_parse_ptr(g.graph, chain.c_str(), &inputs, &outputs, nullptr);
-    }
-    if (r >= 0)
-        r = avfilter_graph_config(g.graph, nullptr);
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
+    const int r = g.connect("buffer", srcArgs, "buffersink", chain);
     if (r < 0)
         return fail("cannot set up the picture conversion: " + errorText(r));
     g.width = frame->width;
@@ -663,24 +673,7 @@ bool Conversion::buildAudioGraph(const AVFrame *frame)
     const std::string chain =
         format("aformat=sample_fmts=%s:sample_rates=%d:channel_layouts=%s", av_get_sample_fmt_name(enc->sample_fmt),
                enc->sample_rate, describeLayout(enc->ch_layout).c_str());
-    AVFilterInOut *outputs = avfilter_inout_alloc();
-    AVFilterInOut *inputs = avfilter_inout_alloc();
-    int r = avfilter_graph_create_filter(&g.source, avfilter_get_by_name("abuffer"), "in", srcArgs.c_str(), nullptr,
-                                         g.graph);
-    if (r >= 0)
-        r = avfilter_graph_create_filter(&g.sink, avfilter_get_by_name("abuffersink"), "out", nullptr, nullptr,
-                                         g.graph);
-    if (r >= 0 && outputs && inputs) {
-        outputs->name = av_strdup("in");
-        outputs->filter_ctx = g.source;
-        inputs->name = av_strdup("out");
-        inputs->filter_ctx = g.sink;
-        r = avfilter_graph_parse_ptr(g.graph, chain.c_str(), &inputs, &outputs, nullptr);
-    }
-    if (r >= 0)
-        r = avfilter_graph_config(g.graph, nullptr);
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
+    const int r = g.connect("abuffer", srcArgs, "abuffersink", chain);
     if (r < 0)
         return fail("cannot set up the sound conversion: " + errorText(r));
     // AAC takes 1024 samples a frame, MP3 1152: the sink cuts frames to the encoder's size.
