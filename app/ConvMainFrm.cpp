@@ -390,7 +390,12 @@ void TConvMainForm::AvMsgTimerTimer() {
 
 void TConvMainForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (!event->spontaneous()) FormShow();
+  if (event->spontaneous()) return;
+  // The show event is an event of its own: its error is shown here and the
+  // window still opens. Carried on out of Qt's show, it would leave the window
+  // marked visible but never put on the screen.
+  ModalScope ownEvent;
+  FormShow();
 }
 
 void TConvMainForm::closeEvent(QCloseEvent* event) {

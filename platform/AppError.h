@@ -24,7 +24,9 @@ void RunEvent(const std::function<void()>& body);
 
 // While a modal loop runs inside an event (a dialog, a message box, the player
 // window), the events it delivers are events of their own: an error in one of
-// them is shown there, not passed to the event that opened the loop.
+// them is shown there, not passed to the event that opened the loop. The same
+// holds for an event that Qt delivers from code that cannot carry an error on
+// (the main window's show event).
 class ModalScope {
  public:
   ModalScope();

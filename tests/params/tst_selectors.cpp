@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QWindow>
 #include <QtTest>
 
 #include <memory>
@@ -348,6 +349,8 @@ void TestSelectors::startupWithoutLibrary() {
   QCOMPARE(Messages(dialogs), (QStringList{expected, expected}));
   QCOMPARE(dialogs.messages[0].first, QStringLiteral("Vidmora"));
   QVERIFY(fixture.form()->isVisible());
+  // Really on the screen, not only marked visible.
+  QVERIFY(fixture.form()->windowHandle() && fixture.form()->windowHandle()->isVisible());
   for (int tag = 1; tag <= 9; ++tag) QCOMPARE(Sel(tag)->ItemCount(), 0);
 }
 
