@@ -221,6 +221,10 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
   }
 
   QSaveFile out(file);
+  // A writable file in a folder that takes no new files (an installation
+  // folder with a settings file made writable for its users) is written in
+  // place rather than refused.
+  out.setDirectWriteFallback(true);
   if (!out.open(QIODevice::WriteOnly)) return false;
   if (out.write(data) != data.size()) {
     out.cancelWriting();

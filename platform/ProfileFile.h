@@ -24,7 +24,8 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
 // key as needed. Every other line of the file stays exactly as it was (its
 // bytes and its line ending). The new contents replace the file in one step
 // (a temporary file in the same folder, renamed over it), so an interrupted
-// write never leaves a half-written file; the file keeps its permissions.
+// write never leaves a half-written file; the file keeps its permissions. Only
+// where the folder takes no new files is a writable file written in place.
 // A value that would read back differently (blanks or quotes around it) is
 // written in double quotes. Returns false when the file cannot be written, and
 // for names or values that cannot be stored on one line (a line break in any
