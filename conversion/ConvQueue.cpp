@@ -119,13 +119,15 @@ void TConvMainFunc::PollConvOutput() {
   bool summarySeen = false;
   if (onRow && !text.isEmpty()) {
     if (text.startsWith(kProgressMark)) {
-      // A text whose time or the row's duration does not read as a number is
-      // passed over for this tick; the summary test below still runs.
+      // The status bar shows every progress text as read, before it is parsed.
+      MsgStatusPanel->setText(text);
+      // A text whose time or the row's duration does not read as a number
+      // leaves the gauge and the row as they are for this tick; the summary
+      // test below still runs.
       bool okElapsed = false, okTotal = false;
-      const int elapsed = TryParseProgressTime(text, &okElapsed);
       const int total = TryParseDuration(AvFilesList->SubItem(p, 2), &okTotal);
+      const int elapsed = TryParseProgressTime(text, &okElapsed);
       if (okElapsed && okTotal) {
-        MsgStatusPanel->setText(text);
         // A file shorter than one second has no percentage until its summary.
         const qint64 percent = total > 0 ? static_cast<qint64>(elapsed) * 100 / total : 0;
         CvStatusGauge->setValue(static_cast<int>(qBound(qint64(0), percent, qint64(100))));

@@ -238,6 +238,11 @@ class TestConvQueue : public QObject {
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(15000));
     QCOMPARE(env.ErrorBoxes(), 0);
+    // The status bar still shows each malformed progress text as read.
+    for (const QString& shown : {QStringLiteral("frame= 1 fps=2 bitrate=3\n"), QStringLiteral("frame= 2 time=N/A bitrate=3\n")}) {
+      QVERIFY2(std::any_of(env.ticks.begin(), env.ticks.end(), [&](const Snapshot& s) { return s.status == shown; }),
+               qPrintable(shown));
+    }
     QCOMPARE(PercentHistory(env.ticks, 0), (QStringList{"0%", "40%", "100%"}));
     QCOMPARE(PercentHistory(env.ticks, 1), (QStringList{"0%", "100%"}));
     QCOMPARE(env.list()->ImageIndex(2), 5);
@@ -413,10 +418,8 @@ class TestConvQueue : public QObject {
     const QByteArray original = "write\nsummary\n";
     env.AddRowFor(inOutput, QStringLiteral("00:00:10"));
     env.AddScripted(QStringLiteral("other.avi"), QStringLiteral("summary\n"));
-    // The same file reached through a link in another folder.
-    QFile::link(inOutput, env.SourceDir() + QStringLiteral("/link.mp4"));
-    QDir(env.SaveDir()).rename(QStringLiteral("clip.mp4"), QStringLiteral("clip.mp4"));
     env.form()->CvAvFileBtnClick();
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("输出文件与源文件相同，已跳过: clip.mp4"));
     QVERIFY(env.WaitIdle(5000));
     QCOMPARE(env.list()->ImageIndex(0), 11);
     QCOMPARE(env.list()->ImageIndex(1), 5);
@@ -424,7 +427,6 @@ class TestConvQueue : public QObject {
     QFile f(inOutput);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), original);
-    QVERIFY(std::any_of(env.ticks.begin(), env.ticks.end(), [](const Snapshot&) { return true; }));
 
     // Output folder given by another spelling (a link to the folder).
     QFile::link(env.SaveDir(), env.SourceDir() + QStringLiteral("/savelink"));
