@@ -10,8 +10,8 @@
 
 QString TConvMainFunc::GetOutputPath(const QString& sourcePath) {
   const QString folder = AvSaveDirEdit ? AvSaveDirEdit->text() : QString();
-  // The library is loaded already whenever a row exists; loading is a no-op then.
-  LoadMediaInfoLib(MediaInfoLibFile());
+  // No loader here: a row exists only after the library was loaded, and the
+  // queue has just probed the same file for the properties panel.
   QString baseName = ProbeBaseName(sourcePath);
   // A source the probe cannot open still gets its own output name rather than
   // a nameless ".mp4" that every such row would share.
