@@ -210,13 +210,15 @@ class TestDosConv : public QObject {
       if (i % 3 == 0) ReadDosPipe(OutReadPipe);
     }
     WaitForEnd();
+    // Earlier children may still be running on a busy machine: they are
+    // neither zombies yet nor released; wait for every one to end.
     QElapsedTimer t;
     t.start();
-    while (ZombieCount() > 0 && t.elapsed() < 5000) {
+    do {
       ReapDosProcesses();
+      if (ZombieCount() == 0 && OpenFdCount() == fdsBefore) break;
       QThread::msleep(10);
-    }
-    ReapDosProcesses();
+    } while (t.elapsed() < 10000);
     QCOMPARE(ZombieCount(), 0);
     QCOMPARE(OpenFdCount(), fdsBefore);
   }
@@ -234,8 +236,12 @@ class TestDosConv : public QObject {
     const int fdsWhileRunning = OpenFdCount();
     StartDosProcess(QStringLiteral("/bin/true"));
     QCOMPARE(OpenFdCount(), fdsWhileRunning + 2);  // old ends kept, new ends open
-    QThread::msleep(800);
-    ReapDosProcesses();
+    QElapsedTimer t;
+    t.start();
+    do {
+      QThread::msleep(50);
+      ReapDosProcesses();
+    } while (OpenFdCount() != fdsWhileRunning && t.elapsed() < 10000);
     QCOMPARE(OpenFdCount(), fdsWhileRunning);
     QFile log(src + QStringLiteral(".log"));
     QVERIFY(log.open(QIODevice::ReadOnly));
