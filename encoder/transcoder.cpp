@@ -957,10 +957,16 @@ int Conversion::run()
     if (m_failed)
         return failed();
 
-    if (m_decodedFrames == 0 && !stopRequested())
+    // A file without a single picture or sound frame is no conversion: a stop that came
+    // before the first frame reached the encoders ends as a stop during the opening does,
+    // and leaves any earlier file at the output path alone.
+    if (m_vout.frames + m_aout.frames == 0) {
+        if (stopRequested())
+            return fail("stopped before the conversion began"), failed();
         return fail("the source " + displayName(m_opt.input) + " holds no video or audio that can be decoded" +
                     (m_badPackets ? format(" (%lld damaged packets)", (long long)m_badPackets) : std::string())),
                failed();
+    }
     // A source whose data ends well before the length its container announces is damaged
     // (typically a file cut short by an interrupted copy or download); its conversion is not
     // reported as a success. A length merely estimated from the bit rate proves nothing.

@@ -10,8 +10,12 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 extern "C" {
@@ -473,6 +477,60 @@ private slots:
                  qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
         QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
         checkConsoleOfSuccess(run, o.duration);
+    }
+
+    // A "q" that comes before the first frame (the source is a pipe that stalls after its
+    // header): no empty file is passed off as a conversion, the file already at the output
+    // path stays, and the status is non-zero.
+    void stopBeforeFirstFrame()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("in.wav");
+        QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QString out = dir.filePath("out.mp4");
+        {
+            QFile f(out);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("keep me") == 7);
+        }
+        // 8 kHz mono 16-bit PCM; a padding chunk lets the format probe finish on the header.
+        auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
+        const QByteArray fmt = QByteArray::fromHex("01000100401f0000803e000002001000");
+        const QByteArray body = "WAVEfmt " + le32(fmt.size()) + fmt + "JUNK" + le32(8192) +
+                                QByteArray(8192, '\0') + "data" + le32(16000);
+        const QByteArray header = "RIFF" + le32(body.size() + 16000) + body;
+        std::atomic<bool> written{false};
+        std::thread writer([&] {
+            int fd = -1;
+            for (int i = 0; i < 1000 && fd < 0; ++i) {
+                fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0)
+                    QThread::msleep(10);
+            }
+            if (fd < 0)
+                return;
+            if (::write(fd, header.constData(), size_t(header.size())) != header.size())
+                qWarning("short write into the pipe");
+            written = true;
+            QThread::msleep(1500);
+            ::close(fd);
+        });
+        QProcess p;
+        p.start(kEncoder, {"-y", "-ipt", fifo, out});
+        const bool started = p.waitForStarted(10000);
+        // The "q" comes once the encoder has read the header and waits for sound.
+        for (int i = 0; i < 500 && !written; ++i)
+            QThread::msleep(10);
+        QThread::msleep(300);
+        p.write("q");
+        p.waitForBytesWritten(1000);
+        const bool finished = p.waitForFinished(20000);
+        writer.join();
+        const QString text = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(started && finished && p.exitStatus() == QProcess::NormalExit, qPrintable(text));
+        QVERIFY2(p.exitCode() != 0 && text.trimmed().section('\n', -1).startsWith("Error: stopped"), qPrintable(text));
+        QVERIFY(!text.contains("global headers:"));
+        QCOMPARE(fileHash(out), QCryptographicHash::hash("keep me", QCryptographicHash::Sha1));
+        QCOMPARE(folderEntries(dir.path()), (QStringList{"in.wav", "out.mp4"}));
     }
 
     // Refusals and failures: one clear line, a non-zero status, no summary, quickly; the
