@@ -5,6 +5,7 @@
 #include "stop.h"
 #include "transcoder.h"
 
+#include <exception>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -28,8 +29,15 @@ int main(int argc, char **argv)
         consoleError(parsed.error);
         return 2;
     }
-    StdinWatcher watcher;
-    return convert(parsed.options);
+    try {
+        StdinWatcher watcher;
+        return convert(parsed.options);
+    } catch (const std::exception &e) {
+        // No memory or no thread to be had: one line and a failure status instead of an
+        // abort, and the conversion's unfinished file is removed as it unwinds.
+        consoleError(std::string("the conversion could not go on: ") + e.what());
+        return 1;
+    }
 }
 
 #if defined(__SANITIZE_ADDRESS__)
