@@ -1,7 +1,9 @@
 #include "PlayMainFrm.h"
+#include "PlayMainFunc.h"
 #include "app/ConvMainFunc.h"
 #include "app/Controls.h"
 #include "platform/AppError.h"
+#include "platform/Platform.h"
 #include "platform/Shell.h"
 
 #include <QLabel>
@@ -29,6 +31,9 @@ void TConvMainFunc::PlayAvFile() {
     ModalScope modal;
     form->exec();
   }
+  // The modal loop can also end without the window's close event (the application
+  // quitting while the window is open): no player of this window outlives it.
+  TPlayMainFunc().KillProcessByName(QString::fromLatin1(Platform::kPlayerFile));
   form.reset();
   PlayMainForm = nullptr;
 }

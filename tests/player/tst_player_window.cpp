@@ -101,6 +101,25 @@ class PlayerWindowTest : public QObject {
     // Only errors of unfinished parts of the main window may have been shown.
     for (const auto& message : dialogs.messages) QVERIFY(message.first != QStringLiteral("提示"));
   }
+
+  void aModalLoopEndedWithoutTheCloseEventLeavesNoPlayer() {
+    TestSupport::TempAppDir app;
+    PlayerTest::FakePlayer fake(app.Path());
+    TestSupport::MainWindowFixture window;
+    TestSupport::CapturedDialogs dialogs;
+    ConvMainForm->AvFilesList->AddRow(PlayerTest::SampleClip(), 4, {});
+    ConvMainForm->AvFilesList->SelectRow(0);
+    long long player = -1;
+    // The loop ends as it does when the application quits while the window is open.
+    QTimer::singleShot(300, [&] {
+      player = Platform::StartedProcesses().value(0, -1);
+      if (PlayMainForm) PlayMainForm->reject();
+    });
+    ClickPlay();
+    QVERIFY(player > 0);
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
+    QVERIFY(Platform::StartedProcesses().isEmpty());
+  }
 };
 
 QTEST_MAIN(PlayerWindowTest)
