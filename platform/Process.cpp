@@ -42,6 +42,12 @@ bool TryReap(pid_t pid) {
 
 pid_t SpawnProcess(const QStringList& argv, int stdinFd, int stdoutFd, int stderrFd) {
   ReapChildren();
+  const pid_t pid = SpawnUnlisted(argv, stdinFd, stdoutFd, stderrFd);
+  if (pid > 0) LiveChildren().insert(pid);
+  return pid;
+}
+
+pid_t SpawnUnlisted(const QStringList& argv, int stdinFd, int stdoutFd, int stderrFd) {
   if (argv.isEmpty() || argv.first().isEmpty()) return -1;
 
   QList<QByteArray> encoded;
@@ -89,7 +95,6 @@ pid_t SpawnProcess(const QStringList& argv, int stdinFd, int stdoutFd, int stder
     // glibc reports a failed exec here, after having collected the child.
     return -1;
   }
-  LiveChildren().insert(pid);
   return pid;
 }
 

@@ -17,6 +17,10 @@ namespace Platform {
 // Returns its process id, or -1 when it could not be started.
 pid_t SpawnProcess(const QStringList& argv, int stdinFd, int stdoutFd, int stderrFd);
 
+// The same start, but the child is not remembered: the caller collects it
+// itself (the preview keeps its own list of the players it started).
+pid_t SpawnUnlisted(const QStringList& argv, int stdinFd, int stdoutFd, int stderrFd);
+
 // Collects every child started by SpawnProcess that has ended (never blocks),
 // so that none is left as a zombie.
 void ReapChildren();

@@ -1,6 +1,7 @@
 #include "ProcessList.h"
 
 #include "CommandLine.h"
+#include "Process.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -10,15 +11,9 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <vector>
-
-extern char** environ;
 
 namespace Platform {
 
@@ -62,43 +57,10 @@ long long StartDetached(const QString& commandLine) {
   const QStringList args = SplitCommandLine(commandLine);
   if (args.isEmpty()) return -1;
 
-  std::vector<QByteArray> storage;
-  storage.reserve(args.size());
-  for (const QString& arg : args) storage.push_back(arg.toLocal8Bit());
-  std::vector<char*> argv;
-  for (QByteArray& arg : storage) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  // Nothing else of ours (pipes of the encoder, the display connection) leaks
-  // into the player.
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-
-  // The child starts with default signal handling and nothing blocked, whatever
-  // this process has set up for itself.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none;
-  sigemptyset(&none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGCHLD);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
+  // Standard handles on /dev/null; nothing else of ours (the encoder's pipes,
+  // the display connection) reaches the player.
+  const pid_t pid = SpawnUnlisted(args, -1, -1, -1);
+  if (pid <= 0) return -1;
   Started().append(pid);
   return pid;
 }
