@@ -1,6 +1,7 @@
 // The profile-file functions: how values are found and how a write changes
 // exactly one line of the file.
 #include "platform/ProfileFile.h"
+#include "tests/support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,17 +15,8 @@ using Platform::WritePrivateProfileString;
 
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
-  return f.readAll();
-}
-
-void WriteBytes(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QCOMPARE(f.write(data), data.size());
-}
+using TestSupport::ReadBytes;
+using TestSupport::WriteBytes;
 
 }  // namespace
 

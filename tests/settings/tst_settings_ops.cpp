@@ -48,17 +48,8 @@ class WindowOnly {
   QLineEdit* Edit() const { return ConvMainForm->AvSaveDirEdit; }
 };
 
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
-  return f.readAll();
-}
-
-void WriteBytes(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QCOMPARE(f.write(data), data.size());
-}
+using TestSupport::ReadBytes;
+using TestSupport::WriteBytes;
 
 QString LoadedSaveDir() {
   ConvMainForm->AvSaveDirEdit->setText(QStringLiteral("<not loaded>"));

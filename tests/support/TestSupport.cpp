@@ -13,8 +13,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <QtTest>
 
 namespace TestSupport {
+
+QByteArray ReadBytes(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return QByteArray("<unreadable>");
+  return f.readAll();
+}
+
+void WriteBytes(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QCOMPARE(f.write(data), data.size());
+}
 
 QString BuiltAppDir() { return QStringLiteral(VIDMORA_APP_DIR); }
 QString SourceDir() { return QStringLiteral(VIDMORA_SOURCE_DIR); }

@@ -1,6 +1,7 @@
 #pragma once
 // Shared test support: a temporary installation folder, the main window built
 // the way the program builds it, and captured message boxes and dialogs.
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -13,6 +14,11 @@
 class TConvMainForm;
 
 namespace TestSupport {
+
+// A file's whole contents ("<unreadable>" when it cannot be read).
+QByteArray ReadBytes(const QString& path);
+// Replaces a file's contents; a failure fails the running test.
+void WriteBytes(const QString& path, const QByteArray& data);
 
 // The installation folder that the build made.
 QString BuiltAppDir();
