@@ -48,8 +48,8 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
   ConvMainForm = this;
   setObjectName(QStringLiteral("ConvMainForm"));
   setWindowTitle(QStringLiteral("视频转换器"));
-  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::WindowMinimizeButtonHint);
   setFixedSize(752, 459);
   setWindowIcon(QIcon(QStringLiteral(":/vidmora.svg")));
 
@@ -82,9 +82,8 @@ TConvMainForm::~TConvMainForm() {
   if (ConvMainForm == this) ConvMainForm = nullptr;
 }
 
-QToolButton* TConvMainForm::AddToolButton(const char* name, const QString& caption,
-                                          const QString& hint, int icon,
-                                          void (TConvMainForm::*handler)()) {
+QToolButton* TConvMainForm::AddToolButton(const char* name, const QString& caption, const QString& hint,
+                                          int icon, void (TConvMainForm::*handler)()) {
   auto* button = new QToolButton(ConvToolBar);
   button->setObjectName(QString::fromLatin1(name));
   button->setText(caption);
@@ -118,16 +117,16 @@ void TConvMainForm::BuildToolBar() {
                                &TConvMainForm::AddAvFileBtnClick);
   DelAvFileBtn = AddToolButton("DelAvFileBtn", QStringLiteral("删除"), QStringLiteral("删除视频文件"), 1,
                                &TConvMainForm::DelAvFileBtnClick);
-  ClearAvFileBtn = AddToolButton("ClearAvFileBtn", QStringLiteral("清空"),
-                                 QStringLiteral("清空视频文件"), 16, &TConvMainForm::ClearAvFileBtnClick);
+  ClearAvFileBtn = AddToolButton("ClearAvFileBtn", QStringLiteral("清空"), QStringLiteral("清空视频文件"), 16,
+                                 &TConvMainForm::ClearAvFileBtnClick);
   divider();
   CvAvFileBtn = AddToolButton("CvAvFileBtn", QStringLiteral("转换"), QStringLiteral("转换视频"), 2,
                               &TConvMainForm::CvAvFileBtnClick);
   StopCvAvBtn = AddToolButton("StopCvAvBtn", QStringLiteral("停止"), QStringLiteral("停止转换"), 3,
                               &TConvMainForm::StopCvAvBtnClick);
   divider();
-  PlayAvFileBtn = AddToolButton("PlayAvFileBtn", QStringLiteral("播放"), QStringLiteral("播放视频文件"),
-                                7, &TConvMainForm::PlayAvFileBtnClick);
+  PlayAvFileBtn = AddToolButton("PlayAvFileBtn", QStringLiteral("播放"), QStringLiteral("播放视频文件"), 7,
+                                &TConvMainForm::PlayAvFileBtnClick);
   divider();
   ShowHttpBtn = AddToolButton("ShowHttpBtn", QStringLiteral("主页"), QStringLiteral("软件主页"), 12,
                               &TConvMainForm::ShowHttpBtnClick);
@@ -193,7 +192,7 @@ void TConvMainForm::BuildLists() {
   const struct {
     const char* label;
     int icon;
-  } rows[] = {{"文件", 4},     {"文件名称", 10}, {"文件类型", 10}, {"文件大小", 10},
+  } rows[] = {{"文件", 4},      {"文件名称", 10}, {"文件类型", 10}, {"文件大小", 10},
               {"播放时间", 10}, {"视频", 18},     {"视频编码", 10}, {"视频码率", 10},
               {"视频大小", 10}, {"视频帧率", 10}, {"宽幅比率", 10}, {"音频", 8},
               {"音频编码", 10}, {"音频码率", 10}, {"音频通道", 10}, {"采样频率", 10}};
@@ -248,8 +247,10 @@ void TConvMainForm::BuildOptionTabs() {
     const char* label;
     int lx, ly, lw, sx, sy;
   };
-  const Place video[] = {{"视频编码", 8, 12, 55, 60, 8},     {"视频码率", 182, 12, 55, 234, 8},
-                         {"视频大小", 356, 12, 55, 408, 8},  {"视频帧率", 8, 40, 61, 60, 36},
+  const Place video[] = {{"视频编码", 8, 12, 55, 60, 8},
+                         {"视频码率", 182, 12, 55, 234, 8},
+                         {"视频大小", 356, 12, 55, 408, 8},
+                         {"视频帧率", 8, 40, 61, 60, 36},
                          {"宽幅比率", 182, 40, 61, 234, 36}};
   const Place audio[] = {{"音频编码", 8, 12, 55, 60, 8},
                          {"音频码率", 182, 12, 55, 234, 8},

@@ -103,8 +103,8 @@ class TConvMainForm : public QWidget {
   void BuildSaveDirGroup();
   void BuildOptionTabs();
   void BuildStatusBar();
-  QToolButton* AddToolButton(const char* name, const QString& caption, const QString& hint,
-                             int icon, void (TConvMainForm::*handler)());
+  QToolButton* AddToolButton(const char* name, const QString& caption, const QString& hint, int icon,
+                             void (TConvMainForm::*handler)());
 };
 
 extern TConvMainForm* ConvMainForm;

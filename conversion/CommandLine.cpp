@@ -24,8 +24,8 @@ QString TConvMainFunc::BuildConvCommand() {
   const int row = AvListStat->Text().toInt();
   const QString source = AvFilesList->Caption(row);
   const QString output = GetOutputPath(source);
-  const QString fragments[9] = {GetVdoCodecCmd(),  GetVdoBitrateCmd(), GetVdoSizeCmd(),
-                                GetVdoFpsCmd(),    GetVdoAspectCmd(),  GetAdoCodecCmd(),
+  const QString fragments[9] = {GetVdoCodecCmd(),   GetVdoBitrateCmd(),  GetVdoSizeCmd(),
+                                GetVdoFpsCmd(),     GetVdoAspectCmd(),   GetAdoCodecCmd(),
                                 GetAdoBitrateCmd(), GetAdoChannelsCmd(), GetAdoFreqCmd()};
   // Paths with a blank or a double quote are quoted so that they reach the
   // encoder whole; any other path stays exactly as it is. Fragments are the

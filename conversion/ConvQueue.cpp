@@ -58,7 +58,8 @@ int TryParseProgressTime(const QString& text, bool* ok) {
 // Seconds of a "hh:mm:ss" duration text.
 int TryParseDuration(const QString& d, bool* ok) {
   bool okH = false, okM = false, okS = false;
-  const int seconds = ToInt(d.mid(6, 2), &okS) + ToInt(d.mid(3, 2), &okM) * 60 + ToInt(d.mid(0, 2), &okH) * 3600;
+  const int seconds =
+      ToInt(d.mid(6, 2), &okS) + ToInt(d.mid(3, 2), &okM) * 60 + ToInt(d.mid(0, 2), &okH) * 3600;
   *ok = okH && okM && okS;
   return seconds;
 }

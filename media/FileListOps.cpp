@@ -18,9 +18,9 @@ bool IsHeadingRow(int row) { return row == 5 || row == 11; }
 
 // The panel's values in row order (rows 1-4, 6-10, 12-15).
 const QVector<MediaQuery> kPanelQueries = {
-    MediaQuery::DisplayName, MediaQuery::Extension,    MediaQuery::Size,        MediaQuery::Duration,
-    MediaQuery::VideoCodec,  MediaQuery::VideoBitRate, MediaQuery::PictureSize, MediaQuery::FrameRate,
-    MediaQuery::AspectRatio, MediaQuery::AudioCodec,   MediaQuery::AudioBitRate, MediaQuery::Channels,
+    MediaQuery::DisplayName,  MediaQuery::Extension,    MediaQuery::Size,         MediaQuery::Duration,
+    MediaQuery::VideoCodec,   MediaQuery::VideoBitRate, MediaQuery::PictureSize,  MediaQuery::FrameRate,
+    MediaQuery::AspectRatio,  MediaQuery::AudioCodec,   MediaQuery::AudioBitRate, MediaQuery::Channels,
     MediaQuery::SamplingRate,
 };
 

@@ -26,11 +26,11 @@ using OptionFn = const char* (*)(void*, const char* option, const char* value);
 
 // The twenty exported names, in the order they are bound.
 constexpr const char* kEntryNames[20] = {
-    "MediaInfo_New",        "MediaInfo_Delete",     "MediaInfo_Open",      "MediaInfo_Close",
-    "MediaInfo_Inform",     "MediaInfo_GetI",       "MediaInfo_Get",       "MediaInfo_Option",
-    "MediaInfo_State_Get",  "MediaInfo_Count_Get",  "MediaInfoA_New",      "MediaInfoA_Delete",
-    "MediaInfoA_Open",      "MediaInfoA_Close",     "MediaInfoA_Inform",   "MediaInfoA_GetI",
-    "MediaInfoA_Get",       "MediaInfoA_Option",    "MediaInfoA_State_Get", "MediaInfoA_Count_Get",
+    "MediaInfo_New",       "MediaInfo_Delete",    "MediaInfo_Open",       "MediaInfo_Close",
+    "MediaInfo_Inform",    "MediaInfo_GetI",      "MediaInfo_Get",        "MediaInfo_Option",
+    "MediaInfo_State_Get", "MediaInfo_Count_Get", "MediaInfoA_New",       "MediaInfoA_Delete",
+    "MediaInfoA_Open",     "MediaInfoA_Close",    "MediaInfoA_Inform",    "MediaInfoA_GetI",
+    "MediaInfoA_Get",      "MediaInfoA_Option",   "MediaInfoA_State_Get", "MediaInfoA_Count_Get",
 };
 enum Slot { kANew = 10, kADelete = 11, kAOpen = 12, kAClose = 13, kAGet = 16, kAOption = 17 };
 
@@ -49,31 +49,50 @@ struct Question {
 // The library calls behind each query (one or two questions).
 QVector<Question> QuestionsOf(MediaQuery query) {
   switch (query) {
-    case MediaQuery::BaseName: return {{kGeneral, "FileName"}};
-    case MediaQuery::Extension: return {{kGeneral, "FileExtension"}};
-    case MediaQuery::DisplayName: return {{kGeneral, "FileName"}, {kGeneral, "FileExtension"}};
-    case MediaQuery::Size: return {{kGeneral, "FileSize"}};
-    case MediaQuery::Duration: return {{kGeneral, "Duration/String3"}};
-    case MediaQuery::VideoCodec: return {{kVideo, "Codec/String"}};
-    case MediaQuery::VideoBitRate: return {{kVideo, "BitRate/String"}};
-    case MediaQuery::PictureSize: return {{kVideo, "Width"}, {kVideo, "Height"}};
-    case MediaQuery::FrameRate: return {{kVideo, "FrameRate/String"}};
-    case MediaQuery::AspectRatio: return {{kVideo, "DisplayAspectRatio/String"}};
-    case MediaQuery::AudioCodec: return {{kAudio, "Codec/String"}};
-    case MediaQuery::AudioBitRate: return {{kAudio, "BitRate/String"}};
-    case MediaQuery::Channels: return {{kAudio, "Channel(s)/String"}};
-    case MediaQuery::SamplingRate: return {{kAudio, "SamplingRate/String"}};
+    case MediaQuery::BaseName:
+      return {{kGeneral, "FileName"}};
+    case MediaQuery::Extension:
+      return {{kGeneral, "FileExtension"}};
+    case MediaQuery::DisplayName:
+      return {{kGeneral, "FileName"}, {kGeneral, "FileExtension"}};
+    case MediaQuery::Size:
+      return {{kGeneral, "FileSize"}};
+    case MediaQuery::Duration:
+      return {{kGeneral, "Duration/String3"}};
+    case MediaQuery::VideoCodec:
+      return {{kVideo, "Codec/String"}};
+    case MediaQuery::VideoBitRate:
+      return {{kVideo, "BitRate/String"}};
+    case MediaQuery::PictureSize:
+      return {{kVideo, "Width"}, {kVideo, "Height"}};
+    case MediaQuery::FrameRate:
+      return {{kVideo, "FrameRate/String"}};
+    case MediaQuery::AspectRatio:
+      return {{kVideo, "DisplayAspectRatio/String"}};
+    case MediaQuery::AudioCodec:
+      return {{kAudio, "Codec/String"}};
+    case MediaQuery::AudioBitRate:
+      return {{kAudio, "BitRate/String"}};
+    case MediaQuery::Channels:
+      return {{kAudio, "Channel(s)/String"}};
+    case MediaQuery::SamplingRate:
+      return {{kAudio, "SamplingRate/String"}};
   }
   return {};
 }
 
 QString Transform(MediaQuery query, const QStringList& answers, const QString& durationFallback) {
   switch (query) {
-    case MediaQuery::DisplayName: return answers.value(0) + QLatin1Char('.') + answers.value(1);
-    case MediaQuery::PictureSize: return answers.value(0) + QLatin1Char('x') + answers.value(1);
-    case MediaQuery::Size: return FormatMediaSize(answers.value(0));
-    case MediaQuery::Duration: return FormatMediaDuration(answers.value(0), durationFallback);
-    default: return answers.value(0);
+    case MediaQuery::DisplayName:
+      return answers.value(0) + QLatin1Char('.') + answers.value(1);
+    case MediaQuery::PictureSize:
+      return answers.value(0) + QLatin1Char('x') + answers.value(1);
+    case MediaQuery::Size:
+      return FormatMediaSize(answers.value(0));
+    case MediaQuery::Duration:
+      return FormatMediaDuration(answers.value(0), durationFallback);
+    default:
+      return answers.value(0);
   }
 }
 

@@ -158,14 +158,16 @@ struct SqliteApi {
   const char* columnDecltype(void* stmt, int k) const {
     return get<const char* (*)(void*, int)>(kColumnDecltype)(stmt, k);
   }
-  const char* columnName(void* stmt, int k) const { return get<const char* (*)(void*, int)>(kColumnName)(stmt, k); }
+  const char* columnName(void* stmt, int k) const {
+    return get<const char* (*)(void*, int)>(kColumnName)(stmt, k);
+  }
   const unsigned char* columnText(void* stmt, int k) const {
     return get<const unsigned char* (*)(void*, int)>(kColumnText)(stmt, k);
   }
   int columnType(void* stmt, int k) const { return get<int (*)(void*, int)>(kColumnType)(stmt, k); }
   int createCollation(void* db, const char* name, int encoding, void* arg, CollationFn compare) const {
-    return get<int (*)(void*, const char*, int, void*, CollationFn)>(kCreateCollation)(db, name, encoding, arg,
-                                                                                       compare);
+    return get<int (*)(void*, const char*, int, void*, CollationFn)>(kCreateCollation)(db, name, encoding,
+                                                                                       arg, compare);
   }
 };
 
@@ -208,7 +210,8 @@ void TASQLite3DB::Connect() {
     // A library found lacking a function is never used again.
     if (!refusal_.isEmpty() && refusedLibrary_ == DriverDLL) throw TAppError(refusal_);
     void* library = dlopen(QFile::encodeName(DriverDLL).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) throw TAppError(QStringLiteral("Could not load SQLite library(") + DriverDLL + QLatin1Char(')'));
+    if (!library)
+      throw TAppError(QStringLiteral("Could not load SQLite library(") + DriverDLL + QLatin1Char(')'));
     auto* api = new SqliteApi;
     for (int i = 0; i < kBindingCount; ++i) {
       api->sym[i] = dlsym(library, kBindings[i].name);
@@ -383,7 +386,8 @@ void TASQLite3Query::Open() {
 
   api->reset(stmt);
   const int finalized = api->finalize(stmt);
-  if (finalized != kSqliteOk) throw TAppError(QStringLiteral("SQLiteExecute error: ") + QString::number(finalized));
+  if (finalized != kSqliteOk)
+    throw TAppError(QStringLiteral("SQLiteExecute error: ") + QString::number(finalized));
 
   fieldNames_ = names;
   fieldTypes_ = types;

@@ -13,7 +13,7 @@ namespace {
 
 // Option table of each selector number (1 to 9).
 const char* const kOptionTables[10] = {
-    nullptr,           "cmbex_vdocodec",  "cmbex_vdobitrate",  "cmbex_vdosize", "cmbex_vdofps",
+    nullptr,           "cmbex_vdocodec", "cmbex_vdobitrate", "cmbex_vdosize",     "cmbex_vdofps",
     "cmbex_vdoaspect", "cmbex_adocodec", "cmbex_adobitrate", "cmbex_adochannels", "cmbex_adofreq",
 };
 
@@ -58,8 +58,8 @@ void FillSelector(TConvMainFunc& func, int tag) {
 QString SelectedFragment(TConvMainFunc& func, int tag) {
   const int position = SelectorOf(func, tag).ItemIndex();
   TASQLite3Query& query = SharedQuery(func);
-  query.SetSQL(QStringLiteral("select cmbex_cmd from ") + Table(tag) + QStringLiteral(" where cmbex_index = ") +
-               QString::number(position));
+  query.SetSQL(QStringLiteral("select cmbex_cmd from ") + Table(tag) +
+               QStringLiteral(" where cmbex_index = ") + QString::number(position));
   query.Open();
   return query.FieldAsString(0);
 }
@@ -68,7 +68,8 @@ QString SelectedFragment(TConvMainFunc& func, int tag) {
 
 int TConvMainFunc::LoadItemIndex(int tag) {
   TASQLite3Query& query = SharedQuery(*this);
-  query.SetSQL(QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = ") + QString::number(tag));
+  query.SetSQL(QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = ") +
+               QString::number(tag));
   query.Open();
   return query.FieldAsInteger(0);
 }

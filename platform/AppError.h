@@ -8,8 +8,7 @@
 
 class TAppError : public std::runtime_error {
  public:
-  explicit TAppError(const QString& message)
-      : std::runtime_error(message.toStdString()), Message(message) {}
+  explicit TAppError(const QString& message) : std::runtime_error(message.toStdString()), Message(message) {}
   QString Message;
 };
 

@@ -53,8 +53,6 @@ void EnsureUtf8Locale() {
   unsetenv("LC_ALL");
 }
 
-QObject* FindComponent(QObject* root, const QString& name) {
-  return root ? FindIn(root, name) : nullptr;
-}
+QObject* FindComponent(QObject* root, const QString& name) { return root ? FindIn(root, name) : nullptr; }
 
 }  // namespace Platform

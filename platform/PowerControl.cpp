@@ -21,8 +21,9 @@ class LogindPowerControl : public IPowerControl {
   bool CanPowerOff() override {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) return false;
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface), QStringLiteral("CanPowerOff"));
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
+                                       QLatin1String(kInterface), QStringLiteral("CanPowerOff"));
     const QDBusReply<QString> reply = bus.call(call, QDBus::Block, kTimeoutMs);
     return reply.isValid() && reply.value() == QLatin1String("yes");
   }
@@ -30,8 +31,8 @@ class LogindPowerControl : public IPowerControl {
   bool PowerOff() override {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface), QStringLiteral("PowerOff"));
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
+                                                       QLatin1String(kInterface), QStringLiteral("PowerOff"));
     call << false;  // not interactive: nobody is asked
     const QDBusMessage reply = bus.call(call, QDBus::Block, kTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage;

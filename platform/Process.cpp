@@ -65,8 +65,7 @@ pid_t SpawnUnlisted(const QStringList& argv, int stdinFd, int stdoutFd, int stde
     if (fds[target] >= 0) {
       posix_spawn_file_actions_adddup2(&actions, fds[target], target);
     } else {
-      posix_spawn_file_actions_addopen(&actions, target, "/dev/null", target == 0 ? O_RDONLY : O_WRONLY,
-                                       0);
+      posix_spawn_file_actions_addopen(&actions, target, "/dev/null", target == 0 ? O_RDONLY : O_WRONLY, 0);
     }
   }
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))

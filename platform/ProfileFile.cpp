@@ -50,9 +50,7 @@ QString Limit(const QString& text) {
   return cut;
 }
 
-bool SameName(const QString& a, const QString& b) {
-  return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 // One line of the file, as byte offsets into the whole text.
 struct Line {
@@ -151,8 +149,8 @@ QByteArray LineBreakOf(const QByteArray& data) {
 
 }  // namespace
 
-QString GetPrivateProfileString(const QString& section, const QString& key,
-                                const QString& defaultValue, const QString& file) {
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                                const QString& file) {
   const QString fallback = Limit(TrimRight(defaultValue));
   QFile in(file);
   if (QFileInfo(file).isDir() || !in.open(QIODevice::ReadOnly)) return fallback;

@@ -17,8 +17,8 @@ inline constexpr int kProfileValueMax = 2047;
 // of matching quotes ('...' or "...") around the whole value removed. When the
 // file, the section or the key is missing, the default with its trailing blanks
 // removed. At most kProfileValueMax characters either way.
-QString GetPrivateProfileString(const QString& section, const QString& key,
-                                const QString& defaultValue, const QString& file);
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                                const QString& file);
 
 // Sets key in section of file to value, creating the file, the section or the
 // key as needed. Every other line of the file stays exactly as it was (its

@@ -28,8 +28,7 @@ void MessageBox(QWidget* owner, const QString& text, const QString& caption) {
 std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title) {
   if (TestHooks().browseFolder) return TestHooks().browseFolder(title);
   ModalScope modal;
-  const QString dir = QFileDialog::getExistingDirectory(owner, title, QString(),
-                                                        QFileDialog::ShowDirsOnly);
+  const QString dir = QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return std::nullopt;
   return dir;
 }

@@ -84,8 +84,7 @@ void TSkinTrackBar::keyPressEvent(QKeyEvent* event) { event->ignore(); }
 TPlayMainForm::TPlayMainForm(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("PlayMainForm"));
   setWindowTitle(QStringLiteral("多媒体播放器"));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(365, 322);
   setSizeGripEnabled(false);
 
@@ -139,8 +138,7 @@ QLabel* TPlayMainForm::AddLabel(const char* name, const QString& text, int x, in
   return label;
 }
 
-QToolButton* TPlayMainForm::AddSpeedButton(const char* name, const QString& hint,
-                                           const QString& glyph, int x,
+QToolButton* TPlayMainForm::AddSpeedButton(const char* name, const QString& hint, const QString& glyph, int x,
                                            void (TPlayMainForm::*handler)()) {
   auto* button = new QToolButton(this);
   button->setObjectName(QString::fromLatin1(name));

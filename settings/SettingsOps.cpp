@@ -46,8 +46,7 @@ void TConvMainFunc::LoadSaveDir() {
 }
 
 void TConvMainFunc::SelectSaveDir() {
-  const std::optional<QString> chosen =
-      Shell::BrowseForFolder(ConvMainForm, QStringLiteral("请选择文件夹"));
+  const std::optional<QString> chosen = Shell::BrowseForFolder(ConvMainForm, QStringLiteral("请选择文件夹"));
   // A chooser that gives no path is taken as cancelled: writing an empty
   // folder would send every output file to the working directory.
   if (!chosen || chosen->isEmpty()) {
@@ -59,9 +58,7 @@ void TConvMainFunc::SelectSaveDir() {
   WriteSetting(kFlagSection, kFlagKey, kFlagChosen);
 }
 
-void TConvMainFunc::OpenSaveDir() {
-  Shell::OpenDocument(AvSaveDirEdit ? AvSaveDirEdit->text() : QString());
-}
+void TConvMainFunc::OpenSaveDir() { Shell::OpenDocument(AvSaveDirEdit ? AvSaveDirEdit->text() : QString()); }
 
 void TConvMainFunc::ShowHelp() {
   Shell::OpenDocument(Platform::ExePath(QString::fromLatin1(Platform::kHelpFile)));

@@ -143,10 +143,11 @@ int main(int argc, char** argv) {
     int finished = 0;
     for (int i = 0; i < kFiles; ++i) finished += form->AvFilesList->ImageIndex(i) == 5;
     rss.push_back(RssKb());
-    std::printf("window batch %d: %.2f s for %d/%d files, overhead %.3f s per file, "
-                "%d ticks, longest tick %.2f ms, RSS %ld kB\n",
-                batch, windowSec, finished, kFiles, (windowSec - scriptSec) / kFiles, ticks.ticks,
-                ticks.longestMs, rss.back());
+    std::printf(
+        "window batch %d: %.2f s for %d/%d files, overhead %.3f s per file, "
+        "%d ticks, longest tick %.2f ms, RSS %ld kB\n",
+        batch, windowSec, finished, kFiles, (windowSec - scriptSec) / kFiles, ticks.ticks, ticks.longestMs,
+        rss.back());
   }
   std::printf("memory across batches: %+ld kB (batch 1 to batch 3)\n", rss.back() - rss.front());
   std::printf("error boxes: %d\n", static_cast<int>(dialogs.messages.size()));

@@ -16,9 +16,9 @@
 
 namespace {
 const QVector<MediaQuery> kPanelQueries = {
-    MediaQuery::DisplayName, MediaQuery::Extension,    MediaQuery::Size,        MediaQuery::Duration,
-    MediaQuery::VideoCodec,  MediaQuery::VideoBitRate, MediaQuery::PictureSize, MediaQuery::FrameRate,
-    MediaQuery::AspectRatio, MediaQuery::AudioCodec,   MediaQuery::AudioBitRate, MediaQuery::Channels,
+    MediaQuery::DisplayName,  MediaQuery::Extension,    MediaQuery::Size,         MediaQuery::Duration,
+    MediaQuery::VideoCodec,   MediaQuery::VideoBitRate, MediaQuery::PictureSize,  MediaQuery::FrameRate,
+    MediaQuery::AspectRatio,  MediaQuery::AudioCodec,   MediaQuery::AudioBitRate, MediaQuery::Channels,
     MediaQuery::SamplingRate,
 };
 double Median(std::vector<double> v) {
@@ -74,8 +74,9 @@ int main(int argc, char** argv) {
     each.push_back(one.nsecsElapsed() / 1e6);
   }
   const double total = t.nsecsElapsed() / 1e6;
-  std::printf("add %d files through the window: total %.1f ms, median %.2f ms per file, max %.2f ms (%d rows)\n",
-              adds, total, Median(each), *std::max_element(each.begin(), each.end()),
-              window.form()->AvFilesList->RowCount());
+  std::printf(
+      "add %d files through the window: total %.1f ms, median %.2f ms per file, max %.2f ms (%d rows)\n",
+      adds, total, Median(each), *std::max_element(each.begin(), each.end()),
+      window.form()->AvFilesList->RowCount());
   return window.form()->AvFilesList->RowCount() == adds ? 0 : 1;
 }

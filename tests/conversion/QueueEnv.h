@@ -72,7 +72,8 @@ class QueueEnv {
   QString SourceDir() const { return sources.path(); }
 
   // A source file holding a stand-in script, added as a row.
-  int AddScripted(const QString& name, const QString& script, const QString& duration = QStringLiteral("00:00:10")) {
+  int AddScripted(const QString& name, const QString& script,
+                  const QString& duration = QStringLiteral("00:00:10")) {
     const QString path = sources.filePath(name);
     QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
@@ -82,7 +83,8 @@ class QueueEnv {
     return AddRowFor(path, duration);
   }
   int AddRowFor(const QString& path, const QString& duration) {
-    return list()->AddRow(path, 4, {QFileInfo(path).suffix(), QStringLiteral("0.01 MB"), duration, QStringLiteral("0%")});
+    return list()->AddRow(
+        path, 4, {QFileInfo(path).suffix(), QStringLiteral("0.01 MB"), duration, QStringLiteral("0%")});
   }
   static QString Log(const QString& source) {
     QFile f(source + QStringLiteral(".log"));

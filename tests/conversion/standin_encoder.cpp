@@ -55,9 +55,9 @@ bool WaitForQuit(long ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   bool stdinOpen = true;
   for (;;) {
-    const long left = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            end - std::chrono::steady_clock::now())
-                                            .count());
+    const long left = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now())
+            .count());
     if (left <= 0) return false;
     if (!stdinOpen) {
       usleep(static_cast<useconds_t>(left) * 1000);
@@ -151,7 +151,9 @@ int main(int argc, char** argv) {
                     frame, rest.c_str());
       Write(2, text);
     } else if (command == "summary") {
-      Write(2, "video:210kB audio:18kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 0.41%\n");
+      Write(2,
+            "video:210kB audio:18kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: "
+            "0.41%\n");
     } else if (command == "sleep") {
       if (WaitForQuit(std::atol(rest.c_str()))) {
         Log("q");

@@ -10,7 +10,9 @@
 
 namespace {
 
-QString DataFile(const QString& name) { return TestSupport::SourceDir() + QStringLiteral("/tests/data/") + name; }
+QString DataFile(const QString& name) {
+  return TestSupport::SourceDir() + QStringLiteral("/tests/data/") + name;
+}
 
 void AddThroughDialog(QueueEnv& env, const QString& path) {
   env.dialogs.fileAnswers.push_back(path);
@@ -34,7 +36,8 @@ class TestConvEndToEnd : public QObject {
     // name with a blank.
     const QString folder = env.SourceDir() + QStringLiteral("/我的 视频");
     QDir().mkpath(folder);
-    const QString sources[3] = {folder + QStringLiteral("/片段 一.mp4"), env.SourceDir() + QStringLiteral("/clip.mkv"),
+    const QString sources[3] = {folder + QStringLiteral("/片段 一.mp4"),
+                                env.SourceDir() + QStringLiteral("/clip.mkv"),
                                 env.SourceDir() + QStringLiteral("/stream.ts")};
     QVERIFY(QFile::copy(DataFile(QStringLiteral("media/测试 视频/片段 一.mp4")), sources[0]));
     QVERIFY(QFile::copy(DataFile(QStringLiteral("encoder/src_mpeg4_mp3.mkv")), sources[1]));
@@ -46,7 +49,8 @@ class TestConvEndToEnd : public QObject {
     QVERIFY(env.WaitIdle(120000));
     QCOMPARE(env.ErrorBoxes(), 0);
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("3"));
-    const QString names[3] = {QStringLiteral("片段 一.mp4"), QStringLiteral("clip.mp4"), QStringLiteral("stream.mp4")};
+    const QString names[3] = {QStringLiteral("片段 一.mp4"), QStringLiteral("clip.mp4"),
+                              QStringLiteral("stream.mp4")};
     for (int r = 0; r < 3; ++r) {
       QCOMPARE(env.list()->ImageIndex(r), 5);
       QCOMPARE(env.list()->SubItem(r, 3), QStringLiteral("100%"));
@@ -54,8 +58,9 @@ class TestConvEndToEnd : public QObject {
       const MediaFacts out = CheckMedia(env.SaveDir() + QLatin1Char('/') + names[r]);
       QVERIFY2(out.opens && out.videoDecodes, qPrintable(names[r]));
       QCOMPARE(out.format.contains(QStringLiteral("mp4")), true);
-      QVERIFY2(qAbs(out.seconds - in.seconds) < 0.25,
-               qPrintable(QStringLiteral("%1: %2 s from %3 s").arg(names[r]).arg(out.seconds).arg(in.seconds)));
+      QVERIFY2(
+          qAbs(out.seconds - in.seconds) < 0.25,
+          qPrintable(QStringLiteral("%1: %2 s from %3 s").arg(names[r]).arg(out.seconds).arg(in.seconds)));
     }
   }
 
@@ -81,13 +86,16 @@ class TestConvEndToEnd : public QObject {
     QVERIFY(QFile::copy(DataFile(QStringLiteral("encoder/src_long.mp4")), source));
     AddThroughDialog(env, source);
     // The slow codec at a large picture size, so that the stop comes halfway.
-    auto* codec = qobject_cast<TComboBoxEx*>(Platform::FindComponent(env.form(), QStringLiteral("CmbExVideo1")));
-    auto* size = qobject_cast<TComboBoxEx*>(Platform::FindComponent(env.form(), QStringLiteral("CmbExVideo3")));
+    auto* codec =
+        qobject_cast<TComboBoxEx*>(Platform::FindComponent(env.form(), QStringLiteral("CmbExVideo1")));
+    auto* size =
+        qobject_cast<TComboBoxEx*>(Platform::FindComponent(env.form(), QStringLiteral("CmbExVideo3")));
     codec->SetItemIndex(1);
     size->SetItemIndex(5);
     QVERIFY(codec->Text().contains(QStringLiteral("265")));
     env.form()->CvAvFileBtnClick();
-    QVERIFY(QTest::qWaitFor([&] { return env.list()->SubItem(0, 3).remove(QLatin1Char('%')).toInt() >= 20; }, 60000));
+    QVERIFY(QTest::qWaitFor([&] { return env.list()->SubItem(0, 3).remove(QLatin1Char('%')).toInt() >= 20; },
+                            60000));
     const pid_t encoder = DosProcessId();
     env.form()->StopCvAvBtnClick();
     QCOMPARE(env.list()->ImageIndex(0), 11);

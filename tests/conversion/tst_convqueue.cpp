@@ -15,8 +15,9 @@ const QString kStandin = QStringLiteral(STANDIN_PATH);
 // The banner, three progress lines and the summary, each in a tick of its
 // own (a text that begins with the banner is no progress text).
 QString ThreeSteps(const QString& a, const QString& b, const QString& c) {
-  return QStringLiteral("say banner line\nsleep 700\nprogress %1\nsleep 700\nprogress %2\nsleep 700\n"
-                        "progress %3\nsleep 700\nsummary\n")
+  return QStringLiteral(
+             "say banner line\nsleep 700\nprogress %1\nsleep 700\nprogress %2\nsleep 700\n"
+             "progress %3\nsleep 700\nsummary\n")
       .arg(a, b, c);
 }
 
@@ -41,9 +42,12 @@ class TestConvQueue : public QObject {
   void threeRowsInOrder() {
     // Times count in whole seconds, the fraction dropped: 2.50 of 10 s is 20%.
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("a.avi"), ThreeSteps(QStringLiteral("2.50"), QStringLiteral("5.10"), QStringLiteral("8.00")));
-    env.AddScripted(QStringLiteral("b.avi"), ThreeSteps(QStringLiteral("1.00"), QStringLiteral("4.00"), QStringLiteral("9.99")));
-    env.AddScripted(QStringLiteral("c.wmv"), ThreeSteps(QStringLiteral("3.00"), QStringLiteral("6.00"), QStringLiteral("7.00")));
+    env.AddScripted(QStringLiteral("a.avi"),
+                    ThreeSteps(QStringLiteral("2.50"), QStringLiteral("5.10"), QStringLiteral("8.00")));
+    env.AddScripted(QStringLiteral("b.avi"),
+                    ThreeSteps(QStringLiteral("1.00"), QStringLiteral("4.00"), QStringLiteral("9.99")));
+    env.AddScripted(QStringLiteral("c.wmv"),
+                    ThreeSteps(QStringLiteral("3.00"), QStringLiteral("6.00"), QStringLiteral("7.00")));
     env.form()->CvAvFileBtnClick();
     // The first file starts inside the click.
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
@@ -89,7 +93,8 @@ class TestConvQueue : public QObject {
       QCOMPARE(log.value(2), QStringLiteral("arg:-ipt"));
       QCOMPARE(log.value(3), QStringLiteral("arg:") + env.list()->Caption(r));
       const QString base = QFileInfo(env.list()->Caption(r)).completeBaseName();
-      QVERIFY(log.contains(QStringLiteral("arg:") + env.SaveDir() + QStringLiteral("/") + base + QStringLiteral(".mp4")));
+      QVERIFY(log.contains(QStringLiteral("arg:") + env.SaveDir() + QStringLiteral("/") + base +
+                           QStringLiteral(".mp4")));
     }
     QCOMPARE(env.ErrorBoxes(), 0);
 
@@ -158,7 +163,8 @@ class TestConvQueue : public QObject {
     env.form()->CvFshChkBox->setChecked(true);
     bool stopped = false;
     env.afterTick = [&] {
-      if (!stopped && env.form()->AvListStat->Text() == QStringLiteral("1") && env.form()->AvMsgTimer->isActive()) {
+      if (!stopped && env.form()->AvListStat->Text() == QStringLiteral("1") &&
+          env.form()->AvMsgTimer->isActive()) {
         stopped = true;
         env.form()->StopCvAvBtnClick();
       }
@@ -177,8 +183,10 @@ class TestConvQueue : public QObject {
   void summaryInsideProgressTextAndAlone() {
     QueueEnv env(kStandin);
     env.AddScripted(QStringLiteral("a.avi"),
-                    QStringLiteral("sleep 100\nsay frame=  10 fps=5 time=3.00 bitrate=1 video:1kB global headers:0kB\nsleep 2000\n"));
-    env.AddScripted(QStringLiteral("b.avi"), QStringLiteral("sleep 100\nsay video:1kB audio:1kB global headers:0kB\nsleep 2000\n"));
+                    QStringLiteral("sleep 100\nsay frame=  10 fps=5 time=3.00 bitrate=1 video:1kB global "
+                                   "headers:0kB\nsleep 2000\n"));
+    env.AddScripted(QStringLiteral("b.avi"),
+                    QStringLiteral("sleep 100\nsay video:1kB audio:1kB global headers:0kB\nsleep 2000\n"));
     std::vector<QString> statusAfterTick;
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(10000));
@@ -192,15 +200,18 @@ class TestConvQueue : public QObject {
 
   void percentagesAgainstDuration() {
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("long.avi"),
-                    QStringLiteral("progress 10.00\nsleep 700\nprogress 3599.00\nsleep 700\nprogress 7300.00\nsleep 700\nsummary\n"),
-                    QStringLiteral("02:00:00"));
+    env.AddScripted(
+        QStringLiteral("long.avi"),
+        QStringLiteral(
+            "progress 10.00\nsleep 700\nprogress 3599.00\nsleep 700\nprogress 7300.00\nsleep 700\nsummary\n"),
+        QStringLiteral("02:00:00"));
     env.AddScripted(QStringLiteral("blanks.avi"),
                     QStringLiteral("say frame=  1 fps=0 time=   12.96 bitrate=1\nsleep 700\nsummary\n"),
                     QStringLiteral("00:01:40"));
     bool sawFull = false;
     env.afterTick = [&] {
-      if (env.list()->SubItem(0, 3) == QStringLiteral("101%")) sawFull = env.form()->CvStatusGauge->value() == 100;
+      if (env.list()->SubItem(0, 3) == QStringLiteral("101%"))
+        sawFull = env.form()->CvStatusGauge->value() == 100;
     };
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(10000));
@@ -230,17 +241,22 @@ class TestConvQueue : public QObject {
 
   void malformedProgressAndZeroDuration() {
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("bad.avi"),
-                    QStringLiteral("say frame= 1 fps=2 bitrate=3\nsleep 700\nsay frame= 2 time=N/A bitrate=3\nsleep 700\n"
-                                   "progress 4.00\nsleep 700\nsay frame= 3 time=x.5 global headers:0kB\nsleep 1000\n"));
-    env.AddScripted(QStringLiteral("short.avi"), QStringLiteral("progress 0.40\nsleep 700\nsummary\n"), QStringLiteral("00:00:00"));
-    env.AddScripted(QStringLiteral("oddtime.avi"), QStringLiteral("progress 2.00\nsleep 700\nsummary\n"), QStringLiteral("??:??:??"));
+    env.AddScripted(
+        QStringLiteral("bad.avi"),
+        QStringLiteral("say frame= 1 fps=2 bitrate=3\nsleep 700\nsay frame= 2 time=N/A bitrate=3\nsleep 700\n"
+                       "progress 4.00\nsleep 700\nsay frame= 3 time=x.5 global headers:0kB\nsleep 1000\n"));
+    env.AddScripted(QStringLiteral("short.avi"), QStringLiteral("progress 0.40\nsleep 700\nsummary\n"),
+                    QStringLiteral("00:00:00"));
+    env.AddScripted(QStringLiteral("oddtime.avi"), QStringLiteral("progress 2.00\nsleep 700\nsummary\n"),
+                    QStringLiteral("??:??:??"));
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(15000));
     QCOMPARE(env.ErrorBoxes(), 0);
     // The status bar still shows each malformed progress text as read.
-    for (const QString& shown : {QStringLiteral("frame= 1 fps=2 bitrate=3\n"), QStringLiteral("frame= 2 time=N/A bitrate=3\n")}) {
-      QVERIFY2(std::any_of(env.ticks.begin(), env.ticks.end(), [&](const Snapshot& s) { return s.status == shown; }),
+    for (const QString& shown :
+         {QStringLiteral("frame= 1 fps=2 bitrate=3\n"), QStringLiteral("frame= 2 time=N/A bitrate=3\n")}) {
+      QVERIFY2(std::any_of(env.ticks.begin(), env.ticks.end(),
+                           [&](const Snapshot& s) { return s.status == shown; }),
                qPrintable(shown));
     }
     QCOMPARE(PercentHistory(env.ticks, 0), (QStringList{"0%", "40%", "100%"}));
@@ -312,15 +328,16 @@ class TestConvQueue : public QObject {
     const int blank = env.AddScripted(QStringLiteral("My Videos/视频 片段 \"1\".avi"), QString());
     env.form()->AvListStat->setText(QString::number(plain));  // no change event
     TConvMainFunc f;
-    const QString fragments = QStringList{f.GetVdoCodecCmd(), f.GetVdoBitrateCmd(), f.GetVdoSizeCmd(),
-                                          f.GetVdoFpsCmd(), f.GetVdoAspectCmd(), f.GetAdoCodecCmd(),
+    const QString fragments = QStringList{f.GetVdoCodecCmd(),   f.GetVdoBitrateCmd(),  f.GetVdoSizeCmd(),
+                                          f.GetVdoFpsCmd(),     f.GetVdoAspectCmd(),   f.GetAdoCodecCmd(),
                                           f.GetAdoBitrateCmd(), f.GetAdoChannelsCmd(), f.GetAdoFreqCmd()}
                                   .join(QLatin1Char(' '));
     const QString exe = Platform::ExeDir() + QStringLiteral("make");
     QVERIFY(!exe.contains(QLatin1Char(' ')));
     // Without blanks the line is the plain concatenation.
-    QCOMPARE(f.BuildConvCommand(), exe + QStringLiteral(" -y -ipt ") + env.list()->Caption(plain) + QLatin1Char(' ') +
-                                       fragments + QLatin1Char(' ') + env.SaveDir() + QStringLiteral("/clip.mp4"));
+    QCOMPARE(f.BuildConvCommand(), exe + QStringLiteral(" -y -ipt ") + env.list()->Caption(plain) +
+                                       QLatin1Char(' ') + fragments + QLatin1Char(' ') + env.SaveDir() +
+                                       QStringLiteral("/clip.mp4"));
     QCOMPARE(f.GetOutputPath(env.list()->Caption(plain)), env.SaveDir() + QStringLiteral("/clip.mp4"));
 
     // Paths with blanks and quotes are quoted and come apart whole.
@@ -373,9 +390,8 @@ class TestConvQueue : public QObject {
     QVERIFY(std::any_of(env.ticks.begin(), env.ticks.end(), [](const Snapshot& s) {
       return s.status == QStringLiteral("转换失败: corrupt.avi");
     }));
-    QVERIFY(std::any_of(env.ticks.begin(), env.ticks.end(), [](const Snapshot& s) {
-      return s.status == QStringLiteral("转换失败: crash.avi");
-    }));
+    QVERIFY(std::any_of(env.ticks.begin(), env.ticks.end(),
+                        [](const Snapshot& s) { return s.status == QStringLiteral("转换失败: crash.avi"); }));
     // The run ended normally.
     QCOMPARE(env.power.offCalls, 1);
     QCOMPARE(env.ErrorBoxes(), 0);
@@ -385,8 +401,9 @@ class TestConvQueue : public QObject {
     // Encoders that write their summary and exit at once, many times over.
     QueueEnv env(kStandin);
     for (int i = 0; i < 12; ++i) {
-      env.AddScripted(QStringLiteral("q%1.avi").arg(i), i % 2 ? QStringLiteral("summary\n")
-                                                                : QStringLiteral("progress 1.00\nsay video:1kB global headers:0kB\n"));
+      env.AddScripted(QStringLiteral("q%1.avi").arg(i),
+                      i % 2 ? QStringLiteral("summary\n")
+                            : QStringLiteral("progress 1.00\nsay video:1kB global headers:0kB\n"));
     }
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(30000));

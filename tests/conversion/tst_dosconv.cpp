@@ -19,7 +19,9 @@ namespace {
 
 const QString kStandin = QStringLiteral(STANDIN_PATH);
 
-int OpenFdCount() { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(); }
+int OpenFdCount() {
+  return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+}
 
 // Zombie children of this process.
 int ZombieCount() {
@@ -63,12 +65,20 @@ class TestDosConv : public QObject {
   void initTestCase() { QVERIFY(QFile::exists(kStandin)); }
 
   void splitAndQuoteRoundTrip() {
-    const QStringList nasty = {
-        QStringLiteral("plain"), QStringLiteral("with blank"), QStringLiteral("tab\there"),
-        QStringLiteral("quote\"inside"), QStringLiteral("\"quoted\""), QStringLiteral("trailing\\"),
-        QStringLiteral("blank and trailing\\"), QStringLiteral("slash\\\"quote"),
-        QStringLiteral("a\\\\b c"), QStringLiteral("视频 文件.avi"), QStringLiteral("x;y"),
-        QStringLiteral("$(touch z)"), QStringLiteral("`id`"), QStringLiteral("*")};
+    const QStringList nasty = {QStringLiteral("plain"),
+                               QStringLiteral("with blank"),
+                               QStringLiteral("tab\there"),
+                               QStringLiteral("quote\"inside"),
+                               QStringLiteral("\"quoted\""),
+                               QStringLiteral("trailing\\"),
+                               QStringLiteral("blank and trailing\\"),
+                               QStringLiteral("slash\\\"quote"),
+                               QStringLiteral("a\\\\b c"),
+                               QStringLiteral("视频 文件.avi"),
+                               QStringLiteral("x;y"),
+                               QStringLiteral("$(touch z)"),
+                               QStringLiteral("`id`"),
+                               QStringLiteral("*")};
     for (const QString& arg : nasty) {
       QCOMPARE(Platform::SplitCommandLine(Platform::QuoteArg(arg)), QStringList{arg});
     }
@@ -187,7 +197,8 @@ class TestDosConv : public QObject {
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("say banner\nsleep 5000\nsay late\n");
     f.close();
-    StartDosProcess(Line({kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, QStringLiteral("o.mp4")}));
+    StartDosProcess(
+        Line({kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, QStringLiteral("o.mp4")}));
     QThread::msleep(100);
     QVERIFY(SendDosQuitKey());
     WaitForEnd();
@@ -232,7 +243,8 @@ class TestDosConv : public QObject {
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("sleep 300\nsay still writing\nsleep 100\nexit 0\n");
     f.close();
-    StartDosProcess(Line({kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, QStringLiteral("o.mp4")}));
+    StartDosProcess(
+        Line({kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, QStringLiteral("o.mp4")}));
     const int fdsWhileRunning = OpenFdCount();
     StartDosProcess(QStringLiteral("/bin/true"));
     QCOMPARE(OpenFdCount(), fdsWhileRunning + 2);  // old ends kept, new ends open

@@ -30,634 +30,625 @@ const QString kEncoder = QStringLiteral(VIDMORA_ENCODER_PATH);
 const QString kData = QStringLiteral(VIDMORA_ENCODER_DATA);
 
 struct VideoInfo {
-    bool present = false;
-    QString codec;
-    int width = 0, height = 0;
-    double fps = 0;
-    double dar = 0;
-    double start = 0, duration = 0;
-    qint64 bytes = 0;
+  bool present = false;
+  QString codec;
+  int width = 0, height = 0;
+  double fps = 0;
+  double dar = 0;
+  double start = 0, duration = 0;
+  qint64 bytes = 0;
 };
 
 struct AudioInfo {
-    bool present = false;
-    QString codec;
-    int sampleRate = 0, channels = 0;
-    double start = 0, duration = 0;
-    qint64 bytes = 0;
+  bool present = false;
+  QString codec;
+  int sampleRate = 0, channels = 0;
+  double start = 0, duration = 0;
+  qint64 bytes = 0;
 };
 
 struct MediaInfo {
-    bool ok = false;
-    QString error;
-    QString format;
-    double duration = 0;
-    VideoInfo video;
-    AudioInfo audio;
-    int decodedVideo = 0, decodedAudio = 0, decodeErrors = 0;
+  bool ok = false;
+  QString error;
+  QString format;
+  double duration = 0;
+  VideoInfo video;
+  AudioInfo audio;
+  int decodedVideo = 0, decodedAudio = 0, decodeErrors = 0;
 };
 
 // Opens a file and decodes every packet of its first video and audio stream.
-MediaInfo inspect(const QString &path)
-{
-    MediaInfo info;
-    AVFormatContext *ic = nullptr;
-    if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
-        info.error = "cannot open";
-        return info;
-    }
-    if (avformat_find_stream_info(ic, nullptr) < 0) {
-        avformat_close_input(&ic);
-        info.error = "no stream info";
-        return info;
-    }
-    info.format = ic->iformat->name;
-    info.duration = ic->duration == AV_NOPTS_VALUE ? 0 : ic->duration / double(AV_TIME_BASE);
-    const double start = ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time / double(AV_TIME_BASE);
-    int vi = -1, ai = -1;
-    AVCodecContext *dec[2] = {nullptr, nullptr};
-    for (unsigned i = 0; i < ic->nb_streams; ++i) {
-        AVStream *st = ic->streams[i];
-        const AVCodecParameters *par = st->codecpar;
-        const double stStart = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time * av_q2d(st->time_base) - start;
-        const double stDuration = st->duration == AV_NOPTS_VALUE ? 0 : st->duration * av_q2d(st->time_base);
-        if (par->codec_type == AVMEDIA_TYPE_VIDEO && vi < 0) {
-            vi = int(i);
-            VideoInfo &v = info.video;
-            v.present = true;
-            v.codec = avcodec_get_name(par->codec_id);
-            v.width = par->width;
-            v.height = par->height;
-            const AVRational rate = av_guess_frame_rate(ic, st, nullptr);
-            v.fps = rate.den ? av_q2d(rate) : 0;
-            AVRational sar = av_guess_sample_aspect_ratio(ic, st, nullptr);
-            if (sar.num <= 0)
-                sar = {1, 1};
-            v.dar = double(par->width) * sar.num / (double(par->height) * sar.den);
-            v.start = stStart;
-            v.duration = stDuration;
-        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && ai < 0) {
-            ai = int(i);
-            AudioInfo &a = info.audio;
-            a.present = true;
-            a.codec = avcodec_get_name(par->codec_id);
-            a.sampleRate = par->sample_rate;
-            a.channels = par->ch_layout.nb_channels;
-            a.start = stStart;
-            a.duration = stDuration;
-        }
-    }
-    for (int k = 0; k < 2; ++k) {
-        const int idx = k == 0 ? vi : ai;
-        if (idx < 0)
-            continue;
-        const AVCodec *codec = avcodec_find_decoder(ic->streams[idx]->codecpar->codec_id);
-        dec[k] = codec ? avcodec_alloc_context3(codec) : nullptr;
-        if (!dec[k] || avcodec_parameters_to_context(dec[k], ic->streams[idx]->codecpar) < 0 ||
-            avcodec_open2(dec[k], codec, nullptr) < 0)
-            ++info.decodeErrors;
-    }
-    AVPacket *pkt = av_packet_alloc();
-    AVFrame *frame = av_frame_alloc();
-    auto receive = [&](int k) {
-        while (avcodec_receive_frame(dec[k], frame) == 0) {
-            (k == 0 ? info.decodedVideo : info.decodedAudio)++;
-            av_frame_unref(frame);
-        }
-    };
-    while (av_read_frame(ic, pkt) >= 0) {
-        const int k = pkt->stream_index == vi ? 0 : pkt->stream_index == ai ? 1 : -1;
-        if (k >= 0) {
-            (k == 0 ? info.video.bytes : info.audio.bytes) += pkt->size;
-            if (dec[k]) {
-                if (avcodec_send_packet(dec[k], pkt) < 0)
-                    ++info.decodeErrors;
-                receive(k);
-            }
-        }
-        av_packet_unref(pkt);
-    }
-    for (int k = 0; k < 2; ++k) {
-        if (dec[k]) {
-            avcodec_send_packet(dec[k], nullptr);
-            receive(k);
-            avcodec_free_context(&dec[k]);
-        }
-    }
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avformat_close_input(&ic);
-    info.ok = true;
+MediaInfo inspect(const QString& path) {
+  MediaInfo info;
+  AVFormatContext* ic = nullptr;
+  if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
+    info.error = "cannot open";
     return info;
+  }
+  if (avformat_find_stream_info(ic, nullptr) < 0) {
+    avformat_close_input(&ic);
+    info.error = "no stream info";
+    return info;
+  }
+  info.format = ic->iformat->name;
+  info.duration = ic->duration == AV_NOPTS_VALUE ? 0 : ic->duration / double(AV_TIME_BASE);
+  const double start = ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time / double(AV_TIME_BASE);
+  int vi = -1, ai = -1;
+  AVCodecContext* dec[2] = {nullptr, nullptr};
+  for (unsigned i = 0; i < ic->nb_streams; ++i) {
+    AVStream* st = ic->streams[i];
+    const AVCodecParameters* par = st->codecpar;
+    const double stStart =
+        st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time * av_q2d(st->time_base) - start;
+    const double stDuration = st->duration == AV_NOPTS_VALUE ? 0 : st->duration * av_q2d(st->time_base);
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && vi < 0) {
+      vi = int(i);
+      VideoInfo& v = info.video;
+      v.present = true;
+      v.codec = avcodec_get_name(par->codec_id);
+      v.width = par->width;
+      v.height = par->height;
+      const AVRational rate = av_guess_frame_rate(ic, st, nullptr);
+      v.fps = rate.den ? av_q2d(rate) : 0;
+      AVRational sar = av_guess_sample_aspect_ratio(ic, st, nullptr);
+      if (sar.num <= 0) sar = {1, 1};
+      v.dar = double(par->width) * sar.num / (double(par->height) * sar.den);
+      v.start = stStart;
+      v.duration = stDuration;
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && ai < 0) {
+      ai = int(i);
+      AudioInfo& a = info.audio;
+      a.present = true;
+      a.codec = avcodec_get_name(par->codec_id);
+      a.sampleRate = par->sample_rate;
+      a.channels = par->ch_layout.nb_channels;
+      a.start = stStart;
+      a.duration = stDuration;
+    }
+  }
+  for (int k = 0; k < 2; ++k) {
+    const int idx = k == 0 ? vi : ai;
+    if (idx < 0) continue;
+    const AVCodec* codec = avcodec_find_decoder(ic->streams[idx]->codecpar->codec_id);
+    dec[k] = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!dec[k] || avcodec_parameters_to_context(dec[k], ic->streams[idx]->codecpar) < 0 ||
+        avcodec_open2(dec[k], codec, nullptr) < 0)
+      ++info.decodeErrors;
+  }
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  auto receive = [&](int k) {
+    while (avcodec_receive_frame(dec[k], frame) == 0) {
+      (k == 0 ? info.decodedVideo : info.decodedAudio)++;
+      av_frame_unref(frame);
+    }
+  };
+  while (av_read_frame(ic, pkt) >= 0) {
+    const int k = pkt->stream_index == vi ? 0 : pkt->stream_index == ai ? 1 : -1;
+    if (k >= 0) {
+      (k == 0 ? info.video.bytes : info.audio.bytes) += pkt->size;
+      if (dec[k]) {
+        if (avcodec_send_packet(dec[k], pkt) < 0) ++info.decodeErrors;
+        receive(k);
+      }
+    }
+    av_packet_unref(pkt);
+  }
+  for (int k = 0; k < 2; ++k) {
+    if (dec[k]) {
+      avcodec_send_packet(dec[k], nullptr);
+      receive(k);
+      avcodec_free_context(&dec[k]);
+    }
+  }
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avformat_close_input(&ic);
+  info.ok = true;
+  return info;
 }
 
 struct Run {
-    bool finished = false;
-    int exitCode = -1;
-    qint64 ms = 0;
-    QStringList lines; // standard error, line by line, empty lines dropped
-    QString stdOut;
+  bool finished = false;
+  int exitCode = -1;
+  qint64 ms = 0;
+  QStringList lines;  // standard error, line by line, empty lines dropped
+  QString stdOut;
 
-    QString text() const { return lines.join('\n'); }
-    QStringList progressLines() const { return lines.filter(QRegularExpression("^frame=")); }
-    int count(const QString &s) const
-    {
-        int n = 0;
-        for (const QString &l : lines)
-            n += l.count(s);
-        return n;
-    }
+  QString text() const { return lines.join('\n'); }
+  QStringList progressLines() const { return lines.filter(QRegularExpression("^frame=")); }
+  int count(const QString& s) const {
+    int n = 0;
+    for (const QString& l : lines) n += l.count(s);
+    return n;
+  }
 };
 
 // Runs the encoder with the given tokens. `during` may act on the running process each
 // time a line arrives on its standard error; it returns true once it has done its part.
-Run runEncoder(const QStringList &args, bool closeInput = false,
-               const std::function<bool(QProcess &, const QString &)> &during = {}, int timeoutMs = 60000)
-{
-    Run run;
-    QProcess p;
-    p.setProgram(kEncoder);
-    p.setArguments(args);
-    QElapsedTimer timer;
-    timer.start();
-    p.start();
-    if (!p.waitForStarted(10000))
-        return run;
-    if (closeInput)
-        p.closeWriteChannel();
-    QString pending;
-    bool done = !during;
-    auto collect = [&] {
-        pending += QString::fromUtf8(p.readAllStandardError());
-        int nl;
-        while ((nl = pending.indexOf('\n')) >= 0) {
-            const QString line = pending.left(nl).trimmed();
-            pending.remove(0, nl + 1);
-            if (line.isEmpty())
-                continue;
-            run.lines << line;
-            if (!done)
-                done = during(p, line);
-        }
-    };
-    while (p.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
-        p.waitForReadyRead(100);
-        collect();
+Run runEncoder(const QStringList& args, bool closeInput = false,
+               const std::function<bool(QProcess&, const QString&)>& during = {}, int timeoutMs = 60000) {
+  Run run;
+  QProcess p;
+  p.setProgram(kEncoder);
+  p.setArguments(args);
+  QElapsedTimer timer;
+  timer.start();
+  p.start();
+  if (!p.waitForStarted(10000)) return run;
+  if (closeInput) p.closeWriteChannel();
+  QString pending;
+  bool done = !during;
+  auto collect = [&] {
+    pending += QString::fromUtf8(p.readAllStandardError());
+    int nl;
+    while ((nl = pending.indexOf('\n')) >= 0) {
+      const QString line = pending.left(nl).trimmed();
+      pending.remove(0, nl + 1);
+      if (line.isEmpty()) continue;
+      run.lines << line;
+      if (!done) done = during(p, line);
     }
-    if (p.state() != QProcess::NotRunning) {
-        p.kill();
-        p.waitForFinished(5000);
-        collect();
-        run.ms = timer.elapsed();
-        return run;
-    }
-    p.waitForFinished(1000);
+  };
+  while (p.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
+    p.waitForReadyRead(100);
     collect();
-    if (!pending.trimmed().isEmpty())
-        run.lines << pending.trimmed();
+  }
+  if (p.state() != QProcess::NotRunning) {
+    p.kill();
+    p.waitForFinished(5000);
+    collect();
     run.ms = timer.elapsed();
-    run.finished = p.exitStatus() == QProcess::NormalExit;
-    run.exitCode = p.exitCode();
-    run.stdOut = QString::fromUtf8(p.readAllStandardOutput());
     return run;
+  }
+  p.waitForFinished(1000);
+  collect();
+  if (!pending.trimmed().isEmpty()) run.lines << pending.trimmed();
+  run.ms = timer.elapsed();
+  run.finished = p.exitStatus() == QProcess::NormalExit;
+  run.exitCode = p.exitCode();
+  run.stdOut = QString::fromUtf8(p.readAllStandardOutput());
+  return run;
 }
 
-QByteArray fileHash(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash h(QCryptographicHash::Sha1);
-    h.addData(&f);
-    return h.result();
+QByteArray fileHash(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  QCryptographicHash h(QCryptographicHash::Sha1);
+  h.addData(&f);
+  return h.result();
 }
 
-QStringList folderEntries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+QStringList folderEntries(const QString& dir) {
+  return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDir::Name);
 }
 
 // Progress times rise and stay within a second of the output's length; the summary is the
 // last line and comes exactly once.
-void checkConsoleOfSuccess(const Run &run, double outputDuration)
-{
-    const QStringList progress = run.progressLines();
-    QVERIFY2(!progress.isEmpty(), qPrintable(run.text()));
-    static const QRegularExpression timeRe("time=\\s*(\\d+)\\.(\\d\\d)(?!\\d)");
-    double last = -1;
-    for (const QString &line : progress) {
-        QVERIFY2(line.startsWith("frame="), qPrintable(line));
-        const auto m = timeRe.match(line);
-        QVERIFY2(m.hasMatch(), qPrintable(line));
-        const double t = m.captured(1).toDouble() + m.captured(2).toDouble() / 100;
-        QVERIFY2(t >= last, qPrintable(run.text()));
-        QVERIFY2(t <= outputDuration + 1.0, qPrintable(line));
-        last = t;
-    }
-    QCOMPARE(run.count("global headers:"), 1);
-    QVERIFY2(run.lines.last().contains("global headers:"), qPrintable(run.text()));
-    QVERIFY(QRegularExpression("^video:\\d+kB audio:\\d+kB global headers:\\d+kB muxing overhead: ")
-                .match(run.lines.last())
-                .hasMatch());
-    QVERIFY(!run.text().contains("Error"));
-    QVERIFY(run.stdOut.isEmpty());
+void checkConsoleOfSuccess(const Run& run, double outputDuration) {
+  const QStringList progress = run.progressLines();
+  QVERIFY2(!progress.isEmpty(), qPrintable(run.text()));
+  static const QRegularExpression timeRe("time=\\s*(\\d+)\\.(\\d\\d)(?!\\d)");
+  double last = -1;
+  for (const QString& line : progress) {
+    QVERIFY2(line.startsWith("frame="), qPrintable(line));
+    const auto m = timeRe.match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line));
+    const double t = m.captured(1).toDouble() + m.captured(2).toDouble() / 100;
+    QVERIFY2(t >= last, qPrintable(run.text()));
+    QVERIFY2(t <= outputDuration + 1.0, qPrintable(line));
+    last = t;
+  }
+  QCOMPARE(run.count("global headers:"), 1);
+  QVERIFY2(run.lines.last().contains("global headers:"), qPrintable(run.text()));
+  QVERIFY(QRegularExpression("^video:\\d+kB audio:\\d+kB global headers:\\d+kB muxing overhead: ")
+              .match(run.lines.last())
+              .hasMatch());
+  QVERIFY(!run.text().contains("Error"));
+  QVERIFY(run.stdOut.isEmpty());
 }
 
-} // namespace
+}  // namespace
 
 class TestEncoderConversion : public QObject {
-    Q_OBJECT
-private slots:
-    void initTestCase()
-    {
-        av_log_set_level(AV_LOG_QUIET);
-        QVERIFY2(QFileInfo(kEncoder).isExecutable(), qPrintable(kEncoder));
-        QVERIFY(QFileInfo::exists(kData + "/src_h264_aac.mp4"));
+  Q_OBJECT
+ private slots:
+  void initTestCase() {
+    av_log_set_level(AV_LOG_QUIET);
+    QVERIFY2(QFileInfo(kEncoder).isExecutable(), qPrintable(kEncoder));
+    QVERIFY(QFileInfo::exists(kData + "/src_h264_aac.mp4"));
+  }
+
+  // Without options every property of the source is kept: size, aspect, frame rate,
+  // channels and sampling rate; the codecs are H.264 and AAC. The input pipe is closed
+  // at once: the end of standard input is not a request to stop.
+  void defaultsKeepSource_data() {
+    QTest::addColumn<QString>("source");
+    QTest::newRow("mp4 h264 aac") << "src_h264_aac.mp4";
+    QTest::newRow("mkv mpeg4 mp3, non-square pixels, 29.97") << "src_mpeg4_mp3.mkv";
+    QTest::newRow("ts with a start offset") << "src_mpeg2_mp2.ts";
+    QTest::newRow("ts joined from two parts: size, rate, channels change, sound steps back")
+        << "src_changing.ts";
+    QTest::newRow("video only") << "src_video_only.mkv";
+    QTest::newRow("audio only") << "src_audio_only.mp3";
+  }
+
+  void defaultsKeepSource() {
+    QFETCH(QString, source);
+    QTemporaryDir dir;
+    const QString in = kData + "/" + source;
+    const QString out = dir.filePath("out.mp4");
+    const MediaInfo src = inspect(in);
+    QVERIFY(src.ok);
+
+    const Run run = runEncoder({"-y", "-ipt", in, out}, /*closeInput=*/true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    QVERIFY2(run.lines.first().startsWith("Input:") && run.text().contains("Output:"),
+             qPrintable(run.text()));
+    QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
+
+    const MediaInfo o = inspect(out);
+    QVERIFY(o.ok);
+    QVERIFY(o.format.contains("mp4"));
+    QCOMPARE(o.decodeErrors, 0);
+    QVERIFY2(qAbs(o.duration - src.duration) <= 0.1,
+             qPrintable(QString("%1 vs %2").arg(o.duration).arg(src.duration)));
+    QCOMPARE(o.video.present, src.video.present);
+    QCOMPARE(o.audio.present, src.audio.present);
+    if (src.video.present) {
+      QCOMPARE(o.video.codec, QString("h264"));
+      QCOMPARE(o.video.width, src.video.width);
+      QCOMPARE(o.video.height, src.video.height);
+      QVERIFY2(qAbs(o.video.dar - src.video.dar) < 0.01, qPrintable(QString::number(o.video.dar)));
+      QVERIFY2(qAbs(o.video.fps - src.video.fps) < 0.01, qPrintable(QString::number(o.video.fps)));
+      QVERIFY(o.decodedVideo >= int(src.duration * src.video.fps) - 2);
+      QVERIFY2(o.video.start < 0.1, qPrintable(QString::number(o.video.start)));
     }
-
-    // Without options every property of the source is kept: size, aspect, frame rate,
-    // channels and sampling rate; the codecs are H.264 and AAC. The input pipe is closed
-    // at once: the end of standard input is not a request to stop.
-    void defaultsKeepSource_data()
-    {
-        QTest::addColumn<QString>("source");
-        QTest::newRow("mp4 h264 aac") << "src_h264_aac.mp4";
-        QTest::newRow("mkv mpeg4 mp3, non-square pixels, 29.97") << "src_mpeg4_mp3.mkv";
-        QTest::newRow("ts with a start offset") << "src_mpeg2_mp2.ts";
-        QTest::newRow("ts joined from two parts: size, rate, channels change, sound steps back")
-            << "src_changing.ts";
-        QTest::newRow("video only") << "src_video_only.mkv";
-        QTest::newRow("audio only") << "src_audio_only.mp3";
+    if (src.audio.present) {
+      QCOMPARE(o.audio.codec, QString("aac"));
+      QCOMPARE(o.audio.sampleRate, src.audio.sampleRate);
+      QCOMPARE(o.audio.channels, src.audio.channels);
+      QVERIFY(o.decodedAudio > 0);
+      QVERIFY2(o.audio.start < 0.1, qPrintable(QString::number(o.audio.start)));
+      // 128 kbit/s unless told otherwise; AAC spends less on a plain tone in mono at a
+      // low sampling rate, but far more than the source's 32 or 64 kbit/s.
+      const double kbps = o.audio.bytes * 8 / o.audio.duration / 1000;
+      QVERIFY2(kbps > 60 && kbps < 150, qPrintable(QString::number(kbps)));
     }
+    checkConsoleOfSuccess(run, o.duration);
+  }
 
-    void defaultsKeepSource()
-    {
-        QFETCH(QString, source);
-        QTemporaryDir dir;
-        const QString in = kData + "/" + source;
-        const QString out = dir.filePath("out.mp4");
-        const MediaInfo src = inspect(in);
-        QVERIFY(src.ok);
+  // Every option, each changing the output the way it says.
+  void options_data() {
+    QTest::addColumn<QStringList>("opts");
+    QTest::addColumn<QString>("vcodec");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<double>("fps");
+    QTest::addColumn<double>("dar");
+    QTest::addColumn<double>("vkbps");  // 0: not checked
+    QTest::addColumn<QString>("acodec");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<double>("akbps");
 
-        const Run run = runEncoder({"-y", "-ipt", in, out}, /*closeInput=*/true);
-        QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-        QVERIFY2(run.lines.first().startsWith("Input:") && run.text().contains("Output:"), qPrintable(run.text()));
-        QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
+    QTest::newRow("h265, mp3 and every option")
+        << QStringList{"-vcodec", "libx265",    "-b:v",    "300k", "-s",      "240x180",
+                       "-r",      "30000/1001", "-aspect", "16:9", "-acodec", "libmp3lame",
+                       "-b:a",    "96k",        "-ac",     "1",    "-ar",     "22050"}
+        << "hevc" << 240 << 180 << 29.97 << 16.0 / 9 << 300.0 << "mp3" << 1 << 22050 << 96.0;
+    QTest::newRow("mpeg4, decimal aspect, empty tokens")
+        << QStringList{"",        "-vcodec", "mpeg4", "",     "-s",  "160x120", "-r",   "15",
+                       "-aspect", "1.5",     "",      "-b:a", "64k", "-ar",     "48000"}
+        << "mpeg4" << 160 << 120 << 15.0 << 1.5 << 0.0 << "aac" << 2 << 48000 << 64.0;
+    QTest::newRow("h264 at a bit rate, 29.97, odd size, more channels")
+        << QStringList{"-vcodec", "libx264", "-b:v",    "0.4M", "-s",  "201x151", "-r",  "29.97",
+                       "-aspect", "4:3",     "-acodec", "aac",  "-ac", "6",       "-ar", "32000"}
+        << "h264" << 200 << 150 << 29.97 << 4.0 / 3 << 400.0 << "aac" << 6 << 32000 << 0.0;
+  }
 
-        const MediaInfo o = inspect(out);
-        QVERIFY(o.ok);
-        QVERIFY(o.format.contains("mp4"));
-        QCOMPARE(o.decodeErrors, 0);
-        QVERIFY2(qAbs(o.duration - src.duration) <= 0.1, qPrintable(QString("%1 vs %2").arg(o.duration).arg(src.duration)));
-        QCOMPARE(o.video.present, src.video.present);
-        QCOMPARE(o.audio.present, src.audio.present);
-        if (src.video.present) {
-            QCOMPARE(o.video.codec, QString("h264"));
-            QCOMPARE(o.video.width, src.video.width);
-            QCOMPARE(o.video.height, src.video.height);
-            QVERIFY2(qAbs(o.video.dar - src.video.dar) < 0.01, qPrintable(QString::number(o.video.dar)));
-            QVERIFY2(qAbs(o.video.fps - src.video.fps) < 0.01, qPrintable(QString::number(o.video.fps)));
-            QVERIFY(o.decodedVideo >= int(src.duration * src.video.fps) - 2);
-            QVERIFY2(o.video.start < 0.1, qPrintable(QString::number(o.video.start)));
-        }
-        if (src.audio.present) {
-            QCOMPARE(o.audio.codec, QString("aac"));
-            QCOMPARE(o.audio.sampleRate, src.audio.sampleRate);
-            QCOMPARE(o.audio.channels, src.audio.channels);
-            QVERIFY(o.decodedAudio > 0);
-            QVERIFY2(o.audio.start < 0.1, qPrintable(QString::number(o.audio.start)));
-            // 128 kbit/s unless told otherwise; AAC spends less on a plain tone in mono at a
-            // low sampling rate, but far more than the source's 32 or 64 kbit/s.
-            const double kbps = o.audio.bytes * 8 / o.audio.duration / 1000;
-            QVERIFY2(kbps > 60 && kbps < 150, qPrintable(QString::number(kbps)));
-        }
-        checkConsoleOfSuccess(run, o.duration);
+  void options() {
+    QFETCH(QStringList, opts);
+    QFETCH(QString, vcodec);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(double, fps);
+    QFETCH(double, dar);
+    QFETCH(double, vkbps);
+    QFETCH(QString, acodec);
+    QFETCH(int, channels);
+    QFETCH(int, rate);
+    QFETCH(double, akbps);
+
+    QTemporaryDir dir;
+    const QString in = kData + "/src_h264_aac.mp4";
+    const QString out = dir.filePath("out.mp4");
+    const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out});
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+
+    const MediaInfo o = inspect(out);
+    QVERIFY(o.ok);
+    QCOMPARE(o.decodeErrors, 0);
+    QVERIFY2(qAbs(o.duration - 3.0) <= 0.1, qPrintable(QString::number(o.duration)));
+    QCOMPARE(o.video.codec, vcodec);
+    QCOMPARE(o.video.width, width);
+    QCOMPARE(o.video.height, height);
+    QVERIFY2(qAbs(o.video.fps - fps) < 0.01, qPrintable(QString::number(o.video.fps)));
+    QVERIFY2(qAbs(o.video.dar - dar) < 0.01, qPrintable(QString::number(o.video.dar)));
+    QVERIFY2(qAbs(o.decodedVideo - 3.0 * fps) <= 2, qPrintable(QString::number(o.decodedVideo)));
+    if (vkbps > 0) {
+      const double kbps = o.video.bytes * 8 / o.video.duration / 1000;
+      QVERIFY2(kbps > vkbps * 0.5 && kbps < vkbps * 1.5, qPrintable(QString::number(kbps)));
     }
-
-    // Every option, each changing the output the way it says.
-    void options_data()
-    {
-        QTest::addColumn<QStringList>("opts");
-        QTest::addColumn<QString>("vcodec");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<double>("fps");
-        QTest::addColumn<double>("dar");
-        QTest::addColumn<double>("vkbps"); // 0: not checked
-        QTest::addColumn<QString>("acodec");
-        QTest::addColumn<int>("channels");
-        QTest::addColumn<int>("rate");
-        QTest::addColumn<double>("akbps");
-
-        QTest::newRow("h265, mp3 and every option")
-            << QStringList{"-vcodec", "libx265", "-b:v", "300k", "-s", "240x180", "-r", "30000/1001", "-aspect",
-                           "16:9", "-acodec", "libmp3lame", "-b:a", "96k", "-ac", "1", "-ar", "22050"}
-            << "hevc" << 240 << 180 << 29.97 << 16.0 / 9 << 300.0 << "mp3" << 1 << 22050 << 96.0;
-        QTest::newRow("mpeg4, decimal aspect, empty tokens")
-            << QStringList{"", "-vcodec", "mpeg4", "", "-s", "160x120", "-r", "15", "-aspect", "1.5", "",
-                           "-b:a", "64k", "-ar", "48000"}
-            << "mpeg4" << 160 << 120 << 15.0 << 1.5 << 0.0 << "aac" << 2 << 48000 << 64.0;
-        QTest::newRow("h264 at a bit rate, 29.97, odd size, more channels")
-            << QStringList{"-vcodec", "libx264", "-b:v", "0.4M", "-s", "201x151", "-r", "29.97", "-aspect", "4:3",
-                           "-acodec", "aac", "-ac", "6", "-ar", "32000"}
-            << "h264" << 200 << 150 << 29.97 << 4.0 / 3 << 400.0 << "aac" << 6 << 32000 << 0.0;
+    QCOMPARE(o.audio.codec, acodec);
+    QCOMPARE(o.audio.channels, channels);
+    QCOMPARE(o.audio.sampleRate, rate);
+    if (akbps > 0) {
+      const double kbps = o.audio.bytes * 8 / o.audio.duration / 1000;
+      QVERIFY2(kbps > akbps * 0.8 && kbps < akbps * 1.2, qPrintable(QString::number(kbps)));
     }
+    checkConsoleOfSuccess(run, o.duration);
+  }
 
-    void options()
+  // With -y an existing output is replaced, and only once the new one is complete.
+  void overwriteWithY() {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out.mp4");
     {
-        QFETCH(QStringList, opts);
-        QFETCH(QString, vcodec);
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(double, fps);
-        QFETCH(double, dar);
-        QFETCH(double, vkbps);
-        QFETCH(QString, acodec);
-        QFETCH(int, channels);
-        QFETCH(int, rate);
-        QFETCH(double, akbps);
-
-        QTemporaryDir dir;
-        const QString in = kData + "/src_h264_aac.mp4";
-        const QString out = dir.filePath("out.mp4");
-        const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out});
-        QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-
-        const MediaInfo o = inspect(out);
-        QVERIFY(o.ok);
-        QCOMPARE(o.decodeErrors, 0);
-        QVERIFY2(qAbs(o.duration - 3.0) <= 0.1, qPrintable(QString::number(o.duration)));
-        QCOMPARE(o.video.codec, vcodec);
-        QCOMPARE(o.video.width, width);
-        QCOMPARE(o.video.height, height);
-        QVERIFY2(qAbs(o.video.fps - fps) < 0.01, qPrintable(QString::number(o.video.fps)));
-        QVERIFY2(qAbs(o.video.dar - dar) < 0.01, qPrintable(QString::number(o.video.dar)));
-        QVERIFY2(qAbs(o.decodedVideo - 3.0 * fps) <= 2, qPrintable(QString::number(o.decodedVideo)));
-        if (vkbps > 0) {
-            const double kbps = o.video.bytes * 8 / o.video.duration / 1000;
-            QVERIFY2(kbps > vkbps * 0.5 && kbps < vkbps * 1.5, qPrintable(QString::number(kbps)));
-        }
-        QCOMPARE(o.audio.codec, acodec);
-        QCOMPARE(o.audio.channels, channels);
-        QCOMPARE(o.audio.sampleRate, rate);
-        if (akbps > 0) {
-            const double kbps = o.audio.bytes * 8 / o.audio.duration / 1000;
-            QVERIFY2(kbps > akbps * 0.8 && kbps < akbps * 1.2, qPrintable(QString::number(kbps)));
-        }
-        checkConsoleOfSuccess(run, o.duration);
+      QFile f(out);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("an older file of the user's");
     }
+    const Run run = runEncoder({"-y", "-ipt", kData + "/src_video_only.mkv", out});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.text()));
+    const MediaInfo o = inspect(out);
+    QVERIFY(o.ok && o.video.present);
+    QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
+    QVERIFY(QFileInfo(out).permissions() & QFile::ReadOther);
+  }
 
-    // With -y an existing output is replaced, and only once the new one is complete.
-    void overwriteWithY()
+  // Paths with blanks, non-ASCII letters and texts the front-end watches for reach the
+  // encoder as single tokens; the console never shows them as progress or as an end.
+  void unusualNames() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QString::fromUtf8("my clips/été")));
+    const QString in = dir.filePath(QString::fromUtf8("my clips/été/time=9 global headers: видео.mkv"));
+    QVERIFY(QFile::copy(kData + "/src_video_only.mkv", in));
+    const QString out = dir.filePath(QString::fromUtf8("my clips/frame= 1 ü.mp4"));
+    const Run run = runEncoder({"-y", "-ipt", in, out});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.text()));
+    QVERIFY(inspect(out).video.present);
+    QVERIFY(run.text().contains(QString::fromUtf8("видео")));
+    checkConsoleOfSuccess(run, 1.0);
+  }
+
+  // "q" on standard input, SIGINT and SIGTERM end the conversion early with a complete,
+  // playable and shorter file, the summary and status 0.
+  void stopEarly_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("q") << "q";
+    QTest::newRow("SIGINT") << "INT";
+    QTest::newRow("SIGTERM") << "TERM";
+  }
+
+  void stopEarly() {
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out.mp4");
+    // A 10 s source made large enough that its conversion takes a while.
+    const Run run = runEncoder({"-y", "-ipt", kData + "/src_long.mp4", "-s", "1280x720", out}, false,
+                               [&](QProcess& p, const QString& line) {
+                                 if (!line.startsWith("frame=") || line.contains("time=0.00")) return false;
+                                 if (how == "q")
+                                   p.write("q");
+                                 else
+                                   ::kill(pid_t(p.processId()), how == "INT" ? SIGINT : SIGTERM);
+                                 return true;
+                               });
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const MediaInfo o = inspect(out);
+    QVERIFY(o.ok);
+    QCOMPARE(o.decodeErrors, 0);
+    QVERIFY2(o.duration > 0.2 && o.duration < 9.0, qPrintable(QString::number(o.duration)));
+    QVERIFY(o.decodedVideo > 0 && o.decodedAudio > 0);
+    QVERIFY2(qAbs(o.video.duration - o.audio.duration) < 0.5,
+             qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
+    QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
+    checkConsoleOfSuccess(run, o.duration);
+  }
+
+  // A "q" that comes before the first frame (the source is a pipe that stalls after its
+  // header): no empty file is passed off as a conversion, the file already at the output
+  // path stays, and the status is non-zero.
+  void stopBeforeFirstFrame() {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("in.wav");
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const QString out = dir.filePath("out.mp4");
     {
-        QTemporaryDir dir;
-        const QString out = dir.filePath("out.mp4");
-        {
-            QFile f(out);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("an older file of the user's");
-        }
-        const Run run = runEncoder({"-y", "-ipt", kData + "/src_video_only.mkv", out});
-        QVERIFY2(run.exitCode == 0, qPrintable(run.text()));
-        const MediaInfo o = inspect(out);
-        QVERIFY(o.ok && o.video.present);
-        QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
-        QVERIFY(QFileInfo(out).permissions() & QFile::ReadOther);
+      QFile f(out);
+      QVERIFY(f.open(QIODevice::WriteOnly) && f.write("keep me") == 7);
     }
+    // 8 kHz mono 16-bit PCM; a padding chunk lets the format probe finish on the header.
+    auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    const QByteArray fmt = QByteArray::fromHex("01000100401f0000803e000002001000");
+    const QByteArray body = "WAVEfmt " + le32(fmt.size()) + fmt + "JUNK" + le32(8192) +
+                            QByteArray(8192, '\0') + "data" + le32(16000);
+    const QByteArray header = "RIFF" + le32(body.size() + 16000) + body;
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+      int fd = -1;
+      for (int i = 0; i < 1000 && fd < 0; ++i) {
+        fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) QThread::msleep(10);
+      }
+      if (fd < 0) return;
+      if (::write(fd, header.constData(), size_t(header.size())) != header.size())
+        qWarning("short write into the pipe");
+      written = true;
+      QThread::msleep(1500);
+      ::close(fd);
+    });
+    QProcess p;
+    p.start(kEncoder, {"-y", "-ipt", fifo, out});
+    const bool started = p.waitForStarted(10000);
+    // The "q" comes once the encoder has read the header and waits for sound.
+    for (int i = 0; i < 500 && !written; ++i) QThread::msleep(10);
+    QThread::msleep(300);
+    p.write("q");
+    p.waitForBytesWritten(1000);
+    const bool finished = p.waitForFinished(20000);
+    writer.join();
+    const QString text = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(started && finished && p.exitStatus() == QProcess::NormalExit, qPrintable(text));
+    QVERIFY2(p.exitCode() != 0 && text.trimmed().section('\n', -1).startsWith("Error: stopped"),
+             qPrintable(text));
+    QVERIFY(!text.contains("global headers:"));
+    QCOMPARE(fileHash(out), QCryptographicHash::hash("keep me", QCryptographicHash::Sha1));
+    QCOMPARE(folderEntries(dir.path()), (QStringList{"in.wav", "out.mp4"}));
+  }
 
-    // Paths with blanks, non-ASCII letters and texts the front-end watches for reach the
-    // encoder as single tokens; the console never shows them as progress or as an end.
-    void unusualNames()
-    {
-        QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkpath(QString::fromUtf8("my clips/été")));
-        const QString in = dir.filePath(QString::fromUtf8("my clips/été/time=9 global headers: видео.mkv"));
-        QVERIFY(QFile::copy(kData + "/src_video_only.mkv", in));
-        const QString out = dir.filePath(QString::fromUtf8("my clips/frame= 1 ü.mp4"));
-        const Run run = runEncoder({"-y", "-ipt", in, out});
-        QVERIFY2(run.exitCode == 0, qPrintable(run.text()));
-        QVERIFY(inspect(out).video.present);
-        QVERIFY(run.text().contains(QString::fromUtf8("видео")));
-        checkConsoleOfSuccess(run, 1.0);
-    }
+  // Refusals and failures: one clear line, a non-zero status, no summary, quickly; the
+  // source and any file already at the output path are left as they were, and no
+  // temporary file stays behind.
+  void errors_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown option") << "unknown option"
+                                    << "unknown option";
+    QTest::newRow("missing value") << "missing value"
+                                   << "needs a value";
+    QTest::newRow("malformed size") << "malformed size"
+                                    << "invalid value";
+    QTest::newRow("missing input") << "missing input"
+                                   << "No such file";
+    QTest::newRow("random bytes") << "random bytes"
+                                  << "source";
+    QTest::newRow("zero bytes") << "zero bytes"
+                                << "source";
+    QTest::newRow("truncated mp4, index at the end") << "truncated"
+                                                     << "source";
+    QTest::newRow("truncated mp4, index in front") << "truncated front"
+                                                   << "cut short";
+    QTest::newRow("output folder missing") << "no folder"
+                                           << "output folder";
+    QTest::newRow("output folder is a file") << "folder is file"
+                                             << "output folder";
+    QTest::newRow("output folder unwritable") << "unwritable"
+                                              << "output folder";
+    QTest::newRow("output is input") << "same"
+                                     << "is the source file itself";
+    QTest::newRow("output is input via ./") << "same dot"
+                                            << "is the source file itself";
+    QTest::newRow("output is input via ../") << "same dotdot"
+                                             << "is the source file itself";
+    QTest::newRow("output is a link to input") << "symlink"
+                                               << "is the source file itself";
+    QTest::newRow("output is a hard link to input") << "hardlink"
+                                                    << "is the source file itself";
+    QTest::newRow("existing output without -y") << "exists"
+                                                << "exists already";
+    QTest::newRow("failed conversion over existing output") << "fail over existing"
+                                                            << "source";
+    QTest::newRow("mp3 at an impossible rate") << "mp3 rate"
+                                               << "96000 Hz";
+  }
 
-    // "q" on standard input, SIGINT and SIGTERM end the conversion early with a complete,
-    // playable and shorter file, the summary and status 0.
-    void stopEarly_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("q") << "q";
-        QTest::newRow("SIGINT") << "INT";
-        QTest::newRow("SIGTERM") << "TERM";
-    }
+  void errors() {
+    QFETCH(QString, kind);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir("sub"));
+    const QString sub = dir.filePath("sub");
+    QString in = sub + "/in.mp4";
+    QVERIFY(QFile::copy(kData + "/src_h264_aac.mp4", in));
+    QString out = dir.filePath("out.mp4");
+    QStringList extra;
+    bool overwrite = true;
+    auto writeFile = [](const QString& path, const QByteArray& data) {
+      QFile f(path);
+      return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+    };
+    auto truncatedCopy = [&](const QString& from, qint64 keep) {
+      QFile f(from);
+      return f.open(QIODevice::ReadOnly) && writeFile(in, f.read(keep));
+    };
 
-    void stopEarly()
-    {
-        QFETCH(QString, how);
-        QTemporaryDir dir;
-        const QString out = dir.filePath("out.mp4");
-        // A 10 s source made large enough that its conversion takes a while.
-        const Run run = runEncoder({"-y", "-ipt", kData + "/src_long.mp4", "-s", "1280x720", out}, false,
-                                   [&](QProcess &p, const QString &line) {
-                                       if (!line.startsWith("frame=") || line.contains("time=0.00"))
-                                           return false;
-                                       if (how == "q")
-                                           p.write("q");
-                                       else
-                                           ::kill(pid_t(p.processId()), how == "INT" ? SIGINT : SIGTERM);
-                                       return true;
-                                   });
-        QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-        const MediaInfo o = inspect(out);
-        QVERIFY(o.ok);
-        QCOMPARE(o.decodeErrors, 0);
-        QVERIFY2(o.duration > 0.2 && o.duration < 9.0, qPrintable(QString::number(o.duration)));
-        QVERIFY(o.decodedVideo > 0 && o.decodedAudio > 0);
-        QVERIFY2(qAbs(o.video.duration - o.audio.duration) < 0.5,
-                 qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
-        QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
-        checkConsoleOfSuccess(run, o.duration);
-    }
+    if (kind == "unknown option")
+      extra = {"-crf", "20"};
+    else if (kind == "missing value")
+      extra = {"-b:v"};
+    else if (kind == "malformed size")
+      extra = {"-s", "320by240"};
+    else if (kind == "missing input")
+      in = sub + "/nothing-here.avi";
+    else if (kind == "random bytes" || kind == "fail over existing") {
+      QByteArray noise(200000, '\0');
+      quint32 x = 12345;
+      for (char& c : noise) c = char((x = x * 1664525u + 1013904223u) >> 24);
+      QVERIFY(writeFile(in, noise));
+    } else if (kind == "zero bytes")
+      QVERIFY(writeFile(in, {}));
+    else if (kind == "truncated")
+      QVERIFY(truncatedCopy(kData + "/src_long.mp4", 50000));
+    else if (kind == "truncated front")
+      QVERIFY(truncatedCopy(kData + "/src_h264_aac.mp4", 40000));
+    else if (kind == "no folder")
+      out = dir.filePath("absent/out.mp4");
+    else if (kind == "folder is file") {
+      QVERIFY(writeFile(dir.filePath("plain"), "x"));
+      out = dir.filePath("plain/out.mp4");
+    } else if (kind == "unwritable") {
+      if (geteuid() == 0) {
+        out = "/proc/vidmora-out.mp4";  // a folder even root cannot create files in
+      } else {
+        QVERIFY(QDir(dir.path()).mkdir("locked"));
+        QFile::setPermissions(dir.filePath("locked"), QFile::ReadOwner | QFile::ExeOwner);
+        out = dir.filePath("locked/out.mp4");
+      }
+    } else if (kind == "same")
+      out = in;
+    else if (kind == "same dot")
+      out = sub + "/./in.mp4";
+    else if (kind == "same dotdot")
+      out = sub + "/../sub/in.mp4";
+    else if (kind == "symlink") {
+      QVERIFY(QFile::link(in, dir.filePath("link.mp4")));
+      out = dir.filePath("link.mp4");
+    } else if (kind == "hardlink") {
+      QVERIFY(::link(QFile::encodeName(in).constData(),
+                     QFile::encodeName(dir.filePath("hard.mp4")).constData()) == 0);
+      out = dir.filePath("hard.mp4");
+    } else if (kind == "exists") {
+      overwrite = false;
+      QVERIFY(writeFile(out, "keep me"));
+    } else if (kind == "mp3 rate")
+      extra = {"-acodec", "libmp3lame", "-ar", "96000"};
+    if (kind == "fail over existing") QVERIFY(writeFile(out, "keep me"));
 
-    // A "q" that comes before the first frame (the source is a pipe that stalls after its
-    // header): no empty file is passed off as a conversion, the file already at the output
-    // path stays, and the status is non-zero.
-    void stopBeforeFirstFrame()
-    {
-        QTemporaryDir dir;
-        const QString fifo = dir.filePath("in.wav");
-        QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-        const QString out = dir.filePath("out.mp4");
-        {
-            QFile f(out);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("keep me") == 7);
-        }
-        // 8 kHz mono 16-bit PCM; a padding chunk lets the format probe finish on the header.
-        auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
-        const QByteArray fmt = QByteArray::fromHex("01000100401f0000803e000002001000");
-        const QByteArray body = "WAVEfmt " + le32(fmt.size()) + fmt + "JUNK" + le32(8192) +
-                                QByteArray(8192, '\0') + "data" + le32(16000);
-        const QByteArray header = "RIFF" + le32(body.size() + 16000) + body;
-        std::atomic<bool> written{false};
-        std::thread writer([&] {
-            int fd = -1;
-            for (int i = 0; i < 1000 && fd < 0; ++i) {
-                fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-                if (fd < 0)
-                    QThread::msleep(10);
-            }
-            if (fd < 0)
-                return;
-            if (::write(fd, header.constData(), size_t(header.size())) != header.size())
-                qWarning("short write into the pipe");
-            written = true;
-            QThread::msleep(1500);
-            ::close(fd);
-        });
-        QProcess p;
-        p.start(kEncoder, {"-y", "-ipt", fifo, out});
-        const bool started = p.waitForStarted(10000);
-        // The "q" comes once the encoder has read the header and waits for sound.
-        for (int i = 0; i < 500 && !written; ++i)
-            QThread::msleep(10);
-        QThread::msleep(300);
-        p.write("q");
-        p.waitForBytesWritten(1000);
-        const bool finished = p.waitForFinished(20000);
-        writer.join();
-        const QString text = QString::fromUtf8(p.readAllStandardError());
-        QVERIFY2(started && finished && p.exitStatus() == QProcess::NormalExit, qPrintable(text));
-        QVERIFY2(p.exitCode() != 0 && text.trimmed().section('\n', -1).startsWith("Error: stopped"), qPrintable(text));
-        QVERIFY(!text.contains("global headers:"));
-        QCOMPARE(fileHash(out), QCryptographicHash::hash("keep me", QCryptographicHash::Sha1));
-        QCOMPARE(folderEntries(dir.path()), (QStringList{"in.wav", "out.mp4"}));
-    }
+    const QByteArray inHash = fileHash(in);
+    const QByteArray outHash = fileHash(out);
+    const QStringList before = folderEntries(dir.path());
+    const QStringList beforeSub = folderEntries(sub);
 
-    // Refusals and failures: one clear line, a non-zero status, no summary, quickly; the
-    // source and any file already at the output path are left as they were, and no
-    // temporary file stays behind.
-    void errors_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("unknown option") << "unknown option" << "unknown option";
-        QTest::newRow("missing value") << "missing value" << "needs a value";
-        QTest::newRow("malformed size") << "malformed size" << "invalid value";
-        QTest::newRow("missing input") << "missing input" << "No such file";
-        QTest::newRow("random bytes") << "random bytes" << "source";
-        QTest::newRow("zero bytes") << "zero bytes" << "source";
-        QTest::newRow("truncated mp4, index at the end") << "truncated" << "source";
-        QTest::newRow("truncated mp4, index in front") << "truncated front" << "cut short";
-        QTest::newRow("output folder missing") << "no folder" << "output folder";
-        QTest::newRow("output folder is a file") << "folder is file" << "output folder";
-        QTest::newRow("output folder unwritable") << "unwritable" << "output folder";
-        QTest::newRow("output is input") << "same" << "is the source file itself";
-        QTest::newRow("output is input via ./") << "same dot" << "is the source file itself";
-        QTest::newRow("output is input via ../") << "same dotdot" << "is the source file itself";
-        QTest::newRow("output is a link to input") << "symlink" << "is the source file itself";
-        QTest::newRow("output is a hard link to input") << "hardlink" << "is the source file itself";
-        QTest::newRow("existing output without -y") << "exists" << "exists already";
-        QTest::newRow("failed conversion over existing output") << "fail over existing" << "source";
-        QTest::newRow("mp3 at an impossible rate") << "mp3 rate" << "96000 Hz";
-    }
+    QStringList args;
+    if (overwrite) args << "-y";
+    args << "-ipt" << in << extra << out;
+    const Run run = runEncoder(args, false, {}, 20000);
+    QVERIFY2(run.finished, "the encoder did not end by itself");
+    QVERIFY2(run.exitCode != 0, qPrintable(run.text()));
+    QVERIFY2(run.ms < 10000, qPrintable(QString::number(run.ms)));
+    QCOMPARE(run.count("global headers:"), 0);
+    QCOMPARE(run.lines.filter("Error").size(), 1);
+    QVERIFY2(run.lines.last().startsWith("Error: "), qPrintable(run.text()));
+    QVERIFY2(run.lines.last().contains(message), qPrintable(run.lines.last()));
 
-    void errors()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, message);
-        QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir("sub"));
-        const QString sub = dir.filePath("sub");
-        QString in = sub + "/in.mp4";
-        QVERIFY(QFile::copy(kData + "/src_h264_aac.mp4", in));
-        QString out = dir.filePath("out.mp4");
-        QStringList extra;
-        bool overwrite = true;
-        auto writeFile = [](const QString &path, const QByteArray &data) {
-            QFile f(path);
-            return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-        };
-        auto truncatedCopy = [&](const QString &from, qint64 keep) {
-            QFile f(from);
-            return f.open(QIODevice::ReadOnly) && writeFile(in, f.read(keep));
-        };
-
-        if (kind == "unknown option")
-            extra = {"-crf", "20"};
-        else if (kind == "missing value")
-            extra = {"-b:v"};
-        else if (kind == "malformed size")
-            extra = {"-s", "320by240"};
-        else if (kind == "missing input")
-            in = sub + "/nothing-here.avi";
-        else if (kind == "random bytes" || kind == "fail over existing") {
-            QByteArray noise(200000, '\0');
-            quint32 x = 12345;
-            for (char &c : noise)
-                c = char((x = x * 1664525u + 1013904223u) >> 24);
-            QVERIFY(writeFile(in, noise));
-        } else if (kind == "zero bytes")
-            QVERIFY(writeFile(in, {}));
-        else if (kind == "truncated")
-            QVERIFY(truncatedCopy(kData + "/src_long.mp4", 50000));
-        else if (kind == "truncated front")
-            QVERIFY(truncatedCopy(kData + "/src_h264_aac.mp4", 40000));
-        else if (kind == "no folder")
-            out = dir.filePath("absent/out.mp4");
-        else if (kind == "folder is file") {
-            QVERIFY(writeFile(dir.filePath("plain"), "x"));
-            out = dir.filePath("plain/out.mp4");
-        } else if (kind == "unwritable") {
-            if (geteuid() == 0) {
-                out = "/proc/vidmora-out.mp4"; // a folder even root cannot create files in
-            } else {
-                QVERIFY(QDir(dir.path()).mkdir("locked"));
-                QFile::setPermissions(dir.filePath("locked"), QFile::ReadOwner | QFile::ExeOwner);
-                out = dir.filePath("locked/out.mp4");
-            }
-        } else if (kind == "same")
-            out = in;
-        else if (kind == "same dot")
-            out = sub + "/./in.mp4";
-        else if (kind == "same dotdot")
-            out = sub + "/../sub/in.mp4";
-        else if (kind == "symlink") {
-            QVERIFY(QFile::link(in, dir.filePath("link.mp4")));
-            out = dir.filePath("link.mp4");
-        } else if (kind == "hardlink") {
-            QVERIFY(::link(QFile::encodeName(in).constData(), QFile::encodeName(dir.filePath("hard.mp4")).constData()) == 0);
-            out = dir.filePath("hard.mp4");
-        } else if (kind == "exists") {
-            overwrite = false;
-            QVERIFY(writeFile(out, "keep me"));
-        } else if (kind == "mp3 rate")
-            extra = {"-acodec", "libmp3lame", "-ar", "96000"};
-        if (kind == "fail over existing")
-            QVERIFY(writeFile(out, "keep me"));
-
-        const QByteArray inHash = fileHash(in);
-        const QByteArray outHash = fileHash(out);
-        const QStringList before = folderEntries(dir.path());
-        const QStringList beforeSub = folderEntries(sub);
-
-        QStringList args;
-        if (overwrite)
-            args << "-y";
-        args << "-ipt" << in << extra << out;
-        const Run run = runEncoder(args, false, {}, 20000);
-        QVERIFY2(run.finished, "the encoder did not end by itself");
-        QVERIFY2(run.exitCode != 0, qPrintable(run.text()));
-        QVERIFY2(run.ms < 10000, qPrintable(QString::number(run.ms)));
-        QCOMPARE(run.count("global headers:"), 0);
-        QCOMPARE(run.lines.filter("Error").size(), 1);
-        QVERIFY2(run.lines.last().startsWith("Error: "), qPrintable(run.text()));
-        QVERIFY2(run.lines.last().contains(message), qPrintable(run.lines.last()));
-
-        QCOMPARE(fileHash(in), inHash);
-        QCOMPARE(fileHash(out), outHash);
-        QCOMPARE(folderEntries(dir.path()), before);
-        QCOMPARE(folderEntries(sub), beforeSub);
-    }
+    QCOMPARE(fileHash(in), inHash);
+    QCOMPARE(fileHash(out), outHash);
+    QCOMPARE(folderEntries(dir.path()), before);
+    QCOMPARE(folderEntries(sub), beforeSub);
+  }
 };
 
 QTEST_GUILESS_MAIN(TestEncoderConversion)

@@ -1,130 +1,140 @@
 // The encoder's command line: what it accepts, how values are read, and which lines it
 // refuses with a message.
-#include "options.h"
+#include "Options.h"
 
 #include <QtTest>
 
 using namespace vidmora::encoder;
 
 namespace {
-std::vector<std::string> split(const QString &line)
-{
-    std::vector<std::string> out;
-    // Blanks separate tokens; "||" stands for an empty token the front-end may pass.
-    for (const QString &t : line.split(' ', Qt::SkipEmptyParts))
-        out.push_back(t == "||" ? std::string() : t.toStdString());
-    return out;
+std::vector<std::string> split(const QString& line) {
+  std::vector<std::string> out;
+  // Blanks separate tokens; "||" stands for an empty token the front-end may pass.
+  for (const QString& t : line.split(' ', Qt::SkipEmptyParts))
+    out.push_back(t == "||" ? std::string() : t.toStdString());
+  return out;
 }
-} // namespace
+}  // namespace
 
 class TestEncoderOptions : public QObject {
-    Q_OBJECT
-private slots:
-    void fullLine()
-    {
-        const auto r = parseCommandLine(split("-y -ipt /v/clip.avi -vcodec libx265 -b:v 1500k -s 640x360 -r 29.97 "
-                                              "-aspect 16:9 -acodec libmp3lame -b:a 192k -ac 1 -ar 22050 /out/clip.mp4"));
-        QVERIFY2(r.ok, r.error.c_str());
-        const Options &o = r.options;
-        QVERIFY(o.overwrite);
-        QCOMPARE(o.input, std::string("/v/clip.avi"));
-        QCOMPARE(o.output, std::string("/out/clip.mp4"));
-        QCOMPARE(o.videoCodec, std::string("libx265"));
-        QCOMPARE(o.videoBitRate, int64_t(1500000));
-        QCOMPARE(o.width, 640);
-        QCOMPARE(o.height, 360);
-        QVERIFY(o.frameRate && *o.frameRate == (Rational{30000, 1001}));
-        QVERIFY(o.aspect && *o.aspect == (Rational{16, 9}));
-        QCOMPARE(o.audioCodec, std::string("libmp3lame"));
-        QCOMPARE(o.audioBitRate, int64_t(192000));
-        QCOMPARE(o.channels, 1);
-        QCOMPARE(o.sampleRate, 22050);
-    }
+  Q_OBJECT
+ private slots:
+  void fullLine() {
+    const auto r =
+        parseCommandLine(split("-y -ipt /v/clip.avi -vcodec libx265 -b:v 1500k -s 640x360 -r 29.97 "
+                               "-aspect 16:9 -acodec libmp3lame -b:a 192k -ac 1 -ar 22050 /out/clip.mp4"));
+    QVERIFY2(r.ok, r.error.c_str());
+    const Options& o = r.options;
+    QVERIFY(o.overwrite);
+    QCOMPARE(o.input, std::string("/v/clip.avi"));
+    QCOMPARE(o.output, std::string("/out/clip.mp4"));
+    QCOMPARE(o.videoCodec, std::string("libx265"));
+    QCOMPARE(o.videoBitRate, int64_t(1500000));
+    QCOMPARE(o.width, 640);
+    QCOMPARE(o.height, 360);
+    QVERIFY(o.frameRate && *o.frameRate == (Rational{30000, 1001}));
+    QVERIFY(o.aspect && *o.aspect == (Rational{16, 9}));
+    QCOMPARE(o.audioCodec, std::string("libmp3lame"));
+    QCOMPARE(o.audioBitRate, int64_t(192000));
+    QCOMPARE(o.channels, 1);
+    QCOMPARE(o.sampleRate, 22050);
+  }
 
-    void defaultsAndEmptyTokens()
-    {
-        // Empty fragments leave empty tokens; they are skipped.
-        const auto r = parseCommandLine(split("-y -ipt in.avi || || -vcodec mpeg4 || out.mp4"));
-        QVERIFY2(r.ok, r.error.c_str());
-        const Options &o = r.options;
-        QCOMPARE(o.videoCodec, std::string("mpeg4"));
-        QCOMPARE(o.videoBitRate, int64_t(0));
-        QCOMPARE(o.width, 0);
-        QVERIFY(!o.frameRate);
-        QVERIFY(!o.aspect);
-        QCOMPARE(o.audioCodec, std::string("aac"));
-        QCOMPARE(o.audioBitRate, int64_t(128000));
-        QCOMPARE(o.channels, 0);
-        QCOMPARE(o.sampleRate, 0);
+  void defaultsAndEmptyTokens() {
+    // Empty fragments leave empty tokens; they are skipped.
+    const auto r = parseCommandLine(split("-y -ipt in.avi || || -vcodec mpeg4 || out.mp4"));
+    QVERIFY2(r.ok, r.error.c_str());
+    const Options& o = r.options;
+    QCOMPARE(o.videoCodec, std::string("mpeg4"));
+    QCOMPARE(o.videoBitRate, int64_t(0));
+    QCOMPARE(o.width, 0);
+    QVERIFY(!o.frameRate);
+    QVERIFY(!o.aspect);
+    QCOMPARE(o.audioCodec, std::string("aac"));
+    QCOMPARE(o.audioBitRate, int64_t(128000));
+    QCOMPARE(o.channels, 0);
+    QCOMPARE(o.sampleRate, 0);
 
-        const auto noY = parseCommandLine(split("-ipt in.avi out.mp4"));
-        QVERIFY(noY.ok);
-        QVERIFY(!noY.options.overwrite);
-    }
+    const auto noY = parseCommandLine(split("-ipt in.avi out.mp4"));
+    QVERIFY(noY.ok);
+    QVERIFY(!noY.options.overwrite);
+  }
 
-    void values()
-    {
-        QCOMPARE(parseBitRate("800000").value_or(-1), int64_t(800000));
-        QCOMPARE(parseBitRate("96k").value_or(-1), int64_t(96000));
-        QCOMPARE(parseBitRate("2M").value_or(-1), int64_t(2000000));
-        QCOMPARE(parseBitRate("1.5M").value_or(-1), int64_t(1500000));
-        for (const char *bad : {"", "k", "12x", "-5k", "0", "1e6", "99999999999k"})
-            QVERIFY2(!parseBitRate(bad), bad);
+  void values() {
+    QCOMPARE(parseBitRate("800000").value_or(-1), int64_t(800000));
+    QCOMPARE(parseBitRate("96k").value_or(-1), int64_t(96000));
+    QCOMPARE(parseBitRate("2M").value_or(-1), int64_t(2000000));
+    QCOMPARE(parseBitRate("1.5M").value_or(-1), int64_t(1500000));
+    for (const char* bad : {"", "k", "12x", "-5k", "0", "1e6", "99999999999k"})
+      QVERIFY2(!parseBitRate(bad), bad);
 
-        QVERIFY(parseFrameRate("25") == (Rational{25, 1}));
-        QVERIFY(parseFrameRate("29.97") == (Rational{30000, 1001}));
-        QVERIFY(parseFrameRate("23.976") == (Rational{24000, 1001}));
-        QVERIFY(parseFrameRate("59.94") == (Rational{60000, 1001}));
-        QVERIFY(parseFrameRate("30000/1001") == (Rational{30000, 1001}));
-        QVERIFY(parseFrameRate("12.5") == (Rational{25, 2}));
-        for (const char *bad : {"", "abc", "0", "25/0", "/25", "-25", "5000", "25fps"})
-            QVERIFY2(!parseFrameRate(bad), bad);
+    QVERIFY(parseFrameRate("25") == (Rational{25, 1}));
+    QVERIFY(parseFrameRate("29.97") == (Rational{30000, 1001}));
+    QVERIFY(parseFrameRate("23.976") == (Rational{24000, 1001}));
+    QVERIFY(parseFrameRate("59.94") == (Rational{60000, 1001}));
+    QVERIFY(parseFrameRate("30000/1001") == (Rational{30000, 1001}));
+    QVERIFY(parseFrameRate("12.5") == (Rational{25, 2}));
+    for (const char* bad : {"", "abc", "0", "25/0", "/25", "-25", "5000", "25fps"})
+      QVERIFY2(!parseFrameRate(bad), bad);
 
-        QVERIFY(parseAspect("4:3") == (Rational{4, 3}));
-        QVERIFY(parseAspect("16:9") == (Rational{16, 9}));
-        QVERIFY(parseAspect("1.85") == (Rational{37, 20}));
-        for (const char *bad : {"", "4:0", "0:3", "x", "16:", "100"})
-            QVERIFY2(!parseAspect(bad), bad);
+    QVERIFY(parseAspect("4:3") == (Rational{4, 3}));
+    QVERIFY(parseAspect("16:9") == (Rational{16, 9}));
+    QVERIFY(parseAspect("1.85") == (Rational{37, 20}));
+    for (const char* bad : {"", "4:0", "0:3", "x", "16:", "100"}) QVERIFY2(!parseAspect(bad), bad);
 
-        int w = 0, h = 0;
-        QVERIFY(parseSize("320x240", w, h));
-        QCOMPARE(w, 320);
-        QCOMPARE(h, 240);
-        for (const char *bad : {"", "320", "320x", "x240", "0x240", "320x-2", "99999x240", "320*240"})
-            QVERIFY2(!parseSize(bad, w, h), bad);
-    }
+    int w = 0, h = 0;
+    QVERIFY(parseSize("320x240", w, h));
+    QCOMPARE(w, 320);
+    QCOMPARE(h, 240);
+    for (const char* bad : {"", "320", "320x", "x240", "0x240", "320x-2", "99999x240", "320*240"})
+      QVERIFY2(!parseSize(bad, w, h), bad);
+  }
 
-    void refused_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("nothing") << "" << "no arguments";
-        QTest::newRow("no output") << "-y -ipt in.avi -y" << "output file is missing";
-        QTest::newRow("no input") << "-y -vcodec libx264 out.mp4" << "source file is missing";
-        QTest::newRow("unknown option") << "-y -ipt in.avi -crf 20 out.mp4" << "unknown option '-crf'";
-        QTest::newRow("value missing") << "-y -ipt in.avi -b:v out.mp4" << "-b:v needs a value";
-        QTest::newRow("stray token") << "-y -ipt my video.avi out.mp4" << "unexpected argument 'video.avi'";
-        QTest::newRow("video codec") << "-y -ipt a -vcodec h263 o" << "invalid value 'h263' for -vcodec";
-        QTest::newRow("audio codec") << "-y -ipt a -acodec opus o" << "invalid value 'opus' for -acodec";
-        QTest::newRow("bit rate") << "-y -ipt a -b:v fast o" << "invalid value 'fast' for -b:v";
-        QTest::newRow("audio bit rate") << "-y -ipt a -b:a 12q o" << "invalid value '12q' for -b:a";
-        QTest::newRow("size") << "-y -ipt a -s 640:360 o" << "invalid value '640:360' for -s";
-        QTest::newRow("rate") << "-y -ipt a -r fast o" << "invalid value 'fast' for -r";
-        QTest::newRow("aspect") << "-y -ipt a -aspect wide o" << "invalid value 'wide' for -aspect";
-        QTest::newRow("channels") << "-y -ipt a -ac 0 o" << "invalid value '0' for -ac";
-        QTest::newRow("channels text") << "-y -ipt a -ac stereo o" << "invalid value 'stereo' for -ac";
-        QTest::newRow("sampling rate") << "-y -ipt a -ar 44.1k o" << "invalid value '44.1k' for -ar";
-    }
+  void refused_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nothing") << ""
+                             << "no arguments";
+    QTest::newRow("no output") << "-y -ipt in.avi -y"
+                               << "output file is missing";
+    QTest::newRow("no input") << "-y -vcodec libx264 out.mp4"
+                              << "source file is missing";
+    QTest::newRow("unknown option") << "-y -ipt in.avi -crf 20 out.mp4"
+                                    << "unknown option '-crf'";
+    QTest::newRow("value missing") << "-y -ipt in.avi -b:v out.mp4"
+                                   << "-b:v needs a value";
+    QTest::newRow("stray token") << "-y -ipt my video.avi out.mp4"
+                                 << "unexpected argument 'video.avi'";
+    QTest::newRow("video codec") << "-y -ipt a -vcodec h263 o"
+                                 << "invalid value 'h263' for -vcodec";
+    QTest::newRow("audio codec") << "-y -ipt a -acodec opus o"
+                                 << "invalid value 'opus' for -acodec";
+    QTest::newRow("bit rate") << "-y -ipt a -b:v fast o"
+                              << "invalid value 'fast' for -b:v";
+    QTest::newRow("audio bit rate") << "-y -ipt a -b:a 12q o"
+                                    << "invalid value '12q' for -b:a";
+    QTest::newRow("size") << "-y -ipt a -s 640:360 o"
+                          << "invalid value '640:360' for -s";
+    QTest::newRow("rate") << "-y -ipt a -r fast o"
+                          << "invalid value 'fast' for -r";
+    QTest::newRow("aspect") << "-y -ipt a -aspect wide o"
+                            << "invalid value 'wide' for -aspect";
+    QTest::newRow("channels") << "-y -ipt a -ac 0 o"
+                              << "invalid value '0' for -ac";
+    QTest::newRow("channels text") << "-y -ipt a -ac stereo o"
+                                   << "invalid value 'stereo' for -ac";
+    QTest::newRow("sampling rate") << "-y -ipt a -ar 44.1k o"
+                                   << "invalid value '44.1k' for -ar";
+  }
 
-    void refused()
-    {
-        QFETCH(QString, line);
-        QFETCH(QString, message);
-        const auto r = parseCommandLine(split(line));
-        QVERIFY(!r.ok);
-        QVERIFY2(QString::fromStdString(r.error).contains(message), r.error.c_str());
-        QVERIFY(r.error.find('\n') == std::string::npos);
-    }
+  void refused() {
+    QFETCH(QString, line);
+    QFETCH(QString, message);
+    const auto r = parseCommandLine(split(line));
+    QVERIFY(!r.ok);
+    QVERIFY2(QString::fromStdString(r.error).contains(message), r.error.c_str());
+    QVERIFY(r.error.find('\n') == std::string::npos);
+  }
 };
 
 QTEST_GUILESS_MAIN(TestEncoderOptions)

@@ -78,8 +78,8 @@ class TestMediaFileList : public QObject {
     QCOMPARE(list()->ImageIndex(0), 4);
     QCOMPARE(list()->SelectedRow(), -1);
     const QStringList values = panelValues();
-    QCOMPARE(values.mid(0, 4), (QStringList{"clip.avi", "avi", MediaSamples::ExpectedSize(MediaSamples::Avi()),
-                                            "00:00:03"}));
+    QCOMPARE(values.mid(0, 4),
+             (QStringList{"clip.avi", "avi", MediaSamples::ExpectedSize(MediaSamples::Avi()), "00:00:03"}));
     QCOMPARE(values[4], QString());  // heading
     QCOMPARE(values[5], QStringLiteral("MPEG-4 Visual"));
     QVERIFY(values[6].endsWith(QLatin1String(" kb/s")));
@@ -115,7 +115,8 @@ class TestMediaFileList : public QObject {
   void unreadableAndOddFiles() {
     add(MediaSamples::Missing());
     QCOMPARE(row(0), (QStringList{MediaSamples::Missing(), "", "MB", "02:00:00", "0%"}));
-    QCOMPARE(panelValues(), (QStringList{".", "", "MB", "02:00:00", "", "", "", "x", "", "", "", "", "", "", ""}));
+    QCOMPARE(panelValues(),
+             (QStringList{".", "", "MB", "02:00:00", "", "", "", "x", "", "", "", "", "", "", ""}));
     verifyHeadings();
     add(MediaSamples::NoExt());
     QCOMPARE(panelName(), QStringLiteral("noext."));
@@ -123,8 +124,8 @@ class TestMediaFileList : public QObject {
     add(MediaSamples::Empty());
     QCOMPARE(row(2), (QStringList{MediaSamples::Empty(), "mp4", "0 MB", "02:00:00", "0%"}));
     add(MediaSamples::Chinese());
-    QCOMPARE(row(3), (QStringList{MediaSamples::Chinese(), "mp4", MediaSamples::ExpectedSize(MediaSamples::Chinese()),
-                                  "00:00:02", "0%"}));
+    QCOMPARE(row(3), (QStringList{MediaSamples::Chinese(), "mp4",
+                                  MediaSamples::ExpectedSize(MediaSamples::Chinese()), "00:00:02", "0%"}));
     QCOMPARE(panelName(), QStringLiteral("片段 一.mp4"));
     QCOMPARE(panel()->SubItem(6, 0), QStringLiteral("AVC"));
     QCOMPARE(panel()->SubItem(12, 0), QStringLiteral("AAC LC"));

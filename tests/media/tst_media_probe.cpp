@@ -12,10 +12,10 @@
 
 namespace {
 const QVector<MediaQuery> kAll = {
-    MediaQuery::BaseName,    MediaQuery::Extension,   MediaQuery::DisplayName,  MediaQuery::Size,
-    MediaQuery::Duration,    MediaQuery::VideoCodec,  MediaQuery::VideoBitRate, MediaQuery::PictureSize,
-    MediaQuery::FrameRate,   MediaQuery::AspectRatio, MediaQuery::AudioCodec,   MediaQuery::AudioBitRate,
-    MediaQuery::Channels,    MediaQuery::SamplingRate,
+    MediaQuery::BaseName,  MediaQuery::Extension,    MediaQuery::DisplayName,  MediaQuery::Size,
+    MediaQuery::Duration,  MediaQuery::VideoCodec,   MediaQuery::VideoBitRate, MediaQuery::PictureSize,
+    MediaQuery::FrameRate, MediaQuery::AspectRatio,  MediaQuery::AudioCodec,   MediaQuery::AudioBitRate,
+    MediaQuery::Channels,  MediaQuery::SamplingRate,
 };
 const QRegularExpression kBitRate(QStringLiteral("^[0-9.]+ kb/s$"));
 }  // namespace
@@ -28,21 +28,33 @@ class TestMediaProbe : public QObject {
   void sizeText_data() {
     QTest::addColumn<QString>("bytes");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("446.5 KiB") << "457216" << "0.436 MB";
-    QTest::newRow("zero bytes") << "0" << "0 MB";
-    QTest::newRow("one byte") << "1" << "0.0000009537 MB";
-    QTest::newRow("1023 KiB") << "1047552" << "0.999 MB";
-    QTest::newRow("1 KiB under 1 MiB, rounds up") << "1048575" << "1 MB";
-    QTest::newRow("exactly 1 MiB") << "1048576" << "1 MB";
+    QTest::newRow("446.5 KiB") << "457216"
+                               << "0.436 MB";
+    QTest::newRow("zero bytes") << "0"
+                                << "0 MB";
+    QTest::newRow("one byte") << "1"
+                              << "0.0000009537 MB";
+    QTest::newRow("1023 KiB") << "1047552"
+                              << "0.999 MB";
+    QTest::newRow("1 KiB under 1 MiB, rounds up") << "1048575"
+                                                  << "1 MB";
+    QTest::newRow("exactly 1 MiB") << "1048576"
+                                   << "1 MB";
     QTest::newRow("12.34 MiB") << QString::number(qint64(12.34 * 1048576)) << "12.34 MB";
     QTest::newRow("999.95 MiB rounds to 1000") << QString::number(qint64(999.96 * 1048576)) << "1000 MB";
     QTest::newRow("1023.9 MiB") << QString::number(qint64(1023.9 * 1048576)) << "1024 MB";
-    QTest::newRow("exactly 1 GiB") << "1073741824" << "1024 MB";
-    QTest::newRow("2.5 GiB") << "2684354560" << "2560 MB";
-    QTest::newRow("20 GiB, no exponent") << "21474836480" << "20480 MB";
-    QTest::newRow("empty answer") << "" << "MB";
-    QTest::newRow("not a number") << "n/a" << "MB";
-    QTest::newRow("negative") << "-5" << "MB";
+    QTest::newRow("exactly 1 GiB") << "1073741824"
+                                   << "1024 MB";
+    QTest::newRow("2.5 GiB") << "2684354560"
+                             << "2560 MB";
+    QTest::newRow("20 GiB, no exponent") << "21474836480"
+                                         << "20480 MB";
+    QTest::newRow("empty answer") << ""
+                                  << "MB";
+    QTest::newRow("not a number") << "n/a"
+                                  << "MB";
+    QTest::newRow("negative") << "-5"
+                              << "MB";
   }
   void sizeText() {
     QFETCH(QString, bytes);
@@ -53,7 +65,8 @@ class TestMediaProbe : public QObject {
   void durationText() {
     QCOMPARE(FormatMediaDuration(QString(), QStringLiteral("02:00:00")), QStringLiteral("02:00:00"));
     QCOMPARE(FormatMediaDuration(QString(), QStringLiteral("02:30:00")), QStringLiteral("02:30:00"));
-    QCOMPARE(FormatMediaDuration(QStringLiteral("01:02:03.456"), QStringLiteral("x")), QStringLiteral("01:02:03"));
+    QCOMPARE(FormatMediaDuration(QStringLiteral("01:02:03.456"), QStringLiteral("x")),
+             QStringLiteral("01:02:03"));
     QCOMPARE(FormatMediaDuration(QStringLiteral("01:02"), QStringLiteral("x")), QStringLiteral("01:02"));
   }
 
@@ -62,26 +75,45 @@ class TestMediaProbe : public QObject {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QStringList>("expected");  // "*kbps" = any bit rate text, "=size" = file size
     QTest::newRow("avi mpeg4+mp3") << MediaSamples::Avi()
-        << QStringList{"clip", "avi", "clip.avi", "=size", "00:00:03", "MPEG-4 Visual", "*kbps", "320x240",
-                       "25.000 FPS", "4:3", "MPEG-1 Audio layer 3", "64.0 kb/s", "2 channels", "44.1 kHz"};
+                                   << QStringList{"clip",
+                                                  "avi",
+                                                  "clip.avi",
+                                                  "=size",
+                                                  "00:00:03",
+                                                  "MPEG-4 Visual",
+                                                  "*kbps",
+                                                  "320x240",
+                                                  "25.000 FPS",
+                                                  "4:3",
+                                                  "MPEG-1 Audio layer 3",
+                                                  "64.0 kb/s",
+                                                  "2 channels",
+                                                  "44.1 kHz"};
     QTest::newRow("mp4 h264+aac") << MediaSamples::Mp4()
-        << QStringList{"clip", "mp4", "clip.mp4", "=size", "00:00:05", "AVC", "*kbps", "352x288",
-                       "30.000 FPS", "1.222", "AAC LC", "*kbps", "1 channel", "48.0 kHz"};
-    QTest::newRow("mp4 without audio") << MediaSamples::Silent()
-        << QStringList{"silent", "mp4", "silent.mp4", "=size", "00:00:02", "AVC", "*kbps", "160x120",
-                       "15.000 FPS", "4:3", "", "", "", ""};
+                                  << QStringList{"clip",   "mp4",   "clip.mp4",  "=size",      "00:00:05",
+                                                 "AVC",    "*kbps", "352x288",   "30.000 FPS", "1.222",
+                                                 "AAC LC", "*kbps", "1 channel", "48.0 kHz"};
+    QTest::newRow("mp4 without audio")
+        << MediaSamples::Silent()
+        << QStringList{"silent",  "mp4",        "silent.mp4", "=size", "00:00:02", "AVC", "*kbps",
+                       "160x120", "15.000 FPS", "4:3",        "",      "",         "",    ""};
     QTest::newRow("no extension") << MediaSamples::NoExt()
-        << QStringList{"noext", "", "noext.", "=size", "00:00:05", "AVC", "*kbps", "352x288",
-                       "30.000 FPS", "1.222", "AAC LC", "*kbps", "1 channel", "48.0 kHz"};
+                                  << QStringList{"noext",  "",      "noext.",    "=size",      "00:00:05",
+                                                 "AVC",    "*kbps", "352x288",   "30.000 FPS", "1.222",
+                                                 "AAC LC", "*kbps", "1 channel", "48.0 kHz"};
     QTest::newRow("zero bytes") << MediaSamples::Empty()
-        << QStringList{"empty", "mp4", "empty.mp4", "0 MB", "02:00:00", "", "", "x", "", "", "", "", "", ""};
+                                << QStringList{"empty", "mp4", "empty.mp4", "0 MB", "02:00:00", "", "",
+                                               "x",     "",    "",          "",     "",         "", ""};
     QTest::newRow("random bytes") << MediaSamples::Random()
-        << QStringList{"random", "avi", "random.avi", "=size", "02:00:00", "", "", "x", "", "", "", "", "", ""};
+                                  << QStringList{"random", "avi", "random.avi", "=size", "02:00:00", "", "",
+                                                 "x",      "",    "",           "",      "",         "", ""};
     QTest::newRow("unreadable") << MediaSamples::Missing()
-        << QStringList{"", "", ".", "MB", "02:00:00", "", "", "x", "", "", "", "", "", ""};
-    QTest::newRow("chinese folder and name") << MediaSamples::Chinese()
-        << QStringList{"片段 一", "mp4", "片段 一.mp4", "=size", "00:00:02", "AVC", "*kbps", "176x144",
-                       "25.000 FPS", "1.222", "AAC LC", "*kbps", "2 channels", "22.05 kHz"};
+                                << QStringList{"",  "", ".", "MB", "02:00:00", "", "",
+                                               "x", "", "",  "",   "",         "", ""};
+    QTest::newRow("chinese folder and name")
+        << MediaSamples::Chinese() << QStringList{"片段 一", "mp4",   "片段 一.mp4", "=size",      "00:00:02",
+                                                  "AVC",     "*kbps", "176x144",     "25.000 FPS", "1.222",
+                                                  "AAC LC",  "*kbps", "2 channels",  "22.05 kHz"};
   }
   void fullProbe() {
     QFETCH(QString, path);
@@ -95,8 +127,8 @@ class TestMediaProbe : public QObject {
       else if (want == QLatin1String("=size"))
         QCOMPARE(got[i], MediaSamples::ExpectedSize(path));
       else
-        QVERIFY2(got[i] == want, qPrintable(QStringLiteral("query %1: got \"%2\", want \"%3\"")
-                                                .arg(i).arg(got[i], want)));
+        QVERIFY2(got[i] == want,
+                 qPrintable(QStringLiteral("query %1: got \"%2\", want \"%3\"").arg(i).arg(got[i], want)));
     }
   }
 
@@ -121,9 +153,9 @@ class TestMediaProbe : public QObject {
     qunsetenv("LC_CTYPE");
     qputenv("LANG", "C");
     std::setlocale(LC_ALL, "C");
-    const QStringList got = ProbeMediaFile(MediaSamples::Chinese(),
-                                           {MediaQuery::DisplayName, MediaQuery::Duration, MediaQuery::PictureSize},
-                                           QStringLiteral("02:00:00"));
+    const QStringList got = ProbeMediaFile(
+        MediaSamples::Chinese(), {MediaQuery::DisplayName, MediaQuery::Duration, MediaQuery::PictureSize},
+        QStringLiteral("02:00:00"));
     QCOMPARE(got, (QStringList{"片段 一.mp4", "00:00:02", "176x144"}));
     qputenv("LC_ALL", oldAll);
   }

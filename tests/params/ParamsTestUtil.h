@@ -76,12 +76,16 @@ class Sql {
   // Records every update of cmbex_itemindex in a table update_log
   // (seq, tag, old, new), so tests can count the updates the program runs.
   bool LogUpdates() {
-    return Exec(QStringLiteral(
-        "create table update_log (seq integer primary key autoincrement, tag integer, old integer, new integer);"
-        "create trigger log_itemindex after update on cmbex_itemindex begin "
-        "insert into update_log (tag, old, new) values (old.cmbex_tag, old.cmbex_index, new.cmbex_index); end;"));
+    return Exec(
+        QStringLiteral("create table update_log (seq integer primary key autoincrement, tag integer, old "
+                       "integer, new integer);"
+                       "create trigger log_itemindex after update on cmbex_itemindex begin "
+                       "insert into update_log (tag, old, new) values (old.cmbex_tag, old.cmbex_index, "
+                       "new.cmbex_index); end;"));
   }
-  QVector<QStringList> UpdateLog() { return Rows(QStringLiteral("select tag, old, new from update_log order by seq")); }
+  QVector<QStringList> UpdateLog() {
+    return Rows(QStringLiteral("select tag, old, new from update_log order by seq"));
+  }
 
   sqlite3* Handle() const { return db_; }
 

@@ -3,7 +3,7 @@
  * None of them is ever called: a library lacking a function is refused
  * before any call. */
 #define STUB(name) \
-  int name(void); \
+  int name(void);  \
   int name(void) { return 0; }
 
 #ifndef OMIT_sqlite3_open

@@ -37,7 +37,8 @@ void LinkLibrary(const TempAppDir& dir, const QString& target) {
 }
 
 QString RealLibrary() {
-  return QFileInfo(BuiltAppDir() + QLatin1Char('/') + QString::fromLatin1(Platform::kSqliteLibFile)).canonicalFilePath();
+  return QFileInfo(BuiltAppDir() + QLatin1Char('/') + QString::fromLatin1(Platform::kSqliteLibFile))
+      .canonicalFilePath();
 }
 
 // Runs one statement through the module's query; the error text, or "" when it ran.
@@ -60,7 +61,8 @@ QString ErrorOf(const std::function<void()>& body) {
   return QString();
 }
 
-const QString kFillCodec = QStringLiteral("select cmbex_index,cmbex_name from cmbex_vdocodec order by cmbex_index");
+const QString kFillCodec =
+    QStringLiteral("select cmbex_index,cmbex_name from cmbex_vdocodec order by cmbex_index");
 
 }  // namespace
 
@@ -95,12 +97,15 @@ class TestDataModule : public QObject {
 void TestDataModule::libraryLackingFunctionsIsRefused_data() {
   QTest::addColumn<QString>("stub");
   QTest::addColumn<QString>("message");
-  QTest::newRow("step") << QStringLiteral(VIDMORA_STUB_NOSTEP) << QStringLiteral("DLL::SQlite3Step not found");
+  QTest::newRow("step") << QStringLiteral(VIDMORA_STUB_NOSTEP)
+                        << QStringLiteral("DLL::SQlite3Step not found");
   // Lacks step, bind_int, changes and column_type: the first in binding order is named.
-  QTest::newRow("several") << QStringLiteral(VIDMORA_STUB_SEVERAL) << QStringLiteral("DLL::SQlite3Changes not found");
+  QTest::newRow("several") << QStringLiteral(VIDMORA_STUB_SEVERAL)
+                           << QStringLiteral("DLL::SQlite3Changes not found");
   QTest::newRow("last") << QStringLiteral(VIDMORA_STUB_NOCOLLATION)
                         << QStringLiteral("DLL::SQlite3CreateCollation not found");
-  QTest::newRow("first") << QStringLiteral(VIDMORA_STUB_NOOPEN) << QStringLiteral("DLL::SQlite3Open not found");
+  QTest::newRow("first") << QStringLiteral(VIDMORA_STUB_NOOPEN)
+                         << QStringLiteral("DLL::SQlite3Open not found");
 }
 
 void TestDataModule::libraryLackingFunctionsIsRefused() {
@@ -277,7 +282,8 @@ void TestDataModule::errorsCarryStatementAndQueryStaysUsable() {
   const QString longName = QString(300, QLatin1Char('x'));
   const QString longSql = QStringLiteral("select * from ") + longName;
   const QString longError = TryOpen(mod, longSql);
-  QCOMPARE(longError, (QStringLiteral("no such table: ") + longName).left(255) + QStringLiteral("\n\n") + longSql);
+  QCOMPARE(longError,
+           (QStringLiteral("no such table: ") + longName).left(255) + QStringLiteral("\n\n") + longSql);
   // After a failure the query works normally.
   QCOMPARE(TryOpen(mod, kFillCodec), QString());
   QCOMPARE(q.RecordCount(), 3);
@@ -293,11 +299,13 @@ void TestDataModule::chineseTextRoundTrips() {
                             QStringLiteral("' where cmbex_index = 2")),
            QString());
   Sql check(DbPath(dir));
-  QCOMPARE(check.Value(QStringLiteral("select cmbex_name from cmbex_adochannels where cmbex_index = 2")), caption);
-  QCOMPARE(check.Int(QStringLiteral("select length(cmbex_name) from cmbex_adochannels where cmbex_index = 2")),
-           caption.size());
-  QCOMPARE(TryOpen(mod, QStringLiteral("select cmbex_index from cmbex_adochannels where cmbex_name = '") + caption +
-                            QLatin1Char('\'')),
+  QCOMPARE(check.Value(QStringLiteral("select cmbex_name from cmbex_adochannels where cmbex_index = 2")),
+           caption);
+  QCOMPARE(
+      check.Int(QStringLiteral("select length(cmbex_name) from cmbex_adochannels where cmbex_index = 2")),
+      caption.size());
+  QCOMPARE(TryOpen(mod, QStringLiteral("select cmbex_index from cmbex_adochannels where cmbex_name = '") +
+                            caption + QLatin1Char('\'')),
            QString());
   QCOMPARE(mod.PramQuery.FieldAsInteger(0), 2);
 }
@@ -310,12 +318,15 @@ void TestDataModule::collationsCompareWithinGivenLengths() {
   // each other only compare right when the given lengths are respected.
   QCOMPARE(TryOpen(mod, QStringLiteral("create temp table words (w text)")), QString());
   for (const char* w : {"banana", "Apple", "apple", "ab", "abc", "a", "Cherry"}) {
-    QCOMPARE(TryOpen(mod, QStringLiteral("insert into words values ('%1')").arg(QLatin1String(w))), QString());
+    QCOMPARE(TryOpen(mod, QStringLiteral("insert into words values ('%1')").arg(QLatin1String(w))),
+             QString());
   }
   auto ordered = [&](const QString& collation) {
     QStringList words;
-    if (!TryOpen(mod, QStringLiteral("select w from words order by w collate ") + collation).isEmpty()) return words;
-    for (int i = 0; i < mod.PramQuery.RecordCount(); ++i, mod.PramQuery.Next()) words << mod.PramQuery.FieldAsString(0);
+    if (!TryOpen(mod, QStringLiteral("select w from words order by w collate ") + collation).isEmpty())
+      return words;
+    for (int i = 0; i < mod.PramQuery.RecordCount(); ++i, mod.PramQuery.Next())
+      words << mod.PramQuery.FieldAsString(0);
     return words;
   };
   const QStringList noCase = ordered(QStringLiteral("systemnocase"));
@@ -332,7 +343,8 @@ void TestDataModule::collationsCompareWithinGivenLengths() {
             [](const QString& x, const QString& y) { return QString::localeAwareCompare(x, y) < 0; });
   QCOMPARE(withCase, expected);
   // Equality under the case-blind collation.
-  QCOMPARE(TryOpen(mod, QStringLiteral("select count(*) from words where w = 'APPLE' collate systemnocase")), QString());
+  QCOMPARE(TryOpen(mod, QStringLiteral("select count(*) from words where w = 'APPLE' collate systemnocase")),
+           QString());
   QCOMPARE(mod.PramQuery.FieldAsInteger(0), 2);
 }
 
@@ -410,7 +422,8 @@ void TestDataModule::readOnlyFileAllowsSelectsOnly() {
   QCOMPARE(mod.PramQuery.RecordCount(), 3);
   const QString update = QStringLiteral("update cmbex_itemindex set cmbex_index = 2 where cmbex_tag = 1");
   QCOMPARE(TryOpen(mod, update), QStringLiteral("attempt to write a readonly database\n\n") + update);
-  QCOMPARE(TryOpen(mod, QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = 1")), QString());
+  QCOMPARE(TryOpen(mod, QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = 1")),
+           QString());
   QCOMPARE(mod.PramQuery.FieldAsInteger(0), 0);
 }
 

@@ -15,10 +15,9 @@ using ParamsTest::Sql;
 
 namespace {
 
-const char* const kTables[10] = {nullptr,          "cmbex_vdocodec",  "cmbex_vdobitrate",
-                                 "cmbex_vdosize",  "cmbex_vdofps",    "cmbex_vdoaspect",
-                                 "cmbex_adocodec", "cmbex_adobitrate", "cmbex_adochannels",
-                                 "cmbex_adofreq"};
+const char* const kTables[10] = {
+    nullptr,           "cmbex_vdocodec", "cmbex_vdobitrate", "cmbex_vdosize",     "cmbex_vdofps",
+    "cmbex_vdoaspect", "cmbex_adocodec", "cmbex_adobitrate", "cmbex_adochannels", "cmbex_adofreq"};
 
 // The encoder's option vocabulary: each option with the pattern of its value.
 const QMap<QString, QRegularExpression>& Vocabulary() {
@@ -27,7 +26,8 @@ const QMap<QString, QRegularExpression>& Vocabulary() {
       {QStringLiteral("-b:v"), QRegularExpression(QStringLiteral("^[0-9]+[kM]?$"))},
       {QStringLiteral("-s"), QRegularExpression(QStringLiteral("^[1-9][0-9]*x[1-9][0-9]*$"))},
       {QStringLiteral("-r"), QRegularExpression(QStringLiteral("^([0-9]+(\\.[0-9]+)?|[0-9]+/[1-9][0-9]*)$"))},
-      {QStringLiteral("-aspect"), QRegularExpression(QStringLiteral("^([1-9][0-9]*:[1-9][0-9]*|[0-9]+(\\.[0-9]+)?)$"))},
+      {QStringLiteral("-aspect"),
+       QRegularExpression(QStringLiteral("^([1-9][0-9]*:[1-9][0-9]*|[0-9]+(\\.[0-9]+)?)$"))},
       {QStringLiteral("-acodec"), QRegularExpression(QStringLiteral("^(aac|libmp3lame)$"))},
       {QStringLiteral("-b:a"), QRegularExpression(QStringLiteral("^[0-9]+[kM]?$"))},
       {QStringLiteral("-ac"), QRegularExpression(QStringLiteral("^[1-9][0-9]*$"))},
@@ -44,17 +44,19 @@ QString CheckFragment(const QString& fragment, const QString& expectedOption) {
   for (int i = 0; i < tokens.size(); i += 2) {
     const QString option = tokens[i];
     if (!Vocabulary().contains(option)) return QStringLiteral("unknown option ") + option;
-    if (option != expectedOption) return QStringLiteral("option %1 in the table of %2").arg(option, expectedOption);
-    if (!Vocabulary()[option].match(tokens[i + 1]).hasMatch()) return QStringLiteral("bad value ") + tokens[i + 1];
+    if (option != expectedOption)
+      return QStringLiteral("option %1 in the table of %2").arg(option, expectedOption);
+    if (!Vocabulary()[option].match(tokens[i + 1]).hasMatch())
+      return QStringLiteral("bad value ") + tokens[i + 1];
   }
   return QString();
 }
 
 int RunPlace(const QString& src, const QString& dest) {
-  return QProcess::execute(QStringLiteral(VIDMORA_CMAKE_COMMAND),
-                           {QStringLiteral("-DMODE=place"), QStringLiteral("-DSRC=") + src,
-                            QStringLiteral("-DDEST=") + dest, QStringLiteral("-P"),
-                            TestSupport::SourceDir() + QStringLiteral("/data/database.cmake")});
+  return QProcess::execute(
+      QStringLiteral(VIDMORA_CMAKE_COMMAND),
+      {QStringLiteral("-DMODE=place"), QStringLiteral("-DSRC=") + src, QStringLiteral("-DDEST=") + dest,
+       QStringLiteral("-P"), TestSupport::SourceDir() + QStringLiteral("/data/database.cmake")});
 }
 
 }  // namespace
@@ -82,18 +84,26 @@ void TestDefaultDatabase::fragmentValidatorRejectsFaults() {
 
 void TestDefaultDatabase::fragmentsAreEncoderOptions() {
   const QString expectedOption[10] = {QString(),
-                                      QStringLiteral("-vcodec"), QStringLiteral("-b:v"),   QStringLiteral("-s"),
-                                      QStringLiteral("-r"),      QStringLiteral("-aspect"), QStringLiteral("-acodec"),
-                                      QStringLiteral("-b:a"),    QStringLiteral("-ac"),    QStringLiteral("-ar")};
+                                      QStringLiteral("-vcodec"),
+                                      QStringLiteral("-b:v"),
+                                      QStringLiteral("-s"),
+                                      QStringLiteral("-r"),
+                                      QStringLiteral("-aspect"),
+                                      QStringLiteral("-acodec"),
+                                      QStringLiteral("-b:a"),
+                                      QStringLiteral("-ac"),
+                                      QStringLiteral("-ar")};
   Sql sql(ParamsTest::PristineDatabase());
   for (int tag = 1; tag <= 9; ++tag) {
-    const auto rows = sql.Rows(QStringLiteral("select cmbex_index, cmbex_name, cmbex_cmd from %1 order by cmbex_index")
-                                   .arg(QLatin1String(kTables[tag])));
+    const auto rows =
+        sql.Rows(QStringLiteral("select cmbex_index, cmbex_name, cmbex_cmd from %1 order by cmbex_index")
+                     .arg(QLatin1String(kTables[tag])));
     QVERIFY2(rows.size() >= 2, kTables[tag]);
     QSet<QString> captions;
     QSet<QString> fragments;
     for (const QStringList& row : rows) {
-      const QString where = QStringLiteral("%1 row %2: '%3'").arg(QLatin1String(kTables[tag]), row[0], row[2]);
+      const QString where =
+          QStringLiteral("%1 row %2: '%3'").arg(QLatin1String(kTables[tag]), row[0], row[2]);
       QVERIFY2(!row[1].trimmed().isEmpty(), qPrintable(where));
       QVERIFY2(row[2] != QStringLiteral("<null>"), qPrintable(where));
       const QString error = CheckFragment(row[2], expectedOption[tag]);
@@ -113,8 +123,8 @@ void TestDefaultDatabase::fragmentsAreEncoderOptions() {
 void TestDefaultDatabase::positionsRunFromZeroWithoutGap() {
   Sql sql(ParamsTest::PristineDatabase());
   for (int tag = 1; tag <= 9; ++tag) {
-    const auto rows =
-        sql.Rows(QStringLiteral("select cmbex_index from %1 order by cmbex_index").arg(QLatin1String(kTables[tag])));
+    const auto rows = sql.Rows(
+        QStringLiteral("select cmbex_index from %1 order by cmbex_index").arg(QLatin1String(kTables[tag])));
     for (int i = 0; i < rows.size(); ++i) {
       QVERIFY2(rows[i][0] == QString::number(i), kTables[tag]);
       QCOMPARE(sql.Value(QStringLiteral("select typeof(cmbex_index) from %1 where cmbex_index = %2")
@@ -127,7 +137,8 @@ void TestDefaultDatabase::positionsRunFromZeroWithoutGap() {
 
 void TestDefaultDatabase::rememberedPositionsCoverNineSelectors() {
   Sql sql(ParamsTest::PristineDatabase());
-  const auto rows = sql.Rows(QStringLiteral("select cmbex_tag, cmbex_index from cmbex_itemindex order by cmbex_tag"));
+  const auto rows =
+      sql.Rows(QStringLiteral("select cmbex_tag, cmbex_index from cmbex_itemindex order by cmbex_tag"));
   QCOMPARE(rows.size(), 9);
   for (int tag = 1; tag <= 9; ++tag) {
     QCOMPARE(rows[tag - 1][0], QString::number(tag));
@@ -148,8 +159,10 @@ void TestDefaultDatabase::keyColumnsAreDeclaredInteger() {
       if (row[1] == column) return row[2].toUpper();
     return QString();
   };
-  QCOMPARE(declared(QStringLiteral("cmbex_itemindex"), QStringLiteral("cmbex_tag")), QStringLiteral("INTEGER"));
-  QCOMPARE(declared(QStringLiteral("cmbex_itemindex"), QStringLiteral("cmbex_index")), QStringLiteral("INTEGER"));
+  QCOMPARE(declared(QStringLiteral("cmbex_itemindex"), QStringLiteral("cmbex_tag")),
+           QStringLiteral("INTEGER"));
+  QCOMPARE(declared(QStringLiteral("cmbex_itemindex"), QStringLiteral("cmbex_index")),
+           QStringLiteral("INTEGER"));
   for (int tag = 1; tag <= 9; ++tag) {
     const QString table = QString::fromLatin1(kTables[tag]);
     QCOMPARE(declared(table, QStringLiteral("cmbex_index")), QStringLiteral("INTEGER"));

@@ -44,10 +44,9 @@ QStringList Captions(int tag) {
   return captions;
 }
 
-const char* const kTables[10] = {nullptr,          "cmbex_vdocodec",  "cmbex_vdobitrate",
-                                 "cmbex_vdosize",  "cmbex_vdofps",    "cmbex_vdoaspect",
-                                 "cmbex_adocodec", "cmbex_adobitrate", "cmbex_adochannels",
-                                 "cmbex_adofreq"};
+const char* const kTables[10] = {
+    nullptr,           "cmbex_vdocodec", "cmbex_vdobitrate", "cmbex_vdosize",     "cmbex_vdofps",
+    "cmbex_vdoaspect", "cmbex_adocodec", "cmbex_adobitrate", "cmbex_adochannels", "cmbex_adofreq"};
 
 // The texts of all message boxes shown.
 QStringList Messages(const CapturedDialogs& dialogs) {
@@ -238,7 +237,9 @@ void TestSelectors::rememberedPositionOutsideTable() {
   QFETCH(int, tag);
   QFETCH(int, position);
   Install install([&](Sql& sql) {
-    sql.Exec(QStringLiteral("update cmbex_itemindex set cmbex_index = %1 where cmbex_tag = %2").arg(position).arg(tag));
+    sql.Exec(QStringLiteral("update cmbex_itemindex set cmbex_index = %1 where cmbex_tag = %2")
+                 .arg(position)
+                 .arg(tag));
     sql.Exec(QStringLiteral("delete from update_log"));
   });
   CapturedDialogs dialogs;
@@ -255,9 +256,15 @@ void TestSelectors::rememberedPositionOutsideTable() {
   QCOMPARE(install.Remembered(tag), position);
   TConvMainFunc func;
   const QString fragments[10] = {QString(),
-                                 func.GetVdoCodecCmd(),    func.GetVdoBitrateCmd(), func.GetVdoSizeCmd(),
-                                 func.GetVdoFpsCmd(),      func.GetVdoAspectCmd(),  func.GetAdoCodecCmd(),
-                                 func.GetAdoBitrateCmd(),  func.GetAdoChannelsCmd(), func.GetAdoFreqCmd()};
+                                 func.GetVdoCodecCmd(),
+                                 func.GetVdoBitrateCmd(),
+                                 func.GetVdoSizeCmd(),
+                                 func.GetVdoFpsCmd(),
+                                 func.GetVdoAspectCmd(),
+                                 func.GetAdoCodecCmd(),
+                                 func.GetAdoBitrateCmd(),
+                                 func.GetAdoChannelsCmd(),
+                                 func.GetAdoFreqCmd()};
   QCOMPARE(fragments[tag], QString());
   QCOMPARE(fragments[1], QStringLiteral("-vcodec libx264"));
   // Until the user picks an entry: then it is remembered.
@@ -294,9 +301,7 @@ void TestSelectors::audioCodecOutsideTableLeavesAudioUnfilled() {
 }
 
 void TestSelectors::emptyOptionTable() {
-  Install install([](Sql& sql) {
-    sql.Exec(QStringLiteral("delete from cmbex_vdoaspect"));
-  });
+  Install install([](Sql& sql) { sql.Exec(QStringLiteral("delete from cmbex_vdoaspect")); });
   CapturedDialogs dialogs;
   MainWindowFixture fixture;
   QVERIFY(Messages(dialogs).isEmpty());
@@ -314,9 +319,8 @@ void TestSelectors::emptyOptionTable() {
 }
 
 void TestSelectors::selectorWithoutRememberedRow() {
-  Install install([](Sql& sql) {
-    sql.Exec(QStringLiteral("delete from cmbex_itemindex where cmbex_tag = 2"));
-  });
+  Install install(
+      [](Sql& sql) { sql.Exec(QStringLiteral("delete from cmbex_itemindex where cmbex_tag = 2")); });
   CapturedDialogs dialogs;
   {
     MainWindowFixture fixture;
@@ -355,9 +359,7 @@ void TestSelectors::startupWithoutLibrary() {
 }
 
 void TestSelectors::startupWithoutTable() {
-  Install install([](Sql& sql) {
-    sql.Exec(QStringLiteral("drop table cmbex_vdofps"));
-  });
+  Install install([](Sql& sql) { sql.Exec(QStringLiteral("drop table cmbex_vdofps")); });
   CapturedDialogs dialogs;
   MainWindowFixture fixture;
   const QString fill = QStringLiteral("select cmbex_index,cmbex_name from cmbex_vdofps order by cmbex_index");
@@ -428,8 +430,8 @@ void TestSelectors::fragmentsFollowCurrentEntries() {
   const int picks[10] = {0, 1, 4, 6, 4, 2, 1, 6, 1, 3};
   for (int tag = 1; tag <= 9; ++tag) UserPicks(tag, picks[tag]);
   TConvMainFunc func;
-  const QStringList fragments{func.GetVdoCodecCmd(),   func.GetVdoBitrateCmd(), func.GetVdoSizeCmd(),
-                              func.GetVdoFpsCmd(),     func.GetVdoAspectCmd(),  func.GetAdoCodecCmd(),
+  const QStringList fragments{func.GetVdoCodecCmd(),   func.GetVdoBitrateCmd(),  func.GetVdoSizeCmd(),
+                              func.GetVdoFpsCmd(),     func.GetVdoAspectCmd(),   func.GetAdoCodecCmd(),
                               func.GetAdoBitrateCmd(), func.GetAdoChannelsCmd(), func.GetAdoFreqCmd()};
   QCOMPARE(fragments, (QStringList{"-vcodec libx265", "-b:v 1000k", "-s 1920x1080", "-r 30000/1001",
                                    "-aspect 16:9", "-acodec libmp3lame", "-b:a 320k", "-ac 1", "-ar 44100"}));
@@ -444,7 +446,9 @@ void TestSelectors::fragmentOperationsReadTheirOwnTable() {
   // give each table a distinct fragment at position 1 and select position 1.
   Install install([](Sql& sql) {
     for (int tag = 1; tag <= 9; ++tag) {
-      sql.Exec(QStringLiteral("update %1 set cmbex_cmd = 'T%2' where cmbex_index = 1").arg(QLatin1String(kTables[tag])).arg(tag));
+      sql.Exec(QStringLiteral("update %1 set cmbex_cmd = 'T%2' where cmbex_index = 1")
+                   .arg(QLatin1String(kTables[tag]))
+                   .arg(tag));
       sql.Exec(QStringLiteral("update cmbex_itemindex set cmbex_index = 1 where cmbex_tag = %1").arg(tag));
     }
   });
@@ -452,9 +456,9 @@ void TestSelectors::fragmentOperationsReadTheirOwnTable() {
   MainWindowFixture fixture;
   QVERIFY(Messages(dialogs).isEmpty());
   TConvMainFunc func;
-  QCOMPARE((QStringList{func.GetVdoCodecCmd(), func.GetVdoBitrateCmd(), func.GetVdoSizeCmd(), func.GetVdoFpsCmd(),
-                        func.GetVdoAspectCmd(), func.GetAdoCodecCmd(), func.GetAdoBitrateCmd(),
-                        func.GetAdoChannelsCmd(), func.GetAdoFreqCmd()}),
+  QCOMPARE((QStringList{func.GetVdoCodecCmd(), func.GetVdoBitrateCmd(), func.GetVdoSizeCmd(),
+                        func.GetVdoFpsCmd(), func.GetVdoAspectCmd(), func.GetAdoCodecCmd(),
+                        func.GetAdoBitrateCmd(), func.GetAdoChannelsCmd(), func.GetAdoFreqCmd()}),
            (QStringList{"T1", "T2", "T3", "T4", "T5", "T6", "T7", "T8", "T9"}));
   QCOMPARE(func.LoadItemIndex(7), 1);
   QCOMPARE(func.LoadItemIndex(77), 0);

@@ -202,8 +202,7 @@ class PlayerClockTest : public QObject {
     const QPoint grip = Handle().center();
     SendMouse(QEvent::MouseButtonPress, grip, Qt::LeftButton, Qt::LeftButton);
     SendMouse(QEvent::MouseMove, QPoint(Bar()->width() / 2, grip.y()), Qt::NoButton, Qt::LeftButton);
-    SendMouse(QEvent::MouseButtonRelease, QPoint(Bar()->width() / 2, grip.y()), Qt::LeftButton,
-              Qt::NoButton);
+    SendMouse(QEvent::MouseButtonRelease, QPoint(Bar()->width() / 2, grip.y()), Qt::LeftButton, Qt::NoButton);
     QVERIFY2(Bar()->value() > 30 && Bar()->value() < 70, qPrintable(QString::number(Bar()->value())));
     QCOMPARE(ups.count(), 2);
     QCOMPARE(Position(), f.FormatTime(Bar()->value()));
@@ -214,8 +213,8 @@ class PlayerClockTest : public QObject {
     SendMouse(QEvent::MouseButtonPress, farRight, Qt::RightButton, Qt::RightButton);
     SendMouse(QEvent::MouseButtonRelease, farRight, Qt::RightButton, Qt::NoButton);
     QCOMPARE(ups.count(), 3);
-    QWheelEvent wheel(QPointF(farRight), Bar()->mapToGlobal(QPointF(farRight)), QPoint(),
-                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(farRight), Bar()->mapToGlobal(QPointF(farRight)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(Bar(), &wheel);
     QCOMPARE(Bar()->value(), value);
     form_->close();

@@ -25,10 +25,17 @@ class PlayerProcessTest : public QObject {
 
   QString Handle() const { return QString::number(quint32(form_->RzPlayPanel->winId())); }
   QStringList ExpectedArgs(const QString& player, const QString& file, const QString& seek = {}) {
-    QStringList args{player,        QStringLiteral("-slave"),    QStringLiteral("-identify"),
-                     QStringLiteral("-wid"), Handle(),           QStringLiteral("-colorkey"),
-                     QStringLiteral("0x101010"), QStringLiteral("-framedrop"),
-                     QStringLiteral("-autosync"), QStringLiteral("100"), QStringLiteral("-vf"),
+    QStringList args{player,
+                     QStringLiteral("-slave"),
+                     QStringLiteral("-identify"),
+                     QStringLiteral("-wid"),
+                     Handle(),
+                     QStringLiteral("-colorkey"),
+                     QStringLiteral("0x101010"),
+                     QStringLiteral("-framedrop"),
+                     QStringLiteral("-autosync"),
+                     QStringLiteral("100"),
+                     QStringLiteral("-vf"),
                      QStringLiteral("screenshot")};
     if (!seek.isEmpty()) args << QStringLiteral("-ss") << seek;
     args << file;
@@ -103,8 +110,8 @@ class PlayerProcessTest : public QObject {
 
     const QString player = appDir + QStringLiteral("mplayer");
     TPlayMainFunc f;
-    const QString head = QLatin1Char('"') + player + QStringLiteral("\"  -slave -identify -wid ") +
-                         Handle() + QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot ");
+    const QString head = QLatin1Char('"') + player + QStringLiteral("\"  -slave -identify -wid ") + Handle() +
+                         QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot ");
     QCOMPARE(f.BuildStartCommand(file), head + QLatin1Char('"') + file + QLatin1Char('"'));
     f.StartPlay(file);
     QVERIFY(fake_->WaitForRuns(1));
@@ -112,8 +119,7 @@ class PlayerProcessTest : public QObject {
 
     f.ApplyDurationText(QStringLiteral("01:00:00"));
     form_->SkinTrkBar->setValue(83);
-    QCOMPARE(f.BuildSeekCommand(file),
-             head + QStringLiteral("-ss 00:01:23 \"") + file + QLatin1Char('"'));
+    QCOMPARE(f.BuildSeekCommand(file), head + QStringLiteral("-ss 00:01:23 \"") + file + QLatin1Char('"'));
     f.SeekPlay(file);
     QVERIFY(fake_->WaitForRuns(2));
     QCOMPARE(fake_->Runs().last(), ExpectedArgs(player, file, QStringLiteral("00:01:23")));
@@ -235,7 +241,6 @@ class PlayerProcessTest : public QObject {
     QVERIFY(form_->PlayTimer->isActive());  // the clock runs as if it played
     QVERIFY(Platform::StartedProcesses().isEmpty());
   }
-
 };
 
 QTEST_MAIN(PlayerProcessTest)

@@ -78,7 +78,8 @@ class TestProfileFile : public QObject {
   void readHandlesBomAndCrlf() {
     const QString ini = File(QStringLiteral("bom.ini"));
     WriteBytes(ini, "\xEF\xBB\xBF[SoftHttp]\r\nHttpUrl=https://example.org/\r\n");
-    QCOMPARE(GetPrivateProfileString("SoftHttp", "HttpUrl", "def", ini), QStringLiteral("https://example.org/"));
+    QCOMPARE(GetPrivateProfileString("SoftHttp", "HttpUrl", "def", ini),
+             QStringLiteral("https://example.org/"));
   }
 
   void readReturnsAtMost2047Characters() {

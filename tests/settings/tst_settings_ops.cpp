@@ -78,10 +78,12 @@ class TestSettingsOps : public QObject {
                               << QStringLiteral("<default>");
     QTest::newRow("flag No") << QByteArray("[SaveDir]\nDir=/srv/out\n[ChgDirFlag]\nFlag=No\n")
                              << QStringLiteral("<default>");
-    QTest::newRow("dir without flag") << QByteArray("[SaveDir]\nDir=/srv/out\n") << QStringLiteral("<default>");
+    QTest::newRow("dir without flag")
+        << QByteArray("[SaveDir]\nDir=/srv/out\n") << QStringLiteral("<default>");
     QTest::newRow("flag without dir") << QByteArray("[ChgDirFlag]\nFlag=Yes\n") << QString();
     QTest::newRow("names in other case, blanks around")
-        << QByteArray("[savedir]\r\n dir = /srv/视频 \r\n[CHGDIRFLAG]\r\nflag= Yes\r\n") << QStringLiteral("/srv/视频");
+        << QByteArray("[savedir]\r\n dir = /srv/视频 \r\n[CHGDIRFLAG]\r\nflag= Yes\r\n")
+        << QStringLiteral("/srv/视频");
   }
   void loadSaveDirFollowsTheFlag() {
     QFETCH(QByteArray, ini);
@@ -155,9 +157,8 @@ class TestSettingsOps : public QObject {
     dialogs.folderAnswers.push_back(QStringLiteral("/srv/second"));
     ConvMainForm->SltDirBtn->click();
     QCOMPARE(LoadedSaveDir(), QStringLiteral("/srv/second"));
-    QCOMPARE(ReadBytes(settings),
-             QByteArray("[SaveDir]\nDir=/srv/second\n[ChgDirFlag]\nFlag=Yes\n"
-                        "[SoftHttp]\nHttpUrl=https://mirror.example/\n"));
+    QCOMPARE(ReadBytes(settings), QByteArray("[SaveDir]\nDir=/srv/second\n[ChgDirFlag]\nFlag=Yes\n"
+                                             "[SoftHttp]\nHttpUrl=https://mirror.example/\n"));
   }
 
   void unwritableSettingsFileReportsOnce_data() {
@@ -268,9 +269,11 @@ class TestSettingsOps : public QObject {
     QVERIFY2(QFile::exists(page), qPrintable(page));
     const QString text = QString::fromUtf8(ReadBytes(page));
     QVERIFY(text.contains(QStringLiteral("<meta charset=\"utf-8\">")));
-    for (const char* word : {"添加", "删除", "清空", "转换", "停止", "播放", "主页", "帮助", "退出", "视频编码",
-                             "视频码率", "视频大小", "视频帧率", "宽幅比率", "音频编码", "音频码率", "音频通道",
-                             "采样频率", "输出目录", "转换完毕后关闭计算机", "SaveFile", ".mp4"}) {
+    for (const char* word : {"添加",     "删除",     "清空",     "转换",     "停止",
+                             "播放",     "主页",     "帮助",     "退出",     "视频编码",
+                             "视频码率", "视频大小", "视频帧率", "宽幅比率", "音频编码",
+                             "音频码率", "音频通道", "采样频率", "输出目录", "转换完毕后关闭计算机",
+                             "SaveFile", ".mp4"}) {
       QVERIFY2(text.contains(QString::fromUtf8(word)), word);
     }
   }

@@ -37,15 +37,16 @@ TempAppDir::TempAppDir() : TempAppDir(Options{}) {}
 TempAppDir::TempAppDir(const Options& options) {
   const QString built = BuiltAppDir() + QLatin1Char('/');
   auto link = [&](const QString& name) {
-    const QString target = QFileInfo(built + name).exists() ? QFileInfo(built + name).canonicalFilePath()
-                                                           : built + name;
+    const QString target =
+        QFileInfo(built + name).exists() ? QFileInfo(built + name).canonicalFilePath() : built + name;
     QFile::link(target, File(name));
   };
   if (options.sqliteLib) link(QString::fromLatin1(Platform::kSqliteLibFile));
   if (options.encoder) link(QString::fromLatin1(Platform::kEncoderFile));
   if (options.player) link(QString::fromLatin1(Platform::kPlayerFile));
   if (options.database) {
-    QFile::copy(built + QLatin1String(Platform::kDatabaseFile), File(QString::fromLatin1(Platform::kDatabaseFile)));
+    QFile::copy(built + QLatin1String(Platform::kDatabaseFile),
+                File(QString::fromLatin1(Platform::kDatabaseFile)));
     QFile(File(QString::fromLatin1(Platform::kDatabaseFile)))
         .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   }

@@ -31,17 +31,17 @@ QString SourceDir();
 class TempAppDir {
  public:
   struct Options {
-    bool database = true;    // copy of the built LibParmt.dat
-    bool sqliteLib = true;   // LibDatFunc.so link
-    bool encoder = true;     // make link
-    bool player = true;      // mplayer link
-    bool saveDir = true;     // SaveFile folder
+    bool database = true;   // copy of the built LibParmt.dat
+    bool sqliteLib = true;  // LibDatFunc.so link
+    bool encoder = true;    // make link
+    bool player = true;     // mplayer link
+    bool saveDir = true;    // SaveFile folder
   };
   TempAppDir();
   explicit TempAppDir(const Options& options);
   ~TempAppDir();
-  QString Path() const;                       // with trailing '/'
-  QString File(const QString& name) const;    // Path() + name
+  QString Path() const;                     // with trailing '/'
+  QString File(const QString& name) const;  // Path() + name
   bool IsValid() const { return dir_.isValid(); }
 
  private:

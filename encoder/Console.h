@@ -7,16 +7,16 @@
 namespace vidmora::encoder {
 
 // Writes one line (a newline is appended).
-void consoleLine(const std::string &line);
+void consoleLine(const std::string& line);
 
 // The one line that reports a failure.
-void consoleError(const std::string &message);
+void consoleError(const std::string& message);
 
 // A file name made safe to show: control characters become '?', and the two texts the
 // front-end watches for ("frame=" at a line start cannot happen here, "time=" and
 // "global headers:") are broken up, so a strange file name cannot pose as progress or
 // as the end of a conversion.
-std::string displayName(const std::string &path);
+std::string displayName(const std::string& path);
 
 // The libraries' own log goes through here: it is kept quiet (a conversion reports in
 // its own lines) and the last error message is remembered to explain a failure.
@@ -28,4 +28,4 @@ void clearLibraryError();
 // "Invalid data found when processing input" for an AVERROR code.
 std::string errorText(int averror);
 
-} // namespace vidmora::encoder
+}  // namespace vidmora::encoder

@@ -16,22 +16,22 @@ void requestStop();
 // unfinished file named by setAbandonPath. SIGPIPE is ignored so that a reader going away
 // does not kill a conversion that is writing its file.
 void installSignalHandlers();
-void setAbandonPath(const std::string &path); // empty: nothing to remove
+void setAbandonPath(const std::string& path);  // empty: nothing to remove
 
 // Watches standard input for "q" in a thread of its own, without ever blocking the
 // conversion. On a terminal, keys are read without waiting for Enter and the terminal's
 // mode is put back when the watcher ends.
 class StdinWatcher {
-public:
-    StdinWatcher();
-    ~StdinWatcher();
-    StdinWatcher(const StdinWatcher &) = delete;
-    StdinWatcher &operator=(const StdinWatcher &) = delete;
+ public:
+  StdinWatcher();
+  ~StdinWatcher();
+  StdinWatcher(const StdinWatcher&) = delete;
+  StdinWatcher& operator=(const StdinWatcher&) = delete;
 
-private:
-    void run();
-    std::thread m_thread;
-    int m_wake[2] = {-1, -1};
+ private:
+  void run();
+  std::thread m_thread;
+  int m_wake[2] = {-1, -1};
 };
 
-} // namespace vidmora::encoder
+}  // namespace vidmora::encoder

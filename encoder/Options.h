@@ -1,0 +1,50 @@
+// Command line of the console encoder:
+//   make -y -ipt INPUT [OPTION VALUE]... OUTPUT
+// Parsing is kept apart from the conversion so it can be checked on its own.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vidmora::encoder {
+
+struct Rational {
+  int num = 0;
+  int den = 1;
+  bool operator==(const Rational& o) const { return num == o.num && den == o.den; }
+};
+
+struct Options {
+  bool overwrite = false;  // -y
+  std::string input;       // -ipt
+  std::string output;      // last token
+  std::string videoCodec = "libx264";
+  int64_t videoBitRate = 0;   // 0: the codec's own quality default
+  int width = 0, height = 0;  // 0: the source's size
+  std::optional<Rational> frameRate;
+  std::optional<Rational> aspect;  // display aspect ratio
+  std::string audioCodec = "aac";
+  int64_t audioBitRate = 128000;
+  int channels = 0;    // 0: the source's
+  int sampleRate = 0;  // 0: the source's
+};
+
+struct ParseResult {
+  bool ok = false;
+  Options options;
+  std::string error;  // one line, set when !ok
+};
+
+// args: the program's arguments without the program name. Empty tokens are ignored.
+ParseResult parseCommandLine(const std::vector<std::string>& args);
+
+// Value parsers, each returning nothing for a malformed value.
+std::optional<int64_t> parseBitRate(const std::string& text);      // "800000", "1500k", "2M"
+std::optional<Rational> parseFrameRate(const std::string& text);   // "25", "29.97", "30000/1001"
+std::optional<Rational> parseAspect(const std::string& text);      // "16:9", "4/3", "1.85"
+bool parseSize(const std::string& text, int& width, int& height);  // "320x240"
+std::optional<int> parseInteger(const std::string& text, int min, int max);
+
+}  // namespace vidmora::encoder

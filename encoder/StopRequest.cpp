@@ -1,0 +1,132 @@
+#include "StopRequest.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace vidmora::encoder {
+
+namespace {
+std::atomic<bool> g_stop{false};
+volatile sig_atomic_t g_signalCount = 0;
+char g_abandonPath[4096] = {0};
+
+struct termios g_savedTerminal;
+volatile sig_atomic_t g_terminalChanged = 0;
+
+void restoreTerminal() {
+  if (g_terminalChanged) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    g_terminalChanged = 0;
+  }
+}
+
+void onSignal(int) {
+  g_stop.store(true);
+  if (++g_signalCount >= 3) {
+    // Only async-signal-safe calls from here on.
+    if (g_abandonPath[0]) unlink(g_abandonPath);
+    restoreTerminal();
+    static const char msg[] = "Error: conversion abandoned\n";
+    ssize_t ignored = write(STDERR_FILENO, msg, sizeof msg - 1);
+    (void)ignored;
+    _exit(255);
+  }
+}
+}  // namespace
+
+bool stopRequested() { return g_stop.load(std::memory_order_relaxed); }
+void requestStop() { g_stop.store(true); }
+
+void installSignalHandlers() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+void setAbandonPath(const std::string& path) {
+  // Written while no signal handler can run on a half-copied string: block first.
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGINT);
+  sigaddset(&block, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  const size_t n = std::min(path.size(), sizeof g_abandonPath - 1);
+  std::memcpy(g_abandonPath, path.data(), n);
+  g_abandonPath[n] = 0;
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+StdinWatcher::StdinWatcher() {
+  if (pipe(m_wake) != 0) {
+    m_wake[0] = m_wake[1] = -1;
+    return;
+  }
+  if (isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp() &&
+      tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0) {
+    struct termios raw = g_savedTerminal;
+    raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) g_terminalChanged = 1;
+  }
+  m_thread = std::thread([this] { run(); });
+}
+
+StdinWatcher::~StdinWatcher() {
+  if (m_wake[1] >= 0) {
+    const char c = 'x';
+    ssize_t ignored = write(m_wake[1], &c, 1);
+    (void)ignored;
+  }
+  if (m_thread.joinable()) m_thread.join();
+  restoreTerminal();
+  for (int fd : m_wake)
+    if (fd >= 0) close(fd);
+}
+
+void StdinWatcher::run() {
+  // Blocks every signal so that they are handled by the conversion's threads.
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  bool watchInput = true;
+  for (;;) {
+    struct pollfd fds[2];
+    fds[0] = {m_wake[0], POLLIN, 0};
+    fds[1] = {STDIN_FILENO, POLLIN, 0};
+    const int n = poll(fds, watchInput ? 2 : 1, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents) return;
+    if (!watchInput || !fds[1].revents) continue;
+    if (fds[1].revents & POLLNVAL) {
+      watchInput = false;
+      continue;
+    }
+    char buf[256];
+    const ssize_t got = read(STDIN_FILENO, buf, sizeof buf);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) {
+      watchInput = false;  // end of input: not a stop request
+      continue;
+    }
+    for (ssize_t i = 0; i < got; ++i)
+      if (buf[i] == 'q' || buf[i] == 'Q') requestStop();
+  }
+}
+
+}  // namespace vidmora::encoder
