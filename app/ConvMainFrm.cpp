@@ -2,6 +2,7 @@
 
 #include "ConvMainFunc.h"
 #include "Controls.h"
+#include "conversion/ConvQueue.h"
 #include "platform/AppError.h"
 
 #include <QCheckBox>
@@ -64,6 +65,7 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
   AvMsgTimer->setObjectName(QStringLiteral("AvMsgTimer"));
   AvMsgTimer->setInterval(500);
   connect(AvMsgTimer, &QTimer::timeout, this, &TConvMainForm::AvMsgTimerTimer);
+  BuildQueue();
 
   OpenDialog = new TOpenDialog(this);
   OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
@@ -225,7 +227,6 @@ void TConvMainForm::BuildSaveDirGroup() {
   AvListStat->setGeometry(500, 19, 31, 18);
   AvListStat->setText(QStringLiteral("-1"));
   AvListStat->setVisible(false);
-  AvListStat->OnChange = [this] { AvListStatChange(); };
 }
 
 void TConvMainForm::BuildOptionTabs() {
@@ -306,6 +307,38 @@ void TConvMainForm::BuildStatusBar() {
   CvStatusGauge->setTextVisible(false);
 }
 
+void TConvMainForm::BuildQueue() {
+  ConvQueue = new TConvQueue(this);
+  ConvQueue->setObjectName(QStringLiteral("ConvQueue"));
+  // Each row's command line is built as the row starts, from the choices of
+  // that moment. An error there fails that row (the error is shown once the
+  // queue has moved on) instead of holding the run.
+  ConvQueue->PrepareRow = [](int) {
+    TConvJob job;
+    try {
+      TConvMainFunc f;
+      job = f.ConvCurrentFile();
+    } catch (const std::exception& e) {
+      const TAppError* app = dynamic_cast<const TAppError*>(&e);
+      job.error = app ? app->Message : QString::fromUtf8(e.what());
+      QTimer::singleShot(0, [message = job.error] { ShowAppError(message); });
+    }
+    return job;
+  };
+  connect(ConvQueue, &TConvQueue::PositionChanged, this,
+          [this](int p) { Route([p](TConvMainFunc& f) { f.ShowQueuePosition(p); }); });
+  connect(ConvQueue, &TConvQueue::ProgressText, this, [this](int row, const QString& text) {
+    Route([row, &text](TConvMainFunc& f) { f.ShowConvProgress(row, text); });
+  });
+  connect(ConvQueue, &TConvQueue::RowPercent, this, [this](int row, qint64 percent) {
+    Route([row, percent](TConvMainFunc& f) { f.ShowConvPercent(row, percent); });
+  });
+  connect(ConvQueue, &TConvQueue::RowFinished, this,
+          [this](int row) { Route([row](TConvMainFunc& f) { f.ShowRowResult(row); }); });
+  connect(ConvQueue, &TConvQueue::RunEnded, this,
+          [this](bool stopped) { Route([stopped](TConvMainFunc& f) { f.EndConvRun(stopped); }); });
+}
+
 void TConvMainForm::Route(const std::function<void(TConvMainFunc&)>& operations) {
   RunEvent([&] {
     TConvMainFunc func;
@@ -381,9 +414,6 @@ void TConvMainForm::CmbExAudio1Change() {
 }
 void TConvMainForm::CmbExAudioChange(int i) {
   Route([this, i](TConvMainFunc& f) { f.SaveItemIndex(CmbExAudio[i]); });
-}
-void TConvMainForm::AvListStatChange() {
-  Route([](TConvMainFunc& f) { f.ConvCurrentFile(); });
 }
 void TConvMainForm::AvMsgTimerTimer() {
   Route([](TConvMainFunc& f) { f.PollConvOutput(); });

@@ -17,6 +17,7 @@ class QToolBar;
 class QToolButton;
 class TComboBoxEx;
 class TConvMainFunc;
+class TConvQueue;
 class TImageList;
 class TListViewEx;
 class TOpenDialog;
@@ -66,6 +67,7 @@ class TConvMainForm : public QWidget {
   QLabel* MsgStatusPanel = nullptr;
   QProgressBar* CvStatusGauge = nullptr;
   QTimer* AvMsgTimer = nullptr;
+  TConvQueue* ConvQueue = nullptr;
   TOpenDialog* OpenDialog = nullptr;
   TImageList* BarImgList = nullptr;
 
@@ -88,7 +90,6 @@ class TConvMainForm : public QWidget {
   void CmbExVideoChange(int i);
   void CmbExAudio1Change();
   void CmbExAudioChange(int i);
-  void AvListStatChange();
   void AvMsgTimerTimer();
 
  protected:
@@ -103,6 +104,7 @@ class TConvMainForm : public QWidget {
   void BuildSaveDirGroup();
   void BuildOptionTabs();
   void BuildStatusBar();
+  void BuildQueue();
   QToolButton* AddToolButton(const char* name, const QString& caption, const QString& hint, int icon,
                              void (TConvMainForm::*handler)());
 };

@@ -3,6 +3,7 @@
 #include "ConvLoginFrm.h"
 #include "ConvMainFrm.h"
 #include "Controls.h"
+#include "conversion/ConvQueue.h"
 #include "params/DataModule.h"
 #include "platform/Platform.h"
 
@@ -41,6 +42,7 @@ TConvMainFunc::TConvMainFunc() {
   MsgStatusPanel = Lookup<QLabel>("MsgStatusPanel");
   CvStatusGauge = Lookup<QProgressBar>("CvStatusGauge");
   AvMsgTimer = Lookup<QTimer>("AvMsgTimer");
+  ConvQueue = Lookup<TConvQueue>("ConvQueue");
   CvFshChkBox = Lookup<QCheckBox>("CvFshChkBox");
   AppTitle = Platform::AppTitle();
 }

@@ -12,6 +12,8 @@ class QTimer;
 class QWidget;
 class TASQLite3Query;
 class TComboBoxEx;
+class TConvQueue;
+struct TConvJob;
 class TListViewEx;
 class TOpenDialog;
 class TStatEdit;
@@ -71,12 +73,19 @@ class TConvMainFunc {
 
   // Conversion queue and progress.
   void StartConvQueue();
-  void ConvCurrentFile();
+  // Shows the queue's current row as started and gives its command line.
+  TConvJob ConvCurrentFile();
   void PollConvOutput();
   int GetAvDuration();
   int ParseProgressTime(const QString& text);
   void DisableFileButtons();
   void EnableFileButtons();
+  // What the queue reports, shown in the window.
+  void ShowQueuePosition(int position);
+  void ShowConvProgress(int row, const QString& text);
+  void ShowConvPercent(int row, qint64 percent);
+  void ShowRowResult(int row);
+  void EndConvRun(bool stopped);
 
   // Stopping and power-off.
   void StopConvQueue();
@@ -100,6 +109,7 @@ class TConvMainFunc {
   TStatEdit* AvListStat = nullptr;
   QLineEdit* AvSaveDirEdit = nullptr;
   QTimer* AvMsgTimer = nullptr;
+  TConvQueue* ConvQueue = nullptr;  // the window's conversion queue
   QLabel* MsgStatusPanel = nullptr;
   QProgressBar* CvStatusGauge = nullptr;
   QCheckBox* CvFshChkBox = nullptr;

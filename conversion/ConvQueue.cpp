@@ -1,31 +1,13 @@
-// The conversion queue: converts every row of the file list in turn and shows
-// the running file's progress. Its state lives in the window: the position in
-// AvListStat, the running flag in AvMsgTimer and the four file buttons.
-#include "app/ConvMainFunc.h"
-#include "app/Controls.h"
-#include "conversion/DosConvFunc.h"
-#include "platform/AppError.h"
-#include "platform/CommandLine.h"
-#include "platform/Process.h"
+#include "ConvQueue.h"
 
-#include <QCheckBox>
+#include "DosConvFunc.h"
+#include "encoder/Protocol.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QLabel>
-#include <QProgressBar>
-#include <QTimer>
 
 #include <sys/stat.h>
 
 namespace {
-
-const QString kProgressMark = QStringLiteral("frame=");
-const QString kSummaryMark = QStringLiteral("global headers:");
-
-// Icons of a row's status.
-constexpr int kIconConverting = 2;
-constexpr int kIconFinished = 5;
-constexpr int kIconStopped = 11;
 
 // Blanks and control characters at both ends go.
 QString TrimControls(const QString& text) {
@@ -36,32 +18,10 @@ QString TrimControls(const QString& text) {
   return text.mid(begin, end - begin);
 }
 
-int ToInt(const QString& text, bool* ok) {
-  bool good = false;
-  const int value = TrimControls(text).toInt(&good, 10);
-  *ok = good;
-  return good ? value : 0;
-}
-
-// Whole seconds after the first "time=", the fraction dropped.
-int TryParseProgressTime(const QString& text, bool* ok) {
-  const int k = text.indexOf(QLatin1String("time="));
-  if (k < 0) {
-    *ok = false;
-    return 0;
-  }
-  QString collected;
-  for (int i = k + 5; i < text.size() && text[i] != QLatin1Char('.'); ++i) collected += text[i];
-  return ToInt(collected, ok);
-}
-
-// Seconds of a "hh:mm:ss" duration text.
-int TryParseDuration(const QString& d, bool* ok) {
-  bool okH = false, okM = false, okS = false;
-  const int seconds =
-      ToInt(d.mid(6, 2), &okS) + ToInt(d.mid(3, 2), &okM) * 60 + ToInt(d.mid(0, 2), &okH) * 3600;
-  *ok = okH && okM && okS;
-  return seconds;
+bool ToInt(const QString& text, int* value) {
+  bool ok = false;
+  *value = TrimControls(text).toInt(&ok, 10);
+  return ok;
 }
 
 // Whether both paths name one existing file (the same device and inode, so
@@ -73,119 +33,176 @@ bool SameFile(const QString& a, const QString& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
-
 }  // namespace
 
-void TConvMainFunc::StartConvQueue() {
-  if (AvFilesList->RowCount() == 0 || AvMsgTimer->isActive()) return;
-  DisableFileButtons();
-  AvMsgTimer->start();
-  AvListStat->SetText(QStringLiteral("0"));
+bool TConvQueue::ParseProgressTime(const QString& text, int* seconds) {
+  const int k = text.indexOf(QLatin1String(vidmora::protocol::kTimeMark));
+  *seconds = 0;
+  if (k < 0) return false;
+  int end = k + static_cast<int>(sizeof vidmora::protocol::kTimeMark) - 1;
+  const int begin = end;
+  while (end < text.size() && text[end] != QLatin1Char('.')) ++end;
+  return ToInt(text.mid(begin, end - begin), seconds);
 }
 
-void TConvMainFunc::ConvCurrentFile() {
-  const int p = AvListStat->Text().toInt();
-  if (p < 0 || p >= AvFilesList->RowCount()) return;
-  const QString source = AvFilesList->Caption(p);
-  ShowAvParams(source);
-  AvFilesList->SetImageIndex(p, kIconConverting);
-  const QString line = BuildConvCommand();
-  // The output path is the line's last argument. An output that names the
-  // source file itself would destroy the source: that row is not converted.
-  const QStringList argv = Platform::SplitCommandLine(line);
-  const QString output = argv.isEmpty() ? QString() : argv.last();
-  if (SameFile(source, output)) {
-    AvFilesList->SetImageIndex(p, kIconStopped);
-    MsgStatusPanel->setText(QStringLiteral("输出文件与源文件相同，已跳过: ") + FileNameOf(source));
-    CvStatusGauge->setValue(0);
-    AvListStat->SetText(QString::number(p + 1));
-    return;
+bool TConvQueue::ParseDuration(const QString& text, int* seconds) {
+  *seconds = 0;
+  const QStringList parts = text.split(QLatin1Char(':'));
+  if (parts.size() != 3) return false;
+  int h = 0, m = 0, s = 0;
+  if (!ToInt(parts[0], &h) || !ToInt(parts[1], &m) || !ToInt(parts[2].left(2), &s)) return false;
+  *seconds = h * 3600 + m * 60 + s;
+  return true;
+}
+
+TConvQueue::TConvQueue(QObject* parent) : QObject(parent) {}
+
+TConvQueue::~TConvQueue() = default;
+
+bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
+  if (rows.isEmpty() || running_ || !PrepareRow) return false;
+  rows_ = rows;
+  for (TQueueRow& row : rows_) {
+    row.result = TRowResult::Waiting;
+    row.reason.clear();
+    row.percent = 0;
+    int seconds = 0;
+    row.durationSeconds = ParseDuration(row.durationText, &seconds) ? seconds : -1;
   }
-  StartDosProcess(line);
+  if (ResolveOutputs) ResolveOutputs(rows_);
+  running_ = true;
+  StartFrom(0);
+  return true;
 }
 
-void TConvMainFunc::PollConvOutput() {
-  const int p = AvListStat->Text().toInt();
-  const int rows = AvFilesList->RowCount();
-  // Only a position that names a row is worked on; in the finishing tick the
-  // text read names no row and is dropped.
-  const bool onRow = p >= 0 && p < rows;
-  // Asked before the read: an encoder that had ended by then has all of its
-  // output in the pipe already.
-  const bool ended = onRow && DosProcessEnded();
-  const QString text = ReadDosPipe(OutReadPipe);
-  ReapDosProcesses();
+void TConvQueue::StartFrom(int row) {
+  // Rows that cannot start are finished at once and the next one is tried.
+  while (running_) {
+    SetPosition(row);
+    if (row >= rows_.size()) {
+      running_ = false;
+      emit RunEnded(false);
+      return;
+    }
+    if (StartRow(row)) return;
+    ++row;
+  }
+}
 
-  bool summarySeen = false;
-  if (onRow && !text.isEmpty()) {
-    if (text.startsWith(kProgressMark)) {
-      // The status bar shows every progress text as read, before it is parsed.
-      MsgStatusPanel->setText(text);
-      // A text whose time or the row's duration does not read as a number
-      // leaves the gauge and the row as they are for this tick; the summary
-      // test below still runs.
-      bool okElapsed = false, okTotal = false;
-      const int total = TryParseDuration(AvFilesList->SubItem(p, 2), &okTotal);
-      const int elapsed = TryParseProgressTime(text, &okElapsed);
-      if (okElapsed && okTotal) {
-        // A file shorter than one second has no percentage until its summary.
-        const qint64 percent = total > 0 ? static_cast<qint64>(elapsed) * 100 / total : 0;
-        CvStatusGauge->setValue(static_cast<int>(qBound(qint64(0), percent, qint64(100))));
-        AvFilesList->SetSubItem(p, 3, QString::number(percent) + QLatin1Char('%'));
+bool TConvQueue::StartRow(int row) {
+  TQueueRow& r = rows_[row];
+  r.result = TRowResult::Converting;
+  starting_ = true;
+  const TConvJob job = PrepareRow(row);
+  starting_ = false;
+  // The run may have been stopped while the row was prepared.
+  if (!running_) return true;
+  if (!job.error.isEmpty() || job.commandLine.isEmpty()) {
+    Finish(row, TRowResult::Failed, job.error);
+    return false;
+  }
+  r.output = job.output;
+  // An output that names the source file itself would destroy the source.
+  if (SameFile(r.source, job.output)) {
+    Finish(row, TRowResult::Skipped, QStringLiteral("输出文件与源文件相同"));
+    return false;
+  }
+  encoder_ = new TDosProcess(this);
+  connect(encoder_, &TDosProcess::Ended, this, &TConvQueue::EncoderEnded);
+  if (!encoder_->StartDosProcess(job.commandLine)) {
+    RetireEncoder();
+    Finish(row, TRowResult::Failed, QStringLiteral("编码器无法启动"));
+    return false;
+  }
+  return true;
+}
+
+void TConvQueue::Poll() {
+  if (!running_ || starting_ || !encoder_) return;
+  const int p = position_;
+  if (p < 0 || p >= rows_.size()) return;
+  TakeText(p, encoder_->ReadDosPipe());
+}
+
+void TConvQueue::TakeText(int row, const QString& text) {
+  if (text.isEmpty()) return;
+  if (!text.startsWith(QLatin1String(vidmora::protocol::kProgressMark))) return;
+  emit ProgressText(row, text);
+  // A text whose time, or a row whose duration, does not read as a number
+  // leaves the percentage as it is.
+  int elapsed = 0;
+  TQueueRow& r = rows_[row];
+  if (!ParseProgressTime(text, &elapsed) || r.durationSeconds < 0) return;
+  // A file shorter than one second has no percentage until it is finished.
+  r.percent = r.durationSeconds > 0 ? static_cast<qint64>(elapsed) * 100 / r.durationSeconds : 0;
+  emit RowPercent(row, r.percent);
+}
+
+void TConvQueue::EncoderEnded() {
+  if (!running_ || !encoder_) return;
+  const int p = position_;
+  // Everything the encoder wrote is in the pipe now: its last progress text
+  // counts like any other.
+  TakeText(p, encoder_->ReadDosPipe());
+  const bool done = encoder_->ExitCode() == 0 && !encoder_->Crashed() && encoder_->SummarySeen();
+  QString reason;
+  if (!done) {
+    reason = encoder_->LastErrorLine();
+    if (reason.isEmpty()) {
+      if (encoder_->Crashed()) {
+        reason = QStringLiteral("编码器意外终止");
+      } else if (encoder_->ExitCode() == 0) {
+        reason = QStringLiteral("编码器未报告完成");
+      } else {
+        reason = QStringLiteral("编码器退出，状态 %1").arg(encoder_->ExitCode());
       }
     }
-    if (text.contains(kSummaryMark)) {
-      summarySeen = true;
-      MsgStatusPanel->clear();
-      CvStatusGauge->setValue(0);
-      AvFilesList->SetImageIndex(p, kIconFinished);
-      AvFilesList->SetSubItem(p, 3, QStringLiteral("100%"));
-      AvListStat->SetText(QString::number(AvListStat->Text().toInt() + 1));
-    }
   }
-  // The encoder has ended, everything it wrote has been read and no summary
-  // came: the file failed. The row shows stopped and the run goes on.
-  if (ended && !summarySeen && Platform::BytesWaiting(OutReadPipe) == 0) {
-    AvFilesList->SetImageIndex(p, kIconStopped);
-    CvStatusGauge->setValue(0);
-    MsgStatusPanel->setText(QStringLiteral("转换失败: ") + FileNameOf(AvFilesList->Caption(p)));
-    AvListStat->SetText(QString::number(p + 1));
+  RetireEncoder();
+  Finish(p, done ? TRowResult::Converted : TRowResult::Failed, reason);
+  // The next file starts as soon as this one's end is seen.
+  StartFrom(p + 1);
+}
+
+void TConvQueue::Finish(int row, TRowResult result, const QString& reason) {
+  TQueueRow& r = rows_[row];
+  r.result = result;
+  r.reason = reason;
+  if (result == TRowResult::Converted) r.percent = 100;
+  emit RowFinished(row);
+}
+
+bool TConvQueue::Stop() {
+  if (!running_) return false;
+  const int p = position_;
+  if (encoder_) {
+    // The encoder ends itself on the quit key and closes its output file; it
+    // is reaped when it has ended.
+    encoder_->SendQuitKey();
+    RetireEncoder();
   }
+  running_ = false;
+  if (p >= 0 && p < rows_.size()) Finish(p, TRowResult::Stopped, QString());
+  SetPosition(-1);
+  emit RunEnded(true);
+  return true;
+}
 
-  if (p >= rows) {
-    EnableFileButtons();
-    AvMsgTimer->stop();
-    if (CvFshChkBox->isChecked()) PowerOffComputer(8);
+void TConvQueue::RetireEncoder() {
+  if (!encoder_) return;
+  TDosProcess* gone = encoder_;
+  encoder_ = nullptr;
+  disconnect(gone, nullptr, this, nullptr);
+  if (gone->HasEnded()) {
+    gone->deleteLater();
+    return;
   }
+  gone->DiscardOutput();
+  connect(gone, &TDosProcess::Ended, gone, &QObject::deleteLater);
 }
 
-int TConvMainFunc::GetAvDuration() {
-  const int p = AvListStat->Text().toInt();
-  const QString d = AvFilesList->SubItem(p, 2);
-  bool ok = false;
-  const int seconds = TryParseDuration(d, &ok);
-  if (!ok) throw TAppError(QStringLiteral("'%1' is not a valid duration").arg(d));
-  return seconds;
-}
-
-int TConvMainFunc::ParseProgressTime(const QString& text) {
-  bool ok = false;
-  const int seconds = TryParseProgressTime(text, &ok);
-  if (!ok) throw TAppError(QStringLiteral("no valid time in the progress text"));
-  return seconds;
-}
-
-void TConvMainFunc::DisableFileButtons() {
-  AddAvFileBtn->setEnabled(false);
-  DelAvFileBtn->setEnabled(false);
-  CvAvFileBtn->setEnabled(false);
-  ClearAvFileBtn->setEnabled(false);
-}
-
-void TConvMainFunc::EnableFileButtons() {
-  AddAvFileBtn->setEnabled(true);
-  DelAvFileBtn->setEnabled(true);
-  CvAvFileBtn->setEnabled(true);
-  ClearAvFileBtn->setEnabled(true);
+void TConvQueue::SetPosition(int position) {
+  if (position_ == position) return;
+  position_ = position;
+  emit PositionChanged(position);
 }

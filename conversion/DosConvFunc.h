@@ -1,44 +1,67 @@
 #pragma once
 // The encoder's console process: started with its output on a pipe, read on
-// the queue's timer without ever waiting for more output.
+// the queue's timer without ever waiting for more output, and reaped when it
+// ends.
+#include <QObject>
 #include <QString>
 
-#include <sys/types.h>
-
-// Pipe ends of the most recent start, process-wide; -1 when not open. The
-// program keeps the output pipe's read end (polled by the queue) and the input
-// pipe's write end (the quit key is written there); the child's two ends are
-// closed in the program right after the start, so that the end of the output
-// is seen once the encoder has ended.
-extern int OutReadPipe;
-extern int OutWritePipe;
-extern int InReadPipe;
-extern int InWritePipe;
-
-// Starts the program named by the command line's first token with the
-// argument vector split from it by the Windows rules (no shell). Its standard
-// output and error go into the output pipe, its standard input is the input
-// pipe. Returns at once and reports nothing; when the program cannot be
-// started the pipes still exist and nothing is ever written into them. The
-// pipes of the previous start are released (once its process has ended).
-void StartDosProcess(const QString& commandLine);
+namespace Platform {
+class TChildProcess;
+}
 
 // The text waiting in the pipe, or the empty text when nothing is waiting
 // (never blocks). Reads chunks of at most 4800 bytes until the pipe is
-// drained and returns the last chunk only, up to its first zero byte.
-QString ReadDosPipe(int pipe);
+// drained and returns the last chunk only, up to its first zero byte. Every
+// byte read, dropped chunks included, is appended to all when it is given.
+QString ReadDosPipe(int pipe, QByteArray* all = nullptr);
 
-// Whether the process of the most recent start has ended (also when it never
-// started). Its output may still be waiting in the pipe.
-bool DosProcessEnded();
+// One encoder run. The object owns the child process: its pid, its pipe ends
+// and its reaping. Ended comes once the encoder has ended and been reaped;
+// what it wrote last is still waiting to be read then.
+class TDosProcess : public QObject {
+  Q_OBJECT
+ public:
+  explicit TDosProcess(QObject* parent = nullptr);
+  ~TDosProcess() override;
 
-// Process id of the most recent start, -1 when it did not start.
-pid_t DosProcessId();
+  // Starts the program named by the command line's first token with the
+  // argument vector split from it by the Windows rules (no shell). Its
+  // standard output and error go into the output pipe, its standard input is
+  // a pipe that only the quit key is written into. False when it could not be
+  // started; then Ended never comes.
+  bool StartDosProcess(const QString& commandLine);
 
-// Writes the quit key "q" into the input pipe of the most recent start. A
-// process that has gone already is no error; returns whether it was written.
-bool SendDosQuitKey();
+  // What is waiting in the output pipe now, as ReadDosPipe gives it.
+  QString ReadDosPipe();
 
-// Collects finished encoders and releases the pipes of earlier starts whose
-// process has ended. Never waits.
-void ReapDosProcesses();
+  // Writes the quit key into the encoder's standard input. A process that has
+  // gone already is no error; returns whether it was written.
+  bool SendQuitKey();
+
+  bool Started() const;
+  bool HasEnded() const;
+  int ExitCode() const;
+  bool Crashed() const;
+  long long Pid() const;
+
+  // The last line of the output read so far that is neither a progress text
+  // nor the summary: the encoder's own account of why it failed.
+  QString LastErrorLine() const { return lastErrorLine_; }
+  // Whether the output read so far holds the summary line.
+  bool SummarySeen() const { return summarySeen_; }
+
+  // From now on the output is read and dropped as it arrives (a stopped
+  // encoder that nobody reads any more must not block on a full pipe).
+  void DiscardOutput();
+
+ signals:
+  void Ended(int exitCode, bool crashed);
+
+ private:
+  void TakeLines(const QByteArray& bytes, bool final);
+
+  Platform::TChildProcess* process_ = nullptr;
+  QByteArray partialLine_;
+  QString lastErrorLine_;
+  bool summarySeen_ = false;
+};

@@ -2,6 +2,7 @@
 
 #include "PlayMainFunc.h"
 #include "platform/AppError.h"
+#include "player/PlayerCore.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -91,6 +92,10 @@ TPlayMainForm::TPlayMainForm(QWidget* parent) : QDialog(parent) {
   RzPlayPanel = new TPlayPanel(this);
   RzPlayPanel->setObjectName(QStringLiteral("RzPlayPanel"));
   RzPlayPanel->setGeometry(0, 0, 365, 273);
+  // What a player drew stays in the panel's window after the player has gone;
+  // the panel paints itself dark again once no player draws into it.
+  connect(&TPlayerProcesses::Instance(), &TPlayerProcesses::PlayerEnded, RzPlayPanel,
+          [panel = RzPlayPanel] { panel->update(); });
 
   RzLabBgTime = AddLabel("RzLabBgTime", QStringLiteral("00:00:00"), 128, 278, 49, 13);
   RzLabLine = AddLabel("RzLabLine", QStringLiteral("/"), 176, 278, 13, 13);

@@ -51,8 +51,4 @@ class TPlayMainFunc {
   QLabel* RzLabEdTime = nullptr;    // duration label
   QSlider* SkinTrkBar = nullptr;    // position model: value and maximum in seconds
   QTimer* PlayTimer = nullptr;      // the clock
-
- private:
-  // Player path, window and colour key: the part both command lines share.
-  QString CommandHead() const;
 };

@@ -3,9 +3,8 @@
 #include "PlayMainFrm.h"
 #include "media/MediaInfoDll.h"
 #include "platform/AppError.h"
-#include "platform/CommandLine.h"
 #include "platform/Platform.h"
-#include "platform/ProcessList.h"
+#include "player/PlayerCore.h"
 
 #include <QLabel>
 #include <QSlider>
@@ -15,16 +14,6 @@
 namespace {
 
 const QString kZeroTime = QStringLiteral("00:00:00");
-// Shown, and counted as the length, when the media library reports no duration.
-const QString kUnknownDuration = QStringLiteral("02:30:00");
-
-// The decimal number in text, or an error naming the text (the event stops).
-int ToInt(const QString& text) {
-  bool ok = false;
-  const int value = text.toInt(&ok, 10);
-  if (!ok) throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(text));
-  return value;
-}
 
 }  // namespace
 
@@ -39,21 +28,12 @@ TPlayMainFunc::TPlayMainFunc() {
   PlayTimer = PlayMainForm->PlayTimer;
 }
 
-QString TPlayMainFunc::CommandHead() const {
-  // Paths with blanks are quoted the same way as on the encoder's command line;
-  // any other path goes in unchanged.
-  return Platform::QuoteArg(PlayerPath) + QStringLiteral("  -slave -identify -wid ") +
-         QString::number(PlayWndHandle) + QStringLiteral(" -colorkey 0x101010");
-}
-
 QString TPlayMainFunc::BuildStartCommand(const QString& file) {
-  return CommandHead() + QStringLiteral(" -framedrop -autosync 100 -vf screenshot ") +
-         Platform::QuoteArg(file);
+  return Player::StartCommand(PlayerPath, PlayWndHandle, file);
 }
 
 QString TPlayMainFunc::BuildSeekCommand(const QString& file) {
-  return CommandHead() + QStringLiteral(" -framedrop -autosync 100 -vf screenshot -ss ") +
-         FormatTime(SkinTrkBar->value()) + QStringLiteral(" ") + Platform::QuoteArg(file);
+  return Player::SeekCommand(PlayerPath, PlayWndHandle, SkinTrkBar->value(), file);
 }
 
 void TPlayMainFunc::StartPlay(const QString& file) {
@@ -63,7 +43,7 @@ void TPlayMainFunc::StartPlay(const QString& file) {
   LoadDuration(file);
   PlayTimer->start();
   // A player that is missing or fails to start is not reported: the clock runs.
-  Platform::StartDetached(command);
+  TPlayerProcesses::Instance().Start(command);
 }
 
 void TPlayMainFunc::StopPlay() {
@@ -80,24 +60,15 @@ void TPlayMainFunc::LoadDuration(const QString& file) {
 }
 
 void TPlayMainFunc::ApplyDurationText(const QString& text) {
-  const QString shown = text.isEmpty() ? kUnknownDuration : text.left(8);
+  QString shown;
+  int seconds = 0;
+  const bool ok = Player::ReadDurationText(text, &shown, &seconds);
   RzLabEdTime->setText(shown);
-  const int hours = ToInt(shown.mid(0, 2));
-  const int minutes = ToInt(shown.mid(3, 2));
-  const int seconds = ToInt(shown.mid(6, 2));
-  SkinTrkBar->setMaximum(hours * 3600 + minutes * 60 + seconds);
+  if (!ok) throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(shown));
+  SkinTrkBar->setMaximum(seconds);
 }
 
-QString TPlayMainFunc::FormatTime(int seconds) {
-  if (seconds < 0) seconds = 0;
-  const int hours = seconds / 3600;
-  const int minutes = (seconds / 60) % 60;
-  const int rest = seconds % 60;
-  return QStringLiteral("%1:%2:%3")
-      .arg(hours, 2, 10, QLatin1Char('0'))
-      .arg(minutes, 2, 10, QLatin1Char('0'))
-      .arg(rest, 2, 10, QLatin1Char('0'));
-}
+QString TPlayMainFunc::FormatTime(int seconds) { return Player::FormatTime(seconds); }
 
 void TPlayMainFunc::StepClock() {
   SkinTrkBar->setValue(SkinTrkBar->value() + 1);
@@ -118,11 +89,12 @@ void TPlayMainFunc::SeekPlay(const QString& file) {
   }
   KillProcessByName(QString::fromLatin1(Platform::kPlayerFile));
   RzLabBgTime->setText(FormatTime(SkinTrkBar->value()));
-  Platform::StartDetached(BuildSeekCommand(file));
+  TPlayerProcesses::Instance().Start(BuildSeekCommand(file));
 }
 
 void TPlayMainFunc::KillProcessByName(const QString& name) {
   // Only players that this program started are ended; a player the user runs
-  // elsewhere under the same name is none of our business.
-  Platform::EndStartedByName(name);
+  // elsewhere under the same name is none of our business. Ending does not
+  // wait: the player is reaped when it has gone.
+  TPlayerProcesses::Instance().EndByName(name);
 }

@@ -1,6 +1,7 @@
 // The encoder's command line and the output file's name.
-#include "app/ConvMainFunc.h"
-#include "app/Controls.h"
+#include "ConvMainFunc.h"
+
+#include "Controls.h"
 #include "media/MediaInfoDll.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"

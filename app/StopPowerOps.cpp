@@ -1,0 +1,25 @@
+// Stopping a run, and powering the computer off after one.
+#include "ConvMainFunc.h"
+
+#include "Controls.h"
+#include "conversion/ConvQueue.h"
+#include "platform/PowerControl.h"
+
+void TConvMainFunc::StopConvQueue() {
+  if (AvFilesList->RowCount() == 0 || !ConvQueue->IsRunning()) return;
+  // The encoder gets its quit key; the queue reports the stopped row and the
+  // end of the run, which the window shows.
+  ConvQueue->Stop();
+}
+
+void TConvMainFunc::PowerOffComputer(unsigned flags) {
+  Q_UNUSED(flags);  // always a power-off request
+  Platform::IPowerControl& power = Platform::PowerControl();
+  // Without the right to power off, or when the system refuses, the program
+  // ends itself quietly and the computer stays on.
+  if (!power.CanPowerOff()) {
+    power.RequestQuit();
+    return;
+  }
+  if (!power.PowerOff()) power.RequestQuit();
+}

@@ -1,0 +1,131 @@
+#include "PlayerCore.h"
+
+#include "platform/ChildProcess.h"
+#include "platform/CommandLine.h"
+
+#include <cerrno>
+#include <csignal>
+#include <sys/wait.h>
+
+namespace {
+
+constexpr int kKillGraceMs = 1000;
+
+// ASCII-only upper-case folding: "a" to "z" and nothing else.
+QString AsciiUpper(const QString& text) {
+  QString out = text;
+  for (QChar& c : out) {
+    if (c >= QLatin1Char('a') && c <= QLatin1Char('z')) c = QChar(c.unicode() - 'a' + 'A');
+  }
+  return out;
+}
+
+QString CommandHead(const QString& playerPath, std::uint32_t window) {
+  return Platform::QuoteArg(playerPath) + QStringLiteral("  -slave -identify -wid ") +
+         QString::number(window) + QStringLiteral(" -colorkey 0x101010");
+}
+
+bool ToInt(const QString& text, int* value) {
+  bool ok = false;
+  *value = text.toInt(&ok, 10);
+  return ok;
+}
+
+}  // namespace
+
+namespace Player {
+
+QString FormatTime(int seconds) {
+  if (seconds < 0) seconds = 0;
+  const int hours = seconds / 3600;
+  const int minutes = (seconds / 60) % 60;
+  const int rest = seconds % 60;
+  return QStringLiteral("%1:%2:%3")
+      .arg(hours, 2, 10, QLatin1Char('0'))
+      .arg(minutes, 2, 10, QLatin1Char('0'))
+      .arg(rest, 2, 10, QLatin1Char('0'));
+}
+
+bool ReadDurationText(const QString& text, QString* shown, int* seconds) {
+  *shown = text.isEmpty() ? QStringLiteral("02:30:00") : text.left(8);
+  int h = 0, m = 0, s = 0;
+  *seconds = 0;
+  if (!ToInt(shown->mid(0, 2), &h) || !ToInt(shown->mid(3, 2), &m) || !ToInt(shown->mid(6, 2), &s))
+    return false;
+  *seconds = h * 3600 + m * 60 + s;
+  return true;
+}
+
+QString StartCommand(const QString& playerPath, std::uint32_t window, const QString& file) {
+  return CommandHead(playerPath, window) + QStringLiteral(" -framedrop -autosync 100 -vf screenshot ") +
+         Platform::QuoteArg(file);
+}
+
+QString SeekCommand(const QString& playerPath, std::uint32_t window, int second, const QString& file) {
+  return CommandHead(playerPath, window) + QStringLiteral(" -framedrop -autosync 100 -vf screenshot -ss ") +
+         FormatTime(second) + QStringLiteral(" ") + Platform::QuoteArg(file);
+}
+
+}  // namespace Player
+
+TPlayerProcesses& TPlayerProcesses::Instance() {
+  static TPlayerProcesses* instance = new TPlayerProcesses();
+  return *instance;
+}
+
+long long TPlayerProcesses::Start(const QString& commandLine) {
+  const QStringList args = Platform::SplitCommandLine(commandLine);
+  if (args.isEmpty()) return -1;
+  auto* player = new Platform::TChildProcess(this);
+  Platform::TChildProcess::Options options;
+  options.endWithProgram = true;
+  if (!player->Start(args, options)) {
+    delete player;
+    return -1;
+  }
+  players_.append(player);
+  connect(player, &Platform::TChildProcess::Finished, this, [this, player] {
+    players_.removeAll(player);
+    player->deleteLater();
+    emit PlayerEnded();
+  });
+  return player->Pid();
+}
+
+int TPlayerProcesses::EndByName(const QString& name) {
+  const QString wanted = AsciiUpper(name);
+  int count = 0;
+  for (Platform::TChildProcess* player : QList<Platform::TChildProcess*>(players_)) {
+    if (!player->Running()) continue;
+    const QStringList names = Platform::TChildProcess::ProcessFileNames(player->Pid());
+    for (const QString& candidate : names) {
+      if (AsciiUpper(candidate) == wanted) {
+        player->Terminate(kKillGraceMs);
+        ++count;
+        break;
+      }
+    }
+  }
+  return count;
+}
+
+QList<long long> TPlayerProcesses::Running() const {
+  QList<long long> pids;
+  for (Platform::TChildProcess* player : players_) {
+    if (player->Running()) pids << player->Pid();
+  }
+  return pids;
+}
+
+void TPlayerProcesses::EndAllNow() {
+  for (Platform::TChildProcess* player : QList<Platform::TChildProcess*>(players_)) {
+    if (player->Running()) {
+      ::kill(player->Pid(), SIGKILL);
+      int status = 0;
+      while (::waitpid(player->Pid(), &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    // Already reaped here: the object sees it ended at its next check.
+    player->CheckEnded();
+  }
+}
