@@ -1,59 +1,47 @@
-// The encoder's process runner on real pipes and processes, and the
-// command-line splitting and quoting it relies on.
+// The encoder's process runner on real pipes and processes: reading without
+// waiting, the exit status, the last error line, and the child's reaping.
+#include "ProcessCheck.h"
 #include "conversion/DosConvFunc.h"
+#include "platform/ChildProcess.h"
 #include "platform/CommandLine.h"
-#include "platform/Process.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
+#include <memory>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 const QString kStandin = QStringLiteral(STANDIN_PATH);
 
-int OpenFdCount() {
-  return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
-}
-
-// Zombie children of this process.
-int ZombieCount() {
-  int zombies = 0;
-  const QString self = QString::number(getpid());
-  for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    bool isPid = false;
-    entry.toInt(&isPid);
-    if (!isPid) continue;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-    if (!stat.open(QIODevice::ReadOnly)) continue;
-    const QByteArray text = stat.readAll();
-    const int close = text.lastIndexOf(')');
-    if (close < 0) continue;
-    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-    if (fields.size() > 1 && fields[1] == self.toLatin1() && fields[0] == "Z") ++zombies;
-  }
-  return zombies;
-}
-
-// Waits until the last start has ended and its output has reached the pipe.
-void WaitForEnd(int timeoutMs = 5000) {
-  QElapsedTimer t;
-  t.start();
-  while (!DosProcessEnded() && t.elapsed() < timeoutMs) QThread::msleep(5);
-  QVERIFY(DosProcessEnded());
-}
-
 QString Line(const QStringList& argv) {
   QStringList quoted;
   for (const QString& a : argv) quoted << Platform::QuoteArg(a);
   return quoted.join(QLatin1Char(' '));
+}
+
+// Starts a runner and waits for its end (the output stays in the pipe).
+std::unique_ptr<TDosProcess> RunToEnd(const QString& line) {
+  auto runner = std::make_unique<TDosProcess>();
+  QSignalSpy ended(runner.get(), &TDosProcess::Ended);
+  if (!runner->StartDosProcess(line)) return runner;
+  if (!runner->HasEnded()) ended.wait(10000);
+  return runner;
+}
+
+// A stand-in script in a temporary folder, run in the encoder's form.
+QString ScriptLine(const QTemporaryDir& dir, const QString& name, const QByteArray& script) {
+  const QString src = dir.filePath(name);
+  QFile f(src);
+  f.open(QIODevice::WriteOnly);
+  f.write(script);
+  f.close();
+  return Line(
+      {kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, dir.filePath(QStringLiteral("o.mp4"))});
 }
 
 }  // namespace
@@ -92,19 +80,20 @@ class TestDosConv : public QObject {
   }
 
   void nothingWaitingReturnsAtOnce() {
-    StartDosProcess(Line({kStandin, QStringLiteral("sleep"), QStringLiteral("3000")}));
-    QVERIFY(DosProcessId() > 0);
-    QVERIFY(OutReadPipe >= 0 && InWritePipe >= 0);
-    QCOMPARE(OutWritePipe, -1);  // the child's ends are closed in the program
-    QCOMPARE(InReadPipe, -1);
+    TDosProcess runner;
+    QVERIFY(runner.StartDosProcess(Line({kStandin, QStringLiteral("sleep"), QStringLiteral("3000")})));
+    QVERIFY(runner.Pid() > 0);
     QElapsedTimer t;
     t.start();
     // A read on the empty pipe of a live writer would hang here.
-    QCOMPARE(ReadDosPipe(OutReadPipe), QString());
+    QCOMPARE(runner.ReadDosPipe(), QString());
     QVERIFY(t.elapsed() < 1000);
-    QVERIFY(!DosProcessEnded());
-    kill(DosProcessId(), SIGTERM);
-    WaitForEnd();
+    QVERIFY(!runner.HasEnded());
+    QSignalSpy ended(&runner, &TDosProcess::Ended);
+    kill(static_cast<pid_t>(runner.Pid()), SIGTERM);
+    QVERIFY(ended.wait(5000));
+    QVERIFY(runner.Crashed());
+    QVERIFY(!ProcessCheck::IsChild(runner.Pid()));  // reaped
   }
 
   void readsAndKeepsLastChunk_data() {
@@ -120,40 +109,36 @@ class TestDosConv : public QObject {
     QFETCH(int, bytes);
     QFETCH(int, expectedLength);
     QFETCH(int, expectedA);
-    StartDosProcess(Line({kStandin, QStringLiteral("bytes"), QString::number(bytes), QStringLiteral("a")}));
-    WaitForEnd();
-    QCOMPARE(Platform::BytesWaiting(OutReadPipe), bytes);
-    const QString text = ReadDosPipe(OutReadPipe);
+    auto runner =
+        RunToEnd(Line({kStandin, QStringLiteral("bytes"), QString::number(bytes), QStringLiteral("a")}));
+    QVERIFY(runner->HasEnded());
+    QCOMPARE(runner->ExitCode(), 0);
+    const QString text = runner->ReadDosPipe();
     QCOMPARE(text.size(), expectedLength);
     QCOMPARE(text.count(QLatin1Char('a')), expectedA);
     QVERIFY(text.endsWith(QString(std::min(1200, bytes), QLatin1Char('z'))));
     // Drained: the next poll finds nothing.
-    QCOMPARE(ReadDosPipe(OutReadPipe), QString());
+    QCOMPARE(runner->ReadDosPipe(), QString());
   }
 
-  void zeroByteEndsText() {
-    StartDosProcess(Line({kStandin, QStringLiteral("zero")}));
-    WaitForEnd();
-    QCOMPARE(ReadDosPipe(OutReadPipe), QStringLiteral("before"));
-    QCOMPARE(ReadDosPipe(OutReadPipe), QString());
-  }
-
-  void utf8TextIsKept() {
-    StartDosProcess(Line({kStandin, QStringLiteral("args"), QStringLiteral("中文")}));
-    WaitForEnd();
-    const QStringList lines = ReadDosPipe(OutReadPipe).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  void zeroByteEndsTextAndUtf8IsKept() {
+    auto runner = RunToEnd(Line({kStandin, QStringLiteral("zero")}));
+    QCOMPARE(runner->ReadDosPipe(), QStringLiteral("before"));
+    QCOMPARE(runner->ReadDosPipe(), QString());
+    runner = RunToEnd(Line({kStandin, QStringLiteral("args"), QStringLiteral("中文")}));
+    const QStringList lines = runner->ReadDosPipe().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(QString::fromUtf8(QByteArray::fromHex(lines.value(1).toLatin1())), QStringLiteral("中文"));
   }
 
   void missingProgramIsQuiet() {
-    const int zombiesBefore = ZombieCount();
-    StartDosProcess(QStringLiteral("/nonexistent/folder/make -y -ipt a.avi b.mp4"));
-    QCOMPARE(DosProcessId(), -1);
-    QVERIFY(OutReadPipe >= 0);  // the pipes exist
-    QVERIFY(DosProcessEnded());
-    for (int i = 0; i < 3; ++i) QCOMPARE(ReadDosPipe(OutReadPipe), QString());
-    QVERIFY(!SendDosQuitKey());  // nobody reads: no signal, no error
-    QCOMPARE(ZombieCount(), zombiesBefore);
+    const int zombiesBefore = ProcessCheck::Zombies();
+    TDosProcess runner;
+    QVERIFY(!runner.StartDosProcess(QStringLiteral("/nonexistent/folder/make -y -ipt a.avi b.mp4")));
+    QCOMPARE(runner.Pid(), -1LL);
+    QVERIFY(runner.HasEnded());
+    QCOMPARE(runner.ReadDosPipe(), QString());
+    QVERIFY(!runner.SendQuitKey());  // nobody reads: no signal, no error
+    QCOMPARE(ProcessCheck::Zombies(), zombiesBefore);
     // A non-executable file is not handed to a shell either.
     QTemporaryDir dir;
     QFile script(dir.filePath(QStringLiteral("make")));
@@ -161,10 +146,10 @@ class TestDosConv : public QObject {
     script.write("touch " + dir.filePath(QStringLiteral("ran")).toUtf8() + "\n");
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    StartDosProcess(script.fileName());
-    QThread::msleep(200);
-    QVERIFY(DosProcessEnded());
+    TDosProcess second;
+    QVERIFY(!second.StartDosProcess(script.fileName()));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("ran"))));
+    QCOMPARE(ProcessCheck::Zombies(), zombiesBefore);
   }
 
   void argumentsReachChildExactly() {
@@ -181,81 +166,96 @@ class TestDosConv : public QObject {
         QStringLiteral("ends with backslash\\"),
         QStringLiteral("|&>"),
     };
-    StartDosProcess(Line(QStringList{kStandin, QStringLiteral("args")} + args));
-    WaitForEnd();
-    const QStringList lines = ReadDosPipe(OutReadPipe).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    auto runner = RunToEnd(Line(QStringList{kStandin, QStringLiteral("args")} + args));
+    const QStringList lines = runner->ReadDosPipe().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QStringList received;
     for (const QString& hex : lines) received << QString::fromUtf8(QByteArray::fromHex(hex.toLatin1()));
     QCOMPARE(received, QStringList{QStringLiteral("args")} + args);
     QVERIFY(!QFile::exists(marker));
   }
 
+  // How an encoder ended, and the line that says why it failed.
+  void exitStatusSummaryAndLastErrorLine() {
+    QTemporaryDir dir;
+    auto runner =
+        RunToEnd(ScriptLine(dir, QStringLiteral("a.avi"),
+                            "say banner\nprogress 1.00\nsay Error: first\nsay Error: no space left\n"
+                            "progress 2.00\nsummary\nexit 1\n"));
+    QCOMPARE(runner->ExitCode(), 1);
+    QVERIFY(!runner->Crashed());
+    runner->ReadDosPipe();
+    QVERIFY(runner->SummarySeen());
+    // Progress lines and the summary are no error lines.
+    QCOMPARE(runner->LastErrorLine(), QStringLiteral("Error: no space left"));
+
+    // A last line without a line end counts once the encoder has ended.
+    runner = RunToEnd(ScriptLine(dir, QStringLiteral("b.avi"), "say one\nraw cut short"));
+    runner->ReadDosPipe();
+    QCOMPARE(runner->ExitCode(), 0);
+    QVERIFY(!runner->SummarySeen());
+    QCOMPARE(runner->LastErrorLine(), QStringLiteral("cut short"));
+
+    runner = RunToEnd(ScriptLine(dir, QStringLiteral("c.avi"), "progress 1.00\ncrash\n"));
+    QVERIFY(runner->Crashed());
+    QCOMPARE(runner->ExitCode(), -1);
+  }
+
   void quitKeyReachesChildAndGoneReaderIsHarmless() {
     QTemporaryDir dir;
-    const QString src = dir.filePath(QStringLiteral("s.avi"));
-    QFile f(src);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("say banner\nsleep 5000\nsay late\n");
-    f.close();
-    StartDosProcess(
-        Line({kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, QStringLiteral("o.mp4")}));
-    QThread::msleep(100);
-    QVERIFY(SendDosQuitKey());
-    WaitForEnd();
-    QCOMPARE(ReadDosPipe(OutReadPipe), QStringLiteral("banner\n"));
-    QFile log(src + QStringLiteral(".log"));
+    TDosProcess runner;
+    QSignalSpy ended(&runner, &TDosProcess::Ended);
+    QVERIFY(runner.StartDosProcess(
+        ScriptLine(dir, QStringLiteral("s.avi"), "say banner\nsleep 5000\nsay late\n")));
+    QString read;
+    QVERIFY(QTest::qWaitFor([&] { return !(read = runner.ReadDosPipe()).isEmpty(); }, 5000));
+    QCOMPARE(read, QStringLiteral("banner\n"));
+    QVERIFY(runner.SendQuitKey());
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(runner.ExitCode(), 0);
+    QFile log(dir.filePath(QStringLiteral("s.avi.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("\nq\n"));
     // The reader has gone: writing again must not raise SIGPIPE.
-    QVERIFY(!SendDosQuitKey());
+    QVERIFY(!runner.SendQuitKey());
   }
 
-  void thousandStartsLeakNothing() {
+  void manyStartsLeakNothing() {
     // Warm up once so that lazily opened descriptors are counted.
-    StartDosProcess(QStringLiteral("/bin/true"));
-    WaitForEnd();
-    ReapDosProcesses();
-    const int fdsBefore = OpenFdCount();
-    for (int i = 0; i < 1000; ++i) {
-      StartDosProcess(i % 2 ? QStringLiteral("/bin/true") : QStringLiteral("/nonexistent/make x"));
-      if (i % 3 == 0) ReadDosPipe(OutReadPipe);
+    RunToEnd(QStringLiteral("/bin/true"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const int fdsBefore = ProcessCheck::OpenFdCount();
+    {
+      std::vector<std::unique_ptr<TDosProcess>> runners;
+      for (int i = 0; i < 300; ++i) {
+        runners.push_back(std::make_unique<TDosProcess>());
+        runners.back()->StartDosProcess(i % 2 ? QStringLiteral("/bin/true")
+                                              : QStringLiteral("/nonexistent/make x"));
+        if (i % 3 == 0) runners.back()->ReadDosPipe();
+      }
+      // Every child is reaped as it ends, without anybody asking.
+      QTRY_VERIFY_WITH_TIMEOUT(
+          std::all_of(runners.begin(), runners.end(), [](const auto& r) { return r->HasEnded(); }), 20000);
+      QCOMPARE(ProcessCheck::Zombies(), 0);
     }
-    WaitForEnd();
-    // Earlier children may still be running on a busy machine: they are
-    // neither zombies yet nor released; wait for every one to end.
-    QElapsedTimer t;
-    t.start();
-    do {
-      ReapDosProcesses();
-      if (ZombieCount() == 0 && OpenFdCount() == fdsBefore) break;
-      QThread::msleep(10);
-    } while (t.elapsed() < 10000);
-    QCOMPARE(ZombieCount(), 0);
-    QCOMPARE(OpenFdCount(), fdsBefore);
+    QCOMPARE(ProcessCheck::OpenFdCount(), fdsBefore);
   }
 
-  void replacedRunningEncoderKeepsItsPipeUntilItEnds() {
-    // A stopped encoder may still be closing its file and writing: the next
-    // start must not cut its output pipe from under it.
+  void runnerGoneWhileEncoderRunsKeepsItsPipeAndReapsIt() {
+    // A stopped encoder may still be closing its file and writing: dropping
+    // its runner must neither cut its output pipe nor leave a zombie.
     QTemporaryDir dir;
-    const QString src = dir.filePath(QStringLiteral("slow.avi"));
-    QFile f(src);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("sleep 300\nsay still writing\nsleep 100\nexit 0\n");
-    f.close();
-    StartDosProcess(
-        Line({kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, QStringLiteral("o.mp4")}));
-    const int fdsWhileRunning = OpenFdCount();
-    StartDosProcess(QStringLiteral("/bin/true"));
-    QCOMPARE(OpenFdCount(), fdsWhileRunning + 2);  // old ends kept, new ends open
-    QElapsedTimer t;
-    t.start();
-    do {
-      QThread::msleep(50);
-      ReapDosProcesses();
-    } while (OpenFdCount() != fdsWhileRunning && t.elapsed() < 10000);
-    QCOMPARE(OpenFdCount(), fdsWhileRunning);
-    QFile log(src + QStringLiteral(".log"));
+    const int fdsBefore = ProcessCheck::OpenFdCount();
+    long long pid = -1;
+    {
+      TDosProcess runner;
+      QVERIFY(runner.StartDosProcess(
+          ScriptLine(dir, QStringLiteral("slow.avi"), "sleep 300\nsay still writing\nsleep 100\nexit 0\n")));
+      pid = runner.Pid();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!ProcessCheck::IsChild(pid), 10000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(ProcessCheck::OpenFdCount(), fdsBefore);
+    QFile log(dir.filePath(QStringLiteral("slow.avi.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("exit 0"));  // it was not ended by a broken pipe
   }
