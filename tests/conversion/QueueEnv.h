@@ -5,6 +5,7 @@
 #include "app/ConvMainFrm.h"
 #include "app/ConvMainFunc.h"
 #include "app/Controls.h"
+#include "conversion/ConvQueue.h"
 #include "platform/PowerControl.h"
 #include "tests/support/TestSupport.h"
 
@@ -50,16 +51,23 @@ struct Snapshot {
 
 class QueueEnv {
  public:
+  static constexpr int kTickMs = 100;
   explicit QueueEnv(const QString& encoder) {
     const QString make = app.File(QString::fromLatin1("make"));
     QFile::remove(make);
     if (!encoder.isEmpty()) QFile::link(encoder, make);
     Platform::SetPowerControl(&power);
     window = std::make_unique<TestSupport::MainWindowFixture>();
+    // The window's mirror of the queue is what these tests check; a quicker
+    // progress tick than the program's 500 ms keeps them short.
+    form()->AvMsgTimer->setInterval(kTickMs);
     QObject::connect(form()->AvMsgTimer, &QTimer::timeout, form(), [this] {
       ticks.push_back(Take());
       if (afterTick) afterTick();
     });
+    // The window's state right after it showed each row's result.
+    QObject::connect(form()->ConvQueue, &TConvQueue::RowFinished, form(),
+                     [this](int) { rowEnds.push_back(Take()); });
   }
   ~QueueEnv() {
     window.reset();
@@ -127,5 +135,6 @@ class QueueEnv {
   QTemporaryDir sources;
   std::unique_ptr<TestSupport::MainWindowFixture> window;
   std::vector<Snapshot> ticks;
+  std::vector<Snapshot> rowEnds;
   std::function<void()> afterTick;
 };

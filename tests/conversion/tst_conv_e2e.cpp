@@ -2,7 +2,9 @@
 // dialog, converted in turn into playable MP4 files; a stop halfway leaves a
 // playable shorter file.
 #include "MediaCheck.h"
+#include "ProcessCheck.h"
 #include "QueueEnv.h"
+#include "conversion/ConvQueue.h"
 #include "conversion/DosConvFunc.h"
 #include "platform/Platform.h"
 
@@ -32,6 +34,7 @@ class TestConvEndToEnd : public QObject {
 
   void threeRealFiles() {
     QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
+    env.form()->AvMsgTimer->setInterval(500);  // the program's own tick
     // One source in a folder with a blank and Chinese characters, under a
     // name with a blank.
     const QString folder = env.SourceDir() + QStringLiteral("/我的 视频");
@@ -96,12 +99,12 @@ class TestConvEndToEnd : public QObject {
     env.form()->CvAvFileBtnClick();
     QVERIFY(QTest::qWaitFor([&] { return env.list()->SubItem(0, 3).remove(QLatin1Char('%')).toInt() >= 20; },
                             60000));
-    const pid_t encoder = DosProcessId();
+    const long long encoder = env.form()->ConvQueue->Encoder()->Pid();
     env.form()->StopCvAvBtnClick();
     QCOMPARE(env.list()->ImageIndex(0), 11);
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
     // The encoder closes its file and ends by itself.
-    QVERIFY(QTest::qWaitFor([&] { return DosProcessEnded(); }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return !ProcessCheck::IsChild(encoder); }, 30000));
     QVERIFY(encoder > 0);
     const MediaFacts out = CheckMedia(env.SaveDir() + QStringLiteral("/long clip.mp4"));
     QVERIFY(out.opens && out.videoDecodes);
