@@ -2,6 +2,7 @@
 #include "PlayMainFunc.h"
 #include "ConvMainFunc.h"
 #include "Controls.h"
+#include "conversion/ConvQueue.h"
 #include "platform/AppError.h"
 #include "platform/Platform.h"
 #include "platform/Shell.h"
@@ -13,7 +14,7 @@
 
 void TConvMainFunc::PlayAvFile() {
   const QString caption = QStringLiteral("提示");
-  if (AvMsgTimer->isActive()) {
+  if (ConvQueue->IsRunning()) {
     Shell::MessageBox(AvFilesList->window(), QStringLiteral("正在转换视频文件,无法播放"), caption);
     return;
   }

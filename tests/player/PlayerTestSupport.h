@@ -2,7 +2,7 @@
 // Shared pieces of the preview player tests: the stand-in player in place of
 // the real one, the argument vectors it records, and process checks.
 #include "platform/Platform.h"
-#include "platform/ProcessList.h"
+#include "player/PlayerCore.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -45,7 +45,7 @@ class FakePlayer {
   }
   ~FakePlayer() {
     // Nothing of ours may outlive a test.
-    Platform::EndStartedByName(QLatin1String(Platform::kPlayerFile));
+    TPlayerProcesses::Instance().EndAllNow();
     qunsetenv("VIDMORA_FAKE_PLAYER_LOG");
     qunsetenv("VIDMORA_FAKE_PLAYER_STUBBORN");
   }

@@ -2,8 +2,8 @@
 // play again, and the track bar that only moves by its thumb.
 #include "PlayerTestSupport.h"
 #include "platform/AppError.h"
-#include "player/PlayMainFrm.h"
-#include "player/PlayMainFunc.h"
+#include "app/PlayMainFrm.h"
+#include "app/PlayMainFunc.h"
 
 #include <QLabel>
 #include <QToolButton>
@@ -106,7 +106,7 @@ class PlayerClockTest : public QObject {
     QCOMPARE(Bar()->maximum(), 5);
     QCOMPARE(Position(), QStringLiteral("00:00:00"));
     QVERIFY(fake_->WaitForRuns(1));
-    const long long pid = Platform::StartedProcesses().value(0);
+    const long long pid = TPlayerProcesses::Instance().Running().value(0);
     for (int s = 1; s <= 4; ++s) {
       f.StepClock();
       QCOMPARE(Position(), f.FormatTime(s));

@@ -3,8 +3,8 @@
 // loaded once found, so this runs in a process of its own.)
 #include "PlayerTestSupport.h"
 #include "media/MediaInfoDll.h"
-#include "player/PlayMainFrm.h"
-#include "player/PlayMainFunc.h"
+#include "app/PlayMainFrm.h"
+#include "app/PlayMainFunc.h"
 
 #include <QLabel>
 #include <QTimer>
@@ -32,7 +32,7 @@ class PlayerNoLibTest : public QObject {
     QCOMPARE(form.RzLabBgTime->text(), QStringLiteral("00:00:00"));
     QVERIFY(!form.PlayTimer->isActive());
     f.StopPlay();
-    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
   }
 };
 

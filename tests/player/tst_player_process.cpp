@@ -1,8 +1,8 @@
 // The player's command lines, byte for byte, and which processes the preview
 // window starts and ends, checked with a stand-in player.
 #include "PlayerTestSupport.h"
-#include "player/PlayMainFrm.h"
-#include "player/PlayMainFunc.h"
+#include "app/PlayMainFrm.h"
+#include "app/PlayMainFunc.h"
 
 #include <QLabel>
 #include <QProcess>
@@ -63,7 +63,7 @@ class PlayerProcessTest : public QObject {
     form_.reset();
     fake_.reset();
     app_.reset();
-    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
   }
 
   void commandLinesForAPlainPath() {
@@ -140,7 +140,7 @@ class PlayerProcessTest : public QObject {
     // Start.
     form_->SptBtnPlayClick();
     QVERIFY(fake_->WaitForRuns(2));
-    QList<long long> ours = Platform::StartedProcesses();
+    QList<long long> ours = TPlayerProcesses::Instance().Running();
     QCOMPARE(ours.size(), 1);
     const long long first = ours.first();
     QVERIFY(IsAlive(first));
@@ -149,8 +149,8 @@ class PlayerProcessTest : public QObject {
     // Play again: the first player is ended and reaped, a new one runs.
     form_->SptBtnPlayClick();
     QVERIFY(fake_->WaitForRuns(3));
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(first)));
-    ours = Platform::StartedProcesses();
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(first)));
+    ours = TPlayerProcesses::Instance().Running();
     QCOMPARE(ours.size(), 1);
     const long long second = ours.first();
     QVERIFY(second != first && IsAlive(second));
@@ -160,8 +160,8 @@ class PlayerProcessTest : public QObject {
     form_->SkinTrkBar->setValue(40);
     form_->SkinTrkBarMouseUp();
     QVERIFY(fake_->WaitForRuns(4));
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(second)));
-    ours = Platform::StartedProcesses();
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(second)));
+    ours = TPlayerProcesses::Instance().Running();
     QCOMPARE(ours.size(), 1);
     const long long third = ours.first();
     QVERIFY(IsAlive(third));
@@ -170,8 +170,8 @@ class PlayerProcessTest : public QObject {
 
     // Stop.
     form_->SpdBtnStopClick();
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(third)));
-    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(third)));
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
     QVERIFY(!form_->PlayTimer->isActive());
 
     // Seek while idle: the thumb springs back, nothing starts.
@@ -184,12 +184,12 @@ class PlayerProcessTest : public QObject {
     // Showing the window starts playing; closing it ends the player.
     form_->show();
     QVERIFY(fake_->WaitForRuns(5));
-    const long long fourth = Platform::StartedProcesses().value(0);
+    const long long fourth = TPlayerProcesses::Instance().Running().value(0);
     QVERIFY(IsAlive(fourth));
     QCOMPARE(fake_->Runs().value(fourth), ExpectedArgs(app_->Path() + QStringLiteral("mplayer"), file));
     form_->close();
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(fourth)));
-    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(fourth)));
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
 
     // The player someone else started under the same name is still there.
     QVERIFY(IsAlive(unrelatedPid));
@@ -202,13 +202,13 @@ class PlayerProcessTest : public QObject {
     TPlayMainFunc f;
     f.StartPlay(PlayerTest::SampleClip());
     QVERIFY(fake_->WaitForRuns(1));
-    const long long pid = Platform::StartedProcesses().value(0);
+    const long long pid = TPlayerProcesses::Instance().Running().value(0);
     f.KillProcessByName(QStringLiteral("mplayer2"));
     f.KillProcessByName(QStringLiteral("player"));
     QVERIFY(IsAlive(pid));
     f.KillProcessByName(QStringLiteral("MPlayer"));
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
-    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
   }
 
   void aPlayerThatIgnoresTheTerminateSignalIsStillEnded() {
@@ -216,9 +216,9 @@ class PlayerProcessTest : public QObject {
     TPlayMainFunc f;
     f.StartPlay(PlayerTest::SampleClip());
     QVERIFY(fake_->WaitForRuns(1));
-    const long long pid = Platform::StartedProcesses().value(0);
+    const long long pid = TPlayerProcesses::Instance().Running().value(0);
     f.StopPlay();
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
     int status = 0;
     QCOMPARE(::waitpid(static_cast<pid_t>(pid), &status, WNOHANG), pid_t(-1));  // reaped
   }
@@ -227,10 +227,10 @@ class PlayerProcessTest : public QObject {
     TPlayMainFunc f;
     f.StartPlay(PlayerTest::SampleClip());
     QVERIFY(fake_->WaitForRuns(1));
-    const long long pid = Platform::StartedProcesses().value(0);
+    const long long pid = TPlayerProcesses::Instance().Running().value(0);
     ::kill(static_cast<pid_t>(pid), SIGKILL);  // as if the file ended
-    QTRY_VERIFY(Platform::StartedProcesses().isEmpty());
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
   }
 
   void aMissingPlayerIsNotReported() {
@@ -239,7 +239,7 @@ class PlayerProcessTest : public QObject {
     form_->SptBtnPlayClick();
     QVERIFY(dialogs.messages.empty());
     QVERIFY(form_->PlayTimer->isActive());  // the clock runs as if it played
-    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
   }
 };
 

@@ -4,8 +4,9 @@
 #include "app/Controls.h"
 #include "app/ConvMainFrm.h"
 #include "app/ConvMainFunc.h"
+#include "conversion/ConvQueue.h"
 #include "platform/AppError.h"
-#include "player/PlayMainFrm.h"
+#include "app/PlayMainFrm.h"
 
 #include <QLabel>
 #include <QProcess>
@@ -23,11 +24,16 @@ class PlayerWindowTest : public QObject {
     PlayerTest::FakePlayer fake(app.Path());
     TestSupport::MainWindowFixture window;
     TestSupport::CapturedDialogs dialogs;
+    // An encoder that runs until its quit key arrives.
+    QFile::remove(app.File(QStringLiteral("make")));
+    TestSupport::WriteBytes(app.File(QStringLiteral("make")), "#!/bin/sh\nexec head -c 1 >/dev/null\n");
+    QFile::setPermissions(app.File(QStringLiteral("make")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ConvMainForm->AvFilesList->AddRow(PlayerTest::SampleClip(), 4, {});
     ConvMainForm->AvFilesList->SelectRow(0);
-    ConvMainForm->AvMsgTimer->start();
+    ConvMainForm->CvAvFileBtnClick();
+    QVERIFY(ConvMainForm->ConvQueue->IsRunning());
     ClickPlay();
-    ConvMainForm->AvMsgTimer->stop();
+    ConvMainForm->StopCvAvBtnClick();
     QCOMPARE(dialogs.messages.size(), size_t(1));
     QCOMPARE(dialogs.messages[0].first, QStringLiteral("提示"));
     QCOMPARE(dialogs.messages[0].second, QStringLiteral("正在转换视频文件,无法播放"));
@@ -76,7 +82,7 @@ class PlayerWindowTest : public QObject {
       if (!PlayMainForm) return;
       modal = PlayMainForm->isModal();
       file = PlayMainForm->RzLabFile->text();
-      player = Platform::StartedProcesses().value(0, -1);
+      player = TPlayerProcesses::Instance().Running().value(0, -1);
       PlayMainForm->close();
     });
     // Fails the test rather than hanging when the window never closes.
@@ -93,8 +99,8 @@ class PlayerWindowTest : public QObject {
     QVERIFY(PlayMainForm == nullptr);
     QVERIFY(player > 0);
     QCOMPARE(fake.Runs().value(player).last(), PlayerTest::SampleClip());
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
-    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
     QCOMPARE(unrelated.state(), QProcess::Running);
     unrelated.kill();
     unrelated.waitForFinished();
@@ -112,13 +118,13 @@ class PlayerWindowTest : public QObject {
     long long player = -1;
     // The loop ends as it does when the application quits while the window is open.
     QTimer::singleShot(300, [&] {
-      player = Platform::StartedProcesses().value(0, -1);
+      player = TPlayerProcesses::Instance().Running().value(0, -1);
       if (PlayMainForm) PlayMainForm->reject();
     });
     ClickPlay();
     QVERIFY(player > 0);
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
-    QVERIFY(Platform::StartedProcesses().isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
   }
 };
 

@@ -2,7 +2,7 @@
 #include "PlayerTestSupport.h"
 #include "app/Controls.h"
 #include "app/ConvMainFrm.h"
-#include "player/PlayMainFrm.h"
+#include "app/PlayMainFrm.h"
 
 #include <QApplication>
 #include <QImage>
@@ -55,7 +55,7 @@ class PlayerXvfbTest : public QObject {
       QScreen* screen = PlayMainForm->screen();
       panelShot = screen->grabWindow(PlayMainForm->RzPlayPanel->winId()).toImage();
       windowShot = screen->grabWindow(PlayMainForm->winId()).toImage();
-      player = Platform::StartedProcesses().value(0, -1);
+      player = TPlayerProcesses::Instance().Running().value(0, -1);
       alive = PlayerTest::IsAlive(player);
       if (LitShare(panelShot) < 0.2 && ++attempts < 12) {
         QTimer::singleShot(250, look);
@@ -81,8 +81,8 @@ class PlayerXvfbTest : public QObject {
     QVERIFY2(share > 0.2, qPrintable(QStringLiteral("only %1 of the panel shows video").arg(share)));
     // Closing the window leaves no player running.
     QVERIFY(PlayMainForm == nullptr);
-    QVERIFY(Platform::StartedProcesses().isEmpty());
-    QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
+    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
   }
 };
 
