@@ -3,6 +3,8 @@
 #include "ConvMainFrm.h"
 #include "params/DataModule.h"
 #include "platform/Platform.h"
+#include "platform/QuitSignals.h"
+#include "player/PlayerCore.h"
 
 #include <QApplication>
 #include <QFile>
@@ -45,7 +47,16 @@ int main(int argc, char** argv) {
   // The main window's creation hides it and shows the splash window.
   new TConvMainForm();
   if (TConvMainForm::ShowMainFormAtStart) ConvMainForm->show();
+  // SIGTERM, SIGHUP and SIGINT end the program the way closing its window
+  // does: the preview window closes first, a running conversion is stopped.
+  QObject::connect(Platform::TQuitSignals::Install(), &Platform::TQuitSignals::Received, &app, [] {
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (ConvMainForm) ConvMainForm->close();
+    QApplication::quit();
+  });
   const int result = app.exec();
+  // No player outlives the program.
+  TPlayerProcesses::Instance().EndAllNow();
   delete ConvMainForm;
   delete ConvLoginForm;
   delete DataMod;

@@ -165,7 +165,8 @@ pid_t SpawnEndingWithUs(char* const* args, const SpawnFds& fds) {
   volatile int execErrno = 0;
   const pid_t pid = ::vfork();
   if (pid == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // A player has nothing to save: it goes at once.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The program may have ended between vfork and prctl.
     if (::getppid() != parent) ::_exit(127);
     // Raise the three handles above 2 first, so that one dup2 cannot overwrite

@@ -25,7 +25,7 @@ class TChildProcess : public QObject {
     bool captureOutput = false;
     // Standard input is a pipe that the owner may write into.
     bool inputPipe = false;
-    // The child receives SIGTERM when this program ends, however it ends.
+    // The child is killed when this program ends, however it ends.
     bool endWithProgram = false;
   };
 

@@ -27,7 +27,8 @@ class PlayerWindowTest : public QObject {
     // An encoder that runs until its quit key arrives.
     QFile::remove(app.File(QStringLiteral("make")));
     TestSupport::WriteBytes(app.File(QStringLiteral("make")), "#!/bin/sh\nexec head -c 1 >/dev/null\n");
-    QFile::setPermissions(app.File(QStringLiteral("make")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(app.File(QStringLiteral("make")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     ConvMainForm->AvFilesList->AddRow(PlayerTest::SampleClip(), 4, {});
     ConvMainForm->AvFilesList->SelectRow(0);
     ConvMainForm->CvAvFileBtnClick();
