@@ -14,12 +14,17 @@ void TConvMainFunc::StopConvQueue() {
 
 void TConvMainFunc::PowerOffComputer(unsigned flags) {
   Q_UNUSED(flags);  // always a power-off request
-  Platform::IPowerControl& power = Platform::PowerControl();
-  // Without the right to power off, or when the system refuses, the program
-  // ends itself quietly and the computer stays on.
-  if (!power.CanPowerOff()) {
-    power.RequestQuit();
-    return;
-  }
-  if (!power.PowerOff()) power.RequestQuit();
+  // The questions to the system are answered later, from the event loop: the
+  // window stays responsive meanwhile. Without the right to power off, or when
+  // the system refuses, the program ends itself quietly and the computer stays on.
+  Platform::PowerControl().AskCanPowerOff([](bool can) {
+    Platform::IPowerControl& power = Platform::PowerControl();
+    if (!can) {
+      power.RequestQuit();
+      return;
+    }
+    power.AskPowerOff([](bool accepted) {
+      if (!accepted) Platform::PowerControl().RequestQuit();
+    });
+  });
 }

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QMetaObject>
 
@@ -38,12 +40,50 @@ class LogindPowerControl : public IPowerControl {
     return reply.type() == QDBusMessage::ReplyMessage;
   }
 
+  // The asynchronous calls: the program stays responsive while logind takes
+  // its time (up to the time-out) to answer.
+  void AskCanPowerOff(std::function<void(bool)> done) override {
+    Call(QStringLiteral("CanPowerOff"), {}, [done](const QDBusMessage& reply) {
+      done(reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().first().toString() == QLatin1String("yes"));
+    });
+  }
+
+  void AskPowerOff(std::function<void(bool)> done) override {
+    Call(QStringLiteral("PowerOff"), {QVariant(false)},
+         [done](const QDBusMessage& reply) { done(reply.type() == QDBusMessage::ReplyMessage); });
+  }
+
   void RequestQuit() override {
     if (QCoreApplication* app = QCoreApplication::instance()) {
       QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
     }
   }
+
+ private:
+  static void Call(const QString& method, const QVariantList& args,
+                   std::function<void(const QDBusMessage&)> done);
 };
+
+void LogindPowerControl::Call(const QString& method, const QVariantList& args,
+                              std::function<void(const QDBusMessage&)> done) {
+  QDBusConnection bus = QDBusConnection::systemBus();
+  if (!bus.isConnected()) {
+    // Answered from the event loop all the same, as a real call would be.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [done] { done(QDBusMessage::createError(QString(), QString())); },
+        Qt::QueuedConnection);
+    return;
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
+                                                     QLatin1String(kInterface), method);
+  call.setArguments(args);
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kTimeoutMs), QCoreApplication::instance());
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [done](QDBusPendingCallWatcher* w) {
+    w->deleteLater();
+    done(w->reply());
+  });
+}
 
 IPowerControl*& Current() {
   static IPowerControl* current = nullptr;

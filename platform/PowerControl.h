@@ -1,6 +1,7 @@
 #pragma once
 // Powering the computer off, and the program's orderly end. Reached only
 // through this interface, so that a test can put a stand-in in its place.
+#include <functional>
 
 namespace Platform {
 
@@ -13,6 +14,11 @@ class IPowerControl {
   virtual bool PowerOff() = 0;
   // Ends the program once the current event has returned.
   virtual void RequestQuit() = 0;
+
+  // The same two questions without waiting for the answer: done is called
+  // with it later, from the event loop. By default they are asked at once.
+  virtual void AskCanPowerOff(std::function<void(bool)> done) { done(CanPowerOff()); }
+  virtual void AskPowerOff(std::function<void(bool)> done) { done(PowerOff()); }
 };
 
 // The instance in use: the system's login manager over D-Bus, unless one was set.

@@ -37,6 +37,24 @@ struct FakePower : Platform::IPowerControl {
     return accepts;
   }
   void RequestQuit() override { ++quitCalls; }
+  // With deferred set, each question waits until the test answers it.
+  bool deferred = false;
+  std::function<void(bool)> pending;
+  void AskCanPowerOff(std::function<void(bool)> done) override {
+    if (!deferred) return done(CanPowerOff());
+    ++canCalls;
+    pending = std::move(done);
+  }
+  void AskPowerOff(std::function<void(bool)> done) override {
+    if (!deferred) return done(PowerOff());
+    ++offCalls;
+    pending = std::move(done);
+  }
+  void Answer(bool yes) {
+    auto done = std::move(pending);
+    pending = nullptr;
+    done(yes);
+  }
 };
 
 struct Snapshot {

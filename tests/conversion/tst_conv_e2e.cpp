@@ -106,7 +106,8 @@ class TestConvEndToEnd : public QObject {
     // The encoder closes its file and ends by itself.
     // The slow codec's last frames take a while on a busy machine.
     const bool gone = QTest::qWaitFor([&] { return !ProcessCheck::IsChild(encoder); }, 90000);
-    QVERIFY2(gone, ProcessCheck::Zombies() ? "the encoder ended but was not reaped" : "the encoder still runs");
+    QVERIFY2(gone,
+             ProcessCheck::Zombies() ? "the encoder ended but was not reaped" : "the encoder still runs");
     QVERIFY(encoder > 0);
     const MediaFacts out = CheckMedia(env.SaveDir() + QStringLiteral("/long clip.mp4"));
     QVERIFY(out.opens && out.videoDecodes);

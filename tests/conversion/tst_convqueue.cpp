@@ -205,6 +205,23 @@ class TestConvQueue : public QObject {
       QCOMPARE(env.power.offCalls, 0);
       QCOMPARE(env.power.quitCalls, 1);
     }
+    {  // The system takes its time to answer: the window does not wait for it.
+      QueueEnv env(kStandin);
+      env.power.deferred = true;
+      env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
+      env.form()->CvFshChkBox->setChecked(true);
+      env.form()->CvAvFileBtnClick();
+      QVERIFY(env.WaitIdle(5000));
+      QVERIFY(env.AllButtons(true));
+      QCOMPARE(env.list()->ImageIndex(0), 5);
+      QCOMPARE(env.power.canCalls, 1);
+      QCOMPARE(env.power.offCalls, 0);
+      env.power.Answer(true);  // allowed: the power-off is asked for next
+      QCOMPARE(env.power.offCalls, 1);
+      QCOMPARE(env.power.quitCalls, 0);
+      env.power.Answer(false);  // refused: the program ends
+      QCOMPARE(env.power.quitCalls, 1);
+    }
     {  // The system refuses: the program ends.
       QueueEnv env(kStandin);
       env.power.accepts = false;

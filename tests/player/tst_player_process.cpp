@@ -218,7 +218,11 @@ class PlayerProcessTest : public QObject {
     QVERIFY(fake_->WaitForRuns(1));
     const long long pid = TPlayerProcesses::Instance().Running().value(0);
     f.StopPlay();
-    QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)));
+    // Stop returns at once, without waiting for the player to go ...
+    QVERIFY(IsAlive(pid));
+    QVERIFY(!form_->PlayTimer->isActive());
+    // ... which is killed a moment later and reaped.
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)), 3000);
     int status = 0;
     QCOMPARE(::waitpid(static_cast<pid_t>(pid), &status, WNOHANG), pid_t(-1));  // reaped
   }

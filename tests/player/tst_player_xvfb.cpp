@@ -43,6 +43,8 @@ class PlayerXvfbTest : public QObject {
 
     QImage panelShot;
     QImage windowShot;
+    QImage stoppedShot;
+    bool stopped = false;
     long long player = -1;
     bool alive = false;
     const QString outDir = QStringLiteral(VIDMORA_TEST_BIN_DIR) + QStringLiteral("/player");
@@ -61,7 +63,12 @@ class PlayerXvfbTest : public QObject {
         QTimer::singleShot(250, look);
         return;
       }
-      PlayMainForm->close();
+      // Stop: once the player has gone, the panel is dark again.
+      PlayMainForm->SpdBtnStopClick();
+      stopped = QTest::qWaitFor([] { return TPlayerProcesses::Instance().Running().isEmpty(); }, 5000);
+      QTest::qWait(300);  // the repaint reaches the X server
+      if (PlayMainForm) stoppedShot = screen->grabWindow(PlayMainForm->RzPlayPanel->winId()).toImage();
+      if (PlayMainForm) PlayMainForm->close();
     };
     QTimer::singleShot(2000, look);
     QTimer guard;
@@ -79,6 +86,12 @@ class PlayerXvfbTest : public QObject {
     QCOMPARE(panelShot.size(), QSize(365, 273));
     const double share = LitShare(panelShot);
     QVERIFY2(share > 0.2, qPrintable(QStringLiteral("only %1 of the panel shows video").arg(share)));
+    QVERIFY(stopped);
+    stoppedShot.save(outDir + QStringLiteral("/panel-stopped.png"));
+    QVERIFY2(
+        LitShare(stoppedShot) < 0.02,
+        qPrintable(
+            QStringLiteral("%1 of the panel still shows a frame after Stop").arg(LitShare(stoppedShot))));
     // Closing the window leaves no player running.
     QVERIFY(PlayMainForm == nullptr);
     QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
