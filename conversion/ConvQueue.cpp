@@ -2,6 +2,7 @@
 
 #include "DosConvFunc.h"
 #include "encoder/Protocol.h"
+#include "media/DurationText.h"
 
 #include <QFile>
 
@@ -46,13 +47,9 @@ bool TConvQueue::ParseProgressTime(const QString& text, int* seconds) {
 }
 
 bool TConvQueue::ParseDuration(const QString& text, int* seconds) {
-  *seconds = 0;
-  const QStringList parts = text.split(QLatin1Char(':'));
-  if (parts.size() != 3) return false;
-  int h = 0, m = 0, s = 0;
-  if (!ToInt(parts[0], &h) || !ToInt(parts[1], &m) || !ToInt(parts[2].left(2), &s)) return false;
-  *seconds = h * 3600 + m * 60 + s;
-  return true;
+  bool ok = false;
+  *seconds = DurationSeconds(text, &ok);
+  return ok;
 }
 
 TConvQueue::TConvQueue(QObject* parent) : QObject(parent) {}

@@ -1,5 +1,6 @@
 #include "PlayerCore.h"
 
+#include "media/DurationText.h"
 #include "platform/ChildProcess.h"
 #include "platform/CommandLine.h"
 
@@ -25,35 +26,17 @@ QString CommandHead(const QString& playerPath, std::uint32_t window) {
          QString::number(window) + QStringLiteral(" -colorkey 0x101010");
 }
 
-bool ToInt(const QString& text, int* value) {
-  bool ok = false;
-  *value = text.toInt(&ok, 10);
-  return ok;
-}
-
 }  // namespace
 
 namespace Player {
 
-QString FormatTime(int seconds) {
-  if (seconds < 0) seconds = 0;
-  const int hours = seconds / 3600;
-  const int minutes = (seconds / 60) % 60;
-  const int rest = seconds % 60;
-  return QStringLiteral("%1:%2:%3")
-      .arg(hours, 2, 10, QLatin1Char('0'))
-      .arg(minutes, 2, 10, QLatin1Char('0'))
-      .arg(rest, 2, 10, QLatin1Char('0'));
-}
+QString FormatTime(int seconds) { return DurationTextFromSeconds(seconds); }
 
 bool ReadDurationText(const QString& text, QString* shown, int* seconds) {
-  *shown = text.isEmpty() ? QStringLiteral("02:30:00") : text.left(8);
-  int h = 0, m = 0, s = 0;
-  *seconds = 0;
-  if (!ToInt(shown->mid(0, 2), &h) || !ToInt(shown->mid(3, 2), &m) || !ToInt(shown->mid(6, 2), &s))
-    return false;
-  *seconds = h * 3600 + m * 60 + s;
-  return true;
+  *shown = DurationTextOf(text, QStringLiteral("02:30:00"));
+  bool ok = false;
+  *seconds = DurationSeconds(*shown, &ok);
+  return ok;
 }
 
 QString StartCommand(const QString& playerPath, std::uint32_t window, const QString& file) {

@@ -18,8 +18,8 @@ namespace Player {
 QString FormatTime(int seconds);
 
 // The duration label's text for a duration text from the media library
-// ("HH:MM:SS.mmm", or empty when it gave none: "02:30:00"), and its whole
-// seconds. False when its hours, minutes or seconds are not numbers; the
+// ("HH:MM:SS.mmm", more hour digits from 100 hours on, or empty when it gave
+// none: "02:30:00"), and its whole seconds. False when its hours, minutes or seconds are not numbers; the
 // label text is given all the same.
 bool ReadDurationText(const QString& text, QString* shown, int* seconds);
 

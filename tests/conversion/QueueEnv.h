@@ -69,7 +69,7 @@ struct Snapshot {
 
 class QueueEnv {
  public:
-  static constexpr int kTickMs = 100;
+  static constexpr int kTickMs = 50;
   explicit QueueEnv(const QString& encoder) {
     const QString make = app.File(QString::fromLatin1("make"));
     QFile::remove(make);

@@ -19,12 +19,12 @@ const QString kStandin = QStringLiteral(STANDIN_PATH);
 // own (a text that begins with the banner is no progress text).
 QString ThreeSteps(const QString& a, const QString& b, const QString& c) {
   return QStringLiteral(
-             "say banner line\nsleep 250\nprogress %1\nsleep 250\nprogress %2\nsleep 250\n"
-             "progress %3\nsleep 250\nsummary\n")
+             "say banner line\nsleep 120\nprogress %1\nsleep 120\nprogress %2\nsleep 120\n"
+             "progress %3\nsleep 120\nsummary\n")
       .arg(a, b, c);
 }
 
-const QString kLong = QStringLiteral("say banner\nsleep 250\nprogress 3.00\nsleep 10000\nsummary\n");
+const QString kLong = QStringLiteral("say banner\nsleep 120\nprogress 3.00\nsleep 10000\nsummary\n");
 
 // The percentages a row showed over the ticks, without repeats.
 QStringList PercentHistory(const std::vector<Snapshot>& ticks, int row) {
@@ -299,7 +299,7 @@ class TestConvQueue : public QObject {
   void failedRowsShowStoppedAndTheRunGoesOn() {
     QueueEnv env(kStandin);
     env.AddScripted(QStringLiteral("corrupt.avi"), QStringLiteral("say Error: invalid data found\nexit 1\n"));
-    env.AddScripted(QStringLiteral("crash.avi"), QStringLiteral("progress 3.00\nsleep 250\ncrash\n"));
+    env.AddScripted(QStringLiteral("crash.avi"), QStringLiteral("progress 3.00\nsleep 120\ncrash\n"));
     // A summary followed by a failing exit status is no success.
     env.AddScripted(QStringLiteral("late.avi"),
                     QStringLiteral("say Error: cannot close output\nsummary\nexit 1\n"));

@@ -79,6 +79,10 @@ class PlayerClockTest : public QObject {
     f.ApplyDurationText(QStringLiteral("01:23:45.678"));
     QCOMPARE(Duration(), QStringLiteral("01:23:45"));
     QCOMPARE(Bar()->maximum(), 5025);
+    // From 100 hours on every hour digit is kept.
+    f.ApplyDurationText(QStringLiteral("123:45:06.789"));
+    QCOMPARE(Duration(), QStringLiteral("123:45:06"));
+    QCOMPARE(Bar()->maximum(), 123 * 3600 + 45 * 60 + 6);
     f.ApplyDurationText(QString());
     QCOMPARE(Duration(), QStringLiteral("02:30:00"));
     QCOMPARE(Bar()->maximum(), 9000);
