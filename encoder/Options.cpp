@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -41,6 +42,30 @@ Rational reduced(int64_t num, int64_t den) {
 std::string lower(std::string s) {
   for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
   return s;
+}
+
+// A copied stream keeps the source's picture or sound as it is: the options that would
+// need re-encoding it are put back to their defaults and listed, once each.
+void dropOptionsOfCopies(Options& o, const std::vector<std::string>& given) {
+  const Options defaults;
+  for (const std::string& opt : given) {
+    const bool video = opt == "-b:v" || opt == "-s" || opt == "-r" || opt == "-aspect";
+    const bool audio = opt == "-b:a" || opt == "-ac" || opt == "-ar";
+    if (!((video && o.videoCodec == "copy") || (audio && o.audioCodec == "copy"))) continue;
+    if (std::find(o.ignored.begin(), o.ignored.end(), opt) == o.ignored.end()) o.ignored.push_back(opt);
+  }
+  if (o.videoCodec == "copy") {
+    o.videoBitRate = defaults.videoBitRate;
+    o.width = defaults.width;
+    o.height = defaults.height;
+    o.frameRate = defaults.frameRate;
+    o.aspect = defaults.aspect;
+  }
+  if (o.audioCodec == "copy") {
+    o.audioBitRate = defaults.audioBitRate;
+    o.channels = defaults.channels;
+    o.sampleRate = defaults.sampleRate;
+  }
 }
 
 }  // namespace
@@ -153,6 +178,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
 
   const size_t end = tokens.size() - 1;
   bool haveInput = false;
+  std::vector<std::string> given;
   for (size_t i = 0; i < end; ++i) {
     const std::string& opt = tokens[i];
     if (opt == "-y") {
@@ -165,6 +191,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     }
     if (i + 1 >= end) return fail("option " + opt + " needs a value");
     const std::string& value = tokens[++i];
+    given.push_back(opt);
     auto bad = [&](const char* expected) {
       return fail("invalid value '" + value + "' for " + opt + " (expected " + expected + ")");
     };
@@ -173,11 +200,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
       haveInput = true;
     } else if (opt == "-vcodec") {
       const std::string v = lower(value);
-      if (v != "libx264" && v != "libx265" && v != "mpeg4") return bad("libx264, libx265 or mpeg4");
+      if (v != "libx264" && v != "libx265" && v != "mpeg4" && v != "copy")
+        return bad("libx264, libx265, mpeg4 or copy");
       o.videoCodec = v;
     } else if (opt == "-acodec") {
       const std::string v = lower(value);
-      if (v != "aac" && v != "libmp3lame") return bad("aac or libmp3lame");
+      if (v != "aac" && v != "libmp3lame" && v != "copy") return bad("aac, libmp3lame or copy");
       o.audioCodec = v;
     } else if (opt == "-b:v" || opt == "-b:a") {
       const auto rate = parseBitRate(value);
@@ -202,6 +230,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     }
   }
   if (!haveInput) return fail(std::string("the source file is missing (-ipt INPUT); ") + usage);
+  dropOptionsOfCopies(o, given);
   result.ok = true;
   return result;
 }
