@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "OutputFile.h"
 #include "StopRequest.h"
+#include "StreamCopy.h"
 
 #include <algorithm>
 #include <atomic>
@@ -60,11 +61,15 @@ class FrameQueue {
     Kind kind = End;
     AVFrame* frame = nullptr;
     AVRational timeBase{0, 1};
+    AVPacket* packet = nullptr;  // instead of a frame: a packet of a stream copied as it is
   };
 
   explicit FrameQueue(size_t capacity) : m_capacity(capacity) {}
   ~FrameQueue() {
-    for (auto& item : m_items) av_frame_free(&item.frame);
+    for (auto& item : m_items) {
+      av_frame_free(&item.frame);
+      av_packet_free(&item.packet);
+    }
   }
 
   // False when the queue was aborted; the frame is then freed.
@@ -73,6 +78,7 @@ class FrameQueue {
     m_notFull.wait(lock, [&] { return m_aborted || m_items.size() < m_capacity; });
     if (m_aborted) {
       av_frame_free(&item.frame);
+      av_packet_free(&item.packet);
       return false;
     }
     m_items.push_back(item);
@@ -113,7 +119,8 @@ struct InputStream {
 };
 
 struct OutputStream {
-  AVCodecContext* encoder = nullptr;
+  AVCodecContext* encoder = nullptr;  // none when the stream is copied
+  StreamCopy copy;
   AVStream* stream = nullptr;
   int64_t bytes = 0;
   int64_t frames = 0;
@@ -174,11 +181,16 @@ class Conversion {
   bool openOutput();
   bool setUpVideo();
   bool setUpAudio();
+  bool setUpCopy(OutputStream& out, const InputStream& in);
   void describe();
 
   // Decoding thread.
   bool demuxAndDecode();
   bool decode(InputStream& in, const AVPacket* packet);
+  bool passOn(InputStream& in, const AVPacket* packet);
+  bool copies(const InputStream& in) const {
+    return in.index >= 0 && (&in == &m_vin ? m_opt.videoCodec : m_opt.audioCodec) == "copy";
+  }
   bool filterVideo(AVFrame* frame);
   bool filterAudio(AVFrame* frame);
   bool buildVideoGraph(const AVFrame* frame);
@@ -189,6 +201,8 @@ class Conversion {
   // Encoding thread.
   void encodeLoop();
   bool encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
+  bool copy(OutputStream& out, AVPacket* packet);
+  bool writePacket(OutputStream& out, AVPacket* packet);
   void progress();
 
   static int interrupted(void*) { return stopRequested() ? 1 : 0; }
@@ -276,6 +290,12 @@ bool Conversion::openInput() {
   for (InputStream* in : {&m_vin, &m_ain}) {
     if (in->index < 0) continue;
     const AVCodecParameters* par = in->stream->codecpar;
+    if (copies(*in)) {
+      // Refused here, before anything is written, when MP4 cannot hold it as it is.
+      const std::string refusal = checkCopyable(par);
+      if (!refusal.empty()) return fail(refusal);
+      continue;
+    }
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
     if (!codec)
@@ -439,11 +459,18 @@ bool Conversion::setUpAudio() {
   return true;
 }
 
+bool Conversion::setUpCopy(OutputStream& out, const InputStream& in) {
+  const std::string error = out.copy.open(m_out, in.stream, m_startTime);
+  if (!error.empty()) return fail(error);
+  out.stream = out.copy.stream();
+  return true;
+}
+
 bool Conversion::openOutput() {
   int r = avformat_alloc_output_context2(&m_out, nullptr, "mp4", m_opt.output.c_str());
   if (r < 0 || !m_out) return fail("the MP4 writer is not available");
-  if (m_vin.index >= 0 && !setUpVideo()) return false;
-  if (m_ain.index >= 0 && !setUpAudio()) return false;
+  if (m_vin.index >= 0 && !(copies(m_vin) ? setUpCopy(m_vout, m_vin) : setUpVideo())) return false;
+  if (m_ain.index >= 0 && !(copies(m_ain) ? setUpCopy(m_aout, m_ain) : setUpAudio())) return false;
 
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = m_temp.create(m_opt.output);
@@ -467,7 +494,7 @@ void Conversion::describe() {
     line += format(", duration %.2f s", m_in->duration / double(AV_TIME_BASE));
   consoleLine(line);
   if (m_vin.index >= 0) {
-    const AVCodecContext* d = m_vin.decoder;
+    const AVCodecParameters* d = m_vin.stream->codecpar;
     const AVRational fps = av_guess_frame_rate(m_in, m_vin.stream, nullptr);
     AVRational sar = m_vin.stream->sample_aspect_ratio.num > 0 ? m_vin.stream->sample_aspect_ratio
                                                                : d->sample_aspect_ratio;
@@ -478,7 +505,7 @@ void Conversion::describe() {
                        d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
   }
   if (m_ain.index >= 0) {
-    const AVCodecContext* d = m_ain.decoder;
+    const AVCodecParameters* d = m_ain.stream->codecpar;
     consoleLine(format("  audio: %s %d Hz, %s", avcodec_get_name(d->codec_id), d->sample_rate,
                        describeLayout(d->ch_layout).c_str()));
   }
@@ -495,6 +522,15 @@ void Conversion::describe() {
   if (const AVCodecContext* e = m_aout.encoder) {
     consoleLine(format("  audio: %s %d Hz, %s, %lld kbit/s", m_opt.audioCodec.c_str(), e->sample_rate,
                        describeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
+  }
+  for (const OutputStream* out : {&m_vout, &m_aout})
+    if (out->copy.isOpen())
+      consoleLine(format("  %s: %s copied as it is", out == &m_vout ? "video" : "audio",
+                         avcodec_get_name(out->stream->codecpar->codec_id)));
+  if (!m_opt.ignored.empty()) {
+    std::string names;
+    for (const std::string& name : m_opt.ignored) names += (names.empty() ? "" : ", ") + name;
+    consoleLine("Ignored for a stream copied as it is: " + names + " (these need re-encoding)");
   }
   consoleLine("Press q to stop early.");
 }
@@ -525,7 +561,7 @@ bool Conversion::demuxAndDecode() {
         const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - m_startTime;
         if (m_lastDemuxedTime == AV_NOPTS_VALUE || t > m_lastDemuxedTime) m_lastDemuxedTime = t;
       }
-      ok = decode(*in, packet);
+      ok = copies(*in) ? passOn(*in, packet) : decode(*in, packet);
     }
     av_packet_unref(packet);
   }
@@ -534,10 +570,18 @@ bool Conversion::demuxAndDecode() {
   if (!stopRequested()) {
     // Frames the decoders still hold.
     for (InputStream* in : {&m_vin, &m_ain})
-      if (in->index >= 0 && !decode(*in, nullptr)) return false;
+      if (in->decoder && !decode(*in, nullptr)) return false;
   }
   if (!closeGraphs()) return false;
   return m_queue.push({FrameQueue::End, nullptr, {0, 1}});
+}
+
+// A packet of a copied stream goes to the writing thread as it is.
+bool Conversion::passOn(InputStream& in, const AVPacket* packet) {
+  AVPacket* clone = av_packet_clone(packet);
+  if (!clone) return fail("out of memory");
+  return m_queue.push(
+      {&in == &m_vin ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base, clone});
 }
 
 bool Conversion::decode(InputStream& in, const AVPacket* packet) {
@@ -750,13 +794,16 @@ void Conversion::encodeLoop() {
     if (r < 0) return;
     if (r == 0) continue;
     if (item.kind == FrameQueue::End) {
-      for (OutputStream* out : {&m_vout, &m_aout})
+      for (OutputStream* out : {&m_vout, &m_aout}) {
         if (out->encoder && !encode(*out, nullptr, {0, 1})) return;
+        if (out->copy.isOpen() && !copy(*out, nullptr)) return;
+      }
       return;
     }
     OutputStream& out = item.kind == FrameQueue::Video ? m_vout : m_aout;
-    const bool ok = encode(out, item.frame, item.timeBase);
+    const bool ok = item.packet ? copy(out, item.packet) : encode(out, item.frame, item.timeBase);
     av_frame_free(&item.frame);
+    av_packet_free(&item.packet);
     if (!ok) return;
   }
 }
@@ -795,27 +842,41 @@ bool Conversion::encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
     }
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
-    // The file needs rising decoding times; a packet that would break that is moved on.
-    if (packet->dts != AV_NOPTS_VALUE) {
-      if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
-        packet->dts = out.lastDts + 1;
-        if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
-      }
-      out.lastDts = packet->dts;
-    }
-    out.bytes += packet->size;
-    if (packet->pts != AV_NOPTS_VALUE) {
-      const double end =
-          (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
-      m_outputTime = std::max(m_outputTime, end);
-    }
-    r = av_interleaved_write_frame(m_out, packet);
-    if (r < 0) {
+    if (!writePacket(out, packet)) {
       av_packet_free(&packet);
-      return fail("writing the output " + displayName(m_opt.output) + " failed: " + errorText(r));
+      return false;
     }
   }
   av_packet_free(&packet);
+  return true;
+}
+
+// packet: a packet of the source's copied stream, or nullptr at its end.
+bool Conversion::copy(OutputStream& out, AVPacket* packet) {
+  const bool ok = out.copy.push(packet, [&](AVPacket* ready) {
+    if (&out == &m_vout) ++out.frames;
+    return writePacket(out, ready);
+  });
+  return ok || fail(out.copy.error());
+}
+
+// Writes one packet whose timestamps are in the output stream's time base.
+bool Conversion::writePacket(OutputStream& out, AVPacket* packet) {
+  // The file needs rising decoding times; a packet that would break that is moved on.
+  if (packet->dts != AV_NOPTS_VALUE) {
+    if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
+      packet->dts = out.lastDts + 1;
+      if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
+    }
+    out.lastDts = packet->dts;
+  }
+  out.bytes += packet->size;
+  if (packet->pts != AV_NOPTS_VALUE) {
+    const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
+    m_outputTime = std::max(m_outputTime, end);
+  }
+  const int r = av_interleaved_write_frame(m_out, packet);
+  if (r < 0) return fail("writing the output " + displayName(m_opt.output) + " failed: " + errorText(r));
   return true;
 }
 
@@ -897,7 +958,7 @@ int Conversion::run() {
 
   int64_t headers = 0;
   for (const OutputStream* out : {&m_vout, &m_aout})
-    if (out->encoder) headers += out->encoder->extradata_size;
+    if (out->stream) headers += out->stream->codecpar->extradata_size;
   const int64_t payload = m_vout.bytes + m_aout.bytes + headers;
   const std::string overhead =
       payload > 0 ? format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");

@@ -1,0 +1,174 @@
+#include "StreamCopy.h"
+
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+}
+
+namespace vidmora::encoder {
+
+namespace {
+
+std::string errorString(int averror) {
+  char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
+  av_strerror(averror, buf, sizeof buf);
+  return buf;
+}
+
+bool isCopyable(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_H264:
+    case AV_CODEC_ID_HEVC:
+    case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_MP3:
+    case AV_CODEC_ID_AC3:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::string checkCopyable(const AVCodecParameters* par) {
+  const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+  if (isCopyable(par->codec_id)) {
+    // Without its parameter sets in the stream's header, a copy of H.264 or H.265 would
+    // give a file that no player can start.
+    if ((par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) && par->extradata_size <= 0)
+      return std::string("the source's video (") + avcodec_get_name(par->codec_id) +
+             ") holds no parameter sets at its start and cannot be copied into MP4; choose a video codec "
+             "to convert it";
+    return {};
+  }
+  if (video)
+    return std::string("the source's video (") + avcodec_get_name(par->codec_id) +
+           ") cannot be copied into MP4, which takes H.264, H.265 or MPEG-4 Part 2 as they are; choose a "
+           "video codec to convert it";
+  return std::string("the source's audio (") + avcodec_get_name(par->codec_id) +
+         ") cannot be copied into MP4, which takes AAC, MP3 or AC-3 as they are; choose an audio codec to "
+         "convert it";
+}
+
+StreamCopy::~StreamCopy() { av_bsf_free(&m_filter); }
+
+std::string StreamCopy::open(AVFormatContext* out, AVStream* source, int64_t startTime) {
+  const AVCodecParameters* par = source->codecpar;
+  std::string refusal = checkCopyable(par);
+  if (!refusal.empty()) return refusal;
+  m_source = source;
+  m_offset = av_rescale_q(startTime, AV_TIME_BASE_Q, source->time_base);
+
+  // AAC cut into ADTS frames (MPEG transport streams, bare .aac files) carries its
+  // configuration in every frame header; MP4 wants it once, in the stream's header.
+  const AVCodecParameters* outPar = par;
+  if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size <= 0) {
+    const AVBitStreamFilter* kind = av_bsf_get_by_name("aac_adtstoasc");
+    if (!kind) return "the filter for AAC in ADTS frames is not available";
+    int r = av_bsf_alloc(kind, &m_filter);
+    if (r >= 0) r = avcodec_parameters_copy(m_filter->par_in, par);
+    if (r >= 0) {
+      m_filter->time_base_in = source->time_base;
+      r = av_bsf_init(m_filter);
+    }
+    if (r < 0) return "cannot prepare the source's AAC sound for MP4: " + errorString(r);
+    outPar = m_filter->par_out;
+  }
+
+  AVStream* st = avformat_new_stream(out, nullptr);
+  if (!st || avcodec_parameters_copy(st->codecpar, outPar) < 0) return "out of memory";
+  // The source container's own tag (an AVI's "XVID", a file's "hev1") means nothing in
+  // MP4: the writer picks the tag, except for H.265, where players expect "hvc1".
+  st->codecpar->codec_tag = par->codec_id == AV_CODEC_ID_HEVC ? MKTAG('h', 'v', 'c', '1') : 0;
+  st->time_base = source->time_base;
+  st->avg_frame_rate = source->avg_frame_rate;
+  st->r_frame_rate = source->r_frame_rate;
+  st->sample_aspect_ratio = source->sample_aspect_ratio;
+  st->disposition = source->disposition & AV_DISPOSITION_DEFAULT;
+  // The rotation of a phone's recording and similar facts travel with the stream.
+  for (int i = 0; i < source->nb_side_data; ++i) {
+    const AVPacketSideData& sd = source->side_data[i];
+    uint8_t* copy = av_stream_new_side_data(st, sd.type, sd.size);
+    if (!copy) return "out of memory";
+    memcpy(copy, sd.data, sd.size);
+  }
+
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+    AVRational rate = source->avg_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) rate = source->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0) m_frameDuration = av_rescale_q(1, av_inv_q(rate), source->time_base);
+  } else if (par->frame_size > 0 && par->sample_rate > 0) {
+    m_frameDuration = av_rescale_q(par->frame_size, {1, par->sample_rate}, source->time_base);
+  }
+  m_out = st;
+  return {};
+}
+
+// Packets without a decoding or a presentation time (raw streams, some transport streams)
+// get them from their neighbours, so the file's index stays in order.
+void StreamCopy::fillTimestamps(AVPacket* packet) {
+  if (packet->duration <= 0 && m_frameDuration > 0) packet->duration = m_frameDuration;
+  if (packet->dts == AV_NOPTS_VALUE) {
+    if (m_nextDts != INT64_MIN)
+      packet->dts = m_nextDts;
+    else if (packet->pts != AV_NOPTS_VALUE)
+      // Pictures that are shown after later ones (B-frames) put the first decoding time
+      // that many pictures before the first presentation time.
+      packet->dts = packet->pts - m_source->codecpar->video_delay * m_frameDuration;
+    else
+      packet->dts = m_offset;
+  }
+  if (packet->pts == AV_NOPTS_VALUE) packet->pts = packet->dts;
+  m_nextDts = packet->dts + std::max<int64_t>(packet->duration, 1);
+}
+
+bool StreamCopy::push(AVPacket* packet, const Writer& write) {
+  if (packet) {
+    if (packet->size <= 0) return true;
+    fillTimestamps(packet);
+  }
+  if (!m_filter) return !packet || pass(packet, write);
+
+  int r = av_bsf_send_packet(m_filter, packet);
+  if (r < 0 && r != AVERROR_EOF) {
+    m_error = "the source's sound could not be prepared for MP4: " + errorString(r);
+    return false;
+  }
+  AVPacket* ready = av_packet_alloc();
+  if (!ready) {
+    m_error = "out of memory";
+    return false;
+  }
+  bool ok = true;
+  while (ok) {
+    r = av_bsf_receive_packet(m_filter, ready);
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
+    if (r < 0) {
+      m_error = "the source's sound could not be prepared for MP4: " + errorString(r);
+      ok = false;
+      break;
+    }
+    ok = pass(ready, write);
+    av_packet_unref(ready);
+  }
+  av_packet_free(&ready);
+  return ok;
+}
+
+bool StreamCopy::pass(AVPacket* packet, const Writer& write) {
+  if (packet->pts != AV_NOPTS_VALUE) packet->pts -= m_offset;
+  if (packet->dts != AV_NOPTS_VALUE) packet->dts -= m_offset;
+  // The writer may have chosen its own time base when it wrote the header.
+  av_packet_rescale_ts(packet, m_source->time_base, m_out->time_base);
+  packet->stream_index = m_out->index;
+  packet->pos = -1;
+  return write(packet);
+}
+
+}  // namespace vidmora::encoder
