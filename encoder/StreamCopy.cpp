@@ -14,13 +14,13 @@ namespace vidmora::encoder {
 
 namespace {
 
-std::string errorString(int averror) {
+std::string ErrorString(int averror) {
   char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
   av_strerror(averror, buf, sizeof buf);
   return buf;
 }
 
-bool isCopyable(AVCodecID id) {
+bool IsCopyable(AVCodecID id) {
   switch (id) {
     case AV_CODEC_ID_H264:
     case AV_CODEC_ID_HEVC:
@@ -36,9 +36,9 @@ bool isCopyable(AVCodecID id) {
 
 }  // namespace
 
-std::string checkCopyable(const AVCodecParameters* par) {
+std::string CheckCopyable(const AVCodecParameters* par) {
   const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
-  if (isCopyable(par->codec_id)) {
+  if (IsCopyable(par->codec_id)) {
     // Without its parameter sets in the stream's header, a copy of H.264 or H.265 would
     // give a file that no player can start.
     if ((par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) && par->extradata_size <= 0)
@@ -56,14 +56,14 @@ std::string checkCopyable(const AVCodecParameters* par) {
          "convert it";
 }
 
-StreamCopy::~StreamCopy() { av_bsf_free(&m_filter); }
+StreamCopy::~StreamCopy() { av_bsf_free(&filter_); }
 
-std::string StreamCopy::open(AVFormatContext* out, AVStream* source, int64_t startTime) {
+std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t startTime) {
   const AVCodecParameters* par = source->codecpar;
-  std::string refusal = checkCopyable(par);
+  std::string refusal = CheckCopyable(par);
   if (!refusal.empty()) return refusal;
-  m_source = source;
-  m_offset = av_rescale_q(startTime, AV_TIME_BASE_Q, source->time_base);
+  source_ = source;
+  offset_ = av_rescale_q(startTime, AV_TIME_BASE_Q, source->time_base);
 
   // AAC cut into ADTS frames (MPEG transport streams, bare .aac files) carries its
   // configuration in every frame header; MP4 wants it once, in the stream's header.
@@ -71,14 +71,14 @@ std::string StreamCopy::open(AVFormatContext* out, AVStream* source, int64_t sta
   if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size <= 0) {
     const AVBitStreamFilter* kind = av_bsf_get_by_name("aac_adtstoasc");
     if (!kind) return "the filter for AAC in ADTS frames is not available";
-    int r = av_bsf_alloc(kind, &m_filter);
-    if (r >= 0) r = avcodec_parameters_copy(m_filter->par_in, par);
+    int r = av_bsf_alloc(kind, &filter_);
+    if (r >= 0) r = avcodec_parameters_copy(filter_->par_in, par);
     if (r >= 0) {
-      m_filter->time_base_in = source->time_base;
-      r = av_bsf_init(m_filter);
+      filter_->time_base_in = source->time_base;
+      r = av_bsf_init(filter_);
     }
-    if (r < 0) return "cannot prepare the source's AAC sound for MP4: " + errorString(r);
-    outPar = m_filter->par_out;
+    if (r < 0) return "cannot prepare the source's AAC sound for MP4: " + ErrorString(r);
+    outPar = filter_->par_out;
   }
 
   AVStream* st = avformat_new_stream(out, nullptr);
@@ -102,71 +102,71 @@ std::string StreamCopy::open(AVFormatContext* out, AVStream* source, int64_t sta
   if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
     AVRational rate = source->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0) rate = source->r_frame_rate;
-    if (rate.num > 0 && rate.den > 0) m_frameDuration = av_rescale_q(1, av_inv_q(rate), source->time_base);
+    if (rate.num > 0 && rate.den > 0) frameDuration_ = av_rescale_q(1, av_inv_q(rate), source->time_base);
   } else if (par->frame_size > 0 && par->sample_rate > 0) {
-    m_frameDuration = av_rescale_q(par->frame_size, {1, par->sample_rate}, source->time_base);
+    frameDuration_ = av_rescale_q(par->frame_size, {1, par->sample_rate}, source->time_base);
   }
-  m_out = st;
+  out_ = st;
   return {};
 }
 
 // Packets without a decoding or a presentation time (raw streams, some transport streams)
 // get them from their neighbours, so the file's index stays in order.
-void StreamCopy::fillTimestamps(AVPacket* packet) {
-  if (packet->duration <= 0 && m_frameDuration > 0) packet->duration = m_frameDuration;
+void StreamCopy::FillTimestamps(AVPacket* packet) {
+  if (packet->duration <= 0 && frameDuration_ > 0) packet->duration = frameDuration_;
   if (packet->dts == AV_NOPTS_VALUE) {
-    if (m_nextDts != INT64_MIN)
-      packet->dts = m_nextDts;
+    if (nextDts_ != INT64_MIN)
+      packet->dts = nextDts_;
     else if (packet->pts != AV_NOPTS_VALUE)
       // Pictures that are shown after later ones (B-frames) put the first decoding time
       // that many pictures before the first presentation time.
-      packet->dts = packet->pts - m_source->codecpar->video_delay * m_frameDuration;
+      packet->dts = packet->pts - source_->codecpar->video_delay * frameDuration_;
     else
-      packet->dts = m_offset;
+      packet->dts = offset_;
   }
   if (packet->pts == AV_NOPTS_VALUE) packet->pts = packet->dts;
-  m_nextDts = packet->dts + std::max<int64_t>(packet->duration, 1);
+  nextDts_ = packet->dts + std::max<int64_t>(packet->duration, 1);
 }
 
-bool StreamCopy::push(AVPacket* packet, const Writer& write) {
+bool StreamCopy::Push(AVPacket* packet, const Writer& write) {
   if (packet) {
     if (packet->size <= 0) return true;
-    fillTimestamps(packet);
+    FillTimestamps(packet);
   }
-  if (!m_filter) return !packet || pass(packet, write);
+  if (!filter_) return !packet || Pass(packet, write);
 
-  int r = av_bsf_send_packet(m_filter, packet);
+  int r = av_bsf_send_packet(filter_, packet);
   if (r < 0 && r != AVERROR_EOF) {
-    m_error = "the source's sound could not be prepared for MP4: " + errorString(r);
+    error_ = "the source's sound could not be prepared for MP4: " + ErrorString(r);
     return false;
   }
   AVPacket* ready = av_packet_alloc();
   if (!ready) {
-    m_error = "out of memory";
+    error_ = "out of memory";
     return false;
   }
   bool ok = true;
   while (ok) {
-    r = av_bsf_receive_packet(m_filter, ready);
+    r = av_bsf_receive_packet(filter_, ready);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0) {
-      m_error = "the source's sound could not be prepared for MP4: " + errorString(r);
+      error_ = "the source's sound could not be prepared for MP4: " + ErrorString(r);
       ok = false;
       break;
     }
-    ok = pass(ready, write);
+    ok = Pass(ready, write);
     av_packet_unref(ready);
   }
   av_packet_free(&ready);
   return ok;
 }
 
-bool StreamCopy::pass(AVPacket* packet, const Writer& write) {
-  if (packet->pts != AV_NOPTS_VALUE) packet->pts -= m_offset;
-  if (packet->dts != AV_NOPTS_VALUE) packet->dts -= m_offset;
+bool StreamCopy::Pass(AVPacket* packet, const Writer& write) {
+  if (packet->pts != AV_NOPTS_VALUE) packet->pts -= offset_;
+  if (packet->dts != AV_NOPTS_VALUE) packet->dts -= offset_;
   // The writer may have chosen its own time base when it wrote the header.
-  av_packet_rescale_ts(packet, m_source->time_base, m_out->time_base);
-  packet->stream_index = m_out->index;
+  av_packet_rescale_ts(packet, source_->time_base, out_->time_base);
+  packet->stream_index = out_->index;
   packet->pos = -1;
   return write(packet);
 }

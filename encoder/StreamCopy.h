@@ -19,7 +19,7 @@ namespace vidmora::encoder {
 
 // "" when MP4 can hold the stream's codec as it is (video: H.264, H.265, MPEG-4 Part 2;
 // sound: AAC, MP3, AC-3), otherwise the one line that refuses the copy.
-std::string checkCopyable(const AVCodecParameters* par);
+std::string CheckCopyable(const AVCodecParameters* par);
 
 class StreamCopy {
  public:
@@ -35,26 +35,26 @@ class StreamCopy {
   // Adds the copy of source to out, before its header is written. startTime (in
   // AV_TIME_BASE units) is where the output's time zero lies in the source.
   // Returns an error line or "".
-  std::string open(AVFormatContext* out, AVStream* source, int64_t startTime);
-  bool isOpen() const { return m_out != nullptr; }
-  AVStream* stream() const { return m_out; }
+  std::string Open(AVFormatContext* out, AVStream* source, int64_t startTime);
+  bool IsOpen() const { return out_ != nullptr; }
+  AVStream* Stream() const { return out_; }
 
   // One packet of the source stream, or nullptr at the end to pass on what the filter
-  // still holds. False on failure: error() tells why, or is empty when write failed.
-  bool push(AVPacket* packet, const Writer& write);
-  const std::string& error() const { return m_error; }
+  // still holds. False on failure: Error() tells why, or is empty when write failed.
+  bool Push(AVPacket* packet, const Writer& write);
+  const std::string& Error() const { return error_; }
 
  private:
-  void fillTimestamps(AVPacket* packet);
-  bool pass(AVPacket* packet, const Writer& write);
+  void FillTimestamps(AVPacket* packet);
+  bool Pass(AVPacket* packet, const Writer& write);
 
-  AVStream* m_source = nullptr;
-  AVStream* m_out = nullptr;
-  AVBSFContext* m_filter = nullptr;
-  int64_t m_offset = 0;           // the output's time zero, in the source's time base
-  int64_t m_nextDts = INT64_MIN;  // where the next packet is due, likewise
-  int64_t m_frameDuration = 0;    // a picture's or sound packet's length, likewise
-  std::string m_error;
+  AVStream* source_ = nullptr;
+  AVStream* out_ = nullptr;
+  AVBSFContext* filter_ = nullptr;
+  int64_t offset_ = 0;           // the output's time zero, in the source's time base
+  int64_t nextDts_ = INT64_MIN;  // where the next packet is due, likewise
+  int64_t frameDuration_ = 0;    // a picture's or sound packet's length, likewise
+  std::string error_;
 };
 
 }  // namespace vidmora::encoder
