@@ -100,6 +100,7 @@ std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t sta
   }
 
   if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+    waitsForKeyFrame_ = true;
     AVRational rate = source->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0) rate = source->r_frame_rate;
     if (rate.num > 0 && rate.den > 0) frameDuration_ = av_rescale_q(1, av_inv_q(rate), source->time_base);
@@ -131,6 +132,11 @@ void StreamCopy::FillTimestamps(AVPacket* packet) {
 bool StreamCopy::Push(AVPacket* packet, const Writer& write) {
   if (packet) {
     if (packet->size <= 0) return true;
+    // A recording cut in the middle of a group of pictures begins with pictures that refer
+    // to ones it does not hold; a player would show them broken, so the copy starts at the
+    // first key frame, as a decoder would.
+    if (waitsForKeyFrame_ && !(packet->flags & AV_PKT_FLAG_KEY)) return true;
+    waitsForKeyFrame_ = false;
     FillTimestamps(packet);
   }
   if (!filter_) return !packet || Pass(packet, write);

@@ -51,9 +51,10 @@ class StreamCopy {
   AVStream* source_ = nullptr;
   AVStream* out_ = nullptr;
   AVBSFContext* filter_ = nullptr;
-  int64_t offset_ = 0;           // the output's time zero, in the source's time base
-  int64_t nextDts_ = INT64_MIN;  // where the next packet is due, likewise
-  int64_t frameDuration_ = 0;    // a picture's or sound packet's length, likewise
+  int64_t offset_ = 0;             // the output's time zero, in the source's time base
+  int64_t nextDts_ = INT64_MIN;    // where the next packet is due, likewise
+  int64_t frameDuration_ = 0;      // a picture's or sound packet's length, likewise
+  bool waitsForKeyFrame_ = false;  // pictures before the first key frame cannot be shown
   std::string error_;
 };
 

@@ -261,6 +261,7 @@ struct StreamPackets {
 struct FilePackets {
   StreamPackets video, audio;
   QString videoTag;
+  QList<bool> videoKeys;  // each video packet's key-frame flag, in file order
 };
 
 FilePackets readPackets(const QString& path) {
@@ -283,6 +284,7 @@ FilePackets readPackets(const QString& path) {
     StreamPackets* list = pkt->stream_index == vi   ? &result.video
                           : pkt->stream_index == ai ? &result.audio
                                                     : nullptr;
+    if (pkt->stream_index == vi) result.videoKeys << bool(pkt->flags & AV_PKT_FLAG_KEY);
     if (list) {
       list->hashes << QCryptographicHash::hash(
           QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size),
@@ -540,6 +542,37 @@ class TestEncoderConversion : public QObject {
                qPrintable(QString("%1 %2").arg(b.video.start).arg(b.audio.start)));
     if (videoCopied && vcodec == "hevc") QCOMPARE(b.videoTag, QString("hvc1"));
     checkConsoleOfSuccess(run, o.duration);
+  }
+
+  // A recording cut in the middle of a group of pictures: the copy starts at the first key
+  // frame (the pictures before it refer to ones the file does not hold), with the sound
+  // from its start, and keeps every picture from the key frame on.
+  void copyOfCutRecording() {
+    QTemporaryDir dir;
+    QFile whole(kData + "/src_h264_aac.ts");
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QString in = dir.filePath("cut.ts");
+    {
+      QFile cut(in);
+      QVERIFY(cut.open(QIODevice::WriteOnly));
+      cut.write(whole.readAll().mid(60 * 188));  // whole transport packets, mid-group
+    }
+    const FilePackets a = readPackets(in);
+    QVERIFY(!a.videoKeys.isEmpty() && !a.videoKeys.first());
+    const int firstKey = int(a.videoKeys.indexOf(true));
+    QVERIFY(firstKey > 0);
+
+    const QString out = dir.filePath("out.mp4");
+    const Run run = runEncoder({"-y", "-ipt", in, "-vcodec", "copy", "-acodec", "copy", out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const FilePackets b = readPackets(out);
+    QVERIFY(!b.videoKeys.isEmpty() && b.videoKeys.first());
+    QCOMPARE(b.videoKeys.size(), a.videoKeys.size() - firstKey);
+    QCOMPARE(b.audio.times.size(), a.audio.times.size());
+    QVERIFY2(b.video.start > b.audio.start + 0.1,
+             qPrintable(QString("%1 %2").arg(b.video.start).arg(b.audio.start)));
+    QCOMPARE(inspect(out).decodeErrors, 0);
+    checkConsoleOfSuccess(run, inspect(out).duration);
   }
 
   // "q" during a copy: the source is a pipe that holds back its second half until the
