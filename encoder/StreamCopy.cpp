@@ -20,6 +20,9 @@ std::string ErrorString(int averror) {
   return buf;
 }
 
+// Pictures dropped at most while waiting for a key frame: ten seconds at 25 frames a second.
+constexpr int kMaxSkippedPictures = 250;
+
 bool IsCopyable(AVCodecID id) {
   switch (id) {
     case AV_CODEC_ID_H264:
@@ -134,8 +137,10 @@ bool StreamCopy::Push(AVPacket* packet, const Writer& write) {
     if (packet->size <= 0) return true;
     // A recording cut in the middle of a group of pictures begins with pictures that refer
     // to ones it does not hold; a player would show them broken, so the copy starts at the
-    // first key frame, as a decoder would.
-    if (waitsForKeyFrame_ && !(packet->flags & AV_PKT_FLAG_KEY)) return true;
+    // first key frame, as a decoder would. A source that marks no key frames at all is
+    // copied after a while all the same, rather than not at all.
+    if (waitsForKeyFrame_ && !(packet->flags & AV_PKT_FLAG_KEY) && ++skippedPictures_ <= kMaxSkippedPictures)
+      return true;
     waitsForKeyFrame_ = false;
     FillTimestamps(packet);
   }

@@ -55,6 +55,7 @@ class StreamCopy {
   int64_t nextDts_ = INT64_MIN;    // where the next packet is due, likewise
   int64_t frameDuration_ = 0;      // a picture's or sound packet's length, likewise
   bool waitsForKeyFrame_ = false;  // pictures before the first key frame cannot be shown
+  int skippedPictures_ = 0;
   std::string error_;
 };
 
