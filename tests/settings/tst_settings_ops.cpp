@@ -80,7 +80,10 @@ class TestSettingsOps : public QObject {
                              << QStringLiteral("<default>");
     QTest::newRow("dir without flag")
         << QByteArray("[SaveDir]\nDir=/srv/out\n") << QStringLiteral("<default>");
-    QTest::newRow("flag without dir") << QByteArray("[ChgDirFlag]\nFlag=Yes\n") << QString();
+    QTest::newRow("flag without dir")
+        << QByteArray("[ChgDirFlag]\nFlag=Yes\n") << QStringLiteral("<default>");
+    QTest::newRow("flag with empty dir")
+        << QByteArray("[SaveDir]\nDir=\n[ChgDirFlag]\nFlag=Yes\n") << QStringLiteral("<default>");
     QTest::newRow("names in other case, blanks around")
         << QByteArray("[savedir]\r\n dir = /srv/视频 \r\n[CHGDIRFLAG]\r\nflag= Yes\r\n")
         << QStringLiteral("/srv/视频");

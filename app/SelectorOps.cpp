@@ -4,8 +4,8 @@
 // shared query, so each operation takes what it needs from the result before
 // it selects a position (selecting can run a change handler, and with it
 // further statements, at once).
-#include "app/ConvMainFunc.h"
-#include "app/Controls.h"
+#include "ConvMainFunc.h"
+#include "Controls.h"
 #include "params/DataModule.h"
 #include "platform/AppError.h"
 

@@ -1,7 +1,7 @@
 // The source file list and the properties panel: adding, deleting and clearing
 // files, and filling or blanking the panel. The media facts come from the probe.
-#include "app/ConvMainFunc.h"
-#include "app/Controls.h"
+#include "ConvMainFunc.h"
+#include "Controls.h"
 #include "media/MediaInfoDll.h"
 
 namespace {
