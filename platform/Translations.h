@@ -11,8 +11,11 @@ inline constexpr char kQtTranslationFile[] = "qtbase_zh_CN.qm";
 // Loads qtbase_zh_CN.qm from the executable's folder, or failing that from
 // Qt's own translations folder, into the application (replacing what an
 // earlier call loaded). It also turns off the desktop's native file dialogs,
-// which follow the system's language rather than the program's. Needs the
-// application object; returns whether a translation was loaded.
+// which follow the system's language rather than the program's, and makes
+// Chinese (China) Qt's default locale, in which the file dialogs show dates and
+// file types (numbers the program reads or writes never use the default
+// locale). Needs the application object; returns whether a translation was
+// loaded.
 bool LoadQtTranslations();
 
 }  // namespace Platform

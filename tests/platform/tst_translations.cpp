@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
@@ -94,6 +95,14 @@ class TestTranslations : public QObject {
       }
       dialog->reject();
     }
+
+    // Folders and video files in the list are named in Chinese too.
+    auto* model = files.findChild<QFileSystemModel*>();
+    QVERIFY(model);
+    QCOMPARE(model->type(model->index(QDir::tempPath())), QStringLiteral("文件夹"));
+    const QString video = TestSupport::SourceDir() + QStringLiteral("/tests/data/media/clip.avi");
+    const QString videoType = model->type(model->index(video));
+    QVERIFY2(videoType.contains(QStringLiteral("视频")), qPrintable(videoType));
 
     QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Yes |
                              QDialogButtonBox::No);
