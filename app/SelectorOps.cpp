@@ -1,31 +1,18 @@
 // The nine output option selectors: filling them from their option tables,
-// remembering each one's choice in cmbex_itemindex, and reading the command
-// fragment behind the current entry. Every statement runs through the one
-// shared query, so each operation takes what it needs from the result before
-// it selects a position (selecting can run a change handler, and with it
-// further statements, at once).
+// remembering each one's choice, and reading the command fragment behind the
+// current entry. Every statement runs through the one shared query, so each
+// operation takes what it needs from the store before it selects a position
+// (selecting can run a change handler, and with it further statements, at
+// once).
 #include "ConvMainFunc.h"
 #include "Controls.h"
-#include "params/DataModule.h"
+#include "params/OptionStore.h"
 #include "platform/AppError.h"
 
 namespace {
 
-// Option table of each selector number (1 to 9).
-const char* const kOptionTables[10] = {
-    nullptr,           "cmbex_vdocodec", "cmbex_vdobitrate", "cmbex_vdosize",     "cmbex_vdofps",
-    "cmbex_vdoaspect", "cmbex_adocodec", "cmbex_adobitrate", "cmbex_adochannels", "cmbex_adofreq",
-};
-
 // Icon of a selector entry in the shared image list.
 constexpr int kEntryIcon = 9;
-
-QString Table(int tag) { return QString::fromLatin1(kOptionTables[tag]); }
-
-TASQLite3Query& SharedQuery(const TConvMainFunc& func) {
-  if (!func.Query) throw TAppError(QStringLiteral("Missing database property"));
-  return *func.Query;
-}
 
 TComboBoxEx& SelectorOf(const TConvMainFunc& func, int tag) {
   TComboBoxEx* selector = func.Selector(tag);
@@ -37,42 +24,21 @@ TComboBoxEx& SelectorOf(const TConvMainFunc& func, int tag) {
 // select step comes last: its change handler may run statements of its own.
 void FillSelector(TConvMainFunc& func, int tag) {
   TComboBoxEx& selector = SelectorOf(func, tag);
-  TASQLite3Query& query = SharedQuery(func);
+  TOptionStore store(func.Query);
   selector.ClearItems();
-  query.SetSQL(QStringLiteral("select cmbex_index,cmbex_name from ") + Table(tag) +
-               QStringLiteral(" order by cmbex_index"));
-  query.Open();
-  query.First();
-  const int count = query.RecordCount();
-  for (int i = 0; i < count; ++i) {
-    // Field 0 is not read: an entry's position is its key.
-    selector.AddItem(query.FieldAsString(1), kEntryIcon, kEntryIcon);
-    query.Next();
-  }
+  for (const QString& caption : store.Captions(tag)) selector.AddItem(caption, kEntryIcon, kEntryIcon);
   const int position = func.LoadItemIndex(tag);
   selector.SetItemIndex(position);
 }
 
-// The command fragment of the current entry of selector `tag`; "" when the
-// selector has no current entry or its table has no row for the position.
 QString SelectedFragment(TConvMainFunc& func, int tag) {
   const int position = SelectorOf(func, tag).ItemIndex();
-  TASQLite3Query& query = SharedQuery(func);
-  query.SetSQL(QStringLiteral("select cmbex_cmd from ") + Table(tag) +
-               QStringLiteral(" where cmbex_index = ") + QString::number(position));
-  query.Open();
-  return query.FieldAsString(0);
+  return TOptionStore(func.Query).Fragment(tag, position);
 }
 
 }  // namespace
 
-int TConvMainFunc::LoadItemIndex(int tag) {
-  TASQLite3Query& query = SharedQuery(*this);
-  query.SetSQL(QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = ") +
-               QString::number(tag));
-  query.Open();
-  return query.FieldAsInteger(0);
-}
+int TConvMainFunc::LoadItemIndex(int tag) { return TOptionStore(Query).RememberedPosition(tag); }
 
 void TConvMainFunc::FillVdoCodec() { FillSelector(*this, 1); }
 void TConvMainFunc::FillVdoBitrate() { FillSelector(*this, 2); }
@@ -88,11 +54,16 @@ void TConvMainFunc::SaveItemIndex(TComboBoxEx* selector) {
   if (!selector) return;
   const int position = selector->ItemIndex();
   const int tag = selector->Tag;
-  TASQLite3Query& query = SharedQuery(*this);
-  // An update that matches no row changes nothing; no row is ever inserted.
-  query.SetSQL(QStringLiteral("update cmbex_itemindex set cmbex_index = ") + QString::number(position) +
-               QStringLiteral(" where cmbex_tag = ") + QString::number(tag));
-  query.Open();
+  TOptionStore store(Query);
+  try {
+    store.StorePosition(tag, position);
+  } catch (const TAppError& error) {
+    // The choice was not kept (a read-only or locked database). The error is
+    // shown here and the event goes on, so the other selectors still fill;
+    // the selector goes back to the choice the next start will show.
+    ShowAppError(error.Message);
+    selector->SetItemIndex(store.RememberedPosition(tag));
+  }
 }
 
 QString TConvMainFunc::GetVdoCodecCmd() { return SelectedFragment(*this, 1); }

@@ -433,7 +433,8 @@ TDataMod::TDataMod() {
   PramQuery.MaxResults = 0;
   PramQuery.StartResult = 0;
   DataBase.MustExist = false;
-  DataBase.TimeOut = 0;
+  // Another copy of the program may be writing the same file: wait for it.
+  DataBase.TimeOut = 3000;
   DataBase.CharacterEncoding.clear();
   DataBase.ExecuteInlineSQL = false;
   try {
