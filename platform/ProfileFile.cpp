@@ -204,7 +204,8 @@ class LineReader {
  public:
   explicit LineReader(int fd) : fd_(fd) {}
   // The next line without its '\n'; false at the end of the file, on a read
-  // error and once more than kProfileFileMax bytes have come (failed() tells).
+  // error and once more than kProfileFileMax bytes have come (a file that
+  // grew after it was opened).
   bool Next(QByteArrayView* line) {
     for (;;) {
       const qsizetype nl = buffer_.indexOf('\n', pos_);
@@ -242,7 +243,6 @@ class LineReader {
       eof_ = true;
     } else {
       total_ += got;
-      // The file grew past the limit after it was opened.
       if (total_ > kProfileFileMax) failed_ = true;
     }
   }
