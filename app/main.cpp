@@ -4,6 +4,8 @@
 #include "params/DataModule.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
+#include "platform/Translations.h"
+#include "platform/UserFiles.h"
 #include "player/PlayerCore.h"
 
 #include <QApplication>
@@ -38,6 +40,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vidmora"));
+  Platform::LoadQtTranslations();
+  UserFiles::Prepare();
   QFile sheet(QStringLiteral(":/vidmora.qss"));
   if (sheet.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
   app.setWindowIcon(QIcon(QStringLiteral(":/vidmora.svg")));
