@@ -17,18 +17,21 @@ struct Rational {
 };
 
 struct Options {
-  bool overwrite = false;  // -y
-  std::string input;       // -ipt
-  std::string output;      // last token
-  std::string videoCodec = "libx264";
-  int64_t videoBitRate = 0;   // 0: the codec's own quality default
-  int width = 0, height = 0;  // 0: the source's size
+  bool overwrite = false;              // -y
+  std::string input;                   // -ipt
+  std::string output;                  // last token
+  std::string videoCodec = "libx264";  // or "copy": the source's stream as it is
+  int64_t videoBitRate = 0;            // 0: the codec's own quality default
+  int width = 0, height = 0;           // 0: the source's size
   std::optional<Rational> frameRate;
   std::optional<Rational> aspect;  // display aspect ratio
-  std::string audioCodec = "aac";
+  std::string audioCodec = "aac";  // or "copy"
   int64_t audioBitRate = 128000;
   int channels = 0;    // 0: the source's
   int sampleRate = 0;  // 0: the source's
+  // Options given that a copied stream cannot follow, in the order given; their values
+  // above are back at the defaults.
+  std::vector<std::string> ignored;
 };
 
 struct ParseResult {
@@ -38,13 +41,13 @@ struct ParseResult {
 };
 
 // args: the program's arguments without the program name. Empty tokens are ignored.
-ParseResult parseCommandLine(const std::vector<std::string>& args);
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
 // Value parsers, each returning nothing for a malformed value.
-std::optional<int64_t> parseBitRate(const std::string& text);      // "800000", "1500k", "2M"
-std::optional<Rational> parseFrameRate(const std::string& text);   // "25", "29.97", "30000/1001"
-std::optional<Rational> parseAspect(const std::string& text);      // "16:9", "4/3", "1.85"
-bool parseSize(const std::string& text, int& width, int& height);  // "320x240"
-std::optional<int> parseInteger(const std::string& text, int min, int max);
+std::optional<int64_t> ParseBitRate(const std::string& text);      // "800000", "1500k", "2M"
+std::optional<Rational> ParseFrameRate(const std::string& text);   // "25", "29.97", "30000/1001"
+std::optional<Rational> ParseAspect(const std::string& text);      // "16:9", "4/3", "1.85"
+bool ParseSize(const std::string& text, int& width, int& height);  // "320x240"
+std::optional<int> ParseInteger(const std::string& text, int min, int max);
 
 }  // namespace vidmora::encoder
