@@ -2,6 +2,7 @@
 
 #include "platform/AppError.h"
 #include "platform/Platform.h"
+#include "platform/UserFiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -451,7 +452,7 @@ TDataMod::~TDataMod() {
 
 void TDataMod::DataModuleCreate() {
   DataBase.SetConnected(false);
-  DataBase.SetDatabase(Platform::ExePath(QString::fromLatin1(Platform::kDatabaseFile)));
+  DataBase.SetDatabase(UserFiles::DatabaseFile());
   DataBase.DriverDLL = Platform::ExePath(QString::fromLatin1(Platform::kSqliteLibFile));
   DataBase.SetConnected(true);
 }

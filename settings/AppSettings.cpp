@@ -3,6 +3,7 @@
 #include "platform/AppError.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
+#include "platform/UserFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,7 +31,7 @@ bool IsWebAddress(const QString& text) {
 
 }  // namespace
 
-TAppSettings::TAppSettings() : file_(Platform::ExePath(QString::fromLatin1(Platform::kSettingsFile))) {}
+TAppSettings::TAppSettings() : file_(UserFiles::SettingsFile()) {}
 
 TAppSettings::TAppSettings(const QString& file) : file_(file) {}
 
@@ -61,9 +62,7 @@ QString TAppSettings::HomePage() const {
   return IsWebAddress(address) ? address : DefaultHomePage();
 }
 
-QString TAppSettings::DefaultSaveDir() {
-  return Platform::ExePath(QString::fromLatin1(Platform::kDefaultSaveDir));
-}
+QString TAppSettings::DefaultSaveDir() { return UserFiles::DefaultSaveDir(); }
 
 QString TAppSettings::DefaultHomePage() { return QStringLiteral("https://vidmora.org/"); }
 
