@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "OutputFile.h"
+#include "PictureFilter.h"
 #include "StopRequest.h"
 
 #include <algorithm>
@@ -203,6 +204,7 @@ class Conversion {
   SwrContext* m_swr = nullptr;
   AVRational m_fps{25, 1};
   AVRational m_sar{1, 1};
+  PictureSource m_picture;  // what the source's picture needs on its way to the encoder
   int64_t m_startTime = 0;  // AV_TIME_BASE units, subtracted from every timestamp
   TempOutput m_temp;
   FrameQueue m_queue;
@@ -308,7 +310,18 @@ bool Conversion::setUpVideo() {
   const AVCodec* codec = avcodec_find_encoder_by_name(m_opt.videoCodec.c_str());
   if (!codec) return fail("the video encoder " + m_opt.videoCodec + " is not available");
   AVCodecContext* dec = m_vin.decoder;
-  const int srcW = dec->width, srcH = dec->height;
+  m_picture.width = dec->width;
+  m_picture.height = dec->height;
+  m_picture.format = dec->pix_fmt;
+  m_picture.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
+  size_t matrixSize = 0;
+  const uint8_t* matrix = av_stream_get_side_data(m_vin.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+  m_picture.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
+                              ? orientationOf(reinterpret_cast<const int32_t*>(matrix))
+                              : Orientation::Upright;
+  // Sizes and aspect are those of the upright picture, as players show it.
+  const bool swap = swapsSides(m_picture.orientation);
+  const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
   int w = m_opt.width ? m_opt.width : srcW;
   int h = m_opt.height ? m_opt.height : srcH;
   // 4:2:0 pictures need even sizes.
@@ -331,6 +344,7 @@ bool Conversion::setUpVideo() {
   AVRational srcSar = m_vin.stream->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
+  if (swap) std::swap(srcSar.num, srcSar.den);
   if (m_opt.aspect) {
     av_reduce(&m_sar.num, &m_sar.den, int64_t(m_opt.aspect->num) * h, int64_t(m_opt.aspect->den) * w, 65535);
   } else {
@@ -348,9 +362,11 @@ bool Conversion::setUpVideo() {
   enc->framerate = m_fps;
   enc->sample_aspect_ratio = m_sar;
   enc->thread_count = 0;
-  enc->color_primaries = dec->color_primaries;
-  enc->color_trc = dec->color_trc;
-  enc->colorspace = dec->colorspace;
+  const ColourTags tags = outputColours(m_picture);
+  enc->color_primaries = tags.primaries;
+  enc->color_trc = tags.transfer;
+  enc->colorspace = tags.matrix;
+  enc->color_range = tags.range;
   if (m_opt.videoBitRate > 0) enc->bit_rate = m_opt.videoBitRate;
   if (m_out->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
@@ -491,6 +507,12 @@ void Conversion::describe() {
                                  : std::string("the encoder's default quality");
     consoleLine(format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", m_opt.videoCodec.c_str(), e->width,
                        e->height, av_q2d(m_fps), dar.num, dar.den, rate.c_str()));
+    if (m_picture.orientation != Orientation::Upright)
+      consoleLine(std::string("  the picture is turned upright (") +
+                  describeOrientation(m_picture.orientation) + ")");
+    if (isHdr(m_picture.colours.transfer))
+      consoleLine(format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
+                         m_picture.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
   }
   if (const AVCodecContext* e = m_aout.encoder) {
     consoleLine(format("  audio: %s %d Hz, %s, %lld kbit/s", m_opt.audioCodec.c_str(), e->sample_rate,
@@ -576,9 +598,19 @@ bool Conversion::buildVideoGraph(const AVFrame* frame) {
   const std::string srcArgs =
       format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
              frame->format, tb.num, tb.den, sar.num, sar.den);
-  // The frame rate first, so dropped pictures are never scaled.
-  const std::string chain = format("fps=fps=%d/%d,scale=%d:%d,format=yuv420p", m_fps.num, m_fps.den,
-                                   m_vout.encoder->width, m_vout.encoder->height);
+  // Interlacing is told by the decoded pictures, or by the stream where its first
+  // pictures happen to be progressive.
+  const AVFieldOrder order = m_vin.stream->codecpar->field_order;
+  m_picture.interlaced =
+      frame->interlaced_frame || (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
+  if (m_picture.interlaced) {
+    const bool bottomFirst =
+        frame->interlaced_frame ? !frame->top_field_first : order == AV_FIELD_BB || order == AV_FIELD_BT;
+    consoleLine(
+        format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
+               bottomFirst ? "bottom" : "top"));
+  }
+  const std::string chain = pictureChain(m_picture, m_fps, m_vout.encoder->width, m_vout.encoder->height);
   const int r = g.connect("buffer", srcArgs, "buffersink", chain);
   if (r < 0) return fail("cannot set up the picture conversion: " + errorText(r));
   g.width = frame->width;
