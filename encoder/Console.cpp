@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include "Protocol.h"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -21,12 +23,12 @@ std::mutex g_logMutex;
 std::string g_lastError;
 bool g_passThrough = false;
 
-void replaceAll(std::string& s, const std::string& from, const std::string& to) {
+void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
   for (size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
     s.replace(pos, from.size(), to);
 }
 
-void libraryLog(void* avcl, int level, const char* fmt, va_list vl) {
+void LibraryLog(void* avcl, int level, const char* fmt, va_list vl) {
   if (g_passThrough) {
     av_log_default_callback(avcl, level, fmt, vl);
     return;
@@ -43,7 +45,7 @@ void libraryLog(void* avcl, int level, const char* fmt, va_list vl) {
 }
 }  // namespace
 
-void consoleLine(const std::string& line) {
+void ConsoleLine(const std::string& line) {
   std::string text = line;
   text += '\n';
   std::lock_guard<std::mutex> lock(g_consoleMutex);
@@ -60,41 +62,41 @@ void consoleLine(const std::string& line) {
   }
 }
 
-void consoleError(const std::string& message) {
+void ConsoleError(const std::string& message) {
   std::string line = "Error: " + message;
   for (auto& c : line)
     if (c == '\n' || c == '\r') c = ' ';
-  consoleLine(line);
+  ConsoleLine(line);
 }
 
-std::string displayName(const std::string& path) {
+std::string DisplayName(const std::string& path) {
   std::string s = path;
   for (auto& c : s)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-  replaceAll(s, "global headers:", "global headers\\:");
-  replaceAll(s, "time=", "time\\=");
-  replaceAll(s, "frame=", "frame\\=");
+  // Each mark gets a backslash before its last character: "time\\=".
+  for (const std::string mark : {protocol::kSummaryMark, protocol::kTimeMark, protocol::kProgressMark})
+    ReplaceAll(s, mark, mark.substr(0, mark.size() - 1) + "\\" + mark.back());
   return "\"" + s + "\"";
 }
 
-void installLibraryLog() {
+void InstallLibraryLog() {
   const char* debug = std::getenv("VIDMORA_ENCODER_DEBUG");
   g_passThrough = debug && *debug && std::strcmp(debug, "0") != 0;
   if (!g_passThrough) av_log_set_level(AV_LOG_ERROR);
-  av_log_set_callback(libraryLog);
+  av_log_set_callback(LibraryLog);
 }
 
-std::string lastLibraryError() {
+std::string LastLibraryError() {
   std::lock_guard<std::mutex> lock(g_logMutex);
   return g_lastError;
 }
 
-void clearLibraryError() {
+void ClearLibraryError() {
   std::lock_guard<std::mutex> lock(g_logMutex);
   g_lastError.clear();
 }
 
-std::string errorText(int averror) {
+std::string ErrorText(int averror) {
   char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
   av_strerror(averror, buf, sizeof buf);
   return buf;

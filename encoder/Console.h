@@ -7,25 +7,25 @@
 namespace vidmora::encoder {
 
 // Writes one line (a newline is appended).
-void consoleLine(const std::string& line);
+void ConsoleLine(const std::string& line);
 
 // The one line that reports a failure.
-void consoleError(const std::string& message);
+void ConsoleError(const std::string& message);
 
 // A file name made safe to show: control characters become '?', and the two texts the
 // front-end watches for ("frame=" at a line start cannot happen here, "time=" and
 // "global headers:") are broken up, so a strange file name cannot pose as progress or
 // as the end of a conversion.
-std::string displayName(const std::string& path);
+std::string DisplayName(const std::string& path);
 
 // The libraries' own log goes through here: it is kept quiet (a conversion reports in
 // its own lines) and the last error message is remembered to explain a failure.
 // VIDMORA_ENCODER_DEBUG=1 in the environment lets the libraries' log through.
-void installLibraryLog();
-std::string lastLibraryError();
-void clearLibraryError();
+void InstallLibraryLog();
+std::string LastLibraryError();
+void ClearLibraryError();
 
 // "Invalid data found when processing input" for an AVERROR code.
-std::string errorText(int averror);
+std::string ErrorText(int averror);
 
 }  // namespace vidmora::encoder

@@ -9,7 +9,7 @@ namespace vidmora::encoder {
 
 namespace {
 
-bool allDigits(const std::string& s) {
+bool AllDigits(const std::string& s) {
   if (s.empty()) return false;
   for (unsigned char c : s)
     if (!std::isdigit(c)) return false;
@@ -17,12 +17,12 @@ bool allDigits(const std::string& s) {
 }
 
 // Parses "123", "123.45" into num/den (den a power of ten). No sign, no exponent.
-bool parseDecimal(const std::string& s, int64_t& num, int64_t& den) {
+bool ParseDecimal(const std::string& s, int64_t& num, int64_t& den) {
   const auto dot = s.find('.');
   const std::string whole = s.substr(0, dot);
   const std::string frac = dot == std::string::npos ? std::string() : s.substr(dot + 1);
   if (whole.empty() && frac.empty()) return false;
-  if ((!whole.empty() && !allDigits(whole)) || (dot != std::string::npos && !allDigits(frac))) return false;
+  if ((!whole.empty() && !AllDigits(whole)) || (dot != std::string::npos && !AllDigits(frac))) return false;
   if (whole.size() > 9 || frac.size() > 6) return false;
   num = whole.empty() ? 0 : std::stoll(whole);
   den = 1;
@@ -33,26 +33,26 @@ bool parseDecimal(const std::string& s, int64_t& num, int64_t& den) {
   return true;
 }
 
-Rational reduced(int64_t num, int64_t den) {
+Rational Reduced(int64_t num, int64_t den) {
   const int64_t g = std::gcd(num, den);
   return Rational{int(num / g), int(den / g)};
 }
 
-std::string lower(std::string s) {
+std::string Lower(std::string s) {
   for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
 }  // namespace
 
-std::optional<int> parseInteger(const std::string& text, int min, int max) {
-  if (!allDigits(text) || text.size() > 9) return std::nullopt;
+std::optional<int> ParseInteger(const std::string& text, int min, int max) {
+  if (!AllDigits(text) || text.size() > 9) return std::nullopt;
   const long long v = std::stoll(text);
   if (v < min || v > max) return std::nullopt;
   return int(v);
 }
 
-std::optional<int64_t> parseBitRate(const std::string& text) {
+std::optional<int64_t> ParseBitRate(const std::string& text) {
   if (text.empty()) return std::nullopt;
   std::string digits = text;
   int64_t scale = 1;
@@ -65,7 +65,7 @@ std::optional<int64_t> parseBitRate(const std::string& text) {
     digits.pop_back();
   }
   int64_t num = 0, den = 1;
-  if (!parseDecimal(digits, num, den)) return std::nullopt;
+  if (!ParseDecimal(digits, num, den)) return std::nullopt;
   const double bits = double(num) * double(scale) / double(den);
   if (bits < 1000 || bits > 1e9) return std::nullopt;
   return int64_t(bits + 0.5);
@@ -73,40 +73,40 @@ std::optional<int64_t> parseBitRate(const std::string& text) {
 
 // "N<sep>D" with whole numbers up to maxPart, or a positive decimal number
 // (decimal tells which of the two it was).
-static std::optional<Rational> parseRatio(const std::string& text, const char* separators, int64_t maxPart,
+static std::optional<Rational> ParseRatio(const std::string& text, const char* separators, int64_t maxPart,
                                           bool& decimal) {
   const auto sep = text.find_first_of(separators);
   decimal = sep == std::string::npos;
   if (!decimal) {
-    const auto n = parseInteger(text.substr(0, sep), 1, maxPart);
-    const auto d = parseInteger(text.substr(sep + 1), 1, maxPart);
+    const auto n = ParseInteger(text.substr(0, sep), 1, maxPart);
+    const auto d = ParseInteger(text.substr(sep + 1), 1, maxPart);
     if (!n || !d) return std::nullopt;
-    return reduced(*n, *d);
+    return Reduced(*n, *d);
   }
   int64_t num = 0, den = 1;
-  if (!parseDecimal(text, num, den) || num == 0) return std::nullopt;
-  return reduced(num, den);
+  if (!ParseDecimal(text, num, den) || num == 0) return std::nullopt;
+  return Reduced(num, den);
 }
 
-std::optional<Rational> parseFrameRate(const std::string& text) {
+std::optional<Rational> ParseFrameRate(const std::string& text) {
   bool decimal = false;
-  const auto parsed = parseRatio(text, "/", 10000000, decimal);
+  const auto parsed = ParseRatio(text, "/", 10000000, decimal);
   if (!parsed) return std::nullopt;
   Rational r = *parsed;
   // 23.976, 29.97, 59.94 ... stand for the NTSC rates n*1000/1001.
   if (decimal && r.den != 1) {
     const double n = double(r.num) / double(r.den) * 1.001;
     const double rounded = double(int64_t(n + 0.5));
-    if (rounded >= 1 && std::abs(n - rounded) < 0.0015) r = reduced(int64_t(rounded) * 1000, 1001);
+    if (rounded >= 1 && std::abs(n - rounded) < 0.0015) r = Reduced(int64_t(rounded) * 1000, 1001);
   }
   const double v = double(r.num) / r.den;
   if (v < 0.1 || v > 1000) return std::nullopt;
   return r;
 }
 
-std::optional<Rational> parseAspect(const std::string& text) {
+std::optional<Rational> ParseAspect(const std::string& text) {
   bool decimal = false;
-  const auto parsed = parseRatio(text, ":/", 100000, decimal);
+  const auto parsed = ParseRatio(text, ":/", 100000, decimal);
   if (!parsed) return std::nullopt;
   const Rational r = *parsed;
   const double v = double(r.num) / r.den;
@@ -114,18 +114,115 @@ std::optional<Rational> parseAspect(const std::string& text) {
   return r;
 }
 
-bool parseSize(const std::string& text, int& width, int& height) {
+bool ParseSize(const std::string& text, int& width, int& height) {
   const auto x = text.find_first_of("xX");
   if (x == std::string::npos) return false;
-  const auto w = parseInteger(text.substr(0, x), 2, 16384);
-  const auto h = parseInteger(text.substr(x + 1), 2, 16384);
+  const auto w = ParseInteger(text.substr(0, x), 2, 16384);
+  const auto h = ParseInteger(text.substr(x + 1), 2, 16384);
   if (!w || !h) return false;
   width = *w;
   height = *h;
   return true;
 }
 
-ParseResult parseCommandLine(const std::vector<std::string>& args) {
+namespace {
+
+// What an option's value is, and how it is read.
+enum class TValueKind { None, Path, Choice, BitRate, Size, FrameRate, Aspect, Integer };
+
+// A value once read; the option's store function takes the part its kind fills.
+struct TValue {
+  std::string text;
+  int64_t number = 0;
+  Rational ratio;
+  int width = 0, height = 0;
+};
+
+// One row per option: its spelling, its value kind, the range of an integer value (or the
+// accepted words of a choice, separated by '|'), the help shown for a malformed value and
+// where the value goes.
+struct TOptionSpec {
+  const char* name;
+  TValueKind kind;
+  int64_t min, max;
+  const char* choices;
+  const char* help;
+  void (*store)(Options&, const TValue&);
+};
+
+const TOptionSpec kOptionTable[] = {
+    {"-y", TValueKind::None, 0, 0, nullptr, nullptr, [](Options& o, const TValue&) { o.overwrite = true; }},
+    {"-ipt", TValueKind::Path, 0, 0, nullptr, nullptr, [](Options& o, const TValue& v) { o.input = v.text; }},
+    {"-vcodec", TValueKind::Choice, 0, 0, "libx264|libx265|mpeg4", "libx264, libx265 or mpeg4",
+     [](Options& o, const TValue& v) { o.videoCodec = v.text; }},
+    {"-b:v", TValueKind::BitRate, 0, 0, nullptr, "a bit rate such as 800k or 2M",
+     [](Options& o, const TValue& v) { o.videoBitRate = v.number; }},
+    {"-s", TValueKind::Size, 0, 0, nullptr, "WIDTHxHEIGHT, each 2 to 16384",
+     [](Options& o, const TValue& v) {
+       o.width = v.width;
+       o.height = v.height;
+     }},
+    {"-r", TValueKind::FrameRate, 0, 0, nullptr, "a frame rate such as 25, 29.97 or 30000/1001",
+     [](Options& o, const TValue& v) { o.frameRate = v.ratio; }},
+    {"-aspect", TValueKind::Aspect, 0, 0, nullptr, "4:3, 16:9 or a decimal such as 1.85",
+     [](Options& o, const TValue& v) { o.aspect = v.ratio; }},
+    {"-acodec", TValueKind::Choice, 0, 0, "aac|libmp3lame", "aac or libmp3lame",
+     [](Options& o, const TValue& v) { o.audioCodec = v.text; }},
+    {"-b:a", TValueKind::BitRate, 0, 0, nullptr, "a bit rate such as 800k or 2M",
+     [](Options& o, const TValue& v) { o.audioBitRate = v.number; }},
+    {"-ac", TValueKind::Integer, 1, 8, nullptr, "a channel count from 1 to 8",
+     [](Options& o, const TValue& v) { o.channels = int(v.number); }},
+    {"-ar", TValueKind::Integer, 1000, 384000, nullptr, "a sampling rate in Hz such as 44100",
+     [](Options& o, const TValue& v) { o.sampleRate = int(v.number); }},
+};
+
+const TOptionSpec* FindOption(const std::string& token) {
+  for (const TOptionSpec& spec : kOptionTable)
+    if (token == spec.name) return &spec;
+  return nullptr;
+}
+
+bool IsChoice(const char* choices, const std::string& word) {
+  const std::string list = std::string("|") + choices + "|";
+  return word.find('|') == std::string::npos && list.find("|" + word + "|") != std::string::npos;
+}
+
+// Reads text as the spec's kind of value; false when it is malformed or out of range.
+bool ReadValue(const TOptionSpec& spec, const std::string& text, TValue& value) {
+  switch (spec.kind) {
+    case TValueKind::None:
+      return true;
+    case TValueKind::Path:
+      value.text = text;
+      return true;
+    case TValueKind::Choice:
+      value.text = Lower(text);
+      return IsChoice(spec.choices, value.text);
+    case TValueKind::BitRate: {
+      const auto rate = ParseBitRate(text);
+      value.number = rate.value_or(0);
+      return bool(rate);
+    }
+    case TValueKind::Size:
+      return ParseSize(text, value.width, value.height);
+    case TValueKind::FrameRate:
+    case TValueKind::Aspect: {
+      const auto ratio = spec.kind == TValueKind::FrameRate ? ParseFrameRate(text) : ParseAspect(text);
+      value.ratio = ratio.value_or(Rational{});
+      return bool(ratio);
+    }
+    case TValueKind::Integer: {
+      const auto n = ParseInteger(text, int(spec.min), int(spec.max));
+      value.number = n.value_or(0);
+      return bool(n);
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   ParseResult result;
   std::vector<std::string> tokens;
   for (const auto& a : args)
@@ -136,72 +233,33 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     result.error = std::move(message);
     return result;
   };
-  static const char* usage = "usage: make -y -ipt INPUT [OPTION VALUE]... OUTPUT";
-  static const char* const valued[] = {"-ipt",    "-vcodec", "-b:v", "-s",  "-r",
-                                       "-aspect", "-acodec", "-b:a", "-ac", "-ar"};
-  auto isOption = [](const std::string& t) {
-    if (t == "-y") return true;
-    for (const char* o : valued)
-      if (t == o) return true;
-    return false;
-  };
+  static const char* kUsage = "usage: make -y -ipt INPUT [OPTION VALUE]... OUTPUT";
 
-  if (tokens.empty()) return fail(std::string("no arguments; ") + usage);
+  if (tokens.empty()) return fail(std::string("no arguments; ") + kUsage);
   Options& o = result.options;
   o.output = tokens.back();
-  if (isOption(o.output)) return fail(std::string("the output file is missing; ") + usage);
+  if (FindOption(o.output)) return fail(std::string("the output file is missing; ") + kUsage);
 
   const size_t end = tokens.size() - 1;
   bool haveInput = false;
   for (size_t i = 0; i < end; ++i) {
     const std::string& opt = tokens[i];
-    if (opt == "-y") {
-      o.overwrite = true;
-      continue;
-    }
-    if (!isOption(opt)) {
+    const TOptionSpec* spec = FindOption(opt);
+    if (!spec) {
       if (!opt.empty() && opt[0] == '-') return fail("unknown option '" + opt + "'");
-      return fail("unexpected argument '" + opt + "' (a path that holds blanks must be quoted); " + usage);
+      return fail("unexpected argument '" + opt + "' (a path that holds blanks must be quoted); " + kUsage);
     }
-    if (i + 1 >= end) return fail("option " + opt + " needs a value");
-    const std::string& value = tokens[++i];
-    auto bad = [&](const char* expected) {
-      return fail("invalid value '" + value + "' for " + opt + " (expected " + expected + ")");
-    };
-    if (opt == "-ipt") {
-      o.input = value;
-      haveInput = true;
-    } else if (opt == "-vcodec") {
-      const std::string v = lower(value);
-      if (v != "libx264" && v != "libx265" && v != "mpeg4") return bad("libx264, libx265 or mpeg4");
-      o.videoCodec = v;
-    } else if (opt == "-acodec") {
-      const std::string v = lower(value);
-      if (v != "aac" && v != "libmp3lame") return bad("aac or libmp3lame");
-      o.audioCodec = v;
-    } else if (opt == "-b:v" || opt == "-b:a") {
-      const auto rate = parseBitRate(value);
-      if (!rate) return bad("a bit rate such as 800k or 2M");
-      (opt == "-b:v" ? o.videoBitRate : o.audioBitRate) = *rate;
-    } else if (opt == "-s") {
-      if (!parseSize(value, o.width, o.height)) return bad("WIDTHxHEIGHT, each 2 to 16384");
-    } else if (opt == "-r") {
-      o.frameRate = parseFrameRate(value);
-      if (!o.frameRate) return bad("a frame rate such as 25, 29.97 or 30000/1001");
-    } else if (opt == "-aspect") {
-      o.aspect = parseAspect(value);
-      if (!o.aspect) return bad("4:3, 16:9 or a decimal such as 1.85");
-    } else if (opt == "-ac") {
-      const auto n = parseInteger(value, 1, 8);
-      if (!n) return bad("a channel count from 1 to 8");
-      o.channels = *n;
-    } else if (opt == "-ar") {
-      const auto n = parseInteger(value, 1000, 384000);
-      if (!n) return bad("a sampling rate in Hz such as 44100");
-      o.sampleRate = *n;
+    TValue value;
+    if (spec->kind != TValueKind::None) {
+      if (i + 1 >= end) return fail("option " + opt + " needs a value");
+      const std::string& text = tokens[++i];
+      if (!ReadValue(*spec, text, value))
+        return fail("invalid value '" + text + "' for " + opt + " (expected " + spec->help + ")");
     }
+    spec->store(o, value);
+    haveInput = haveInput || spec->kind == TValueKind::Path;
   }
-  if (!haveInput) return fail(std::string("the source file is missing (-ipt INPUT); ") + usage);
+  if (!haveInput) return fail(std::string("the source file is missing (-ipt INPUT); ") + kUsage);
   result.ok = true;
   return result;
 }

@@ -38,13 +38,13 @@ struct ParseResult {
 };
 
 // args: the program's arguments without the program name. Empty tokens are ignored.
-ParseResult parseCommandLine(const std::vector<std::string>& args);
+ParseResult ParseCommandLine(const std::vector<std::string>& args);
 
 // Value parsers, each returning nothing for a malformed value.
-std::optional<int64_t> parseBitRate(const std::string& text);      // "800000", "1500k", "2M"
-std::optional<Rational> parseFrameRate(const std::string& text);   // "25", "29.97", "30000/1001"
-std::optional<Rational> parseAspect(const std::string& text);      // "16:9", "4/3", "1.85"
-bool parseSize(const std::string& text, int& width, int& height);  // "320x240"
-std::optional<int> parseInteger(const std::string& text, int min, int max);
+std::optional<int64_t> ParseBitRate(const std::string& text);      // "800000", "1500k", "2M"
+std::optional<Rational> ParseFrameRate(const std::string& text);   // "25", "29.97", "30000/1001"
+std::optional<Rational> ParseAspect(const std::string& text);      // "16:9", "4/3", "1.85"
+bool ParseSize(const std::string& text, int& width, int& height);  // "320x240"
+std::optional<int> ParseInteger(const std::string& text, int min, int max);
 
 }  // namespace vidmora::encoder

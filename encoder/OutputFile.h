@@ -10,7 +10,7 @@ namespace vidmora::encoder {
 // Checks made before anything is written: the source exists and is a file, the output's
 // folder exists, the output is not a folder, not the source itself (by any spelling or
 // link), and, without overwrite, does not exist yet. Returns an error line or "".
-std::string checkPaths(const std::string& input, const std::string& output, bool overwrite);
+std::string CheckPaths(const std::string& input, const std::string& output, bool overwrite);
 
 class TempOutput {
  public:
@@ -20,15 +20,15 @@ class TempOutput {
   TempOutput& operator=(const TempOutput&) = delete;
 
   // Creates ".<name>.part-XXXXXX" beside output. Returns an error line or "".
-  std::string create(const std::string& output);
-  const std::string& path() const { return m_temp; }
+  std::string Create(const std::string& output);
+  const std::string& Path() const { return temp_; }
   // Renames the temporary over the output. Returns an error line or "".
-  std::string commit();
-  void discard();
+  std::string Commit();
+  void Discard();
 
  private:
-  std::string m_temp;
-  std::string m_output;
+  std::string temp_;
+  std::string output_;
 };
 
 }  // namespace vidmora::encoder

@@ -28,16 +28,16 @@ enum class Orientation {
 // The orientation a display matrix (nine 32-bit values, a b u / c d v / x y w, as stored in
 // MP4 track headers) asks for. Upright for no matrix and for turns that are not a multiple
 // of a quarter turn.
-Orientation orientationOf(const int32_t* displayMatrix);
+Orientation OrientationOf(const int32_t* displayMatrix);
 
 // True when the upright picture's width is the stored height.
-bool swapsSides(Orientation orientation);
+bool SwapsSides(Orientation orientation);
 
 // A short description for the console: "a quarter turn clockwise".
-const char* describeOrientation(Orientation orientation);
+const char* DescribeOrientation(Orientation orientation);
 
 // True for the transfers of HDR video: PQ (SMPTE ST 2084) and HLG (ARIB STD-B67).
-bool isHdr(AVColorTransferCharacteristic transfer);
+bool IsHdr(AVColorTransferCharacteristic transfer);
 
 struct ColourTags {
   AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
@@ -55,16 +55,16 @@ struct PictureSource {
 };
 
 // True when the source's samples use the full 0-255 range.
-bool isFullRange(const PictureSource& source);
+bool IsFullRange(const PictureSource& source);
 
 // The tags of the picture as written (8-bit 4:2:0, limited range): BT.709 for HDR sources,
 // which are tone-mapped; otherwise the source's own tags, with BT.709 (HD) or BT.601 (SD)
 // filled in where the source has none.
-ColourTags outputColours(const PictureSource& source);
+ColourTags OutputColours(const PictureSource& source);
 
 // The filter chain from the decoded picture to the encoder's input at width x height and the
 // frame rate fps: deinterlacing, frame rate, turning upright, tone mapping, scaling. For a
 // plain progressive SDR source it is "fps=fps=N/D,scale=W:H,format=yuv420p".
-std::string pictureChain(const PictureSource& source, AVRational fps, int width, int height);
+std::string PictureChain(const PictureSource& source, AVRational fps, int width, int height);
 
 }  // namespace vidmora::encoder

@@ -1,6 +1,9 @@
 #include "StopRequest.h"
 
+#include "Protocol.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -20,19 +23,19 @@ char g_abandonPath[4096] = {0};
 struct termios g_savedTerminal;
 volatile sig_atomic_t g_terminalChanged = 0;
 
-void restoreTerminal() {
+void RestoreTerminal() {
   if (g_terminalChanged) {
     tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
     g_terminalChanged = 0;
   }
 }
 
-void onSignal(int) {
+void OnSignal(int) {
   g_stop.store(true);
   if (++g_signalCount >= 3) {
     // Only async-signal-safe calls from here on.
     if (g_abandonPath[0]) unlink(g_abandonPath);
-    restoreTerminal();
+    RestoreTerminal();
     static const char msg[] = "Error: conversion abandoned\n";
     ssize_t ignored = write(STDERR_FILENO, msg, sizeof msg - 1);
     (void)ignored;
@@ -41,13 +44,13 @@ void onSignal(int) {
 }
 }  // namespace
 
-bool stopRequested() { return g_stop.load(std::memory_order_relaxed); }
-void requestStop() { g_stop.store(true); }
+bool StopRequested() { return g_stop.load(std::memory_order_relaxed); }
+void RequestStop() { g_stop.store(true); }
 
-void installSignalHandlers() {
+void InstallSignalHandlers() {
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
-  sa.sa_handler = onSignal;
+  sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   sigaction(SIGINT, &sa, nullptr);
@@ -55,7 +58,7 @@ void installSignalHandlers() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-void setAbandonPath(const std::string& path) {
+void SetAbandonPath(const std::string& path) {
   // Written while no signal handler can run on a half-copied string: block first.
   sigset_t block, old;
   sigemptyset(&block);
@@ -69,8 +72,8 @@ void setAbandonPath(const std::string& path) {
 }
 
 StdinWatcher::StdinWatcher() {
-  if (pipe(m_wake) != 0) {
-    m_wake[0] = m_wake[1] = -1;
+  if (pipe(wake_) != 0) {
+    wake_[0] = wake_[1] = -1;
     return;
   }
   if (isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp() &&
@@ -81,22 +84,22 @@ StdinWatcher::StdinWatcher() {
     raw.c_cc[VTIME] = 0;
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) g_terminalChanged = 1;
   }
-  m_thread = std::thread([this] { run(); });
+  thread_ = std::thread([this] { Run(); });
 }
 
 StdinWatcher::~StdinWatcher() {
-  if (m_wake[1] >= 0) {
+  if (wake_[1] >= 0) {
     const char c = 'x';
-    ssize_t ignored = write(m_wake[1], &c, 1);
+    ssize_t ignored = write(wake_[1], &c, 1);
     (void)ignored;
   }
-  if (m_thread.joinable()) m_thread.join();
-  restoreTerminal();
-  for (int fd : m_wake)
+  if (thread_.joinable()) thread_.join();
+  RestoreTerminal();
+  for (int fd : wake_)
     if (fd >= 0) close(fd);
 }
 
-void StdinWatcher::run() {
+void StdinWatcher::Run() {
   // Blocks every signal so that they are handled by the conversion's threads.
   sigset_t all;
   sigfillset(&all);
@@ -104,7 +107,7 @@ void StdinWatcher::run() {
   bool watchInput = true;
   for (;;) {
     struct pollfd fds[2];
-    fds[0] = {m_wake[0], POLLIN, 0};
+    fds[0] = {wake_[0], POLLIN, 0};
     fds[1] = {STDIN_FILENO, POLLIN, 0};
     const int n = poll(fds, watchInput ? 2 : 1, -1);
     if (n < 0) {
@@ -125,7 +128,7 @@ void StdinWatcher::run() {
       continue;
     }
     for (ssize_t i = 0; i < got; ++i)
-      if (buf[i] == 'q' || buf[i] == 'Q') requestStop();
+      if (std::tolower(static_cast<unsigned char>(buf[i])) == protocol::kQuitKey) RequestStop();
   }
 }
 

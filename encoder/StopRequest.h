@@ -9,14 +9,14 @@
 
 namespace vidmora::encoder {
 
-bool stopRequested();
-void requestStop();
+bool StopRequested();
+void RequestStop();
 
 // SIGINT / SIGTERM ask for an orderly stop; a third one gives up at once, removing the
-// unfinished file named by setAbandonPath. SIGPIPE is ignored so that a reader going away
+// unfinished file named by SetAbandonPath. SIGPIPE is ignored so that a reader going away
 // does not kill a conversion that is writing its file.
-void installSignalHandlers();
-void setAbandonPath(const std::string& path);  // empty: nothing to remove
+void InstallSignalHandlers();
+void SetAbandonPath(const std::string& path);  // empty: nothing to remove
 
 // Watches standard input for "q" in a thread of its own, without ever blocking the
 // conversion. On a terminal, keys are read without waiting for Enter and the terminal's
@@ -29,9 +29,9 @@ class StdinWatcher {
   StdinWatcher& operator=(const StdinWatcher&) = delete;
 
  private:
-  void run();
-  std::thread m_thread;
-  int m_wake[2] = {-1, -1};
+  void Run();
+  std::thread thread_;
+  int wake_[2] = {-1, -1};
 };
 
 }  // namespace vidmora::encoder

@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "OutputFile.h"
 #include "PictureFilter.h"
+#include "Protocol.h"
 #include "StopRequest.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
@@ -36,8 +38,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* fmt, ...) {
   char buf[2048];
   va_list ap;
   va_start(ap, fmt);
@@ -46,11 +48,25 @@ std::string format(const char* fmt, ...) {
   return buf;
 }
 
-std::string describeLayout(const AVChannelLayout& layout) {
+std::string DescribeLayout(const AVChannelLayout& layout) {
   char buf[128] = {0};
   av_channel_layout_describe(&layout, buf, sizeof buf);
   return buf;
 }
+
+// The libraries' objects, each freed by its own function.
+struct FrameFree {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFree {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct CodecFree {
+  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+using TFramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using TPacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+using TCodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
 
 // Decoded and filtered frames travel from the decoding thread to the encoding thread
 // through this bounded queue, so the two stages overlap without piling up pictures.
@@ -59,63 +75,59 @@ class FrameQueue {
   enum Kind { Video, Audio, End };
   struct Item {
     Kind kind = End;
-    AVFrame* frame = nullptr;
+    TFramePtr frame;
     AVRational timeBase{0, 1};
   };
 
-  explicit FrameQueue(size_t capacity) : m_capacity(capacity) {}
-  ~FrameQueue() {
-    for (auto& item : m_items) av_frame_free(&item.frame);
-  }
+  explicit FrameQueue(size_t capacity) : capacity_(capacity) {}
 
-  // False when the queue was aborted; the frame is then freed.
-  bool push(Item item) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_notFull.wait(lock, [&] { return m_aborted || m_items.size() < m_capacity; });
-    if (m_aborted) {
-      av_frame_free(&item.frame);
-      return false;
-    }
-    m_items.push_back(item);
-    m_notEmpty.notify_one();
+  // False when the queue was aborted; the frame is then dropped.
+  bool Push(Item item) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    notFull_.wait(lock, [&] { return aborted_ || items_.size() < capacity_; });
+    if (aborted_) return false;
+    items_.push_back(std::move(item));
+    notEmpty_.notify_one();
     return true;
   }
 
   // 1: an item, 0: nothing within the wait, -1: aborted.
-  int pop(Item& item, std::chrono::milliseconds wait) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_notEmpty.wait_for(lock, wait, [&] { return m_aborted || !m_items.empty(); })) return 0;
-    if (m_aborted) return -1;
-    item = m_items.front();
-    m_items.pop_front();
-    m_notFull.notify_one();
+  int Pop(Item& item, std::chrono::milliseconds wait) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!notEmpty_.wait_for(lock, wait, [&] { return aborted_ || !items_.empty(); })) return 0;
+    if (aborted_) return -1;
+    item = std::move(items_.front());
+    items_.pop_front();
+    notFull_.notify_one();
     return 1;
   }
 
-  void abort() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_aborted = true;
-    m_notEmpty.notify_all();
-    m_notFull.notify_all();
+  void Abort() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    aborted_ = true;
+    notEmpty_.notify_all();
+    notFull_.notify_all();
   }
 
  private:
-  std::mutex m_mutex;
-  std::condition_variable m_notEmpty, m_notFull;
-  std::deque<Item> m_items;
-  size_t m_capacity;
-  bool m_aborted = false;
+  std::mutex mutex_;
+  std::condition_variable notEmpty_, notFull_;
+  std::deque<Item> items_;
+  size_t capacity_;
+  bool aborted_ = false;
 };
 
 struct InputStream {
   int index = -1;
   AVStream* stream = nullptr;
-  AVCodecContext* decoder = nullptr;
+  TCodecPtr decoder;
+  TFramePtr frame;  // what the decoder gives, reused for every picture or sound frame
 };
 
 struct OutputStream {
-  AVCodecContext* encoder = nullptr;
+  TCodecPtr encoder;
   AVStream* stream = nullptr;
+  TPacketPtr packet;  // what the encoder gives, reused for every packet
   int64_t bytes = 0;
   int64_t frames = 0;
   int64_t nextPts = AV_NOPTS_VALUE;  // sound: where the next frame should start
@@ -140,7 +152,7 @@ struct Graph {
 
   // Joins a source and a sink of the given kinds ("buffer"/"buffersink" or
   // "abuffer"/"abuffersink") through the filter chain and configures the graph.
-  int connect(const char* sourceKind, const std::string& sourceArgs, const char* sinkKind,
+  int Connect(const char* sourceKind, const std::string& sourceArgs, const char* sinkKind,
               const std::string& chain) {
     AVFilterInOut* outputs = avfilter_inout_alloc();
     AVFilterInOut* inputs = avfilter_inout_alloc();
@@ -165,235 +177,240 @@ struct Graph {
 
 class Conversion {
  public:
-  explicit Conversion(const Options& options) : m_opt(options), m_queue(12) {}
+  explicit Conversion(const Options& options) : opt_(options), queue_(12) {}
   ~Conversion();
-  int run();
+  int Run();
 
  private:
-  bool fail(const std::string& message);
-  bool openInput();
-  bool openOutput();
-  bool setUpVideo();
-  bool setUpAudio();
-  void describe();
+  bool Fail(const std::string& message);
+  // Reports the failure (the first one recorded wins), removes the unfinished file and
+  // gives the process's exit status.
+  int Abandon(const std::string& message = {});
+  bool OpenInput();
+  bool OpenOutput();
+  bool OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind, const std::string& name);
+  bool SetUpVideo();
+  bool SetUpAudio();
+  void Describe();
 
   // Decoding thread.
-  bool demuxAndDecode();
-  bool decode(InputStream& in, const AVPacket* packet);
-  bool filterVideo(AVFrame* frame);
-  bool filterAudio(AVFrame* frame);
-  bool buildVideoGraph(const AVFrame* frame);
-  bool buildAudioGraph(const AVFrame* frame);
-  bool drain(Graph& graph, FrameQueue::Kind kind);
-  bool closeGraphs();
+  bool DemuxAndDecode();
+  bool Decode(InputStream& in, const AVPacket* packet);
+  bool FilterVideo(AVFrame* frame);
+  bool FilterAudio(AVFrame* frame);
+  bool BuildVideoGraph(const AVFrame* frame);
+  bool BuildAudioGraph(const AVFrame* frame);
+  bool Drain(Graph& graph, FrameQueue::Kind kind);
+  bool CloseGraphs();
 
   // Encoding thread.
-  void encodeLoop();
-  bool encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
-  void progress();
+  void EncodeLoop();
+  bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
+  void Progress();
 
-  static int interrupted(void*) { return stopRequested() ? 1 : 0; }
+  static int Interrupted(void*) { return StopRequested() ? 1 : 0; }
 
-  Options m_opt;
-  AVFormatContext* m_in = nullptr;
-  AVFormatContext* m_out = nullptr;
-  InputStream m_vin, m_ain;
-  OutputStream m_vout, m_aout;
-  Graph m_vgraph, m_agraph;
-  SwsContext* m_sws = nullptr;
-  SwrContext* m_swr = nullptr;
-  AVRational m_fps{25, 1};
-  AVRational m_sar{1, 1};
-  PictureSource m_picture;  // what the source's picture needs on its way to the encoder
-  int64_t m_startTime = 0;  // AV_TIME_BASE units, subtracted from every timestamp
-  TempOutput m_temp;
-  FrameQueue m_queue;
+  Options opt_;
+  AVFormatContext* in_ = nullptr;
+  AVFormatContext* out_ = nullptr;
+  InputStream vin_, ain_;
+  OutputStream vout_, aout_;
+  Graph vgraph_, agraph_;
+  SwsContext* sws_ = nullptr;
+  SwrContext* swr_ = nullptr;
+  TPacketPtr packet_;           // what the source gives, reused for every packet
+  TFramePtr convertedPicture_;  // a picture brought back to the first one's size and format
+  TFramePtr convertedSound_;    // sound brought back to the first frame's format
+  AVRational fps_{25, 1};
+  AVRational sar_{1, 1};
+  PictureSource picture_;  // what the source's picture needs on its way to the encoder
+  int64_t startTime_ = 0;  // AV_TIME_BASE units, subtracted from every timestamp
+  TempOutput temp_;
+  FrameQueue queue_;
 
-  std::mutex m_failMutex;
-  std::string m_failure;
-  std::atomic<bool> m_failed{false};
+  std::mutex failMutex_;
+  std::string failure_;
+  std::atomic<bool> failed_{false};
 
-  int64_t m_decodedFrames = 0;
-  int64_t m_badPackets = 0;
-  bool m_sawCorruptPacket = false;
-  int64_t m_lastDemuxedTime = AV_NOPTS_VALUE;  // AV_TIME_BASE units, relative to m_startTime
-  double m_outputTime = 0;                     // seconds of output written so far
-  Clock::time_point m_started;
-  Clock::time_point m_lastProgress;
+  int64_t decodedFrames_ = 0;
+  int64_t badPackets_ = 0;
+  bool sawCorruptPacket_ = false;
+  int64_t lastDemuxedTime_ = AV_NOPTS_VALUE;  // AV_TIME_BASE units, relative to startTime_
+  double outputTime_ = 0;                     // seconds of output written so far
+  Clock::time_point started_;
+  Clock::time_point lastProgress_;
 };
 
 Conversion::~Conversion() {
-  avcodec_free_context(&m_vin.decoder);
-  avcodec_free_context(&m_ain.decoder);
-  avcodec_free_context(&m_vout.encoder);
-  avcodec_free_context(&m_aout.encoder);
-  sws_freeContext(m_sws);
-  swr_free(&m_swr);
-  avformat_close_input(&m_in);
-  if (m_out) {
-    if (m_out->pb) avio_closep(&m_out->pb);
-    avformat_free_context(m_out);
+  sws_freeContext(sws_);
+  swr_free(&swr_);
+  avformat_close_input(&in_);
+  if (out_) {
+    if (out_->pb) avio_closep(&out_->pb);
+    avformat_free_context(out_);
   }
 }
 
-bool Conversion::fail(const std::string& message) {
-  std::lock_guard<std::mutex> lock(m_failMutex);
-  if (!m_failed) {
-    m_failure = message;
-    m_failed = true;
+bool Conversion::Fail(const std::string& message) {
+  std::lock_guard<std::mutex> lock(failMutex_);
+  if (!failed_) {
+    failure_ = message;
+    failed_ = true;
   }
-  m_queue.abort();
+  queue_.Abort();
   return false;
 }
 
-bool Conversion::openInput() {
-  m_in = avformat_alloc_context();
-  if (!m_in) return fail("out of memory");
-  m_in->interrupt_callback.callback = &Conversion::interrupted;
-  m_in->interrupt_callback.opaque = this;
-  clearLibraryError();
-  int r = avformat_open_input(&m_in, m_opt.input.c_str(), nullptr, nullptr);
-  if (r >= 0) r = avformat_find_stream_info(m_in, nullptr);
+int Conversion::Abandon(const std::string& message) {
+  if (!message.empty()) Fail(message);
+  ConsoleError(failure_);
+  temp_.Discard();
+  SetAbandonPath({});
+  return 1;
+}
+
+bool Conversion::OpenInput() {
+  in_ = avformat_alloc_context();
+  if (!in_) return Fail("out of memory");
+  in_->interrupt_callback.callback = &Conversion::Interrupted;
+  in_->interrupt_callback.opaque = this;
+  ClearLibraryError();
+  int r = avformat_open_input(&in_, opt_.input.c_str(), nullptr, nullptr);
+  if (r >= 0) r = avformat_find_stream_info(in_, nullptr);
   if (r < 0) {
-    if (stopRequested()) return fail("stopped before the conversion began");
-    std::string why = errorText(r);
-    const std::string detail = lastLibraryError();
+    if (StopRequested()) return Fail("stopped before the conversion began");
+    std::string why = ErrorText(r);
+    const std::string detail = LastLibraryError();
     if (!detail.empty() && detail.find(why) == std::string::npos) why += " (" + detail + ")";
-    return fail("cannot read the source " + displayName(m_opt.input) + ": " + why);
+    return Fail("cannot read the source " + DisplayName(opt_.input) + ": " + why);
   }
 
-  for (unsigned i = 0; i < m_in->nb_streams; ++i) {
-    AVStream* st = m_in->streams[i];
+  for (unsigned i = 0; i < in_->nb_streams; ++i) {
+    AVStream* st = in_->streams[i];
     const AVCodecParameters* par = st->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && m_vin.index < 0 &&
-        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0)
-      m_vin = {int(i), st, nullptr};
-    else if (par->codec_type == AVMEDIA_TYPE_AUDIO && m_ain.index < 0 && par->ch_layout.nb_channels > 0 &&
-             par->sample_rate > 0)
-      m_ain = {int(i), st, nullptr};
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && vin_.index < 0 &&
+        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
+      vin_.index = int(i);
+      vin_.stream = st;
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && ain_.index < 0 && par->ch_layout.nb_channels > 0 &&
+               par->sample_rate > 0) {
+      ain_.index = int(i);
+      ain_.stream = st;
+    }
   }
-  if (m_vin.index < 0 && m_ain.index < 0)
-    return fail("the source " + displayName(m_opt.input) + " holds no video or audio that can be read");
+  if (vin_.index < 0 && ain_.index < 0)
+    return Fail("the source " + DisplayName(opt_.input) + " holds no video or audio that can be read");
 
-  for (InputStream* in : {&m_vin, &m_ain}) {
+  for (InputStream* in : {&vin_, &ain_}) {
     if (in->index < 0) continue;
     const AVCodecParameters* par = in->stream->codecpar;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
     if (!codec)
-      return fail(format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
-    in->decoder = avcodec_alloc_context3(codec);
-    if (!in->decoder || avcodec_parameters_to_context(in->decoder, par) < 0) return fail("out of memory");
+      return Fail(Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
+    in->decoder.reset(avcodec_alloc_context3(codec));
+    in->frame.reset(av_frame_alloc());
+    if (!in->decoder || !in->frame || avcodec_parameters_to_context(in->decoder.get(), par) < 0)
+      return Fail("out of memory");
     in->decoder->pkt_timebase = in->stream->time_base;
     in->decoder->thread_count = 0;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      in->decoder->framerate = av_guess_frame_rate(m_in, in->stream, nullptr);
-    clearLibraryError();
-    r = avcodec_open2(in->decoder, codec, nullptr);
+      in->decoder->framerate = av_guess_frame_rate(in_, in->stream, nullptr);
+    ClearLibraryError();
+    r = avcodec_open2(in->decoder.get(), codec, nullptr);
     if (r < 0)
-      return fail(format("cannot decode the source's %s (%s): %s", kind, codec->name, errorText(r).c_str()));
+      return Fail(Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
   }
   // Timestamps count from the earliest start of the two streams converted (other streams,
   // such as subtitles, may start earlier and are left out), so the output starts at zero
   // with sound and picture as far apart as in the source.
-  m_startTime = AV_NOPTS_VALUE;
-  for (const InputStream* in : {&m_vin, &m_ain}) {
+  startTime_ = AV_NOPTS_VALUE;
+  for (const InputStream* in : {&vin_, &ain_}) {
     if (in->index < 0 || in->stream->start_time == AV_NOPTS_VALUE) continue;
     const int64_t start = av_rescale_q(in->stream->start_time, in->stream->time_base, AV_TIME_BASE_Q);
-    if (m_startTime == AV_NOPTS_VALUE || start < m_startTime) m_startTime = start;
+    if (startTime_ == AV_NOPTS_VALUE || start < startTime_) startTime_ = start;
   }
-  if (m_startTime == AV_NOPTS_VALUE) m_startTime = m_in->start_time == AV_NOPTS_VALUE ? 0 : m_in->start_time;
+  if (startTime_ == AV_NOPTS_VALUE) startTime_ = in_->start_time == AV_NOPTS_VALUE ? 0 : in_->start_time;
   return true;
 }
 
-bool Conversion::setUpVideo() {
-  const AVCodec* codec = avcodec_find_encoder_by_name(m_opt.videoCodec.c_str());
-  if (!codec) return fail("the video encoder " + m_opt.videoCodec + " is not available");
-  AVCodecContext* dec = m_vin.decoder;
-  m_picture.width = dec->width;
-  m_picture.height = dec->height;
-  m_picture.format = dec->pix_fmt;
-  m_picture.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
+bool Conversion::SetUpVideo() {
+  const AVCodec* codec = avcodec_find_encoder_by_name(opt_.videoCodec.c_str());
+  if (!codec) return Fail("the video encoder " + opt_.videoCodec + " is not available");
+  const AVCodecContext* dec = vin_.decoder.get();
+  picture_.width = dec->width;
+  picture_.height = dec->height;
+  picture_.format = dec->pix_fmt;
+  picture_.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
   size_t matrixSize = 0;
-  const uint8_t* matrix = av_stream_get_side_data(m_vin.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
-  m_picture.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
-                              ? orientationOf(reinterpret_cast<const int32_t*>(matrix))
-                              : Orientation::Upright;
+  const uint8_t* matrix = av_stream_get_side_data(vin_.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+  picture_.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
+                             ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
+                             : Orientation::Upright;
   // Sizes and aspect are those of the upright picture, as players show it.
-  const bool swap = swapsSides(m_picture.orientation);
+  const bool swap = SwapsSides(picture_.orientation);
   const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
-  int w = m_opt.width ? m_opt.width : srcW;
-  int h = m_opt.height ? m_opt.height : srcH;
+  int w = opt_.width ? opt_.width : srcW;
+  int h = opt_.height ? opt_.height : srcH;
   // 4:2:0 pictures need even sizes.
   w = std::max(2, w & ~1);
   h = std::max(2, h & ~1);
 
-  if (m_opt.frameRate) {
-    m_fps = {m_opt.frameRate->num, m_opt.frameRate->den};
+  if (opt_.frameRate) {
+    fps_ = {opt_.frameRate->num, opt_.frameRate->den};
   } else {
-    m_fps = av_guess_frame_rate(m_in, m_vin.stream, nullptr);
-    if (m_fps.num <= 0 || m_fps.den <= 0 || av_q2d(m_fps) > 240) {
-      const AVRational avg = m_vin.stream->avg_frame_rate;
-      m_fps = (avg.num > 0 && avg.den > 0 && av_q2d(avg) <= 240) ? avg : AVRational{25, 1};
+    fps_ = av_guess_frame_rate(in_, vin_.stream, nullptr);
+    if (fps_.num <= 0 || fps_.den <= 0 || av_q2d(fps_) > 240) {
+      const AVRational avg = vin_.stream->avg_frame_rate;
+      fps_ = (avg.num > 0 && avg.den > 0 && av_q2d(avg) <= 240) ? avg : AVRational{25, 1};
     }
   }
   // MPEG-4 Part 2 keeps its time base within 16 bits.
-  if (codec->id == AV_CODEC_ID_MPEG4 && (m_fps.num > 65535 || m_fps.den > 65535))
-    av_reduce(&m_fps.num, &m_fps.den, m_fps.num, m_fps.den, 65535);
+  if (codec->id == AV_CODEC_ID_MPEG4 && (fps_.num > 65535 || fps_.den > 65535))
+    av_reduce(&fps_.num, &fps_.den, fps_.num, fps_.den, 65535);
 
-  AVRational srcSar = m_vin.stream->sample_aspect_ratio;
+  AVRational srcSar = vin_.stream->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
   if (swap) std::swap(srcSar.num, srcSar.den);
-  if (m_opt.aspect) {
-    av_reduce(&m_sar.num, &m_sar.den, int64_t(m_opt.aspect->num) * h, int64_t(m_opt.aspect->den) * w, 65535);
+  if (opt_.aspect) {
+    av_reduce(&sar_.num, &sar_.den, int64_t(opt_.aspect->num) * h, int64_t(opt_.aspect->den) * w, 65535);
   } else {
     // A new size keeps the source's display aspect ratio.
-    av_reduce(&m_sar.num, &m_sar.den, int64_t(srcSar.num) * srcW * h, int64_t(srcSar.den) * srcH * w, 65535);
+    av_reduce(&sar_.num, &sar_.den, int64_t(srcSar.num) * srcW * h, int64_t(srcSar.den) * srcH * w, 65535);
   }
 
-  AVCodecContext* enc = avcodec_alloc_context3(codec);
-  if (!enc) return fail("out of memory");
-  m_vout.encoder = enc;
+  vout_.encoder.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* enc = vout_.encoder.get();
+  if (!enc) return Fail("out of memory");
   enc->width = w;
   enc->height = h;
   enc->pix_fmt = AV_PIX_FMT_YUV420P;
-  enc->time_base = av_inv_q(m_fps);
-  enc->framerate = m_fps;
-  enc->sample_aspect_ratio = m_sar;
+  enc->time_base = av_inv_q(fps_);
+  enc->framerate = fps_;
+  enc->sample_aspect_ratio = sar_;
   enc->thread_count = 0;
-  const ColourTags tags = outputColours(m_picture);
+  const ColourTags tags = OutputColours(picture_);
   enc->color_primaries = tags.primaries;
   enc->color_trc = tags.transfer;
   enc->colorspace = tags.matrix;
   enc->color_range = tags.range;
-  if (m_opt.videoBitRate > 0) enc->bit_rate = m_opt.videoBitRate;
-  if (m_out->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (opt_.videoBitRate > 0) enc->bit_rate = opt_.videoBitRate;
   if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
-  clearLibraryError();
-  int r = avcodec_open2(enc, codec, nullptr);
-  if (r < 0) {
-    const std::string detail = lastLibraryError();
-    return fail("cannot start the video encoder " + m_opt.videoCodec + ": " +
-                (detail.empty() ? errorText(r) : detail));
-  }
-  m_vout.stream = avformat_new_stream(m_out, nullptr);
-  if (!m_vout.stream || avcodec_parameters_from_context(m_vout.stream->codecpar, enc) < 0)
-    return fail("out of memory");
-  m_vout.stream->time_base = enc->time_base;
-  m_vout.stream->avg_frame_rate = m_fps;
-  m_vout.stream->sample_aspect_ratio = m_sar;
+  if (!OpenEncoder(vout_, codec, "video", opt_.videoCodec)) return false;
+  vout_.stream->avg_frame_rate = fps_;
+  vout_.stream->sample_aspect_ratio = sar_;
   // The tag most players expect for H.265 in MP4.
-  if (codec->id == AV_CODEC_ID_HEVC) m_vout.stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+  if (codec->id == AV_CODEC_ID_HEVC) vout_.stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
   return true;
 }
 
-bool Conversion::setUpAudio() {
-  const AVCodec* codec = avcodec_find_encoder_by_name(m_opt.audioCodec.c_str());
-  if (!codec) return fail("the audio encoder " + m_opt.audioCodec + " is not available");
-  AVCodecContext* dec = m_ain.decoder;
+bool Conversion::SetUpAudio() {
+  const AVCodec* codec = avcodec_find_encoder_by_name(opt_.audioCodec.c_str());
+  if (!codec) return Fail("the audio encoder " + opt_.audioCodec + " is not available");
+  const AVCodecContext* dec = ain_.decoder.get();
 
-  int rate = m_opt.sampleRate ? m_opt.sampleRate : dec->sample_rate;
+  int rate = opt_.sampleRate ? opt_.sampleRate : dec->sample_rate;
   if (const int* rates = codec->supported_samplerates) {
     bool supported = false;
     int closest = rates[0];
@@ -403,13 +420,13 @@ bool Conversion::setUpAudio() {
       if (std::abs(*p - rate) < std::abs(closest - rate)) closest = *p;
       list += (list.empty() ? "" : ", ") + std::to_string(*p);
     }
-    if (!supported && m_opt.sampleRate)
-      return fail(
-          format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
+    if (!supported && opt_.sampleRate)
+      return Fail(
+          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
     if (!supported) rate = closest;
   }
 
-  const int channels = m_opt.channels ? m_opt.channels : dec->ch_layout.nb_channels;
+  const int channels = opt_.channels ? opt_.channels : dec->ch_layout.nb_channels;
   AVChannelLayout layout{};
   av_channel_layout_default(&layout, channels);
   if (const AVChannelLayout* layouts = codec->ch_layouts) {
@@ -421,208 +438,214 @@ bool Conversion::setUpAudio() {
         match = p;
       if (p->nb_channels <= channels && (!fallback || p->nb_channels > fallback->nb_channels)) fallback = p;
     }
-    if (!match && m_opt.channels)
-      return fail(format("the audio encoder %s cannot encode %d channels", codec->name, channels));
+    if (!match && opt_.channels)
+      return Fail(Format("the audio encoder %s cannot encode %d channels", codec->name, channels));
     if (!match) match = fallback ? fallback : layouts;
     av_channel_layout_uninit(&layout);
     av_channel_layout_copy(&layout, match);
   }
 
-  AVCodecContext* enc = avcodec_alloc_context3(codec);
+  aout_.encoder.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* enc = aout_.encoder.get();
   if (!enc) {
     av_channel_layout_uninit(&layout);
-    return fail("out of memory");
+    return Fail("out of memory");
   }
-  m_aout.encoder = enc;
   enc->sample_rate = rate;
   av_channel_layout_copy(&enc->ch_layout, &layout);
   av_channel_layout_uninit(&layout);
   enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-  enc->bit_rate = m_opt.audioBitRate;
+  enc->bit_rate = opt_.audioBitRate;
   enc->time_base = {1, rate};
-  if (m_out->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  clearLibraryError();
-  int r = avcodec_open2(enc, codec, nullptr);
+  return OpenEncoder(aout_, codec, "audio", opt_.audioCodec);
+}
+
+// Opens the encoder prepared in out (picture or sound) and gives it a stream in the file.
+bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind,
+                             const std::string& name) {
+  AVCodecContext* enc = out.encoder.get();
+  if (out_->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  ClearLibraryError();
+  const int r = avcodec_open2(enc, codec, nullptr);
   if (r < 0) {
-    const std::string detail = lastLibraryError();
-    return fail("cannot start the audio encoder " + m_opt.audioCodec + ": " +
-                (detail.empty() ? errorText(r) : detail));
+    const std::string detail = LastLibraryError();
+    return Fail(std::string("cannot start the ") + kind + " encoder " + name + ": " +
+                (detail.empty() ? ErrorText(r) : detail));
   }
-  m_aout.stream = avformat_new_stream(m_out, nullptr);
-  if (!m_aout.stream || avcodec_parameters_from_context(m_aout.stream->codecpar, enc) < 0)
-    return fail("out of memory");
-  m_aout.stream->time_base = enc->time_base;
+  out.packet.reset(av_packet_alloc());
+  out.stream = avformat_new_stream(out_, nullptr);
+  if (!out.packet || !out.stream || avcodec_parameters_from_context(out.stream->codecpar, enc) < 0)
+    return Fail("out of memory");
+  out.stream->time_base = enc->time_base;
   return true;
 }
 
-bool Conversion::openOutput() {
-  int r = avformat_alloc_output_context2(&m_out, nullptr, "mp4", m_opt.output.c_str());
-  if (r < 0 || !m_out) return fail("the MP4 writer is not available");
-  if (m_vin.index >= 0 && !setUpVideo()) return false;
-  if (m_ain.index >= 0 && !setUpAudio()) return false;
+bool Conversion::OpenOutput() {
+  int r = avformat_alloc_output_context2(&out_, nullptr, "mp4", opt_.output.c_str());
+  if (r < 0 || !out_) return Fail("the MP4 writer is not available");
+  if (vin_.index >= 0 && !SetUpVideo()) return false;
+  if (ain_.index >= 0 && !SetUpAudio()) return false;
 
   // Only now, with everything checked, is anything created in the output folder.
-  const std::string err = m_temp.create(m_opt.output);
-  if (!err.empty()) return fail(err);
-  setAbandonPath(m_temp.path());
-  r = avio_open(&m_out->pb, m_temp.path().c_str(), AVIO_FLAG_WRITE);
-  if (r < 0) return fail("cannot write the output " + displayName(m_opt.output) + ": " + errorText(r));
-  clearLibraryError();
-  r = avformat_write_header(m_out, nullptr);
+  const std::string err = temp_.Create(opt_.output);
+  if (!err.empty()) return Fail(err);
+  SetAbandonPath(temp_.Path());
+  r = avio_open(&out_->pb, temp_.Path().c_str(), AVIO_FLAG_WRITE);
+  if (r < 0) return Fail("cannot write the output " + DisplayName(opt_.output) + ": " + ErrorText(r));
+  ClearLibraryError();
+  r = avformat_write_header(out_, nullptr);
   if (r < 0) {
-    const std::string detail = lastLibraryError();
-    return fail("cannot write the output " + displayName(m_opt.output) + ": " +
-                (detail.empty() ? errorText(r) : detail));
+    const std::string detail = LastLibraryError();
+    return Fail("cannot write the output " + DisplayName(opt_.output) + ": " +
+                (detail.empty() ? ErrorText(r) : detail));
   }
   return true;
 }
 
-void Conversion::describe() {
-  std::string line = "Input: " + displayName(m_opt.input) + " (" + m_in->iformat->name + ")";
-  if (m_in->duration != AV_NOPTS_VALUE)
-    line += format(", duration %.2f s", m_in->duration / double(AV_TIME_BASE));
-  consoleLine(line);
-  if (m_vin.index >= 0) {
-    const AVCodecContext* d = m_vin.decoder;
-    const AVRational fps = av_guess_frame_rate(m_in, m_vin.stream, nullptr);
-    AVRational sar = m_vin.stream->sample_aspect_ratio.num > 0 ? m_vin.stream->sample_aspect_ratio
-                                                               : d->sample_aspect_ratio;
+void Conversion::Describe() {
+  std::string line = "Input: " + DisplayName(opt_.input) + " (" + in_->iformat->name + ")";
+  if (in_->duration != AV_NOPTS_VALUE)
+    line += Format(", duration %.2f s", in_->duration / double(AV_TIME_BASE));
+  ConsoleLine(line);
+  if (vin_.index >= 0) {
+    const AVCodecContext* d = vin_.decoder.get();
+    const AVRational fps = av_guess_frame_rate(in_, vin_.stream, nullptr);
+    AVRational sar =
+        vin_.stream->sample_aspect_ratio.num > 0 ? vin_.stream->sample_aspect_ratio : d->sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
     AVRational dar;
     av_reduce(&dar.num, &dar.den, int64_t(d->width) * sar.num, int64_t(d->height) * sar.den, 1000);
-    consoleLine(format("  video: %s %dx%d, %.4g fps, aspect %d:%d", avcodec_get_name(d->codec_id), d->width,
+    ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d", avcodec_get_name(d->codec_id), d->width,
                        d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
   }
-  if (m_ain.index >= 0) {
-    const AVCodecContext* d = m_ain.decoder;
-    consoleLine(format("  audio: %s %d Hz, %s", avcodec_get_name(d->codec_id), d->sample_rate,
-                       describeLayout(d->ch_layout).c_str()));
+  if (ain_.index >= 0) {
+    const AVCodecContext* d = ain_.decoder.get();
+    ConsoleLine(Format("  audio: %s %d Hz, %s", avcodec_get_name(d->codec_id), d->sample_rate,
+                       DescribeLayout(d->ch_layout).c_str()));
   }
-  consoleLine("Output: " + displayName(m_opt.output) + " (MP4)");
-  if (const AVCodecContext* e = m_vout.encoder) {
+  ConsoleLine("Output: " + DisplayName(opt_.output) + " (MP4)");
+  if (const AVCodecContext* e = vout_.encoder.get()) {
     AVRational dar;
-    av_reduce(&dar.num, &dar.den, int64_t(e->width) * m_sar.num, int64_t(e->height) * m_sar.den, 1000);
-    const std::string rate = e->bit_rate > 0 && m_opt.videoBitRate > 0
-                                 ? format("%lld kbit/s", (long long)(e->bit_rate / 1000))
+    av_reduce(&dar.num, &dar.den, int64_t(e->width) * sar_.num, int64_t(e->height) * sar_.den, 1000);
+    const std::string rate = e->bit_rate > 0 && opt_.videoBitRate > 0
+                                 ? Format("%lld kbit/s", (long long)(e->bit_rate / 1000))
                                  : std::string("the encoder's default quality");
-    consoleLine(format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", m_opt.videoCodec.c_str(), e->width,
-                       e->height, av_q2d(m_fps), dar.num, dar.den, rate.c_str()));
-    if (m_picture.orientation != Orientation::Upright)
-      consoleLine(std::string("  the picture is turned upright (") +
-                  describeOrientation(m_picture.orientation) + ")");
-    if (isHdr(m_picture.colours.transfer))
-      consoleLine(format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
-                         m_picture.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
+    ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
+                       e->height, av_q2d(fps_), dar.num, dar.den, rate.c_str()));
+    if (picture_.orientation != Orientation::Upright)
+      ConsoleLine(std::string("  the picture is turned upright (") +
+                  DescribeOrientation(picture_.orientation) + ")");
+    if (IsHdr(picture_.colours.transfer))
+      ConsoleLine(Format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
+                         picture_.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
   }
-  if (const AVCodecContext* e = m_aout.encoder) {
-    consoleLine(format("  audio: %s %d Hz, %s, %lld kbit/s", m_opt.audioCodec.c_str(), e->sample_rate,
-                       describeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
+  if (const AVCodecContext* e = aout_.encoder.get()) {
+    ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
+                       DescribeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
   }
-  consoleLine("Press q to stop early.");
+  ConsoleLine("Press q to stop early.");
 }
 
 // ---- decoding thread -------------------------------------------------------------------
 
-bool Conversion::demuxAndDecode() {
-  AVPacket* packet = av_packet_alloc();
-  if (!packet) return fail("out of memory");
+bool Conversion::DemuxAndDecode() {
+  packet_.reset(av_packet_alloc());
+  if (!packet_) return Fail("out of memory");
+  AVPacket* packet = packet_.get();
   bool ok = true;
-  while (ok && !m_failed && !stopRequested()) {
-    const int r = av_read_frame(m_in, packet);
+  while (ok && !failed_ && !StopRequested()) {
+    const int r = av_read_frame(in_, packet);
     if (r == AVERROR_EOF) break;
     if (r < 0) {
-      if (stopRequested()) break;
+      if (StopRequested()) break;
       if (r == AVERROR(EAGAIN)) continue;
-      if (m_in->pb && avio_feof(m_in->pb) && !m_in->pb->error) break;
-      ok = fail("reading the source " + displayName(m_opt.input) + " failed: " + errorText(r));
+      if (in_->pb && avio_feof(in_->pb) && !in_->pb->error) break;
+      ok = Fail("reading the source " + DisplayName(opt_.input) + " failed: " + ErrorText(r));
       break;
     }
-    InputStream* in = packet->stream_index == m_vin.index   ? &m_vin
-                      : packet->stream_index == m_ain.index ? &m_ain
-                                                            : nullptr;
+    InputStream* in = packet->stream_index == vin_.index   ? &vin_
+                      : packet->stream_index == ain_.index ? &ain_
+                                                           : nullptr;
     if (in) {
-      if (packet->flags & AV_PKT_FLAG_CORRUPT) m_sawCorruptPacket = true;
+      if (packet->flags & AV_PKT_FLAG_CORRUPT) sawCorruptPacket_ = true;
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {
-        const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - m_startTime;
-        if (m_lastDemuxedTime == AV_NOPTS_VALUE || t > m_lastDemuxedTime) m_lastDemuxedTime = t;
+        const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - startTime_;
+        if (lastDemuxedTime_ == AV_NOPTS_VALUE || t > lastDemuxedTime_) lastDemuxedTime_ = t;
       }
-      ok = decode(*in, packet);
+      ok = Decode(*in, packet);
     }
     av_packet_unref(packet);
   }
-  av_packet_free(&packet);
-  if (!ok || m_failed) return false;
-  if (!stopRequested()) {
+  if (!ok || failed_) return false;
+  if (!StopRequested()) {
     // Frames the decoders still hold.
-    for (InputStream* in : {&m_vin, &m_ain})
-      if (in->index >= 0 && !decode(*in, nullptr)) return false;
+    for (InputStream* in : {&vin_, &ain_})
+      if (in->index >= 0 && !Decode(*in, nullptr)) return false;
   }
-  if (!closeGraphs()) return false;
-  return m_queue.push({FrameQueue::End, nullptr, {0, 1}});
+  if (!CloseGraphs()) return false;
+  return queue_.Push({FrameQueue::End, nullptr, {0, 1}});
 }
 
-bool Conversion::decode(InputStream& in, const AVPacket* packet) {
-  int r = avcodec_send_packet(in.decoder, packet);
+bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
+  int r = avcodec_send_packet(in.decoder.get(), packet);
   if (r < 0 && r != AVERROR_EOF) {
     // A damaged packet is skipped, as players do; the conversion goes on.
-    ++m_badPackets;
+    ++badPackets_;
     return true;
   }
-  AVFrame* frame = av_frame_alloc();
-  if (!frame) return fail("out of memory");
+  AVFrame* frame = in.frame.get();
   bool ok = true;
   while (ok) {
-    r = avcodec_receive_frame(in.decoder, frame);
+    r = avcodec_receive_frame(in.decoder.get(), frame);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0) {
-      ++m_badPackets;
+      ++badPackets_;
       break;
     }
-    ++m_decodedFrames;
-    ok = &in == &m_vin ? filterVideo(frame) : filterAudio(frame);
+    ++decodedFrames_;
+    ok = &in == &vin_ ? FilterVideo(frame) : FilterAudio(frame);
     av_frame_unref(frame);
   }
-  av_frame_free(&frame);
   return ok;
 }
 
-bool Conversion::buildVideoGraph(const AVFrame* frame) {
-  Graph& g = m_vgraph;
+bool Conversion::BuildVideoGraph(const AVFrame* frame) {
+  Graph& g = vgraph_;
   g.graph = avfilter_graph_alloc();
-  if (!g.graph) return fail("out of memory");
+  if (!g.graph) return Fail("out of memory");
   g.graph->nb_threads = 1;
-  const AVRational tb = m_vin.stream->time_base;
+  const AVRational tb = vin_.stream->time_base;
   AVRational sar = frame->sample_aspect_ratio;
   if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
   const std::string srcArgs =
-      format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
+      Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
              frame->format, tb.num, tb.den, sar.num, sar.den);
   // Interlacing is told by the decoded pictures, or by the stream where its first
   // pictures happen to be progressive.
-  const AVFieldOrder order = m_vin.stream->codecpar->field_order;
-  m_picture.interlaced =
+  const AVFieldOrder order = vin_.stream->codecpar->field_order;
+  picture_.interlaced =
       frame->interlaced_frame || (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
-  if (m_picture.interlaced) {
+  if (picture_.interlaced) {
     const bool bottomFirst =
         frame->interlaced_frame ? !frame->top_field_first : order == AV_FIELD_BB || order == AV_FIELD_BT;
-    consoleLine(
-        format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
+    ConsoleLine(
+        Format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
                bottomFirst ? "bottom" : "top"));
   }
-  const std::string chain = pictureChain(m_picture, m_fps, m_vout.encoder->width, m_vout.encoder->height);
-  const int r = g.connect("buffer", srcArgs, "buffersink", chain);
-  if (r < 0) return fail("cannot set up the picture conversion: " + errorText(r));
+  const std::string chain = PictureChain(picture_, fps_, vout_.encoder->width, vout_.encoder->height);
+  const int r = g.Connect("buffer", srcArgs, "buffersink", chain);
+  if (r < 0) return Fail("cannot set up the picture conversion: " + ErrorText(r));
   g.width = frame->width;
   g.height = frame->height;
   g.format = frame->format;
   return true;
 }
 
-bool Conversion::buildAudioGraph(const AVFrame* frame) {
-  Graph& g = m_agraph;
+bool Conversion::BuildAudioGraph(const AVFrame* frame) {
+  Graph& g = agraph_;
   g.graph = avfilter_graph_alloc();
-  if (!g.graph) return fail("out of memory");
+  if (!g.graph) return Fail("out of memory");
   g.graph->nb_threads = 1;
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || !av_channel_layout_check(&frame->ch_layout))
     av_channel_layout_default(&g.layout, frame->ch_layout.nb_channels);
@@ -630,85 +653,82 @@ bool Conversion::buildAudioGraph(const AVFrame* frame) {
     av_channel_layout_copy(&g.layout, &frame->ch_layout);
   g.sampleRate = frame->sample_rate;
   g.format = frame->format;
-  const AVCodecContext* enc = m_aout.encoder;
-  const std::string srcArgs = format(
+  const AVCodecContext* enc = aout_.encoder.get();
+  const std::string srcArgs = Format(
       "time_base=1/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s", frame->sample_rate, frame->sample_rate,
-      av_get_sample_fmt_name(AVSampleFormat(frame->format)), describeLayout(g.layout).c_str());
-  const std::string chain = format("aformat=sample_fmts=%s:sample_rates=%d:channel_layouts=%s",
+      av_get_sample_fmt_name(AVSampleFormat(frame->format)), DescribeLayout(g.layout).c_str());
+  const std::string chain = Format("aformat=sample_fmts=%s:sample_rates=%d:channel_layouts=%s",
                                    av_get_sample_fmt_name(enc->sample_fmt), enc->sample_rate,
-                                   describeLayout(enc->ch_layout).c_str());
-  const int r = g.connect("abuffer", srcArgs, "abuffersink", chain);
-  if (r < 0) return fail("cannot set up the sound conversion: " + errorText(r));
+                                   DescribeLayout(enc->ch_layout).c_str());
+  const int r = g.Connect("abuffer", srcArgs, "abuffersink", chain);
+  if (r < 0) return Fail("cannot set up the sound conversion: " + ErrorText(r));
   // AAC takes 1024 samples a frame, MP3 1152: the sink cuts frames to the encoder's size.
   if (enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
     av_buffersink_set_frame_size(g.sink, unsigned(enc->frame_size));
   return true;
 }
 
-bool Conversion::filterVideo(AVFrame* frame) {
-  if (!m_vout.encoder) return true;
-  const AVRational tb = m_vin.stream->time_base;
-  const int64_t offset = av_rescale_q(m_startTime, AV_TIME_BASE_Q, tb);
-  Graph& g = m_vgraph;
+bool Conversion::FilterVideo(AVFrame* frame) {
+  if (!vout_.encoder) return true;
+  const AVRational tb = vin_.stream->time_base;
+  const int64_t offset = av_rescale_q(startTime_, AV_TIME_BASE_Q, tb);
+  Graph& g = vgraph_;
   int64_t pts = frame->best_effort_timestamp;
   pts = pts == AV_NOPTS_VALUE ? (g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts) : pts - offset;
   int64_t duration = frame->pkt_duration;
   if (duration <= 0) {
-    const AVRational rate = m_vin.decoder->framerate.num > 0 ? m_vin.decoder->framerate : m_fps;
+    const AVRational rate = vin_.decoder->framerate.num > 0 ? vin_.decoder->framerate : fps_;
     duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), tb));
   }
   frame->pts = pts;
   if (g.nextPts == AV_NOPTS_VALUE || pts + duration > g.nextPts) g.nextPts = pts + duration;
 
-  if (!g.graph && !buildVideoGraph(frame)) return false;
+  if (!g.graph && !BuildVideoGraph(frame)) return false;
   AVFrame* input = frame;
-  AVFrame* converted = nullptr;
   if (frame->width != g.width || frame->height != g.height || frame->format != g.format) {
     // The source changed its picture size or format midway: bring it back to the first.
-    m_sws = sws_getCachedContext(m_sws, frame->width, frame->height, AVPixelFormat(frame->format), g.width,
-                                 g.height, AVPixelFormat(g.format), SWS_BICUBIC, nullptr, nullptr, nullptr);
-    converted = av_frame_alloc();
-    if (!m_sws || !converted) {
-      av_frame_free(&converted);
-      return fail("cannot convert a changed picture size");
-    }
+    sws_ = sws_getCachedContext(sws_, frame->width, frame->height, AVPixelFormat(frame->format), g.width,
+                                g.height, AVPixelFormat(g.format), SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!convertedPicture_) convertedPicture_.reset(av_frame_alloc());
+    AVFrame* converted = convertedPicture_.get();
+    if (!sws_ || !converted) return Fail("cannot convert a changed picture size");
+    av_frame_unref(converted);
     converted->width = g.width;
     converted->height = g.height;
     converted->format = g.format;
-    if (av_frame_get_buffer(converted, 0) < 0 || av_frame_copy_props(converted, frame) < 0) {
-      av_frame_free(&converted);
-      return fail("out of memory");
-    }
-    sws_scale(m_sws, frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
+    if (av_frame_get_buffer(converted, 0) < 0 || av_frame_copy_props(converted, frame) < 0)
+      return Fail("out of memory");
+    sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
     input = converted;
   }
   const int r = av_buffersrc_add_frame_flags(g.source, input, AV_BUFFERSRC_FLAG_KEEP_REF);
-  av_frame_free(&converted);
-  if (r < 0) return fail("the picture conversion failed: " + errorText(r));
-  return drain(g, FrameQueue::Video);
+  if (input != frame) av_frame_unref(input);
+  if (r < 0) return Fail("the picture conversion failed: " + ErrorText(r));
+  return Drain(g, FrameQueue::Video);
 }
 
-bool Conversion::filterAudio(AVFrame* frame) {
-  if (!m_aout.encoder) return true;
-  Graph& g = m_agraph;
-  const AVRational tb = m_ain.stream->time_base;
+bool Conversion::FilterAudio(AVFrame* frame) {
+  if (!aout_.encoder) return true;
+  Graph& g = agraph_;
+  const AVRational tb = ain_.stream->time_base;
   const AVRational sampleTb{1, frame->sample_rate};
   int64_t pts = frame->best_effort_timestamp;
   if (pts == AV_NOPTS_VALUE)
     pts = g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts;
   else
-    pts = av_rescale_q(pts - av_rescale_q(m_startTime, AV_TIME_BASE_Q, tb), tb, sampleTb);
-  if (!g.graph && !buildAudioGraph(frame)) return false;
+    pts = av_rescale_q(pts - av_rescale_q(startTime_, AV_TIME_BASE_Q, tb), tb, sampleTb);
+  if (!g.graph && !BuildAudioGraph(frame)) return false;
 
   AVFrame* input = frame;
-  AVFrame* converted = nullptr;
   const bool sameLayout = frame->ch_layout.nb_channels == g.layout.nb_channels &&
                           (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ||
                            !av_channel_layout_compare(&frame->ch_layout, &g.layout));
   if (frame->sample_rate != g.sampleRate || frame->format != g.format || !sameLayout) {
     // The source changed its sound format midway: bring it back to the first.
-    converted = av_frame_alloc();
-    if (!converted) return fail("out of memory");
+    if (!convertedSound_) convertedSound_.reset(av_frame_alloc());
+    AVFrame* converted = convertedSound_.get();
+    if (!converted) return Fail("out of memory");
+    av_frame_unref(converted);
     converted->sample_rate = g.sampleRate;
     converted->format = g.format;
     av_channel_layout_copy(&converted->ch_layout, &g.layout);
@@ -719,16 +739,16 @@ bool Conversion::filterAudio(AVFrame* frame) {
     else
       av_channel_layout_copy(&inLayout, &frame->ch_layout);
     tmpIn.ch_layout = inLayout;
-    if (!m_swr) m_swr = swr_alloc();
-    int r = m_swr ? swr_convert_frame(m_swr, converted, &tmpIn) : AVERROR(ENOMEM);
+    if (!swr_) swr_ = swr_alloc();
+    int r = swr_ ? swr_convert_frame(swr_, converted, &tmpIn) : AVERROR(ENOMEM);
     if (r == AVERROR_INPUT_CHANGED || r == AVERROR_OUTPUT_CHANGED) {
-      swr_close(m_swr);
-      r = swr_convert_frame(m_swr, converted, &tmpIn);
+      swr_close(swr_);
+      r = swr_convert_frame(swr_, converted, &tmpIn);
     }
     av_channel_layout_uninit(&inLayout);
     if (r < 0) {
-      av_frame_free(&converted);
-      return fail("cannot convert a changed sound format: " + errorText(r));
+      av_frame_unref(converted);
+      return Fail("cannot convert a changed sound format: " + ErrorText(r));
     }
     pts = av_rescale_q(pts, sampleTb, {1, g.sampleRate});
     input = converted;
@@ -738,63 +758,56 @@ bool Conversion::filterAudio(AVFrame* frame) {
   if (g.nextPts == AV_NOPTS_VALUE || end > g.nextPts) g.nextPts = end;
   const int r =
       input->nb_samples > 0 ? av_buffersrc_add_frame_flags(g.source, input, AV_BUFFERSRC_FLAG_KEEP_REF) : 0;
-  av_frame_free(&converted);
-  if (r < 0) return fail("the sound conversion failed: " + errorText(r));
-  return drain(g, FrameQueue::Audio);
+  if (input != frame) av_frame_unref(input);
+  if (r < 0) return Fail("the sound conversion failed: " + ErrorText(r));
+  return Drain(g, FrameQueue::Audio);
 }
 
-bool Conversion::drain(Graph& g, FrameQueue::Kind kind) {
+bool Conversion::Drain(Graph& g, FrameQueue::Kind kind) {
   for (;;) {
-    AVFrame* out = av_frame_alloc();
-    if (!out) return fail("out of memory");
-    const int r = av_buffersink_get_frame(g.sink, out);
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) {
-      av_frame_free(&out);
-      return true;
-    }
-    if (r < 0) {
-      av_frame_free(&out);
-      return fail("the filters failed: " + errorText(r));
-    }
-    if (!m_queue.push({kind, out, av_buffersink_get_time_base(g.sink)})) return false;
+    // Each filtered frame is handed over to the encoding thread, so it is a new one.
+    TFramePtr out(av_frame_alloc());
+    if (!out) return Fail("out of memory");
+    const int r = av_buffersink_get_frame(g.sink, out.get());
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+    if (r < 0) return Fail("the filters failed: " + ErrorText(r));
+    if (!queue_.Push({kind, std::move(out), av_buffersink_get_time_base(g.sink)})) return false;
   }
 }
 
-bool Conversion::closeGraphs() {
-  for (auto [g, kind] : {std::pair{&m_vgraph, FrameQueue::Video}, std::pair{&m_agraph, FrameQueue::Audio}}) {
+bool Conversion::CloseGraphs() {
+  for (auto [g, kind] : {std::pair{&vgraph_, FrameQueue::Video}, std::pair{&agraph_, FrameQueue::Audio}}) {
     if (!g->graph || g->closed) continue;
     g->closed = true;
     // The end time lets the frame-rate filter fill the last picture's whole duration.
     const int r = av_buffersrc_close(g->source, g->nextPts, AV_BUFFERSRC_FLAG_PUSH);
-    if (r < 0) return fail("the filters failed: " + errorText(r));
-    if (!drain(*g, kind)) return false;
+    if (r < 0) return Fail("the filters failed: " + ErrorText(r));
+    if (!Drain(*g, kind)) return false;
   }
   return true;
 }
 
 // ---- encoding thread -------------------------------------------------------------------
 
-void Conversion::encodeLoop() {
+void Conversion::EncodeLoop() {
   for (;;) {
     FrameQueue::Item item;
-    const int r = m_queue.pop(item, std::chrono::milliseconds(100));
-    if (Clock::now() - m_lastProgress >= std::chrono::milliseconds(500)) progress();
+    const int r = queue_.Pop(item, std::chrono::milliseconds(100));
+    if (Clock::now() - lastProgress_ >= std::chrono::milliseconds(500)) Progress();
     if (r < 0) return;
     if (r == 0) continue;
     if (item.kind == FrameQueue::End) {
-      for (OutputStream* out : {&m_vout, &m_aout})
-        if (out->encoder && !encode(*out, nullptr, {0, 1})) return;
+      for (OutputStream* out : {&vout_, &aout_})
+        if (out->encoder && !Encode(*out, nullptr, {0, 1})) return;
       return;
     }
-    OutputStream& out = item.kind == FrameQueue::Video ? m_vout : m_aout;
-    const bool ok = encode(out, item.frame, item.timeBase);
-    av_frame_free(&item.frame);
-    if (!ok) return;
+    OutputStream& out = item.kind == FrameQueue::Video ? vout_ : aout_;
+    if (!Encode(out, item.frame.get(), item.timeBase)) return;
   }
 }
 
-bool Conversion::encode(OutputStream& out, AVFrame* frame, AVRational timeBase) {
-  AVCodecContext* enc = out.encoder;
+bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) {
+  AVCodecContext* enc = out.encoder.get();
   if (frame) {
     frame->pts = av_rescale_q(frame->pts, timeBase, enc->time_base);
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
@@ -815,16 +828,12 @@ bool Conversion::encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
   }
   int r = avcodec_send_frame(enc, frame);
   if (r < 0 && r != AVERROR_EOF)
-    return fail(std::string("the ") + enc->codec->name + " encoder failed: " + errorText(r));
-  AVPacket* packet = av_packet_alloc();
-  if (!packet) return fail("out of memory");
+    return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
+  AVPacket* packet = out.packet.get();
   for (;;) {
     r = avcodec_receive_packet(enc, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
-    if (r < 0) {
-      av_packet_free(&packet);
-      return fail(std::string("the ") + enc->codec->name + " encoder failed: " + errorText(r));
-    }
+    if (r < 0) return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
     // The file needs rising decoding times; a packet that would break that is moved on.
@@ -839,110 +848,102 @@ bool Conversion::encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
     if (packet->pts != AV_NOPTS_VALUE) {
       const double end =
           (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
-      m_outputTime = std::max(m_outputTime, end);
+      outputTime_ = std::max(outputTime_, end);
     }
-    r = av_interleaved_write_frame(m_out, packet);
+    r = av_interleaved_write_frame(out_, packet);
     if (r < 0) {
-      av_packet_free(&packet);
-      return fail("writing the output " + displayName(m_opt.output) + " failed: " + errorText(r));
+      av_packet_unref(packet);
+      return Fail("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
     }
   }
-  av_packet_free(&packet);
   return true;
 }
 
-void Conversion::progress() {
-  m_lastProgress = Clock::now();
-  const double elapsed = std::chrono::duration<double>(m_lastProgress - m_started).count();
-  const int64_t frames = m_vout.frames;
-  const int64_t size = m_out && m_out->pb ? std::max<int64_t>(0, avio_tell(m_out->pb)) : 0;
-  const double t = std::max(0.0, m_outputTime);
-  std::string line = format("frame=%5lld fps=%3.0f size=%8lldkB time=%.2f", (long long)frames,
-                            elapsed > 0 ? frames / elapsed : 0.0, (long long)(size / 1024), t);
+void Conversion::Progress() {
+  lastProgress_ = Clock::now();
+  const double elapsed = std::chrono::duration<double>(lastProgress_ - started_).count();
+  const int64_t frames = vout_.frames;
+  const int64_t size = out_ && out_->pb ? std::max<int64_t>(0, avio_tell(out_->pb)) : 0;
+  const double t = std::max(0.0, outputTime_);
+  std::string line = protocol::kProgressMark +
+                     Format("%5lld fps=%3.0f size=%8lldkB ", (long long)frames,
+                            elapsed > 0 ? frames / elapsed : 0.0, (long long)(size / 1024)) +
+                     protocol::kTimeMark + Format("%.2f", t);
   if (t > 0) {
     const double speed = elapsed > 0 ? t / elapsed : 0.0;
-    line += format(speed < 100 ? " bitrate=%6.1fkbits/s speed=%4.3gx" : " bitrate=%6.1fkbits/s speed=%4.0fx",
+    line += Format(speed < 100 ? " bitrate=%6.1fkbits/s speed=%4.3gx" : " bitrate=%6.1fkbits/s speed=%4.0fx",
                    size * 8.0 / t / 1000.0, speed);
   } else
     line += " bitrate=N/A speed=N/A";
-  consoleLine(line);
+  ConsoleLine(line);
 }
 
-int Conversion::run() {
-  auto failed = [this] {
-    consoleError(m_failure);
-    m_temp.discard();
-    setAbandonPath({});
-    return 1;
-  };
-  const std::string pathError = checkPaths(m_opt.input, m_opt.output, m_opt.overwrite);
-  if (!pathError.empty()) return fail(pathError), failed();
-  if (!openInput() || !openOutput()) return failed();
-  describe();
+int Conversion::Run() {
+  const std::string pathError = CheckPaths(opt_.input, opt_.output, opt_.overwrite);
+  if (!pathError.empty()) return Abandon(pathError);
+  if (!OpenInput() || !OpenOutput()) return Abandon();
+  Describe();
 
-  m_started = m_lastProgress = Clock::now();
-  std::thread encoder([this] { encodeLoop(); });
-  demuxAndDecode();
+  started_ = lastProgress_ = Clock::now();
+  std::thread encoder([this] { EncodeLoop(); });
+  DemuxAndDecode();
   encoder.join();
-  if (m_failed) return failed();
+  if (failed_) return Abandon();
 
   // A file without a single picture or sound frame is no conversion: a stop that came
   // before the first frame reached the encoders ends as a stop during the opening does,
   // and leaves any earlier file at the output path alone.
-  if (m_vout.frames + m_aout.frames == 0) {
-    if (stopRequested()) return fail("stopped before the conversion began"), failed();
-    return fail("the source " + displayName(m_opt.input) + " holds no video or audio that can be decoded" +
-                (m_badPackets ? format(" (%lld damaged packets)", (long long)m_badPackets) : std::string())),
-           failed();
+  if (vout_.frames + aout_.frames == 0) {
+    if (StopRequested()) return Abandon("stopped before the conversion began");
+    return Abandon("the source " + DisplayName(opt_.input) + " holds no video or audio that can be decoded" +
+                   (badPackets_ ? Format(" (%lld damaged packets)", (long long)badPackets_) : std::string()));
   }
   // A source whose data ends well before the length its container announces is damaged
   // (typically a file cut short by an interrupted copy or download); its conversion is not
   // reported as a success. A length merely estimated from the bit rate proves nothing.
-  const bool announcedLength = m_in->duration != AV_NOPTS_VALUE && m_in->duration > 0 &&
-                               m_in->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
-  const bool endsEarly = m_lastDemuxedTime != AV_NOPTS_VALUE &&
-                         m_lastDemuxedTime + AV_TIME_BASE < m_in->duration &&
-                         (m_sawCorruptPacket || m_lastDemuxedTime < m_in->duration * 9 / 10);
-  if (!stopRequested() && announcedLength && endsEarly)
-    return fail(format("the source %s is damaged or cut short: its data ends at %.2f s of %.2f s",
-                       displayName(m_opt.input).c_str(), m_lastDemuxedTime / double(AV_TIME_BASE),
-                       m_in->duration / double(AV_TIME_BASE))),
-           failed();
+  const bool announcedLength = in_->duration != AV_NOPTS_VALUE && in_->duration > 0 &&
+                               in_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+  const bool endsEarly = lastDemuxedTime_ != AV_NOPTS_VALUE &&
+                         lastDemuxedTime_ + AV_TIME_BASE < in_->duration &&
+                         (sawCorruptPacket_ || lastDemuxedTime_ < in_->duration * 9 / 10);
+  if (!StopRequested() && announcedLength && endsEarly)
+    return Abandon(Format("the source %s is damaged or cut short: its data ends at %.2f s of %.2f s",
+                          DisplayName(opt_.input).c_str(), lastDemuxedTime_ / double(AV_TIME_BASE),
+                          in_->duration / double(AV_TIME_BASE)));
 
-  int r = av_write_trailer(m_out);
-  if (r < 0)
-    return fail("finishing the output " + displayName(m_opt.output) + " failed: " + errorText(r)), failed();
-  progress();
-  avio_flush(m_out->pb);
-  const int ioError = m_out->pb->error;
-  r = avio_closep(&m_out->pb);
+  int r = av_write_trailer(out_);
+  if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
+  Progress();
+  avio_flush(out_->pb);
+  const int ioError = out_->pb->error;
+  r = avio_closep(&out_->pb);
   if (ioError < 0 || r < 0)
-    return fail("writing the output " + displayName(m_opt.output) +
-                " failed: " + errorText(ioError < 0 ? ioError : r)),
-           failed();
+    return Abandon("writing the output " + DisplayName(opt_.output) +
+                   " failed: " + ErrorText(ioError < 0 ? ioError : r));
 
   struct stat st;
-  const int64_t fileSize = stat(m_temp.path().c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
-  const std::string commitError = m_temp.commit();
-  setAbandonPath({});
-  if (!commitError.empty()) return fail(commitError), failed();
+  const int64_t fileSize = stat(temp_.Path().c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
+  const std::string commitError = temp_.Commit();
+  SetAbandonPath({});
+  if (!commitError.empty()) return Abandon(commitError);
 
   int64_t headers = 0;
-  for (const OutputStream* out : {&m_vout, &m_aout})
+  for (const OutputStream* out : {&vout_, &aout_})
     if (out->encoder) headers += out->encoder->extradata_size;
-  const int64_t payload = m_vout.bytes + m_aout.bytes + headers;
+  const int64_t payload = vout_.bytes + aout_.bytes + headers;
   const std::string overhead =
-      payload > 0 ? format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");
-  consoleLine(format("video:%.0fkB audio:%.0fkB global headers:%.0fkB muxing overhead: %s",
-                     m_vout.bytes / 1024.0, m_aout.bytes / 1024.0, headers / 1024.0, overhead.c_str()));
+      payload > 0 ? Format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");
+  ConsoleLine(Format("video:%.0fkB audio:%.0fkB ", vout_.bytes / 1024.0, aout_.bytes / 1024.0) +
+              protocol::kSummaryMark +
+              Format("%.0fkB muxing overhead: %s", headers / 1024.0, overhead.c_str()));
   return 0;
 }
 
 }  // namespace
 
-int convert(const Options& options) {
+int Convert(const Options& options) {
   Conversion conversion(options);
-  return conversion.run();
+  return conversion.Run();
 }
 
 }  // namespace vidmora::encoder

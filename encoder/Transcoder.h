@@ -10,6 +10,6 @@ namespace vidmora::encoder {
 // Runs the conversion to its end (or to an early stop) and reports on the console.
 // Returns the process exit status: 0 once the output file is complete and in place
 // (the summary line has then been written), non-zero after one error line.
-int convert(const Options& options);
+int Convert(const Options& options);
 
 }  // namespace vidmora::encoder

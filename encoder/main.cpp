@@ -18,22 +18,22 @@ int main(int argc, char** argv) {
   // opened later (the output!) can take its number and receive console text.
   for (int fd = 0; fd <= 2; ++fd)
     if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0) return 3;
-  installSignalHandlers();
-  installLibraryLog();
+  InstallSignalHandlers();
+  InstallLibraryLog();
 
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const ParseResult parsed = parseCommandLine(args);
+  const ParseResult parsed = ParseCommandLine(args);
   if (!parsed.ok) {
-    consoleError(parsed.error);
+    ConsoleError(parsed.error);
     return 2;
   }
   try {
     StdinWatcher watcher;
-    return convert(parsed.options);
+    return Convert(parsed.options);
   } catch (const std::exception& e) {
     // No memory or no thread to be had: one line and a failure status instead of an
     // abort, and the conversion's unfinished file is removed as it unwinds.
-    consoleError(std::string("the conversion could not go on: ") + e.what());
+    ConsoleError(std::string("the conversion could not go on: ") + e.what());
     return 1;
   }
 }

@@ -21,7 +21,7 @@ class TestEncoderOptions : public QObject {
  private slots:
   void fullLine() {
     const auto r =
-        parseCommandLine(split("-y -ipt /v/clip.avi -vcodec libx265 -b:v 1500k -s 640x360 -r 29.97 "
+        ParseCommandLine(split("-y -ipt /v/clip.avi -vcodec libx265 -b:v 1500k -s 640x360 -r 29.97 "
                                "-aspect 16:9 -acodec libmp3lame -b:a 192k -ac 1 -ar 22050 /out/clip.mp4"));
     QVERIFY2(r.ok, r.error.c_str());
     const Options& o = r.options;
@@ -42,7 +42,7 @@ class TestEncoderOptions : public QObject {
 
   void defaultsAndEmptyTokens() {
     // Empty fragments leave empty tokens; they are skipped.
-    const auto r = parseCommandLine(split("-y -ipt in.avi || || -vcodec mpeg4 || out.mp4"));
+    const auto r = ParseCommandLine(split("-y -ipt in.avi || || -vcodec mpeg4 || out.mp4"));
     QVERIFY2(r.ok, r.error.c_str());
     const Options& o = r.options;
     QCOMPARE(o.videoCodec, std::string("mpeg4"));
@@ -55,39 +55,39 @@ class TestEncoderOptions : public QObject {
     QCOMPARE(o.channels, 0);
     QCOMPARE(o.sampleRate, 0);
 
-    const auto noY = parseCommandLine(split("-ipt in.avi out.mp4"));
+    const auto noY = ParseCommandLine(split("-ipt in.avi out.mp4"));
     QVERIFY(noY.ok);
     QVERIFY(!noY.options.overwrite);
   }
 
   void values() {
-    QCOMPARE(parseBitRate("800000").value_or(-1), int64_t(800000));
-    QCOMPARE(parseBitRate("96k").value_or(-1), int64_t(96000));
-    QCOMPARE(parseBitRate("2M").value_or(-1), int64_t(2000000));
-    QCOMPARE(parseBitRate("1.5M").value_or(-1), int64_t(1500000));
+    QCOMPARE(ParseBitRate("800000").value_or(-1), int64_t(800000));
+    QCOMPARE(ParseBitRate("96k").value_or(-1), int64_t(96000));
+    QCOMPARE(ParseBitRate("2M").value_or(-1), int64_t(2000000));
+    QCOMPARE(ParseBitRate("1.5M").value_or(-1), int64_t(1500000));
     for (const char* bad : {"", "k", "12x", "-5k", "0", "1e6", "99999999999k"})
-      QVERIFY2(!parseBitRate(bad), bad);
+      QVERIFY2(!ParseBitRate(bad), bad);
 
-    QVERIFY(parseFrameRate("25") == (Rational{25, 1}));
-    QVERIFY(parseFrameRate("29.97") == (Rational{30000, 1001}));
-    QVERIFY(parseFrameRate("23.976") == (Rational{24000, 1001}));
-    QVERIFY(parseFrameRate("59.94") == (Rational{60000, 1001}));
-    QVERIFY(parseFrameRate("30000/1001") == (Rational{30000, 1001}));
-    QVERIFY(parseFrameRate("12.5") == (Rational{25, 2}));
+    QVERIFY(ParseFrameRate("25") == (Rational{25, 1}));
+    QVERIFY(ParseFrameRate("29.97") == (Rational{30000, 1001}));
+    QVERIFY(ParseFrameRate("23.976") == (Rational{24000, 1001}));
+    QVERIFY(ParseFrameRate("59.94") == (Rational{60000, 1001}));
+    QVERIFY(ParseFrameRate("30000/1001") == (Rational{30000, 1001}));
+    QVERIFY(ParseFrameRate("12.5") == (Rational{25, 2}));
     for (const char* bad : {"", "abc", "0", "25/0", "/25", "-25", "5000", "25fps"})
-      QVERIFY2(!parseFrameRate(bad), bad);
+      QVERIFY2(!ParseFrameRate(bad), bad);
 
-    QVERIFY(parseAspect("4:3") == (Rational{4, 3}));
-    QVERIFY(parseAspect("16:9") == (Rational{16, 9}));
-    QVERIFY(parseAspect("1.85") == (Rational{37, 20}));
-    for (const char* bad : {"", "4:0", "0:3", "x", "16:", "100"}) QVERIFY2(!parseAspect(bad), bad);
+    QVERIFY(ParseAspect("4:3") == (Rational{4, 3}));
+    QVERIFY(ParseAspect("16:9") == (Rational{16, 9}));
+    QVERIFY(ParseAspect("1.85") == (Rational{37, 20}));
+    for (const char* bad : {"", "4:0", "0:3", "x", "16:", "100"}) QVERIFY2(!ParseAspect(bad), bad);
 
     int w = 0, h = 0;
-    QVERIFY(parseSize("320x240", w, h));
+    QVERIFY(ParseSize("320x240", w, h));
     QCOMPARE(w, 320);
     QCOMPARE(h, 240);
     for (const char* bad : {"", "320", "320x", "x240", "0x240", "320x-2", "99999x240", "320*240"})
-      QVERIFY2(!parseSize(bad, w, h), bad);
+      QVERIFY2(!ParseSize(bad, w, h), bad);
   }
 
   void refused_data() {
@@ -130,7 +130,7 @@ class TestEncoderOptions : public QObject {
   void refused() {
     QFETCH(QString, line);
     QFETCH(QString, message);
-    const auto r = parseCommandLine(split(line));
+    const auto r = ParseCommandLine(split(line));
     QVERIFY(!r.ok);
     QVERIFY2(QString::fromStdString(r.error).contains(message), r.error.c_str());
     QVERIFY(r.error.find('\n') == std::string::npos);
