@@ -189,42 +189,65 @@ class TestEncoderReal : public QObject {
     QTest::addColumn<QString>("sample");
     QTest::addColumn<bool>("interlaced");
     QTest::addColumn<QString>("colours");  // primaries/transfer/matrix written, "" without video
+    QTest::addColumn<QString>("size");     // a chosen picture size, "" for the source's
     QTest::newRow("phone upright, HEVC 10-bit turned a quarter")
-        << "phone_portrait_hevc10.mp4" << false << "bt709/bt709/bt709";
-    QTest::newRow("phone upside down") << "phone_upside_down.mp4" << false << "smpte170m/smpte170m/smpte170m";
+        << "phone_portrait_hevc10.mp4" << false << "bt709/bt709/bt709"
+        << "";
+    // A chosen size is the size of the upright picture.
+    QTest::newRow("phone upright at a chosen size")
+        << "phone_portrait_hevc10.mp4" << false << "bt709/bt709/bt709"
+        << "90x160";
+    QTest::newRow("phone upside down") << "phone_upside_down.mp4" << false << "smpte170m/smpte170m/smpte170m"
+                                       << "";
     QTest::newRow("front camera, mirrored")
-        << "selfie_mirrored.mov" << false << "smpte170m/smpte170m/smpte170m";
-    QTest::newRow("HLG, BT.2020 10-bit") << "hlg_hevc10.mov" << false << "bt709/bt709/bt709";
-    QTest::newRow("PQ, BT.2020 10-bit") << "pq_hevc10.mkv" << false << "bt709/bt709/bt709";
+        << "selfie_mirrored.mov" << false << "smpte170m/smpte170m/smpte170m"
+        << "";
+    QTest::newRow("HLG, BT.2020 10-bit") << "hlg_hevc10.mov" << false << "bt709/bt709/bt709"
+                                         << "";
+    QTest::newRow("PQ, BT.2020 10-bit") << "pq_hevc10.mkv" << false << "bt709/bt709/bt709"
+                                        << "";
     QTest::newRow("interlaced MPEG-2 and AC-3 in TS")
-        << "camcorder_interlaced.ts" << true << "smpte170m/smpte170m/smpte170m";
+        << "camcorder_interlaced.ts" << true << "smpte170m/smpte170m/smpte170m"
+        << "";
     QTest::newRow("anamorphic PAL DVD, 5.1")
-        << "dvd_pal_anamorphic.vob" << true << "bt470bg/smpte170m/bt470bg";
-    QTest::newRow("FLV1 and MP3") << "flash.flv" << false << "smpte170m/smpte170m/smpte170m";
-    QTest::newRow("WMV2 and WMA2 in ASF") << "windows_media.wmv" << false << "smpte170m/smpte170m/smpte170m";
-    QTest::newRow("RealVideo 2") << "realvideo.rm" << false << "smpte170m/smpte170m/smpte170m";
-    QTest::newRow("H.263 in 3GP, 8 kHz mono") << "mobile.3gp" << false << "smpte170m/smpte170m/smpte170m";
-    QTest::newRow("ProRes and PCM in MOV") << "prores_pcm.mov" << false << "smpte170m/smpte170m/smpte170m";
+        << "dvd_pal_anamorphic.vob" << true << "bt470bg/smpte170m/bt470bg"
+        << "";
+    QTest::newRow("FLV1 and MP3") << "flash.flv" << false << "smpte170m/smpte170m/smpte170m"
+                                  << "";
+    QTest::newRow("WMV2 and WMA2 in ASF") << "windows_media.wmv" << false << "smpte170m/smpte170m/smpte170m"
+                                          << "";
+    QTest::newRow("RealVideo 2") << "realvideo.rm" << false << "smpte170m/smpte170m/smpte170m"
+                                 << "";
+    QTest::newRow("H.263 in 3GP, 8 kHz mono") << "mobile.3gp" << false << "smpte170m/smpte170m/smpte170m"
+                                              << "";
+    QTest::newRow("ProRes and PCM in MOV") << "prores_pcm.mov" << false << "smpte170m/smpte170m/smpte170m"
+                                           << "";
     QTest::newRow("VP9 and Opus in WebM named .mp4")
-        << "webm_named.mp4" << false << "smpte170m/smpte170m/smpte170m";
+        << "webm_named.mp4" << false << "smpte170m/smpte170m/smpte170m"
+        << "";
     QTest::newRow("full-range MJPEG, two sound tracks")
-        << "mjpeg_two_tracks.mkv" << false << "smpte170m/smpte170m/bt470bg";
-    QTest::newRow("sound only") << "audio_only.mp4" << false << "";
+        << "mjpeg_two_tracks.mkv" << false << "smpte170m/smpte170m/bt470bg"
+        << "";
+    QTest::newRow("sound only") << "audio_only.mp4" << false << ""
+                                << "";
     QTest::newRow("sound starts 2 s after the picture")
-        << "late_sound.mp4" << false << "smpte170m/smpte170m/smpte170m";
+        << "late_sound.mp4" << false << "smpte170m/smpte170m/smpte170m"
+        << "";
   }
 
   void corpus() {
     QFETCH(QString, sample);
     QFETCH(bool, interlaced);
     QFETCH(QString, colours);
+    QFETCH(QString, size);
     const QString in = kSamples + "/" + sample;
     const Facts src = read(in);
     QVERIFY2(src.ok, qPrintable(in));
     QTemporaryDir dir;
     const QString out = dir.filePath("out.mp4");
     QProcess p;
-    p.start(kEncoder, {"-y", "-ipt", in, out});
+    p.start(kEncoder, QStringList{"-y", "-ipt", in} +
+                          (size.isEmpty() ? QStringList() : QStringList{"-s", size}) + QStringList{out});
     p.closeWriteChannel();
     QVERIFY(p.waitForFinished(120000));
     const QString console = QString::fromUtf8(p.readAllStandardError());
@@ -251,8 +274,10 @@ class TestEncoderReal : public QObject {
     // Upright: the sides as a player shows the source, no turn left for players to do, and
     // the marks where they belong.
     const bool quarter = std::abs(std::abs(src.rotation) - 90) < 1;
-    QCOMPARE(o.width, (quarter ? src.height : src.width) & ~1);
-    QCOMPARE(o.height, (quarter ? src.width : src.height) & ~1);
+    QCOMPARE(o.width,
+             size.isEmpty() ? (quarter ? src.height : src.width) & ~1 : size.section('x', 0, 0).toInt());
+    QCOMPARE(o.height,
+             size.isEmpty() ? (quarter ? src.width : src.height) & ~1 : size.section('x', 1, 1).toInt());
     QVERIFY(!o.hasMatrix);
     QCOMPARE(o.marks, QString("RGB"));
     const double srcDar = quarter ? src.height / (src.width * src.sar) : src.width * src.sar / src.height;
