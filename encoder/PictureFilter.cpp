@@ -42,16 +42,9 @@ const char* ZscalePrimaries(AVColorPrimaries p) {
   }
 }
 
-const char* ZscaleMatrix(AVColorSpace m) {
-  switch (m) {
-    case AVCOL_SPC_BT709:
-      return "bt709";
-    case AVCOL_SPC_BT2020_CL:
-      return "bt2020c";
-    default:
-      return "bt2020nc";
-  }
-}
+// The constant-luminance matrix is defined for the BT.2020 transfer only and is refused
+// with PQ or HLG; such sources are read with the usual non-constant one.
+const char* ZscaleMatrix(AVColorSpace m) { return m == AVCOL_SPC_BT709 ? "bt709" : "bt2020nc"; }
 
 // The filters that turn a stored picture upright.
 const char* OrientationFilters(Orientation o) {
@@ -194,12 +187,14 @@ std::string PictureChain(const PictureSource& s, AVRational fps, int width, int 
   const bool hdr = IsHdr(s.colours.transfer);
   if (hdr) {
     // Into linear light, over to BT.709 primaries, compressed into standard range, and back
-    // to BT.709 video levels.
+    // to BT.709 video levels. Each stage names what it takes: pictures need not carry tags.
+    const char* primaries = ZscalePrimaries(s.colours.primaries);
     snprintf(buf, sizeof buf,
-             "zscale=tin=%s:pin=%s:min=%s:rin=%s:t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
-             "tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=limited",
-             ZscaleTransfer(s.colours.transfer), ZscalePrimaries(s.colours.primaries),
-             ZscaleMatrix(s.colours.matrix), IsFullRange(s) ? "full" : "limited");
+             "zscale=tin=%s:pin=%s:min=%s:rin=%s:t=linear:npl=100:p=%s,format=gbrpf32le,"
+             "zscale=tin=linear:pin=%s:t=linear:p=bt709,tonemap=tonemap=hable:desat=0,"
+             "zscale=tin=linear:pin=bt709:t=bt709:p=bt709:m=bt709:r=limited",
+             ZscaleTransfer(s.colours.transfer), primaries, ZscaleMatrix(s.colours.matrix),
+             IsFullRange(s) ? "full" : "limited", primaries, primaries);
     chain = Join(chain, buf);
   }
   snprintf(buf, sizeof buf, "scale=%d:%d", width, height);
