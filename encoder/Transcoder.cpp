@@ -5,6 +5,7 @@
 #include "PictureFilter.h"
 #include "Protocol.h"
 #include "StopRequest.h"
+#include "StreamCopy.h"
 
 #include <algorithm>
 #include <atomic>
@@ -77,6 +78,7 @@ class FrameQueue {
     Kind kind = End;
     TFramePtr frame;
     AVRational timeBase{0, 1};
+    TPacketPtr packet;  // instead of a frame: a packet of a stream copied as it is
   };
 
   explicit FrameQueue(size_t capacity) : capacity_(capacity) {}
@@ -125,7 +127,8 @@ struct InputStream {
 };
 
 struct OutputStream {
-  TCodecPtr encoder;
+  TCodecPtr encoder;  // none when the stream is copied
+  StreamCopy copy;
   AVStream* stream = nullptr;
   TPacketPtr packet;  // what the encoder gives, reused for every packet
   int64_t bytes = 0;
@@ -191,11 +194,16 @@ class Conversion {
   bool OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind, const std::string& name);
   bool SetUpVideo();
   bool SetUpAudio();
+  bool SetUpCopy(OutputStream& out, const InputStream& in);
   void Describe();
 
   // Decoding thread.
   bool DemuxAndDecode();
   bool Decode(InputStream& in, const AVPacket* packet);
+  bool PassOn(InputStream& in, const AVPacket* packet);
+  bool Copies(const InputStream& in) const {
+    return in.index >= 0 && (&in == &vin_ ? opt_.videoCodec : opt_.audioCodec) == "copy";
+  }
   bool FilterVideo(AVFrame* frame);
   bool FilterAudio(AVFrame* frame);
   bool BuildVideoGraph(const AVFrame* frame);
@@ -206,6 +214,8 @@ class Conversion {
   // Encoding thread.
   void EncodeLoop();
   bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
+  bool Copy(OutputStream& out, AVPacket* packet);
+  bool WritePacket(OutputStream& out, AVPacket* packet);
   void Progress();
 
   static int Interrupted(void*) { return StopRequested() ? 1 : 0; }
@@ -304,6 +314,12 @@ bool Conversion::OpenInput() {
   for (InputStream* in : {&vin_, &ain_}) {
     if (in->index < 0) continue;
     const AVCodecParameters* par = in->stream->codecpar;
+    if (Copies(*in)) {
+      // Refused here, before anything is written, when MP4 cannot hold it as it is.
+      const std::string refusal = CheckCopyable(par);
+      if (!refusal.empty()) return Fail(refusal);
+      continue;
+    }
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
     if (!codec)
@@ -480,11 +496,18 @@ bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char
   return true;
 }
 
+bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
+  const std::string error = out.copy.Open(out_, in.stream, startTime_);
+  if (!error.empty()) return Fail(error);
+  out.stream = out.copy.Stream();
+  return true;
+}
+
 bool Conversion::OpenOutput() {
   int r = avformat_alloc_output_context2(&out_, nullptr, "mp4", opt_.output.c_str());
   if (r < 0 || !out_) return Fail("the MP4 writer is not available");
-  if (vin_.index >= 0 && !SetUpVideo()) return false;
-  if (ain_.index >= 0 && !SetUpAudio()) return false;
+  if (vin_.index >= 0 && !(Copies(vin_) ? SetUpCopy(vout_, vin_) : SetUpVideo())) return false;
+  if (ain_.index >= 0 && !(Copies(ain_) ? SetUpCopy(aout_, ain_) : SetUpAudio())) return false;
 
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = temp_.Create(opt_.output);
@@ -508,7 +531,7 @@ void Conversion::Describe() {
     line += Format(", duration %.2f s", in_->duration / double(AV_TIME_BASE));
   ConsoleLine(line);
   if (vin_.index >= 0) {
-    const AVCodecContext* d = vin_.decoder.get();
+    const AVCodecParameters* d = vin_.stream->codecpar;
     const AVRational fps = av_guess_frame_rate(in_, vin_.stream, nullptr);
     AVRational sar =
         vin_.stream->sample_aspect_ratio.num > 0 ? vin_.stream->sample_aspect_ratio : d->sample_aspect_ratio;
@@ -519,7 +542,7 @@ void Conversion::Describe() {
                        d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
   }
   if (ain_.index >= 0) {
-    const AVCodecContext* d = ain_.decoder.get();
+    const AVCodecParameters* d = ain_.stream->codecpar;
     ConsoleLine(Format("  audio: %s %d Hz, %s", avcodec_get_name(d->codec_id), d->sample_rate,
                        DescribeLayout(d->ch_layout).c_str()));
   }
@@ -542,6 +565,15 @@ void Conversion::Describe() {
   if (const AVCodecContext* e = aout_.encoder.get()) {
     ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
                        DescribeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
+  }
+  for (const OutputStream* out : {&vout_, &aout_})
+    if (out->copy.IsOpen())
+      ConsoleLine(Format("  %s: %s copied as it is", out == &vout_ ? "video" : "audio",
+                         avcodec_get_name(out->stream->codecpar->codec_id)));
+  if (!opt_.ignored.empty()) {
+    std::string names;
+    for (const std::string& name : opt_.ignored) names += (names.empty() ? "" : ", ") + name;
+    ConsoleLine("Ignored for a stream copied as it is: " + names + " (these need re-encoding)");
   }
   ConsoleLine("Press q to stop early.");
 }
@@ -573,7 +605,7 @@ bool Conversion::DemuxAndDecode() {
         const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - startTime_;
         if (lastDemuxedTime_ == AV_NOPTS_VALUE || t > lastDemuxedTime_) lastDemuxedTime_ = t;
       }
-      ok = Decode(*in, packet);
+      ok = Copies(*in) ? PassOn(*in, packet) : Decode(*in, packet);
     }
     av_packet_unref(packet);
   }
@@ -581,10 +613,18 @@ bool Conversion::DemuxAndDecode() {
   if (!StopRequested()) {
     // Frames the decoders still hold.
     for (InputStream* in : {&vin_, &ain_})
-      if (in->index >= 0 && !Decode(*in, nullptr)) return false;
+      if (in->decoder && !Decode(*in, nullptr)) return false;
   }
   if (!CloseGraphs()) return false;
-  return queue_.Push({FrameQueue::End, nullptr, {0, 1}});
+  return queue_.Push({FrameQueue::End, nullptr, {0, 1}, nullptr});
+}
+
+// A packet of a copied stream goes to the writing thread as it is.
+bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
+  TPacketPtr clone(av_packet_clone(packet));
+  if (!clone) return Fail("out of memory");
+  return queue_.Push({&in == &vin_ ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
+                      std::move(clone)});
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
@@ -771,7 +811,7 @@ bool Conversion::Drain(Graph& g, FrameQueue::Kind kind) {
     const int r = av_buffersink_get_frame(g.sink, out.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return Fail("the filters failed: " + ErrorText(r));
-    if (!queue_.Push({kind, std::move(out), av_buffersink_get_time_base(g.sink)})) return false;
+    if (!queue_.Push({kind, std::move(out), av_buffersink_get_time_base(g.sink), nullptr})) return false;
   }
 }
 
@@ -797,12 +837,14 @@ void Conversion::EncodeLoop() {
     if (r < 0) return;
     if (r == 0) continue;
     if (item.kind == FrameQueue::End) {
-      for (OutputStream* out : {&vout_, &aout_})
+      for (OutputStream* out : {&vout_, &aout_}) {
         if (out->encoder && !Encode(*out, nullptr, {0, 1})) return;
+        if (out->copy.IsOpen() && !Copy(*out, nullptr)) return;
+      }
       return;
     }
     OutputStream& out = item.kind == FrameQueue::Video ? vout_ : aout_;
-    if (!Encode(out, item.frame.get(), item.timeBase)) return;
+    if (!(item.packet ? Copy(out, item.packet.get()) : Encode(out, item.frame.get(), item.timeBase))) return;
   }
 }
 
@@ -836,25 +878,39 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
     if (r < 0) return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
-    // The file needs rising decoding times; a packet that would break that is moved on.
-    if (packet->dts != AV_NOPTS_VALUE) {
-      if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
-        packet->dts = out.lastDts + 1;
-        if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
-      }
-      out.lastDts = packet->dts;
+    if (!WritePacket(out, packet)) return false;
+  }
+  return true;
+}
+
+// packet: a packet of the source's copied stream, or nullptr at its end.
+bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
+  const bool ok = out.copy.Push(packet, [&](AVPacket* ready) {
+    if (&out == &vout_) ++out.frames;
+    return WritePacket(out, ready);
+  });
+  return ok || Fail(out.copy.Error());
+}
+
+// Writes one packet whose timestamps are in the output stream's time base.
+bool Conversion::WritePacket(OutputStream& out, AVPacket* packet) {
+  // The file needs rising decoding times; a packet that would break that is moved on.
+  if (packet->dts != AV_NOPTS_VALUE) {
+    if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
+      packet->dts = out.lastDts + 1;
+      if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
     }
-    out.bytes += packet->size;
-    if (packet->pts != AV_NOPTS_VALUE) {
-      const double end =
-          (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
-      outputTime_ = std::max(outputTime_, end);
-    }
-    r = av_interleaved_write_frame(out_, packet);
-    if (r < 0) {
-      av_packet_unref(packet);
-      return Fail("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
-    }
+    out.lastDts = packet->dts;
+  }
+  out.bytes += packet->size;
+  if (packet->pts != AV_NOPTS_VALUE) {
+    const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
+    outputTime_ = std::max(outputTime_, end);
+  }
+  const int r = av_interleaved_write_frame(out_, packet);
+  if (r < 0) {
+    av_packet_unref(packet);
+    return Fail("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
   }
   return true;
 }
@@ -929,7 +985,7 @@ int Conversion::Run() {
 
   int64_t headers = 0;
   for (const OutputStream* out : {&vout_, &aout_})
-    if (out->encoder) headers += out->encoder->extradata_size;
+    if (out->stream) headers += out->stream->codecpar->extradata_size;
   const int64_t payload = vout_.bytes + aout_.bytes + headers;
   const std::string overhead =
       payload > 0 ? Format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");
