@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "OutputFile.h"
+#include "PictureFilter.h"
 #include "Protocol.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
@@ -232,6 +233,7 @@ class Conversion {
   TFramePtr convertedSound_;    // sound brought back to the first frame's format
   AVRational fps_{25, 1};
   AVRational sar_{1, 1};
+  PictureSource picture_;  // what the source's picture needs on its way to the encoder
   int64_t startTime_ = 0;  // AV_TIME_BASE units, subtracted from every timestamp
   TempOutput temp_;
   FrameQueue queue_;
@@ -352,7 +354,18 @@ bool Conversion::SetUpVideo() {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt_.videoCodec.c_str());
   if (!codec) return Fail("the video encoder " + opt_.videoCodec + " is not available");
   const AVCodecContext* dec = vin_.decoder.get();
-  const int srcW = dec->width, srcH = dec->height;
+  picture_.width = dec->width;
+  picture_.height = dec->height;
+  picture_.format = dec->pix_fmt;
+  picture_.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
+  size_t matrixSize = 0;
+  const uint8_t* matrix = av_stream_get_side_data(vin_.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+  picture_.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
+                             ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
+                             : Orientation::Upright;
+  // Sizes and aspect are those of the upright picture, as players show it.
+  const bool swap = SwapsSides(picture_.orientation);
+  const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
   int w = opt_.width ? opt_.width : srcW;
   int h = opt_.height ? opt_.height : srcH;
   // 4:2:0 pictures need even sizes.
@@ -375,6 +388,7 @@ bool Conversion::SetUpVideo() {
   AVRational srcSar = vin_.stream->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
+  if (swap) std::swap(srcSar.num, srcSar.den);
   if (opt_.aspect) {
     av_reduce(&sar_.num, &sar_.den, int64_t(opt_.aspect->num) * h, int64_t(opt_.aspect->den) * w, 65535);
   } else {
@@ -392,9 +406,11 @@ bool Conversion::SetUpVideo() {
   enc->framerate = fps_;
   enc->sample_aspect_ratio = sar_;
   enc->thread_count = 0;
-  enc->color_primaries = dec->color_primaries;
-  enc->color_trc = dec->color_trc;
-  enc->colorspace = dec->colorspace;
+  const ColourTags tags = OutputColours(picture_);
+  enc->color_primaries = tags.primaries;
+  enc->color_trc = tags.transfer;
+  enc->colorspace = tags.matrix;
+  enc->color_range = tags.range;
   if (opt_.videoBitRate > 0) enc->bit_rate = opt_.videoBitRate;
   if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
   if (!OpenEncoder(vout_, codec, "video", opt_.videoCodec)) return false;
@@ -539,6 +555,12 @@ void Conversion::Describe() {
                                  : std::string("the encoder's default quality");
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
                        e->height, av_q2d(fps_), dar.num, dar.den, rate.c_str()));
+    if (picture_.orientation != Orientation::Upright)
+      ConsoleLine(std::string("  the picture is turned upright (") +
+                  DescribeOrientation(picture_.orientation) + ")");
+    if (IsHdr(picture_.colours.transfer))
+      ConsoleLine(Format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
+                         picture_.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
   }
   if (const AVCodecContext* e = aout_.encoder.get()) {
     ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
@@ -639,9 +661,19 @@ bool Conversion::BuildVideoGraph(const AVFrame* frame) {
   const std::string srcArgs =
       Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
              frame->format, tb.num, tb.den, sar.num, sar.den);
-  // The frame rate first, so dropped pictures are never scaled.
-  const std::string chain = Format("fps=fps=%d/%d,scale=%d:%d,format=yuv420p", fps_.num, fps_.den,
-                                   vout_.encoder->width, vout_.encoder->height);
+  // Interlacing is told by the decoded pictures, or by the stream where its first
+  // pictures happen to be progressive.
+  const AVFieldOrder order = vin_.stream->codecpar->field_order;
+  picture_.interlaced =
+      frame->interlaced_frame || (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
+  if (picture_.interlaced) {
+    const bool bottomFirst =
+        frame->interlaced_frame ? !frame->top_field_first : order == AV_FIELD_BB || order == AV_FIELD_BT;
+    ConsoleLine(
+        Format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
+               bottomFirst ? "bottom" : "top"));
+  }
+  const std::string chain = PictureChain(picture_, fps_, vout_.encoder->width, vout_.encoder->height);
   const int r = g.Connect("buffer", srcArgs, "buffersink", chain);
   if (r < 0) return Fail("cannot set up the picture conversion: " + ErrorText(r));
   g.width = frame->width;
