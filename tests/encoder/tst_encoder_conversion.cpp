@@ -450,7 +450,9 @@ class TestEncoderConversion : public QObject {
     const MediaInfo o = inspect(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
-    QVERIFY2(o.duration > 0.2 && o.duration < 9.0, qPrintable(QString::number(o.duration)));
+    // However early the stop: a slow picture encoder's flush may be cut short after a stop,
+    // so the file can be very short, but it is never empty.
+    QVERIFY2(o.duration > 0 && o.duration < 9.0, qPrintable(QString::number(o.duration)));
     QVERIFY(o.decodedVideo > 0 && o.decodedAudio > 0);
     QVERIFY2(qAbs(o.video.duration - o.audio.duration) < 0.5,
              qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
