@@ -6,6 +6,7 @@
 #include "StopRequest.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +21,7 @@
 #include <vector>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 extern "C" {
@@ -246,6 +248,8 @@ class Conversion {
   bool OpenInput();
   AVRational MeasuredFrameRate();
   bool OpenOutput();
+  bool OpenOutputIo();
+  int CloseOutputIo();  // the write error seen, if any
   bool OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind, const std::string& name);
   bool SetUpVideo();
   bool SetUpAudio();
@@ -292,6 +296,7 @@ class Conversion {
   TempOutput temp_;
   FrameQueue queue_;
   int openError_ = 0;
+  int outFd_ = -1;  // the temporary file's descriptor, as the output context's opaque
 
   std::mutex failMutex_;
   std::string failure_;
@@ -316,9 +321,63 @@ Conversion::~Conversion() {
   swr_free(&swr_);
   avformat_close_input(&in_);
   if (out_) {
-    if (out_->pb) avio_closep(&out_->pb);
+    CloseOutputIo();
     avformat_free_context(out_);
   }
+}
+
+// The output is written through the descriptor of the temporary file, never reopened by
+// name. The MP4 writer seeks back to complete its header, so the context seeks too.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using TWriteBuffer = const uint8_t*;
+#else
+using TWriteBuffer = uint8_t*;
+#endif
+
+int WriteToDescriptor(void* opaque, TWriteBuffer data, int size) {
+  const int fd = *static_cast<const int*>(opaque);
+  int done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size_t(size - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? AVERROR(errno) : AVERROR(EIO);
+    done += int(n);
+  }
+  return done;
+}
+
+int64_t SeekDescriptor(void* opaque, int64_t offset, int whence) {
+  const int fd = *static_cast<const int*>(opaque);
+  if (whence & AVSEEK_SIZE) {
+    struct stat st;
+    return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+  }
+  const off_t at = lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+bool Conversion::OpenOutputIo() {
+  outFd_ = temp_.Descriptor();
+  constexpr int kBufferSize = 1 << 16;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+  if (!buffer) return false;
+  out_->pb =
+      avio_alloc_context(buffer, kBufferSize, 1, &outFd_, nullptr, &WriteToDescriptor, &SeekDescriptor);
+  if (!out_->pb) {
+    av_free(buffer);
+    return false;
+  }
+  out_->flags |= AVFMT_FLAG_CUSTOM_IO;
+  return true;
+}
+
+int Conversion::CloseOutputIo() {
+  if (!out_ || !out_->pb) return 0;
+  avio_flush(out_->pb);
+  const int error = out_->pb->error;
+  av_freep(&out_->pb->buffer);
+  avio_context_free(&out_->pb);
+  return error;
 }
 
 bool Conversion::Fail(const std::string& message) {
@@ -361,7 +420,11 @@ bool Conversion::OpenSource(AVFormatContext** context) {
 
 bool Conversion::OpenInput() {
   // A playlist or list of files is refused by name before the library is asked to open it.
-  if (FILE* f = std::fopen(opt_.input.c_str(), "rb")) {
+  // (Only a regular file is read twice: what a pipe gives is for the conversion.)
+  struct stat st;
+  FILE* f = stat(opt_.input.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? std::fopen(opt_.input.c_str(), "rb")
+                                                                      : nullptr;
+  if (f) {
     std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
     const size_t n = std::fread(head.data(), 1, 4096, f);
     std::fclose(f);
@@ -445,6 +508,8 @@ bool Conversion::OpenInput() {
 // source (the first is left where the conversion begins); {0, 1} when they show none.
 // Timestamps are sorted first, so pictures stored out of display order count too.
 AVRational Conversion::MeasuredFrameRate() {
+  struct stat st;
+  if (stat(opt_.input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {0, 1};  // a pipe is read once
   AVFormatContext* ic = nullptr;
   if (!OpenSource(&ic)) return {0, 1};
   std::vector<int64_t> times;
@@ -636,8 +701,7 @@ bool Conversion::OpenOutput() {
   const std::string err = temp_.Create(opt_.output);
   if (!err.empty()) return Fail(err);
   SetAbandonPath(temp_.Path());
-  r = avio_open(&out_->pb, temp_.Path().c_str(), AVIO_FLAG_WRITE);
-  if (r < 0) return Fail("cannot write the output " + DisplayName(opt_.output) + ": " + ErrorText(r));
+  if (!OpenOutputIo()) return Fail("out of memory");
   ClearLibraryError();
   r = avformat_write_header(out_, nullptr);
   if (r < 0) {
@@ -1136,15 +1200,12 @@ int Conversion::Run() {
   int r = av_write_trailer(out_);
   if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
   Progress();
-  avio_flush(out_->pb);
-  const int ioError = out_->pb->error;
-  r = avio_closep(&out_->pb);
-  if (ioError < 0 || r < 0)
-    return Abandon("writing the output " + DisplayName(opt_.output) +
-                   " failed: " + ErrorText(ioError < 0 ? ioError : r));
+  const int ioError = CloseOutputIo();
+  if (ioError < 0)
+    return Abandon("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(ioError));
 
   struct stat st;
-  const int64_t fileSize = stat(temp_.Path().c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
+  const int64_t fileSize = fstat(temp_.Descriptor(), &st) == 0 ? int64_t(st.st_size) : 0;
   const std::string commitError = temp_.Commit();
   SetAbandonPath({});
   if (!commitError.empty()) return Abandon(commitError);
