@@ -174,9 +174,10 @@ struct InputStream {
   TCodecPtr decoder;
   TFramePtr frame;  // what the decoder gives, reused for every picture or sound frame
   // Timestamp repair, in the stream's time base: tsOffset is added to every timestamp;
-  // lastRaw is the last packet's time as read, lastTs the same after the offset.
+  // previousOffset is the one before the last move, until the packet after it has shown
+  // whether the move is kept; lastTs is the last packet's time after the offset.
   int64_t tsOffset = 0;
-  int64_t lastRaw = AV_NOPTS_VALUE;
+  int64_t previousOffset = 0;
   int64_t lastTs = AV_NOPTS_VALUE;
   int64_t lastDuration = 0;  // the last packet duration given
   int64_t lastStep = 0;      // the last ordinary step between two packets
@@ -200,7 +201,8 @@ struct Graph {
   // What the source was configured for; frames that differ are converted first.
   int width = 0, height = 0, format = -1, sampleRate = 0;
   AVChannelLayout layout{};
-  int64_t nextPts = AV_NOPTS_VALUE;  // end of the last frame fed, in the source's time base
+  int64_t nextPts = AV_NOPTS_VALUE;       // end of the last frame fed, in the source's time base
+  int64_t lastInputPts = AV_NOPTS_VALUE;  // the last frame's timestamp as decoded
   bool closed = false;
 
   ~Graph() {
@@ -797,31 +799,38 @@ void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
   const int64_t raw = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
   if (raw == AV_NOPTS_VALUE) return;
   const AVRational tb = in.stream->time_base;
-  if (in.lastRaw != AV_NOPTS_VALUE) {
-    const double step = (raw - in.lastRaw) * av_q2d(tb);
-    const int64_t at = av_rescale_q(raw + in.tsOffset, tb, AV_TIME_BASE_Q) - startTime_;
+  int64_t ts = raw + in.tsOffset;
+  if (in.lastTs != AV_NOPTS_VALUE) {
+    const int64_t follow =
+        in.lastTs + std::max<int64_t>(1, in.lastDuration > 0 ? in.lastDuration : in.lastStep);
+    if (in.tsOffset != in.previousOffset) {
+      // The packet before was moved. If this one continues from where the stream was
+      // before that, the moved one alone was damaged: the move is taken back.
+      const int64_t unmoved = raw + in.previousOffset;
+      if (std::llabs(unmoved - follow) < std::llabs(ts - follow)) {
+        in.tsOffset = in.previousOffset;
+        ts = unmoved;
+      }
+      in.previousOffset = in.tsOffset;
+    }
+    const double step = (ts - in.lastTs) * av_q2d(tb);
+    const int64_t at = av_rescale_q(ts, tb, AV_TIME_BASE_Q) - startTime_;
     const bool pastEnd =
         announcedEnd_ != AV_NOPTS_VALUE && at > announcedEnd_ + int64_t(kEndSlack * AV_TIME_BASE);
-    if (step > kMaxForwardStep || step < -kMaxBackwardStep || (step > 0 && pastEnd)) {
-      const int64_t follow =
-          in.lastTs + std::max<int64_t>(1, in.lastDuration > 0 ? in.lastDuration : in.lastStep);
-      const int64_t shift = follow - (raw + in.tsOffset);
-      if (shift != 0) {
-        if (discontinuities_++ == 0)
-          ConsoleLine(Format(
-              "The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-              in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", step,
-              in.lastTs == AV_NOPTS_VALUE
-                  ? 0.0
-                  : (av_rescale_q(in.lastTs, tb, AV_TIME_BASE_Q) - startTime_) / double(AV_TIME_BASE)));
-        in.tsOffset += shift;
-      }
-    } else if (raw > in.lastRaw) {
-      in.lastStep = raw - in.lastRaw;
+    if (step > kMaxForwardStep || step < -kMaxBackwardStep || (step > 0 && pastEnd && ts != follow)) {
+      if (discontinuities_++ == 0)
+        ConsoleLine(
+            Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
+                   in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", step,
+                   (av_rescale_q(in.lastTs, tb, AV_TIME_BASE_Q) - startTime_) / double(AV_TIME_BASE)));
+      in.previousOffset = in.tsOffset;
+      in.tsOffset += follow - ts;
+      ts = follow;
+    } else if (ts > in.lastTs) {
+      in.lastStep = ts - in.lastTs;
     }
   }
-  in.lastRaw = raw;
-  in.lastTs = raw + in.tsOffset;
+  in.lastTs = ts;
   if (packet->duration > 0) in.lastDuration = packet->duration;
   if (in.tsOffset != 0) {
     if (packet->pts != AV_NOPTS_VALUE) packet->pts += in.tsOffset;
@@ -952,7 +961,12 @@ bool Conversion::FilterAudio(AVFrame* frame) {
   const AVRational tb = ain_.stream->time_base;
   const AVRational sampleTb{1, frame->sample_rate};
   int64_t pts = frame->best_effort_timestamp;
-  if (pts == AV_NOPTS_VALUE)
+  // Sound frames that repeat the timestamp before them (several in one packet, or a
+  // stream whose times all read 0) follow the one before, instead of being dropped as
+  // already written.
+  const bool repeated = pts != AV_NOPTS_VALUE && pts == g.lastInputPts && g.nextPts != AV_NOPTS_VALUE;
+  g.lastInputPts = pts;
+  if (pts == AV_NOPTS_VALUE || repeated)
     pts = g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts;
   else
     pts = av_rescale_q(pts - av_rescale_q(startTime_, AV_TIME_BASE_Q, tb), tb, sampleTb);

@@ -593,10 +593,12 @@ class TestEncoderConversion : public QObject {
                                                              << "flv onward";
     QTest::newRow("flv: one picture 5 s back") << "src_flv1_mp3.flv"
                                                << "flv back";
-    QTest::newRow("rm: one picture 3 hours late") << "src_rv20_ra144.rm"
+    QTest::newRow("rm: one picture 3 hours late") << "src_rv20_ac3.rm"
                                                   << "rm picture";
     QTest::newRow("mkv: declares 125 fps, times keep 25") << "src_video_only.mkv"
                                                           << "mkv rate";
+    QTest::newRow("rm whose sound times all read 0") << "src_rv20_ra144.rm"
+                                                     << "none";
   }
 
   void damagedTimestamps() {
@@ -617,6 +619,8 @@ class TestEncoderConversion : public QObject {
       damaged = shiftRmTime(data, 0, 40, 3 * 3600 * 1000);
     else if (damage == "mkv rate")
       damaged = setMkvDefaultDuration(data, 8000000);
+    else if (damage == "none")
+      damaged = !data.isEmpty();
     QVERIFY(damaged);
     const QString in = dir.filePath("damaged." + QFileInfo(source).suffix());
     const QString out = dir.filePath("out.mp4");
@@ -632,6 +636,10 @@ class TestEncoderConversion : public QObject {
     QVERIFY2(o.duration <= bad.duration + 2.0 && o.duration <= src.duration + 2.0,
              qPrintable(QString("%1 of %2").arg(o.duration).arg(bad.duration)));
     QVERIFY2(o.duration >= src.duration - 1.0, qPrintable(QString::number(o.duration)));
+    // Picture and sound stay together: a moved packet does not move the rest of its stream.
+    if (src.video.present && src.audio.present)
+      QVERIFY2(qAbs(o.video.duration - o.audio.duration) < 0.5,
+               qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
     if (src.video.present) {
       QVERIFY2(qAbs(o.video.fps - 25) < 0.01, qPrintable(QString::number(o.video.fps)));
       QVERIFY2(o.decodedVideo <= int(src.duration * 25) + 3, qPrintable(QString::number(o.decodedVideo)));
