@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionComboBox>
@@ -57,16 +58,17 @@ void TComboBoxEx::AddItem(const QString& caption, int imageIndex, int selectedIm
 
 void TComboBoxEx::SetItemIndex(int position) {
   QString newText = shownText_;
+  const bool valid = position >= 0 && position < count();
   {
     const QSignalBlocker block(this);
-    if (position >= 0 && position < count()) {
-      setCurrentIndex(position);
-      newText = itemText(position);
-    } else {
-      setCurrentIndex(-1);
-    }
+    setCurrentIndex(valid ? position : -1);
+    if (valid) newText = itemText(position);
   }
-  if (newText == shownText_) {
+  // Another entry with the same caption is a change too: the choice is its
+  // position, and it must be stored like any other pick.
+  const bool otherEntry = valid && position != position_;
+  position_ = valid ? position : -1;
+  if (newText == shownText_ && !otherEntry) {
     update();
     return;
   }
@@ -116,7 +118,13 @@ int TListViewEx::AddRow(const QString& caption, int imageIndex, const QStringLis
   return row;
 }
 
-void TListViewEx::DeleteRow(int row) { delete takeTopLevelItem(row); }
+void TListViewEx::DeleteRow(int row) {
+  // Taking out the selected row would make the next one current and selected,
+  // and the next Delete or Play would act on a file nobody picked.
+  if (selectionModel()) selectionModel()->clear();
+  delete takeTopLevelItem(row);
+  if (selectionModel()) selectionModel()->clear();
+}
 
 void TListViewEx::ClearRows() { clear(); }
 

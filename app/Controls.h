@@ -25,10 +25,12 @@ class TImageList : public QObject {
   QVector<QIcon> icons_;
 };
 
-// The drop-down selector. It keeps its shown text apart from its entries:
-// clearing the entries keeps the text, selecting a position outside the entries
-// keeps the text and leaves no current entry, and OnChange runs only when the
-// shown text changes to a different text (a user's pick or SetItemIndex).
+// The drop-down selector. It keeps its shown text and its last current position
+// apart from its entries: clearing the entries keeps both, selecting a position
+// outside the entries keeps the text and leaves no current entry. OnChange runs
+// (on a user's pick or SetItemIndex) when the shown text changes to a different
+// text, or when an entry at another position than the last current one becomes
+// current, though its caption equals the shown text.
 class TComboBoxEx : public QComboBox {
   Q_OBJECT
  public:
@@ -52,6 +54,7 @@ class TComboBoxEx : public QComboBox {
 
  private:
   QString shownText_;
+  int position_ = -1;
 };
 
 // A list in report view: rows with a caption, sub-items and an image index.
@@ -66,6 +69,7 @@ class TListViewEx : public QTreeWidget {
 
   int RowCount() const { return topLevelItemCount(); }
   int AddRow(const QString& caption, int imageIndex, const QStringList& subItems = {});
+  // Afterwards no row is selected and none is current.
   void DeleteRow(int row);
   void ClearRows();
   QString Caption(int row) const;

@@ -318,14 +318,18 @@ void TConvMainForm::FormCreate() {
 }
 
 void TConvMainForm::FormShow() {
+  // The output folder comes first and on its own: no database error can
+  // leave it blank.
   Route([](TConvMainFunc& f) {
     f.ShowAppTitle();
+    f.LoadSaveDir();
+  });
+  Route([](TConvMainFunc& f) {
     f.FillVdoCodec();
     f.FillVdoBitrate();
     f.FillVdoSize();
     f.FillVdoFps();
     f.FillVdoAspect();
-    f.LoadSaveDir();
     f.FillAdoCodec();
   });
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The controller of the main window. Every event handler creates one, runs one
 // to four of its operations and frees it; it keeps no state between events.
-// Its operations live in the folders of their subsystems.
+// Its operations read and write the window's controls and leave the work to
+// the subsystem libraries, which take and return plain values.
 #include <QString>
 
 class QCheckBox;

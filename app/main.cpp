@@ -3,6 +3,8 @@
 #include "ConvMainFrm.h"
 #include "params/DataModule.h"
 #include "platform/Platform.h"
+#include "platform/Translations.h"
+#include "platform/UserFiles.h"
 
 #include <QApplication>
 #include <QFile>
@@ -36,6 +38,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vidmora"));
+  Platform::LoadQtTranslations();
+  UserFiles::Prepare();
   QFile sheet(QStringLiteral(":/vidmora.qss"));
   if (sheet.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
   app.setWindowIcon(QIcon(QStringLiteral(":/vidmora.svg")));

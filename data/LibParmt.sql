@@ -27,6 +27,9 @@ CREATE TABLE cmbex_vdocodec (
 INSERT INTO cmbex_vdocodec VALUES (0, 'H.264 (AVC)',   '-vcodec libx264');
 INSERT INTO cmbex_vdocodec VALUES (1, 'H.265 (HEVC)',  '-vcodec libx265');
 INSERT INTO cmbex_vdocodec VALUES (2, 'MPEG-4',        '-vcodec mpeg4');
+-- The source's picture as it is, put into the MP4 without re-encoding; the encoder
+-- ignores size, frame rate, aspect and bit rate for it (and says so).
+INSERT INTO cmbex_vdocodec VALUES (3, '原始视频 (不转码)',  '-vcodec copy');
 
 -- 2: video bit rate
 CREATE TABLE cmbex_vdobitrate (
@@ -91,6 +94,8 @@ CREATE TABLE cmbex_adocodec (
 );
 INSERT INTO cmbex_adocodec VALUES (0, 'AAC',  '-acodec aac');
 INSERT INTO cmbex_adocodec VALUES (1, 'MP3',  '-acodec libmp3lame');
+-- The source's sound as it is; bit rate, channels and sampling rate are ignored for it.
+INSERT INTO cmbex_adocodec VALUES (2, '原始音频 (不转码)',  '-acodec copy');
 
 -- 7: audio bit rate
 CREATE TABLE cmbex_adobitrate (
@@ -105,6 +110,8 @@ INSERT INTO cmbex_adobitrate VALUES (3, '160 kbps',  '-b:a 160k');
 INSERT INTO cmbex_adobitrate VALUES (4, '192 kbps',  '-b:a 192k');
 INSERT INTO cmbex_adobitrate VALUES (5, '256 kbps',  '-b:a 256k');
 INSERT INTO cmbex_adobitrate VALUES (6, '320 kbps',  '-b:a 320k');
+-- No bit rate of its own: the encoder's 128 kbps, or the source's for a copied sound.
+INSERT INTO cmbex_adobitrate VALUES (7, '默认码率',  '');
 
 -- 8: audio channels
 CREATE TABLE cmbex_adochannels (

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -41,6 +42,30 @@ Rational Reduced(int64_t num, int64_t den) {
 std::string Lower(std::string s) {
   for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
   return s;
+}
+
+// A copied stream keeps the source's picture or sound as it is: the options that would
+// need re-encoding it are put back to their defaults and listed, once each.
+void DropOptionsOfCopies(Options& o, const std::vector<std::string>& given) {
+  const Options defaults;
+  for (const std::string& opt : given) {
+    const bool video = opt == "-b:v" || opt == "-s" || opt == "-r" || opt == "-aspect";
+    const bool audio = opt == "-b:a" || opt == "-ac" || opt == "-ar";
+    if (!((video && o.videoCodec == "copy") || (audio && o.audioCodec == "copy"))) continue;
+    if (std::find(o.ignored.begin(), o.ignored.end(), opt) == o.ignored.end()) o.ignored.push_back(opt);
+  }
+  if (o.videoCodec == "copy") {
+    o.videoBitRate = defaults.videoBitRate;
+    o.width = defaults.width;
+    o.height = defaults.height;
+    o.frameRate = defaults.frameRate;
+    o.aspect = defaults.aspect;
+  }
+  if (o.audioCodec == "copy") {
+    o.audioBitRate = defaults.audioBitRate;
+    o.channels = defaults.channels;
+    o.sampleRate = defaults.sampleRate;
+  }
 }
 
 }  // namespace
@@ -153,7 +178,7 @@ struct TOptionSpec {
 const TOptionSpec kOptionTable[] = {
     {"-y", TValueKind::None, 0, 0, nullptr, nullptr, [](Options& o, const TValue&) { o.overwrite = true; }},
     {"-ipt", TValueKind::Path, 0, 0, nullptr, nullptr, [](Options& o, const TValue& v) { o.input = v.text; }},
-    {"-vcodec", TValueKind::Choice, 0, 0, "libx264|libx265|mpeg4", "libx264, libx265 or mpeg4",
+    {"-vcodec", TValueKind::Choice, 0, 0, "libx264|libx265|mpeg4|copy", "libx264, libx265, mpeg4 or copy",
      [](Options& o, const TValue& v) { o.videoCodec = v.text; }},
     {"-b:v", TValueKind::BitRate, 0, 0, nullptr, "a bit rate such as 800k or 2M",
      [](Options& o, const TValue& v) { o.videoBitRate = v.number; }},
@@ -166,7 +191,7 @@ const TOptionSpec kOptionTable[] = {
      [](Options& o, const TValue& v) { o.frameRate = v.ratio; }},
     {"-aspect", TValueKind::Aspect, 0, 0, nullptr, "4:3, 16:9 or a decimal such as 1.85",
      [](Options& o, const TValue& v) { o.aspect = v.ratio; }},
-    {"-acodec", TValueKind::Choice, 0, 0, "aac|libmp3lame", "aac or libmp3lame",
+    {"-acodec", TValueKind::Choice, 0, 0, "aac|libmp3lame|copy", "aac, libmp3lame or copy",
      [](Options& o, const TValue& v) { o.audioCodec = v.text; }},
     {"-b:a", TValueKind::BitRate, 0, 0, nullptr, "a bit rate such as 800k or 2M",
      [](Options& o, const TValue& v) { o.audioBitRate = v.number; }},
@@ -242,6 +267,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
 
   const size_t end = tokens.size() - 1;
   bool haveInput = false;
+  std::vector<std::string> given;
   for (size_t i = 0; i < end; ++i) {
     const std::string& opt = tokens[i];
     const TOptionSpec* spec = FindOption(opt);
@@ -257,9 +283,11 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
         return fail("invalid value '" + text + "' for " + opt + " (expected " + spec->help + ")");
     }
     spec->store(o, value);
+    given.push_back(opt);
     haveInput = haveInput || spec->kind == TValueKind::Path;
   }
   if (!haveInput) return fail(std::string("the source file is missing (-ipt INPUT); ") + kUsage);
+  DropOptionsOfCopies(o, given);
   result.ok = true;
   return result;
 }

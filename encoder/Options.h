@@ -17,18 +17,21 @@ struct Rational {
 };
 
 struct Options {
-  bool overwrite = false;  // -y
-  std::string input;       // -ipt
-  std::string output;      // last token
-  std::string videoCodec = "libx264";
-  int64_t videoBitRate = 0;   // 0: the codec's own quality default
-  int width = 0, height = 0;  // 0: the source's size
+  bool overwrite = false;              // -y
+  std::string input;                   // -ipt
+  std::string output;                  // last token
+  std::string videoCodec = "libx264";  // or "copy": the source's stream as it is
+  int64_t videoBitRate = 0;            // 0: the codec's own quality default
+  int width = 0, height = 0;           // 0: the source's size
   std::optional<Rational> frameRate;
   std::optional<Rational> aspect;  // display aspect ratio
-  std::string audioCodec = "aac";
+  std::string audioCodec = "aac";  // or "copy"
   int64_t audioBitRate = 128000;
   int channels = 0;    // 0: the source's
   int sampleRate = 0;  // 0: the source's
+  // Options given that a copied stream cannot follow, in the order given; their values
+  // above are back at the defaults.
+  std::vector<std::string> ignored;
 };
 
 struct ParseResult {

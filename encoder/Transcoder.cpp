@@ -4,6 +4,7 @@
 #include "OutputFile.h"
 #include "Protocol.h"
 #include "StopRequest.h"
+#include "StreamCopy.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -128,6 +129,7 @@ class FrameQueue {
     Kind kind = End;
     TFramePtr frame;
     AVRational timeBase{0, 1};
+    TPacketPtr packet;  // instead of a frame: a packet of a stream copied as it is
   };
 
   explicit FrameQueue(size_t capacity) : capacity_(capacity) {}
@@ -184,7 +186,8 @@ struct InputStream {
 };
 
 struct OutputStream {
-  TCodecPtr encoder;
+  TCodecPtr encoder;  // none when the stream is copied
+  StreamCopy copy;
   AVStream* stream = nullptr;
   TPacketPtr packet;  // what the encoder gives, reused for every packet
   int64_t bytes = 0;
@@ -255,12 +258,17 @@ class Conversion {
   bool OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind, const std::string& name);
   bool SetUpVideo();
   bool SetUpAudio();
+  bool SetUpCopy(OutputStream& out, const InputStream& in);
   void Describe();
 
   // Decoding thread.
   bool DemuxAndDecode();
   void RepairTimestamps(InputStream& in, AVPacket* packet);
   bool Decode(InputStream& in, const AVPacket* packet);
+  bool PassOn(InputStream& in, const AVPacket* packet);
+  bool Copies(const InputStream& in) const {
+    return in.index >= 0 && (&in == &vin_ ? opt_.videoCodec : opt_.audioCodec) == "copy";
+  }
   bool FilterVideo(AVFrame* frame);
   bool FilterAudio(AVFrame* frame);
   bool BuildVideoGraph(const AVFrame* frame);
@@ -271,6 +279,7 @@ class Conversion {
   // Encoding thread.
   void EncodeLoop();
   bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
+  bool Copy(OutputStream& out, AVPacket* packet);
   bool WritePacket(OutputStream& out, AVPacket* packet);
   bool WriteHeldSound(double upTo);
   void Progress();
@@ -470,6 +479,12 @@ bool Conversion::OpenInput() {
   for (InputStream* in : {&vin_, &ain_}) {
     if (in->index < 0) continue;
     const AVCodecParameters* par = in->stream->codecpar;
+    if (Copies(*in)) {
+      // Refused here, before anything is written, when MP4 cannot hold it as it is.
+      const std::string refusal = CheckCopyable(par);
+      if (!refusal.empty()) return Fail(refusal);
+      continue;
+    }
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
     if (!codec)
@@ -693,11 +708,18 @@ bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char
   return true;
 }
 
+bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
+  const std::string error = out.copy.Open(out_, in.stream, startTime_);
+  if (!error.empty()) return Fail(error);
+  out.stream = out.copy.Stream();
+  return true;
+}
+
 bool Conversion::OpenOutput() {
   int r = avformat_alloc_output_context2(&out_, nullptr, "mp4", opt_.output.c_str());
   if (r < 0 || !out_) return Fail("the MP4 writer is not available");
-  if (vin_.index >= 0 && !SetUpVideo()) return false;
-  if (ain_.index >= 0 && !SetUpAudio()) return false;
+  if (vin_.index >= 0 && !(Copies(vin_) ? SetUpCopy(vout_, vin_) : SetUpVideo())) return false;
+  if (ain_.index >= 0 && !(Copies(ain_) ? SetUpCopy(aout_, ain_) : SetUpAudio())) return false;
 
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = temp_.Create(opt_.output);
@@ -721,7 +743,7 @@ void Conversion::Describe() {
                    announcedEnd_ == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
   ConsoleLine(line);
   if (vin_.index >= 0) {
-    const AVCodecContext* d = vin_.decoder.get();
+    const AVCodecParameters* d = vin_.stream->codecpar;
     const AVRational fps = av_guess_frame_rate(in_, vin_.stream, nullptr);
     AVRational sar =
         vin_.stream->sample_aspect_ratio.num > 0 ? vin_.stream->sample_aspect_ratio : d->sample_aspect_ratio;
@@ -732,7 +754,7 @@ void Conversion::Describe() {
                        d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
   }
   if (ain_.index >= 0) {
-    const AVCodecContext* d = ain_.decoder.get();
+    const AVCodecParameters* d = ain_.stream->codecpar;
     ConsoleLine(Format("  audio: %s %d Hz, %s", avcodec_get_name(d->codec_id), d->sample_rate,
                        DescribeLayout(d->ch_layout).c_str()));
   }
@@ -749,6 +771,15 @@ void Conversion::Describe() {
   if (const AVCodecContext* e = aout_.encoder.get()) {
     ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
                        DescribeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
+  }
+  for (const OutputStream* out : {&vout_, &aout_})
+    if (out->copy.IsOpen())
+      ConsoleLine(Format("  %s: %s copied as it is", out == &vout_ ? "video" : "audio",
+                         avcodec_get_name(out->stream->codecpar->codec_id)));
+  if (!opt_.ignored.empty()) {
+    std::string names;
+    for (const std::string& name : opt_.ignored) names += (names.empty() ? "" : ", ") + name;
+    ConsoleLine("Ignored for a stream copied as it is: " + names + " (these need re-encoding)");
   }
   ConsoleLine("Press q to stop early.");
 }
@@ -781,7 +812,7 @@ bool Conversion::DemuxAndDecode() {
         const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - startTime_;
         if (lastDemuxedTime_ == AV_NOPTS_VALUE || t > lastDemuxedTime_) lastDemuxedTime_ = t;
       }
-      ok = Decode(*in, packet);
+      ok = Copies(*in) ? PassOn(*in, packet) : Decode(*in, packet);
     }
     av_packet_unref(packet);
   }
@@ -789,10 +820,23 @@ bool Conversion::DemuxAndDecode() {
   if (!StopRequested()) {
     // Frames the decoders still hold.
     for (InputStream* in : {&vin_, &ain_})
-      if (in->index >= 0 && !Decode(*in, nullptr)) return false;
+      if (in->decoder && !Decode(*in, nullptr)) return false;
   }
   if (!CloseGraphs()) return false;
-  return queue_.Push({FrameQueue::End, nullptr, {0, 1}});
+  return queue_.Push({FrameQueue::End, nullptr, {0, 1}, nullptr});
+}
+
+// A packet of a copied stream goes to the writing thread as it is.
+bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
+  // A copied stream ends at the announced end (with its slack) as a converted one does.
+  const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  if (endLimit_ != AV_NOPTS_VALUE && ts != AV_NOPTS_VALUE &&
+      av_rescale_q(ts, in.stream->time_base, AV_TIME_BASE_Q) - startTime_ >= endLimit_)
+    return true;
+  TPacketPtr clone(av_packet_clone(packet));
+  if (!clone) return Fail("out of memory");
+  return queue_.Push({&in == &vin_ ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
+                      std::move(clone)});
 }
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
@@ -1028,7 +1072,7 @@ bool Conversion::Drain(Graph& g, FrameQueue::Kind kind) {
     const int r = av_buffersink_get_frame(g.sink, out.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return Fail("the filters failed: " + ErrorText(r));
-    if (!queue_.Push({kind, std::move(out), av_buffersink_get_time_base(g.sink)})) return false;
+    if (!queue_.Push({kind, std::move(out), av_buffersink_get_time_base(g.sink), nullptr})) return false;
   }
   return true;
 }
@@ -1056,15 +1100,17 @@ void Conversion::EncodeLoop() {
     if (r < 0) return;
     if (r == 0) continue;
     if (item.kind == FrameQueue::End) {
-      for (OutputStream* out : {&vout_, &aout_})
+      for (OutputStream* out : {&vout_, &aout_}) {
         if (out->encoder && !Encode(*out, nullptr, {0, 1})) return;
+        if (out->copy.IsOpen() && !Copy(*out, nullptr)) return;
+      }
       // After a stop whose flush was cut short, sound past the last picture is left out.
       WriteHeldSound(StopRequested() ? videoEnd_ : HUGE_VAL);
       return;
     }
     if (StopRequested()) continue;  // frames still queued at a stop are not encoded
     OutputStream& out = item.kind == FrameQueue::Video ? vout_ : aout_;
-    if (!Encode(out, item.frame.get(), item.timeBase)) return;
+    if (!(item.packet ? Copy(out, item.packet.get()) : Encode(out, item.frame.get(), item.timeBase))) return;
   }
 }
 
@@ -1105,15 +1151,7 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
     if (r < 0) return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
-    // The file needs rising decoding times; a packet that would break that is moved on.
-    if (packet->dts != AV_NOPTS_VALUE) {
-      if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
-        packet->dts = out.lastDts + 1;
-        if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
-      }
-      out.lastDts = packet->dts;
-    }
-    if (&out == &aout_ && vout_.encoder) {
+    if (&out == &aout_ && vout_.stream) {
       // Sound waits until the pictures have reached its time (see heldSound_).
       TPacketPtr held(av_packet_alloc());
       if (!held) return Fail("out of memory");
@@ -1128,7 +1166,25 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
   return true;
 }
 
+// packet: a packet of the source's copied stream, or nullptr at its end.
+bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
+  const bool ok = out.copy.Push(packet, [&](AVPacket* ready) {
+    if (&out == &vout_) ++out.frames;
+    return WritePacket(out, ready) && (&out != &vout_ || WriteHeldSound(videoEnd_));
+  });
+  return ok || Fail(out.copy.Error());
+}
+
+// Writes one packet whose timestamps are in the output stream's time base.
 bool Conversion::WritePacket(OutputStream& out, AVPacket* packet) {
+  // The file needs rising decoding times; a packet that would break that is moved on.
+  if (packet->dts != AV_NOPTS_VALUE) {
+    if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
+      packet->dts = out.lastDts + 1;
+      if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
+    }
+    out.lastDts = packet->dts;
+  }
   out.bytes += packet->size;
   if (packet->pts != AV_NOPTS_VALUE) {
     const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
@@ -1226,7 +1282,7 @@ int Conversion::Run() {
 
   int64_t headers = 0;
   for (const OutputStream* out : {&vout_, &aout_})
-    if (out->encoder) headers += out->encoder->extradata_size;
+    if (out->stream) headers += out->stream->codecpar->extradata_size;
   const int64_t payload = vout_.bytes + aout_.bytes + headers;
   const std::string overhead =
       payload > 0 ? Format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");

@@ -1,10 +1,13 @@
 #include "media/MediaInfoDll.h"
 
+#include "media/DurationText.h"
+
 #include "platform/Platform.h"
 
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstddef>
@@ -167,10 +170,12 @@ QString FormatMediaSize(const QString& bytesText) {
   // Megabytes of 1048576 bytes (MiB), the unit the library's own size texts use.
   const double mb = bytes / 1048576.0;
   if (mb == 0) return QStringLiteral("0 MB");
-  // Four significant digits, never in exponent form: 0.436, 12.34, 2560, 12345.
+  // Four significant digits but at most three decimals, never in exponent
+  // form: 0.436, 0.057, 12.34, 2560, 12345. A file too small for three
+  // decimals still shows a digit: 0.001.
   const int magnitude = static_cast<int>(std::floor(std::log10(mb)));
-  const int decimals = magnitude >= 3 ? 0 : 3 - magnitude;
-  QString text = QString::number(mb, 'f', decimals);
+  const int decimals = qBound(0, 3 - magnitude, 3);
+  QString text = QString::number(std::max(mb, 0.001), 'f', decimals);
   if (text.contains(QLatin1Char('.'))) {
     while (text.endsWith(QLatin1Char('0'))) text.chop(1);
     if (text.endsWith(QLatin1Char('.'))) text.chop(1);
@@ -179,6 +184,5 @@ QString FormatMediaSize(const QString& bytesText) {
 }
 
 QString FormatMediaDuration(const QString& text, const QString& fallback) {
-  if (text.isEmpty()) return fallback;
-  return text.left(8);
+  return DurationTextOf(text, fallback);
 }

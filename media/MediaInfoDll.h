@@ -14,7 +14,7 @@ enum class MediaQuery {
   Extension,     // general "FileExtension": without the dot
   DisplayName,   // base name + "." + extension
   Size,          // general "FileSize" in bytes, shown as megabytes: "12.34 MB"
-  Duration,      // general "Duration/String3", first eight characters "hh:mm:ss"
+  Duration,      // general "Duration/String3" up to its seconds, "hh:mm:ss"
                  // (the caller's fallback when the library gives none)
   VideoCodec,    // first video stream "Codec/String"
   VideoBitRate,  // first video stream "BitRate/String"
@@ -52,9 +52,10 @@ QString ProbeBaseName(const QString& path);
 QString ProbeDuration(const QString& path, const QString& fallback);
 
 // The size text of a file of the given byte count ("FileSize" as the library
-// gives it): megabytes of 1048576 bytes, four significant digits, " MB".
+// gives it): megabytes of 1048576 bytes, four significant digits but at most
+// three decimals, at least "0.001" for a file that is not empty, " MB".
 // An empty or unparsable text gives "MB".
 QString FormatMediaSize(const QString& bytesText);
 // The kept part of a "Duration/String3" text: empty -> fallback, otherwise the
-// first eight characters.
+// duration text up to its seconds (DurationTextOf).
 QString FormatMediaDuration(const QString& text, const QString& fallback);

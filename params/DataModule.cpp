@@ -2,6 +2,7 @@
 
 #include "platform/AppError.h"
 #include "platform/Platform.h"
+#include "platform/UserFiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -432,7 +433,8 @@ TDataMod::TDataMod() {
   PramQuery.MaxResults = 0;
   PramQuery.StartResult = 0;
   DataBase.MustExist = false;
-  DataBase.TimeOut = 0;
+  // Another copy of the program may be writing the same file: wait for it.
+  DataBase.TimeOut = 3000;
   DataBase.CharacterEncoding.clear();
   DataBase.ExecuteInlineSQL = false;
   try {
@@ -450,7 +452,7 @@ TDataMod::~TDataMod() {
 
 void TDataMod::DataModuleCreate() {
   DataBase.SetConnected(false);
-  DataBase.SetDatabase(Platform::ExePath(QString::fromLatin1(Platform::kDatabaseFile)));
+  DataBase.SetDatabase(UserFiles::DatabaseFile());
   DataBase.DriverDLL = Platform::ExePath(QString::fromLatin1(Platform::kSqliteLibFile));
   DataBase.SetConnected(true);
 }

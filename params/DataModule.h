@@ -112,7 +112,7 @@ class TDataMod {
   TDataMod(const TDataMod&) = delete;
   TDataMod& operator=(const TDataMod&) = delete;
 
-  // Opens the parameter database beside the executable; an error is shown by
+  // Opens the parameter database (UserFiles::DatabaseFile); an error is shown by
   // the application's error handler and the connection stays closed.
   void DataModuleCreate();
 

@@ -1,12 +1,19 @@
 #include "AppError.h"
 
 #include "Platform.h"
-#include "Shell.h"
+
+#include <QtGlobal>
 
 #include <exception>
+#include <utility>
 
 namespace {
 int g_eventDepth = 0;
+
+std::function<void(const QString&)>& ErrorHandler() {
+  static std::function<void(const QString&)> handler;
+  return handler;
+}
 
 struct DepthGuard {
   DepthGuard() { ++g_eventDepth; }
@@ -14,7 +21,17 @@ struct DepthGuard {
 };
 }  // namespace
 
-void ShowAppError(const QString& text) { Shell::MessageBox(nullptr, text, Platform::AppTitle()); }
+void ShowAppError(const QString& text) {
+  if (ErrorHandler()) {
+    ErrorHandler()(text);
+    return;
+  }
+  qWarning("%s: %s", qUtf8Printable(Platform::AppTitle()), qUtf8Printable(text));
+}
+
+void SetAppErrorHandler(std::function<void(const QString& text)> handler) {
+  ErrorHandler() = std::move(handler);
+}
 
 void RunEvent(const std::function<void()>& body) {
   QString message;

@@ -13,8 +13,11 @@ class TAppError : public std::runtime_error {
 };
 
 // The application's top-level error handler: shows the text in a message box
-// captioned with the application title.
+// captioned with the application title. The box belongs to the desktop layer
+// (Shell), which installs itself as the handler; without it the text goes to
+// the standard error stream.
 void ShowAppError(const QString& text);
+void SetAppErrorHandler(std::function<void(const QString& text)> handler);
 
 // Runs one event. An error raised inside it ends the event; the outermost event
 // shows it once through ShowAppError, a nested event passes it on to the event

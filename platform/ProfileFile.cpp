@@ -1,9 +1,16 @@
 #include "ProfileFile.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <utility>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Platform {
 
@@ -52,7 +59,8 @@ QString Limit(const QString& text) {
 
 bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-// One line of the file, as byte offsets into the whole text.
+// One line of the file. Offsets are into the whole text when the line comes
+// from ParseLines, relative to the line itself when it comes from ParseLine.
 struct Line {
   enum Kind { Blank, Comment, Section, Key, Other };
   Kind kind = Other;
@@ -64,41 +72,50 @@ struct Line {
   QString value;             // a key's value as read (blanks and quotes removed)
 };
 
+// Classifies the text of one line (without its '\n'; a '\r' before it is
+// ignored). The value of a key line is decoded only when wantValue is set.
+Line ParseLine(QByteArrayView raw, bool wantValue = true) {
+  Line line;
+  if (raw.endsWith('\r')) raw.chop(1);
+  line.contentEnd = raw.size();
+  line.next = raw.size();
+  const QString text = Trim(QString::fromUtf8(raw));
+  if (text.isEmpty()) {
+    line.kind = Line::Blank;
+  } else if (text.front() == QLatin1Char(';')) {
+    line.kind = Line::Comment;
+  } else if (text.front() == QLatin1Char('[')) {
+    const qsizetype close = text.lastIndexOf(QLatin1Char(']'));
+    if (close > 0) {
+      line.kind = Line::Section;
+      line.name = Trim(text.mid(1, close - 1));
+    }
+  } else {
+    line.kind = Line::Key;
+    const qsizetype eq = raw.indexOf('=');
+    if (eq >= 0) {
+      line.equals = eq;
+      line.name = Trim(QString::fromUtf8(raw.first(eq)));
+      if (wantValue) line.value = Unquote(Trim(QString::fromUtf8(raw.sliced(eq + 1))));
+    } else {
+      line.name = text;
+    }
+  }
+  return line;
+}
+
 QList<Line> ParseLines(const QByteArray& data) {
   QList<Line> lines;
   qsizetype pos = data.startsWith(kUtf8Bom) ? kUtf8Bom.size() : 0;
   while (pos < data.size()) {
-    Line line;
+    const qsizetype nl = data.indexOf('\n', pos);
+    const qsizetype end = nl < 0 ? data.size() : nl;
+    Line line = ParseLine(QByteArrayView(data).sliced(pos, end - pos));
     line.begin = pos;
-    qsizetype nl = data.indexOf('\n', pos);
+    line.contentEnd += pos;
+    if (line.equals >= 0) line.equals += pos;
     line.next = nl < 0 ? data.size() : nl + 1;
-    line.contentEnd = nl < 0 ? data.size() : nl;
-    if (nl > line.begin && data[nl - 1] == '\r') --line.contentEnd;
     pos = line.next;
-
-    const QByteArray raw = data.mid(line.begin, line.contentEnd - line.begin);
-    const QString text = Trim(QString::fromUtf8(raw));
-    if (text.isEmpty()) {
-      line.kind = Line::Blank;
-    } else if (text.front() == QLatin1Char(';')) {
-      line.kind = Line::Comment;
-    } else if (text.front() == QLatin1Char('[')) {
-      const qsizetype close = text.lastIndexOf(QLatin1Char(']'));
-      if (close > 0) {
-        line.kind = Line::Section;
-        line.name = Trim(text.mid(1, close - 1));
-      }
-    } else {
-      line.kind = Line::Key;
-      const qsizetype eq = raw.indexOf('=');
-      if (eq >= 0) {
-        line.equals = line.begin + eq;
-        line.name = Trim(QString::fromUtf8(raw.left(eq)));
-        line.value = Unquote(Trim(QString::fromUtf8(raw.mid(eq + 1))));
-      } else {
-        line.name = text;
-      }
-    }
     lines.append(line);
   }
   return lines;
@@ -147,17 +164,214 @@ QByteArray LineBreakOf(const QByteArray& data) {
   return QByteArrayLiteral("\n");
 }
 
+// A file descriptor that is closed when it goes out of scope (unless Close()
+// already did, and reported how that went).
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Opens file when it is a regular file (following links). Opening never
+// blocks: a named pipe in the file's place is refused, as is any other kind of
+// file. st receives the file's status.
+Fd OpenRegular(const QByteArray& path, int flags, struct stat* st) {
+  Fd fd(::open(path.constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.valid()) return fd;
+  if (::fstat(fd.get(), st) != 0 || !S_ISREG(st->st_mode)) return Fd();
+  return fd;
+}
+
+// Reads a file of at most kProfileFileMax bytes line by line.
+class LineReader {
+ public:
+  explicit LineReader(int fd) : fd_(fd) {}
+  // The next line without its '\n'; false at the end of the file, on a read
+  // error and once more than kProfileFileMax bytes have come (a file that
+  // grew after it was opened).
+  bool Next(QByteArrayView* line) {
+    for (;;) {
+      const qsizetype nl = buffer_.indexOf('\n', pos_);
+      if (nl >= 0) {
+        *line = QByteArrayView(buffer_).sliced(pos_, nl - pos_);
+        pos_ = nl + 1;
+        return true;
+      }
+      if (eof_) {
+        if (pos_ >= buffer_.size()) return false;
+        *line = QByteArrayView(buffer_).sliced(pos_);
+        pos_ = buffer_.size();
+        return true;
+      }
+      Fill();
+      if (failed_) return false;
+    }
+  }
+
+ private:
+  void Fill() {
+    buffer_.remove(0, pos_);
+    pos_ = 0;
+    const qsizetype old = buffer_.size();
+    constexpr qsizetype kChunk = 64 * 1024;
+    buffer_.resize(old + kChunk);
+    ssize_t got;
+    do {
+      got = ::read(fd_, buffer_.data() + old, kChunk);
+    } while (got < 0 && errno == EINTR);
+    buffer_.resize(old + qMax<ssize_t>(got, 0));
+    if (got < 0) {
+      failed_ = true;
+    } else if (got == 0) {
+      eof_ = true;
+    } else {
+      total_ += got;
+      if (total_ > kProfileFileMax) failed_ = true;
+    }
+  }
+
+  int fd_;
+  QByteArray buffer_;
+  qsizetype pos_ = 0;
+  qint64 total_ = 0;
+  bool eof_ = false;
+  bool failed_ = false;
+};
+
+// The whole file, when it holds at most kProfileFileMax bytes.
+bool ReadAll(int fd, QByteArray* data) {
+  data->clear();
+  for (;;) {
+    const qsizetype old = data->size();
+    constexpr qsizetype kChunk = 64 * 1024;
+    data->resize(old + kChunk);
+    ssize_t got;
+    do {
+      got = ::read(fd, data->data() + old, kChunk);
+    } while (got < 0 && errno == EINTR);
+    data->resize(old + qMax<ssize_t>(got, 0));
+    if (got < 0 || data->size() > kProfileFileMax) return false;
+    if (got == 0) return true;
+  }
+}
+
+bool WriteAll(int fd, const QByteArray& data, off_t offset) {
+  const char* p = data.constData();
+  qsizetype left = data.size();
+  while (left > 0) {
+    const ssize_t done = ::pwrite(fd, p, size_t(left), offset);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (done == 0) return false;
+    p += done;
+    left -= done;
+    offset += done;
+  }
+  return true;
+}
+
+// A file system that cannot sync a file (some special ones) is no failure.
+bool Sync(int fd) { return ::fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP; }
+
+// Writes data into a new file beside target and renames it over target. Sets
+// *folderRefused when the folder takes no new file.
+bool WriteReplacing(const QByteArray& target, const QByteArray& data, const struct stat* old,
+                    bool* folderRefused) {
+  *folderRefused = false;
+  QByteArray temp;
+  Fd fd;
+  for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
+    temp =
+        target + '.' + QByteArray::number(QRandomGenerator::global()->generate() % 0x1000000u, 16) + ".tmp";
+    // A new file gets the usual permissions (the umask applies); a replaced
+    // one keeps its own.
+    fd = Fd(::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+    if (!fd.valid() && errno != EEXIST) {
+      *folderRefused = errno == EACCES || errno == EPERM;
+      return false;
+    }
+  }
+  if (!fd.valid()) return false;
+  bool ok = true;
+  if (old && ::fchmod(fd.get(), old->st_mode & 07777) != 0) ok = false;
+  ok = ok && WriteAll(fd.get(), data, 0) && Sync(fd.get());
+  ok = fd.Close() && ok;
+  ok = ok && ::rename(temp.constData(), target.constData()) == 0;
+  if (!ok) ::unlink(temp.constData());
+  return ok;
+}
+
+// Writes data over the existing file target, whose contents are previous.
+// The space is reserved before the first byte changes, so a full disk refuses
+// the write up front; when a later step fails, the previous contents are put
+// back.
+bool WriteInPlace(const QByteArray& target, const QByteArray& previous, const QByteArray& data) {
+  struct stat st {};
+  Fd fd = OpenRegular(target, O_WRONLY, &st);
+  if (!fd.valid()) return false;
+  if (data.size() > previous.size()) {
+    const int reserved = ::posix_fallocate(fd.get(), 0, off_t(data.size()));
+    if (reserved != 0) {
+      // A reservation that failed half way may have made the file longer.
+      (void)::ftruncate(fd.get(), off_t(previous.size()));
+      return false;
+    }
+  }
+  bool ok = WriteAll(fd.get(), data, 0) && ::ftruncate(fd.get(), off_t(data.size())) == 0 && Sync(fd.get());
+  if (!ok) {
+    WriteAll(fd.get(), previous, 0);
+    if (::ftruncate(fd.get(), off_t(previous.size())) == 0) Sync(fd.get());
+  }
+  return fd.Close() && ok;
+}
+
 }  // namespace
 
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
                                 const QString& file) {
   const QString fallback = Limit(TrimRight(defaultValue));
-  QFile in(file);
-  if (QFileInfo(file).isDir() || !in.open(QIODevice::ReadOnly)) return fallback;
-  const QList<Line> lines = ParseLines(in.readAll());
-  const Place place = Locate(lines, Trim(section), Trim(key));
-  if (place.key < 0) return fallback;
-  return Limit(lines[place.key].value);
+  struct stat st {};
+  Fd fd = OpenRegular(QFile::encodeName(file), O_RDONLY, &st);
+  if (!fd.valid() || st.st_size > kProfileFileMax) return fallback;
+
+  const QString sectionName = Trim(section);
+  const QString keyName = Trim(key);
+  LineReader reader(fd.get());
+  QByteArrayView raw;
+  bool inSection = false;
+  bool first = true;
+  while (reader.Next(&raw)) {
+    if (first && raw.startsWith(kUtf8Bom)) raw = raw.sliced(kUtf8Bom.size());
+    first = false;
+    const Line line = ParseLine(raw, /*wantValue=*/false);
+    if (line.kind == Line::Section) {
+      // Only the first section of the name counts: its end ends the search.
+      if (inSection) break;
+      inSection = SameName(line.name, sectionName);
+    } else if (inSection && line.kind == Line::Key && SameName(line.name, keyName)) {
+      return Limit(ParseLine(raw).value);
+    }
+  }
+  return fallback;
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
@@ -171,17 +385,21 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
       keyName.front() == QLatin1Char('[')) {
     return false;
   }
+  // A longer value would be stored in full and read back cut.
+  if (value.size() > kProfileValueMax) return false;
 
+  // A link is followed: the file it names gets the new contents.
   const QFileInfo info(file);
+  const QByteArray target = QFile::encodeName(info.exists() ? info.canonicalFilePath() : file);
   QByteArray data;
-  if (info.exists()) {
-    if (info.isDir()) return false;
-    QFile in(file);
+  struct stat old {};
+  const bool existed = info.exists();
+  if (existed) {
     // Without the old contents every other line would be lost.
-    if (!in.open(QIODevice::ReadOnly)) return false;
-    data = in.readAll();
-    if (in.error() != QFileDevice::NoError) return false;
+    Fd fd = OpenRegular(target, O_RDONLY, &old);
+    if (!fd.valid() || old.st_size > kProfileFileMax || !ReadAll(fd.get(), &data)) return false;
   }
+  const QByteArray previous = data;
 
   const QList<Line> lines = ParseLines(data);
   const Place place = Locate(lines, sectionName, keyName);
@@ -218,17 +436,15 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     }
   }
 
-  QSaveFile out(file);
+  if (data.size() > kProfileFileMax) return false;
+
+  bool folderRefused = false;
+  if (WriteReplacing(target, data, existed ? &old : nullptr, &folderRefused)) return true;
   // A writable file in a folder that takes no new files (an installation
   // folder with a settings file made writable for its users) is written in
   // place rather than refused.
-  out.setDirectWriteFallback(true);
-  if (!out.open(QIODevice::WriteOnly)) return false;
-  if (out.write(data) != data.size()) {
-    out.cancelWriting();
-    return false;
-  }
-  return out.commit();
+  if (folderRefused && existed) return WriteInPlace(target, previous, data);
+  return false;
 }
 
 }  // namespace Platform

@@ -1,6 +1,7 @@
 #include "Shell.h"
 
 #include "AppError.h"
+#include "Platform.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -9,6 +10,15 @@
 #include <QUrl>
 
 namespace Shell {
+
+namespace {
+// Wherever the desktop layer is part of the program, errors that end an event
+// are shown in its message box.
+[[maybe_unused]] const bool g_errorBoxInstalled = [] {
+  SetAppErrorHandler([](const QString& text) { MessageBox(nullptr, text, Platform::AppTitle()); });
+  return true;
+}();
+}  // namespace
 
 Hooks& TestHooks() {
   static Hooks hooks;
@@ -25,10 +35,10 @@ void MessageBox(QWidget* owner, const QString& text, const QString& caption) {
   box.exec();
 }
 
-std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title) {
-  if (TestHooks().browseFolder) return TestHooks().browseFolder(title);
+std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title, const QString& startDir) {
+  if (TestHooks().browseFolder) return TestHooks().browseFolder(title, startDir);
   ModalScope modal;
-  const QString dir = QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+  const QString dir = QFileDialog::getExistingDirectory(owner, title, startDir, QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return std::nullopt;
   return dir;
 }

@@ -12,8 +12,9 @@ namespace Shell {
 
 // An information box with an OK button only.
 void MessageBox(QWidget* owner, const QString& text, const QString& caption);
-// The folder chooser; nothing when the user cancels.
-std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title);
+// The folder chooser, opened at startDir; nothing when the user cancels.
+std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title,
+                                       const QString& startDir = QString());
 // The open-file dialog for one file; nothing when the user cancels. The filter
 // is "Description|*.a;*.b".
 std::optional<QString> ChooseOpenFile(QWidget* owner, const QString& title, const QString& filter);
@@ -23,7 +24,7 @@ void OpenDocument(const QString& pathOrUrl);
 
 struct Hooks {
   std::function<void(const QString& caption, const QString& text)> message;
-  std::function<std::optional<QString>(const QString& title)> browseFolder;
+  std::function<std::optional<QString>(const QString& title, const QString& startDir)> browseFolder;
   std::function<std::optional<QString>(const QString& title, const QString& filter)> openFile;
   std::function<void(const QString& target)> open;
 };

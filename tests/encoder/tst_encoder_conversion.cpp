@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
@@ -316,6 +317,61 @@ bool setMkvDefaultDuration(QByteArray& d, quint32 nanoseconds) {
   return true;
 }
 
+// The packets of a file's first video and audio stream: a checksum of each packet's bytes
+// and its presentation time counted from the stream's earliest one.
+struct StreamPackets {
+  QList<QByteArray> hashes;
+  QList<double> times;
+  double start = 0;  // earliest presentation time, seconds
+};
+
+struct FilePackets {
+  StreamPackets video, audio;
+  QString videoTag;
+  QList<bool> videoKeys;  // each video packet's key-frame flag, in file order
+};
+
+FilePackets readPackets(const QString& path) {
+  FilePackets result;
+  AVFormatContext* ic = nullptr;
+  if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return result;
+  if (avformat_find_stream_info(ic, nullptr) < 0) {
+    avformat_close_input(&ic);
+    return result;
+  }
+  const int vi = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const int ai = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  if (vi >= 0) {
+    char tag[AV_FOURCC_MAX_STRING_SIZE] = {0};
+    av_fourcc_make_string(tag, ic->streams[vi]->codecpar->codec_tag);
+    result.videoTag = QString::fromLatin1(tag);
+  }
+  AVPacket* pkt = av_packet_alloc();
+  while (av_read_frame(ic, pkt) >= 0) {
+    StreamPackets* list = pkt->stream_index == vi   ? &result.video
+                          : pkt->stream_index == ai ? &result.audio
+                                                    : nullptr;
+    if (pkt->stream_index == vi) result.videoKeys << bool(pkt->flags & AV_PKT_FLAG_KEY);
+    if (list) {
+      list->hashes << QCryptographicHash::hash(
+          QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size),
+          QCryptographicHash::Md5);
+      list->times << (pkt->pts == AV_NOPTS_VALUE
+                          ? -1.0
+                          : pkt->pts * av_q2d(ic->streams[pkt->stream_index]->time_base));
+    }
+    av_packet_unref(pkt);
+  }
+  av_packet_free(&pkt);
+  avformat_close_input(&ic);
+  for (StreamPackets* list : {&result.video, &result.audio}) {
+    if (list->times.isEmpty()) continue;
+    list->start = *std::min_element(list->times.begin(), list->times.end());
+    for (double& t : list->times) t -= list->start;
+  }
+  return result;
+}
+
 }  // namespace
 
 class TestEncoderConversion : public QObject {
@@ -455,6 +511,190 @@ class TestEncoderConversion : public QObject {
       const double kbps = o.audio.bytes * 8 / o.audio.duration / 1000;
       QVERIFY2(kbps > akbps * 0.8 && kbps < akbps * 1.2, qPrintable(QString::number(kbps)));
     }
+    checkConsoleOfSuccess(run, o.duration);
+  }
+
+  // Streams copied as they are: the same packets at the same times, sound and picture as
+  // far apart as in the source, a file that decodes, one stream copied while the other is
+  // encoded, and the options a copy cannot follow named on the console.
+  void copy_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QStringList>("opts");
+    QTest::addColumn<QString>("vcodec");
+    QTest::addColumn<QString>("acodec");
+    QTest::addColumn<bool>("sameVideoBytes");  // false: re-encoded, or reframed for MP4
+    QTest::addColumn<bool>("sameAudioBytes");
+    QTest::addColumn<QString>("ignored");  // the options named as ignored, "" for no such line
+
+    const QStringList both{"-vcodec", "copy", "-acodec", "copy"};
+    QTest::newRow("mkv: h264 with B-frames, aac") << "src_h264_aac_bframes.mkv" << both << "h264"
+                                                  << "aac" << true << true << "";
+    QTest::newRow("flv") << "src_h264_aac.flv" << both << "h264"
+                         << "aac" << true << true << "";
+    QTest::newRow("ts: Annex B picture, ADTS sound") << "src_h264_aac.ts" << both << "h264"
+                                                     << "aac" << false << false << "";
+    QTest::newRow("mkv: hevc, ac-3") << "src_hevc_ac3.mkv" << both << "hevc"
+                                     << "ac3" << true << true << "";
+    QTest::newRow("picture copied, sound encoded")
+        << "src_h264_aac_bframes.mkv"
+        << QStringList{"-vcodec", "copy", "-acodec", "libmp3lame", "-ar", "22050"} << "h264"
+        << "mp3" << true << false << "";
+    QTest::newRow("sound copied, picture encoded")
+        << "src_h264_aac.ts"
+        << QStringList{"-vcodec", "mpeg4", "-s", "160x120", "-acodec", "copy", "-ac", "1"} << "mpeg4"
+        << "aac" << false << false << "-ac";
+    QTest::newRow("remembered options ignored")
+        << "src_h264_aac_bframes.mkv"
+        << QStringList{"-vcodec", "copy",    "-s",   "640x480", "-r",  "30",  "-b:v",
+                       "2M",      "-acodec", "copy", "-b:a",    "96k", "-ar", "48000"}
+        << "h264"
+        << "aac" << true << true << "-s, -r, -b:v, -b:a, -ar";
+  }
+
+  void copy() {
+    QFETCH(QString, source);
+    QFETCH(QStringList, opts);
+    QFETCH(QString, vcodec);
+    QFETCH(QString, acodec);
+    QFETCH(bool, sameVideoBytes);
+    QFETCH(bool, sameAudioBytes);
+    QFETCH(QString, ignored);
+    QTemporaryDir dir;
+    const QString in = kData + "/" + source;
+    const QString out = dir.filePath("out.mp4");
+    const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const QStringList ignoredLines = run.lines.filter("Ignored");
+    if (ignored.isEmpty()) {
+      QVERIFY2(ignoredLines.isEmpty(), qPrintable(run.text()));
+    } else {
+      QCOMPARE(ignoredLines.size(), 1);
+      QVERIFY2(ignoredLines[0].contains(": " + ignored + " ("), qPrintable(ignoredLines[0]));
+    }
+
+    const MediaInfo src = inspect(in);
+    const MediaInfo o = inspect(out);
+    QVERIFY(o.ok);
+    QCOMPARE(o.decodeErrors, 0);
+    QCOMPARE(o.video.codec, vcodec);
+    QCOMPARE(o.audio.codec, acodec);
+    QVERIFY2(qAbs(o.duration - src.duration) <= 0.1,
+             qPrintable(QString("%1 vs %2").arg(o.duration).arg(src.duration)));
+    const bool videoCopied = opts.join(' ').contains("-vcodec copy");
+    const bool audioCopied = opts.join(' ').contains("-acodec copy");
+    if (videoCopied) {
+      QCOMPARE(o.video.width, src.video.width);
+      QCOMPARE(o.video.height, src.video.height);
+    }
+    if (audioCopied) {
+      QCOMPARE(o.audio.channels, src.audio.channels);
+      QCOMPARE(o.audio.sampleRate, src.audio.sampleRate);
+    }
+
+    const FilePackets a = readPackets(in);
+    const FilePackets b = readPackets(out);
+    auto compare = [](const StreamPackets& x, const StreamPackets& y, bool sameBytes) {
+      QCOMPARE(y.times.size(), x.times.size());
+      if (sameBytes) QVERIFY(y.hashes == x.hashes);
+      for (int i = 0; i < x.times.size(); ++i)
+        QVERIFY2(qAbs(y.times[i] - x.times[i]) < 1e-4,
+                 qPrintable(QString("packet %1: %2 vs %3").arg(i).arg(y.times[i]).arg(x.times[i])));
+    };
+    if (videoCopied) compare(a.video, b.video, sameVideoBytes);
+    if (QTest::currentTestFailed()) return;
+    if (audioCopied) compare(a.audio, b.audio, sameAudioBytes);
+    if (QTest::currentTestFailed()) return;
+    if (videoCopied && audioCopied)
+      QVERIFY2(qAbs((b.video.start - b.audio.start) - (a.video.start - a.audio.start)) < 1e-3,
+               qPrintable(QString("%1 %2").arg(b.video.start).arg(b.audio.start)));
+    if (videoCopied && vcodec == "hevc") QCOMPARE(b.videoTag, QString("hvc1"));
+    checkConsoleOfSuccess(run, o.duration);
+  }
+
+  // A recording cut in the middle of a group of pictures: the copy starts at the first key
+  // frame (the pictures before it refer to ones the file does not hold), with the sound
+  // from its start, and keeps every picture from the key frame on.
+  void copyOfCutRecording() {
+    QTemporaryDir dir;
+    QFile whole(kData + "/src_h264_aac.ts");
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    const QString in = dir.filePath("cut.ts");
+    {
+      QFile cut(in);
+      QVERIFY(cut.open(QIODevice::WriteOnly));
+      cut.write(whole.readAll().mid(60 * 188));  // whole transport packets, mid-group
+    }
+    const FilePackets a = readPackets(in);
+    QVERIFY(!a.videoKeys.isEmpty() && !a.videoKeys.first());
+    const int firstKey = int(a.videoKeys.indexOf(true));
+    QVERIFY(firstKey > 0);
+
+    const QString out = dir.filePath("out.mp4");
+    const Run run = runEncoder({"-y", "-ipt", in, "-vcodec", "copy", "-acodec", "copy", out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const FilePackets b = readPackets(out);
+    QVERIFY(!b.videoKeys.isEmpty() && b.videoKeys.first());
+    QCOMPARE(b.videoKeys.size(), a.videoKeys.size() - firstKey);
+    QCOMPARE(b.audio.times.size(), a.audio.times.size());
+    QVERIFY2(b.video.start > b.audio.start + 0.1,
+             qPrintable(QString("%1 %2").arg(b.video.start).arg(b.audio.start)));
+    QCOMPARE(inspect(out).decodeErrors, 0);
+    checkConsoleOfSuccess(run, inspect(out).duration);
+  }
+
+  // "q" during a copy: the source is a pipe that holds back its second half until the
+  // encoder has had the "q" for a progress line's time. The file ends where the first
+  // half did, plays, and the summary comes.
+  void stopDuringCopy() {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("in.ts");
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QFile source(kData + "/src_h264_aac.ts");
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray data = source.readAll();
+    const int half = data.size() / 2;
+    std::atomic<int> release{0};  // 1: write the rest, 2: give up
+    std::thread writer([&] {
+      const QByteArray path = QFile::encodeName(fifo);
+      const int fd = ::open(path.constData(), O_WRONLY);  // waits for the encoder to open it
+      if (fd < 0) return;
+      auto put = [fd](const char* p, qint64 n) {
+        while (n > 0) {
+          const ssize_t w = ::write(fd, p, size_t(n));
+          if (w <= 0) return;
+          p += w;
+          n -= w;
+        }
+      };
+      put(data.constData(), half);
+      while (release == 0) QThread::msleep(5);
+      if (release == 1) put(data.constData() + half, data.size() - half);
+      ::close(fd);
+    });
+    bool quitSent = false;
+    const QString out = dir.filePath("out.mp4");
+    const Run run = runEncoder(
+        {"-y", "-ipt", fifo, "-vcodec", "copy", "-acodec", "copy", out}, false,
+        [&](QProcess& p, const QString& line) {
+          if (!line.startsWith("frame=") || line.contains("time=0.00")) return false;
+          if (!quitSent) {
+            p.write("q");
+            quitSent = true;
+            return false;
+          }
+          release = 1;
+          return true;
+        },
+        30000);
+    if (release == 0) release = 2;
+    writer.join();
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const MediaInfo o = inspect(out);
+    QVERIFY(o.ok);
+    QCOMPARE(o.decodeErrors, 0);
+    QVERIFY2(o.duration > 0.3 && o.duration < 2.5, qPrintable(QString::number(o.duration)));
+    QVERIFY(o.decodedVideo > 0 && o.decodedAudio > 0);
+    QCOMPARE(folderEntries(dir.path()), (QStringList{"in.ts", "out.mp4"}));
     checkConsoleOfSuccess(run, o.duration);
   }
 
@@ -778,6 +1018,10 @@ class TestEncoderConversion : public QObject {
                                                    << "list of other files";
     QTest::newRow("output name of 300 bytes") << "long name"
                                               << "too long";
+    QTest::newRow("copy of vp9 picture") << "copy vp9"
+                                         << "video (vp9) cannot be copied";
+    QTest::newRow("copy of opus sound") << "copy opus"
+                                        << "audio (opus) cannot be copied";
   }
 
   void errors() {
@@ -858,6 +1102,9 @@ class TestEncoderConversion : public QObject {
                                 : "ffconcat version 1.0\nfile in.mp4\n"));
     } else if (kind == "long name") {
       out = dir.filePath(QString(296, 'n') + ".mp4");
+    } else if (kind.startsWith("copy ")) {
+      QVERIFY(QFile::remove(in) && QFile::copy(kData + "/src_vp9_opus.webm", in));
+      extra = {kind == "copy vp9" ? "-vcodec" : "-acodec", "copy"};
     }
     if (kind == "fail over existing") QVERIFY(writeFile(out, "keep me"));
 

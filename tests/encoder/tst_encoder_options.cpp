@@ -60,6 +60,34 @@ class TestEncoderOptions : public QObject {
     QVERIFY(!noY.options.overwrite);
   }
 
+  // A copied stream keeps the source's picture or sound: options that need re-encoding
+  // are dropped and named once each, wherever they stand; the other stream's stay.
+  void copyDropsReencodingOptions() {
+    const auto v =
+        ParseCommandLine(split("-y -ipt in.mkv -s 640x480 -b:v 1M -vcodec COPY -r 25 -aspect 4:3 "
+                               "-s 320x240 -acodec aac -b:a 96k -ac 1 out.mp4"));
+    QVERIFY2(v.ok, v.error.c_str());
+    QCOMPARE(v.options.videoCodec, std::string("copy"));
+    QCOMPARE(v.options.ignored, (std::vector<std::string>{"-s", "-b:v", "-r", "-aspect"}));
+    QCOMPARE(v.options.width, 0);
+    QCOMPARE(v.options.videoBitRate, int64_t(0));
+    QVERIFY(!v.options.frameRate && !v.options.aspect);
+    QCOMPARE(v.options.audioBitRate, int64_t(96000));
+    QCOMPARE(v.options.channels, 1);
+
+    const auto a = ParseCommandLine(
+        split("-y -ipt in.mkv -vcodec libx265 -s 640x480 -acodec copy -b:a 64k -ac 1 -ar 22050 out.mp4"));
+    QVERIFY2(a.ok, a.error.c_str());
+    QCOMPARE(a.options.ignored, (std::vector<std::string>{"-b:a", "-ac", "-ar"}));
+    QCOMPARE(a.options.audioBitRate, int64_t(128000));
+    QCOMPARE(a.options.channels, 0);
+    QCOMPARE(a.options.sampleRate, 0);
+    QCOMPARE(a.options.width, 640);
+
+    const auto none = ParseCommandLine(split("-y -ipt in.mkv -vcodec copy -acodec copy out.mp4"));
+    QVERIFY(none.ok && none.options.ignored.empty());
+  }
+
   void values() {
     QCOMPARE(ParseBitRate("800000").value_or(-1), int64_t(800000));
     QCOMPARE(ParseBitRate("96k").value_or(-1), int64_t(96000));

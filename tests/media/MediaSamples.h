@@ -2,7 +2,7 @@
 // The small media files committed beside the tests, and the facts they were
 // made with (ffmpeg test sources: picture size, frame rate, length, channels,
 // sampling rate and codecs are fixed when each file is generated).
-#include "tests/support/TestSupport.h"
+#include "tests/support/TestCore.h"
 
 #include <QFileInfo>
 #include <QString>
@@ -29,9 +29,15 @@ inline QString Chinese() { return File(QStringLiteral("测试 视频/片段 一.
 // A path that does not exist: the library reads nothing.
 inline QString Missing() { return File(QStringLiteral("no such file.mp4")); }
 
-// The size text computed independently of the program: MiB, %.4g.
+// The size text computed independently of the program: MiB, %.4g from 1 MiB
+// on, three decimals below it without trailing zeros (the samples are small).
 inline QString ExpectedSize(const QString& path) {
-  return QString::asprintf("%.4g MB", double(QFileInfo(path).size()) / (1024.0 * 1024.0));
+  const double mb = double(QFileInfo(path).size()) / (1024.0 * 1024.0);
+  if (mb >= 1) return QString::asprintf("%.4g MB", mb);
+  QString text = QString::asprintf("%.3f", mb);
+  while (text.endsWith(QLatin1Char('0'))) text.chop(1);
+  if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+  return text + QStringLiteral(" MB");
 }
 
 }  // namespace MediaSamples

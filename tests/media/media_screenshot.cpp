@@ -3,6 +3,7 @@
 // that a screenshot of the list and the filled panel can be taken.
 // Usage: media_screenshot [seconds]
 #include "MediaSamples.h"
+#include "tests/support/TestSupport.h"
 #include "app/ConvMainFrm.h"
 
 #include <QApplication>

@@ -1,6 +1,7 @@
 // The source file list and the properties panel, driven through the main
 // window's own event handlers with the open dialog answered by the test.
 #include "MediaSamples.h"
+#include "tests/support/TestSupport.h"
 #include "app/Controls.h"
 #include "app/ConvMainFrm.h"
 #include "media/MediaInfoDll.h"
@@ -158,6 +159,31 @@ class TestMediaFileList : public QObject {
     form()->DelAvFileBtnClick();
     verifyBlankPanel();
     QVERIFY(dialogs_->messages.empty());
+  }
+
+  // After a delete nothing is selected: a second Delete removes nothing and
+  // Play asks for a file instead of playing one the user never picked.
+  void deleteLeavesNoSelection() {
+    add(MediaSamples::Avi());
+    add(MediaSamples::Mp4());
+    add(MediaSamples::Silent());
+    form()->show();
+    const QRect first = list()->visualItemRect(list()->topLevelItem(0));
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, first.center());
+    QCOMPARE(list()->SelectedRow(), 0);
+    form()->DelAvFileBtnClick();
+    QCOMPARE(list()->RowCount(), 2);
+    QCOMPARE(list()->SelectedRow(), -1);
+    QVERIFY(!list()->currentItem());
+    form()->DelAvFileBtnClick();
+    QCOMPARE(list()->RowCount(), 2);
+    QCOMPARE(list()->Caption(0), MediaSamples::Mp4());
+    form()->PlayAvFileBtnClick();
+    QCOMPARE(dialogs_->messages.size(), size_t(1));
+    QCOMPARE(dialogs_->messages[0].second, QStringLiteral("请选择要播放的视频文件"));
+    // The keyboard moves from no current row to the first one, as before any pick.
+    QTest::keyClick(list()->viewport(), Qt::Key_Down);
+    QCOMPARE(list()->Caption(list()->indexOfTopLevelItem(list()->currentItem())), MediaSamples::Mp4());
   }
 
   void clearRows() {

@@ -2,6 +2,7 @@
 // every operation tries the load again, and once the library file is in place
 // the next one succeeds.
 #include "MediaSamples.h"
+#include "tests/support/TestSupport.h"
 #include "app/Controls.h"
 #include "app/ConvMainFrm.h"
 #include "app/ConvMainFunc.h"

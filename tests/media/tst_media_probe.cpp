@@ -1,6 +1,8 @@
 // The media probe: loader, query catalogue and its text transformations, read
 // against the facts the sample files were generated with.
 #include "MediaSamples.h"
+#include "media/DurationText.h"
+#include "media/FileFacts.h"
 #include "media/MediaInfoDll.h"
 #include "platform/Platform.h"
 
@@ -32,8 +34,14 @@ class TestMediaProbe : public QObject {
                                << "0.436 MB";
     QTest::newRow("zero bytes") << "0"
                                 << "0 MB";
-    QTest::newRow("one byte") << "1"
-                              << "0.0000009537 MB";
+    QTest::newRow("one byte shows one digit") << "1"
+                                              << "0.001 MB";
+    QTest::newRow("600 bytes round to 0.001") << "600"
+                                              << "0.001 MB";
+    QTest::newRow("0.05722 MiB, three decimals") << "60000"
+                                                 << "0.057 MB";
+    QTest::newRow("0.1 MiB, no trailing zeros") << "104858"
+                                                << "0.1 MB";
     QTest::newRow("1023 KiB") << "1047552"
                               << "0.999 MB";
     QTest::newRow("1 KiB under 1 MiB, rounds up") << "1048575"
@@ -62,12 +70,58 @@ class TestMediaProbe : public QObject {
     QCOMPARE(FormatMediaSize(bytes), expected);
   }
 
+  // The shown duration text and its seconds, below and from 100 hours on.
   void durationText() {
     QCOMPARE(FormatMediaDuration(QString(), QStringLiteral("02:00:00")), QStringLiteral("02:00:00"));
     QCOMPARE(FormatMediaDuration(QString(), QStringLiteral("02:30:00")), QStringLiteral("02:30:00"));
     QCOMPARE(FormatMediaDuration(QStringLiteral("01:02:03.456"), QStringLiteral("x")),
              QStringLiteral("01:02:03"));
+    QCOMPARE(FormatMediaDuration(QStringLiteral("99:59:59.999"), QStringLiteral("x")),
+             QStringLiteral("99:59:59"));
+    QCOMPARE(FormatMediaDuration(QStringLiteral("100:00:10.000"), QStringLiteral("x")),
+             QStringLiteral("100:00:10"));
+    QCOMPARE(FormatMediaDuration(QStringLiteral("123:45:06.789"), QStringLiteral("x")),
+             QStringLiteral("123:45:06"));
     QCOMPARE(FormatMediaDuration(QStringLiteral("01:02"), QStringLiteral("x")), QStringLiteral("01:02"));
+
+    const struct {
+      const char* text;
+      bool ok;
+      int seconds;
+    } cases[] = {
+        {"00:00:00", true, 0},        {"02:00:00", true, 7200},    {"01:02:03", true, 3723},
+        {"99:59:59", true, 359999},   {"100:00:10", true, 360010}, {"123:45:06", true, 445506},
+        {"01:02:03.456", true, 3723}, {"01:02", false, 0},         {"", false, 0},
+        {"ab:cd:ef", false, 0},       {":01:02", false, 0},        {"1:02:03", true, 3723},
+        {"99999999:00:00", false, 0},
+    };
+    for (const auto& c : cases) {
+      bool ok = !c.ok;
+      QCOMPARE(DurationSeconds(QString::fromLatin1(c.text), &ok), c.seconds);
+      QVERIFY2(ok == c.ok, c.text);
+    }
+    for (const int seconds : {0, 59, 3723, 359999, 360010, 445506}) {
+      const QString text = DurationTextFromSeconds(seconds);
+      QCOMPARE(DurationSeconds(text), seconds);
+    }
+    QCOMPARE(DurationTextFromSeconds(445506), QStringLiteral("123:45:06"));
+    QCOMPARE(DurationTextFromSeconds(-4), QStringLiteral("00:00:00"));
+  }
+
+  // The file list's row and the panel's values come from one probe each.
+  void rowAndPanelValues() {
+    const std::optional<TFileRow> row = ProbeFileRow(MediaSamples::Avi());
+    QVERIFY(row);
+    QCOMPARE(row->SubItems(),
+             (QStringList{QStringLiteral("avi"), MediaSamples::ExpectedSize(MediaSamples::Avi()),
+                          QStringLiteral("00:00:03"), QStringLiteral("0%")}));
+    QCOMPARE(ProbeFileRow(MediaSamples::Random())->duration, QStringLiteral("02:00:00"));
+    const std::optional<TFileProperties> panel = ProbeFileProperties(MediaSamples::Mp4());
+    QVERIFY(panel);
+    QCOMPARE(panel->values.size(), 13);
+    QCOMPARE(panel->values.first(), QStringLiteral("clip.mp4"));
+    QCOMPARE(panel->values.at(2), MediaSamples::ExpectedSize(MediaSamples::Mp4()));
+    QCOMPARE(panel->values.at(6), QStringLiteral("352x288"));
   }
 
   // Every value of the catalogue for the two complete samples.

@@ -1,6 +1,7 @@
 // The default parameter database that the build delivers: its rows obey the
 // rules the program relies on, its fragments are options the encoder accepts,
 // and the build never replaces a database that already holds choices.
+#include "Options.h"
 #include "ParamsTestUtil.h"
 #include "tests/support/TestSupport.h"
 
@@ -22,13 +23,13 @@ const char* const kTables[10] = {
 // The encoder's option vocabulary: each option with the pattern of its value.
 const QMap<QString, QRegularExpression>& Vocabulary() {
   static const QMap<QString, QRegularExpression> vocabulary{
-      {QStringLiteral("-vcodec"), QRegularExpression(QStringLiteral("^(libx264|libx265|mpeg4)$"))},
+      {QStringLiteral("-vcodec"), QRegularExpression(QStringLiteral("^(libx264|libx265|mpeg4|copy)$"))},
       {QStringLiteral("-b:v"), QRegularExpression(QStringLiteral("^[0-9]+[kM]?$"))},
       {QStringLiteral("-s"), QRegularExpression(QStringLiteral("^[1-9][0-9]*x[1-9][0-9]*$"))},
       {QStringLiteral("-r"), QRegularExpression(QStringLiteral("^([0-9]+(\\.[0-9]+)?|[0-9]+/[1-9][0-9]*)$"))},
       {QStringLiteral("-aspect"),
        QRegularExpression(QStringLiteral("^([1-9][0-9]*:[1-9][0-9]*|[0-9]+(\\.[0-9]+)?)$"))},
-      {QStringLiteral("-acodec"), QRegularExpression(QStringLiteral("^(aac|libmp3lame)$"))},
+      {QStringLiteral("-acodec"), QRegularExpression(QStringLiteral("^(aac|libmp3lame|copy)$"))},
       {QStringLiteral("-b:a"), QRegularExpression(QStringLiteral("^[0-9]+[kM]?$"))},
       {QStringLiteral("-ac"), QRegularExpression(QStringLiteral("^[1-9][0-9]*$"))},
       {QStringLiteral("-ar"), QRegularExpression(QStringLiteral("^[1-9][0-9]*$"))},
@@ -108,6 +109,13 @@ void TestDefaultDatabase::fragmentsAreEncoderOptions() {
       QVERIFY2(row[2] != QStringLiteral("<null>"), qPrintable(where));
       const QString error = CheckFragment(row[2], expectedOption[tag]);
       QVERIFY2(error.isEmpty(), qPrintable(where + QStringLiteral(": ") + error));
+      // The encoder's own parser takes it.
+      std::vector<std::string> args{"-y", "-ipt", "in.mkv"};
+      for (const QString& token : row[2].split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        args.push_back(token.toStdString());
+      args.push_back("out.mp4");
+      const auto parsed = vidmora::encoder::ParseCommandLine(args);
+      QVERIFY2(parsed.ok, qPrintable(where + QStringLiteral(": ") + QString::fromStdString(parsed.error)));
       // Two entries of one selector differ in caption and in fragment.
       QVERIFY2(!captions.contains(row[1]), qPrintable(where));
       QVERIFY2(!fragments.contains(row[2]), qPrintable(where));
@@ -118,6 +126,16 @@ void TestDefaultDatabase::fragmentsAreEncoderOptions() {
   // The codec selectors always name a codec.
   QCOMPARE(sql.Int(QStringLiteral("select count(*) from cmbex_vdocodec where cmbex_cmd = ''")), 0);
   QCOMPARE(sql.Int(QStringLiteral("select count(*) from cmbex_adocodec where cmbex_cmd = ''")), 0);
+  // Each codec selector offers a copy without re-encoding, and every other selector of its
+  // kind an entry without a fragment, so a copy can be chosen that ignores no option.
+  QCOMPARE(sql.Int(QStringLiteral("select count(*) from cmbex_vdocodec where cmbex_cmd = '-vcodec copy'")),
+           1);
+  QCOMPARE(sql.Int(QStringLiteral("select count(*) from cmbex_adocodec where cmbex_cmd = '-acodec copy'")),
+           1);
+  for (int tag : {2, 3, 4, 5, 7, 8, 9})
+    QVERIFY2(sql.Int(QStringLiteral("select count(*) from %1 where cmbex_cmd = ''")
+                         .arg(QLatin1String(kTables[tag]))) == 1,
+             kTables[tag]);
 }
 
 void TestDefaultDatabase::positionsRunFromZeroWithoutGap() {

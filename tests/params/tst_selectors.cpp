@@ -69,6 +69,10 @@ struct Install {
     Sql sql(DbPath(dir));
     return sql.UpdateLog();
   }
+  int Rows(int tag) {
+    Sql sql(DbPath(dir));
+    return sql.Int(QStringLiteral("select count(*) from %1").arg(QLatin1String(kTables[tag])));
+  }
   int Remembered(int tag) {
     Sql sql(DbPath(dir));
     return sql.Int(QStringLiteral("select cmbex_index from cmbex_itemindex where cmbex_tag = %1").arg(tag));
@@ -83,10 +87,10 @@ class TestSelectors : public QObject {
  private slots:
   // ---- the drop-down control ---------------------------------------------
   void selectorKeepsTextApartFromEntries();
-  void selectorNotifiesOnlyWhenShownTextChanges();
+  void selectorNotifiesOnTextOrEntryChange();
 
   // ---- start-up ------------------------------------------------------------
-  void startupFillsNineSelectorsAndRewritesSameValues();
+  void startupFillsNineSelectorsAndWritesNothing();
   void pickSurvivesRestart();
   void rememberedPositionOutsideTable_data();
   void rememberedPositionOutsideTable();
@@ -95,9 +99,10 @@ class TestSelectors : public QObject {
   void selectorWithoutRememberedRow();
   void startupWithoutLibrary();
   void startupWithoutTable();
+  void unwritableDatabaseStartsAndRefusesPicks();
 
   // ---- picks and fragments -------------------------------------------------
-  void pickingSameCaptionStoresNothing();
+  void pickingSameCaptionIsKeptByPosition();
   void audioCodecPickRefillsOthersAndStoresLast();
   void fragmentsFollowCurrentEntries();
   void fragmentOperationsReadTheirOwnTable();
@@ -142,34 +147,41 @@ void TestSelectors::selectorKeepsTextApartFromEntries() {
   QCOMPARE(box.Text(), QStringLiteral("丙"));
 }
 
-void TestSelectors::selectorNotifiesOnlyWhenShownTextChanges() {
+void TestSelectors::selectorNotifiesOnTextOrEntryChange() {
   TComboBoxEx box;
   QStringList seen;  // the text and position the handler finds when it runs
   box.OnChange = [&] { seen << QStringLiteral("%1@%2").arg(box.Text()).arg(box.ItemIndex()); };
   for (const char* c : {"立体声", "单声道", "立体声"}) box.AddItem(QString::fromUtf8(c), 9, 9);
   box.SetItemIndex(0);
-  box.SetItemIndex(0);  // same entry
-  box.SetItemIndex(2);  // another entry, same caption
+  box.SetItemIndex(0);  // same entry: nothing
+  box.SetItemIndex(2);  // another entry, same caption: a change all the same
   QCOMPARE(box.ItemIndex(), 2);
   box.SetItemIndex(1);
-  QCOMPARE(seen, (QStringList{QStringLiteral("立体声@0"), QStringLiteral("单声道@1")}));
+  QCOMPARE(seen,
+           (QStringList{QStringLiteral("立体声@0"), QStringLiteral("立体声@2"), QStringLiteral("单声道@1")}));
   // The user's pick runs through the same rule.
   box.setCurrentIndex(2);
   emit box.activated(2);
   box.setCurrentIndex(0);
-  emit box.activated(0);  // same caption as shown
+  emit box.activated(0);  // same caption as shown, another entry
   QCOMPARE(box.ItemIndex(), 0);
-  QCOMPARE(seen.size(), 3);
-  QCOMPARE(seen.last(), QStringLiteral("立体声@2"));
-  // Qt's own change signals stay silent for entries added or cleared.
+  QCOMPARE(seen.size(), 5);
+  QCOMPARE(seen.last(), QStringLiteral("立体声@0"));
+  // A position outside the entries keeps the text and raises nothing.
+  box.SetItemIndex(7);
+  QCOMPARE(seen.size(), 5);
+  // Qt's own change signals stay silent for entries added or cleared, and a
+  // refill that selects the entry current before the clear raises nothing.
+  box.SetItemIndex(1);
   QSignalSpy spy(&box, &QComboBox::currentIndexChanged);
   box.ClearItems();
-  box.AddItem(QStringLiteral("x"), 9, 9);
+  for (const char* c : {"立体声", "单声道"}) box.AddItem(QString::fromUtf8(c), 9, 9);
   QCOMPARE(spy.count(), 0);
-  QCOMPARE(seen.size(), 3);
+  box.SetItemIndex(1);
+  QCOMPARE(seen.size(), 6);
 }
 
-void TestSelectors::startupFillsNineSelectorsAndRewritesSameValues() {
+void TestSelectors::startupFillsNineSelectorsAndWritesNothing() {
   Install install;
   CapturedDialogs dialogs;
   MainWindowFixture fixture;
@@ -189,15 +201,9 @@ void TestSelectors::startupFillsNineSelectorsAndRewritesSameValues() {
     QCOMPARE(Sel(tag)->Text(), expected.value(remembered));
   }
   QCOMPARE(Sel(7)->Text(), QStringLiteral("128 kbps"));
-  // Nine updates, each writing back the value it found: video 1 to 5, then the
-  // three audio selectors filled through the codec's change, then the codec.
-  const QVector<QStringList> log = install.Log();
-  QStringList tags;
-  for (const QStringList& row : log) {
-    tags << row[0];
-    QCOMPARE(row[1], row[2]);
-  }
-  QCOMPARE(tags, (QStringList{"1", "2", "3", "4", "5", "7", "8", "9", "6"}));
+  // Every selector showed the position it found, so nothing was written back
+  // (a read-only database starts the same way).
+  QCOMPARE(install.Log().size(), 0);
 }
 
 void TestSelectors::pickSurvivesRestart() {
@@ -248,11 +254,8 @@ void TestSelectors::rememberedPositionOutsideTable() {
   QVERIFY(Sel(tag)->ItemCount() > 0);
   QCOMPARE(Sel(tag)->ItemIndex(), -1);
   QCOMPARE(Sel(tag)->Text(), QString());
-  // No notification, so nothing was stored for it; the others stored theirs.
-  QStringList tags;
-  for (const QStringList& row : install.Log()) tags << row[0];
-  QVERIFY(!tags.contains(QString::number(tag)));
-  QCOMPARE(tags.size(), 8);
+  // Nothing was stored for it, nor for the others (their positions did not change).
+  QCOMPARE(install.Log().size(), 0);
   QCOMPARE(install.Remembered(tag), position);
   TConvMainFunc func;
   const QString fragments[10] = {QString(),
@@ -274,20 +277,22 @@ void TestSelectors::rememberedPositionOutsideTable() {
 
 void TestSelectors::audioCodecOutsideTableLeavesAudioUnfilled() {
   Install install([](Sql& sql) {
-    sql.Exec(QStringLiteral("update cmbex_itemindex set cmbex_index = 2 where cmbex_tag = 6"));
+    sql.Exec(
+        QStringLiteral("update cmbex_itemindex set cmbex_index = (select count(*) from cmbex_adocodec) where "
+                       "cmbex_tag = 6"));
     sql.Exec(QStringLiteral("delete from update_log"));
   });
   CapturedDialogs dialogs;
   MainWindowFixture fixture;
   QVERIFY(Messages(dialogs).isEmpty());
-  QCOMPARE(Sel(6)->ItemCount(), 2);
+  QCOMPARE(Sel(6)->ItemCount(), install.Rows(6));
   QCOMPARE(Sel(6)->ItemIndex(), -1);
   QCOMPARE(Sel(6)->Text(), QString());
   for (int tag = 7; tag <= 9; ++tag) {
     QCOMPARE(Sel(tag)->ItemCount(), 0);
     QCOMPARE(Sel(tag)->Text(), QString());
   }
-  QCOMPARE(install.Log().size(), 5);  // only the video selectors stored theirs
+  QCOMPARE(install.Log().size(), 0);
   {
     TConvMainFunc func;
     QCOMPARE(func.GetAdoCodecCmd(), QString());
@@ -310,10 +315,7 @@ void TestSelectors::emptyOptionTable() {
   QCOMPARE(Sel(5)->Text(), QString());
   // The rest of start-up went on.
   QCOMPARE(Sel(9)->ItemCount(), 5);
-  QStringList tags;
-  for (const QStringList& row : install.Log()) tags << row[0];
-  QVERIFY(!tags.contains(QStringLiteral("5")));
-  QCOMPARE(tags.size(), 8);
+  QCOMPARE(install.Log().size(), 0);
   TConvMainFunc func;
   QCOMPARE(func.GetVdoAspectCmd(), QString());
 }
@@ -364,33 +366,91 @@ void TestSelectors::startupWithoutTable() {
   MainWindowFixture fixture;
   const QString fill = QStringLiteral("select cmbex_index,cmbex_name from cmbex_vdofps order by cmbex_index");
   QCOMPARE(Messages(dialogs), QStringList{QStringLiteral("no such table: cmbex_vdofps\n\n") + fill});
-  // The fills before it are done; the failing one and the rest are empty.
+  // The fills before it are done; the failing one and the rest are empty. The
+  // output folder was loaded before the fills.
   QCOMPARE(Sel(3)->Text(), QStringLiteral("原始大小"));
   QCOMPARE(Sel(4)->ItemCount(), 0);
   QCOMPARE(Sel(5)->ItemCount(), 0);
   QCOMPARE(Sel(6)->ItemCount(), 0);
-  QCOMPARE(install.Log().size(), 3);
+  QCOMPARE(install.Log().size(), 0);
+  QCOMPARE(fixture.form()->AvSaveDirEdit->text(), install.dir.File(QStringLiteral("SaveFile")));
 }
 
-void TestSelectors::pickingSameCaptionStoresNothing() {
+void TestSelectors::unwritableDatabaseStartsAndRefusesPicks() {
+  // First a read-only file, then one that another copy of the program holds
+  // locked for writing: start-up fills all nine selectors and shows the output
+  // folder; a pick that cannot be stored shows one error box and the selector
+  // returns to the remembered entry.
+  for (const bool locked : {false, true}) {
+    Install install;
+    const QString db = DbPath(install.dir);
+    std::unique_ptr<ParamsTest::ReadOnlyFile> readOnly;
+    std::unique_ptr<Sql> holder;
+    if (locked) {
+      holder = std::make_unique<Sql>(db);
+      QVERIFY(holder->Exec(QStringLiteral("begin immediate")));
+    } else {
+      readOnly = std::make_unique<ParamsTest::ReadOnlyFile>(db);
+      if (!readOnly->Ok()) QSKIP("cannot make a file read-only for this user here");
+    }
+    CapturedDialogs dialogs;
+    MainWindowFixture fixture;
+    for (int tag = 1; tag <= 9; ++tag) {
+      QVERIFY(Sel(tag)->ItemCount() > 0);
+      QVERIFY(!Sel(tag)->Text().isEmpty());
+    }
+    QCOMPARE(fixture.form()->AvSaveDirEdit->text(), install.dir.File(QStringLiteral("SaveFile")));
+    QVERIFY(Messages(dialogs).isEmpty());
+
+    UserPicks(2, 6);
+    const QString update = QStringLiteral("update cmbex_itemindex set cmbex_index = 6 where cmbex_tag = 2");
+    const QString expected = locked ? QStringLiteral("database is locked\n\n") + update
+                                    : QStringLiteral("attempt to write a readonly database\n\n") + update;
+    QCOMPARE(Messages(dialogs), QStringList{expected});
+    QCOMPARE(Sel(2)->ItemIndex(), 0);
+    QCOMPARE(Sel(2)->Text(), QStringLiteral("默认码率"));
+    TConvMainFunc func;
+    QCOMPARE(func.GetVdoBitrateCmd(), QString());
+    if (holder) holder->Exec(QStringLiteral("rollback"));
+    QCOMPARE(install.Remembered(2), 0);
+  }
+}
+
+void TestSelectors::pickingSameCaptionIsKeptByPosition() {
+  // Two "1000 kbps" rows with different fragments; the second one is picked,
+  // used, remembered and shown again after a restart.
   Install install([](Sql& sql) {
-    // Two entries that read the same.
-    sql.Exec(QStringLiteral("update cmbex_vdoaspect set cmbex_name = '4:3' where cmbex_index = 2"));
-    sql.Exec(QStringLiteral("update cmbex_itemindex set cmbex_index = 1 where cmbex_tag = 5"));
+    sql.Exec(QStringLiteral(
+        "update cmbex_vdobitrate set cmbex_name = '1000 kbps', cmbex_cmd = '-b:v 1000k -maxrate 1000k' "
+        "where cmbex_index = 5"));
+    sql.Exec(QStringLiteral("update cmbex_itemindex set cmbex_index = 4 where cmbex_tag = 2"));
+    sql.Exec(QStringLiteral("update cmbex_adochannels set cmbex_name = '立体声' where cmbex_index = 1"));
+    sql.Exec(QStringLiteral("update cmbex_itemindex set cmbex_index = 2 where cmbex_tag = 8"));
+    sql.Exec(QStringLiteral("delete from update_log"));
   });
   CapturedDialogs dialogs;
-  MainWindowFixture fixture;
-  const int before = install.Log().size();
-  UserPicks(5, 1);  // the current entry
-  UserPicks(5, 2);  // another entry with the same caption
-  QCOMPARE(Sel(5)->ItemIndex(), 2);
-  QCOMPARE(install.Log().size(), before);
-  QCOMPARE(install.Remembered(5), 1);
-  // The audio codec: picking the current one refills nothing.
-  Sel(8)->setCurrentIndex(1);  // changes the position without a notification...
-  UserPicks(6, Sel(6)->ItemIndex());
-  QCOMPARE(Sel(8)->ItemIndex(), 1);  // ...and no refill brought it back
-  QCOMPARE(install.Log().size(), before);
+  {
+    MainWindowFixture fixture;
+    QCOMPARE(Sel(2)->Text(), QStringLiteral("1000 kbps"));
+    UserPicks(2, 4);  // the current entry: nothing to store
+    QCOMPARE(install.Log().size(), 0);
+    UserPicks(2, 5);  // the other "1000 kbps"
+    QCOMPARE(install.Remembered(2), 5);
+    TConvMainFunc func;
+    QCOMPARE(func.GetVdoBitrateCmd(), QStringLiteral("-b:v 1000k -maxrate 1000k"));
+  }
+  {
+    MainWindowFixture fixture;
+    QCOMPARE(Sel(2)->ItemIndex(), 5);
+    TConvMainFunc func;
+    QCOMPARE(func.GetVdoBitrateCmd(), QStringLiteral("-b:v 1000k -maxrate 1000k"));
+    // The audio codec's refill keeps a same-caption pick of the channels.
+    UserPicks(8, 1);
+    QCOMPARE(install.Remembered(8), 1);
+    UserPicks(6, 1);
+    QCOMPARE(Sel(8)->ItemIndex(), 1);
+    QCOMPARE(install.Remembered(8), 1);
+  }
   QVERIFY(Messages(dialogs).isEmpty());
 }
 
@@ -404,17 +464,17 @@ void TestSelectors::audioCodecPickRefillsOthersAndStoresLast() {
   MainWindowFixture fixture;
   UserPicks(7, 4);  // 192 kbps, stored
   UserPicks(9, 3);  // 44100 Hz, stored
-  UserPicks(8, 1);  // same caption as shown: not stored
-  QCOMPARE(install.Remembered(8), 2);
+  UserPicks(8, 1);  // same caption as shown, another entry: stored
+  QCOMPARE(install.Remembered(8), 1);
   QCOMPARE(Sel(8)->ItemIndex(), 1);
   const int before = install.Log().size();
   UserPicks(6, 1);  // MP3
   // The three were filled again from their tables and show the remembered
-  // entries; the channel selector is back on its remembered entry.
+  // entries.
   QCOMPARE(Sel(7)->ItemIndex(), 4);
-  QCOMPARE(Sel(7)->ItemCount(), 7);
+  QCOMPARE(Sel(7)->ItemCount(), install.Rows(7));
   QCOMPARE(Sel(9)->ItemIndex(), 3);
-  QCOMPARE(Sel(8)->ItemIndex(), 2);
+  QCOMPARE(Sel(8)->ItemIndex(), 1);
   QCOMPARE(Sel(8)->ItemCount(), 3);
   // Only the codec was stored, after the refills.
   const QVector<QStringList> log = install.Log().mid(before);

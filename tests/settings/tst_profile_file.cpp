@@ -8,7 +8,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using Platform::GetPrivateProfileString;
 using Platform::WritePrivateProfileString;
@@ -17,6 +22,52 @@ namespace {
 
 using TestSupport::ReadBytes;
 using TestSupport::WriteBytes;
+
+// A small tmpfs mounted for one test and detached at its end (root only).
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const QString& path) : path_(QFile::encodeName(path)) {
+    QDir().mkpath(path);
+    mounted_ = ::mount("tmpfs", path_.constData(), "tmpfs", 0, "size=64k,mode=0755") == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount2(path_.constData(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  QByteArray path_;
+  bool mounted_ = false;
+};
+
+// Fills the file system that holds folder until a write fails for want of space.
+bool FillUp(const QString& folder) {
+  const int fd = ::open(QFile::encodeName(folder + QStringLiteral("/filler")).constData(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const QByteArray block(4096, 'f');
+  ssize_t done = 0;
+  while ((done = ::write(fd, block.constData(), size_t(block.size()))) > 0) {
+  }
+  const bool full = done < 0 && errno == ENOSPC;
+  ::close(fd);
+  return full;
+}
+
+// Checks file access as another user (65534) on this thread while it lives;
+// root may write anywhere, that user only where permissions allow.
+class OtherUser {
+ public:
+  OtherUser() : group_(::setfsgid(65534)), user_(::setfsuid(65534)) {}
+  ~OtherUser() {
+    ::setfsuid(user_);
+    ::setfsgid(group_);
+  }
+
+ private:
+  int group_;
+  int user_;
+};
 
 }  // namespace
 
@@ -229,6 +280,90 @@ class TestProfileFile : public QObject {
     // No temporary file is left behind in the folder.
     const QStringList names = QDir(tmp_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : names) QVERIFY2(!name.contains(QLatin1String("perm.ini.")), qPrintable(name));
+  }
+
+  // Settings files that would block or swamp start-up read as missing and are
+  // never written: one far larger than any settings file (also one of nothing
+  // but blank lines), and a named pipe in the file's place.
+  void hugeFilesAndPipesReadAsMissing() {
+    const QString huge = File(QStringLiteral("huge.ini"));
+    {
+      QFile f(huge);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("[SaveDir]\nDir=/found\n");
+      const QByteArray blanks(1024 * 1024, '\n');
+      for (int i = 0; i < 50; ++i) QCOMPARE(f.write(blanks), blanks.size());
+    }
+    const qint64 hugeSize = QFileInfo(huge).size();
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Dir", "def", huge), QStringLiteral("def"));
+    QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", "/new", huge));
+    QCOMPARE(QFileInfo(huge).size(), hugeSize);
+
+    // Up to the limit the file is read, and a write that would cross it is refused.
+    const QString edge = File(QStringLiteral("edge.ini"));
+    QByteArray text = "[SaveDir]\nDir=/found\n";
+    text.append(QByteArray(Platform::kProfileFileMax - text.size() - 1, ';')).append('\n');
+    WriteBytes(edge, text);
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Dir", "def", edge), QStringLiteral("/found"));
+    QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", "/longer", edge));
+    QVERIFY(WritePrivateProfileString("SaveDir", "Dir", "/f", edge));
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Dir", "def", edge), QStringLiteral("/f"));
+
+    const QString pipe = File(QStringLiteral("pipe.ini"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0666), 0);
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Dir", "def", pipe), QStringLiteral("def"));
+    QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", "/new", pipe));
+    QVERIFY(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile());
+  }
+
+  // A folder longer than a read returns would come back cut: it is refused,
+  // and the file keeps what it held.
+  void writeRefusesValuesLongerThanAReadReturns() {
+    const QString ini = File(QStringLiteral("longdir.ini"));
+    const QByteArray before = "[SaveDir]\nDir=/a\n";
+    WriteBytes(ini, before);
+    QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", QLatin1Char('/') + QString(2999, QLatin1Char('d')),
+                                       ini));
+    QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", QString(2048, QChar(0x89C6)), ini));
+    QCOMPARE(ReadBytes(ini), before);
+    const QString longest = QLatin1Char('/') + QString(2046, QChar(0x89C6));
+    QVERIFY(WritePrivateProfileString("SaveDir", "Dir", longest, ini));
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Dir", "def", ini), longest);
+  }
+
+  // On a full disk a write fails and leaves the previous file whole, both when
+  // it replaces the file and when the folder takes no new files and it writes
+  // in place; a change that needs no more room still succeeds in place.
+  void fullDiskKeepsThePreviousFile() {
+    if (::geteuid() != 0) QSKIP("mounting a small file system needs root");
+    QTemporaryDir outer;
+    QVERIFY(QFile::setPermissions(outer.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                    QFileDevice::ExeOther));
+    const QString mount = outer.path() + QStringLiteral("/small");
+    SmallFileSystem fs(mount);
+    if (!fs.mounted()) QSKIP("a tmpfs cannot be mounted here");
+
+    const QString ini = mount + QStringLiteral("/libcfg.ini");
+    const QByteArray before = "[SaveDir]\nDir=/old\n;" + QByteArray(3000, 'x') + "\n[ChgDirFlag]\nFlag=Yes\n";
+    WriteBytes(ini, before);
+    QVERIFY(::chmod(QFile::encodeName(ini).constData(), 0666) == 0);
+    QVERIFY(FillUp(mount));
+    const QString grown = QLatin1Char('/') + QString(2000, QLatin1Char('n'));
+
+    QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", grown, ini));
+    QCOMPARE(ReadBytes(ini), before);
+    {
+      OtherUser nobody;
+      QVERIFY(!WritePrivateProfileString("SaveDir", "Dir", grown, ini));
+      QCOMPARE(ReadBytes(ini), before);
+      QVERIFY(WritePrivateProfileString("SaveDir", "Dir", "/new", ini));
+    }
+    QByteArray after = before;
+    after.replace("Dir=/old", "Dir=/new");
+    QCOMPARE(ReadBytes(ini), after);
+    QCOMPARE(QDir(mount).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{QStringLiteral("filler"), QStringLiteral("libcfg.ini")}));
   }
 };
 

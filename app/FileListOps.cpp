@@ -1,39 +1,30 @@
 // The source file list and the properties panel: adding, deleting and clearing
-// files, and filling or blanking the panel. The media facts come from the probe.
-#include "app/ConvMainFunc.h"
-#include "app/Controls.h"
-#include "media/MediaInfoDll.h"
+// files, and filling or blanking the panel with the probe's values.
+#include "ConvMainFunc.h"
+#include "Controls.h"
+#include "media/FileFacts.h"
 
 namespace {
 
-// What a new file row and the panel show when the library gives no duration.
-const QString kListDurationFallback = QStringLiteral("02:00:00");
+// Icon of a row as added: waiting.
+constexpr int kIconWaiting = 4;
 
 // Panel rows: 0 is the "file" heading and never written; 5 and 11 are the video
 // and audio headings and carry no value; every other row from 1 to 15 shows one
-// probe value.
+// value, in the order of TFileProperties.
 constexpr int kFirstPanelRow = 1;
 constexpr int kLastPanelRow = 15;
 bool IsHeadingRow(int row) { return row == 5 || row == 11; }
-
-// The panel's values in row order (rows 1-4, 6-10, 12-15).
-const QVector<MediaQuery> kPanelQueries = {
-    MediaQuery::DisplayName,  MediaQuery::Extension,    MediaQuery::Size,         MediaQuery::Duration,
-    MediaQuery::VideoCodec,   MediaQuery::VideoBitRate, MediaQuery::PictureSize,  MediaQuery::FrameRate,
-    MediaQuery::AspectRatio,  MediaQuery::AudioCodec,   MediaQuery::AudioBitRate, MediaQuery::Channels,
-    MediaQuery::SamplingRate,
-};
 
 }  // namespace
 
 void TConvMainFunc::AddAvFile() {
   if (!OpenDialog->Execute()) return;
   const QString path = OpenDialog->FileName;
-  if (!LoadMediaInfoLib(MediaInfoLibFile())) return;
-  const QStringList facts = ProbeMediaFile(
-      path, {MediaQuery::Extension, MediaQuery::Size, MediaQuery::Duration}, kListDurationFallback);
+  const std::optional<TFileRow> row = ProbeFileRow(path);
+  if (!row) return;
   // The new row is appended unselected; the panel shows it all the same.
-  AvFilesList->AddRow(path, 4, {facts.value(0), facts.value(1), facts.value(2), QStringLiteral("0%")});
+  AvFilesList->AddRow(row->path, kIconWaiting, row->SubItems());
   ShowAvParams(path);
 }
 
@@ -56,12 +47,12 @@ void TConvMainFunc::ShowSelectedParams() {
 }
 
 void TConvMainFunc::ShowAvParams(const QString& path) {
-  if (!LoadMediaInfoLib(MediaInfoLibFile())) return;
-  const QStringList facts = ProbeMediaFile(path, kPanelQueries, kListDurationFallback);
+  const std::optional<TFileProperties> properties = ProbeFileProperties(path);
+  if (!properties) return;
   int next = 0;
   for (int row = kFirstPanelRow; row <= kLastPanelRow; ++row) {
     AvParamsList->RemoveSubItems(row);
-    if (!IsHeadingRow(row)) AvParamsList->SetSubItem(row, 0, facts.value(next++));
+    if (!IsHeadingRow(row)) AvParamsList->SetSubItem(row, 0, properties->values.value(next++));
   }
 }
 

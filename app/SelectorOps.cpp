@@ -1,0 +1,77 @@
+// The nine output option selectors: filling them from their option tables,
+// remembering each one's choice, and reading the command fragment behind the
+// current entry. Every statement runs through the one shared query, so each
+// operation takes what it needs from the store before it selects a position
+// (selecting can run a change handler, and with it further statements, at
+// once).
+#include "ConvMainFunc.h"
+#include "Controls.h"
+#include "params/OptionStore.h"
+#include "platform/AppError.h"
+
+namespace {
+
+// Icon of a selector entry in the shared image list.
+constexpr int kEntryIcon = 9;
+
+TComboBoxEx& SelectorOf(const TConvMainFunc& func, int tag) {
+  TComboBoxEx* selector = func.Selector(tag);
+  if (!selector) throw TAppError(QStringLiteral("CmbEx selector %1 not found").arg(tag));
+  return *selector;
+}
+
+// Fills selector `tag` from its table and selects its remembered entry. The
+// select step comes last: its change handler may run statements of its own.
+void FillSelector(TConvMainFunc& func, int tag) {
+  TComboBoxEx& selector = SelectorOf(func, tag);
+  TOptionStore store(func.Query);
+  selector.ClearItems();
+  for (const QString& caption : store.Captions(tag)) selector.AddItem(caption, kEntryIcon, kEntryIcon);
+  const int position = func.LoadItemIndex(tag);
+  selector.SetItemIndex(position);
+}
+
+QString SelectedFragment(TConvMainFunc& func, int tag) {
+  const int position = SelectorOf(func, tag).ItemIndex();
+  return TOptionStore(func.Query).Fragment(tag, position);
+}
+
+}  // namespace
+
+int TConvMainFunc::LoadItemIndex(int tag) { return TOptionStore(Query).RememberedPosition(tag); }
+
+void TConvMainFunc::FillVdoCodec() { FillSelector(*this, 1); }
+void TConvMainFunc::FillVdoBitrate() { FillSelector(*this, 2); }
+void TConvMainFunc::FillVdoSize() { FillSelector(*this, 3); }
+void TConvMainFunc::FillVdoFps() { FillSelector(*this, 4); }
+void TConvMainFunc::FillVdoAspect() { FillSelector(*this, 5); }
+void TConvMainFunc::FillAdoCodec() { FillSelector(*this, 6); }
+void TConvMainFunc::FillAdoBitrate() { FillSelector(*this, 7); }
+void TConvMainFunc::FillAdoChannels() { FillSelector(*this, 8); }
+void TConvMainFunc::FillAdoFreq() { FillSelector(*this, 9); }
+
+void TConvMainFunc::SaveItemIndex(TComboBoxEx* selector) {
+  if (!selector) return;
+  const int position = selector->ItemIndex();
+  const int tag = selector->Tag;
+  TOptionStore store(Query);
+  try {
+    store.StorePosition(tag, position);
+  } catch (const TAppError& error) {
+    // The choice was not kept (a read-only or locked database). The error is
+    // shown here and the event goes on, so the other selectors still fill;
+    // the selector goes back to the choice the next start will show.
+    ShowAppError(error.Message);
+    selector->SetItemIndex(store.RememberedPosition(tag));
+  }
+}
+
+QString TConvMainFunc::GetVdoCodecCmd() { return SelectedFragment(*this, 1); }
+QString TConvMainFunc::GetVdoBitrateCmd() { return SelectedFragment(*this, 2); }
+QString TConvMainFunc::GetVdoSizeCmd() { return SelectedFragment(*this, 3); }
+QString TConvMainFunc::GetVdoFpsCmd() { return SelectedFragment(*this, 4); }
+QString TConvMainFunc::GetVdoAspectCmd() { return SelectedFragment(*this, 5); }
+QString TConvMainFunc::GetAdoCodecCmd() { return SelectedFragment(*this, 6); }
+QString TConvMainFunc::GetAdoBitrateCmd() { return SelectedFragment(*this, 7); }
+QString TConvMainFunc::GetAdoChannelsCmd() { return SelectedFragment(*this, 8); }
+QString TConvMainFunc::GetAdoFreqCmd() { return SelectedFragment(*this, 9); }

@@ -1,0 +1,32 @@
+#pragma once
+// What the file list and the properties panel show of a file, as plain values
+// from one probe each.
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// The duration shown when the media library gives none.
+inline constexpr char kUnknownDuration[] = "02:00:00";
+
+// A new row of the file list: the path as its caption, then type, size,
+// duration and progress.
+struct TFileRow {
+  QString path;
+  QString type;      // the extension, without the dot
+  QString size;      // "12.34 MB"
+  QString duration;  // duration text, kUnknownDuration when unknown
+  QString progress;  // "0%"
+  QStringList SubItems() const { return {type, size, duration, progress}; }
+};
+
+// The properties panel's thirteen values, in the panel's order: file name,
+// type, size, duration; video codec, bit rate, picture size, frame rate,
+// aspect ratio; audio codec, bit rate, channels, sampling rate.
+struct TFileProperties {
+  QStringList values;
+};
+
+// Both load the media library first; nothing when it cannot be loaded.
+std::optional<TFileRow> ProbeFileRow(const QString& path);
+std::optional<TFileProperties> ProbeFileProperties(const QString& path);

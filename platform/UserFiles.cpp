@@ -1,0 +1,105 @@
+#include "UserFiles.h"
+
+#include "Platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace UserFiles {
+
+namespace {
+
+const QString kFolderName = QStringLiteral("vidmora");
+const QString kOutputFolderName = QStringLiteral("Vidmora");
+
+// Whether this process may write path, judged with its effective identity.
+// Sets errno when it may not.
+bool MayWrite(const QString& path) {
+  return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0;
+}
+
+QString Beside(const char* name) { return Platform::ExePath(QString::fromLatin1(name)); }
+
+QString UserFolder(QStandardPaths::StandardLocation location) {
+  return QStandardPaths::writableLocation(location) + QLatin1Char('/') + kFolderName;
+}
+
+// Copies from to to in one step (a partial copy never takes to's name).
+bool CopyWhole(const QString& from, const QString& to) {
+  QFile in(from);
+  if (!in.open(QIODevice::ReadOnly)) return false;
+  const QByteArray data = in.readAll();
+  if (in.error() != QFileDevice::NoError) return false;
+  QSaveFile out(to);
+  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) return false;
+  // The last write of a small file happens at commit; its size shows whether it all arrived.
+  if (QFileInfo(to).size() == data.size()) return true;
+  QFile::remove(to);
+  return false;
+}
+
+}  // namespace
+
+bool Portable() {
+  if (MayWrite(Platform::ExeDir())) return true;
+  return errno != EACCES && errno != EROFS && errno != EPERM;
+}
+
+QString SettingsFile() {
+  const QString shipped = Beside(Platform::kSettingsFile);
+  if (Portable() || (QFileInfo(shipped).isFile() && MayWrite(shipped))) return shipped;
+  return UserFolder(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') +
+         QString::fromLatin1(Platform::kSettingsFile);
+}
+
+QString DatabaseFile() {
+  if (Portable()) return Beside(Platform::kDatabaseFile);
+  return UserFolder(QStandardPaths::GenericDataLocation) + QLatin1Char('/') +
+         QString::fromLatin1(Platform::kDatabaseFile);
+}
+
+QString DefaultSaveDir() {
+  if (Portable()) return Beside(Platform::kDefaultSaveDir);
+  return QStandardPaths::writableLocation(QStandardPaths::MoviesLocation) + QLatin1Char('/') +
+         kOutputFolderName;
+}
+
+void Prepare() {
+  if (Portable()) return;
+
+  const QString database = DatabaseFile();
+  QDir().mkpath(QFileInfo(database).path());
+  // An empty database is what a start without one leaves behind; it holds no
+  // choices of the user's.
+  const QFileInfo have(database);
+  if (!have.exists() || (have.isFile() && have.size() == 0)) {
+    const QString shipped = Beside(Platform::kDatabaseFile);
+    if (QFileInfo(shipped).isFile()) {
+      QFile::remove(database);
+      CopyWhole(shipped, database);
+    }
+  }
+
+  const QString settings = SettingsFile();
+  if (!QFileInfo::exists(settings)) {
+    QDir().mkpath(QFileInfo(settings).path());
+    const QString shipped = Beside(Platform::kSettingsFile);
+    if (!QFileInfo(shipped).isFile() || !CopyWhole(shipped, settings)) {
+      // An empty file reads as no settings at all, and shows the user where
+      // the settings live.
+      QFile empty(settings);
+      if (empty.open(QIODevice::WriteOnly | QIODevice::NewOnly)) empty.close();
+    }
+  }
+
+  QDir().mkpath(DefaultSaveDir());
+}
+
+}  // namespace UserFiles

@@ -1,0 +1,42 @@
+#pragma once
+// The settings file libcfg.ini beside the executable: the output folder the
+// user chose and the homepage address. Values are read and written one at a
+// time; nothing is kept open.
+#include <QString>
+
+class TAppSettings {
+ public:
+  // libcfg.ini beside the executable.
+  TAppSettings();
+  explicit TAppSettings(const QString& file);
+
+  QString File() const { return file_; }
+
+  // The output folder: the folder the user chose ("Dir" once "Flag" is exactly
+  // "Yes"), otherwise the SaveFile folder beside the executable. A chosen
+  // folder that is empty also means the SaveFile folder: the output folder is
+  // never empty.
+  QString SaveDir() const;
+  // Remembers a chosen folder: "Dir", then "Flag" = "Yes". A write that fails
+  // raises "Unable to write to <file>"; after a failed "Dir" the flag is not
+  // written.
+  void StoreSaveDir(const QString& dir) const;
+  // The homepage address: "HttpUrl" when it is an http:// or https:// address
+  // with a host, otherwise the built-in address.
+  QString HomePage() const;
+
+  static QString DefaultSaveDir();
+  static QString DefaultHomePage();
+  static QString HelpFile();
+  static QString OutputExt() { return QStringLiteral(".mp4"); }
+
+ private:
+  QString Read(const QString& section, const QString& key, const QString& defaultValue) const;
+  void Write(const QString& section, const QString& key, const QString& value) const;
+
+  QString file_;
+};
+
+// Whether a run can put its files into dir: "" when the folder exists and a
+// new file can be created in it, otherwise a message naming the folder.
+QString CheckSaveDir(const QString& dir);

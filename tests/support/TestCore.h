@@ -1,0 +1,49 @@
+#pragma once
+// Test support that needs no window: whole-file reads and writes, the built
+// installation folder and a temporary one that the program is pointed at.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace TestSupport {
+
+// A file's whole contents ("<unreadable>" when it cannot be read).
+QByteArray ReadBytes(const QString& path);
+// Replaces a file's contents; a failure fails the running test.
+void WriteBytes(const QString& path, const QByteArray& data);
+
+// The installation folder that the build made.
+QString BuiltAppDir();
+// The source tree.
+QString SourceDir();
+
+// A temporary installation folder that the program is pointed at
+// (Platform::SetExeDir). By default it holds links to the built encoder, the
+// SQLite library and the player, and a fresh copy of the default database.
+class TempAppDir {
+ public:
+  struct Options {
+    bool database = true;   // copy of the built LibParmt.dat
+    bool sqliteLib = true;  // LibDatFunc.so link
+    bool encoder = true;    // make link
+    bool player = true;     // mplayer link
+    bool saveDir = true;    // SaveFile folder
+  };
+  TempAppDir();
+  explicit TempAppDir(const Options& options);
+  ~TempAppDir();
+  QString Path() const;                     // with trailing '/'
+  QString File(const QString& name) const;  // Path() + name
+  bool IsValid() const { return dir_.isValid(); }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+}  // namespace TestSupport

@@ -1,0 +1,33 @@
+#pragma once
+// Captured message boxes, choosers and shell requests: no modal window opens
+// and no other program starts while a test runs.
+#include "TestCore.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace TestSupport {
+
+// Message boxes, folder chooser, open dialog and shell requests are captured
+// while one of these lives.
+class CapturedDialogs {
+ public:
+  CapturedDialogs();
+  ~CapturedDialogs();
+  // Every message box shown, as (caption, text).
+  std::vector<std::pair<QString, QString>> messages;
+  // Every shell open request.
+  QStringList opened;
+  // Answers for the next folder chooser / open dialog (nothing = cancel).
+  std::vector<std::optional<QString>> folderAnswers;
+  std::vector<std::optional<QString>> fileAnswers;
+  QStringList folderTitles;
+  QStringList folderStarts;  // where each folder chooser opened
+  QStringList fileTitles;
+};
+
+}  // namespace TestSupport
