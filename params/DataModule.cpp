@@ -246,6 +246,11 @@ void TASQLite3DB::Connect() {
   if (TimeOut > 0) api_->busyTimeout(db_, TimeOut);
 }
 
+void TASQLite3DB::SetTimeOut(int ms) {
+  TimeOut = ms;
+  if (connected_ && db_) api_->busyTimeout(db_, ms > 0 ? ms : 0);
+}
+
 void TASQLite3DB::Disconnect() {
   if (!connected_ || !library_) return;
   for (TASQLite3Query* query : queries_) query->Close();

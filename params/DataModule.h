@@ -23,7 +23,11 @@ class TASQLite3DB {
   void SetDatabase(const QString& path);  // trims blanks at both ends
   QString DriverDLL;
   bool MustExist = false;
+  // How long a statement waits for a lock held by another connection, in
+  // milliseconds (0: not at all). Set before connecting, or through
+  // SetTimeOut, which also applies it to an open connection.
   int TimeOut = 0;
+  void SetTimeOut(int ms);
   QString CharacterEncoding;
   bool ExecuteInlineSQL = false;
 

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -785,30 +786,42 @@ class TestEncoderConversion : public QObject {
     const QByteArray body = "WAVEfmt " + le32(fmt.size()) + fmt + "JUNK" + le32(8192) +
                             QByteArray(8192, '\0') + "data" + le32(16000);
     const QByteArray header = "RIFF" + le32(body.size() + 16000) + body;
-    std::atomic<bool> written{false};
-    std::thread writer([&] {
-      int fd = -1;
-      for (int i = 0; i < 1000 && fd < 0; ++i) {
-        fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
-        if (fd < 0) QThread::msleep(10);
-      }
-      if (fd < 0) return;
-      if (::write(fd, header.constData(), size_t(header.size())) != header.size())
-        qWarning("short write into the pipe");
-      written = true;
-      QThread::msleep(1500);
-      ::close(fd);
-    });
     QProcess p;
     p.start(kEncoder, {"-y", "-ipt", fifo, out});
     const bool started = p.waitForStarted(10000);
+    // Waits up to 20 s in all until `done` holds.
+    QElapsedTimer waited;
+    waited.start();
+    auto waitUntil = [&](const std::function<bool()>& done) {
+      for (;;) {
+        if (done()) return true;
+        if (waited.elapsed() > 20000) return false;
+        QThread::msleep(5);
+      }
+    };
+    // Bytes written into a pipe and not yet read, through any descriptor of it.
+    auto unread = [](int fd) {
+      int bytes = -1;
+      return fd >= 0 && ::ioctl(fd, FIONREAD, &bytes) == 0 ? bytes : -1;
+    };
+    int fd = -1;
+    waitUntil([&] { return (fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK)) >= 0; });
+    const bool written = fd >= 0 && ::write(fd, header.constData(), size_t(header.size())) == header.size();
     // The "q" comes once the encoder has read the header and waits for sound.
-    for (int i = 0; i < 500 && !written; ++i) QThread::msleep(10);
-    QThread::msleep(300);
+    const bool headerRead = written && waitUntil([&] { return unread(fd) == 0; });
     p.write("q");
     p.waitForBytesWritten(1000);
+    // The pipe stalls until the encoder has taken the "q" from its input, and a
+    // moment more, so that the request is recorded before the source's end.
+    const int input =
+        ::open(QFile::encodeName(QStringLiteral("/proc/%1/fd/0").arg(p.processId())).constData(),
+               O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const bool taken = waitUntil([&] { return unread(input) == 0; });
+    if (input >= 0) ::close(input);
+    QThread::msleep(100);
+    if (fd >= 0) ::close(fd);
     const bool finished = p.waitForFinished(20000);
-    writer.join();
+    QVERIFY(started && written && headerRead && taken);
     const QString text = QString::fromUtf8(p.readAllStandardError());
     QVERIFY2(started && finished && p.exitStatus() == QProcess::NormalExit, qPrintable(text));
     QVERIFY2(p.exitCode() != 0 && text.trimmed().section('\n', -1).startsWith("Error: stopped"),
@@ -940,9 +953,11 @@ class TestEncoderConversion : public QObject {
     const QString out = dir.filePath("out.mp4");
     if (where == "output") QVERIFY(QFile::link(victim, out));
     bool swapped = false;
+    // The swap needs a conversion still running at its first progress line; a
+    // link at the output path is checked with any source.
+    const QString source = where == "temporary" ? "/src_long.mp4" : "/src_h264_aac.mp4";
     const Run run = runEncoder(
-        {"-y", "-ipt", kData + "/src_long.mp4", "-s", "640x360", out}, true,
-        [&](QProcess&, const QString& line) {
+        {"-y", "-ipt", kData + source, "-s", "640x360", out}, true, [&](QProcess&, const QString& line) {
           if (where != "temporary" || !line.startsWith("frame=")) return false;
           const QStringList parts =
               QDir(dir.path()).entryList({".out.mp4.part-*"}, QDir::Files | QDir::Hidden);

@@ -18,6 +18,8 @@
 #include <thread>
 
 using namespace TestSupport;
+using ParamsTest::DbPath;
+using ParamsTest::ErrorOf;
 using ParamsTest::Sql;
 
 namespace {
@@ -29,7 +31,6 @@ TempAppDir::Options WithoutLibrary() {
 }
 
 QString LibPath(const TempAppDir& dir) { return dir.File(QString::fromLatin1(Platform::kSqliteLibFile)); }
-QString DbPath(const TempAppDir& dir) { return dir.File(QString::fromLatin1(Platform::kDatabaseFile)); }
 
 void LinkLibrary(const TempAppDir& dir, const QString& target) {
   QFile::remove(LibPath(dir));
@@ -46,15 +47,6 @@ QString TryOpen(TDataMod& mod, const QString& sql) {
   try {
     mod.PramQuery.SetSQL(sql);
     mod.PramQuery.Open();
-  } catch (const TAppError& error) {
-    return error.Message;
-  }
-  return QString();
-}
-
-QString ErrorOf(const std::function<void()>& body) {
-  try {
-    body();
   } catch (const TAppError& error) {
     return error.Message;
   }
@@ -390,16 +382,22 @@ void TestDataModule::lockedDatabaseIsWaitedFor() {
   TempAppDir dir;
   ParamsTest::UsePristineDatabase(DbPath(dir));
   TDataMod mod;
+  // The program waits up to 3 s; the test connects again with the same wait
+  // shortened to 600 ms.
+  QCOMPARE(mod.DataBase.TimeOut, 3000);
+  mod.DataBase.SetConnected(false);
+  mod.DataBase.TimeOut = 600;
+  mod.DataBase.SetConnected(true);
   const QString update = QStringLiteral("update cmbex_itemindex set cmbex_index = 1 where cmbex_tag = 1");
   // Another copy of the program holds an exclusive lock and lets go of it
-  // 1.5 s later: the statement waits for it and then runs.
+  // 150 ms later: the statement waits for it and then runs.
   {
     std::atomic<bool> locked{false};
     std::thread other([&] {
       Sql holder(DbPath(dir));
       holder.Exec(QStringLiteral("begin exclusive"));
       locked = true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
       holder.Exec(QStringLiteral("commit"));
     });
     while (!locked) std::this_thread::yield();

@@ -20,11 +20,10 @@
 #include <memory>
 
 using namespace TestSupport;
+using ParamsTest::DbPath;
 using ParamsTest::Sql;
 
 namespace {
-
-QString DbPath(const TempAppDir& dir) { return dir.File(QString::fromLatin1(Platform::kDatabaseFile)); }
 
 TComboBoxEx* Sel(int tag) {
   if (!ConvMainForm) return nullptr;
@@ -402,6 +401,9 @@ void TestSelectors::unwritableDatabaseStartsAndRefusesPicks() {
     QCOMPARE(fixture.form()->AvSaveDirEdit->text(), install.dir.File(QStringLiteral("SaveFile")));
     QVERIFY(Messages(dialogs).isEmpty());
 
+    // The pick waits for the lock as long as the program does (3 s), shortened here.
+    QCOMPARE(DataMod->DataBase.TimeOut, 3000);
+    DataMod->DataBase.SetTimeOut(200);
     UserPicks(2, 6);
     const QString update = QStringLiteral("update cmbex_itemindex set cmbex_index = 6 where cmbex_tag = 2");
     const QString expected = locked ? QStringLiteral("database is locked\n\n") + update

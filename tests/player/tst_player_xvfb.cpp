@@ -49,8 +49,8 @@ class PlayerXvfbTest : public QObject {
     bool alive = false;
     const QString outDir = QStringLiteral(VIDMORA_TEST_BIN_DIR) + QStringLiteral("/player");
     QDir().mkpath(outDir);
-    // After two seconds, and then every 250 ms up to five seconds, until the
-    // panel shows more than its dark colour.
+    // Every 250 ms up to five seconds, until the panel shows more than its
+    // dark colour.
     int attempts = 0;
     std::function<void()> look = [&] {
       if (!PlayMainForm) return;
@@ -59,18 +59,24 @@ class PlayerXvfbTest : public QObject {
       windowShot = screen->grabWindow(PlayMainForm->winId()).toImage();
       player = TPlayerProcesses::Instance().Running().value(0, -1);
       alive = PlayerTest::IsAlive(player);
-      if (LitShare(panelShot) < 0.2 && ++attempts < 12) {
+      if (LitShare(panelShot) < 0.2 && ++attempts < 20) {
         QTimer::singleShot(250, look);
         return;
       }
       // Stop: once the player has gone, the panel is dark again.
       PlayMainForm->SpdBtnStopClick();
       stopped = QTest::qWaitFor([] { return TPlayerProcesses::Instance().Running().isEmpty(); }, 5000);
-      QTest::qWait(300);  // the repaint reaches the X server
-      if (PlayMainForm) stoppedShot = screen->grabWindow(PlayMainForm->RzPlayPanel->winId()).toImage();
+      // Until the repaint has reached the X server (at most three seconds).
+      (void)QTest::qWaitFor(
+          [&] {
+            if (!PlayMainForm) return true;
+            stoppedShot = screen->grabWindow(PlayMainForm->RzPlayPanel->winId()).toImage();
+            return LitShare(stoppedShot) < 0.02;
+          },
+          3000);
       if (PlayMainForm) PlayMainForm->close();
     };
-    QTimer::singleShot(2000, look);
+    QTimer::singleShot(250, look);
     QTimer guard;
     guard.setSingleShot(true);
     connect(&guard, &QTimer::timeout, [] {
