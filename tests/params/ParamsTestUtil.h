@@ -2,6 +2,10 @@
 // Helpers of the parameter database tests: an independent SQLite connection
 // (linked directly, not through the program's loader) to arrange and inspect
 // database files, and the database the SQL text of the source tree makes.
+#include "platform/AppError.h"
+#include "platform/Platform.h"
+#include "support/TestCore.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QString>
@@ -12,7 +16,24 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <functional>
+
 namespace ParamsTest {
+
+// The parameter database of a temporary installation folder.
+inline QString DbPath(const TestSupport::TempAppDir& dir) {
+  return dir.File(QString::fromLatin1(Platform::kDatabaseFile));
+}
+
+// The text of the error that body raises, or "" when it raises none.
+inline QString ErrorOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const TAppError& error) {
+    return error.Message;
+  }
+  return QString();
+}
 
 // The pristine default database of this build (generated from data/LibParmt.sql).
 inline QString PristineDatabase() { return QStringLiteral(VIDMORA_PRISTINE_DATABASE); }

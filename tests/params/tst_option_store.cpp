@@ -11,20 +11,9 @@
 #include <QtTest>
 
 using namespace TestSupport;
+using ParamsTest::DbPath;
+using ParamsTest::ErrorOf;
 using ParamsTest::Sql;
-
-namespace {
-QString DbPath(const TempAppDir& dir) { return dir.File(QString::fromLatin1(Platform::kDatabaseFile)); }
-
-QString ErrorOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const TAppError& error) {
-    return error.Message;
-  }
-  return QString();
-}
-}  // namespace
 
 class TestOptionStore : public QObject {
   Q_OBJECT

@@ -13,31 +13,17 @@
 #include <QFileInfo>
 #include <QtTest>
 
-#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using TestSupport::OtherUser;
 using TestSupport::ReadBytes;
 using TestSupport::TempAppDir;
 using TestSupport::WriteBytes;
 
 namespace {
 
-constexpr int kOtherId = 65534;
-
-// File access as another user on this thread while it lives.
-class OtherUser {
- public:
-  OtherUser() : group_(::setfsgid(kOtherId)), user_(::setfsuid(kOtherId)) {}
-  ~OtherUser() {
-    ::setfsuid(user_);
-    ::setfsgid(group_);
-  }
-
- private:
-  int group_;
-  int user_;
-};
+constexpr int kOtherId = OtherUser::kId;
 
 // A home folder that the other user owns, named by HOME while it lives, with
 // the XDG folder variables unset.

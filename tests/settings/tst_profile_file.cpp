@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/fsuid.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@ using Platform::WritePrivateProfileString;
 
 namespace {
 
+using TestSupport::OtherUser;
 using TestSupport::ReadBytes;
 using TestSupport::WriteBytes;
 
@@ -53,21 +53,6 @@ bool FillUp(const QString& folder) {
   ::close(fd);
   return full;
 }
-
-// Checks file access as another user (65534) on this thread while it lives;
-// root may write anywhere, that user only where permissions allow.
-class OtherUser {
- public:
-  OtherUser() : group_(::setfsgid(65534)), user_(::setfsuid(65534)) {}
-  ~OtherUser() {
-    ::setfsuid(user_);
-    ::setfsgid(group_);
-  }
-
- private:
-  int group_;
-  int user_;
-};
 
 }  // namespace
 

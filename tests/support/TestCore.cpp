@@ -7,7 +7,16 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <sys/fsuid.h>
+
 namespace TestSupport {
+
+OtherUser::OtherUser() : group_(::setfsgid(kId)), user_(::setfsuid(kId)) {}
+
+OtherUser::~OtherUser() {
+  ::setfsuid(user_);
+  ::setfsgid(group_);
+}
 
 QByteArray ReadBytes(const QString& path) {
   QFile f(path);

@@ -26,6 +26,21 @@ QString SourceDir();
 // A temporary installation folder that the program is pointed at
 // (Platform::SetExeDir). By default it holds links to the built encoder, the
 // SQLite library and the player, and a fresh copy of the default database.
+// File access as another user (65534, "nobody") on this thread while it
+// lives: root may write anywhere, that user only where permissions allow.
+class OtherUser {
+ public:
+  static constexpr int kId = 65534;
+  OtherUser();
+  ~OtherUser();
+  OtherUser(const OtherUser&) = delete;
+  OtherUser& operator=(const OtherUser&) = delete;
+
+ private:
+  int group_;
+  int user_;
+};
+
 class TempAppDir {
  public:
   struct Options {
