@@ -10,27 +10,9 @@ memories. Needs the packages ffmpeg and time.
 """
 import argparse
 import os
-import re
-import statistics
-import subprocess
-import sys
 import tempfile
-import time
 
-
-def run_timed(cmd):
-    """Runs cmd under /usr/bin/time -v; returns (wall seconds, peak RSS in MB, CPU seconds)."""
-    start = time.monotonic()
-    proc = subprocess.run(["/usr/bin/time", "-v"] + cmd, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    wall = time.monotonic() - start
-    if proc.returncode != 0:
-        sys.exit("failed: %s\n%s" % (" ".join(cmd), proc.stderr[-2000:]))
-    peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", proc.stderr)
-    user = re.search(r"User time \(seconds\): ([\d.]+)", proc.stderr)
-    system = re.search(r"System time \(seconds\): ([\d.]+)", proc.stderr)
-    cpu = float(user.group(1)) + float(system.group(1)) if user and system else float("nan")
-    return wall, int(peak.group(1)) / 1024.0 if peak else float("nan"), cpu
+from benchlib import alternate, make_source, median_of, paired_ratio
 
 
 def main():
@@ -45,12 +27,7 @@ def main():
     os.makedirs(work, exist_ok=True)
     src = os.path.join(work, "source-720p.mp4")
     if not os.path.exists(src):
-        # Moving test pattern with grain, so the encoder has real work, and a tone.
-        subprocess.run(["ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-nostdin",
-                        "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=%d" % args.seconds,
-                        "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=%d" % args.seconds,
-                        "-vf", "noise=alls=3:allf=t", "-c:v", "libx264", "-preset", "veryfast", "-crf", "18",
-                        "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "192k", "-ac", "2", src], check=True)
+        make_source(src, args.seconds, ["-crf", "18"], "192k")
 
     ours_out = os.path.join(work, "ours.mp4")
     theirs_out = os.path.join(work, "theirs.mp4")
@@ -59,26 +36,15 @@ def main():
                   "-map", "0:v:0", "-map", "0:a:0", "-c:v", "libx264", "-pix_fmt", "yuv420p",
                   "-c:a", "aac", "-b:a", "128k", theirs_out]
 
-    ours, theirs = [], []
-    for i in range(args.runs):
-        # Alternate which goes first so that drifting machine load hits both alike.
-        order = [(ours_cmd, ours), (theirs_cmd, theirs)]
-        if i % 2:
-            order.reverse()
-        for cmd, results in order:
-            results.append(run_timed(cmd))
-        print("run %d: ours %.2f s (cpu %.1f s), ffmpeg %.2f s (cpu %.1f s)"
-              % (i + 1, ours[-1][0], ours[-1][2], theirs[-1][0], theirs[-1][2]), flush=True)
+    ours, theirs = alternate(
+        ours_cmd, theirs_cmd, args.runs,
+        lambda n, o, t: print("run %d: ours %.2f s (cpu %.1f s), ffmpeg %.2f s (cpu %.1f s)"
+                              % (n, o[0], o[1], t[0], t[1]), flush=True))
 
-    ow = statistics.median(r[0] for r in ours)
-    tw = statistics.median(r[0] for r in theirs)
-    om = statistics.median(r[1] for r in ours)
-    tm = statistics.median(r[1] for r in theirs)
-    oc = statistics.median(r[2] for r in ours)
-    tc = statistics.median(r[2] for r in theirs)
-    # Each pair ran back to back under much the same load: the median of the pairs' ratios
-    # is steadier than the ratio of the medians on a shared machine.
-    pair_ratio = statistics.median(o[0] / t[0] for o, t in zip(ours, theirs))
+    ow, tw = median_of(ours, 0), median_of(theirs, 0)
+    oc, tc = median_of(ours, 1), median_of(theirs, 1)
+    om, tm = median_of(ours, 2), median_of(theirs, 2)
+    pair_ratio = paired_ratio(ours, theirs)
     osz = os.path.getsize(ours_out)
     tsz = os.path.getsize(theirs_out)
     print()
