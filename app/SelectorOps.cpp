@@ -4,15 +4,67 @@
 // operation takes what it needs from the store before it selects a position
 // (selecting can run a change handler, and with it further statements, at
 // once).
+#include "ConvMainFrm.h"
 #include "ConvMainFunc.h"
 #include "Controls.h"
+#include "params/DataModule.h"
 #include "params/OptionStore.h"
 #include "platform/AppError.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
 
 namespace {
 
 // Icon of a selector entry in the shared image list.
 constexpr int kEntryIcon = 9;
+
+// Fills that fail together are reported together. A fill that cannot read its
+// table leaves its selector empty and the next fills go on, so every selector
+// that can be read is filled. The first failure of a run opens one report,
+// shown once control is back in the message loop: by then the window being
+// filled is on the screen, and the box comes up over it. Later failures of the
+// same run add no box of their own. When the run met a lock held by another
+// program, it has waited for that lock once: its further statements do not
+// wait again, until the report is shown.
+struct FillRun {
+  bool open = false;
+  QPointer<QObject> owner;         // the window being filled; its end ends the run
+  QString message;                 // the first failure's text
+  TASQLite3DB* relaxed = nullptr;  // the connection whose wait was lifted
+  int savedTimeOut = 0;
+};
+FillRun g_fillRun;
+
+void EndFillRun() {
+  if (g_fillRun.relaxed && DataMod && g_fillRun.relaxed == &DataMod->DataBase)
+    DataMod->DataBase.SetTimeOut(g_fillRun.savedTimeOut);
+  g_fillRun = FillRun();
+}
+
+bool FillRunOpen() { return g_fillRun.open && g_fillRun.owner; }
+
+void ReportFillFailure(const TConvMainFunc& func, const TAppError& error) {
+  if (!FillRunOpen()) {
+    EndFillRun();  // one whose window has gone is over
+    QObject* owner = ConvMainForm ? static_cast<QObject*>(ConvMainForm) : QCoreApplication::instance();
+    g_fillRun.open = true;
+    g_fillRun.owner = owner;
+    g_fillRun.message = error.Message;
+    QTimer::singleShot(0, owner, [] {
+      const QString message = g_fillRun.message;
+      EndFillRun();
+      ShowAppError(message);
+    });
+  }
+  TASQLite3DB* db = func.Query ? func.Query->Connection() : nullptr;
+  if (db && func.Query->Busy() && !g_fillRun.relaxed) {
+    g_fillRun.relaxed = db;
+    g_fillRun.savedTimeOut = db->TimeOut;
+    db->SetTimeOut(0);
+  }
+}
 
 TComboBoxEx& SelectorOf(const TConvMainFunc& func, int tag) {
   TComboBoxEx* selector = func.Selector(tag);
@@ -26,8 +78,14 @@ void FillSelector(TConvMainFunc& func, int tag) {
   TComboBoxEx& selector = SelectorOf(func, tag);
   TOptionStore store(func.Query);
   selector.ClearItems();
-  for (const QString& caption : store.Captions(tag)) selector.AddItem(caption, kEntryIcon, kEntryIcon);
-  const int position = func.LoadItemIndex(tag);
+  int position = -1;
+  try {
+    for (const QString& caption : store.Captions(tag)) selector.AddItem(caption, kEntryIcon, kEntryIcon);
+    position = func.LoadItemIndex(tag);
+  } catch (const TAppError& error) {
+    ReportFillFailure(func, error);
+    return;
+  }
   selector.SetItemIndex(position);
 }
 
@@ -60,8 +118,9 @@ void TConvMainFunc::SaveItemIndex(TComboBoxEx* selector) {
   } catch (const TAppError& error) {
     // The choice was not kept (a read-only or locked database). The error is
     // shown here and the event goes on, so the other selectors still fill;
-    // the selector goes back to the choice the next start will show.
-    ShowAppError(error.Message);
+    // the selector goes back to the choice the next start will show. Within a
+    // run of failed fills, their report stands for it.
+    if (!FillRunOpen()) ShowAppError(error.Message);
     selector->SetItemIndex(store.RememberedPosition(tag));
   }
 }

@@ -326,6 +326,7 @@ void TASQLite3Query::Close() {
 
 void TASQLite3Query::Open() {
   Close();
+  busy_ = false;
   if (sql_.trimmed().isEmpty()) throw TAppError(QStringLiteral("no query specified"));
   if (!connection_) throw TAppError(QStringLiteral("Missing database property"));
   if (!connection_->Connected()) connection_->SetConnected(true);
@@ -340,7 +341,9 @@ void TASQLite3Query::Open() {
   const QByteArray text = connection_->EncodeText(sql_);
   void* stmt = nullptr;
   const char* tail = nullptr;
-  if (api->prepare(db, text.constData(), -1, &stmt, &tail) != kSqliteOk) {
+  const int prepared = api->prepare(db, text.constData(), -1, &stmt, &tail);
+  if (prepared != kSqliteOk) {
+    busy_ = prepared == kSqliteBusy;
     const TAppError error = databaseError();
     if (stmt) api->finalize(stmt);
     throw error;
@@ -382,7 +385,8 @@ void TASQLite3Query::Open() {
       // A statement prepared this way reports a failed step as a bare
       // SQLITE_ERROR; resetting it hands the specific error text ("attempt to
       // write a readonly database") to the connection before it is read.
-      api->reset(stmt);
+      const int reported = api->reset(stmt);
+      busy_ = rc == kSqliteBusy || reported == kSqliteBusy;
       const TAppError error = databaseError();
       api->finalize(stmt);
       throw error;

@@ -98,6 +98,9 @@ class TASQLite3Query {
   // Field k of the current row; "" and 0 without a current row.
   QString FieldAsString(int k) const;
   int FieldAsInteger(int k) const;
+  // The last Open failed because another connection held the database locked
+  // for longer than the connection's busy wait.
+  bool Busy() const { return busy_; }
 
  private:
   TASQLite3DB* connection_ = nullptr;
@@ -107,6 +110,7 @@ class TASQLite3Query {
   QVector<TFieldType> fieldTypes_;
   QVector<QStringList> rows_;
   int current_ = -1;
+  bool busy_ = false;
 };
 
 class TDataMod {

@@ -11,9 +11,10 @@
 
 namespace TestSupport {
 
-MainWindowFixture::MainWindowFixture() {
+MainWindowFixture::MainWindowFixture(int busyWaitMs) {
   QCoreApplication::setApplicationName(QStringLiteral("Vidmora"));
   DataMod = new TDataMod();
+  if (busyWaitMs >= 0) DataMod->DataBase.SetTimeOut(busyWaitMs);
   new TConvMainForm();
   if (ConvLoginForm) ConvLoginForm->LoginTimer->stop();
   RunEvent([] {

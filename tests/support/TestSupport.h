@@ -16,10 +16,12 @@ namespace TestSupport {
 
 // Creates the data module and the main window as the program's start-up does,
 // then shows the main window at once (the splash's hand-over), without waiting
-// for the splash timer. Destroys both at the end.
+// for the splash timer. Destroys both at the end. A busyWaitMs of 0 or more
+// replaces the database's busy wait (3 s in the program) before the window
+// is shown.
 class MainWindowFixture {
  public:
-  MainWindowFixture();
+  explicit MainWindowFixture(int busyWaitMs = -1);
   ~MainWindowFixture();
   TConvMainForm* form() const;
 };
