@@ -43,6 +43,12 @@ std::string CheckPaths(const std::string& input, const std::string& output, bool
   SplitPath(output, folder, name);
   if (name.empty() || name == "." || name == "..")
     return "the output " + DisplayName(output) + " does not name a file";
+  const long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
+  const size_t longest = nameMax > 0 ? size_t(nameMax) : size_t(NAME_MAX);
+  if (name.size() > longest || output.size() >= PATH_MAX)
+    return "the output name " + DisplayName(output) + " is too long for the file system (" +
+           std::to_string(name.size() > longest ? name.size() : output.size()) + " bytes, at most " +
+           std::to_string(name.size() > longest ? longest : size_t(PATH_MAX - 1)) + ")";
   const std::string realDir = RealFolder(folder);
   if (realDir.empty())
     return "the output folder " + DisplayName(folder) + " cannot be used: " + std::strerror(errno);
@@ -83,14 +89,30 @@ std::string TempOutput::Create(const std::string& output) {
   const mode_t mask = umask(0);
   umask(mask);
   fchmod(fd, 0666 & ~mask);
-  close(fd);
+  fd_ = fd;
   temp_ = buf;
   output_ = output;
   return {};
 }
 
 std::string TempOutput::Commit() {
-  if (temp_.empty()) return "no output was written";
+  if (temp_.empty() || fd_ < 0) return "no output was written";
+  struct stat written, named;
+  const bool same = fstat(fd_, &written) == 0 && lstat(temp_.c_str(), &named) == 0 &&
+                    written.st_dev == named.st_dev && written.st_ino == named.st_ino;
+  const int closed = close(fd_);
+  const std::string closeError = closed != 0 ? std::strerror(errno) : "";
+  fd_ = -1;
+  if (!same) {
+    // Someone replaced the temporary meanwhile: whatever is there now is not ours to move
+    // over the user's file, nor to remove.
+    temp_.clear();
+    return "cannot put the output " + DisplayName(output_) + " in place: its temporary file was replaced";
+  }
+  if (closed != 0) {
+    Discard();
+    return "writing the output " + DisplayName(output_) + " failed: " + closeError;
+  }
   if (rename(temp_.c_str(), output_.c_str()) != 0) {
     const std::string err = std::strerror(errno);
     Discard();
@@ -101,6 +123,10 @@ std::string TempOutput::Commit() {
 }
 
 void TempOutput::Discard() {
+  if (fd_ >= 0) {
+    close(fd_);
+    fd_ = -1;
+  }
   if (!temp_.empty()) {
     unlink(temp_.c_str());
     temp_.clear();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -16,9 +17,12 @@
 namespace vidmora::encoder {
 
 namespace {
-std::atomic<bool> g_stop{false};
-volatile sig_atomic_t g_signalCount = 0;
+// Requests so far ("q" and signals together); a second one gives up at once.
+std::atomic<int> g_requests{0};
+std::atomic<int64_t> g_firstRequestNs{0};  // CLOCK_MONOTONIC of the first request
 char g_abandonPath[4096] = {0};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
+              "used from a signal handler");
 
 struct termios g_savedTerminal;
 volatile sig_atomic_t g_terminalChanged = 0;
@@ -30,9 +34,22 @@ void RestoreTerminal() {
   }
 }
 
+int64_t MonotonicNs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);  // async-signal-safe
+  return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Counts one request; true when it is the second or a later one.
+bool CountRequest() {
+  const int64_t now = MonotonicNs();
+  int64_t unset = 0;
+  g_firstRequestNs.compare_exchange_strong(unset, now);
+  return g_requests.fetch_add(1) + 1 >= 2;
+}
+
 void OnSignal(int) {
-  g_stop.store(true);
-  if (++g_signalCount >= 3) {
+  if (CountRequest()) {
     // Only async-signal-safe calls from here on.
     if (g_abandonPath[0]) unlink(g_abandonPath);
     RestoreTerminal();
@@ -44,8 +61,18 @@ void OnSignal(int) {
 }
 }  // namespace
 
-bool StopRequested() { return g_stop.load(std::memory_order_relaxed); }
-void RequestStop() { g_stop.store(true); }
+bool StopRequested() { return g_requests.load(std::memory_order_relaxed) > 0; }
+
+double SecondsSinceStopRequest() {
+  const int64_t first = g_firstRequestNs.load();
+  return first ? (MonotonicNs() - first) / 1e9 : 0.0;
+}
+
+void RequestStop() {
+  // A second request gives up at once; the signal handler does that for every thread,
+  // with the abandoned file's name at hand.
+  if (CountRequest()) kill(getpid(), SIGTERM);
+}
 
 void InstallSignalHandlers() {
   struct sigaction sa;

@@ -9,11 +9,15 @@
 
 namespace vidmora::encoder {
 
+// "q", SIGINT and SIGTERM are requests alike. The first asks for an orderly stop; the
+// second gives up at once: the unfinished file named by SetAbandonPath is removed and the
+// program exits with status 255.
 bool StopRequested();
 void RequestStop();
+// Seconds since the first request; 0 when there was none.
+double SecondsSinceStopRequest();
 
-// SIGINT / SIGTERM ask for an orderly stop; a third one gives up at once, removing the
-// unfinished file named by SetAbandonPath. SIGPIPE is ignored so that a reader going away
+// Installs the handlers of SIGINT and SIGTERM. SIGPIPE is ignored so that a reader going away
 // does not kill a conversion that is writing its file.
 void InstallSignalHandlers();
 void SetAbandonPath(const std::string& path);  // empty: nothing to remove

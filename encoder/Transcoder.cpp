@@ -2,22 +2,28 @@
 
 #include "Console.h"
 #include "OutputFile.h"
+#include "PictureFilter.h"
 #include "Protocol.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 extern "C" {
@@ -37,6 +43,53 @@ namespace vidmora::encoder {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Damaged timestamps must not stretch the output. Between two packets of one stream, a
+// step forward of more than kMaxForwardStep or back by more than kMaxBackwardStep, or a
+// step forward to a time more than kEndSlack past the end the container announces, is a
+// discontinuity: the stream's later timestamps are moved so that the packet follows the
+// one before it, as if the jump were not there. (A single damaged packet costs two such
+// moves: one for it and one for the packet after it.)
+// - Ten seconds forward: packets of a picture or sound stream come far more often than
+//   that (a picture shown for long is one packet with a long duration), and a larger gap
+//   would be filled with copies of one picture.
+// - One second back: reordering and interleaving move a stream's times back by a few
+//   frames at most; smaller steps back (parts joined end to end) are left to the frame
+//   checks, which drop what overlaps.
+constexpr double kMaxForwardStep = 10.0;
+constexpr double kMaxBackwardStep = 1.0;
+constexpr double kEndSlack = 2.0;
+// Nothing is written past the announced end plus this (seconds), however the times run.
+constexpr double kEndLimit = 1.9;
+// After a stop, the encoders give up what they hold for at most this long (seconds), so
+// the program ends soon after the request even with a slow encoder and a deep lookahead.
+constexpr double kStopFlushBudget = 1.4;
+// A declared frame rate this much above the pictures' real spacing is taken for damage.
+constexpr double kRateMismatch = 1.5;
+
+// Demuxers that read other files named inside the source (playlists, concatenation
+// lists, compositions, scripts): a text file named "x.mp4" must not pull other files in.
+const char* const kRefusedFormats[] = {"hls", "dash", "concat", "imf", "avisynth", "vapoursynth"};
+
+bool IsRefusedFormat(const char* name) {
+  for (const char* refused : kRefusedFormats)
+    if (name && std::strcmp(name, refused) == 0) return true;
+  return false;
+}
+
+// Every demuxer but the refused ones, as a format whitelist.
+const std::string& AllowedFormats() {
+  static const std::string list = [] {
+    std::string names;
+    void* it = nullptr;
+    while (const AVInputFormat* f = av_demuxer_iterate(&it)) {
+      if (IsRefusedFormat(f->name)) continue;
+      names += (names.empty() ? "" : ",") + std::string(f->name);
+    }
+    return names;
+  }();
+  return list;
+}
 
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* fmt, ...) {
@@ -123,6 +176,14 @@ struct InputStream {
   AVStream* stream = nullptr;
   TCodecPtr decoder;
   TFramePtr frame;  // what the decoder gives, reused for every picture or sound frame
+  // Timestamp repair, in the stream's time base: tsOffset is added to every timestamp;
+  // previousOffset is the one before the last move, until the packet after it has shown
+  // whether the move is kept; lastTs is the last packet's time after the offset.
+  int64_t tsOffset = 0;
+  int64_t previousOffset = 0;
+  int64_t lastTs = AV_NOPTS_VALUE;
+  int64_t lastDuration = 0;  // the last packet duration given
+  int64_t lastStep = 0;      // the last ordinary step between two packets
 };
 
 struct OutputStream {
@@ -144,7 +205,8 @@ struct Graph {
   // What the source was configured for; frames that differ are converted first.
   int width = 0, height = 0, format = -1, sampleRate = 0;
   AVChannelLayout layout{};
-  int64_t nextPts = AV_NOPTS_VALUE;  // end of the last frame fed, in the source's time base
+  int64_t nextPts = AV_NOPTS_VALUE;       // end of the last frame fed, in the source's time base
+  int64_t lastInputPts = AV_NOPTS_VALUE;  // the last frame's timestamp as decoded
   bool closed = false;
 
   ~Graph() {
@@ -188,8 +250,12 @@ class Conversion {
   // Reports the failure (the first one recorded wins), removes the unfinished file and
   // gives the process's exit status.
   int Abandon(const std::string& message = {});
+  bool OpenSource(AVFormatContext** context);
   bool OpenInput();
+  AVRational MeasuredFrameRate();
   bool OpenOutput();
+  bool OpenOutputIo();
+  int CloseOutputIo();  // the write error seen, if any
   bool OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind, const std::string& name);
   bool SetUpVideo();
   bool SetUpAudio();
@@ -198,6 +264,7 @@ class Conversion {
 
   // Decoding thread.
   bool DemuxAndDecode();
+  void RepairTimestamps(InputStream& in, AVPacket* packet);
   bool Decode(InputStream& in, const AVPacket* packet);
   bool PassOn(InputStream& in, const AVPacket* packet);
   bool Copies(const InputStream& in) const {
@@ -215,6 +282,7 @@ class Conversion {
   bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
   bool Copy(OutputStream& out, AVPacket* packet);
   bool WritePacket(OutputStream& out, AVPacket* packet);
+  bool WriteHeldSound(double upTo);
   void Progress();
 
   static int Interrupted(void*) { return StopRequested() ? 1 : 0; }
@@ -232,9 +300,16 @@ class Conversion {
   TFramePtr convertedSound_;    // sound brought back to the first frame's format
   AVRational fps_{25, 1};
   AVRational sar_{1, 1};
+  PictureSource picture_;  // what the source's picture needs on its way to the encoder
   int64_t startTime_ = 0;  // AV_TIME_BASE units, subtracted from every timestamp
+  // AV_TIME_BASE units from startTime_; AV_NOPTS_VALUE when the source announces no length.
+  int64_t announcedEnd_ = AV_NOPTS_VALUE;
+  int64_t endLimit_ = AV_NOPTS_VALUE;  // nothing is written from here on
+  int discontinuities_ = 0;
   TempOutput temp_;
   FrameQueue queue_;
+  int openError_ = 0;
+  int outFd_ = -1;  // the temporary file's descriptor, as the output context's opaque
 
   std::mutex failMutex_;
   std::string failure_;
@@ -245,6 +320,11 @@ class Conversion {
   bool sawCorruptPacket_ = false;
   int64_t lastDemuxedTime_ = AV_NOPTS_VALUE;  // AV_TIME_BASE units, relative to startTime_
   double outputTime_ = 0;                     // seconds of output written so far
+  // Encoded sound is held until the pictures have reached its time, so that a stop that
+  // leaves the pictures inside the encoder unwritten can leave the sound after them out
+  // too. (The picture encoder holds a second or more; the sound encoder next to nothing.)
+  std::deque<TPacketPtr> heldSound_;
+  double videoEnd_ = 0;  // seconds: the end of the pictures written so far
   Clock::time_point started_;
   Clock::time_point lastProgress_;
 };
@@ -254,9 +334,63 @@ Conversion::~Conversion() {
   swr_free(&swr_);
   avformat_close_input(&in_);
   if (out_) {
-    if (out_->pb) avio_closep(&out_->pb);
+    CloseOutputIo();
     avformat_free_context(out_);
   }
+}
+
+// The output is written through the descriptor of the temporary file, never reopened by
+// name. The MP4 writer seeks back to complete its header, so the context seeks too.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using TWriteBuffer = const uint8_t*;
+#else
+using TWriteBuffer = uint8_t*;
+#endif
+
+int WriteToDescriptor(void* opaque, TWriteBuffer data, int size) {
+  const int fd = *static_cast<const int*>(opaque);
+  int done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size_t(size - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? AVERROR(errno) : AVERROR(EIO);
+    done += int(n);
+  }
+  return done;
+}
+
+int64_t SeekDescriptor(void* opaque, int64_t offset, int whence) {
+  const int fd = *static_cast<const int*>(opaque);
+  if (whence & AVSEEK_SIZE) {
+    struct stat st;
+    return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+  }
+  const off_t at = lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+bool Conversion::OpenOutputIo() {
+  outFd_ = temp_.Descriptor();
+  constexpr int kBufferSize = 1 << 16;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+  if (!buffer) return false;
+  out_->pb =
+      avio_alloc_context(buffer, kBufferSize, 1, &outFd_, nullptr, &WriteToDescriptor, &SeekDescriptor);
+  if (!out_->pb) {
+    av_free(buffer);
+    return false;
+  }
+  out_->flags |= AVFMT_FLAG_CUSTOM_IO;
+  return true;
+}
+
+int Conversion::CloseOutputIo() {
+  if (!out_ || !out_->pb) return 0;
+  avio_flush(out_->pb);
+  const int error = out_->pb->error;
+  av_freep(&out_->pb->buffer);
+  avio_context_free(&out_->pb);
+  return error;
 }
 
 bool Conversion::Fail(const std::string& message) {
@@ -277,13 +411,48 @@ int Conversion::Abandon(const std::string& message) {
   return 1;
 }
 
+// Opens the source as a plain local file: through the file protocol only (a name such as
+// "concat:a|b" is a file name here), with none of the demuxers that read other files.
+// False with *context null when it cannot be opened; the library's error stays in
+// LastLibraryError and the return code in openError_.
+bool Conversion::OpenSource(AVFormatContext** context) {
+  *context = avformat_alloc_context();
+  if (!*context) {
+    openError_ = AVERROR(ENOMEM);
+    return false;
+  }
+  (*context)->interrupt_callback.callback = &Conversion::Interrupted;
+  (*context)->interrupt_callback.opaque = this;
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  av_dict_set(&options, "format_whitelist", AllowedFormats().c_str(), 0);
+  openError_ = avformat_open_input(context, ("file:" + opt_.input).c_str(), nullptr, &options);
+  av_dict_free(&options);
+  return openError_ >= 0;
+}
+
 bool Conversion::OpenInput() {
-  in_ = avformat_alloc_context();
-  if (!in_) return Fail("out of memory");
-  in_->interrupt_callback.callback = &Conversion::Interrupted;
-  in_->interrupt_callback.opaque = this;
+  // A playlist or list of files is refused by name before the library is asked to open it.
+  // (Only a regular file is read twice: what a pipe gives is for the conversion.)
+  struct stat st;
+  FILE* f = stat(opt_.input.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? std::fopen(opt_.input.c_str(), "rb")
+                                                                      : nullptr;
+  if (f) {
+    std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
+    const size_t n = std::fread(head.data(), 1, 4096, f);
+    std::fclose(f);
+    AVProbeData probe{};
+    probe.filename = opt_.input.c_str();
+    probe.buf = head.data();
+    probe.buf_size = int(n);
+    int score = 0;
+    const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
+    if (format && IsRefusedFormat(format->name))
+      return Fail("the source " + DisplayName(opt_.input) + " is a list of other files (" + format->name +
+                  "); only plain media files are converted");
+  }
   ClearLibraryError();
-  int r = avformat_open_input(&in_, opt_.input.c_str(), nullptr, nullptr);
+  int r = OpenSource(&in_) ? 0 : openError_;
   if (r >= 0) r = avformat_find_stream_info(in_, nullptr);
   if (r < 0) {
     if (StopRequested()) return Fail("stopped before the conversion began");
@@ -345,14 +514,80 @@ bool Conversion::OpenInput() {
     if (startTime_ == AV_NOPTS_VALUE || start < startTime_) startTime_ = start;
   }
   if (startTime_ == AV_NOPTS_VALUE) startTime_ = in_->start_time == AV_NOPTS_VALUE ? 0 : in_->start_time;
+  // A length merely estimated from the bit rate is no announcement.
+  if (in_->duration != AV_NOPTS_VALUE && in_->duration > 0 &&
+      in_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+    announcedEnd_ = in_->duration;
+    endLimit_ = in_->duration + int64_t(kEndLimit * AV_TIME_BASE);
+  }
   return true;
+}
+
+// The rate the first pictures' own timestamps show, read from a second opening of the
+// source (the first is left where the conversion begins); {0, 1} when they show none.
+// Timestamps are sorted first, so pictures stored out of display order count too.
+AVRational Conversion::MeasuredFrameRate() {
+  struct stat st;
+  if (stat(opt_.input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {0, 1};  // a pipe is read once
+  AVFormatContext* ic = nullptr;
+  if (!OpenSource(&ic)) return {0, 1};
+  std::vector<int64_t> times;
+  TPacketPtr packet(av_packet_alloc());
+  const AVRational tb = vin_.stream->time_base;
+  for (int read = 0; packet && read < 1000 && times.size() < 60 && !StopRequested(); ++read) {
+    if (av_read_frame(ic, packet.get()) < 0) break;
+    const int k = packet->stream_index;
+    if (k == vin_.index && k < int(ic->nb_streams) &&
+        ic->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !av_cmp_q(ic->streams[k]->time_base, tb)) {
+      const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      if (ts != AV_NOPTS_VALUE) times.push_back(ts);
+    }
+    av_packet_unref(packet.get());
+  }
+  avformat_close_input(&ic);
+  std::sort(times.begin(), times.end());
+  std::vector<int64_t> steps;
+  for (size_t i = 1; i < times.size(); ++i)
+    if (times[i] > times[i - 1]) steps.push_back(times[i] - times[i - 1]);
+  if (steps.size() < 8) return {0, 1};
+  std::sort(steps.begin(), steps.end());
+  // The shortest spacing that pictures keep (a tenth of them may come closer), averaged
+  // over the steps near it.
+  const int64_t shortest = steps[steps.size() / 10];
+  double sum = 0;
+  int n = 0;
+  for (int64_t s : steps)
+    if (s <= shortest * 3 / 2) {
+      sum += double(s);
+      ++n;
+    }
+  const double rate = 1.0 / (sum / n * av_q2d(tb));
+  if (!(rate > 0.5 && rate <= 240)) return {0, 1};
+  // Timestamps in milliseconds give 29.94 or 30.03 for 29.97: the usual rates are kept.
+  static const AVRational usual[] = {{24000, 1001}, {24, 1},       {25, 1}, {30000, 1001}, {30, 1},
+                                     {50, 1},       {60000, 1001}, {60, 1}, {15, 1},       {10, 1}};
+  for (const AVRational& u : usual)
+    if (std::abs(rate / av_q2d(u) - 1) < 0.01) return u;
+  return av_d2q(rate, 100000);
 }
 
 bool Conversion::SetUpVideo() {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt_.videoCodec.c_str());
   if (!codec) return Fail("the video encoder " + opt_.videoCodec + " is not available");
   const AVCodecContext* dec = vin_.decoder.get();
-  const int srcW = dec->width, srcH = dec->height;
+  picture_.width = dec->width;
+  picture_.height = dec->height;
+  picture_.format = dec->pix_fmt;
+  picture_.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
+  size_t matrixSize = 0;
+  const uint8_t* matrix = av_stream_get_side_data(vin_.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+  picture_.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
+                             ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
+                             : Orientation::Upright;
+  // Sizes and aspect are those of the upright picture, as players show it.
+  const bool swap = SwapsSides(picture_.orientation);
+  const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
   int w = opt_.width ? opt_.width : srcW;
   int h = opt_.height ? opt_.height : srcH;
   // 4:2:0 pictures need even sizes.
@@ -363,10 +598,16 @@ bool Conversion::SetUpVideo() {
     fps_ = {opt_.frameRate->num, opt_.frameRate->den};
   } else {
     fps_ = av_guess_frame_rate(in_, vin_.stream, nullptr);
+    const AVRational measured = MeasuredFrameRate();
     if (fps_.num <= 0 || fps_.den <= 0 || av_q2d(fps_) > 240) {
       const AVRational avg = vin_.stream->avg_frame_rate;
-      fps_ = (avg.num > 0 && avg.den > 0 && av_q2d(avg) <= 240) ? avg : AVRational{25, 1};
+      fps_ = (avg.num > 0 && avg.den > 0 && av_q2d(avg) <= 240) ? avg
+             : measured.num > 0                                 ? measured
+                                                                : AVRational{25, 1};
     }
+    // Damaged metadata may declare a rate far above the pictures' real one (125 for 25);
+    // the real one then decides, so the frame count is not multiplied by copies.
+    if (measured.num > 0 && av_q2d(fps_) > kRateMismatch * av_q2d(measured)) fps_ = measured;
   }
   // MPEG-4 Part 2 keeps its time base within 16 bits.
   if (codec->id == AV_CODEC_ID_MPEG4 && (fps_.num > 65535 || fps_.den > 65535))
@@ -375,6 +616,7 @@ bool Conversion::SetUpVideo() {
   AVRational srcSar = vin_.stream->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
+  if (swap) std::swap(srcSar.num, srcSar.den);
   if (opt_.aspect) {
     av_reduce(&sar_.num, &sar_.den, int64_t(opt_.aspect->num) * h, int64_t(opt_.aspect->den) * w, 65535);
   } else {
@@ -392,9 +634,11 @@ bool Conversion::SetUpVideo() {
   enc->framerate = fps_;
   enc->sample_aspect_ratio = sar_;
   enc->thread_count = 0;
-  enc->color_primaries = dec->color_primaries;
-  enc->color_trc = dec->color_trc;
-  enc->colorspace = dec->colorspace;
+  const ColourTags tags = OutputColours(picture_);
+  enc->color_primaries = tags.primaries;
+  enc->color_trc = tags.transfer;
+  enc->colorspace = tags.matrix;
+  enc->color_range = tags.range;
   if (opt_.videoBitRate > 0) enc->bit_rate = opt_.videoBitRate;
   if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
   if (!OpenEncoder(vout_, codec, "video", opt_.videoCodec)) return false;
@@ -497,8 +741,7 @@ bool Conversion::OpenOutput() {
   const std::string err = temp_.Create(opt_.output);
   if (!err.empty()) return Fail(err);
   SetAbandonPath(temp_.Path());
-  r = avio_open(&out_->pb, temp_.Path().c_str(), AVIO_FLAG_WRITE);
-  if (r < 0) return Fail("cannot write the output " + DisplayName(opt_.output) + ": " + ErrorText(r));
+  if (!OpenOutputIo()) return Fail("out of memory");
   ClearLibraryError();
   r = avformat_write_header(out_, nullptr);
   if (r < 0) {
@@ -512,7 +755,8 @@ bool Conversion::OpenOutput() {
 void Conversion::Describe() {
   std::string line = "Input: " + DisplayName(opt_.input) + " (" + in_->iformat->name + ")";
   if (in_->duration != AV_NOPTS_VALUE)
-    line += Format(", duration %.2f s", in_->duration / double(AV_TIME_BASE));
+    line += Format(", duration %.2f s%s", in_->duration / double(AV_TIME_BASE),
+                   announcedEnd_ == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
   ConsoleLine(line);
   if (vin_.index >= 0) {
     const AVCodecParameters* d = vin_.stream->codecpar;
@@ -539,6 +783,12 @@ void Conversion::Describe() {
                                  : std::string("the encoder's default quality");
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
                        e->height, av_q2d(fps_), dar.num, dar.den, rate.c_str()));
+    if (picture_.orientation != Orientation::Upright)
+      ConsoleLine(std::string("  the picture is turned upright (") +
+                  DescribeOrientation(picture_.orientation) + ")");
+    if (IsHdr(picture_.colours.transfer))
+      ConsoleLine(Format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
+                         picture_.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
   }
   if (const AVCodecContext* e = aout_.encoder.get()) {
     ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
@@ -578,6 +828,7 @@ bool Conversion::DemuxAndDecode() {
                                                            : nullptr;
     if (in) {
       if (packet->flags & AV_PKT_FLAG_CORRUPT) sawCorruptPacket_ = true;
+      RepairTimestamps(*in, packet);
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {
         const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - startTime_;
@@ -599,10 +850,58 @@ bool Conversion::DemuxAndDecode() {
 
 // A packet of a copied stream goes to the writing thread as it is.
 bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
+  // A copied stream ends at the announced end (with its slack) as a converted one does.
+  const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  if (endLimit_ != AV_NOPTS_VALUE && ts != AV_NOPTS_VALUE &&
+      av_rescale_q(ts, in.stream->time_base, AV_TIME_BASE_Q) - startTime_ >= endLimit_)
+    return true;
   TPacketPtr clone(av_packet_clone(packet));
   if (!clone) return Fail("out of memory");
   return queue_.Push({&in == &vin_ ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
                       std::move(clone)});
+}
+
+void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
+  const int64_t raw = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+  if (raw == AV_NOPTS_VALUE) return;
+  const AVRational tb = in.stream->time_base;
+  int64_t ts = raw + in.tsOffset;
+  if (in.lastTs != AV_NOPTS_VALUE) {
+    const int64_t follow =
+        in.lastTs + std::max<int64_t>(1, in.lastDuration > 0 ? in.lastDuration : in.lastStep);
+    if (in.tsOffset != in.previousOffset) {
+      // The packet before was moved. If this one continues from where the stream was
+      // before that, the moved one alone was damaged: the move is taken back.
+      const int64_t unmoved = raw + in.previousOffset;
+      if (std::llabs(unmoved - follow) < std::llabs(ts - follow)) {
+        in.tsOffset = in.previousOffset;
+        ts = unmoved;
+      }
+      in.previousOffset = in.tsOffset;
+    }
+    const double step = (ts - in.lastTs) * av_q2d(tb);
+    const int64_t at = av_rescale_q(ts, tb, AV_TIME_BASE_Q) - startTime_;
+    const bool pastEnd =
+        announcedEnd_ != AV_NOPTS_VALUE && at > announcedEnd_ + int64_t(kEndSlack * AV_TIME_BASE);
+    if (step > kMaxForwardStep || step < -kMaxBackwardStep || (step > 0 && pastEnd && ts != follow)) {
+      if (discontinuities_++ == 0)
+        ConsoleLine(
+            Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
+                   in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", step,
+                   (av_rescale_q(in.lastTs, tb, AV_TIME_BASE_Q) - startTime_) / double(AV_TIME_BASE)));
+      in.previousOffset = in.tsOffset;
+      in.tsOffset += follow - ts;
+      ts = follow;
+    } else if (ts > in.lastTs) {
+      in.lastStep = ts - in.lastTs;
+    }
+  }
+  in.lastTs = ts;
+  if (packet->duration > 0) in.lastDuration = packet->duration;
+  if (in.tsOffset != 0) {
+    if (packet->pts != AV_NOPTS_VALUE) packet->pts += in.tsOffset;
+    if (packet->dts != AV_NOPTS_VALUE) packet->dts += in.tsOffset;
+  }
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
@@ -639,9 +938,19 @@ bool Conversion::BuildVideoGraph(const AVFrame* frame) {
   const std::string srcArgs =
       Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
              frame->format, tb.num, tb.den, sar.num, sar.den);
-  // The frame rate first, so dropped pictures are never scaled.
-  const std::string chain = Format("fps=fps=%d/%d,scale=%d:%d,format=yuv420p", fps_.num, fps_.den,
-                                   vout_.encoder->width, vout_.encoder->height);
+  // Interlacing is told by the decoded pictures, or by the stream where its first
+  // pictures happen to be progressive.
+  const AVFieldOrder order = vin_.stream->codecpar->field_order;
+  picture_.interlaced =
+      frame->interlaced_frame || (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
+  if (picture_.interlaced) {
+    const bool bottomFirst =
+        frame->interlaced_frame ? !frame->top_field_first : order == AV_FIELD_BB || order == AV_FIELD_BT;
+    ConsoleLine(
+        Format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
+               bottomFirst ? "bottom" : "top"));
+  }
+  const std::string chain = PictureChain(picture_, fps_, vout_.encoder->width, vout_.encoder->height);
   const int r = g.Connect("buffer", srcArgs, "buffersink", chain);
   if (r < 0) return Fail("cannot set up the picture conversion: " + ErrorText(r));
   g.width = frame->width;
@@ -688,6 +997,13 @@ bool Conversion::FilterVideo(AVFrame* frame) {
     const AVRational rate = vin_.decoder->framerate.num > 0 ? vin_.decoder->framerate : fps_;
     duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), tb));
   }
+  // A damaged duration must not have the last picture fill hours.
+  duration = std::min(duration, av_rescale_q(int64_t(kMaxForwardStep * AV_TIME_BASE), AV_TIME_BASE_Q, tb));
+  if (endLimit_ != AV_NOPTS_VALUE) {
+    const int64_t limit = av_rescale_q(endLimit_, AV_TIME_BASE_Q, tb);
+    if (pts >= limit) return true;  // past the announced end: not written
+    duration = std::min(duration, limit - pts);
+  }
   frame->pts = pts;
   if (g.nextPts == AV_NOPTS_VALUE || pts + duration > g.nextPts) g.nextPts = pts + duration;
 
@@ -721,10 +1037,17 @@ bool Conversion::FilterAudio(AVFrame* frame) {
   const AVRational tb = ain_.stream->time_base;
   const AVRational sampleTb{1, frame->sample_rate};
   int64_t pts = frame->best_effort_timestamp;
-  if (pts == AV_NOPTS_VALUE)
+  // Sound frames that repeat the timestamp before them (several in one packet, or a
+  // stream whose times all read 0) follow the one before, instead of being dropped as
+  // already written.
+  const bool repeated = pts != AV_NOPTS_VALUE && pts == g.lastInputPts && g.nextPts != AV_NOPTS_VALUE;
+  g.lastInputPts = pts;
+  if (pts == AV_NOPTS_VALUE || repeated)
     pts = g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts;
   else
     pts = av_rescale_q(pts - av_rescale_q(startTime_, AV_TIME_BASE_Q, tb), tb, sampleTb);
+  if (endLimit_ != AV_NOPTS_VALUE && pts >= av_rescale_q(endLimit_, AV_TIME_BASE_Q, sampleTb))
+    return true;  // past the announced end: not written
   if (!g.graph && !BuildAudioGraph(frame)) return false;
 
   AVFrame* input = frame;
@@ -772,7 +1095,9 @@ bool Conversion::FilterAudio(AVFrame* frame) {
 }
 
 bool Conversion::Drain(Graph& g, FrameQueue::Kind kind) {
-  for (;;) {
+  // After a stop the filters are not asked for more: a gap they would fill with copies
+  // of one picture could hold thousands.
+  while (!StopRequested()) {
     // Each filtered frame is handed over to the encoding thread, so it is a new one.
     TFramePtr out(av_frame_alloc());
     if (!out) return Fail("out of memory");
@@ -781,12 +1106,14 @@ bool Conversion::Drain(Graph& g, FrameQueue::Kind kind) {
     if (r < 0) return Fail("the filters failed: " + ErrorText(r));
     if (!queue_.Push({kind, std::move(out), av_buffersink_get_time_base(g.sink), nullptr})) return false;
   }
+  return true;
 }
 
 bool Conversion::CloseGraphs() {
   for (auto [g, kind] : {std::pair{&vgraph_, FrameQueue::Video}, std::pair{&agraph_, FrameQueue::Audio}}) {
     if (!g->graph || g->closed) continue;
     g->closed = true;
+    if (StopRequested()) continue;  // what the filters hold is dropped
     // The end time lets the frame-rate filter fill the last picture's whole duration.
     const int r = av_buffersrc_close(g->source, g->nextPts, AV_BUFFERSRC_FLAG_PUSH);
     if (r < 0) return Fail("the filters failed: " + ErrorText(r));
@@ -809,8 +1136,11 @@ void Conversion::EncodeLoop() {
         if (out->encoder && !Encode(*out, nullptr, {0, 1})) return;
         if (out->copy.IsOpen() && !Copy(*out, nullptr)) return;
       }
+      // After a stop whose flush was cut short, sound past the last picture is left out.
+      WriteHeldSound(StopRequested() ? videoEnd_ : HUGE_VAL);
       return;
     }
+    if (StopRequested()) continue;  // frames still queued at a stop are not encoded
     OutputStream& out = item.kind == FrameQueue::Video ? vout_ : aout_;
     if (!(item.packet ? Copy(out, item.packet.get()) : Encode(out, item.frame.get(), item.timeBase))) return;
   }
@@ -830,6 +1160,10 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
       }
       out.nextPts = frame->pts + frame->nb_samples;
     }
+    // Nothing that would end past the announced end (with its slack) is written.
+    const int64_t end = frame->pts + (enc->codec_type == AVMEDIA_TYPE_AUDIO ? frame->nb_samples : 1);
+    if (endLimit_ != AV_NOPTS_VALUE && end > av_rescale_q(endLimit_, AV_TIME_BASE_Q, enc->time_base))
+      return true;
     if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
       frame->pict_type = AV_PICTURE_TYPE_NONE;
       frame->sample_aspect_ratio = enc->sample_aspect_ratio;
@@ -841,12 +1175,25 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
     return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
   AVPacket* packet = out.packet.get();
   for (;;) {
+    // A flush after a stop ends when its time is up; the packets written so far make a
+    // complete file, the pictures still inside the encoder are left out.
+    if (!frame && StopRequested() && SecondsSinceStopRequest() > kStopFlushBudget) break;
     r = avcodec_receive_packet(enc, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0) return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
+    if (&out == &aout_ && vout_.stream) {
+      // Sound waits until the pictures have reached its time (see heldSound_).
+      TPacketPtr held(av_packet_alloc());
+      if (!held) return Fail("out of memory");
+      av_packet_move_ref(held.get(), packet);
+      heldSound_.push_back(std::move(held));
+      if (!WriteHeldSound(videoEnd_)) return false;
+      continue;
+    }
     if (!WritePacket(out, packet)) return false;
+    if (&out == &vout_ && !WriteHeldSound(videoEnd_)) return false;
   }
   return true;
 }
@@ -855,7 +1202,7 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
 bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
   const bool ok = out.copy.Push(packet, [&](AVPacket* ready) {
     if (&out == &vout_) ++out.frames;
-    return WritePacket(out, ready);
+    return WritePacket(out, ready) && (&out != &vout_ || WriteHeldSound(videoEnd_));
   });
   return ok || Fail(out.copy.Error());
 }
@@ -874,11 +1221,28 @@ bool Conversion::WritePacket(OutputStream& out, AVPacket* packet) {
   if (packet->pts != AV_NOPTS_VALUE) {
     const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
     outputTime_ = std::max(outputTime_, end);
+    if (&out == &vout_) videoEnd_ = std::max(videoEnd_, end);
   }
   const int r = av_interleaved_write_frame(out_, packet);
   if (r < 0) {
     av_packet_unref(packet);
     return Fail("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
+  }
+  return true;
+}
+
+bool Conversion::WriteHeldSound(double upTo) {
+  while (!heldSound_.empty()) {
+    AVPacket* packet = heldSound_.front().get();
+    const AVPacket* last = heldSound_.back().get();
+    const AVRational tb = aout_.stream->time_base;
+    // Pictures that lag this far behind are not an encoder's delay but a picture stream
+    // that has ended or paused: the sound is not held for them.
+    const bool heldLong = packet->pts != AV_NOPTS_VALUE && last->pts != AV_NOPTS_VALUE &&
+                          (last->pts - packet->pts) * av_q2d(tb) > 5.0;
+    if (!heldLong && packet->pts != AV_NOPTS_VALUE && packet->pts * av_q2d(tb) > upTo) break;
+    if (!WritePacket(aout_, packet)) return false;
+    heldSound_.pop_front();
   }
   return true;
 }
@@ -938,15 +1302,12 @@ int Conversion::Run() {
   int r = av_write_trailer(out_);
   if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
   Progress();
-  avio_flush(out_->pb);
-  const int ioError = out_->pb->error;
-  r = avio_closep(&out_->pb);
-  if (ioError < 0 || r < 0)
-    return Abandon("writing the output " + DisplayName(opt_.output) +
-                   " failed: " + ErrorText(ioError < 0 ? ioError : r));
+  const int ioError = CloseOutputIo();
+  if (ioError < 0)
+    return Abandon("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(ioError));
 
   struct stat st;
-  const int64_t fileSize = stat(temp_.Path().c_str(), &st) == 0 ? int64_t(st.st_size) : 0;
+  const int64_t fileSize = fstat(temp_.Descriptor(), &st) == 0 ? int64_t(st.st_size) : 0;
   const std::string commitError = temp_.Commit();
   SetAbandonPath({});
   if (!commitError.empty()) return Abandon(commitError);
