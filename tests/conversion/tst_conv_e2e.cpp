@@ -123,7 +123,12 @@ class TestConvEndToEnd : public QObject {
     env.dialogs.questionAnswers = {2};
     env.form()->CvAvFileBtnClick();
     QCOMPARE(env.dialogs.questions.size(), size_t(1));
+    QCOMPARE(env.dialogs.questions[0].caption, QStringLiteral("Vidmora"));
+    QCOMPARE(env.dialogs.questions[0].buttons,
+             (QStringList{QStringLiteral("替换"), QStringLiteral("保留两者"), QStringLiteral("取消")}));
+    QVERIFY(env.dialogs.questions[0].text.contains(QStringLiteral("holiday (2).mp4")));
     QVERIFY(!env.form()->AvMsgTimer->isActive());
+    QVERIFY(env.AllButtons(true));
     QVERIFY(unchanged());
     QCOMPARE(QDir(c).entryList(QDir::Files | QDir::Hidden).size(), 6);
 

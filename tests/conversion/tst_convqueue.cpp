@@ -377,49 +377,6 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.ErrorBoxes(), 0);
   }
 
-  void sourceInOutputFolderAndTheQuestion() {
-    QueueEnv env(kStandin);
-    // An .mp4 source that lies in the output folder, under its own output name.
-    const QString inOutput = env.SaveDir() + QStringLiteral("/clip.mp4");
-    const QByteArray original = "write\nsummary\n";
-    TestSupport::WriteBytes(inOutput, original);
-    env.AddRowFor(inOutput, QStringLiteral("00:00:10"));
-    env.AddScripted(QStringLiteral("other.avi"), QStringLiteral("write\nsummary\n"));
-    env.form()->CvAvFileBtnClick();
-    QVERIFY(env.WaitIdle(5000));
-    QCOMPARE(env.list()->ImageIndex(0), 5);
-    QCOMPARE(env.list()->ImageIndex(1), 5);
-    QVERIFY(
-        env.LogOfRow(0).contains(QStringLiteral("arg:") + env.SaveDir() + QStringLiteral("/clip (1).mp4\n")));
-    QCOMPARE(TestSupport::ReadBytes(inOutput), original);
-    QCOMPARE(TestSupport::ReadBytes(env.SaveDir() + QStringLiteral("/clip (1).mp4")),
-             QByteArray("standin output\n"));
-    QVERIFY(env.dialogs.questions.empty());  // no file of the user's stood in the way
-
-    // The same folder by another spelling (a link to it): the source is still
-    // recognised; "clip (1).mp4" is an earlier output now, so the user is asked.
-    // Cancel starts nothing.
-    QFile::link(env.SaveDir(), env.SourceDir() + QStringLiteral("/savelink"));
-    env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/savelink"));
-    env.list()->ClearRows();
-    env.AddRowFor(inOutput, QStringLiteral("00:00:10"));
-    QFile::remove(inOutput + QStringLiteral(".log"));
-    env.dialogs.questionAnswers = {2};
-    env.form()->CvAvFileBtnClick();
-    QCOMPARE(env.dialogs.questions.size(), size_t(1));
-    QCOMPARE(env.dialogs.questions[0].caption, QStringLiteral("Vidmora"));
-    QCOMPARE(env.dialogs.questions[0].buttons,
-             (QStringList{QStringLiteral("替换"), QStringLiteral("保留两者"), QStringLiteral("取消")}));
-    QVERIFY(env.dialogs.questions[0].text.contains(QStringLiteral("clip (1).mp4")));
-    QVERIFY(!env.form()->ConvQueue->IsRunning());
-    QVERIFY(!env.form()->AvMsgTimer->isActive());
-    QVERIFY(env.AllButtons(true));
-    QCOMPARE(env.list()->ImageIndex(0), 4);
-    QCOMPARE(QueueEnv::Log(inOutput), QString());
-    QCOMPARE(TestSupport::ReadBytes(inOutput), original);
-    QCOMPARE(env.ErrorBoxes(), 0);
-  }
-
   void outputFolderCheckedAndStaleTemporariesRemoved() {
     QueueEnv env(kStandin);
     env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
