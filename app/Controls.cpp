@@ -77,6 +77,8 @@ void TComboBoxEx::SetItemIndex(int position) {
     return;
   }
   shownText_ = newText;
+  // The closed box is narrow: its hint shows the whole caption of the choice.
+  setToolTip(shownText_);
   update();
   if (OnChange) OnChange();
 }
