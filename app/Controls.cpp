@@ -3,7 +3,11 @@
 #include "platform/Shell.h"
 
 #include <QFile>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -73,6 +77,8 @@ void TComboBoxEx::SetItemIndex(int position) {
     return;
   }
   shownText_ = newText;
+  // The closed box is narrow: its hint shows the whole caption of the choice.
+  setToolTip(shownText_);
   update();
   if (OnChange) OnChange();
 }
@@ -184,9 +190,59 @@ void TListViewEx::SelectRow(int row) {
   }
 }
 
+void TListViewEx::SetRowToolTip(int row, const QString& text) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) {
+    item->setToolTip(0, text.isEmpty() ? item->text(0) : item->text(0) + QLatin1Char('\n') + text);
+    for (int c = 1; c < columnCount(); ++c) item->setToolTip(c, text);
+  }
+}
+
 void TListViewEx::mouseReleaseEvent(QMouseEvent* event) {
   QTreeWidget::mouseReleaseEvent(event);
   if (event->button() == Qt::LeftButton) emit Click();
+}
+
+bool TListViewEx::WantsDrop(const QMimeData* data) const {
+  if (!data || !data->hasUrls() || !AcceptsFiles || !AcceptsFiles()) return false;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) return true;
+  }
+  return false;
+}
+
+void TListViewEx::dragEnterEvent(QDragEnterEvent* event) {
+  if (WantsDrop(event->mimeData())) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TListViewEx::dragMoveEvent(QDragMoveEvent* event) {
+  if (WantsDrop(event->mimeData())) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TListViewEx::dropEvent(QDropEvent* event) {
+  // Checked again: a run may have started since the drag entered.
+  if (!WantsDrop(event->mimeData())) {
+    event->ignore();
+    return;
+  }
+  QStringList paths;
+  int notLocal = 0;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) {
+      paths << url.toLocalFile();
+    } else {
+      ++notLocal;
+    }
+  }
+  event->acceptProposedAction();
+  emit FilesDropped(paths, notLocal);
 }
 
 TStatEdit::TStatEdit(QWidget* parent) : QLineEdit(parent) {}

@@ -82,13 +82,29 @@ class TListViewEx : public QTreeWidget {
   // The selected row, -1 when none.
   int SelectedRow() const;
   void SelectRow(int row);
+  // A row's tool tip: the caption column shows the caption, followed by text
+  // on a line of its own; the other columns show text. Empty text: the caption only.
+  void SetRowToolTip(int row, const QString& text);
+
+  // Files dropped from the desktop are offered through FilesDropped, unless
+  // AcceptsFiles says no (then the drop is refused). Unset: no drops.
+  std::function<bool()> AcceptsFiles;
 
  signals:
   // Any click on the list, also one that selects nothing.
   void Click();
+  // Local files and folders dropped onto the list, in the order given, and
+  // how many dropped items were no local files.
+  void FilesDropped(const QStringList& paths, int notLocal);
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  bool WantsDrop(const QMimeData* data) const;
 };
 
 // The hidden queue edit. SetText runs OnChange at once when the text changes;

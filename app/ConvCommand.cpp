@@ -2,6 +2,7 @@
 #include "ConvMainFunc.h"
 
 #include "Controls.h"
+#include "conversion/ConvQueue.h"
 #include "media/MediaInfoDll.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
@@ -24,7 +25,10 @@ QString TConvMainFunc::BuildConvCommand() {
   const QString encoder = Platform::ExePath(QString::fromLatin1(Platform::kEncoderFile));
   const int row = AvListStat->Text().toInt();
   const QString source = AvFilesList->Caption(row);
-  const QString output = GetOutputPath(source);
+  // The output chosen for the row when its run started; outside a run, its own name.
+  const bool planned = ConvQueue && ConvQueue->IsRunning() && ConvQueue->Position() == row &&
+                       row < ConvQueue->Rows().size() && !ConvQueue->Rows().at(row).output.isEmpty();
+  const QString output = planned ? ConvQueue->Rows().at(row).output : GetOutputPath(source);
   const QString fragments[9] = {GetVdoCodecCmd(),   GetVdoBitrateCmd(),  GetVdoSizeCmd(),
                                 GetVdoFpsCmd(),     GetVdoAspectCmd(),   GetAdoCodecCmd(),
                                 GetAdoBitrateCmd(), GetAdoChannelsCmd(), GetAdoFreqCmd()};

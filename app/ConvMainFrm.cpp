@@ -153,6 +153,12 @@ void TConvMainForm::BuildLists() {
   AvFilesList->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   AvFilesList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   connect(AvFilesList, &TListViewEx::Click, this, &TConvMainForm::AvFilesListClick);
+  // Files dropped from the desktop are added as the Add button adds them; not
+  // during a run.
+  AvFilesList->setAcceptDrops(true);
+  AvFilesList->viewport()->setAcceptDrops(true);
+  AvFilesList->AcceptsFiles = [this] { return !ConvQueue || !ConvQueue->IsRunning(); };
+  connect(AvFilesList, &TListViewEx::FilesDropped, this, &TConvMainForm::AvFilesListDragDrop);
 
   // The list's horizontal scroll bar is a control of its own, shown only when
   // the columns are wider than the list.
@@ -325,6 +331,15 @@ void TConvMainForm::BuildQueue() {
     }
     return job;
   };
+  // Every row's output is chosen once, before the first row starts.
+  ConvQueue->ResolveOutputs = [](QVector<TQueueRow>& rows) {
+    bool go = false;
+    RunEvent([&] {
+      TConvMainFunc f;
+      go = f.PlanOutputNames(rows);
+    });
+    return go;
+  };
   connect(ConvQueue, &TConvQueue::PositionChanged, this,
           [this](int p) { Route([p](TConvMainFunc& f) { f.ShowQueuePosition(p); }); });
   connect(ConvQueue, &TConvQueue::ProgressText, this, [this](int row, const QString& text) {
@@ -398,6 +413,9 @@ void TConvMainForm::ShowHelpBtnClick() {
 void TConvMainForm::ExecExitBtnClick() { close(); }
 void TConvMainForm::AvFilesListClick() {
   Route([](TConvMainFunc& f) { f.ShowSelectedParams(); });
+}
+void TConvMainForm::AvFilesListDragDrop(const QStringList& paths, int notLocal) {
+  Route([&paths, notLocal](TConvMainFunc& f) { f.AddDroppedFiles(paths, notLocal); });
 }
 void TConvMainForm::SltDirBtnClick() {
   Route([](TConvMainFunc& f) { f.SelectSaveDir(); });

@@ -85,6 +85,7 @@ class TConvMainForm : public QWidget {
   void ShowHelpBtnClick();
   void ExecExitBtnClick();
   void AvFilesListClick();
+  void AvFilesListDragDrop(const QStringList& paths, int notLocal);
   void SltDirBtnClick();
   void OpenDirBtnClick();
   void CmbExVideoChange(int i);

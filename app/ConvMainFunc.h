@@ -4,6 +4,8 @@
 // Its operations read and write the window's controls and leave the work to
 // the subsystem libraries, which take and return plain values.
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 class QCheckBox;
 class QLabel;
@@ -18,6 +20,7 @@ struct TConvJob;
 class TListViewEx;
 class TOpenDialog;
 class TStatEdit;
+struct TQueueRow;
 
 class TConvMainFunc {
  public:
@@ -62,6 +65,12 @@ class TConvMainFunc {
 
   // Source file list and properties panel.
   void AddAvFile();
+  // Adds one file as the Add button does; false when the media library is missing.
+  bool AddAvFilePath(const QString& path);
+  // Files and folders dropped onto the list: each file the open dialog's filter
+  // admits, and those directly inside each folder, in name order; the others
+  // are counted in the status text. Nothing during a run.
+  void AddDroppedFiles(const QStringList& paths, int notLocal = 0);
   void DeleteAvFile();
   void ClearAvFiles();
   void ShowAvParams(const QString& path);
@@ -74,6 +83,11 @@ class TConvMainFunc {
 
   // Conversion queue and progress.
   void StartConvQueue();
+  // Chooses every row's output before the first row starts: no source, no
+  // earlier row's output and no existing file is written over; when existing
+  // outputs stand in the way the user chooses to replace them or keep both.
+  // False when the user cancels.
+  bool PlanOutputNames(QVector<TQueueRow>& rows);
   // Shows the queue's current row as started and gives its command line.
   TConvJob ConvCurrentFile();
   void PollConvOutput();

@@ -6,10 +6,15 @@
 
 #include "Controls.h"
 #include "conversion/ConvQueue.h"
+#include "conversion/OutputNames.h"
 #include "platform/AppError.h"
 #include "platform/CommandLine.h"
+#include "platform/DesktopNotice.h"
+#include "platform/Shell.h"
+#include "settings/AppSettings.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -24,10 +29,42 @@ constexpr int kIconStopped = 11;
 
 QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
 
+// The progress column of a row that failed.
+const QString kFailedText = QStringLiteral("失败");
+
+// The question asked when existing outputs stand in the way, and its answers.
+enum { kAnswerReplace, kAnswerKeepBoth, kAnswerCancel };
+
+QString ReplaceQuestion(const QVector<TOutputPlan>& plan) {
+  QStringList names;
+  for (const TOutputPlan& row : plan) {
+    if (!row.replaces.isEmpty()) names << FileNameOf(row.replaces);
+  }
+  const int count = static_cast<int>(names.size());
+  if (names.size() > 5) {
+    names = names.mid(0, 5);
+    names << QStringLiteral("……");
+  }
+  return QStringLiteral(
+             "输出目录中已有 %1 个同名文件:\n%2\n\n"
+             "替换这些文件，还是保留两者(新文件另起名字)?\n列表中的源文件在任何情况下都不会被替换。")
+      .arg(count)
+      .arg(names.join(QLatin1Char('\n')));
+}
+
 }  // namespace
 
 void TConvMainFunc::StartConvQueue() {
   if (AvFilesList->RowCount() == 0 || ConvQueue->IsRunning()) return;
+  // A folder that is missing or takes no files starts nothing.
+  const QString folder = AvSaveDirEdit->text();
+  const QString problem = CheckSaveDir(folder);
+  if (!problem.isEmpty()) {
+    Shell::MessageBox(AvFilesList->window(), problem, AppTitle);
+    return;
+  }
+  // What a killed encoder left behind goes before the next run into the folder.
+  RemoveStaleTemps(folder);
   DisableFileButtons();
   AvMsgTimer->start();
   QVector<TQueueRow> rows;
@@ -38,8 +75,32 @@ void TConvMainFunc::StartConvQueue() {
     row.durationText = AvFilesList->SubItem(r, 2);
     rows << row;
   }
-  // The first file starts inside this call.
-  ConvQueue->Start(rows);
+  // The outputs are chosen, then the first file starts inside this call.
+  if (!ConvQueue->Start(rows)) {
+    EnableFileButtons();
+    AvMsgTimer->stop();
+  }
+}
+
+bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
+  QStringList wanted, sources;
+  for (const TQueueRow& row : rows) {
+    sources << row.source;
+    wanted << GetOutputPath(row.source);
+  }
+  QVector<TOutputPlan> plan = PlanOutputs(wanted, sources, true);
+  if (CountReplaced(plan) > 0) {
+    const int answer =
+        Shell::Question(AvFilesList->window(), AppTitle, ReplaceQuestion(plan),
+                        {QStringLiteral("替换"), QStringLiteral("保留两者"), QStringLiteral("取消")});
+    if (answer != kAnswerReplace && answer != kAnswerKeepBoth) return false;
+    if (answer == kAnswerKeepBoth) plan = PlanOutputs(wanted, sources, false);
+  }
+  for (int i = 0; i < rows.size(); ++i) {
+    rows[i].output = plan[i].output;
+    rows[i].replaces = plan[i].replaces;
+  }
+  return true;
 }
 
 TConvJob TConvMainFunc::ConvCurrentFile() {
@@ -48,6 +109,9 @@ TConvJob TConvMainFunc::ConvCurrentFile() {
   if (p < 0 || p >= AvFilesList->RowCount()) return job;
   ShowAvParams(AvFilesList->Caption(p));
   AvFilesList->SetImageIndex(p, kIconConverting);
+  // What an earlier run said of this row goes.
+  AvFilesList->SetRowToolTip(p, QString());
+  if (AvFilesList->SubItem(p, 3) == kFailedText) AvFilesList->SetSubItem(p, 3, QStringLiteral("0%"));
   job.commandLine = BuildConvCommand();
   // The output path is the line's last argument.
   const QStringList argv = Platform::SplitCommandLine(job.commandLine);
@@ -83,14 +147,15 @@ void TConvMainFunc::ShowRowResult(int row) {
       AvFilesList->SetSubItem(row, 3, QStringLiteral("100%"));
       break;
     case TRowResult::Failed:
-      AvFilesList->SetImageIndex(row, kIconStopped);
-      CvStatusGauge->setValue(0);
-      MsgStatusPanel->setText(QStringLiteral("转换失败: ") + FileNameOf(r.source));
-      break;
     case TRowResult::Skipped:
+      // The reason stays on the row, and in the status text until the next
+      // file shows its progress.
       AvFilesList->SetImageIndex(row, kIconStopped);
-      MsgStatusPanel->setText(QStringLiteral("输出文件与源文件相同，已跳过: ") + FileNameOf(r.source));
+      AvFilesList->SetSubItem(row, 3, kFailedText);
+      AvFilesList->SetRowToolTip(row, r.reason);
       CvStatusGauge->setValue(0);
+      MsgStatusPanel->setText(QStringLiteral("转换失败: ") + FileNameOf(r.source) +
+                              (r.reason.isEmpty() ? QString() : QStringLiteral(": ") + r.reason));
       break;
     case TRowResult::Stopped:
       // Its percentage column keeps the last value shown.
@@ -105,11 +170,25 @@ void TConvMainFunc::ShowRowResult(int row) {
 void TConvMainFunc::EndConvRun(bool stopped) {
   EnableFileButtons();
   AvMsgTimer->stop();
+  CvStatusGauge->setValue(0);
+  int converted = 0, failed = 0;
+  QString kept;
+  for (const TQueueRow& r : ConvQueue->Rows()) {
+    if (r.result == TRowResult::Converted) ++converted;
+    if (r.result == TRowResult::Failed || r.result == TRowResult::Skipped) ++failed;
+    // A stopped file that was to replace an existing one stays beside it.
+    if (r.result == TRowResult::Stopped && !r.replaces.isEmpty()) {
+      kept = QStringLiteral("已停止: 未完成的文件保存为 %1，原有的 %2 未改动")
+                 .arg(QDir::toNativeSeparators(r.output), FileNameOf(r.replaces));
+    }
+  }
   if (stopped) {
-    MsgStatusPanel->clear();
-    CvStatusGauge->setValue(0);
+    MsgStatusPanel->setText(kept);
     return;
   }
+  const QString summary = QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed);
+  MsgStatusPanel->setText(summary);
+  Platform::DesktopNotice().Notify(QStringLiteral("转换完成"), summary);
   if (CvFshChkBox->isChecked()) PowerOffComputer(8);
 }
 

@@ -2,7 +2,11 @@
 // files, and filling or blanking the panel with the probe's values.
 #include "ConvMainFunc.h"
 #include "Controls.h"
+#include "conversion/ConvQueue.h"
 #include "media/FileFacts.h"
+
+#include <QFileInfo>
+#include <QLabel>
 
 namespace {
 
@@ -20,12 +24,38 @@ bool IsHeadingRow(int row) { return row == 5 || row == 11; }
 
 void TConvMainFunc::AddAvFile() {
   if (!OpenDialog->Execute()) return;
-  const QString path = OpenDialog->FileName;
+  AddAvFilePath(OpenDialog->FileName);
+}
+
+bool TConvMainFunc::AddAvFilePath(const QString& path) {
   const std::optional<TFileRow> row = ProbeFileRow(path);
-  if (!row) return;
+  if (!row) return false;
   // The new row is appended unselected; the panel shows it all the same.
   AvFilesList->AddRow(row->path, kIconWaiting, row->SubItems());
   ShowAvParams(path);
+  return true;
+}
+
+void TConvMainFunc::AddDroppedFiles(const QStringList& paths, int notLocal) {
+  // The list keeps its rows during a run, as the Add button is disabled then.
+  if (ConvQueue->IsRunning()) return;
+  const QString filter = OpenDialog->Filter;
+  int ignored = notLocal;
+  QStringList files;
+  for (const QString& path : paths) {
+    const QFileInfo info(path);
+    if (info.isDir()) {
+      files << FilesMatchingFilter(path, filter, &ignored);
+    } else if (info.isFile() && MatchesFileFilter(info.fileName(), filter)) {
+      files << path;
+    } else {
+      ++ignored;
+    }
+  }
+  for (const QString& file : files) {
+    if (!AddAvFilePath(file)) break;
+  }
+  if (ignored > 0) MsgStatusPanel->setText(QStringLiteral("已忽略 %1 个不是视频的文件").arg(ignored));
 }
 
 void TConvMainFunc::DeleteAvFile() {

@@ -1,10 +1,15 @@
 #include "ConvQueue.h"
 
 #include "DosConvFunc.h"
+#include "OutputNames.h"
 #include "encoder/Protocol.h"
 #include "media/DurationText.h"
 
 #include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include <sys/stat.h>
 
@@ -58,15 +63,16 @@ TConvQueue::~TConvQueue() = default;
 
 bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
   if (rows.isEmpty() || running_ || !PrepareRow) return false;
-  rows_ = rows;
-  for (TQueueRow& row : rows_) {
+  QVector<TQueueRow> planned = rows;
+  for (TQueueRow& row : planned) {
     row.result = TRowResult::Waiting;
     row.reason.clear();
     row.percent = 0;
     int seconds = 0;
     row.durationSeconds = ParseDuration(row.durationText, &seconds) ? seconds : -1;
   }
-  if (ResolveOutputs) ResolveOutputs(rows_);
+  if (ResolveOutputs && !ResolveOutputs(planned)) return false;
+  rows_ = planned;
   running_ = true;
   StartFrom(0);
   return true;
@@ -89,6 +95,16 @@ void TConvQueue::StartFrom(int row) {
 bool TConvQueue::StartRow(int row) {
   TQueueRow& r = rows_[row];
   r.result = TRowResult::Converting;
+  // A file that has appeared under the planned name since the run started is
+  // not ours to replace: the row takes the next free name.
+  if (!r.output.isEmpty() && PathInUse(r.output))
+    r.output = NextFreeName(r.output, [this](const QString& p) {
+      if (PathInUse(p)) return true;
+      for (const TQueueRow& other : rows_) {
+        if (other.output == p || other.replaces == p || other.source == p) return true;
+      }
+      return false;
+    });
   starting_ = true;
   const TConvJob job = PrepareRow(row);
   starting_ = false;
@@ -141,9 +157,22 @@ void TConvQueue::EncoderEnded() {
   // Everything the encoder wrote is in the pipe now: its last progress text
   // counts like any other.
   TakeText(p, encoder_->ReadDosPipe());
-  const bool done = encoder_->ExitCode() == 0 && !encoder_->Crashed() && encoder_->SummarySeen();
+  bool done = encoder_->ExitCode() == 0 && !encoder_->Crashed() && encoder_->SummarySeen();
   QString reason;
-  if (!done) {
+  const TQueueRow& r = rows_[p];
+  if (done && !r.replaces.isEmpty()) {
+    // Only a complete conversion takes the old file's place, in one step.
+    if (std::rename(QFile::encodeName(r.output).constData(), QFile::encodeName(r.replaces).constData()) ==
+        0) {
+      rows_[p].output = r.replaces;
+      rows_[p].replaces.clear();
+    } else {
+      done = false;
+      reason = QStringLiteral("无法替换 %1 (%2)，输出保存为 %3")
+                   .arg(r.replaces, QString::fromLocal8Bit(std::strerror(errno)), r.output);
+    }
+  }
+  if (!done && reason.isEmpty()) {
     reason = encoder_->LastErrorLine();
     if (reason.isEmpty()) {
       if (encoder_->Crashed()) {

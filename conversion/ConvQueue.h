@@ -25,7 +25,8 @@ struct TQueueRow {
   QString source;            // the source file's full path
   QString durationText;      // "hh:mm:ss", as the file list shows it
   int durationSeconds = -1;  // read from durationText when the run starts; -1 when it is no duration
-  QString output;            // the output path, once it is known
+  QString output;            // the output path, once it is known: the file the encoder writes
+  QString replaces;          // when not empty, the existing file that a complete conversion is moved over
   TRowResult result = TRowResult::Waiting;
   QString reason;      // why a row failed or was skipped (the encoder's last error line)
   qint64 percent = 0;  // the last percentage reported, not limited to 100
@@ -45,13 +46,15 @@ class TConvQueue : public QObject {
   ~TConvQueue() override;
 
   // Called once when a run starts, before its first row: may fill in (or
-  // change) every row's output path.
-  std::function<void(QVector<TQueueRow>&)> ResolveOutputs;
+  // change) every row's output path. False starts nothing.
+  std::function<bool(QVector<TQueueRow>&)> ResolveOutputs;
   // Called as each row starts: its command line. Must be set before Start.
+  // A row whose output is planned (Rows()[row].output) must write there.
   std::function<TConvJob(int row)> PrepareRow;
 
-  // Starts a run over these rows from the first; false when there are none or
-  // a run is going. The first row starts before this returns.
+  // Starts a run over these rows from the first; false when there are none, a
+  // run is going or ResolveOutputs declined. The first row starts before this
+  // returns.
   bool Start(const QVector<TQueueRow>& rows);
   // The progress tick: takes what the encoder wrote since the last tick and
   // reports the running row's progress.

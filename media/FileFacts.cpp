@@ -2,6 +2,8 @@
 
 #include "media/MediaInfoDll.h"
 
+#include <QDir>
+#include <QRegularExpression>
 #include <QVector>
 
 namespace {
@@ -27,4 +29,29 @@ std::optional<TFileRow> ProbeFileRow(const QString& path) {
 std::optional<TFileProperties> ProbeFileProperties(const QString& path) {
   if (!LoadMediaInfoLib(MediaInfoLibFile())) return std::nullopt;
   return TFileProperties{ProbeMediaFile(path, kPropertyQueries, UnknownDuration())};
+}
+
+bool MatchesFileFilter(const QString& fileName, const QString& filter) {
+  const QStringList parts = filter.split(QLatin1Char('|'));
+  for (int i = 1; i < parts.size(); i += 2) {
+    for (const QString& pattern : parts[i].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+      const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(pattern.trimmed()),
+                                  QRegularExpression::CaseInsensitiveOption);
+      if (re.match(fileName).hasMatch()) return true;
+    }
+  }
+  return false;
+}
+
+QStringList FilesMatchingFilter(const QString& folder, const QString& filter, int* ignored) {
+  QStringList files;
+  const QDir dir(folder);
+  for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
+    if (MatchesFileFilter(name, filter)) {
+      files << dir.filePath(name);
+    } else if (ignored) {
+      ++*ignored;
+    }
+  }
+  return files;
 }

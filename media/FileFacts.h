@@ -30,3 +30,10 @@ struct TFileProperties {
 // Both load the media library first; nothing when it cannot be loaded.
 std::optional<TFileRow> ProbeFileRow(const QString& path);
 std::optional<TFileProperties> ProbeFileProperties(const QString& path);
+
+// Whether a file name matches the open dialog's filter "Description|*.a;*.b"
+// (the patterns compared without regard to case).
+bool MatchesFileFilter(const QString& fileName, const QString& filter);
+// The files directly inside folder that match the filter, in name order
+// (hidden files and folders left out); ignored counts the other files.
+QStringList FilesMatchingFilter(const QString& folder, const QString& filter, int* ignored);

@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 #include <QUrl>
 
@@ -33,6 +34,25 @@ void MessageBox(QWidget* owner, const QString& text, const QString& caption) {
   QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, owner);
   ModalScope modal;
   box.exec();
+}
+
+int Question(QWidget* owner, const QString& caption, const QString& text, const QStringList& buttons) {
+  if (TestHooks().question) return TestHooks().question(caption, text, buttons);
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, owner);
+  QList<QAbstractButton*> added;
+  for (int i = 0; i < buttons.size(); ++i) {
+    const bool last = i == buttons.size() - 1;
+    QPushButton* b = box.addButton(buttons[i], last ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    if (i == 0) box.setDefaultButton(b);
+    if (last) box.setEscapeButton(b);
+    added << b;
+  }
+  {
+    ModalScope modal;
+    box.exec();
+  }
+  const int answer = static_cast<int>(added.indexOf(box.clickedButton()));
+  return answer < 0 ? static_cast<int>(buttons.size()) - 1 : answer;
 }
 
 std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title, const QString& startDir) {

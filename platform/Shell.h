@@ -2,6 +2,7 @@
 // Dialogs and shell requests. Each one can be replaced by a test hook, so that
 // tests never open a modal window or start another program.
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -12,6 +13,9 @@ namespace Shell {
 
 // An information box with an OK button only.
 void MessageBox(QWidget* owner, const QString& text, const QString& caption);
+// A question with the given buttons, in this order; the first is the default,
+// the last is what closing the box answers. Returns the index of the answer.
+int Question(QWidget* owner, const QString& caption, const QString& text, const QStringList& buttons);
 // The folder chooser, opened at startDir; nothing when the user cancels.
 std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title,
                                        const QString& startDir = QString());
@@ -27,6 +31,7 @@ struct Hooks {
   std::function<std::optional<QString>(const QString& title, const QString& startDir)> browseFolder;
   std::function<std::optional<QString>(const QString& title, const QString& filter)> openFile;
   std::function<void(const QString& target)> open;
+  std::function<int(const QString& caption, const QString& text, const QStringList& buttons)> question;
 };
 // Tests set these; an empty hook means the real dialog or request.
 Hooks& TestHooks();

@@ -171,6 +171,21 @@ class TestShell : public QObject {
     }
   }
 
+  // The closed selector is narrow: its hint holds the whole caption of the choice
+  // (the copy entries' captions do not fit).
+  void selectorHintShowsWholeCaption() {
+    TempAppDir appDir;
+    CapturedDialogs dialogs;
+    MainWindowFixture fixture;
+    TComboBoxEx* box = fixture.form()->CmbExVideo[1];
+    const int copy = box->findText(QStringLiteral("原始视频 (不转码)"));
+    QVERIFY(copy >= 0);
+    box->SetItemIndex(copy);
+    QCOMPARE(box->toolTip(), box->itemText(copy));
+    box->SetItemIndex(0);
+    QCOMPARE(box->toolTip(), box->itemText(0));
+  }
+
   // An error inside a nested event ends the outer event too and is shown once.
   void nestedErrorEndsOuterEventOnce() {
     TempAppDir appDir;

@@ -6,6 +6,7 @@
 #include "app/ConvMainFunc.h"
 #include "app/Controls.h"
 #include "conversion/ConvQueue.h"
+#include "platform/DesktopNotice.h"
 #include "platform/PowerControl.h"
 #include "tests/support/TestSupport.h"
 
@@ -57,6 +58,13 @@ struct FakePower : Platform::IPowerControl {
   }
 };
 
+struct FakeNotice : Platform::IDesktopNotice {
+  QStringList notices;  // "title|body"
+  void Notify(const QString& title, const QString& body) override {
+    notices << title + QLatin1Char('|') + body;
+  }
+};
+
 struct Snapshot {
   QString stat;
   QVector<int> icons;
@@ -75,6 +83,7 @@ class QueueEnv {
     QFile::remove(make);
     if (!encoder.isEmpty()) QFile::link(encoder, make);
     Platform::SetPowerControl(&power);
+    Platform::SetDesktopNotice(&notice);
     window = std::make_unique<TestSupport::MainWindowFixture>();
     // The window's mirror of the queue is what these tests check; a quicker
     // progress tick than the program's 500 ms keeps them short.
@@ -90,6 +99,7 @@ class QueueEnv {
   ~QueueEnv() {
     window.reset();
     Platform::SetPowerControl(nullptr);
+    Platform::SetDesktopNotice(nullptr);
   }
 
   TConvMainForm* form() const { return window->form(); }
@@ -150,6 +160,7 @@ class QueueEnv {
   TestSupport::CapturedDialogs dialogs;
   TestSupport::TempAppDir app;
   FakePower power;
+  FakeNotice notice;
   QTemporaryDir sources;
   std::unique_ptr<TestSupport::MainWindowFixture> window;
   std::vector<Snapshot> ticks;

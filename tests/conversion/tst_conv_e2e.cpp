@@ -1,6 +1,7 @@
 // The real encoder through the real main window: files added through the open
-// dialog, converted in turn into playable MP4 files; a stop halfway leaves a
-// playable shorter file.
+// dialog, converted in turn into playable MP4 files; no user's file is ever
+// replaced unasked, and a stop halfway leaves a playable shorter file beside
+// the one it was to replace.
 #include "MediaCheck.h"
 #include "ProcessCheck.h"
 #include "QueueEnv.h"
@@ -9,11 +10,19 @@
 #include "platform/Platform.h"
 
 #include <QFileInfo>
+#include <QMap>
+
+#include <sys/stat.h>
 
 namespace {
 
 QString DataFile(const QString& name) {
   return TestSupport::SourceDir() + QStringLiteral("/tests/data/") + name;
+}
+
+quint64 Inode(const QString& path) {
+  struct stat st;
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 void AddThroughDialog(QueueEnv& env, const QString& path) {
@@ -67,19 +76,88 @@ class TestConvEndToEnd : public QObject {
     }
   }
 
-  void missingOutputFolderFailsAndRunMovesOn() {
+  void neverReplacesUserFiles() {
     QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
-    const QString source = env.SourceDir() + QStringLiteral("/a.mkv");
-    QVERIFY(QFile::copy(DataFile(QStringLiteral("encoder/src_mpeg4_mp3.mkv")), source));
-    AddThroughDialog(env, source);
-    AddThroughDialog(env, source);
-    env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/no such folder"));
+    // Two clip.avi of different content from two camera folders, and a
+    // holiday.avi beside the user's own holiday.mp4 in the output folder.
+    const QString root = env.SourceDir();
+    for (const char* d : {"A", "B", "C"}) QDir(root).mkdir(QString::fromLatin1(d));
+    const QString c = root + QStringLiteral("/C/");
+    const QStringList sources = {root + QStringLiteral("/A/clip.avi"), root + QStringLiteral("/B/clip.avi"),
+                                 c + QStringLiteral("holiday.avi"), c + QStringLiteral("holiday.mp4")};
+    QVERIFY(QFile::copy(DataFile(QStringLiteral("media/clip.avi")), sources[0]));
+    QVERIFY(QFile::copy(DataFile(QStringLiteral("encoder/src_mpeg4_mp3.mkv")), sources[1]));
+    QVERIFY(QFile::copy(DataFile(QStringLiteral("encoder/src_h264_aac.flv")), sources[2]));
+    QVERIFY(QFile::copy(DataFile(QStringLiteral("media/clip.mp4")), sources[3]));
+    QMap<QString, QByteArray> before;
+    for (const QString& s : sources) {
+      before[s] = TestSupport::ReadBytes(s);
+      AddThroughDialog(env, s);
+    }
+    env.form()->AvSaveDirEdit->setText(root + QStringLiteral("/C"));
+    const QStringList outputs = {c + QStringLiteral("clip.mp4"), c + QStringLiteral("clip (1).mp4"),
+                                 c + QStringLiteral("holiday (1).mp4"),
+                                 c + QStringLiteral("holiday (2).mp4")};
+
     env.form()->CvAvFileBtnClick();
-    QVERIFY(env.WaitIdle(30000));
-    QCOMPARE(env.list()->ImageIndex(0), 11);
-    QCOMPARE(env.list()->ImageIndex(1), 11);
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("转换失败: a.mkv"));
+    QVERIFY(env.WaitIdle(120000));
+    QVERIFY(env.dialogs.questions.empty());
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 4 个, 失败 0 个"));
+    for (int r = 0; r < 4; ++r) {
+      QCOMPARE(TestSupport::ReadBytes(sources[r]), before[sources[r]]);
+      // Each output holds its own source: their lengths agree.
+      const MediaFacts out = CheckMedia(outputs[r]);
+      QVERIFY2(out.opens && out.videoDecodes, qPrintable(outputs[r]));
+      QVERIFY2(qAbs(out.seconds - CheckMedia(sources[r]).seconds) < 0.25, qPrintable(outputs[r]));
+      before[outputs[r]] = TestSupport::ReadBytes(outputs[r]);
+    }
+    QCOMPARE(QDir(c).entryList(QDir::Files | QDir::Hidden).size(), 6);
+    auto unchanged = [&] {
+      for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        if (TestSupport::ReadBytes(it.key()) != it.value()) return false;
+      }
+      return true;
+    };
+
+    // Again: the outputs exist now, and the user is asked once. Cancel starts nothing.
+    env.dialogs.questionAnswers = {2};
+    env.form()->CvAvFileBtnClick();
+    QCOMPARE(env.dialogs.questions.size(), size_t(1));
+    QCOMPARE(env.dialogs.questions[0].caption, QStringLiteral("Vidmora"));
+    QCOMPARE(env.dialogs.questions[0].buttons,
+             (QStringList{QStringLiteral("替换"), QStringLiteral("保留两者"), QStringLiteral("取消")}));
+    QVERIFY(env.dialogs.questions[0].text.contains(QStringLiteral("holiday (2).mp4")));
+    QVERIFY(!env.form()->AvMsgTimer->isActive());
     QVERIFY(env.AllButtons(true));
+    QVERIFY(unchanged());
+    QCOMPARE(QDir(c).entryList(QDir::Files | QDir::Hidden).size(), 6);
+
+    // Keep both: four new files beside the earlier ones.
+    env.dialogs.questionAnswers = {1};
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(120000));
+    QCOMPARE(env.dialogs.questions.size(), size_t(2));
+    QVERIFY(unchanged());
+    for (const char* n : {"clip (2).mp4", "clip (3).mp4", "holiday (3).mp4", "holiday (4).mp4"}) {
+      QVERIFY2(CheckMedia(c + QString::fromUtf8(n)).videoDecodes, n);
+    }
+    QCOMPARE(QDir(c).entryList(QDir::Files | QDir::Hidden).size(), 10);
+
+    // Replace: the first run's outputs are replaced (new files under the same
+    // names), the sources still are not, and no other name is left behind.
+    QMap<QString, quint64> inodes;
+    for (const QString& o : outputs) inodes[o] = Inode(o);
+    env.dialogs.questionAnswers = {0};
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(120000));
+    QCOMPARE(env.dialogs.questions.size(), size_t(3));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 4 个, 失败 0 个"));
+    for (int r = 0; r < 4; ++r) {
+      QCOMPARE(TestSupport::ReadBytes(sources[r]), before[sources[r]]);
+      QVERIFY2(Inode(outputs[r]) != inodes[outputs[r]], qPrintable(outputs[r]));
+      QVERIFY(CheckMedia(outputs[r]).videoDecodes);
+    }
+    QCOMPARE(QDir(c).entryList(QDir::Files | QDir::Hidden).size(), 10);
     QCOMPARE(env.ErrorBoxes(), 0);
   }
 
@@ -96,6 +174,11 @@ class TestConvEndToEnd : public QObject {
     codec->SetItemIndex(1);
     size->SetItemIndex(5);
     QVERIFY(codec->Text().contains(QStringLiteral("265")));
+    // An earlier output of the same name: the user chooses to replace it.
+    const QString old = env.SaveDir() + QStringLiteral("/long clip.mp4");
+    QVERIFY(QFile::copy(DataFile(QStringLiteral("media/clip.mp4")), old));
+    const QByteArray oldBytes = TestSupport::ReadBytes(old);
+    env.dialogs.questionAnswers = {0};
     env.form()->CvAvFileBtnClick();
     QVERIFY(QTest::qWaitFor([&] { return env.list()->SubItem(0, 3).remove(QLatin1Char('%')).toInt() >= 20; },
                             60000));
@@ -109,7 +192,12 @@ class TestConvEndToEnd : public QObject {
     QVERIFY2(gone,
              ProcessCheck::Zombies() ? "the encoder ended but was not reaped" : "the encoder still runs");
     QVERIFY(encoder > 0);
-    const MediaFacts out = CheckMedia(env.SaveDir() + QStringLiteral("/long clip.mp4"));
+    // The old file keeps its bytes; the partial one lies beside it, and the
+    // status text says where.
+    QCOMPARE(TestSupport::ReadBytes(old), oldBytes);
+    const QString partial = env.SaveDir() + QStringLiteral("/long clip (1).mp4");
+    QVERIFY(env.form()->MsgStatusPanel->text().contains(partial));
+    const MediaFacts out = CheckMedia(partial);
     QVERIFY(out.opens && out.videoDecodes);
     QVERIFY2(out.seconds > 0.5 && out.seconds < 9.0, qPrintable(QString::number(out.seconds)));
     QCOMPARE(env.ErrorBoxes(), 0);

@@ -9,7 +9,11 @@
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QSignalSpy>
+#include <QUrl>
 
 namespace {
 
@@ -25,6 +29,19 @@ QString ThreeSteps(const QString& a, const QString& b, const QString& c) {
 }
 
 const QString kLong = QStringLiteral("say banner\nsleep 120\nprogress 3.00\nsleep 10000\nsummary\n");
+
+// Drags paths onto a list and drops them there; whether the list took the drag.
+bool Drop(TListViewEx* list, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(list->viewport(), &enter);
+  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(list->viewport(), &drop);
+  return enter.isAccepted();
+}
 
 // The percentages a row showed over the ticks, without repeats.
 QStringList PercentHistory(const std::vector<Snapshot>& ticks, int row) {
@@ -82,7 +99,9 @@ class TestConvQueue : public QObject {
     QVERIFY(env.AllButtons(true));
     QCOMPARE(env.list()->ImageIndex(2), 5);
     QCOMPARE(env.form()->CvStatusGauge->value(), 0);
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QString());
+    // The run ends with its summary, on the status bar and on the desktop.
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 3 个, 失败 0 个"));
+    QCOMPARE(env.notice.notices, QStringList{QStringLiteral("转换完成|完成 3 个, 失败 0 个")});
     QCOMPARE(env.power.canCalls + env.power.offCalls + env.power.quitCalls, 0);
 
     // What reached the encoder: one start per row, the layout of the line.
@@ -150,6 +169,7 @@ class TestConvQueue : public QObject {
     QVERIFY(env.AllButtons(true));
     QCOMPARE(env.form()->MsgStatusPanel->text(), QString());
     QCOMPARE(env.form()->CvStatusGauge->value(), 0);
+    QVERIFY(env.notice.notices.isEmpty());  // a stopped run is no finished batch
     // The second encoder received the quit key and ended by itself.
     QVERIFY(QTest::qWaitFor([&] { return env.LogOfRow(1).contains(QStringLiteral("\nq\nexit 0")); }, 5000));
     QCOMPARE(env.LogOfRow(2), QString());
@@ -307,19 +327,38 @@ class TestConvQueue : public QObject {
     env.form()->CvFshChkBox->setChecked(true);
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(15000));
-    QCOMPARE(env.list()->ImageIndex(0), 11);
-    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("0%"));
-    QCOMPARE(env.list()->ImageIndex(1), 11);
-    QCOMPARE(env.list()->SubItem(1, 3), QStringLiteral("30%"));  // kept
-    QCOMPARE(env.list()->ImageIndex(2), 11);
-    QCOMPARE(env.form()->ConvQueue->Rows().at(2).reason, QStringLiteral("Error: cannot close output"));
+    // A failed row says so in its progress column and keeps the encoder's
+    // last error line as its tool tip.
+    for (int r = 0; r < 3; ++r) {
+      QCOMPARE(env.list()->ImageIndex(r), 11);
+      QCOMPARE(env.list()->SubItem(r, 3), QStringLiteral("失败"));
+    }
+    const QTreeWidgetItem* corrupt = env.list()->topLevelItem(0);
+    QCOMPARE(corrupt->toolTip(4), QStringLiteral("Error: invalid data found"));
+    QCOMPARE(corrupt->toolTip(0), env.list()->Caption(0) + QStringLiteral("\nError: invalid data found"));
+    QCOMPARE(env.list()->topLevelItem(2)->toolTip(2), QStringLiteral("Error: cannot close output"));
     QCOMPARE(env.list()->ImageIndex(3), 5);
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("4"));
     QCOMPARE(env.rowEnds.size(), size_t(4));
-    QCOMPARE(env.rowEnds[1].status, QStringLiteral("转换失败: crash.avi"));
+    QCOMPARE(env.rowEnds[0].status, QStringLiteral("转换失败: corrupt.avi: Error: invalid data found"));
+    QCOMPARE(env.rowEnds[1].status, QStringLiteral("转换失败: crash.avi: 编码器意外终止"));
     QCOMPARE(env.rowEnds[1].gauge, 0);
-    // The run ended normally.
+    // The run ended by itself: its summary, the notice, and the power-off.
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 3 个"));
+    QCOMPARE(env.notice.notices, QStringList{QStringLiteral("转换完成|完成 1 个, 失败 3 个")});
     QCOMPARE(env.power.offCalls, 1);
+
+    // Converted again, a row no longer shows what failed before.
+    env.list()->ClearRows();
+    env.AddScripted(QStringLiteral("again.avi"), QStringLiteral("say Error: x\nexit 1\n"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(5000));
+    TestSupport::WriteBytes(env.list()->Caption(0), "sleep 200\nsummary\n");
+    env.form()->CvAvFileBtnClick();
+    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("0%"));
+    QCOMPARE(env.list()->topLevelItem(0)->toolTip(1), QString());
+    QVERIFY(env.WaitIdle(5000));
+    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("100%"));
     QCOMPARE(env.ErrorBoxes(), 0);
   }
 
@@ -331,45 +370,75 @@ class TestConvQueue : public QObject {
     QVERIFY(env.WaitIdle(5000));
     QCOMPARE(env.list()->ImageIndex(0), 11);
     QCOMPARE(env.list()->ImageIndex(1), 11);
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("转换失败: b.avi"));
+    QCOMPARE(env.list()->topLevelItem(1)->toolTip(4), QStringLiteral("编码器无法启动"));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 0 个, 失败 2 个"));
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("2"));
     QVERIFY(env.AllButtons(true));
     QCOMPARE(env.ErrorBoxes(), 0);
   }
 
-  void outputWouldOverwriteSource() {
+  void outputFolderCheckedAndStaleTemporariesRemoved() {
     QueueEnv env(kStandin);
-    // An .mp4 source that lies in the output folder.
-    const QString inOutput = env.SaveDir() + QStringLiteral("/clip.mp4");
-    {
-      QFile f(inOutput);
-      QVERIFY(f.open(QIODevice::WriteOnly));
-      f.write("write\nsummary\n");
-    }
-    const QByteArray original = "write\nsummary\n";
-    env.AddRowFor(inOutput, QStringLiteral("00:00:10"));
-    env.AddScripted(QStringLiteral("other.avi"), QStringLiteral("summary\n"));
+    env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
+    const QString missing = env.SourceDir() + QStringLiteral("/no such folder");
+    env.form()->AvSaveDirEdit->setText(missing);
     env.form()->CvAvFileBtnClick();
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("输出文件与源文件相同，已跳过: clip.mp4"));
-    QVERIFY(env.WaitIdle(5000));
-    QCOMPARE(env.list()->ImageIndex(0), 11);
-    QCOMPARE(env.list()->ImageIndex(1), 5);
-    QCOMPARE(QueueEnv::Log(inOutput), QString());  // never started
-    QFile f(inOutput);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), original);
+    // One message naming the folder; nothing starts.
+    QCOMPARE(env.ErrorBoxes(), 1);
+    QCOMPARE(env.dialogs.messages[0].second, QStringLiteral("输出目录不存在: ") + missing);
+    QVERIFY(!env.form()->AvMsgTimer->isActive());
+    QVERIFY(env.AllButtons(true));
+    QCOMPARE(env.LogOfRow(0), QString());
 
-    // Output folder given by another spelling (a link to the folder).
-    QFile::link(env.SaveDir(), env.SourceDir() + QStringLiteral("/savelink"));
-    env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/savelink"));
-    env.list()->ClearRows();
-    env.AddRowFor(inOutput, QStringLiteral("00:00:10"));
+    // A killed encoder's temporary goes before the next run into its folder;
+    // a file of the user's that only looks alike stays.
+    const QString folder = env.SourceDir() + QStringLiteral("/out");
+    QDir().mkpath(folder);
+    TestSupport::WriteBytes(folder + QStringLiteral("/.old.mp4.part-a1B2c3"), "partial");
+    TestSupport::WriteBytes(folder + QStringLiteral("/.old.mp4.part-mine"), "user's");
+    env.form()->AvSaveDirEdit->setText(folder);
     env.form()->CvAvFileBtnClick();
-    QCOMPARE(env.list()->ImageIndex(0), 11);
-    QVERIFY(env.form()->MsgStatusPanel->text().contains(QStringLiteral("clip.mp4")));
     QVERIFY(env.WaitIdle(5000));
-    QCOMPARE(QueueEnv::Log(inOutput), QString());
-    QCOMPARE(env.ErrorBoxes(), 0);
+    QVERIFY(!QFile::exists(folder + QStringLiteral("/.old.mp4.part-a1B2c3")));
+    QVERIFY(QFile::exists(folder + QStringLiteral("/.old.mp4.part-mine")));
+    QCOMPARE(env.list()->ImageIndex(0), 5);
+  }
+
+  void dropsOntoTheList() {
+    QueueEnv env(kStandin);
+    const QString media = TestSupport::SourceDir() + QStringLiteral("/tests/data/media/");
+    const QString dir = env.SourceDir() + QStringLiteral("/drop");
+    QDir().mkpath(dir + QStringLiteral("/folder/sub.mp4"));
+    const QString files[3] = {dir + QStringLiteral("/one.avi"), dir + QStringLiteral("/two.MP4"),
+                              dir + QStringLiteral("/three.mp4")};
+    QVERIFY(QFile::copy(media + QStringLiteral("clip.avi"), files[0]));
+    QVERIFY(QFile::copy(media + QStringLiteral("clip.mp4"), files[1]));
+    QVERIFY(QFile::copy(media + QStringLiteral("silent.mp4"), files[2]));
+    QVERIFY(QFile::copy(media + QStringLiteral("clip.mp4"), dir + QStringLiteral("/folder/b.mp4")));
+    QVERIFY(QFile::copy(media + QStringLiteral("clip.avi"), dir + QStringLiteral("/folder/a.avi")));
+    TestSupport::WriteBytes(dir + QStringLiteral("/folder/notes.txt"), "notes");
+    TestSupport::WriteBytes(dir + QStringLiteral("/readme.txt"), "text");
+    const QStringList dropped = {files[0], files[1], dir + QStringLiteral("/folder"),
+                                 dir + QStringLiteral("/readme.txt"), files[2]};
+    QVERIFY(Drop(env.list(), dropped));
+    QStringList captions;
+    for (int r = 0; r < env.list()->RowCount(); ++r) captions << env.list()->Caption(r);
+    QCOMPARE(captions, (QStringList{files[0], files[1], dir + QStringLiteral("/folder/a.avi"),
+                                    dir + QStringLiteral("/folder/b.mp4"), files[2]}));
+    // Each row as the Add button makes it; the panel shows the last one added.
+    QCOMPARE(env.list()->SubItem(0, 0), QStringLiteral("avi"));
+    QCOMPARE(env.list()->SubItem(4, 3), QStringLiteral("0%"));
+    QCOMPARE(env.list()->ImageIndex(4), 4);
+    QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("three.mp4"));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已忽略 2 个不是视频的文件"));
+
+    // During a run the drop is refused and adds nothing.
+    env.list()->ClearRows();
+    env.AddScripted(QStringLiteral("long.avi"), kLong);
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(!Drop(env.list(), {files[0]}));
+    QCOMPARE(env.list()->RowCount(), 1);
+    env.form()->StopCvAvBtnClick();
   }
 };
 

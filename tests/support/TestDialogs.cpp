@@ -18,6 +18,13 @@ CapturedDialogs::CapturedDialogs() {
     folderAnswers.erase(folderAnswers.begin());
     return answer;
   };
+  hooks.question = [this](const QString& caption, const QString& text, const QStringList& buttons) {
+    questions.push_back({caption, text, buttons});
+    if (questionAnswers.empty()) return static_cast<int>(buttons.size()) - 1;
+    const int answer = questionAnswers.front();
+    questionAnswers.erase(questionAnswers.begin());
+    return answer;
+  };
   hooks.openFile = [this](const QString& title, const QString&) -> std::optional<QString> {
     fileTitles << title;
     if (fileAnswers.empty()) return std::nullopt;

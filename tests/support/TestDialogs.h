@@ -28,6 +28,14 @@ class CapturedDialogs {
   QStringList folderTitles;
   QStringList folderStarts;  // where each folder chooser opened
   QStringList fileTitles;
+  // Every question asked, and the answers to give (button indices; none left =
+  // the last button, as closing the box).
+  struct Question {
+    QString caption, text;
+    QStringList buttons;
+  };
+  std::vector<Question> questions;
+  std::vector<int> questionAnswers;
 };
 
 }  // namespace TestSupport

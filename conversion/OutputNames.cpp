@@ -1,0 +1,164 @@
+#include "OutputNames.h"
+
+#include "platform/Platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace {
+
+// The encoder's temporary name: "." + name + ".part-" + mkstemp's six characters.
+constexpr char kTempMark[] = ".part-";
+constexpr int kTempRandom = 6;
+constexpr int kTempNameCut = 200;
+
+QString Clean(const QString& path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); }
+
+bool Lstat(const QString& path, struct stat* st) {
+  return ::lstat(QFile::encodeName(path).constData(), st) == 0;
+}
+
+// What the names of one run must stay clear of.
+class TNames {
+ public:
+  explicit TNames(const QStringList& sources) {
+    for (const QString& s : sources) {
+      sourcePaths_.insert(Clean(s));
+      struct stat st;
+      // A link among the sources protects the file it leads to.
+      if (::stat(QFile::encodeName(s).constData(), &st) == 0) sourceFiles_.insert({st.st_dev, st.st_ino});
+    }
+  }
+  bool IsSource(const QString& path) const {
+    if (sourcePaths_.contains(Clean(path))) return true;
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+           sourceFiles_.contains({st.st_dev, st.st_ino});
+  }
+  // Names already given to this run. Compared without regard to case, so that
+  // a folder on a file system that ignores case cannot fold two into one.
+  bool InRun(const QString& path) const { return inRun_.contains(Clean(path).toCaseFolded()); }
+  void Reserve(const QString& path) { inRun_.insert(Clean(path).toCaseFolded()); }
+  // Something that may be replaced: a file or a link, not a folder or a device.
+  static bool Replaceable(const QString& path) {
+    struct stat st;
+    return Lstat(path, &st) && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+  }
+  // Taken whatever the user answers.
+  bool Held(const QString& path) const {
+    return IsSource(path) || InRun(path) || (PathInUse(path) && !Replaceable(path));
+  }
+  bool Taken(const QString& path) const { return Held(path) || PathInUse(path); }
+
+ private:
+  QSet<QString> sourcePaths_;
+  QSet<std::pair<dev_t, ino_t>> sourceFiles_;
+  QSet<QString> inRun_;
+};
+
+}  // namespace
+
+bool PathInUse(const QString& path) {
+  struct stat st;
+  return Lstat(path, &st);
+}
+
+QString NextFreeName(const QString& path, const std::function<bool(const QString&)>& taken) {
+  const QFileInfo info(path);
+  const QString name = info.fileName();
+  const int dot = name.lastIndexOf(QLatin1Char('.'));
+  const QString stem = dot > 0 ? name.left(dot) : name;
+  const QString ext = dot > 0 ? name.mid(dot) : QString();
+  const QString folder = path.left(path.size() - name.size());
+  for (int n = 1;; ++n) {
+    const QString candidate = folder + stem + QStringLiteral(" (%1)").arg(n) + ext;
+    if (!taken(candidate)) return candidate;
+  }
+}
+
+QVector<TOutputPlan> PlanOutputs(const QStringList& wanted, const QStringList& sources,
+                                 bool replaceExisting) {
+  TNames names(sources);
+  QVector<TOutputPlan> plan;
+  plan.reserve(wanted.size());
+  const auto held = [&names](const QString& p) { return names.Held(p); };
+  const auto taken = [&names](const QString& p) { return names.Taken(p); };
+  for (const QString& own : wanted) {
+    TOutputPlan row;
+    if (!replaceExisting) {
+      row.output = taken(own) ? NextFreeName(own, taken) : own;
+      names.Reserve(row.output);
+    } else {
+      // The name this row ends up with: clear of sources, folders and the
+      // earlier rows, but an existing file may stand there.
+      const QString target = held(own) ? NextFreeName(own, held) : own;
+      names.Reserve(target);
+      if (PathInUse(target)) {
+        row.output = NextFreeName(own, taken);
+        row.replaces = target;
+        names.Reserve(row.output);
+      } else {
+        row.output = target;
+      }
+    }
+    plan << row;
+  }
+  return plan;
+}
+
+int CountReplaced(const QVector<TOutputPlan>& plan) {
+  int n = 0;
+  for (const TOutputPlan& row : plan) n += row.replaces.isEmpty() ? 0 : 1;
+  return n;
+}
+
+bool IsEncoderTempName(const QByteArray& fileName) {
+  const int markLen = static_cast<int>(sizeof kTempMark) - 1;
+  const int tail = markLen + kTempRandom;
+  if (fileName.size() < 1 + 1 + tail || !fileName.startsWith('.')) return false;
+  const int mark = fileName.size() - tail;
+  if (fileName.mid(mark, markLen) != kTempMark) return false;
+  for (int i = mark + markLen; i < fileName.size(); ++i) {
+    const char c = fileName[i];
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum) return false;
+  }
+  const QByteArray output = fileName.mid(1, mark - 1);
+  if (output.isEmpty() || output.startsWith('.')) return false;
+  return output.endsWith(".mp4") || output.size() == kTempNameCut;
+}
+
+QStringList RemoveStaleTemps(const QString& folder) {
+  QStringList removed;
+  const QByteArray dirPath = QFile::encodeName(folder);
+  const int dirFd = ::open(dirPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return removed;
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    return removed;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const QByteArray name(entry->d_name);
+    if (!IsEncoderTempName(name)) continue;
+    struct stat st;
+    // Plain files of this user only, never what a link leads to.
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    // An encoder still writing it (a stopped one finishing its file, or
+    // another window's run) keeps it.
+    if (Platform::FileOpenAnywhere(st.st_dev, st.st_ino)) continue;
+    if (::unlinkat(dirFd, entry->d_name, 0) == 0) removed << QFile::decodeName(name);
+  }
+  ::closedir(dir);
+  return removed;
+}

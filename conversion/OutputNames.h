@@ -1,0 +1,46 @@
+#pragma once
+// Output names that never replace a user's file by accident. Before a run
+// starts, every row's output is chosen at once: a name that is the source of a
+// listed row, a folder, or the output of an earlier row of the same run gets
+// the next free name "name (1).mp4", "name (2).mp4", ... An existing file in
+// the way is either avoided the same way (keep both) or replaced; a replaced
+// file is never written over while the encoder runs: the encoder writes a
+// fresh name of its own, and only a complete conversion is moved over the old
+// file, so a stop leaves the old file as it was and the partial one beside it.
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+struct TOutputPlan {
+  QString output;    // the file the encoder writes: never an existing file
+  QString replaces;  // when not empty, the existing file a complete conversion is moved over
+};
+
+// The outputs of one run. wanted[i] is row i's own output name (folder, base
+// name, ".mp4"), sources[i] its source. With replaceExisting false, existing
+// files are avoided like sources; with it true, an existing file (not a
+// source, not a folder) in the way is replaced.
+QVector<TOutputPlan> PlanOutputs(const QStringList& wanted, const QStringList& sources, bool replaceExisting);
+
+// How many rows of a plan replace an existing file.
+int CountReplaced(const QVector<TOutputPlan>& plan);
+
+// "name (n).ext" beside path for the least n >= 1 for which taken() is false
+// (the extension is the part after the last dot of the file name).
+QString NextFreeName(const QString& path, const std::function<bool(const QString&)>& taken);
+
+// Whether anything at all (a file, a folder, a dangling link) has this name.
+bool PathInUse(const QString& path);
+
+// Whether a file name is one of the encoder's temporary outputs: "." + the
+// output's name + ".part-" + six letters or digits. Our outputs end in ".mp4";
+// the encoder cuts a name longer than 200 bytes to 200 bytes.
+bool IsEncoderTempName(const QByteArray& fileName);
+
+// Removes the encoder's temporary outputs that a killed encoder left in
+// folder: plain files of this user whose names match IsEncoderTempName and
+// that no process has open (a stopped encoder may still be finishing its
+// file). Nothing else is touched. Returns the names removed.
+QStringList RemoveStaleTemps(const QString& folder);
