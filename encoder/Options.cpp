@@ -166,7 +166,7 @@ struct TValue {
 // One row per option: its spelling, its value kind, the range of an integer value (or the
 // accepted words of a choice, separated by '|'), the help shown for a malformed value and
 // where the value goes.
-struct TOptionSpec {
+struct TOptionRow {
   const char* name;
   TValueKind kind;
   int64_t min, max;
@@ -175,7 +175,7 @@ struct TOptionSpec {
   void (*store)(Options&, const TValue&);
 };
 
-const TOptionSpec kOptionTable[] = {
+const TOptionRow kOptionTable[] = {
     {"-y", TValueKind::None, 0, 0, nullptr, nullptr, [](Options& o, const TValue&) { o.overwrite = true; }},
     {"-ipt", TValueKind::Path, 0, 0, nullptr, nullptr, [](Options& o, const TValue& v) { o.input = v.text; }},
     {"-vcodec", TValueKind::Choice, 0, 0, "libx264|libx265|mpeg4|copy", "libx264, libx265, mpeg4 or copy",
@@ -201,9 +201,9 @@ const TOptionSpec kOptionTable[] = {
      [](Options& o, const TValue& v) { o.sampleRate = int(v.number); }},
 };
 
-const TOptionSpec* FindOption(const std::string& token) {
-  for (const TOptionSpec& spec : kOptionTable)
-    if (token == spec.name) return &spec;
+const TOptionRow* FindOption(const std::string& token) {
+  for (const TOptionRow& row : kOptionTable)
+    if (token == row.name) return &row;
   return nullptr;
 }
 
@@ -212,9 +212,9 @@ bool IsChoice(const char* choices, const std::string& word) {
   return word.find('|') == std::string::npos && list.find("|" + word + "|") != std::string::npos;
 }
 
-// Reads text as the spec's kind of value; false when it is malformed or out of range.
-bool ReadValue(const TOptionSpec& spec, const std::string& text, TValue& value) {
-  switch (spec.kind) {
+// Reads text as the kind of value the option's row names; false when it is malformed or out of range.
+bool ReadValue(const TOptionRow& row, const std::string& text, TValue& value) {
+  switch (row.kind) {
     case TValueKind::None:
       return true;
     case TValueKind::Path:
@@ -222,7 +222,7 @@ bool ReadValue(const TOptionSpec& spec, const std::string& text, TValue& value) 
       return true;
     case TValueKind::Choice:
       value.text = Lower(text);
-      return IsChoice(spec.choices, value.text);
+      return IsChoice(row.choices, value.text);
     case TValueKind::BitRate: {
       const auto rate = ParseBitRate(text);
       value.number = rate.value_or(0);
@@ -232,12 +232,12 @@ bool ReadValue(const TOptionSpec& spec, const std::string& text, TValue& value) 
       return ParseSize(text, value.width, value.height);
     case TValueKind::FrameRate:
     case TValueKind::Aspect: {
-      const auto ratio = spec.kind == TValueKind::FrameRate ? ParseFrameRate(text) : ParseAspect(text);
+      const auto ratio = row.kind == TValueKind::FrameRate ? ParseFrameRate(text) : ParseAspect(text);
       value.ratio = ratio.value_or(Rational{});
       return bool(ratio);
     }
     case TValueKind::Integer: {
-      const auto n = ParseInteger(text, int(spec.min), int(spec.max));
+      const auto n = ParseInteger(text, int(row.min), int(row.max));
       value.number = n.value_or(0);
       return bool(n);
     }
@@ -270,21 +270,21 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
   std::vector<std::string> given;
   for (size_t i = 0; i < end; ++i) {
     const std::string& opt = tokens[i];
-    const TOptionSpec* spec = FindOption(opt);
-    if (!spec) {
+    const TOptionRow* row = FindOption(opt);
+    if (!row) {
       if (!opt.empty() && opt[0] == '-') return fail("unknown option '" + opt + "'");
       return fail("unexpected argument '" + opt + "' (a path that holds blanks must be quoted); " + kUsage);
     }
     TValue value;
-    if (spec->kind != TValueKind::None) {
+    if (row->kind != TValueKind::None) {
       if (i + 1 >= end) return fail("option " + opt + " needs a value");
       const std::string& text = tokens[++i];
-      if (!ReadValue(*spec, text, value))
-        return fail("invalid value '" + text + "' for " + opt + " (expected " + spec->help + ")");
+      if (!ReadValue(*row, text, value))
+        return fail("invalid value '" + text + "' for " + opt + " (expected " + row->help + ")");
     }
-    spec->store(o, value);
+    row->store(o, value);
     given.push_back(opt);
-    haveInput = haveInput || spec->kind == TValueKind::Path;
+    haveInput = haveInput || row->kind == TValueKind::Path;
   }
   if (!haveInput) return fail(std::string("the source file is missing (-ipt INPUT); ") + kUsage);
   DropOptionsOfCopies(o, given);
