@@ -25,11 +25,6 @@ namespace {
 // Signals whose handling a child must not inherit from us.
 constexpr int kResetSignals[] = {SIGPIPE, SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGCHLD};
 
-QList<TChildProcess*>& Live() {
-  static QList<TChildProcess*> live;
-  return live;
-}
-
 int OpenPidFd(pid_t pid) {
 #ifdef SYS_pidfd_open
   const long fd = ::syscall(SYS_pidfd_open, pid, 0);
@@ -62,6 +57,16 @@ void Drain(int fd) {
   }
 }
 
+// Drains what is waiting. Readable with nothing waiting is the end of the
+// output: nothing more will come, and the notifier is switched off.
+void DrainOrStop(int fd, QSocketNotifier* notifier) {
+  if (BytesWaiting(fd) > 0) {
+    Drain(fd);
+  } else {
+    notifier->setEnabled(false);
+  }
+}
+
 // Takes over a child whose object went while the child still ran: keeps its
 // output pipe drained (closing it could end the child on its next write, for
 // instance while a stopped encoder is closing its output file) and reaps it
@@ -73,12 +78,7 @@ class Keeper : public QObject {
     if (outRead_ >= 0) {
       auto* out = new QSocketNotifier(outRead_, QSocketNotifier::Read, this);
       connect(out, &QSocketNotifier::activated, this, [this, out] {
-        // Readable with nothing waiting is the end of the output.
-        if (BytesWaiting(outRead_) > 0) {
-          Drain(outRead_);
-        } else {
-          out->setEnabled(false);
-        }
+        DrainOrStop(outRead_, out);
         Check();
       });
     }
@@ -213,7 +213,6 @@ QString FilePart(const QString& path) {
 TChildProcess::TChildProcess(QObject* parent) : QObject(parent) {}
 
 TChildProcess::~TChildProcess() {
-  Live().removeAll(this);
   if (pid_ > 0 && !ended_) {
     int status = 0;
     if (!TryReap(pid_, &status)) {
@@ -260,7 +259,6 @@ bool TChildProcess::Start(const QStringList& argv, const Options& options) {
   pid_ = pid;
   outRead_ = out[0];
   inWrite_ = in[1];
-  Live().append(this);
 
   pidFd_ = OpenPidFd(pid_);
   if (pidFd_ >= 0) {
@@ -290,7 +288,6 @@ void TChildProcess::Reaped(int status) {
   ended_ = true;
   crashed_ = WIFSIGNALED(status);
   exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  Live().removeAll(this);
   if (endNotifier_) endNotifier_->setEnabled(false);
   if (pollTimer_) pollTimer_->stop();
   if (killTimer_) killTimer_->stop();
@@ -310,18 +307,6 @@ void TChildProcess::CloseAll() {
 }
 
 int TChildProcess::BytesWaiting() const { return Platform::BytesWaiting(outRead_); }
-
-QByteArray TChildProcess::ReadSome(int max) {
-  QByteArray data;
-  if (outRead_ < 0 || max <= 0) return data;
-  data.resize(max);
-  ssize_t n;
-  do {
-    n = ::read(outRead_, data.data(), static_cast<size_t>(max));
-  } while (n < 0 && errno == EINTR);
-  data.resize(n > 0 ? static_cast<int>(n) : 0);
-  return data;
-}
 
 bool TChildProcess::Write(const QByteArray& data) {
   if (inWrite_ < 0 || data.isEmpty() || ended_) return false;
@@ -364,24 +349,16 @@ void TChildProcess::Terminate(int graceMs) {
 }
 
 void TChildProcess::SetDiscardOutput(bool discard) {
-  discard_ = discard;
   if (outRead_ < 0) return;
   if (discard && !outNotifier_) {
     outNotifier_ = new QSocketNotifier(outRead_, QSocketNotifier::Read, this);
     connect(outNotifier_, &QSocketNotifier::activated, this, [this] {
-      if (Platform::BytesWaiting(outRead_) > 0) {
-        Drain(outRead_);
-      } else if (outNotifier_) {
-        // The end of the output: nothing more will come.
-        outNotifier_->setEnabled(false);
-      }
+      if (outNotifier_) DrainOrStop(outRead_, outNotifier_);
     });
     Drain(outRead_);
   }
   if (outNotifier_) outNotifier_->setEnabled(discard);
 }
-
-QList<TChildProcess*> TChildProcess::LiveProcesses() { return Live(); }
 
 QStringList TChildProcess::ProcessFileNames(pid_t pid) {
   QStringList names;

@@ -6,7 +6,6 @@
 // object that is destroyed while its child still runs hands the child to a
 // keeper that reaps it once it ends.
 #include <QByteArray>
-#include <QList>
 #include <QObject>
 #include <QStringList>
 
@@ -50,8 +49,6 @@ class TChildProcess : public QObject {
 
   // Bytes waiting unread in the output pipe.
   int BytesWaiting() const;
-  // Reads up to max bytes that are waiting; never blocks.
-  QByteArray ReadSome(int max);
   // The program's read end of the output pipe (-1 when none or closed).
   int OutputFd() const { return outRead_; }
 
@@ -70,9 +67,6 @@ class TChildProcess : public QObject {
   // Whether the child has ended; checks at once without waiting (and reaps it
   // when it has), for callers that cannot wait for the event loop.
   bool CheckEnded();
-
-  // Every object whose child still runs, oldest first.
-  static QList<TChildProcess*> LiveProcesses();
 
   // The executable file names a process goes by: the file name part of the
   // program it runs (/proc/<pid>/exe), its command name and the file name part
@@ -97,7 +91,6 @@ class TChildProcess : public QObject {
   bool ended_ = false;
   bool crashed_ = false;
   int exitCode_ = -1;
-  bool discard_ = false;
   QSocketNotifier* endNotifier_ = nullptr;
   QSocketNotifier* outNotifier_ = nullptr;
   QTimer* pollTimer_ = nullptr;  // where no pidfd can be had
