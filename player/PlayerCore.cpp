@@ -21,9 +21,11 @@ QString AsciiUpper(const QString& text) {
   return out;
 }
 
+// What both command lines start with: the player, its window and its options.
 QString CommandHead(const QString& playerPath, std::uint32_t window) {
   return Platform::QuoteArg(playerPath) + QStringLiteral("  -slave -identify -wid ") +
-         QString::number(window) + QStringLiteral(" -colorkey 0x101010");
+         QString::number(window) +
+         QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot");
 }
 
 }  // namespace
@@ -40,13 +42,12 @@ bool ReadDurationText(const QString& text, QString* shown, int* seconds) {
 }
 
 QString StartCommand(const QString& playerPath, std::uint32_t window, const QString& file) {
-  return CommandHead(playerPath, window) + QStringLiteral(" -framedrop -autosync 100 -vf screenshot ") +
-         Platform::QuoteArg(file);
+  return CommandHead(playerPath, window) + QLatin1Char(' ') + Platform::QuoteArg(file);
 }
 
 QString SeekCommand(const QString& playerPath, std::uint32_t window, int second, const QString& file) {
-  return CommandHead(playerPath, window) + QStringLiteral(" -framedrop -autosync 100 -vf screenshot -ss ") +
-         FormatTime(second) + QStringLiteral(" ") + Platform::QuoteArg(file);
+  return CommandHead(playerPath, window) + QStringLiteral(" -ss ") + FormatTime(second) + QLatin1Char(' ') +
+         Platform::QuoteArg(file);
 }
 
 }  // namespace Player
