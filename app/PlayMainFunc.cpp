@@ -47,11 +47,15 @@ void TPlayMainFunc::StartPlay(const QString& file) {
 }
 
 void TPlayMainFunc::StopPlay() {
+  ResetClock();
+  KillProcessByName(QString::fromLatin1(Platform::kPlayerFile));
+}
+
+void TPlayMainFunc::ResetClock() {
   PlayTimer->stop();
   RzLabBgTime->setText(kZeroTime);
   RzLabEdTime->setText(kZeroTime);
   SkinTrkBar->setValue(0);
-  KillProcessByName(QString::fromLatin1(Platform::kPlayerFile));
 }
 
 void TPlayMainFunc::LoadDuration(const QString& file) {
@@ -75,10 +79,7 @@ void TPlayMainFunc::StepClock() {
   RzLabBgTime->setText(FormatTime(SkinTrkBar->value()));
   if (SkinTrkBar->value() >= SkinTrkBar->maximum()) {
     // The player is left alone: it ends by itself at the end of the file.
-    RzLabBgTime->setText(kZeroTime);
-    RzLabEdTime->setText(kZeroTime);
-    SkinTrkBar->setValue(0);
-    PlayTimer->stop();
+    ResetClock();
   }
 }
 

@@ -26,6 +26,8 @@ class TPlayMainFunc {
   void LoadDuration(const QString& file);
   // "HH:MM:SS" of a number of seconds; a negative number counts as 0.
   QString FormatTime(int seconds);
+  // Stops the clock and resets the readout and the thumb; players are left alone.
+  void ResetClock();
   // One clock step: the thumb moves on one second; at the end everything resets.
   void StepClock();
   // Restarts the player at the thumb's second while playing; springs the thumb
