@@ -17,26 +17,31 @@ const char kPath[] = "/org/freedesktop/login1";
 const char kInterface[] = "org.freedesktop.login1.Manager";
 constexpr int kTimeoutMs = 10000;
 
+// A call of one of the login manager's methods.
+QDBusMessage Request(const QString& method, const QVariantList& args = {}) {
+  QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
+                                                     QLatin1String(kInterface), method);
+  call.setArguments(args);
+  return call;
+}
+
 // The login manager (logind) on the system bus.
 class LogindPowerControl : public IPowerControl {
  public:
   bool CanPowerOff() override {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) return false;
-    const QDBusMessage call =
-        QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                       QLatin1String(kInterface), QStringLiteral("CanPowerOff"));
-    const QDBusReply<QString> reply = bus.call(call, QDBus::Block, kTimeoutMs);
+    const QDBusReply<QString> reply =
+        bus.call(Request(QStringLiteral("CanPowerOff")), QDBus::Block, kTimeoutMs);
     return reply.isValid() && reply.value() == QLatin1String("yes");
   }
 
   bool PowerOff() override {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                                       QLatin1String(kInterface), QStringLiteral("PowerOff"));
-    call << false;  // not interactive: nobody is asked
-    const QDBusMessage reply = bus.call(call, QDBus::Block, kTimeoutMs);
+    // Not interactive: nobody is asked.
+    const QDBusMessage reply =
+        bus.call(Request(QStringLiteral("PowerOff"), {QVariant(false)}), QDBus::Block, kTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage;
   }
 
@@ -75,10 +80,8 @@ void LogindPowerControl::Call(const QString& method, const QVariantList& args,
         Qt::QueuedConnection);
     return;
   }
-  QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
-                                                     QLatin1String(kInterface), method);
-  call.setArguments(args);
-  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kTimeoutMs), QCoreApplication::instance());
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(Request(method, args), kTimeoutMs),
+                                              QCoreApplication::instance());
   QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [done](QDBusPendingCallWatcher* w) {
     w->deleteLater();
     done(w->reply());
