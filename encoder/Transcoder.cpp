@@ -315,7 +315,6 @@ class Conversion {
   std::string failure_;
   std::atomic<bool> failed_{false};
 
-  int64_t decodedFrames_ = 0;
   int64_t badPackets_ = 0;
   bool sawCorruptPacket_ = false;
   int64_t lastDemuxedTime_ = AV_NOPTS_VALUE;  // AV_TIME_BASE units, relative to startTime_
@@ -920,7 +919,6 @@ bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
       ++badPackets_;
       break;
     }
-    ++decodedFrames_;
     ok = &in == &vin_ ? FilterVideo(frame) : FilterAudio(frame);
     av_frame_unref(frame);
   }
