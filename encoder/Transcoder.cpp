@@ -1287,15 +1287,13 @@ int Conversion::Run() {
   // A source whose data ends well before the length its container announces is damaged
   // (typically a file cut short by an interrupted copy or download); its conversion is not
   // reported as a success. A length merely estimated from the bit rate proves nothing.
-  const bool announcedLength = in_->duration != AV_NOPTS_VALUE && in_->duration > 0 &&
-                               in_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
-  const bool endsEarly = lastDemuxedTime_ != AV_NOPTS_VALUE &&
-                         lastDemuxedTime_ + AV_TIME_BASE < in_->duration &&
-                         (sawCorruptPacket_ || lastDemuxedTime_ < in_->duration * 9 / 10);
-  if (!StopRequested() && announcedLength && endsEarly)
+  const bool endsEarly = announcedEnd_ != AV_NOPTS_VALUE && lastDemuxedTime_ != AV_NOPTS_VALUE &&
+                         lastDemuxedTime_ + AV_TIME_BASE < announcedEnd_ &&
+                         (sawCorruptPacket_ || lastDemuxedTime_ < announcedEnd_ * 9 / 10);
+  if (!StopRequested() && endsEarly)
     return Abandon(Format("the source %s is damaged or cut short: its data ends at %.2f s of %.2f s",
                           DisplayName(opt_.input).c_str(), lastDemuxedTime_ / double(AV_TIME_BASE),
-                          in_->duration / double(AV_TIME_BASE)));
+                          announcedEnd_ / double(AV_TIME_BASE)));
 
   int r = av_write_trailer(out_);
   if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
