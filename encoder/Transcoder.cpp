@@ -309,7 +309,8 @@ class Conversion {
   TempOutput temp_;
   FrameQueue queue_;
   int openError_ = 0;
-  int outFd_ = -1;  // the temporary file's descriptor, as the output context's opaque
+  bool sourceIsFile_ = false;  // a regular file, which can be opened twice (a pipe cannot)
+  int outFd_ = -1;             // the temporary file's descriptor, as the output context's opaque
 
   std::mutex failMutex_;
   std::string failure_;
@@ -434,8 +435,8 @@ bool Conversion::OpenInput() {
   // A playlist or list of files is refused by name before the library is asked to open it.
   // (Only a regular file is read twice: what a pipe gives is for the conversion.)
   struct stat st;
-  FILE* f = stat(opt_.input.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? std::fopen(opt_.input.c_str(), "rb")
-                                                                      : nullptr;
+  sourceIsFile_ = stat(opt_.input.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  FILE* f = sourceIsFile_ ? std::fopen(opt_.input.c_str(), "rb") : nullptr;
   if (f) {
     std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
     const size_t n = std::fread(head.data(), 1, 4096, f);
@@ -526,8 +527,7 @@ bool Conversion::OpenInput() {
 // source (the first is left where the conversion begins); {0, 1} when they show none.
 // Timestamps are sorted first, so pictures stored out of display order count too.
 AVRational Conversion::MeasuredFrameRate() {
-  struct stat st;
-  if (stat(opt_.input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {0, 1};  // a pipe is read once
+  if (!sourceIsFile_) return {0, 1};  // a pipe is read once
   AVFormatContext* ic = nullptr;
   if (!OpenSource(&ic)) return {0, 1};
   std::vector<int64_t> times;
