@@ -833,7 +833,7 @@ bool Conversion::DemuxAndDecode() {
         const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - startTime_;
         if (lastDemuxedTime_ == AV_NOPTS_VALUE || t > lastDemuxedTime_) lastDemuxedTime_ = t;
       }
-      ok = Copies(*in) ? PassOn(*in, packet) : Decode(*in, packet);
+      ok = in->decoder ? Decode(*in, packet) : PassOn(*in, packet);
     }
     av_packet_unref(packet);
   }
