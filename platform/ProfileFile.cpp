@@ -199,6 +199,20 @@ Fd OpenRegular(const QByteArray& path, int flags, struct stat* st) {
   return fd;
 }
 
+// Appends up to 64 KiB read from fd to data: the count read, 0 at the end of
+// the file, -1 on a read error.
+ssize_t ReadMore(int fd, QByteArray* data) {
+  constexpr qsizetype kChunk = 64 * 1024;
+  const qsizetype old = data->size();
+  data->resize(old + kChunk);
+  ssize_t got;
+  do {
+    got = ::read(fd, data->data() + old, kChunk);
+  } while (got < 0 && errno == EINTR);
+  data->resize(old + qMax<ssize_t>(got, 0));
+  return got;
+}
+
 // Reads a file of at most kProfileFileMax bytes line by line.
 class LineReader {
  public:
@@ -229,14 +243,7 @@ class LineReader {
   void Fill() {
     buffer_.remove(0, pos_);
     pos_ = 0;
-    const qsizetype old = buffer_.size();
-    constexpr qsizetype kChunk = 64 * 1024;
-    buffer_.resize(old + kChunk);
-    ssize_t got;
-    do {
-      got = ::read(fd_, buffer_.data() + old, kChunk);
-    } while (got < 0 && errno == EINTR);
-    buffer_.resize(old + qMax<ssize_t>(got, 0));
+    const ssize_t got = ReadMore(fd_, &buffer_);
     if (got < 0) {
       failed_ = true;
     } else if (got == 0) {
@@ -259,14 +266,7 @@ class LineReader {
 bool ReadAll(int fd, QByteArray* data) {
   data->clear();
   for (;;) {
-    const qsizetype old = data->size();
-    constexpr qsizetype kChunk = 64 * 1024;
-    data->resize(old + kChunk);
-    ssize_t got;
-    do {
-      got = ::read(fd, data->data() + old, kChunk);
-    } while (got < 0 && errno == EINTR);
-    data->resize(old + qMax<ssize_t>(got, 0));
+    const ssize_t got = ReadMore(fd, data);
     if (got < 0 || data->size() > kProfileFileMax) return false;
     if (got == 0) return true;
   }

@@ -3,6 +3,7 @@
 // Usage: bench_media <big file> <runs> <files to add> [sample files...]
 #include "app/ConvMainFrm.h"
 #include "app/Controls.h"
+#include "media/FileFacts.h"
 #include "media/MediaInfoDll.h"
 #include "tests/support/TestSupport.h"
 
@@ -15,12 +16,6 @@
 #include <vector>
 
 namespace {
-const QVector<MediaQuery> kPanelQueries = {
-    MediaQuery::DisplayName,  MediaQuery::Extension,    MediaQuery::Size,         MediaQuery::Duration,
-    MediaQuery::VideoCodec,   MediaQuery::VideoBitRate, MediaQuery::PictureSize,  MediaQuery::FrameRate,
-    MediaQuery::AspectRatio,  MediaQuery::AudioCodec,   MediaQuery::AudioBitRate, MediaQuery::Channels,
-    MediaQuery::SamplingRate,
-};
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const size_t n = v.size();
@@ -53,7 +48,7 @@ int main(int argc, char** argv) {
   QStringList facts;
   for (int i = 0; i < runs; ++i) {
     t.restart();
-    facts = ProbeMediaFile(big, kPanelQueries, QStringLiteral("02:00:00"));
+    facts = ProbeFileProperties(big).value_or(TFileProperties{}).values;
     times.push_back(t.nsecsElapsed() / 1e6);
   }
   std::printf("probe of %s (%.1f MB, %d runs): median %.2f ms, min %.2f ms, max %.2f ms\n",
