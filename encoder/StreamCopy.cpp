@@ -1,5 +1,7 @@
 #include "StreamCopy.h"
 
+#include "Console.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,18 +9,11 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
-#include <libavutil/error.h>
 }
 
 namespace vidmora::encoder {
 
 namespace {
-
-std::string ErrorString(int averror) {
-  char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
-  av_strerror(averror, buf, sizeof buf);
-  return buf;
-}
 
 // Pictures dropped at most while waiting for a key frame: ten seconds at 25 frames a second.
 constexpr int kMaxSkippedPictures = 250;
@@ -59,7 +54,10 @@ std::string CheckCopyable(const AVCodecParameters* par) {
          "convert it";
 }
 
-StreamCopy::~StreamCopy() { av_bsf_free(&filter_); }
+StreamCopy::~StreamCopy() {
+  av_bsf_free(&filter_);
+  av_packet_free(&filtered_);
+}
 
 std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t startTime) {
   const AVCodecParameters* par = source->codecpar;
@@ -80,7 +78,9 @@ std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t sta
       filter_->time_base_in = source->time_base;
       r = av_bsf_init(filter_);
     }
-    if (r < 0) return "cannot prepare the source's AAC sound for MP4: " + ErrorString(r);
+    if (r < 0) return "cannot prepare the source's AAC sound for MP4: " + ErrorText(r);
+    filtered_ = av_packet_alloc();
+    if (!filtered_) return "out of memory";
     outPar = filter_->par_out;
   }
 
@@ -148,27 +148,21 @@ bool StreamCopy::Push(AVPacket* packet, const Writer& write) {
 
   int r = av_bsf_send_packet(filter_, packet);
   if (r < 0 && r != AVERROR_EOF) {
-    error_ = "the source's sound could not be prepared for MP4: " + ErrorString(r);
-    return false;
-  }
-  AVPacket* ready = av_packet_alloc();
-  if (!ready) {
-    error_ = "out of memory";
+    error_ = "the source's sound could not be prepared for MP4: " + ErrorText(r);
     return false;
   }
   bool ok = true;
   while (ok) {
-    r = av_bsf_receive_packet(filter_, ready);
+    r = av_bsf_receive_packet(filter_, filtered_);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0) {
-      error_ = "the source's sound could not be prepared for MP4: " + ErrorString(r);
+      error_ = "the source's sound could not be prepared for MP4: " + ErrorText(r);
       ok = false;
       break;
     }
-    ok = Pass(ready, write);
-    av_packet_unref(ready);
+    ok = Pass(filtered_, write);
+    av_packet_unref(filtered_);
   }
-  av_packet_free(&ready);
   return ok;
 }
 

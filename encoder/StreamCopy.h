@@ -51,6 +51,7 @@ class StreamCopy {
   AVStream* source_ = nullptr;
   AVStream* out_ = nullptr;
   AVBSFContext* filter_ = nullptr;
+  AVPacket* filtered_ = nullptr;   // what the filter gives, reused for every packet
   int64_t offset_ = 0;             // the output's time zero, in the source's time base
   int64_t nextDts_ = INT64_MIN;    // where the next packet is due, likewise
   int64_t frameDuration_ = 0;      // a picture's or sound packet's length, likewise

@@ -309,13 +309,13 @@ class Conversion {
   TempOutput temp_;
   FrameQueue queue_;
   int openError_ = 0;
-  int outFd_ = -1;  // the temporary file's descriptor, as the output context's opaque
+  bool sourceIsFile_ = false;  // a regular file, which can be opened twice (a pipe cannot)
+  int outFd_ = -1;             // the temporary file's descriptor, as the output context's opaque
 
   std::mutex failMutex_;
   std::string failure_;
   std::atomic<bool> failed_{false};
 
-  int64_t decodedFrames_ = 0;
   int64_t badPackets_ = 0;
   bool sawCorruptPacket_ = false;
   int64_t lastDemuxedTime_ = AV_NOPTS_VALUE;  // AV_TIME_BASE units, relative to startTime_
@@ -435,8 +435,8 @@ bool Conversion::OpenInput() {
   // A playlist or list of files is refused by name before the library is asked to open it.
   // (Only a regular file is read twice: what a pipe gives is for the conversion.)
   struct stat st;
-  FILE* f = stat(opt_.input.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? std::fopen(opt_.input.c_str(), "rb")
-                                                                      : nullptr;
+  sourceIsFile_ = stat(opt_.input.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  FILE* f = sourceIsFile_ ? std::fopen(opt_.input.c_str(), "rb") : nullptr;
   if (f) {
     std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
     const size_t n = std::fread(head.data(), 1, 4096, f);
@@ -527,8 +527,7 @@ bool Conversion::OpenInput() {
 // source (the first is left where the conversion begins); {0, 1} when they show none.
 // Timestamps are sorted first, so pictures stored out of display order count too.
 AVRational Conversion::MeasuredFrameRate() {
-  struct stat st;
-  if (stat(opt_.input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {0, 1};  // a pipe is read once
+  if (!sourceIsFile_) return {0, 1};  // a pipe is read once
   AVFormatContext* ic = nullptr;
   if (!OpenSource(&ic)) return {0, 1};
   std::vector<int64_t> times;
@@ -834,7 +833,7 @@ bool Conversion::DemuxAndDecode() {
         const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - startTime_;
         if (lastDemuxedTime_ == AV_NOPTS_VALUE || t > lastDemuxedTime_) lastDemuxedTime_ = t;
       }
-      ok = Copies(*in) ? PassOn(*in, packet) : Decode(*in, packet);
+      ok = in->decoder ? Decode(*in, packet) : PassOn(*in, packet);
     }
     av_packet_unref(packet);
   }
@@ -920,7 +919,6 @@ bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
       ++badPackets_;
       break;
     }
-    ++decodedFrames_;
     ok = &in == &vin_ ? FilterVideo(frame) : FilterAudio(frame);
     av_frame_unref(frame);
   }
@@ -1289,15 +1287,13 @@ int Conversion::Run() {
   // A source whose data ends well before the length its container announces is damaged
   // (typically a file cut short by an interrupted copy or download); its conversion is not
   // reported as a success. A length merely estimated from the bit rate proves nothing.
-  const bool announcedLength = in_->duration != AV_NOPTS_VALUE && in_->duration > 0 &&
-                               in_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
-  const bool endsEarly = lastDemuxedTime_ != AV_NOPTS_VALUE &&
-                         lastDemuxedTime_ + AV_TIME_BASE < in_->duration &&
-                         (sawCorruptPacket_ || lastDemuxedTime_ < in_->duration * 9 / 10);
-  if (!StopRequested() && announcedLength && endsEarly)
+  const bool endsEarly = announcedEnd_ != AV_NOPTS_VALUE && lastDemuxedTime_ != AV_NOPTS_VALUE &&
+                         lastDemuxedTime_ + AV_TIME_BASE < announcedEnd_ &&
+                         (sawCorruptPacket_ || lastDemuxedTime_ < announcedEnd_ * 9 / 10);
+  if (!StopRequested() && endsEarly)
     return Abandon(Format("the source %s is damaged or cut short: its data ends at %.2f s of %.2f s",
                           DisplayName(opt_.input).c_str(), lastDemuxedTime_ / double(AV_TIME_BASE),
-                          in_->duration / double(AV_TIME_BASE)));
+                          announcedEnd_ / double(AV_TIME_BASE)));
 
   int r = av_write_trailer(out_);
   if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
