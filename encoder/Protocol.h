@@ -6,12 +6,22 @@
 //   elapsed output time in seconds ("time=12.48").
 // - The summary line, written once the output file is complete and closed, holds
 //   kSummaryMark. It is never written for a failed conversion.
+// - A warning line begins with kWarningMark, then a short stable code, ": " and the
+//   detail. It is written for a conversion that still succeeded but is not what the
+//   user may expect (kWarnShortSource: the source's data ends before the length its
+//   header states, and the output holds what the data holds).
+// - An output line begins with kOutputMark followed by the path of the finished file,
+//   written when the file was put in place under another name than the one asked for
+//   (that name was taken meanwhile).
 // - kQuitKey arriving on the encoder's standard input asks it to finish early.
 namespace vidmora::protocol {
 
 inline constexpr char kProgressMark[] = "frame=";
 inline constexpr char kTimeMark[] = "time=";
 inline constexpr char kSummaryMark[] = "global headers:";
+inline constexpr char kWarningMark[] = "warning: ";
+inline constexpr char kWarnShortSource[] = "short-source";
+inline constexpr char kOutputMark[] = "output: ";
 inline constexpr char kQuitKey = 'q';
 
 }  // namespace vidmora::protocol
