@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <numeric>
 
@@ -24,9 +25,11 @@ bool ParseDecimal(const std::string& s, int64_t& num, int64_t& den) {
   const std::string frac = dot == std::string::npos ? std::string() : s.substr(dot + 1);
   if (whole.empty() && frac.empty()) return false;
   if ((!whole.empty() && !AllDigits(whole)) || (dot != std::string::npos && !AllDigits(frac))) return false;
+  // At most 9 + 6 digits, so the value always fits in 64 bits.
   if (whole.size() > 9 || frac.size() > 6) return false;
-  num = whole.empty() ? 0 : std::stoll(whole);
+  num = 0;
   den = 1;
+  for (char c : whole) num = num * 10 + (c - '0');
   for (char c : frac) {
     num = num * 10 + (c - '0');
     den *= 10;
@@ -34,8 +37,11 @@ bool ParseDecimal(const std::string& s, int64_t& num, int64_t& den) {
   return true;
 }
 
-Rational Reduced(int64_t num, int64_t den) {
+// num/den in lowest terms; nothing when a part does not fit in an int (such a value is
+// far outside every range an option accepts, and must not wrap round into one).
+std::optional<Rational> Reduced(int64_t num, int64_t den) {
   const int64_t g = std::gcd(num, den);
+  if (num / g > INT32_MAX || den / g > INT32_MAX) return std::nullopt;
   return Rational{int(num / g), int(den / g)};
 }
 
@@ -122,7 +128,7 @@ std::optional<Rational> ParseFrameRate(const std::string& text) {
   if (decimal && r.den != 1) {
     const double n = double(r.num) / double(r.den) * 1.001;
     const double rounded = double(int64_t(n + 0.5));
-    if (rounded >= 1 && std::abs(n - rounded) < 0.0015) r = Reduced(int64_t(rounded) * 1000, 1001);
+    if (rounded >= 1 && std::abs(n - rounded) < 0.0015) r = Reduced(int64_t(rounded) * 1000, 1001).value_or(r);
   }
   const double v = double(r.num) / r.den;
   if (v < 0.1 || v > 1000) return std::nullopt;

@@ -21,13 +21,13 @@ int main(int argc, char** argv) {
   InstallSignalHandlers();
   InstallLibraryLog();
 
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  const ParseResult parsed = ParseCommandLine(args);
-  if (!parsed.ok) {
-    ConsoleError(parsed.error);
-    return 2;
-  }
   try {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const ParseResult parsed = ParseCommandLine(args);
+    if (!parsed.ok) {
+      ConsoleError(parsed.error);
+      return 2;
+    }
     StdinWatcher watcher;
     return Convert(parsed.options);
   } catch (const std::exception& e) {

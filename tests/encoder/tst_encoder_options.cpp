@@ -93,7 +93,7 @@ class TestEncoderOptions : public QObject {
     QCOMPARE(ParseBitRate("96k").value_or(-1), int64_t(96000));
     QCOMPARE(ParseBitRate("2M").value_or(-1), int64_t(2000000));
     QCOMPARE(ParseBitRate("1.5M").value_or(-1), int64_t(1500000));
-    for (const char* bad : {"", "k", "12x", "-5k", "0", "1e6", "99999999999k"})
+    for (const char* bad : {"", "k", "12x", "-5k", "0", "1e6", "99999999999k", "12345678901234567890"})
       QVERIFY2(!ParseBitRate(bad), bad);
 
     QVERIFY(ParseFrameRate("25") == (Rational{25, 1}));
@@ -102,13 +102,14 @@ class TestEncoderOptions : public QObject {
     QVERIFY(ParseFrameRate("59.94") == (Rational{60000, 1001}));
     QVERIFY(ParseFrameRate("30000/1001") == (Rational{30000, 1001}));
     QVERIFY(ParseFrameRate("12.5") == (Rational{25, 2}));
-    for (const char* bad : {"", "abc", "0", "25/0", "/25", "-25", "5000", "25fps"})
+    for (const char* bad : {"", "abc", "0", "25/0", "/25", "-25", "5000", "25fps", "4319.967297",
+                            "12345678901234567890"})
       QVERIFY2(!ParseFrameRate(bad), bad);
 
     QVERIFY(ParseAspect("4:3") == (Rational{4, 3}));
     QVERIFY(ParseAspect("16:9") == (Rational{16, 9}));
     QVERIFY(ParseAspect("1.85") == (Rational{37, 20}));
-    for (const char* bad : {"", "4:0", "0:3", "x", "16:", "100"}) QVERIFY2(!ParseAspect(bad), bad);
+    for (const char* bad : {"", "4:0", "0:3", "x", "16:", "100", "4296.967297"}) QVERIFY2(!ParseAspect(bad), bad);
 
     int w = 0, h = 0;
     QVERIFY(ParseSize("320x240", w, h));
