@@ -184,6 +184,28 @@ class TestEncoderPicture : public QObject {
     QCOMPARE(tags(320, 240, rgbMatrix), QString("smpte170m/smpte170m/smpte170m/tv"));
   }
 
+  // HLG and PQ are different curves: the same stored grey tone-maps to a different
+  // brightness under each, so a chain that reads one with the other's curve shows.
+  void hdrCurvesDiffer() {
+    auto lumaOf = [](AVColorTransferCharacteristic transfer) {
+      PictureSource s;
+      s.width = 64;
+      s.height = 48;
+      s.format = AV_PIX_FMT_YUV420P10LE;
+      s.colours = {AVCOL_PRI_BT2020, transfer, AVCOL_SPC_BT2020_NCL, AVCOL_RANGE_MPEG};
+      AVFrame* out = Filter(s, PictureChain(s, {25, 1}, 64, 48));
+      // An 8-bit picture keeps its byte; a wider one is read as its 16-bit word.
+      const bool wide = out && av_pix_fmt_desc_get(AVPixelFormat(out->format))->comp[0].depth > 8;
+      const uint8_t* line = out ? out->data[0] + 20 * out->linesize[0] : nullptr;
+      const int luma = !out ? -1 : wide ? reinterpret_cast<const uint16_t*>(line)[30] : line[30];
+      av_frame_free(&out);
+      return luma;
+    };
+    const int hlg = lumaOf(AVCOL_TRC_ARIB_STD_B67), pq = lumaOf(AVCOL_TRC_SMPTE2084);
+    QVERIFY2(hlg > 16 && pq > 0 && std::abs(hlg - pq) >= 8,
+             qPrintable(QString("HLG %1, PQ %2").arg(hlg).arg(pq)));
+  }
+
   // A plain progressive SDR source gets the chain it always had; the others get their
   // stages in working order, and the filter library accepts every combination with the
   // promised size at the end.
