@@ -32,6 +32,7 @@ class PlayerProcessTest : public QObject {
                      Handle(),
                      QStringLiteral("-colorkey"),
                      QStringLiteral("0x101010"),
+                     QStringLiteral("-zoom"),
                      QStringLiteral("-framedrop"),
                      QStringLiteral("-autosync"),
                      QStringLiteral("100"),
@@ -75,7 +76,7 @@ class PlayerProcessTest : public QObject {
     QCOMPARE(f.PlayWndHandle, quint32(form_->RzPlayPanel->winId()));
     QCOMPARE(f.BuildStartCommand(file),
              player + QStringLiteral("  -slave -identify -wid ") + Handle() +
-                 QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot ") + file);
+                 QStringLiteral(" -colorkey 0x101010 -zoom -framedrop -autosync 100 -vf screenshot ") + file);
 
     f.StartPlay(file);
     QVERIFY(fake_->WaitForRuns(1));
@@ -87,7 +88,7 @@ class PlayerProcessTest : public QObject {
     form_->SkinTrkBar->setValue(83);
     QCOMPARE(f.BuildSeekCommand(file),
              player + QStringLiteral("  -slave -identify -wid ") + Handle() +
-                 QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot -ss "
+                 QStringLiteral(" -colorkey 0x101010 -zoom -framedrop -autosync 100 -vf screenshot -ss "
                                 "00:01:23 ") +
                  file);
     f.SeekPlay(file);
@@ -111,7 +112,7 @@ class PlayerProcessTest : public QObject {
     const QString player = appDir + QStringLiteral("mplayer");
     TPlayMainFunc f;
     const QString head = QLatin1Char('"') + player + QStringLiteral("\"  -slave -identify -wid ") + Handle() +
-                         QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot ");
+                         QStringLiteral(" -colorkey 0x101010 -zoom -framedrop -autosync 100 -vf screenshot ");
     QCOMPARE(f.BuildStartCommand(file), head + QLatin1Char('"') + file + QLatin1Char('"'));
     f.StartPlay(file);
     QVERIFY(fake_->WaitForRuns(1));
