@@ -104,10 +104,10 @@ class PlayerXvfbTest : public QObject {
     QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
   }
 
-  // A 640x360 picture with a coloured mark in each corner is larger than the
-  // panel: all four marks show only when the whole picture is scaled into it
-  // (Xvfb has no XVideo, so the player must scale in software). Each mark
-  // must lie in its own corner of the panel.
+  // A 640x360 picture with a square coloured mark in each corner is larger
+  // than the panel: all four marks show only when the whole picture is scaled
+  // into it (Xvfb has no XVideo, so the player must scale in software). Each
+  // mark must lie in its own corner of the panel and stay square.
   void wholePictureIsScaledIntoThePanel() {
     TestSupport::TempAppDir app;
     TestSupport::MainWindowFixture window;
@@ -126,16 +126,19 @@ class PlayerXvfbTest : public QObject {
         {"blue", false, true, [](QRgb p) { return qBlue(p) > 160 && qRed(p) < 90 && qGreen(p) < 90; }},
         {"yellow", true, true, [](QRgb p) { return qRed(p) > 160 && qGreen(p) > 160 && qBlue(p) < 90; }},
     };
-    // Which marks lie in the outer quarter of their own corner.
+    // Which marks lie in the outer quarter of their own corner, square as in
+    // the picture (a stretched picture makes them oblong).
     auto found = [&](const QImage& image) {
       QStringList seen;
       const int w = image.width(), h = image.height();
       for (const Mark& mark : marks) {
-        int count = 0;
+        QRect box;
         const int x0 = mark.right ? w * 3 / 4 : 0, y0 = mark.bottom ? h / 2 : 0;
         for (int y = y0; y < y0 + h / 2; ++y)
-          for (int x = x0; x < x0 + w / 4; ++x) count += mark.is(image.pixel(x, y)) ? 1 : 0;
-        if (count >= 100) seen << QString::fromLatin1(mark.name);
+          for (int x = x0; x < x0 + w / 4; ++x)
+            if (mark.is(image.pixel(x, y))) box |= QRect(x, y, 1, 1);
+        const double shape = box.height() > 0 ? double(box.width()) / box.height() : 0;
+        if (box.width() >= 10 && shape > 0.8 && shape < 1.25) seen << QString::fromLatin1(mark.name);
       }
       return seen;
     };
