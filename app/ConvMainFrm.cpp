@@ -75,9 +75,16 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
       "rmvb");
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - rect().center());
+    move(StartPosition(size(), screen->availableGeometry()));
   }
   FormCreate();
+}
+
+QPoint TConvMainForm::StartPosition(const QSize& window, const QRect& available) {
+  const QPoint centred = available.center() - QRect(QPoint(), window).center();
+  // Never above or left of the screen's free area: the title bar stays on it
+  // where the window is larger than the screen (a large scale factor).
+  return {qMax(centred.x(), available.left()), qMax(centred.y(), available.top())};
 }
 
 TConvMainForm::~TConvMainForm() {

@@ -34,6 +34,10 @@ class TConvMainForm : public QWidget {
   // starts; the splash turns it off.
   static bool ShowMainFormAtStart;
 
+  // Where the window of the given size opens on a screen's free area: in its
+  // middle, or at its top or left edge where the window does not fit.
+  static QPoint StartPosition(const QSize& window, const QRect& available);
+
   // Controls, in the order they are created.
   QFrame* ConvCoolBar = nullptr;
   QToolBar* ConvToolBar = nullptr;

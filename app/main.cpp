@@ -2,17 +2,22 @@
 #include "ConvLoginFrm.h"
 #include "ConvMainFrm.h"
 #include "params/DataModule.h"
+#include "platform/CommandLine.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
+#include "platform/SingleInstance.h"
 #include "platform/Translations.h"
 #include "platform/UserFiles.h"
 #include "player/PlayerCore.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 bool HaveDisplay() {
@@ -22,10 +27,37 @@ bool HaveDisplay() {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   return (x11 && *x11) || (wayland && *wayland);
 }
+
+// --help and --version answer without a desktop; true when one was given.
+bool AnsweredQuestion(int argc, char** argv) {
+  for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf(
+          "Usage: %s [FILE|FOLDER]...\n"
+          "Converts video files to MP4. The files named, and the video files in the folders\n"
+          "named, are added to the list. When Vidmora already runs for this user, they are\n"
+          "added to its window and no second window opens.\n",
+          argv[0]);
+      return true;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("Vidmora %s\n", VIDMORA_VERSION);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Adds paths to the main window's list, as a drop onto the list does.
+void AddToList(const QStringList& paths) {
+  if (paths.isEmpty() || !ConvMainForm) return;
+  ConvMainForm->AvFilesListDragDrop(paths, 0);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
   Platform::EnsureUtf8Locale();
+  if (AnsweredQuestion(argc, argv)) return 0;
   if (!HaveDisplay()) {
     std::fprintf(stderr,
                  "Vidmora needs a graphical desktop, and none was found (DISPLAY is not set).\n"
@@ -40,6 +72,26 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vidmora"));
+  // Qt has taken its own options out of argv by now.
+  QStringList args;
+  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  QStringList unknown;
+  const QStringList files = Platform::StartPaths(args, QDir::currentPath(), &unknown);
+  for (const QString& option : unknown) std::fprintf(stderr, "vidmora: unknown option %s\n", qPrintable(option));
+
+  // A second start hands its files to the window that runs and ends before it
+  // opens the user's database.
+  Platform::TSingleInstance instance;
+  switch (instance.Claim(files)) {
+    case Platform::TSingleInstance::TClaim::kFirst:
+      break;
+    case Platform::TSingleInstance::TClaim::kHandedOver:
+      return 0;
+    case Platform::TSingleInstance::TClaim::kNoAnswer:
+      std::fprintf(stderr, "vidmora: another start of Vidmora holds the lock but does not answer\n");
+      return 1;
+  }
+
   Platform::LoadQtTranslations();
   UserFiles::Prepare();
   QFile sheet(QStringLiteral(":/vidmora.qss"));
@@ -51,6 +103,15 @@ int main(int argc, char** argv) {
   // The main window's creation hides it and shows the splash window.
   new TConvMainForm();
   if (TConvMainForm::ShowMainFormAtStart) ConvMainForm->show();
+  // Files named on the command line are added once the message loop runs.
+  QTimer::singleShot(0, &app, [files] { AddToList(files); });
+  QObject::connect(&instance, &Platform::TSingleInstance::FilesReceived, &app, [](const QStringList& paths) {
+    AddToList(paths);
+    if (ConvMainForm && ConvMainForm->isVisible()) {
+      ConvMainForm->raise();
+      ConvMainForm->activateWindow();
+    }
+  });
   // SIGTERM, SIGHUP and SIGINT end the program the way closing its window
   // does: the preview window closes first, a running conversion is stopped.
   QObject::connect(Platform::TQuitSignals::Install(), &Platform::TQuitSignals::Received, &app, [] {

@@ -36,9 +36,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What is loaded or started by name at run time: the media-information
 # library, SQLite (behind LibDatFunc.so), the player and Qt's Chinese texts.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmediainfo0v5, libsqlite3-0, mplayer, qt6-translations-l10n")
-
-# The empty default output folder of a portable installation has no use in a
-# system-wide one, whose users get theirs in their own videos folder.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageTidy.cmake)
+# Opens the output folder and the help page in the user's programs.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 
 include(CPack)

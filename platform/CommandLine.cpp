@@ -1,5 +1,8 @@
 #include "CommandLine.h"
 
+#include <QDir>
+#include <QUrl>
+
 namespace Platform {
 
 QStringList SplitCommandLine(const QString& line) {
@@ -80,6 +83,33 @@ QString QuoteArg(const QString& arg) {
   out += QString(slashes * 2, QLatin1Char('\\'));
   out += QLatin1Char('"');
   return out;
+}
+
+QStringList StartPaths(const QStringList& args, const QString& folder, QStringList* unknown) {
+  QStringList paths;
+  bool options = true;
+  const QDir base(folder);
+  for (const QString& arg : args) {
+    if (options && arg == QLatin1String("--")) {
+      options = false;
+      continue;
+    }
+    if (options && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+      if (unknown) unknown->append(arg);
+      continue;
+    }
+    if (arg.isEmpty()) continue;
+    QString path = arg;
+    if (arg.startsWith(QLatin1String("file:"))) {
+      const QUrl url(arg);
+      // A file on another host is no path of this machine.
+      const QString host = url.host();
+      if (!url.isLocalFile() || !(host.isEmpty() || host == QLatin1String("localhost"))) continue;
+      path = url.toLocalFile();
+    }
+    paths << QDir::cleanPath(base.absoluteFilePath(path));
+  }
+  return paths;
 }
 
 }  // namespace Platform

@@ -15,4 +15,12 @@ QStringList SplitCommandLine(const QString& line);
 // Windows rules); any other argument is returned unchanged.
 QString QuoteArg(const QString& arg);
 
+// The files and folders named on the program's own command line (its arguments
+// without the program's name), as absolute clean paths: relative ones are taken
+// from folder, "file:" URLs become their local paths, and arguments after "--"
+// are paths whatever they begin with. Other arguments beginning with "-" are
+// options, which the program has none of besides --help and --version; they
+// are returned through unknown and left out.
+QStringList StartPaths(const QStringList& args, const QString& folder, QStringList* unknown = nullptr);
+
 }  // namespace Platform

@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace UserFiles {
@@ -26,6 +28,25 @@ bool MayWrite(const QString& path) {
 }
 
 QString Beside(const char* name) { return Platform::ExePath(QString::fromLatin1(name)); }
+
+// Whether path lies under /usr, where only the package manager writes; links
+// are followed, so /bin/.. and a link into /usr count too.
+bool UnderUsr(const QString& path) {
+  QString real = QFileInfo(path).canonicalFilePath();
+  if (real.isEmpty()) real = QDir::cleanPath(path);
+  return real == QLatin1String("/usr") || real.startsWith(QLatin1String("/usr/"));
+}
+
+// The user whose rights this process's file accesses have: the effective user,
+// unless the file-system user was set apart from it. An invalid id changes
+// nothing and gives the current one back.
+uid_t FileUser() { return uid_t(::setfsuid(uid_t(-1))); }
+
+// Whether that user owns path (false when it cannot be examined).
+bool OwnedByMe(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_uid == FileUser();
+}
 
 QString UserFolder(QStandardPaths::StandardLocation location) {
   return QStandardPaths::writableLocation(location) + QLatin1Char('/') + kFolderName;
@@ -48,13 +69,21 @@ bool CopyWhole(const QString& from, const QString& to) {
 }  // namespace
 
 bool Portable() {
-  if (MayWrite(Platform::ExeDir())) return true;
+  const QString dir = Platform::ExeDir();
+  struct stat st {};
+  if (::stat(QFile::encodeName(dir).constData(), &st) != 0) return errno != EACCES && errno != EPERM;
+  if (UnderUsr(dir) || QFileInfo::exists(Beside(kMarkerFile)) || st.st_uid != FileUser()) return false;
+  if (MayWrite(dir)) return true;
   return errno != EACCES && errno != EROFS && errno != EPERM;
 }
 
 QString SettingsFile() {
   const QString shipped = Beside(Platform::kSettingsFile);
-  if (Portable() || (QFileInfo(shipped).isFile() && MayWrite(shipped))) return shipped;
+  if (Portable()) return shipped;
+  // A settings file that someone else made writable for this user is shared
+  // on purpose; the file a package or root shipped for itself is not.
+  if (!UnderUsr(shipped) && QFileInfo(shipped).isFile() && MayWrite(shipped) && !OwnedByMe(shipped))
+    return shipped;
   return UserFolder(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') +
          QString::fromLatin1(Platform::kSettingsFile);
 }

@@ -1,25 +1,35 @@
 #pragma once
 // Where the program keeps the files it writes.
 //
-// An installation folder that can be written is a portable installation: the
-// settings file, the parameter database and the default output folder lie
-// beside the executable. A folder that refuses writes (a system-wide
-// installation) sends them to the user's own folders instead:
+// A folder that the user owns, can write and has made their own is a portable
+// installation: the settings file, the parameter database and the default
+// output folder lie beside the executable. Any other installation folder is
+// never written to, whoever runs the program, root included, and sends them to
+// the user's own folders instead:
 //   $XDG_CONFIG_HOME/vidmora/libcfg.ini   ($XDG_CONFIG_HOME defaults to ~/.config)
 //   $XDG_DATA_HOME/vidmora/LibParmt.dat   ($XDG_DATA_HOME defaults to ~/.local/share)
 //   <the XDG videos folder>/Vidmora        (the videos folder defaults to ~/Videos)
 // The help page, the encoder, the player and the libraries stay beside the
-// executable either way.
+// executable either way. A folder is not portable when it lies under /usr,
+// when it holds the marker file kMarkerFile (which the build folder and every
+// installation, the Debian package's included, carry), when this process may
+// not write it, or when another user owns it.
 #include <QString>
 
 namespace UserFiles {
 
-// Whether the files lie beside the executable: its folder can be written, or
-// it cannot be examined at all (a missing folder keeps the paths beside it).
+// The marker file: while it lies beside the executable, each user's files are
+// kept in their own folders. Removing it makes a copy of the folder portable.
+inline constexpr char kMarkerFile[] = "user-files";
+
+// Whether the files lie beside the executable: its folder is portable as said
+// above, or it cannot be examined at all (a missing folder keeps the paths
+// beside it).
 bool Portable();
 
-// The settings file. Where the installation folder refuses writes but holds a
-// settings file made writable for its users, that file is kept.
+// The settings file. Where the installation folder is not portable but holds
+// a settings file that another user made writable for this one, that file is
+// kept; never one under /usr, nor one this user owns (root's own shipped file).
 QString SettingsFile();
 // The parameter database.
 QString DatabaseFile();

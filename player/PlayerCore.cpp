@@ -22,10 +22,17 @@ QString AsciiUpper(const QString& text) {
 }
 
 // What both command lines start with: the player, its window and its options.
+// The player fills the window it is given, whatever the picture's shape:
+// "expand" first pads the picture with black to the panel's shape (365x273),
+// so that it keeps its aspect. -zoom lets a video output without hardware
+// scaling (no XVideo: virtual machines, Xvfb, some remote desktops) scale the
+// whole picture into the panel in software instead of showing its middle at
+// 1:1; outputs that scale by themselves ignore it.
 QString CommandHead(const QString& playerPath, std::uint32_t window) {
   return Platform::QuoteArg(playerPath) + QStringLiteral("  -slave -identify -wid ") +
          QString::number(window) +
-         QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot");
+         QStringLiteral(" -colorkey 0x101010 -zoom -framedrop -autosync 100 -vf screenshot -vf-add "
+                        "expand=:::::365/273");
 }
 
 }  // namespace

@@ -13,9 +13,10 @@ class TAppSettings {
   QString File() const { return file_; }
 
   // The output folder: the folder the user chose ("Dir" once "Flag" is exactly
-  // "Yes"), otherwise the SaveFile folder beside the executable. A chosen
-  // folder that is empty also means the SaveFile folder: the output folder is
-  // never empty.
+  // "Yes"), otherwise the default output folder (DefaultSaveDir: the user's
+  // Vidmora folder in their videos folder, or SaveFile beside a portable
+  // program). A chosen folder that is empty also means the default: the
+  // output folder is never empty.
   QString SaveDir() const;
   // Remembers a chosen folder: "Dir", then "Flag" = "Yes". A write that fails
   // raises "Unable to write to <file>"; after a failed "Dir" the flag is not

@@ -58,13 +58,16 @@ T=$(median "${main_t[@]}")
 printf 'start to main window: median %.3f s over %d runs (splash 2.000 s, overhead %.0f ms; aim < 150 ms)\n' "$T" "$runs" "$(overhead "$T")"
 printf 'idle resident memory: median %.1f MB (aim < 60 MB)\n' "$(echo "$(median "${main_m[@]}") / 1024" | bc -l)"
 
-# Two copies of the installation folder (the program finds its files beside
-# its own executable), their links pointing where the built ones do; one gets
-# the big settings file. Their runs alternate, so both see the same load.
+# Two portable copies of the installation folder (the program finds its files
+# beside its own executable; without the marker file it keeps its settings
+# there too), their links pointing where the built ones do; one gets the big
+# settings file. Their runs alternate, so both see the same load.
 for copy in "$tmp/plain" "$tmp/big"; do
   mkdir "$copy"
   for f in build/vidmora/*; do
-    if [ -L "$f" ]; then ln -s "$(readlink -f "$f")" "$copy/$(basename "$f")"; else cp -r "$f" "$copy/"; fi
+    if [ "$(basename "$f")" = user-files ]; then
+      continue
+    elif [ -L "$f" ]; then ln -s "$(readlink -f "$f")" "$copy/$(basename "$f")"; else cp -r "$f" "$copy/"; fi
   done
 done
 { head -c $((50 * 1024 * 1024)) /dev/zero | tr '\0' '\n'; printf '[SaveDir]\nDir=/tmp\n[ChgDirFlag]\nFlag=Yes\n'; } >"$tmp/big/libcfg.ini"

@@ -29,6 +29,23 @@ class TestShell : public QObject {
  private slots:
   void init() { QCoreApplication::setApplicationName(QStringLiteral("Vidmora")); }
 
+  // The 752x459 window in logical pixels on screens' free areas: a 1366x768
+  // screen at scale factor 2 is 683x384, a panel may take its top or left.
+  void windowOpensWithItsTitleBarOnScreen_data() {
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QPoint>("expected");
+    QTest::newRow("fits: centred") << QRect(0, 0, 1366, 768) << QPoint(307, 154);
+    QTest::newRow("scale 2: top-left") << QRect(0, 0, 683, 384) << QPoint(0, 0);
+    QTest::newRow("scale 2 below a panel") << QRect(0, 27, 683, 357) << QPoint(0, 27);
+    QTest::newRow("second screen, too low") << QRect(1366, 0, 1024, 400) << QPoint(1502, 0);
+    QTest::newRow("too narrow only") << QRect(0, 0, 700, 768) << QPoint(0, 154);
+  }
+  void windowOpensWithItsTitleBarOnScreen() {
+    QFETCH(QRect, available);
+    QFETCH(QPoint, expected);
+    QCOMPARE(TConvMainForm::StartPosition(QSize(752, 459), available), expected);
+  }
+
   // Start-up as the program runs it: only the splash is on screen, about two
   // seconds later the main window is shown once, captioned with the title.
   void splashHandsOverOnce() {

@@ -90,6 +90,53 @@ class TestUserFiles : public QObject {
     QCOMPARE(UserFiles::SettingsFile(), app.File(QStringLiteral("missing/libcfg.ini")));
   }
 
+  // Folders this process may write that are still not its own to write: the
+  // system's, a package's or the build's (the marker), another user's.
+  void sharedFoldersAreNeverWritten_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("marked") << QStringLiteral("marker");
+    QTest::newRow("another user's") << QStringLiteral("other owner");
+    QTest::newRow("under /usr") << QStringLiteral("usr");
+    QTest::newRow("a link into /usr") << QStringLiteral("usr link");
+  }
+  void sharedFoldersAreNeverWritten() {
+    QFETCH(QString, kind);
+    OtherHome home;
+    TempAppDir app;
+    // A settings file the running user shipped for itself is not shared.
+    WriteBytes(app.File(QStringLiteral("libcfg.ini")), "[SoftHttp]\nHttpUrl=https://mirror.example/\n");
+    QVERIFY(::chmod(QFile::encodeName(app.File(QStringLiteral("libcfg.ini"))).constData(), 0666) == 0);
+    if (kind == QLatin1String("marker")) {
+      WriteBytes(app.File(QString::fromLatin1(UserFiles::kMarkerFile)), "");
+    } else if (kind == QLatin1String("other owner")) {
+      if (::geteuid() != 0) QSKIP("giving a folder away needs root");
+      QVERIFY(::chown(QFile::encodeName(app.Path()).constData(), kOtherId, kOtherId) == 0);
+    } else if (kind == QLatin1String("usr")) {
+      Platform::SetExeDir(QStringLiteral("/usr/bin/"));
+    } else {
+      QVERIFY(QFile::link(QStringLiteral("/usr/bin"), app.File(QStringLiteral("bin"))));
+      Platform::SetExeDir(app.File(QStringLiteral("bin/")));
+    }
+    QVERIFY(!UserFiles::Portable());
+    QCOMPARE(UserFiles::SettingsFile(), home.Path(QStringLiteral(".config/vidmora/libcfg.ini")));
+    QCOMPARE(UserFiles::DatabaseFile(), home.Path(QStringLiteral(".local/share/vidmora/LibParmt.dat")));
+    QCOMPARE(UserFiles::DefaultSaveDir(), home.Path(QStringLiteral("Videos/Vidmora")));
+    if (kind.startsWith(QLatin1String("usr"))) return;
+    const QStringList before = QDir(app.Path()).entryList(QDir::AllEntries | QDir::Hidden);
+    const QByteArray shipped = ReadBytes(app.File(QStringLiteral("LibParmt.dat")));
+    UserFiles::Prepare();
+    TAppSettings().StoreSaveDir(QStringLiteral("/srv/out"));
+    {
+      TDataMod data;
+    }
+    QCOMPARE(QDir(app.Path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+    QCOMPARE(ReadBytes(app.File(QStringLiteral("LibParmt.dat"))), shipped);
+    QCOMPARE(ReadBytes(app.File(QStringLiteral("libcfg.ini"))),
+             QByteArray("[SoftHttp]\nHttpUrl=https://mirror.example/\n"));
+    QVERIFY(ReadBytes(UserFiles::SettingsFile()).contains("Dir=/srv/out"));
+    QVERIFY(QFileInfo(UserFiles::DefaultSaveDir()).isDir());
+  }
+
   void readOnlyFolderSendsTheFilesHome() {
     OtherHome home;
     TempAppDir app;

@@ -32,11 +32,14 @@ class PlayerProcessTest : public QObject {
                      Handle(),
                      QStringLiteral("-colorkey"),
                      QStringLiteral("0x101010"),
+                     QStringLiteral("-zoom"),
                      QStringLiteral("-framedrop"),
                      QStringLiteral("-autosync"),
                      QStringLiteral("100"),
                      QStringLiteral("-vf"),
-                     QStringLiteral("screenshot")};
+                     QStringLiteral("screenshot"),
+                     QStringLiteral("-vf-add"),
+                     QStringLiteral("expand=:::::365/273")};
     if (!seek.isEmpty()) args << QStringLiteral("-ss") << seek;
     args << file;
     return args;
@@ -75,7 +78,7 @@ class PlayerProcessTest : public QObject {
     QCOMPARE(f.PlayWndHandle, quint32(form_->RzPlayPanel->winId()));
     QCOMPARE(f.BuildStartCommand(file),
              player + QStringLiteral("  -slave -identify -wid ") + Handle() +
-                 QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot ") + file);
+                 QStringLiteral(" -colorkey 0x101010 -zoom -framedrop -autosync 100 -vf screenshot -vf-add expand=:::::365/273 ") + file);
 
     f.StartPlay(file);
     QVERIFY(fake_->WaitForRuns(1));
@@ -87,7 +90,7 @@ class PlayerProcessTest : public QObject {
     form_->SkinTrkBar->setValue(83);
     QCOMPARE(f.BuildSeekCommand(file),
              player + QStringLiteral("  -slave -identify -wid ") + Handle() +
-                 QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot -ss "
+                 QStringLiteral(" -colorkey 0x101010 -zoom -framedrop -autosync 100 -vf screenshot -vf-add expand=:::::365/273 -ss "
                                 "00:01:23 ") +
                  file);
     f.SeekPlay(file);
@@ -111,7 +114,7 @@ class PlayerProcessTest : public QObject {
     const QString player = appDir + QStringLiteral("mplayer");
     TPlayMainFunc f;
     const QString head = QLatin1Char('"') + player + QStringLiteral("\"  -slave -identify -wid ") + Handle() +
-                         QStringLiteral(" -colorkey 0x101010 -framedrop -autosync 100 -vf screenshot ");
+                         QStringLiteral(" -colorkey 0x101010 -zoom -framedrop -autosync 100 -vf screenshot -vf-add expand=:::::365/273 ");
     QCOMPARE(f.BuildStartCommand(file), head + QLatin1Char('"') + file + QLatin1Char('"'));
     f.StartPlay(file);
     QVERIFY(fake_->WaitForRuns(1));
@@ -165,7 +168,7 @@ class PlayerProcessTest : public QObject {
     QCOMPARE(ours.size(), 1);
     const long long third = ours.first();
     QVERIFY(IsAlive(third));
-    QCOMPARE(fake_->Runs().value(third).mid(12, 2),
+    QCOMPARE(fake_->Runs().value(third).mid(15, 2),
              (QStringList{QStringLiteral("-ss"), QStringLiteral("00:00:40")}));
 
     // Stop.

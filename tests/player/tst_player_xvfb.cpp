@@ -103,6 +103,64 @@ class PlayerXvfbTest : public QObject {
     QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
     QTRY_VERIFY(!QFileInfo::exists(QStringLiteral("/proc/%1").arg(player)));
   }
+
+  // A 640x360 picture with a square coloured mark in each corner is larger
+  // than the panel: all four marks show only when the whole picture is scaled
+  // into it (Xvfb has no XVideo, so the player must scale in software). Each
+  // mark must lie in its own corner of the panel and stay square.
+  void wholePictureIsScaledIntoThePanel() {
+    TestSupport::TempAppDir app;
+    TestSupport::MainWindowFixture window;
+    TestSupport::CapturedDialogs dialogs;
+    ConvMainForm->AvFilesList->AddRow(TestSupport::SourceDir() + QStringLiteral("/tests/data/player/corners.avi"),
+                                      4, {});
+    ConvMainForm->AvFilesList->SelectRow(0);
+    struct Mark {
+      const char* name;
+      bool right, bottom;
+      bool (*is)(QRgb);
+    };
+    const Mark marks[] = {
+        {"red", false, false, [](QRgb p) { return qRed(p) > 160 && qGreen(p) < 90 && qBlue(p) < 90; }},
+        {"green", true, false, [](QRgb p) { return qGreen(p) > 160 && qRed(p) < 90 && qBlue(p) < 90; }},
+        {"blue", false, true, [](QRgb p) { return qBlue(p) > 160 && qRed(p) < 90 && qGreen(p) < 90; }},
+        {"yellow", true, true, [](QRgb p) { return qRed(p) > 160 && qGreen(p) > 160 && qBlue(p) < 90; }},
+    };
+    // Which marks lie in the outer quarter of their own corner, square as in
+    // the picture (a stretched picture makes them oblong).
+    auto found = [&](const QImage& image) {
+      QStringList seen;
+      const int w = image.width(), h = image.height();
+      for (const Mark& mark : marks) {
+        QRect box;
+        const int x0 = mark.right ? w * 3 / 4 : 0, y0 = mark.bottom ? h / 2 : 0;
+        for (int y = y0; y < y0 + h / 2; ++y)
+          for (int x = x0; x < x0 + w / 4; ++x)
+            if (mark.is(image.pixel(x, y))) box |= QRect(x, y, 1, 1);
+        const double shape = box.height() > 0 ? double(box.width()) / box.height() : 0;
+        if (box.width() >= 10 && shape > 0.8 && shape < 1.25) seen << QString::fromLatin1(mark.name);
+      }
+      return seen;
+    };
+    QImage shot;
+    QStringList seen;
+    int attempts = 0;
+    std::function<void()> look = [&] {
+      if (!PlayMainForm) return;
+      shot = PlayMainForm->screen()->grabWindow(PlayMainForm->RzPlayPanel->winId()).toImage();
+      seen = found(shot);
+      if (seen.size() < 4 && ++attempts < 40) {
+        QTimer::singleShot(250, look);
+        return;
+      }
+      PlayMainForm->close();
+    };
+    QTimer::singleShot(250, look);
+    ConvMainForm->PlayAvFileBtnClick();
+    shot.save(QStringLiteral(VIDMORA_TEST_BIN_DIR) + QStringLiteral("/player/panel-corners.png"));
+    QVERIFY2(seen.size() == 4, qPrintable(QStringLiteral("marks in their corners: %1").arg(seen.join(u','))));
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
+  }
 };
 
 int main(int argc, char** argv) {
