@@ -19,7 +19,7 @@ class TFileAdder : public QObject {
   int Slices = 0;       // slices run by this addition
   QString LastAdded;    // the file of the last row added
   // How long one slice may probe before it lets other events in.
-  int SliceMs = 40;
+  int SliceMs = 20;
 
   bool IsBusy() const { return !Pending.isEmpty(); }
   // Runs OnSlice once the events waiting now have been handled.
