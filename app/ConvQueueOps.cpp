@@ -250,7 +250,10 @@ void TConvMainFunc::EndConvRun(bool stopped) {
   // The batch's time, and the way to its files.
   RunStatusPanel->setText(QStringLiteral("用时 %1  <a href=\"open\">打开输出目录</a>")
                               .arg(DurationTextFromSeconds(static_cast<int>(RunClock->Elapsed()))));
-  Platform::DesktopNotice().Notify(QStringLiteral("转换完成"), summary);
+  // The notice offers the output folder too; the folder is the one of this run.
+  const QString folder = AvSaveDirEdit->text();
+  Platform::DesktopNotice().Notify(QStringLiteral("转换完成"), summary, QStringLiteral("打开输出目录"),
+                                   [folder] { Shell::OpenDocument(folder); });
   if (CvFshChkBox->isChecked()) PowerOffComputer(8);
 }
 

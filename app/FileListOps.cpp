@@ -96,7 +96,7 @@ void TConvMainFunc::AddAvFileSlice() {
   // The panel shows the last file added (one probe, not one per file).
   if (!adder.LastAdded.isEmpty()) ShowAvParams(adder.LastAdded);
   QStringList said;
-  if (adder.Slices > 1) said << QStringLiteral("已添加 %1 个文件").arg(adder.Added);
+  if (adder.Added > 1) said << QStringLiteral("已添加 %1 个文件").arg(adder.Added);
   if (adder.Ignored > 0) said << QStringLiteral("已忽略 %1 个不是视频的文件").arg(adder.Ignored);
   if (!said.isEmpty()) MsgStatusPanel->setText(said.join(QStringLiteral(", ")));
   adder.Reset();

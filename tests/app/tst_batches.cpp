@@ -144,6 +144,7 @@ class TestBatches : public QObject {
     env.list()->ClearRows();
     env.dialogs.filesAnswers.push_back(QStringList{media + "clip.avi", media + "silent.mp4", media + "clip.mp4"});
     env.form()->AddAvFileBtnClick();
+    QTRY_COMPARE(env.list()->RowCount(), 3);
     env.list()->setFocus();
     QTest::keyClick(env.list(), Qt::Key_Home);
     QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("clip.avi"));
@@ -196,6 +197,12 @@ class TestBatches : public QObject {
     QVERIFY(end.contains(QStringLiteral("打开输出目录")));
     emit env.form()->RunStatusPanel->linkActivated(QStringLiteral("open"));
     QCOMPARE(env.dialogs.opened, QStringList{env.SaveDir()});
+    // The desktop's notice offers the same, for the folder of that run.
+    QCOMPARE(env.notice.actions, QStringList{QStringLiteral("打开输出目录")});
+    const QString folder = env.SaveDir();
+    env.form()->AvSaveDirEdit->setText(QStringLiteral("/elsewhere"));
+    env.notice.lastAction();
+    QCOMPARE(env.dialogs.opened, (QStringList{folder, folder}));
   }
 
   // A failed row is put back by 重新转换 and converted in the next run, alone;

@@ -442,7 +442,7 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.list()->SubItem(4, 3), QStringLiteral("0%"));
     QCOMPARE(env.list()->ImageIndex(4), 4);
     QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("three.mp4"));
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已忽略 2 个不是视频的文件"));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 5 个文件, 已忽略 2 个不是视频的文件"));
 
     // During a run the drop is refused and adds nothing.
     env.list()->ClearRows();
