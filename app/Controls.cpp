@@ -10,6 +10,10 @@
 #include <QMimeData>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+
+#include <algorithm>
 #include <QPainter>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
@@ -18,6 +22,7 @@ namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kSelectedImageRole = Qt::UserRole + 2;
 constexpr int kPresentRole = Qt::UserRole + 3;
+constexpr int kOutputRole = Qt::UserRole + 4;
 }  // namespace
 
 TImageList::TImageList(QObject* owner) : QObject(owner) {
@@ -109,6 +114,8 @@ TListViewEx::TListViewEx(QWidget* parent) : QTreeWidget(parent) {
   setIconSize(QSize(16, 16));
   header()->setStretchLastSection(false);
   header()->setSectionsMovable(false);
+  connect(this, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* item) { emit CurrentRowChanged(item ? indexOfTopLevelItem(item) : -1); });
 }
 
 int TListViewEx::AddRow(const QString& caption, int imageIndex, const QStringList& subItems) {
@@ -182,6 +189,27 @@ int TListViewEx::SelectedRow() const {
   return items.isEmpty() ? -1 : indexOfTopLevelItem(items.first());
 }
 
+QList<int> TListViewEx::SelectedRows() const {
+  QList<int> rows;
+  for (QTreeWidgetItem* item : selectedItems()) rows << indexOfTopLevelItem(item);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+int TListViewEx::CurrentRow() const {
+  QTreeWidgetItem* item = currentItem();
+  return item ? indexOfTopLevelItem(item) : -1;
+}
+
+QString TListViewEx::OutputPath(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->data(0, kOutputRole).toString() : QString();
+}
+
+void TListViewEx::SetOutputPath(int row, const QString& path) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) item->setData(0, kOutputRole, path);
+}
+
 void TListViewEx::SelectRow(int row) {
   clearSelection();
   if (QTreeWidgetItem* item = topLevelItem(row)) {
@@ -200,6 +228,31 @@ void TListViewEx::SetRowToolTip(int row, const QString& text) {
 void TListViewEx::mouseReleaseEvent(QMouseEvent* event) {
   QTreeWidget::mouseReleaseEvent(event);
   if (event->button() == Qt::LeftButton) emit Click();
+}
+
+void TListViewEx::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTreeWidget::mouseDoubleClickEvent(event);
+  if (event->button() != Qt::LeftButton) return;
+  if (QTreeWidgetItem* item = itemAt(event->position().toPoint())) emit RowActivated(indexOfTopLevelItem(item));
+}
+
+void TListViewEx::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (CurrentRow() >= 0) emit RowActivated(CurrentRow());
+    event->accept();
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
+}
+
+void TListViewEx::contextMenuEvent(QContextMenuEvent* event) {
+  QTreeWidgetItem* item = itemAt(event->pos());
+  // A right-click on a row outside the selection makes it the only one chosen.
+  if (item && !item->isSelected()) SelectRow(indexOfTopLevelItem(item));
+  if (item) setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
+  emit RowMenuRequested(item ? indexOfTopLevelItem(item) : -1, event->globalPos());
+  event->accept();
 }
 
 bool TListViewEx::WantsDrop(const QMimeData* data) const {
@@ -269,8 +322,9 @@ void TStatusPanel::paintEvent(QPaintEvent*) {
 TOpenDialog::TOpenDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
 
 bool TOpenDialog::Execute() {
-  const std::optional<QString> chosen = Shell::ChooseOpenFile(owner_, Title, Filter);
-  if (!chosen) return false;
-  FileName = *chosen;
+  const std::optional<QStringList> chosen = Shell::ChooseOpenFiles(owner_, Title, Filter, InitialDir);
+  if (!chosen || chosen->isEmpty()) return false;
+  Files = *chosen;
+  FileName = Files.first();
   return true;
 }

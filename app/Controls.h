@@ -79,8 +79,15 @@ class TListViewEx : public QTreeWidget {
   void RemoveSubItems(int row);
   int ImageIndex(int row) const;
   void SetImageIndex(int row, int imageIndex);
-  // The selected row, -1 when none.
+  // The selected row, -1 when none (the first of several).
   int SelectedRow() const;
+  // Every selected row, in ascending order.
+  QList<int> SelectedRows() const;
+  // The row that has the keyboard's focus mark, -1 when none.
+  int CurrentRow() const;
+  // The file a converted row was written to (empty until then).
+  QString OutputPath(int row) const;
+  void SetOutputPath(int row, const QString& path);
   void SelectRow(int row);
   // A row's tool tip: the caption column shows the caption, followed by text
   // on a line of its own; the other columns show text. Empty text: the caption only.
@@ -93,12 +100,21 @@ class TListViewEx : public QTreeWidget {
  signals:
   // Any click on the list, also one that selects nothing.
   void Click();
+  // The current row changed, by mouse, keyboard or program; -1 for none.
+  void CurrentRowChanged(int row);
+  // Enter on the current row, or a double-click on a row.
+  void RowActivated(int row);
+  // A right-click on a row (-1 below the rows), at a global position.
+  void RowMenuRequested(int row, const QPoint& globalPos);
   // Local files and folders dropped onto the list, in the order given, and
   // how many dropped items were no local files.
   void FilesDropped(const QStringList& paths, int notLocal);
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -129,15 +145,17 @@ class TStatusPanel : public QLabel {
   void paintEvent(QPaintEvent* event) override;
 };
 
-// The open-file dialog component: title, filter ("Description|*.a;*.b"), one
-// file per choice.
+// The open-file dialog component: title, filter ("Description|*.a;*.b", one
+// pair per entry), the folder it opens in, one file or several per choice.
 class TOpenDialog : public QObject {
   Q_OBJECT
  public:
   explicit TOpenDialog(QWidget* owner);
   QString Title;
   QString Filter;
-  QString FileName;
+  QString InitialDir;
+  QStringList Files;  // the files chosen, in the dialog's order
+  QString FileName;   // the first of them
   // Shows the dialog; false when the user cancels.
   bool Execute();
 

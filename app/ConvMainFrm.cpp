@@ -2,17 +2,23 @@
 
 #include "ConvMainFunc.h"
 #include "Controls.h"
+#include "FileAdder.h"
+#include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
+#include "media/FileFacts.h"
 #include "platform/AppError.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QShortcut>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,6 +32,7 @@
 
 TConvMainForm* ConvMainForm = nullptr;
 bool TConvMainForm::ShowMainFormAtStart = true;
+bool TConvMainForm::QuitWithoutAsking = false;
 
 namespace {
 
@@ -66,13 +73,15 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
   AvMsgTimer->setInterval(500);
   connect(AvMsgTimer, &QTimer::timeout, this, &TConvMainForm::AvMsgTimerTimer);
   BuildQueue();
+  RunClock = std::make_unique<TBatchClock>();
+  AvFileAdder = new TFileAdder(this);
+  AvFileAdder->OnSlice = [this] { Route([](TConvMainFunc& f) { f.AddAvFileSlice(); }); };
 
   OpenDialog = new TOpenDialog(this);
   OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
   OpenDialog->Title = QStringLiteral("添加");
-  OpenDialog->Filter = QStringLiteral(
-      "All Media Files|*.mp4;*.asf;*.avi;*.qt;*.vob;*.mov;*.flv;*.mpq;*.wmv;*.3gp;*.3g2;*.rm;*."
-      "rmvb");
+  OpenDialog->Filter = MediaFileFilter();
+  BuildShortcuts();
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(StartPosition(size(), screen->availableGeometry()));
@@ -102,6 +111,8 @@ QToolButton* TConvMainForm::AddToolButton(const char* name, const QString& capti
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   button->setFixedSize(kToolButtonSize);
   button->setAutoRaise(true);
+  // Reachable with Tab, in the toolbar's order, ahead of the list.
+  button->setFocusPolicy(Qt::TabFocus);
   ConvToolBar->addWidget(button);
   connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
   return button;
@@ -159,7 +170,14 @@ void TConvMainForm::BuildLists() {
   for (int c = 0; c < 5; ++c) AvFilesList->setColumnWidth(c, widths[c]);
   AvFilesList->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   AvFilesList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  AvFilesList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   connect(AvFilesList, &TListViewEx::Click, this, &TConvMainForm::AvFilesListClick);
+  connect(AvFilesList, &TListViewEx::CurrentRowChanged, this, &TConvMainForm::AvFilesListCurrentChange);
+  connect(AvFilesList, &TListViewEx::RowActivated, this, &TConvMainForm::AvFilesListActivate);
+  connect(AvFilesList, &TListViewEx::RowMenuRequested, this, [this](int row, const QPoint& at) {
+    std::unique_ptr<QMenu> menu(BuildRowMenu(row));
+    if (menu) menu->exec(at);
+  });
   // Files dropped from the desktop are added as the Add button adds them; not
   // during a run.
   AvFilesList->setAcceptDrops(true);
@@ -312,9 +330,18 @@ void TConvMainForm::BuildStatusBar() {
   MsgStatusPanel->setFrameShape(QFrame::Panel);
   MsgStatusPanel->setFrameShadow(QFrame::Sunken);
   MsgStatusPanel->setGeometry(10, 1, 380, 20);
+  RunStatusPanel = new QLabel(ConvStatusBar);
+  RunStatusPanel->setObjectName(QStringLiteral("RunStatusPanel"));
+  RunStatusPanel->setFrameShape(QFrame::Panel);
+  RunStatusPanel->setFrameShadow(QFrame::Sunken);
+  RunStatusPanel->setGeometry(390, 1, 210, 20);
+  // Plain text during a run; a link once the batch is over.
+  RunStatusPanel->setTextFormat(Qt::AutoText);
+  RunStatusPanel->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+  connect(RunStatusPanel, &QLabel::linkActivated, this, [this] { OpenDirBtnClick(); });
   CvStatusGauge = new QProgressBar(ConvStatusBar);
   CvStatusGauge->setObjectName(QStringLiteral("CvStatusGauge"));
-  CvStatusGauge->setGeometry(390, 1, 362, 20);
+  CvStatusGauge->setGeometry(600, 1, 152, 20);
   CvStatusGauge->setRange(0, 100);
   CvStatusGauge->setValue(0);
   CvStatusGauge->setTextVisible(false);
@@ -359,6 +386,24 @@ void TConvMainForm::BuildQueue() {
           [this](int row) { Route([row](TConvMainFunc& f) { f.ShowRowResult(row); }); });
   connect(ConvQueue, &TConvQueue::RunEnded, this,
           [this](bool stopped) { Route([stopped](TConvMainFunc& f) { f.EndConvRun(stopped); }); });
+}
+
+void TConvMainForm::BuildShortcuts() {
+  // A disabled button takes no shortcut either: during a run only Stop answers.
+  AddAvFileBtn->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  AddAvFileBtn->setToolTip(QStringLiteral("添加视频文件 (Ctrl+O)"));
+  DelAvFileBtn->setShortcut(QKeySequence(Qt::Key_Delete));
+  DelAvFileBtn->setToolTip(QStringLiteral("删除视频文件 (Delete)"));
+  CvAvFileBtn->setShortcut(QKeySequence(Qt::Key_F5));
+  CvAvFileBtn->setToolTip(QStringLiteral("转换视频 (F5, Ctrl+Enter)"));
+  StopCvAvBtn->setShortcut(QKeySequence(Qt::Key_Escape));
+  StopCvAvBtn->setToolTip(QStringLiteral("停止转换 (Esc)"));
+  for (const QKeySequence key : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+    auto* shortcut = new QShortcut(key, this);
+    connect(shortcut, &QShortcut::activated, this, [this] {
+      if (CvAvFileBtn->isEnabled()) CvAvFileBtn->click();
+    });
+  }
 }
 
 void TConvMainForm::Route(const std::function<void(TConvMainFunc&)>& operations) {
@@ -422,8 +467,40 @@ void TConvMainForm::AvFilesListClick() {
   Route([](TConvMainFunc& f) { f.ShowSelectedParams(); });
 }
 void TConvMainForm::AvFilesListDragDrop(const QStringList& paths, int notLocal) {
-  Route([&paths, notLocal](TConvMainFunc& f) { f.AddDroppedFiles(paths, notLocal); });
+  Route([&paths, notLocal](TConvMainFunc& f) { f.AddAvFiles(paths, notLocal); });
 }
+void TConvMainForm::AvFilesListCurrentChange(int row) {
+  if (row >= 0) Route([](TConvMainFunc& f) { f.ShowCurrentParams(); });
+}
+void TConvMainForm::AvFilesListActivate() {
+  Route([](TConvMainFunc& f) { f.PlayAvFile(); });
+}
+
+QMenu* TConvMainForm::BuildRowMenu(int row) {
+  if (row < 0 || row >= AvFilesList->RowCount()) return nullptr;
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("AvFilesMenu"));
+  auto add = [this, menu](const char* name, const QString& text, bool enabled,
+                          std::function<void(TConvMainFunc&)> operation) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setEnabled(enabled);
+    connect(action, &QAction::triggered, this, [this, operation] { Route(operation); });
+  };
+  const bool idle = !ConvQueue->IsRunning() && !AvFileAdder->IsBusy();
+  const QString output = AvFilesList->OutputPath(row);
+  const bool failedOrStopped = AvFilesList->ImageIndex(row) == 11;
+  add("PlayRowAct", QStringLiteral("播放"), true, [](TConvMainFunc& f) { f.PlayAvFile(); });
+  add("OpenRowDirAct", QStringLiteral("打开所在目录"), true, [row](TConvMainFunc& f) { f.OpenSourceDir(row); });
+  add("OpenRowOutputAct", QStringLiteral("打开输出文件"), !output.isEmpty() && QFileInfo::exists(output),
+      [row](TConvMainFunc& f) { f.OpenOutputFile(row); });
+  menu->addSeparator();
+  add("RemoveRowAct", QStringLiteral("移除"), idle, [](TConvMainFunc& f) { f.DeleteAvFile(); });
+  add("ReconvertRowAct", QStringLiteral("重新转换"), idle && failedOrStopped,
+      [row](TConvMainFunc& f) { f.ReconvertAvFile(row); });
+  return menu;
+}
+
 void TConvMainForm::SltDirBtnClick() {
   Route([](TConvMainFunc& f) { f.SelectSaveDir(); });
 }
@@ -459,6 +536,14 @@ void TConvMainForm::showEvent(QShowEvent* event) {
 }
 
 void TConvMainForm::closeEvent(QCloseEvent* event) {
+  if (!QuitWithoutAsking) {
+    bool close = true;
+    Route([&close](TConvMainFunc& f) { close = f.ConfirmClose(); });
+    if (!close) {
+      event->ignore();
+      return;
+    }
+  }
   FormClose();
   // The splash is hidden by now, so closing the main window ends the program.
   event->accept();

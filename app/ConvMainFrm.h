@@ -2,8 +2,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QCheckBox;
+class QMenu;
+class TBatchClock;
+class TFileAdder;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -33,6 +37,8 @@ class TConvMainForm : public QWidget {
   // Whether the application shows the main window when its message loop
   // starts; the splash turns it off.
   static bool ShowMainFormAtStart;
+  // Set when the program is told to end (a signal): closing then asks nothing.
+  static bool QuitWithoutAsking;
 
   // Where the window of the given size opens on a screen's free area: in its
   // middle, or at its top or left edge where the window does not fit.
@@ -69,9 +75,12 @@ class TConvMainForm : public QWidget {
   QFrame* ConvStatusBar = nullptr;
   QLabel* ConvStatusPanel1 = nullptr;
   QLabel* MsgStatusPanel = nullptr;
+  QLabel* RunStatusPanel = nullptr;  // position, speed and remaining time of a run
   QProgressBar* CvStatusGauge = nullptr;
   QTimer* AvMsgTimer = nullptr;
   TConvQueue* ConvQueue = nullptr;
+  std::unique_ptr<TBatchClock> RunClock;
+  TFileAdder* AvFileAdder = nullptr;
   TOpenDialog* OpenDialog = nullptr;
   TImageList* BarImgList = nullptr;
 
@@ -89,7 +98,13 @@ class TConvMainForm : public QWidget {
   void ShowHelpBtnClick();
   void ExecExitBtnClick();
   void AvFilesListClick();
+  // Files and folders dropped onto the list; also the way in for files named
+  // on the command line.
   void AvFilesListDragDrop(const QStringList& paths, int notLocal);
+  void AvFilesListCurrentChange(int row);
+  void AvFilesListActivate();
+  // The context menu of a row, built but not shown; nullptr below the rows.
+  QMenu* BuildRowMenu(int row);
   void SltDirBtnClick();
   void OpenDirBtnClick();
   void CmbExVideoChange(int i);
@@ -110,6 +125,7 @@ class TConvMainForm : public QWidget {
   void BuildOptionTabs();
   void BuildStatusBar();
   void BuildQueue();
+  void BuildShortcuts();
   QToolButton* AddToolButton(const char* name, const QString& caption, const QString& hint, int icon,
                              void (TConvMainForm::*handler)());
 };

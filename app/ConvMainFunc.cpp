@@ -3,6 +3,8 @@
 #include "ConvLoginFrm.h"
 #include "ConvMainFrm.h"
 #include "Controls.h"
+#include "FileAdder.h"
+#include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
 #include "params/DataModule.h"
 #include "platform/Platform.h"
@@ -40,6 +42,9 @@ TConvMainFunc::TConvMainFunc() {
   AvListStat = Lookup<TStatEdit>("AvListStat");
   AvSaveDirEdit = Lookup<QLineEdit>("AvSaveDirEdit");
   MsgStatusPanel = Lookup<QLabel>("MsgStatusPanel");
+  RunStatusPanel = Lookup<QLabel>("RunStatusPanel");
+  AvFileAdder = Lookup<TFileAdder>("AvFileAdder");
+  RunClock = ConvMainForm ? ConvMainForm->RunClock.get() : nullptr;
   CvStatusGauge = Lookup<QProgressBar>("CvStatusGauge");
   AvMsgTimer = Lookup<QTimer>("AvMsgTimer");
   ConvQueue = Lookup<TConvQueue>("ConvQueue");

@@ -14,6 +14,8 @@ class QProgressBar;
 class QTimer;
 class QWidget;
 class TASQLite3Query;
+class TBatchClock;
+class TFileAdder;
 class TComboBoxEx;
 class TConvQueue;
 struct TConvJob;
@@ -65,16 +67,31 @@ class TConvMainFunc {
 
   // Source file list and properties panel.
   void AddAvFile();
-  // Adds one file as the Add button does; false when the media library is missing.
-  bool AddAvFilePath(const QString& path);
-  // Files and folders dropped onto the list: each file the open dialog's filter
-  // admits, and those directly inside each folder, in name order; the others
-  // are counted in the status text. Nothing during a run.
-  void AddDroppedFiles(const QStringList& paths, int notLocal = 0);
+  // The one way files enter the list, whether picked in the open dialog,
+  // dropped, or named on the command line: files and folders, in the order
+  // given; of a folder the media files directly inside it, in name order.
+  // Files that are no media files are counted in the status text with
+  // notLocal (dropped items that are no local files), unless anyKind takes
+  // every file as it is (files picked one by one). Nothing during a run. A
+  // large addition goes on in slices after this returns (AddAvFileSlice).
+  void AddAvFiles(const QStringList& paths, int notLocal = 0, bool anyKind = false);
+  // Probes and adds the next files of the addition for a short while; ends
+  // the addition when none are left.
+  void AddAvFileSlice();
   void DeleteAvFile();
   void ClearAvFiles();
   void ShowAvParams(const QString& path);
   void ShowSelectedParams();
+  // The panel follows the list's current row, however it was chosen.
+  void ShowCurrentParams();
+  // The row whose file the panel shows (the current one when it does), else
+  // the selected row; -1 when none.
+  int ShownRow();
+  // A row's context menu: its source folder, its output file (once converted),
+  // and a failed or stopped row put back to waiting, for the next run.
+  void OpenSourceDir(int row);
+  void OpenOutputFile(int row);
+  void ReconvertAvFile(int row);
   void ClearAvParams();
 
   // Encoder command line.
@@ -101,9 +118,16 @@ class TConvMainFunc {
   void ShowConvPercent(int row, qint64 percent);
   void ShowRowResult(int row);
   void EndConvRun(bool stopped);
+  // The second status panel: position, speed and remaining time of the run.
+  void ShowRunClock();
+  // The position of a list row among the rows of the run.
+  int RunIndexOf(int row);
 
   // Stopping and power-off.
   void StopConvQueue();
+  // Asked when the window is to close: during a run, whether to stop it and
+  // quit. False keeps the window and the run.
+  bool ConfirmClose();
   void PowerOffComputer(unsigned flags = 8);
 
   // Preview player.
@@ -126,6 +150,9 @@ class TConvMainFunc {
   QTimer* AvMsgTimer = nullptr;
   TConvQueue* ConvQueue = nullptr;  // the window's conversion queue
   QLabel* MsgStatusPanel = nullptr;
+  QLabel* RunStatusPanel = nullptr;
+  TFileAdder* AvFileAdder = nullptr;
+  TBatchClock* RunClock = nullptr;  // the window's clock of the run
   QProgressBar* CvStatusGauge = nullptr;
   QCheckBox* CvFshChkBox = nullptr;
   QString AppTitle;

@@ -5,7 +5,10 @@
 #include "ConvMainFunc.h"
 
 #include "Controls.h"
+#include "FileAdder.h"
+#include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
+#include "media/DurationText.h"
 #include "conversion/OutputNames.h"
 #include "platform/AppError.h"
 #include "platform/CommandLine.h"
@@ -15,6 +18,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
@@ -26,8 +30,19 @@ namespace {
 constexpr int kIconConverting = 2;
 constexpr int kIconFinished = 5;
 constexpr int kIconStopped = 11;
+constexpr int kIconWaiting = 4;
 
 QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
+
+// A steady clock for the run's timing, in milliseconds.
+qint64 NowMs() {
+  static QElapsedTimer clock = [] {
+    QElapsedTimer c;
+    c.start();
+    return c;
+  }();
+  return clock.elapsed();
+}
 
 // The progress column of a row that failed.
 const QString kFailedText = QStringLiteral("失败");
@@ -56,6 +71,7 @@ QString ReplaceQuestion(const QVector<TOutputPlan>& plan) {
 
 void TConvMainFunc::StartConvQueue() {
   if (AvFilesList->RowCount() == 0 || ConvQueue->IsRunning()) return;
+  if (AvFileAdder && AvFileAdder->IsBusy()) return;
   // A folder that is missing or takes no files starts nothing.
   const QString folder = AvSaveDirEdit->text();
   const QString problem = CheckSaveDir(folder);
@@ -67,38 +83,56 @@ void TConvMainFunc::StartConvQueue() {
   RemoveStaleTemps(folder);
   DisableFileButtons();
   AvMsgTimer->start();
+  // The rows that wait (added since, or put back with 重新转换) are the run;
+  // when none waits, every row is converted again.
+  bool anyWaiting = false;
+  for (int r = 0; r < AvFilesList->RowCount(); ++r) anyWaiting |= AvFilesList->ImageIndex(r) == kIconWaiting;
   QVector<TQueueRow> rows;
+  QVector<int> durations;
   rows.reserve(AvFilesList->RowCount());
   for (int r = 0; r < AvFilesList->RowCount(); ++r) {
     TQueueRow row;
     row.source = AvFilesList->Caption(r);
     row.durationText = AvFilesList->SubItem(r, 2);
+    row.convert = !anyWaiting || AvFilesList->ImageIndex(r) == kIconWaiting;
+    if (row.convert) {
+      int seconds = 0;
+      durations << (TConvQueue::ParseDuration(row.durationText, &seconds) ? seconds : -1);
+    }
     rows << row;
   }
+  RunClock->Start(durations, NowMs());
+  ShowRunClock();
   // The outputs are chosen, then the first file starts inside this call.
   if (!ConvQueue->Start(rows)) {
     EnableFileButtons();
     AvMsgTimer->stop();
+    RunStatusPanel->clear();
   }
 }
 
 bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
+  // Only the rows of this run get outputs; every listed source is kept safe.
   QStringList wanted, sources;
-  for (const TQueueRow& row : rows) {
-    sources << row.source;
-    wanted << GetOutputPath(row.source);
+  QVector<int> planned;
+  for (int i = 0; i < rows.size(); ++i) {
+    sources << rows[i].source;
+    if (!rows[i].convert) continue;
+    planned << i;
+    wanted << GetOutputPath(rows[i].source);
   }
   QVector<TOutputPlan> plan = PlanOutputs(wanted, sources, true);
   if (CountReplaced(plan) > 0) {
+    // Enter keeps both; Esc cancels; replacing takes a deliberate choice.
     const int answer =
         Shell::Question(AvFilesList->window(), AppTitle, ReplaceQuestion(plan),
-                        {QStringLiteral("替换"), QStringLiteral("保留两者"), QStringLiteral("取消")});
+                        {QStringLiteral("替换"), QStringLiteral("保留两者"), QStringLiteral("取消")}, kAnswerKeepBoth);
     if (answer != kAnswerReplace && answer != kAnswerKeepBoth) return false;
     if (answer == kAnswerKeepBoth) plan = PlanOutputs(wanted, sources, false);
   }
-  for (int i = 0; i < rows.size(); ++i) {
-    rows[i].output = plan[i].output;
-    rows[i].replaces = plan[i].replaces;
+  for (int k = 0; k < planned.size(); ++k) {
+    rows[planned[k]].output = plan[k].output;
+    rows[planned[k]].replaces = plan[k].replaces;
   }
   return true;
 }
@@ -124,11 +158,31 @@ void TConvMainFunc::PollConvOutput() { ConvQueue->Poll(); }
 void TConvMainFunc::ShowQueuePosition(int position) {
   // A mirror of the queue: nothing is bound to its change event.
   AvListStat->SetText(QString::number(position));
+  if (ConvQueue->IsRunning() && position >= 0 && position < ConvQueue->Rows().size()) {
+    RunClock->Progress(RunIndexOf(position), 0, NowMs());
+    ShowRunClock();
+  }
 }
 
 void TConvMainFunc::ShowConvProgress(int row, const QString& text) {
-  Q_UNUSED(row);
   MsgStatusPanel->setText(text);
+  int seconds = 0;
+  if (TConvQueue::ParseProgressTime(text, &seconds)) {
+    RunClock->Progress(RunIndexOf(row), seconds, NowMs());
+    ShowRunClock();
+  }
+}
+
+int TConvMainFunc::RunIndexOf(int row) {
+  // Rows left out of the run do not count.
+  int index = 0;
+  const QVector<TQueueRow>& rows = ConvQueue->Rows();
+  for (int r = 0; r < row && r < rows.size(); ++r) index += rows[r].convert ? 1 : 0;
+  return index;
+}
+
+void TConvMainFunc::ShowRunClock() {
+  if (ConvQueue->IsRunning() || RunClock->Count() > 0) RunStatusPanel->setText(RunClock->Text());
 }
 
 void TConvMainFunc::ShowConvPercent(int row, qint64 percent) {
@@ -139,8 +193,12 @@ void TConvMainFunc::ShowConvPercent(int row, qint64 percent) {
 void TConvMainFunc::ShowRowResult(int row) {
   if (row < 0 || row >= AvFilesList->RowCount() || row >= ConvQueue->Rows().size()) return;
   const TQueueRow& r = ConvQueue->Rows().at(row);
+  if (r.result != TRowResult::Waiting && r.result != TRowResult::Converting) {
+    RunClock->FileDone(RunIndexOf(row), r.result == TRowResult::Converted, NowMs());
+  }
   switch (r.result) {
     case TRowResult::Converted:
+      AvFilesList->SetOutputPath(row, r.output);
       MsgStatusPanel->clear();
       CvStatusGauge->setValue(0);
       AvFilesList->SetImageIndex(row, kIconFinished);
@@ -184,11 +242,18 @@ void TConvMainFunc::EndConvRun(bool stopped) {
   }
   if (stopped) {
     MsgStatusPanel->setText(kept);
+    RunStatusPanel->clear();
     return;
   }
   const QString summary = QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed);
   MsgStatusPanel->setText(summary);
-  Platform::DesktopNotice().Notify(QStringLiteral("转换完成"), summary);
+  // The batch's time, and the way to its files.
+  RunStatusPanel->setText(QStringLiteral("用时 %1  <a href=\"open\">打开输出目录</a>")
+                              .arg(DurationTextFromSeconds(static_cast<int>(RunClock->Elapsed()))));
+  // The notice offers the output folder too; the folder is the one of this run.
+  const QString folder = AvSaveDirEdit->text();
+  Platform::DesktopNotice().Notify(QStringLiteral("转换完成"), summary, QStringLiteral("打开输出目录"),
+                                   [folder] { Shell::OpenDocument(folder); });
   if (CvFshChkBox->isChecked()) PowerOffComputer(8);
 }
 
@@ -222,4 +287,23 @@ void TConvMainFunc::EnableFileButtons() {
   DelAvFileBtn->setEnabled(true);
   CvAvFileBtn->setEnabled(true);
   ClearAvFileBtn->setEnabled(true);
+}
+
+void TConvMainFunc::ReconvertAvFile(int row) {
+  if (ConvQueue->IsRunning() || row < 0 || row >= AvFilesList->RowCount()) return;
+  if (AvFilesList->ImageIndex(row) != kIconStopped) return;
+  // Waiting again: the next run takes it (with the other waiting rows only).
+  AvFilesList->SetImageIndex(row, kIconWaiting);
+  AvFilesList->SetSubItem(row, 3, QStringLiteral("0%"));
+  AvFilesList->SetRowToolTip(row, QString());
+}
+
+void TConvMainFunc::OpenSourceDir(int row) {
+  if (row < 0 || row >= AvFilesList->RowCount()) return;
+  Shell::OpenDocument(QFileInfo(AvFilesList->Caption(row)).absolutePath());
+}
+
+void TConvMainFunc::OpenOutputFile(int row) {
+  if (row < 0 || row >= AvFilesList->RowCount() || AvFilesList->OutputPath(row).isEmpty()) return;
+  Shell::OpenDocument(AvFilesList->OutputPath(row));
 }

@@ -3,7 +3,12 @@
 #include "ConvMainFunc.h"
 #include "Controls.h"
 #include "conversion/ConvQueue.h"
+#include "FileAdder.h"
 #include "media/FileFacts.h"
+#include "settings/AppSettings.h"
+
+#include <QDir>
+#include <QElapsedTimer>
 
 #include <QFileInfo>
 #include <QLabel>
@@ -20,47 +25,87 @@ constexpr int kFirstPanelRow = 1;
 constexpr int kLastPanelRow = 15;
 bool IsHeadingRow(int row) { return row == 5 || row == 11; }
 
+// The panel's note of the file it shows, for the Play button.
+constexpr char kShownFile[] = "ShownFile";
+
 }  // namespace
 
 void TConvMainFunc::AddAvFile() {
+  if (AvFileAdder && AvFileAdder->IsBusy()) return;
+  // The dialog opens where the last pick was made, across restarts too.
+  const TAppSettings settings;
+  const QString last = settings.LastAddDir();
+  OpenDialog->InitialDir = !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
   if (!OpenDialog->Execute()) return;
-  AddAvFilePath(OpenDialog->FileName);
+  const QString folder = QFileInfo(OpenDialog->FileName).absolutePath();
+  if (folder != last) settings.StoreLastAddDir(folder);
+  // Files picked one by one are taken as chosen, whatever their kind ("所有文件").
+  AddAvFiles(OpenDialog->Files, 0, true);
 }
 
-bool TConvMainFunc::AddAvFilePath(const QString& path) {
-  const std::optional<TFileRow> row = ProbeFileRow(path);
-  if (!row) return false;
-  // The new row is appended unselected; the panel shows it all the same.
-  AvFilesList->AddRow(row->path, kIconWaiting, row->SubItems());
-  ShowAvParams(path);
-  return true;
-}
-
-void TConvMainFunc::AddDroppedFiles(const QStringList& paths, int notLocal) {
+void TConvMainFunc::AddAvFiles(const QStringList& paths, int notLocal, bool anyKind) {
   // The list keeps its rows during a run, as the Add button is disabled then.
   if (ConvQueue->IsRunning()) return;
-  const QString filter = OpenDialog->Filter;
   int ignored = notLocal;
   QStringList files;
   for (const QString& path : paths) {
     const QFileInfo info(path);
     if (info.isDir()) {
-      files << FilesMatchingFilter(path, filter, &ignored);
-    } else if (info.isFile() && MatchesFileFilter(info.fileName(), filter)) {
+      files << MediaFilesInFolder(path, &ignored);
+    } else if (anyKind || (info.isFile() && IsMediaFileName(info.fileName()))) {
       files << path;
     } else {
       ++ignored;
     }
   }
-  for (const QString& file : files) {
-    if (!AddAvFilePath(file)) break;
+  // Files that arrive while a large addition goes on join it.
+  if (!AvFileAdder->IsBusy()) AvFileAdder->Reset();
+  AvFileAdder->Pending << files;
+  AvFileAdder->Ignored += ignored;
+  AddAvFileSlice();
+}
+
+void TConvMainFunc::AddAvFileSlice() {
+  TFileAdder& adder = *AvFileAdder;
+  QElapsedTimer slice;
+  slice.start();
+  ++adder.Slices;
+  while (!adder.Pending.isEmpty()) {
+    const QString file = adder.Pending.takeFirst();
+    const std::optional<TFileRow> row = ProbeFileRow(file);
+    // Without the media library nothing can be added.
+    if (!row) {
+      adder.Pending.clear();
+      break;
+    }
+    AvFilesList->AddRow(row->path, kIconWaiting, row->SubItems());
+    adder.LastAdded = file;
+    ++adder.Added;
+    if (slice.elapsed() >= adder.SliceMs) break;
   }
-  if (ignored > 0) MsgStatusPanel->setText(QStringLiteral("已忽略 %1 个不是视频的文件").arg(ignored));
+  if (adder.IsBusy()) {
+    // The list takes no other change until the addition is over.
+    DisableFileButtons();
+    MsgStatusPanel->setText(QStringLiteral("正在添加文件: 已添加 %1 个, 还有 %2 个")
+                                .arg(adder.Added)
+                                .arg(adder.Pending.size()));
+    adder.ScheduleSlice();
+    return;
+  }
+  if (adder.Slices > 1) EnableFileButtons();
+  // The panel shows the last file added (one probe, not one per file).
+  if (!adder.LastAdded.isEmpty()) ShowAvParams(adder.LastAdded);
+  QStringList said;
+  if (adder.Added > 1) said << QStringLiteral("已添加 %1 个文件").arg(adder.Added);
+  if (adder.Ignored > 0) said << QStringLiteral("已忽略 %1 个不是视频的文件").arg(adder.Ignored);
+  if (!said.isEmpty()) MsgStatusPanel->setText(said.join(QStringLiteral(", ")));
+  adder.Reset();
 }
 
 void TConvMainFunc::DeleteAvFile() {
-  const int row = AvFilesList->SelectedRow();
-  if (row >= 0) AvFilesList->DeleteRow(row);
+  // Every selected row goes; the rows below move up.
+  const QList<int> rows = AvFilesList->SelectedRows();
+  for (auto it = rows.crbegin(); it != rows.crend(); ++it) AvFilesList->DeleteRow(*it);
   // While rows remain the panel keeps what it shows, even the removed file.
   if (AvFilesList->RowCount() == 0) ClearAvParams();
 }
@@ -76,6 +121,11 @@ void TConvMainFunc::ShowSelectedParams() {
   if (row >= 0) ShowAvParams(AvFilesList->Caption(row));
 }
 
+void TConvMainFunc::ShowCurrentParams() {
+  const int row = AvFilesList->CurrentRow();
+  if (row >= 0) ShowAvParams(AvFilesList->Caption(row));
+}
+
 void TConvMainFunc::ShowAvParams(const QString& path) {
   const std::optional<TFileProperties> properties = ProbeFileProperties(path);
   if (!properties) return;
@@ -84,6 +134,7 @@ void TConvMainFunc::ShowAvParams(const QString& path) {
     AvParamsList->RemoveSubItems(row);
     if (!IsHeadingRow(row)) AvParamsList->SetSubItem(row, 0, properties->values.value(next++));
   }
+  AvParamsList->setProperty(kShownFile, path);
 }
 
 void TConvMainFunc::ClearAvParams() {
@@ -91,4 +142,17 @@ void TConvMainFunc::ClearAvParams() {
     AvParamsList->RemoveSubItems(row);
     if (!IsHeadingRow(row)) AvParamsList->SetSubItem(row, 0, QString());
   }
+  AvParamsList->setProperty(kShownFile, QString());
+}
+
+int TConvMainFunc::ShownRow() {
+  const QString shown = AvParamsList->property(kShownFile).toString();
+  const int current = AvFilesList->CurrentRow();
+  if (!shown.isEmpty()) {
+    if (current >= 0 && AvFilesList->Caption(current) == shown) return current;
+    for (int r = 0; r < AvFilesList->RowCount(); ++r) {
+      if (AvFilesList->Caption(r) == shown) return r;
+    }
+  }
+  return AvFilesList->SelectedRow();
 }

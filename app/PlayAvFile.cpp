@@ -18,7 +18,8 @@ void TConvMainFunc::PlayAvFile() {
     Shell::MessageBox(AvFilesList->window(), QStringLiteral("正在转换视频文件,无法播放"), caption);
     return;
   }
-  const int row = AvFilesList->SelectedRow();
+  // The file played is the one whose properties are shown.
+  const int row = ShownRow();
   if (row < 0) {
     Shell::MessageBox(AvFilesList->window(), QStringLiteral("请选择要播放的视频文件"), caption);
     return;

@@ -4,12 +4,21 @@
 #include "Controls.h"
 #include "conversion/ConvQueue.h"
 #include "platform/PowerControl.h"
+#include "platform/Shell.h"
 
 void TConvMainFunc::StopConvQueue() {
   if (AvFilesList->RowCount() == 0 || !ConvQueue->IsRunning()) return;
   // The encoder gets its quit key; the queue reports the stopped row and the
   // end of the run, which the window shows.
   ConvQueue->Stop();
+}
+
+bool TConvMainFunc::ConfirmClose() {
+  if (!ConvQueue->IsRunning()) return true;
+  // Enter and Esc keep the run: only a deliberate choice ends it.
+  const int answer = Shell::Question(AvFilesList->window(), AppTitle, QStringLiteral("正在转换, 确定停止并退出吗?"),
+                                     {QStringLiteral("停止并退出"), QStringLiteral("继续转换")}, 1);
+  return answer == 0;
 }
 
 void TConvMainFunc::PowerOffComputer(unsigned flags) {

@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
   // SIGTERM, SIGHUP and SIGINT end the program the way closing its window
   // does: the preview window closes first, a running conversion is stopped.
   QObject::connect(Platform::TQuitSignals::Install(), &Platform::TQuitSignals::Received, &app, [] {
+    TConvMainForm::QuitWithoutAsking = true;
     if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     if (ConvMainForm) ConvMainForm->close();
     QApplication::quit();

@@ -81,6 +81,8 @@ bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
 void TConvQueue::StartFrom(int row) {
   // Rows that cannot start are finished at once and the next one is tried.
   while (running_) {
+    // Rows left out of this run are passed by without a word.
+    while (row < rows_.size() && !rows_[row].convert) ++row;
     SetPosition(row);
     if (row >= rows_.size()) {
       running_ = false;

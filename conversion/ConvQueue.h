@@ -30,6 +30,7 @@ struct TQueueRow {
   TRowResult result = TRowResult::Waiting;
   QString reason;      // why a row failed or was skipped (the encoder's last error line)
   qint64 percent = 0;  // the last percentage reported, not limited to 100
+  bool convert = true;  // false: the run passes the row by and reports nothing of it
 };
 
 // What starting a row needs, given by the one who starts the run.

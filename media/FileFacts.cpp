@@ -3,7 +3,6 @@
 #include "media/MediaInfoDll.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QVector>
 
 namespace {
@@ -13,6 +12,18 @@ const QVector<MediaQuery> kPropertyQueries = {
     MediaQuery::VideoCodec,   MediaQuery::VideoBitRate, MediaQuery::PictureSize,  MediaQuery::FrameRate,
     MediaQuery::AspectRatio,  MediaQuery::AudioCodec,   MediaQuery::AudioBitRate, MediaQuery::Channels,
     MediaQuery::SamplingRate,
+};
+
+// The first thirteen are the kinds the program has always listed ("mpq" among
+// them, kept as it was); the others are further kinds the encoder reads.
+const QStringList kMediaExtensions = {
+    QStringLiteral("mp4"),  QStringLiteral("asf"),  QStringLiteral("avi"),  QStringLiteral("qt"),
+    QStringLiteral("vob"),  QStringLiteral("mov"),  QStringLiteral("flv"),  QStringLiteral("mpq"),
+    QStringLiteral("wmv"),  QStringLiteral("3gp"),  QStringLiteral("3g2"),  QStringLiteral("rm"),
+    QStringLiteral("rmvb"), QStringLiteral("mkv"),  QStringLiteral("webm"), QStringLiteral("ts"),
+    QStringLiteral("mts"),  QStringLiteral("m2ts"), QStringLiteral("mpg"),  QStringLiteral("mpeg"),
+    QStringLiteral("mpe"),  QStringLiteral("m2v"),  QStringLiteral("m4v"),  QStringLiteral("f4v"),
+    QStringLiteral("ogv"),  QStringLiteral("dv"),   QStringLiteral("divx"), QStringLiteral("mxf"),
 };
 
 QString UnknownDuration() { return QString::fromLatin1(kUnknownDuration); }
@@ -31,23 +42,25 @@ std::optional<TFileProperties> ProbeFileProperties(const QString& path) {
   return TFileProperties{ProbeMediaFile(path, kPropertyQueries, UnknownDuration())};
 }
 
-bool MatchesFileFilter(const QString& fileName, const QString& filter) {
-  const QStringList parts = filter.split(QLatin1Char('|'));
-  for (int i = 1; i < parts.size(); i += 2) {
-    for (const QString& pattern : parts[i].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-      const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(pattern.trimmed()),
-                                  QRegularExpression::CaseInsensitiveOption);
-      if (re.match(fileName).hasMatch()) return true;
-    }
-  }
-  return false;
+const QStringList& MediaExtensions() { return kMediaExtensions; }
+
+bool IsMediaFileName(const QString& fileName) {
+  const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+  if (dot < 0) return false;
+  return kMediaExtensions.contains(fileName.mid(dot + 1).toLower());
 }
 
-QStringList FilesMatchingFilter(const QString& folder, const QString& filter, int* ignored) {
+QString MediaFileFilter() {
+  QStringList patterns;
+  for (const QString& ext : kMediaExtensions) patterns << QStringLiteral("*.") + ext;
+  return QStringLiteral("All Media Files|") + patterns.join(QLatin1Char(';')) + QStringLiteral("|所有文件|*");
+}
+
+QStringList MediaFilesInFolder(const QString& folder, int* ignored) {
   QStringList files;
   const QDir dir(folder);
   for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
-    if (MatchesFileFilter(name, filter)) {
+    if (IsMediaFileName(name)) {
       files << dir.filePath(name);
     } else if (ignored) {
       ++*ignored;

@@ -31,9 +31,14 @@ struct TFileProperties {
 std::optional<TFileRow> ProbeFileRow(const QString& path);
 std::optional<TFileProperties> ProbeFileProperties(const QString& path);
 
-// Whether a file name matches the open dialog's filter "Description|*.a;*.b"
-// (the patterns compared without regard to case).
-bool MatchesFileFilter(const QString& fileName, const QString& filter);
-// The files directly inside folder that match the filter, in name order
-// (hidden files and folders left out); ignored counts the other files.
-QStringList FilesMatchingFilter(const QString& folder, const QString& filter, int* ignored);
+// The extensions of the video files the program lists, lower case without the
+// dot: those the encoder reads, which the open dialog offers and drops and
+// folders take. A name matches without regard to case.
+const QStringList& MediaExtensions();
+bool IsMediaFileName(const QString& fileName);
+// The open dialog's filter: "All Media Files" with every media extension, then
+// "所有文件" with every file.
+QString MediaFileFilter();
+// The media files directly inside folder, in name order (hidden files and
+// folders left out); ignored counts the other files.
+QStringList MediaFilesInFolder(const QString& folder, int* ignored);

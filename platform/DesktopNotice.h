@@ -4,6 +4,8 @@
 // its place.
 #include <QString>
 
+#include <functional>
+
 namespace Platform {
 
 class IDesktopNotice {
@@ -12,6 +14,15 @@ class IDesktopNotice {
   // Shows a notice with a title and a body. Does not wait: a desktop without
   // a notification service is no error and nothing is reported.
   virtual void Notify(const QString& title, const QString& body) = 0;
+  // The same notice with one action offered on it (a button where the
+  // desktop shows them); onAction runs on this thread when the user picks it.
+  // Where actions are not shown, the notice comes without it.
+  virtual void Notify(const QString& title, const QString& body, const QString& action,
+                      std::function<void()> onAction) {
+    Q_UNUSED(action);
+    Q_UNUSED(onAction);
+    Notify(title, body);
+  }
 };
 
 // The instance in use: the session bus's notification service, unless one was set.

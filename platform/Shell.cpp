@@ -36,14 +36,15 @@ void MessageBox(QWidget* owner, const QString& text, const QString& caption) {
   box.exec();
 }
 
-int Question(QWidget* owner, const QString& caption, const QString& text, const QStringList& buttons) {
-  if (TestHooks().question) return TestHooks().question(caption, text, buttons);
+int Question(QWidget* owner, const QString& caption, const QString& text, const QStringList& buttons,
+             int defaultButton) {
+  if (TestHooks().question) return TestHooks().question(caption, text, buttons, defaultButton);
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, owner);
   QList<QAbstractButton*> added;
   for (int i = 0; i < buttons.size(); ++i) {
     const bool last = i == buttons.size() - 1;
     QPushButton* b = box.addButton(buttons[i], last ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
-    if (i == 0) box.setDefaultButton(b);
+    if (i == defaultButton) box.setDefaultButton(b);
     if (last) box.setEscapeButton(b);
     added << b;
   }
@@ -74,13 +75,14 @@ QString QtFilterFromWindowsFilter(const QString& filter) {
   return out.join(QStringLiteral(";;"));
 }
 
-std::optional<QString> ChooseOpenFile(QWidget* owner, const QString& title, const QString& filter) {
-  if (TestHooks().openFile) return TestHooks().openFile(title, filter);
+std::optional<QStringList> ChooseOpenFiles(QWidget* owner, const QString& title, const QString& filter,
+                                           const QString& startDir) {
+  if (TestHooks().openFiles) return TestHooks().openFiles(title, filter, startDir);
   ModalScope modal;
-  const QString file =
-      QFileDialog::getOpenFileName(owner, title, QString(), QtFilterFromWindowsFilter(filter));
-  if (file.isEmpty()) return std::nullopt;
-  return file;
+  const QStringList files =
+      QFileDialog::getOpenFileNames(owner, title, startDir, QtFilterFromWindowsFilter(filter));
+  if (files.isEmpty()) return std::nullopt;
+  return files;
 }
 
 void OpenDocument(const QString& target) {

@@ -13,15 +13,18 @@ namespace Shell {
 
 // An information box with an OK button only.
 void MessageBox(QWidget* owner, const QString& text, const QString& caption);
-// A question with the given buttons, in this order; the first is the default,
-// the last is what closing the box answers. Returns the index of the answer.
-int Question(QWidget* owner, const QString& caption, const QString& text, const QStringList& buttons);
+// A question with the given buttons, in this order; defaultButton (the first
+// unless said) is what Enter answers, the last is what Esc and closing the box
+// answer. Returns the index of the answer.
+int Question(QWidget* owner, const QString& caption, const QString& text, const QStringList& buttons,
+             int defaultButton = 0);
 // The folder chooser, opened at startDir; nothing when the user cancels.
 std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title,
                                        const QString& startDir = QString());
-// The open-file dialog for one file; nothing when the user cancels. The filter
-// is "Description|*.a;*.b".
-std::optional<QString> ChooseOpenFile(QWidget* owner, const QString& title, const QString& filter);
+// The open-file dialog, opened in startDir, for one file or several; nothing
+// when the user cancels. The filter is "Description|*.a;*.b[|Description|*]".
+std::optional<QStringList> ChooseOpenFiles(QWidget* owner, const QString& title, const QString& filter,
+                                           const QString& startDir);
 // Opens a document, a folder or an address with the desktop's handler. A local
 // path is opened as a file URL. The result is not reported.
 void OpenDocument(const QString& pathOrUrl);
@@ -29,9 +32,11 @@ void OpenDocument(const QString& pathOrUrl);
 struct Hooks {
   std::function<void(const QString& caption, const QString& text)> message;
   std::function<std::optional<QString>(const QString& title, const QString& startDir)> browseFolder;
-  std::function<std::optional<QString>(const QString& title, const QString& filter)> openFile;
+  std::function<std::optional<QStringList>(const QString& title, const QString& filter, const QString& startDir)>
+      openFiles;
   std::function<void(const QString& target)> open;
-  std::function<int(const QString& caption, const QString& text, const QStringList& buttons)> question;
+  std::function<int(const QString& caption, const QString& text, const QStringList& buttons, int defaultButton)>
+      question;
 };
 // Tests set these; an empty hook means the real dialog or request.
 Hooks& TestHooks();

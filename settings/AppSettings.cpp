@@ -17,6 +17,8 @@ const QString kSaveDirKey = QStringLiteral("Dir");
 const QString kFlagSection = QStringLiteral("ChgDirFlag");
 const QString kFlagKey = QStringLiteral("Flag");
 const QString kFlagChosen = QStringLiteral("Yes");
+const QString kAddDirSection = QStringLiteral("AddDir");
+const QString kAddDirKey = QStringLiteral("Dir");
 const QString kHttpSection = QStringLiteral("SoftHttp");
 const QString kHttpKey = QStringLiteral("HttpUrl");
 
@@ -55,6 +57,12 @@ QString TAppSettings::SaveDir() const {
 void TAppSettings::StoreSaveDir(const QString& dir) const {
   Write(kSaveDirSection, kSaveDirKey, dir);
   Write(kFlagSection, kFlagKey, kFlagChosen);
+}
+
+QString TAppSettings::LastAddDir() const { return Read(kAddDirSection, kAddDirKey, QString()); }
+
+bool TAppSettings::StoreLastAddDir(const QString& dir) const {
+  return Platform::WritePrivateProfileString(kAddDirSection, kAddDirKey, dir, file_);
 }
 
 QString TAppSettings::HomePage() const {

@@ -22,6 +22,12 @@ class TAppSettings {
   // raises "Unable to write to <file>"; after a failed "Dir" the flag is not
   // written.
   void StoreSaveDir(const QString& dir) const;
+  // The folder of the files last picked in the open dialog, kept in a key of
+  // its own ("AddDir", "Dir"); empty when none was stored. Storing returns
+  // false when the file cannot be written: the folder is a convenience, and
+  // its loss is no error.
+  QString LastAddDir() const;
+  bool StoreLastAddDir(const QString& dir) const;
   // The homepage address: "HttpUrl" when it is an http:// or https:// address
   // with a host, otherwise the built-in address.
   QString HomePage() const;

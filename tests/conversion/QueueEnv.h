@@ -60,8 +60,17 @@ struct FakePower : Platform::IPowerControl {
 
 struct FakeNotice : Platform::IDesktopNotice {
   QStringList notices;  // "title|body"
+  QStringList actions;  // the action offered with each notice ("" for none)
+  std::function<void()> lastAction;
   void Notify(const QString& title, const QString& body) override {
     notices << title + QLatin1Char('|') + body;
+    actions << QString();
+  }
+  void Notify(const QString& title, const QString& body, const QString& action,
+              std::function<void()> onAction) override {
+    notices << title + QLatin1Char('|') + body;
+    actions << action;
+    lastAction = std::move(onAction);
   }
 };
 

@@ -4,6 +4,7 @@
 // without a window in tst_conv_core.
 #include "ProcessCheck.h"
 #include "QueueEnv.h"
+#include "app/FileAdder.h"
 #include "conversion/ConvQueue.h"
 #include "conversion/DosConvFunc.h"
 #include "platform/CommandLine.h"
@@ -261,6 +262,15 @@ class TestConvQueue : public QObject {
     env.form()->CvAvFileBtnClick();
     QTRY_VERIFY(env.LogOfRow(0).contains(QStringLiteral("arg:")));
     const long long encoder = env.form()->ConvQueue->Encoder()->Pid();
+    // The question comes first; continuing keeps the window and the run.
+    QVERIFY(!env.form()->close());
+    QCOMPARE(env.dialogs.questions.size(), size_t(1));
+    QCOMPARE(env.dialogs.questions[0].text, QStringLiteral("正在转换, 确定停止并退出吗?"));
+    QCOMPARE(env.dialogs.questions[0].buttons, (QStringList{"停止并退出", "继续转换"}));
+    QCOMPARE(env.dialogs.questions[0].defaultButton, 1);
+    QVERIFY(env.form()->ConvQueue->IsRunning());
+    QCOMPARE(env.list()->ImageIndex(0), 2);
+    env.dialogs.questionAnswers.push_back(0);
     QVERIFY(env.form()->close());
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
     QVERIFY(!env.form()->AvMsgTimer->isActive());
@@ -421,6 +431,8 @@ class TestConvQueue : public QObject {
     const QStringList dropped = {files[0], files[1], dir + QStringLiteral("/folder"),
                                  dir + QStringLiteral("/readme.txt"), files[2]};
     QVERIFY(Drop(env.list(), dropped));
+    // A slow first probe may leave the rest to the next slices.
+    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
     QStringList captions;
     for (int r = 0; r < env.list()->RowCount(); ++r) captions << env.list()->Caption(r);
     QCOMPARE(captions, (QStringList{files[0], files[1], dir + QStringLiteral("/folder/a.avi"),
@@ -430,7 +442,7 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.list()->SubItem(4, 3), QStringLiteral("0%"));
     QCOMPARE(env.list()->ImageIndex(4), 4);
     QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("three.mp4"));
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已忽略 2 个不是视频的文件"));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 5 个文件, 已忽略 2 个不是视频的文件"));
 
     // During a run the drop is refused and adds nothing.
     env.list()->ClearRows();

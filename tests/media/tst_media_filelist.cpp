@@ -216,9 +216,10 @@ class TestMediaFileList : public QObject {
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, first.center());
     QCOMPARE(list()->SelectedRow(), 0);
     QCOMPARE(panelName(), QStringLiteral("clip.avi"));
-    // Selection changed without a click: the panel stays.
+    // A current row chosen without a click: the panel follows it.
     list()->SelectRow(1);
-    QCOMPARE(panelName(), QStringLiteral("clip.avi"));
+    QCOMPARE(panelName(), QStringLiteral("clip.mp4"));
+    list()->SelectRow(0);
     // A click below the rows with nothing selected.
     list()->clearSelection();
     panel()->SetSubItem(1, 0, QStringLiteral("marker"));
@@ -228,6 +229,7 @@ class TestMediaFileList : public QObject {
     QCOMPARE(panelName(), QStringLiteral("marker"));
     // The event handler on its own, with a selection.
     list()->SelectRow(1);
+    panel()->SetSubItem(1, 0, QStringLiteral("marker"));
     form()->AvFilesListClick();
     QCOMPARE(panelName(), QStringLiteral("clip.mp4"));
   }

@@ -18,19 +18,29 @@ CapturedDialogs::CapturedDialogs() {
     folderAnswers.erase(folderAnswers.begin());
     return answer;
   };
-  hooks.question = [this](const QString& caption, const QString& text, const QStringList& buttons) {
-    questions.push_back({caption, text, buttons});
+  hooks.question = [this](const QString& caption, const QString& text, const QStringList& buttons,
+                          int defaultButton) {
+    questions.push_back({caption, text, buttons, defaultButton});
     if (questionAnswers.empty()) return static_cast<int>(buttons.size()) - 1;
     const int answer = questionAnswers.front();
     questionAnswers.erase(questionAnswers.begin());
     return answer;
   };
-  hooks.openFile = [this](const QString& title, const QString&) -> std::optional<QString> {
+  hooks.openFiles = [this](const QString& title, const QString& filter,
+                           const QString& startDir) -> std::optional<QStringList> {
     fileTitles << title;
+    fileFilters << filter;
+    fileStarts << startDir;
+    if (!filesAnswers.empty()) {
+      std::optional<QStringList> answer = filesAnswers.front();
+      filesAnswers.erase(filesAnswers.begin());
+      return answer;
+    }
     if (fileAnswers.empty()) return std::nullopt;
-    std::optional<QString> answer = fileAnswers.front();
+    const std::optional<QString> answer = fileAnswers.front();
     fileAnswers.erase(fileAnswers.begin());
-    return answer;
+    if (!answer) return std::nullopt;
+    return QStringList{*answer};
   };
 }
 

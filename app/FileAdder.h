@@ -1,0 +1,30 @@
+#pragma once
+// Files on their way into the list. A large addition (a folder of a thousand
+// videos) is probed a slice at a time, between other events, so the window
+// keeps answering and shows how far it has come; a small one is done in the
+// event that asked for it.
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+class TFileAdder : public QObject {
+  Q_OBJECT
+ public:
+  explicit TFileAdder(QObject* owner);
+
+  QStringList Pending;  // files still to be probed and added, in order
+  int Added = 0;        // rows added by this addition so far
+  int Ignored = 0;      // items of this addition that are no video files
+  int Slices = 0;       // slices run by this addition
+  QString LastAdded;    // the file of the last row added
+  // How long one slice may probe before it lets other events in.
+  int SliceMs = 20;
+
+  bool IsBusy() const { return !Pending.isEmpty(); }
+  // Runs OnSlice once the events waiting now have been handled.
+  void ScheduleSlice();
+  // Forgets the addition that has ended.
+  void Reset();
+  std::function<void()> OnSlice;
+};

@@ -1,0 +1,64 @@
+#pragma once
+// How far a batch of conversions has come and when it will end. The estimate
+// rests on the content converted so far (seconds of the sources' length, as
+// the encoder's progress reports them), not on the number of files, so one
+// long file among short ones is weighed by its length. The speed is measured
+// over the last twenty seconds; once a file is past a tenth of its
+// length, the remaining time shown moves by at most a few seconds per report
+// beyond the time that passed, so it does not jump about.
+#include <QString>
+#include <QVector>
+
+class TBatchClock {
+ public:
+  // A new batch of files with these lengths in seconds (negative: unknown,
+  // taken as the mean of the known ones), started at nowMs, a reading of any
+  // steady clock in milliseconds.
+  void Start(const QVector<int>& durations, qint64 nowMs);
+  // The file at index (0-based in the batch) has converted elapsed seconds of
+  // its content by nowMs. Files before it count as done.
+  void Progress(int index, double elapsed, qint64 nowMs);
+  // The file at index is done: none of it remains. Only the rest of a file
+  // that was converted counts toward the speed.
+  void FileDone(int index, bool converted, qint64 nowMs);
+
+  int Index() const { return index_; }
+  int Count() const { return static_cast<int>(lengths_.size()); }
+  // Content seconds converted per second, smoothed; 0 while not known.
+  double Speed() const { return speed_; }
+  // Seconds until the batch ends; negative while not known.
+  double Remaining() const { return shown_; }
+  // Seconds since the batch started, as of the last report.
+  double Elapsed() const { return (lastMs_ - startMs_) / 1000.0; }
+  // "第 3/10 个", then "2.4 倍速" and "剩余 00:12:34" once they are known.
+  QString Text() const;
+
+  // The time over which the speed is measured, and the largest move of the
+  // remaining time per report once a file is past kSettledShare of it.
+  static constexpr double kWindowSeconds = 20.0;
+  static constexpr double kMaxStepSeconds = 3.0;
+  static constexpr double kSettledShare = 0.1;
+  // Reports before this much time has passed give no estimate yet.
+  static constexpr double kWarmUpSeconds = 2.0;
+
+ private:
+  void Update(qint64 nowMs);
+  void Settle(int index, bool converted);
+  double RemainingContent() const;
+
+  QVector<double> lengths_;
+  QVector<double> done_;  // content converted of each file
+  bool lengthsKnown_ = false;
+  int index_ = 0;
+  qint64 startMs_ = 0;
+  qint64 lastMs_ = 0;
+  double counted_ = 0;  // content converted that tells the speed
+  struct Sample {
+    qint64 ms;
+    double counted;
+  };
+  QVector<Sample> samples_;
+  double speed_ = 0;
+  double shown_ = -1;
+  int shownIndex_ = -1;
+};

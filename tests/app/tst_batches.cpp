@@ -1,0 +1,286 @@
+// Everyday batches through the main window: every media kind by drop and by
+// the dialog, the remembered folder, several rows at once, the keyboard, the
+// run's second status panel, a row's menu and 重新转换.
+#include "app/FileAdder.h"
+#include "media/FileFacts.h"
+#include "platform/ProfileFile.h"
+#include "platform/Shell.h"
+#include "tests/conversion/QueueEnv.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kStandin = QStringLiteral(STANDIN_PATH);
+
+void Drop(TListViewEx* list, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(list->viewport(), &enter);
+  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(list->viewport(), &drop);
+}
+
+QStringList Captions(TListViewEx* list) {
+  QStringList out;
+  for (int r = 0; r < list->RowCount(); ++r) out << list->Caption(r);
+  return out;
+}
+
+QAction* MenuAction(QMenu* menu, const char* name) {
+  return menu->findChild<QAction*>(QString::fromLatin1(name));
+}
+
+}  // namespace
+
+class TestBatches : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // Each media extension, in lower and in upper case, by a drop of their
+  // folder and by one pick of the dialog; other files are counted.
+  void everyMediaKindByDropAndPick() {
+    QueueEnv env(kStandin);
+    const QString dir = env.SourceDir() + QStringLiteral("/kinds");
+    QDir().mkpath(dir);
+    QStringList expected;
+    for (const QString& ext : MediaExtensions()) {
+      for (const QString& name : {QStringLiteral("lower.") + ext, QStringLiteral("UPPER.") + ext.toUpper()}) {
+        TestSupport::WriteBytes(dir + QLatin1Char('/') + name, "x");
+        expected << dir + QLatin1Char('/') + name;
+      }
+    }
+    for (const char* other : {"notes.txt", "cover.JPG", "noext"}) {
+      TestSupport::WriteBytes(dir + QLatin1Char('/') + QLatin1String(other), "x");
+    }
+    for (const QString& must : {"mkv", "webm", "ts", "mts", "m2ts", "mpg", "mpeg", "m4v", "f4v", "ogv", "dv",
+                                "divx", "rmvb", "mxf", "mpq"}) {
+      QVERIFY2(MediaExtensions().contains(must), qPrintable(must));
+    }
+    std::sort(expected.begin(), expected.end(),
+              [](const QString& a, const QString& b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
+
+    Drop(env.list(), {dir});
+    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
+    QCOMPARE(Captions(env.list()), expected);
+    QVERIFY(env.form()->MsgStatusPanel->text().endsWith(QStringLiteral("已忽略 3 个不是视频的文件")));
+
+    // The dialog: the first entry holds every kind, the second every file;
+    // files picked there are taken whatever their kind.
+    env.list()->ClearRows();
+    QStringList picked = expected;
+    picked << dir + QStringLiteral("/notes.txt");
+    env.dialogs.filesAnswers.push_back(picked);
+    env.form()->AddAvFileBtnClick();
+    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
+    QCOMPARE(Captions(env.list()), picked);
+    const QString filter = env.dialogs.fileFilters.value(0);
+    QVERIFY(filter.startsWith(QStringLiteral("All Media Files|*.mp4;*.asf;*.avi;")));
+    QVERIFY(Shell::QtFilterFromWindowsFilter(filter).endsWith(QStringLiteral(";;所有文件 (*)")));
+    QCOMPARE(env.dialogs.fileTitles, QStringList{QStringLiteral("添加")});
+  }
+
+  // The dialog opens in the folder of the last pick, after a restart too; the
+  // folder has a key of its own and the other settings stay as they were.
+  void dialogRemembersFolder() {
+    TestSupport::TempAppDir app;
+    TestSupport::CapturedDialogs dialogs;
+    QTemporaryDir media;
+    QDir().mkpath(media.filePath(QStringLiteral("a")));
+    const QString file = media.filePath(QStringLiteral("a/one.avi"));
+    TestSupport::WriteBytes(file, "x");
+    const QString ini = app.File(QStringLiteral("libcfg.ini"));
+    TestSupport::WriteBytes(ini, "[SaveDir]\r\nDir=/somewhere\r\n[ChgDirFlag]\r\nFlag=Yes\r\n");
+    {
+      TestSupport::MainWindowFixture window;
+      QCOMPARE(window.form()->AvSaveDirEdit->text(), QStringLiteral("/somewhere"));
+      dialogs.filesAnswers.push_back(QStringList{file});
+      window.form()->AddAvFileBtnClick();
+      QCOMPARE(window.form()->AvFilesList->RowCount(), 1);
+      window.form()->AddAvFileBtnClick();  // cancelled
+    }
+    TestSupport::MainWindowFixture again;
+    again.form()->AddAvFileBtnClick();
+    QCOMPARE(dialogs.fileStarts,
+             (QStringList{QDir::homePath(), media.filePath(QStringLiteral("a")), media.filePath(QStringLiteral("a"))}));
+    QCOMPARE(again.form()->AvSaveDirEdit->text(), QStringLiteral("/somewhere"));
+    QCOMPARE(Platform::GetPrivateProfileString(QStringLiteral("AddDir"), QStringLiteral("Dir"), QString(), ini),
+             media.filePath(QStringLiteral("a")));
+    // A folder that is gone: the home folder again.
+    QDir(media.filePath(QStringLiteral("a"))).removeRecursively();
+    again.form()->AddAvFileBtnClick();
+    QCOMPARE(dialogs.fileStarts.last(), QDir::homePath());
+  }
+
+  // Delete removes exactly the selected rows; the panel follows the arrow
+  // keys; Enter previews the current row (refused here: a run is going).
+  void keyboardOnTheList() {
+    QueueEnv env(kStandin);
+    const QString media = TestSupport::SourceDir() + QStringLiteral("/tests/data/media/");
+    env.dialogs.filesAnswers.push_back(
+        QStringList{media + "clip.avi", media + "clip.mp4", media + "silent.mp4", media + "clip.avi",
+                    media + "clip.mp4"});
+    env.form()->show();
+    QVERIFY(QTest::qWaitForWindowActive(env.form()));
+    QTest::keyClick(env.form(), Qt::Key_O, Qt::ControlModifier);
+    QTRY_COMPARE(env.list()->RowCount(), 5);
+    for (int r : {0, 2, 3}) env.list()->topLevelItem(r)->setSelected(true);
+    env.list()->setFocus();
+    QTest::keyClick(env.list(), Qt::Key_Delete);
+    QTRY_COMPARE(env.list()->RowCount(), 2);
+    QCOMPARE(Captions(env.list()), (QStringList{media + "clip.mp4", media + "clip.mp4"}));
+
+    env.list()->ClearRows();
+    env.dialogs.filesAnswers.push_back(QStringList{media + "clip.avi", media + "silent.mp4", media + "clip.mp4"});
+    env.form()->AddAvFileBtnClick();
+    QTRY_COMPARE(env.list()->RowCount(), 3);
+    env.list()->setFocus();
+    QTest::keyClick(env.list(), Qt::Key_Home);
+    QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("clip.avi"));
+    QTest::keyClick(env.list(), Qt::Key_Down);
+    QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("silent.mp4"));
+    QTest::keyClick(env.list(), Qt::Key_Down);
+    QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("clip.mp4"));
+    QTest::keyClick(env.list(), Qt::Key_Up);
+    QCOMPARE(env.list()->CurrentRow(), 1);
+    QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("silent.mp4"));
+    QCOMPARE(env.ErrorBoxes(), 0);
+
+    // The toolbar is in the Tab order, ahead of the list.
+    env.form()->AddAvFileBtn->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(env.form()->DelAvFileBtn));
+    QVERIFY(env.form()->AddAvFileBtn->toolTip().contains(QStringLiteral("Ctrl+O")));
+
+    // F5 converts, Enter on the list asks to play (refused during a run), Esc stops.
+    env.list()->ClearRows();
+    env.AddScripted(QStringLiteral("long.avi"), QStringLiteral("sleep 10000\nsummary\n"));
+    env.list()->setFocus();
+    QTest::keyClick(env.list(), Qt::Key_F5);
+    QTRY_VERIFY(env.form()->ConvQueue->IsRunning());
+    QTest::keyClick(env.list(), Qt::Key_Home);
+    QTest::keyClick(env.list(), Qt::Key_Return);
+    QCOMPARE(env.ErrorBoxes(), 1);
+    QCOMPARE(env.dialogs.messages[0].second, QStringLiteral("正在转换视频文件,无法播放"));
+    QTest::keyClick(env.list(), Qt::Key_Escape);
+    QTRY_VERIFY(!env.form()->ConvQueue->IsRunning());
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+  }
+
+  // During a run the second panel tells the position and, once known, the
+  // speed and the time left; at the end it offers the output folder.
+  void secondStatusPanel() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("progress 2.00\nsleep 300\nsummary\nwrite\n"));
+    env.AddScripted(QStringLiteral("b.avi"), QStringLiteral("progress 4.00\nsleep 400\nsummary\nwrite\n"));
+    QStringList seen;
+    env.afterTick = [&] {
+      const QString text = env.form()->RunStatusPanel->text();
+      if (seen.isEmpty() || seen.last() != text) seen << text;
+    };
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(10000));
+    QVERIFY2(seen.contains(QStringLiteral("第 1/2 个")), qPrintable(seen.join('|')));
+    QVERIFY2(seen.contains(QStringLiteral("第 2/2 个")), qPrintable(seen.join('|')));
+    const QString end = env.form()->RunStatusPanel->text();
+    QVERIFY(end.contains(QStringLiteral("打开输出目录")));
+    emit env.form()->RunStatusPanel->linkActivated(QStringLiteral("open"));
+    QCOMPARE(env.dialogs.opened, QStringList{env.SaveDir()});
+    // The desktop's notice offers the same, for the folder of that run.
+    QCOMPARE(env.notice.actions, QStringList{QStringLiteral("打开输出目录")});
+    const QString folder = env.SaveDir();
+    env.form()->AvSaveDirEdit->setText(QStringLiteral("/elsewhere"));
+    env.notice.lastAction();
+    QCOMPARE(env.dialogs.opened, (QStringList{folder, folder}));
+  }
+
+  // A failed row is put back by 重新转换 and converted in the next run, alone;
+  // a converted row's menu opens its output.
+  void reconvertFailedRow() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("bad.avi"), QStringLiteral("say Error: broken\nexit 1\n"));
+    env.AddScripted(QStringLiteral("good.avi"), QStringLiteral("write\nsummary\n"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(5000));
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QCOMPARE(env.list()->ImageIndex(1), 5);
+
+    std::unique_ptr<QMenu> bad(env.form()->BuildRowMenu(0));
+    std::unique_ptr<QMenu> good(env.form()->BuildRowMenu(1));
+    QVERIFY(!env.form()->BuildRowMenu(-1));
+    QStringList texts;
+    for (QAction* a : bad->actions()) {
+      if (!a->isSeparator()) texts << a->text();
+    }
+    QCOMPARE(texts, (QStringList{"播放", "打开所在目录", "打开输出文件", "移除", "重新转换"}));
+    QVERIFY(MenuAction(bad.get(), "ReconvertRowAct")->isEnabled());
+    QVERIFY(!MenuAction(bad.get(), "OpenRowOutputAct")->isEnabled());
+    QVERIFY(!MenuAction(good.get(), "ReconvertRowAct")->isEnabled());
+    QVERIFY(MenuAction(good.get(), "OpenRowOutputAct")->isEnabled());
+    MenuAction(good.get(), "OpenRowOutputAct")->trigger();
+    MenuAction(good.get(), "OpenRowDirAct")->trigger();
+    QCOMPARE(env.dialogs.opened, (QStringList{env.SaveDir() + QStringLiteral("/good.mp4"), env.SourceDir()}));
+
+    TestSupport::WriteBytes(env.list()->Caption(0), "write\nsummary\n");
+    MenuAction(bad.get(), "ReconvertRowAct")->trigger();
+    QCOMPARE(env.list()->ImageIndex(0), 4);
+    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("0%"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(5000));
+    QCOMPARE(env.list()->ImageIndex(0), 5);
+    QCOMPARE(env.LogOfRow(0).count(QStringLiteral("start")), 2);
+    QCOMPARE(env.LogOfRow(1).count(QStringLiteral("start")), 1);  // not converted again
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 0 个"));
+    QCOMPARE(env.dialogs.questions.size(), size_t(0));
+  }
+
+  // The replace question: Enter keeps both.
+  void replaceQuestionDefaultsToKeepBoth() {
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("same.avi"), QStringLiteral("write\nsummary\n"));
+    TestSupport::WriteBytes(env.SaveDir() + QStringLiteral("/same.mp4"), "earlier");
+    env.form()->CvAvFileBtnClick();  // no answer: closed, as cancel
+    QCOMPARE(env.dialogs.questions.size(), size_t(1));
+    QCOMPARE(env.dialogs.questions[0].buttons.value(env.dialogs.questions[0].defaultButton),
+             QStringLiteral("保留两者"));
+    QVERIFY(!env.form()->ConvQueue->IsRunning());
+  }
+
+  // A large addition goes on in slices: the window answers between them and
+  // says how far it has come; the file buttons wait for its end.
+  void largeAdditionInSlices() {
+    QueueEnv env(kStandin);
+    const QString dir = env.SourceDir() + QStringLiteral("/many");
+    QDir().mkpath(dir);
+    for (int i = 0; i < 300; ++i) TestSupport::WriteBytes(dir + QStringLiteral("/%1.mp4").arg(i, 3, 10, QLatin1Char('0')), "x");
+    env.form()->AvFileAdder->SliceMs = 1;
+    Drop(env.list(), {dir});
+    QVERIFY(env.form()->AvFileAdder->IsBusy());
+    QVERIFY(env.form()->MsgStatusPanel->text().startsWith(QStringLiteral("正在添加文件")));
+    QVERIFY(!env.form()->CvAvFileBtn->isEnabled());
+    const int first = env.list()->RowCount();
+    QVERIFY(first < 300);
+    // More files dropped meanwhile join the addition.
+    TestSupport::WriteBytes(env.SourceDir() + QStringLiteral("/late.mkv"), "x");
+    Drop(env.list(), {env.SourceDir() + QStringLiteral("/late.mkv")});
+    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
+    QCOMPARE(env.list()->RowCount(), 301);
+    QCOMPARE(env.list()->Caption(300), env.SourceDir() + QStringLiteral("/late.mkv"));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 301 个文件"));
+    QVERIFY(env.AllButtons(true));
+  }
+};
+
+QTEST_MAIN(TestBatches)
+#include "tst_batches.moc"
