@@ -24,8 +24,9 @@ class TChildProcess : public QObject {
     bool captureOutput = false;
     // Standard input is a pipe that the owner may write into.
     bool inputPipe = false;
-    // The child is killed when this program ends, however it ends.
+    // The child is sent endSignal when this program ends, however it ends.
     bool endWithProgram = false;
+    int endSignal = 9;  // SIGKILL; a child that has something to save asks for another
   };
 
   explicit TChildProcess(QObject* parent = nullptr);
