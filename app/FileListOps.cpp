@@ -28,6 +28,12 @@ void TConvMainFunc::AddAvFile() {
 }
 
 bool TConvMainFunc::AddAvFilePath(const QString& path) {
+  // A pipe, device or socket is never probed (opening it could wait forever).
+  const QString refused = NotASourceReason(path);
+  if (!refused.isEmpty()) {
+    MsgStatusPanel->setText(refused);
+    return true;
+  }
   const std::optional<TFileRow> row = ProbeFileRow(path);
   if (!row) return false;
   // The new row is appended unselected; the panel shows it all the same.
