@@ -116,6 +116,25 @@ class TestConvEndToEnd : public QObject {
     }
   }
 
+  // An AVI cut in half converts what it holds; the row is done with the warning
+  // mark and says how much was converted of the listed length.
+  void cutShortAviIsMarked() {
+    QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
+    const QString source = env.SourceDir() + QStringLiteral("/cut.avi");
+    const QByteArray whole = TestSupport::ReadBytes(DataFile(QStringLiteral("media/clip.avi")));
+    TestSupport::WriteBytes(source, whole.left(whole.size() / 2));
+    AddThroughDialog(env, source);
+    QCOMPARE(env.list()->SubItem(0, 2), QStringLiteral("00:00:03"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(60000));
+    QCOMPARE(env.list()->ImageIndex(0), 19);
+    const QString tip = env.list()->topLevelItem(0)->toolTip(4);
+    QVERIFY2(tip.startsWith(QStringLiteral("只转换了 1.")) && tip.contains(QStringLiteral("列表中的长度为 3 秒")),
+             qPrintable(tip));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 0 个, 其中 1 个有警告"));
+    QVERIFY(CheckMedia(env.SaveDir() + QStringLiteral("/cut.mp4")).videoDecodes);
+  }
+
   void neverReplacesUserFiles() {
     QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
     // Two clip.avi of different content from two camera folders, and a

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -729,6 +730,31 @@ class TestEncoderConversion : public QObject {
       QVERIFY(inspect(out).video.present);
     }
     QCOMPARE(folderEntries(dir.path()), (QStringList{"talk (1).mp4", "talk.mp4"}));
+  }
+
+  // An output folder on FAT refuses ':' in a name: the output takes "_" in its place and
+  // the output line names it. Needs a FAT image that can be made and mounted here.
+  void fatRefusedCharacters() {
+    const QString mkfs = QStandardPaths::findExecutable("mkfs.vfat", {"/sbin", "/usr/sbin"});
+    if (mkfs.isEmpty()) QSKIP("no mkfs.vfat here (package dosfstools)");
+    if (geteuid() != 0) QSKIP("mounting a FAT image needs root");
+    QTemporaryDir dir;
+    const QString image = dir.filePath("fat.img");
+    const QString mountPoint = dir.filePath("stick");
+    QVERIFY(QDir().mkdir(mountPoint));
+    QFile f(image);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(32 << 20));
+    f.close();
+    if (QProcess::execute(mkfs, {"-q", image}) != 0) QSKIP("cannot make a FAT image here");
+    if (QProcess::execute("mount", {"-o", "loop", "-t", "vfat", image, mountPoint}) != 0)
+      QSKIP("cannot mount a FAT image here");
+    const QString out = mountPoint + "/a:b.mp4";
+    const Run run = runEncoder({"-ipt", kData + "/src_video_only.mkv", out}, true);
+    const QStringList entries = folderEntries(mountPoint);
+    QProcess::execute("umount", {mountPoint});
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    QVERIFY2(run.lines.contains("output: " + mountPoint + "/a_b.mp4"), qPrintable(run.text()));
+    QCOMPARE(entries, QStringList{"a_b.mp4"});
   }
 
   // Paths with blanks, non-ASCII letters and texts the front-end watches for reach the
