@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <csignal>
 #include <sys/types.h>
 
 class QSocketNotifier;
@@ -26,7 +27,7 @@ class TChildProcess : public QObject {
     bool inputPipe = false;
     // The child is sent endSignal when this program ends, however it ends.
     bool endWithProgram = false;
-    int endSignal = 9;  // SIGKILL; a child that has something to save asks for another
+    int endSignal = SIGKILL;  // a child that has something to save asks for another
   };
 
   explicit TChildProcess(QObject* parent = nullptr);
