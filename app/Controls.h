@@ -17,7 +17,7 @@ class TImageList : public QObject {
   Q_OBJECT
  public:
   explicit TImageList(QObject* owner);
-  static constexpr int kCount = 19;
+  static constexpr int kCount = 20;
   QIcon Icon(int index) const;
   int Count() const { return kCount; }
 

@@ -35,7 +35,10 @@ QString TConvMainFunc::BuildConvCommand() {
   // Paths with a blank or a double quote are quoted so that they reach the
   // encoder whole; any other path stays exactly as it is. Fragments are the
   // encoder's own option syntax and go in unchanged.
-  QString line = Platform::QuoteArg(encoder) + QStringLiteral(" -y -ipt ") + Platform::QuoteArg(source);
+  // A planned name is free when the run starts: nothing there is to be replaced (the
+  // queue itself moves a finished file over one the user chose to replace).
+  QString line = Platform::QuoteArg(encoder) + (planned ? QStringLiteral(" -ipt ") : QStringLiteral(" -y -ipt ")) +
+                 Platform::QuoteArg(source);
   for (const QString& fragment : fragments) line += QLatin1Char(' ') + fragment;
   line += QLatin1Char(' ') + Platform::QuoteArg(output);
   return line;

@@ -31,6 +31,7 @@ constexpr int kIconConverting = 2;
 constexpr int kIconFinished = 5;
 constexpr int kIconStopped = 11;
 constexpr int kIconWaiting = 4;
+constexpr int kIconFinishedWithWarning = 19;
 
 QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
 
@@ -65,6 +66,24 @@ QString ReplaceQuestion(const QVector<TOutputPlan>& plan) {
              "替换这些文件，还是保留两者(新文件另起名字)?\n列表中的源文件在任何情况下都不会被替换。")
       .arg(count)
       .arg(names.join(QLatin1Char('\n')));
+}
+
+// Where a stopped row's unfinished file was saved and how much it holds. The
+// encoder finishes the file after the stop, so this is what it holds at the stop.
+QString StoppedText(const TQueueRow& r) {
+  const QString where = QDir::toNativeSeparators(r.output);
+  if (r.convertedSeconds <= 0)
+    return QStringLiteral("已停止: %1 尚未转换任何内容，没有保存文件").arg(FileNameOf(r.source));
+  const int s = static_cast<int>(r.convertedSeconds);
+  const QString held = QStringLiteral("%1:%2:%3")
+                           .arg(s / 3600, 2, 10, QLatin1Char('0'))
+                           .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+                           .arg(s % 60, 2, 10, QLatin1Char('0'));
+  // A stopped file that was to replace an existing one stays beside it.
+  if (!r.replaces.isEmpty())
+    return QStringLiteral("已停止: 未完成的文件保存为 %1 (已转换 %2)，原有的 %3 未改动")
+        .arg(where, held, FileNameOf(r.replaces));
+  return QStringLiteral("已停止: 未完成的文件保存为 %1 (已转换 %2)").arg(where, held);
 }
 
 }  // namespace
@@ -197,13 +216,22 @@ void TConvMainFunc::ShowRowResult(int row) {
     RunClock->FileDone(RunIndexOf(row), r.result == TRowResult::Converted, NowMs());
   }
   switch (r.result) {
-    case TRowResult::Converted:
+    case TRowResult::Converted: {
       AvFilesList->SetOutputPath(row, r.output);
-      MsgStatusPanel->clear();
       CvStatusGauge->setValue(0);
-      AvFilesList->SetImageIndex(row, kIconFinished);
+      AvFilesList->SetImageIndex(row, r.warning.isEmpty() ? kIconFinished : kIconFinishedWithWarning);
       AvFilesList->SetSubItem(row, 3, QStringLiteral("100%"));
+      const QString saved = QStringLiteral("输出文件: ") + QDir::toNativeSeparators(r.output);
+      AvFilesList->SetRowToolTip(row, r.warning.isEmpty() ? saved : r.warning + QLatin1Char('\n') + saved);
+      // A name other than the planned one is told at once; so is a caveat.
+      QStringList told;
+      if (!r.planned.isEmpty() && r.output != r.planned && r.replaces.isEmpty())
+        told << QStringLiteral("%1 已保存为 %2 (原定的名字 %3 已被占用或不被文件系统接受)")
+                    .arg(FileNameOf(r.source), QDir::toNativeSeparators(r.output), FileNameOf(r.planned));
+      if (!r.warning.isEmpty()) told << FileNameOf(r.source) + QStringLiteral(": ") + r.warning;
+      MsgStatusPanel->setText(told.join(QStringLiteral("；")));
       break;
+    }
     case TRowResult::Failed:
     case TRowResult::Skipped:
       // The reason stays on the row, and in the status text until the next
@@ -229,23 +257,21 @@ void TConvMainFunc::EndConvRun(bool stopped) {
   EnableFileButtons();
   AvMsgTimer->stop();
   CvStatusGauge->setValue(0);
-  int converted = 0, failed = 0;
+  int converted = 0, failed = 0, warned = 0;
   QString kept;
   for (const TQueueRow& r : ConvQueue->Rows()) {
     if (r.result == TRowResult::Converted) ++converted;
+    if (r.result == TRowResult::Converted && !r.warning.isEmpty()) ++warned;
     if (r.result == TRowResult::Failed || r.result == TRowResult::Skipped) ++failed;
-    // A stopped file that was to replace an existing one stays beside it.
-    if (r.result == TRowResult::Stopped && !r.replaces.isEmpty()) {
-      kept = QStringLiteral("已停止: 未完成的文件保存为 %1，原有的 %2 未改动")
-                 .arg(QDir::toNativeSeparators(r.output), FileNameOf(r.replaces));
-    }
+    if (r.result == TRowResult::Stopped) kept = StoppedText(r);
   }
   if (stopped) {
     MsgStatusPanel->setText(kept);
     RunStatusPanel->clear();
     return;
   }
-  const QString summary = QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed);
+  QString summary = QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed);
+  if (warned > 0) summary += QStringLiteral(", 其中 %1 个有警告").arg(warned);
   MsgStatusPanel->setText(summary);
   // The batch's time, and the way to its files.
   RunStatusPanel->setText(QStringLiteral("用时 %1  <a href=\"open\">打开输出目录</a>")

@@ -16,4 +16,5 @@ void TFileAdder::Reset() {
   Ignored = 0;
   Slices = 0;
   LastAdded.clear();
+  Refused.clear();
 }

@@ -18,6 +18,7 @@ class TFileAdder : public QObject {
   int Ignored = 0;      // items of this addition that are no video files
   int Slices = 0;       // slices run by this addition
   QString LastAdded;    // the file of the last row added
+  QString Refused;      // why the last file that cannot be a source was refused
   // How long one slice may probe before it lets other events in.
   int SliceMs = 20;
 

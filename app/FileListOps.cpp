@@ -72,6 +72,12 @@ void TConvMainFunc::AddAvFileSlice() {
   ++adder.Slices;
   while (!adder.Pending.isEmpty()) {
     const QString file = adder.Pending.takeFirst();
+    // A pipe, device or socket is never probed (opening it could wait forever).
+    const QString refused = NotASourceReason(file);
+    if (!refused.isEmpty()) {
+      adder.Refused = refused;
+      continue;
+    }
     const std::optional<TFileRow> row = ProbeFileRow(file);
     // Without the media library nothing can be added.
     if (!row) {
@@ -98,6 +104,7 @@ void TConvMainFunc::AddAvFileSlice() {
   QStringList said;
   if (adder.Added > 1) said << QStringLiteral("已添加 %1 个文件").arg(adder.Added);
   if (adder.Ignored > 0) said << QStringLiteral("已忽略 %1 个不是视频的文件").arg(adder.Ignored);
+  if (!adder.Refused.isEmpty()) said << adder.Refused;
   if (!said.isEmpty()) MsgStatusPanel->setText(said.join(QStringLiteral(", ")));
   adder.Reset();
 }

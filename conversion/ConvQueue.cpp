@@ -7,6 +7,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,6 +53,17 @@ bool TConvQueue::ParseProgressTime(const QString& text, int* seconds) {
   return ToInt(text.mid(begin, end - begin), seconds);
 }
 
+QString TConvQueue::WarningText(const QString& warning) {
+  const int colon = warning.indexOf(QLatin1String(": "));
+  const QString code = colon >= 0 ? warning.left(colon) : warning;
+  const QString detail = colon >= 0 ? warning.mid(colon + 2) : QString();
+  if (code == QLatin1String(vidmora::protocol::kWarnShortSource))
+    return QStringLiteral("源文件的数据在其标明的长度之前结束，只转换了其中的内容 (%1)").arg(detail);
+  if (code == QLatin1String(vidmora::protocol::kWarnNoPicture))
+    return QStringLiteral("源文件没有画面，输出只有声音");
+  return detail.isEmpty() ? warning : detail;
+}
+
 bool TConvQueue::ParseDuration(const QString& text, int* seconds) {
   bool ok = false;
   *seconds = DurationSeconds(text, &ok);
@@ -67,6 +80,8 @@ bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
   for (TQueueRow& row : planned) {
     row.result = TRowResult::Waiting;
     row.reason.clear();
+    row.warning.clear();
+    row.convertedSeconds = 0;
     row.percent = 0;
     int seconds = 0;
     row.durationSeconds = ParseDuration(row.durationText, &seconds) ? seconds : -1;
@@ -116,7 +131,7 @@ bool TConvQueue::StartRow(int row) {
     Finish(row, TRowResult::Failed, job.error);
     return false;
   }
-  r.output = job.output;
+  r.output = r.planned = job.output;
   // An output that names the source file itself would destroy the source.
   if (SameFile(r.source, job.output)) {
     Finish(row, TRowResult::Skipped, QStringLiteral("输出文件与源文件相同"));
@@ -162,6 +177,21 @@ void TConvQueue::EncoderEnded() {
   bool done = encoder_->ExitCode() == 0 && !encoder_->Crashed() && encoder_->SummarySeen();
   QString reason;
   const TQueueRow& r = rows_[p];
+  // The encoder put its file under another name (the planned one was taken meanwhile,
+  // or the folder's file system refused a character of it).
+  if (done && !encoder_->OutputPath().isEmpty()) rows_[p].output = encoder_->OutputPath();
+  if (done) {
+    QStringList caveats;
+    for (const QString& w : encoder_->Warnings()) caveats << WarningText(w);
+    // A source whose container states no length cannot be caught by the encoder when
+    // its data ends early: the length the list shows is the measure.
+    const double converted = encoder_->LastProgressSeconds();
+    if (caveats.isEmpty() && r.durationSeconds > 0 && converted >= 0 && converted < 0.9 * r.durationSeconds)
+      caveats << QStringLiteral("只转换了 %1 秒，列表中的长度为 %2 秒: 源文件可能不完整")
+                     .arg(converted, 0, 'f', 2)
+                     .arg(r.durationSeconds);
+    rows_[p].warning = caveats.join(QLatin1Char('\n'));
+  }
   if (done && !r.replaces.isEmpty()) {
     // Only a complete conversion takes the old file's place, in one step.
     if (std::rename(QFile::encodeName(r.output).constData(), QFile::encodeName(r.replaces).constData()) ==
@@ -204,6 +234,9 @@ bool TConvQueue::Stop() {
   if (!running_) return false;
   const int p = position_;
   if (encoder_) {
+    // What it has converted so far: the stopped file holds about that much.
+    encoder_->ReadDosPipe();
+    if (p >= 0 && p < rows_.size()) rows_[p].convertedSeconds = std::max(0.0, encoder_->LastProgressSeconds());
     // The encoder ends itself on the quit key and closes its output file; it
     // is reaped when it has ended.
     encoder_->SendQuitKey();

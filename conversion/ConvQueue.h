@@ -25,12 +25,16 @@ struct TQueueRow {
   QString source;            // the source file's full path
   QString durationText;      // "hh:mm:ss", as the file list shows it
   int durationSeconds = -1;  // read from durationText when the run starts; -1 when it is no duration
-  QString output;            // the output path, once it is known: the file the encoder writes
+  QString output;            // the output path, once it is known: the file the encoder writes,
+                             // and once converted the file as it was put in place
+  QString planned;           // the output as planned when the row started
   QString replaces;          // when not empty, the existing file that a complete conversion is moved over
   TRowResult result = TRowResult::Waiting;
   QString reason;      // why a row failed or was skipped (the encoder's last error line)
+  QString warning;     // a converted row's caveat for the user (Chinese), or empty
   qint64 percent = 0;  // the last percentage reported, not limited to 100
   bool convert = true;  // false: the run passes the row by and reports nothing of it
+  double convertedSeconds = 0;  // the output time of the last progress text read
 };
 
 // What starting a row needs, given by the one who starts the run.
@@ -75,6 +79,8 @@ class TConvQueue : public QObject {
   // Whole seconds of a "time=" in a progress text (the first one; the
   // fraction dropped). False when there is none or it is no number.
   static bool ParseProgressTime(const QString& text, int* seconds);
+  // The user's text for an encoder warning line "code: detail" (without its mark).
+  static QString WarningText(const QString& warning);
   // Whole seconds of a duration text "hh:mm:ss" (hours up to the first colon).
   static bool ParseDuration(const QString& text, int* seconds);
 

@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <unistd.h>
 
@@ -44,6 +45,8 @@ bool TDosProcess::StartDosProcess(const QString& commandLine) {
   Platform::TChildProcess::Options options;
   options.captureOutput = true;
   options.inputPipe = true;
+  options.endWithProgram = true;
+  options.endSignal = SIGHUP;
   return process_->Start(Platform::SplitCommandLine(commandLine), options);
 }
 
@@ -60,11 +63,27 @@ void TDosProcess::TakeLines(const QByteArray& bytes, bool final) {
   auto take = [this](const QByteArray& raw) {
     const QString line = QString::fromUtf8(raw).trimmed();
     if (line.isEmpty()) return;
+    // The output line holds a path, which may hold any text: it is recognised first.
+    if (line.startsWith(QLatin1String(vidmora::protocol::kOutputMark))) {
+      outputPath_ = line.mid(static_cast<int>(sizeof vidmora::protocol::kOutputMark) - 1);
+      return;
+    }
+    if (line.startsWith(QLatin1String(vidmora::protocol::kWarningMark))) {
+      warnings_ << line.mid(static_cast<int>(sizeof vidmora::protocol::kWarningMark) - 1);
+      return;
+    }
     if (line.contains(QLatin1String(vidmora::protocol::kSummaryMark))) {
       summarySeen_ = true;
       return;
     }
-    if (line.startsWith(QLatin1String(vidmora::protocol::kProgressMark))) return;
+    if (line.startsWith(QLatin1String(vidmora::protocol::kProgressMark))) {
+      const int k = line.indexOf(QLatin1String(vidmora::protocol::kTimeMark));
+      bool ok = false;
+      const double t =
+          k < 0 ? 0 : line.mid(k + int(sizeof vidmora::protocol::kTimeMark) - 1).section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toDouble(&ok);
+      if (ok) lastProgress_ = t;
+      return;
+    }
 
     lastErrorLine_ = line;
   };

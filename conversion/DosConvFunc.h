@@ -4,6 +4,7 @@
 // ends.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace Platform {
 class TChildProcess;
@@ -27,7 +28,9 @@ class TDosProcess : public QObject {
   // Starts the program named by the command line's first token with the
   // argument vector split from it by the Windows rules (no shell). Its
   // standard output and error go into the output pipe, its standard input is
-  // a pipe that only the quit key is written into. False when it could not be
+  // a pipe that only the quit key is written into. When this program ends, however it
+  // ends, the encoder is sent SIGHUP, on which it finishes its file as on the quit key
+  // (under a free name, never over another file). False when it could not be
   // started; then Ended never comes.
   bool StartDosProcess(const QString& commandLine);
 
@@ -49,6 +52,13 @@ class TDosProcess : public QObject {
   QString LastErrorLine() const { return lastErrorLine_; }
   // Whether the output read so far holds the summary line.
   bool SummarySeen() const { return summarySeen_; }
+  // Where the encoder says it put the file when that is not the name it was given
+  // (its output line); empty when it said nothing.
+  QString OutputPath() const { return outputPath_; }
+  // Its warning lines without the mark ("code: detail"), in order.
+  QStringList Warnings() const { return warnings_; }
+  // The elapsed time of the last progress line, in seconds; -1 before the first.
+  double LastProgressSeconds() const { return lastProgress_; }
 
   // From now on the output is read and dropped as it arrives (a stopped
   // encoder that nobody reads any more must not block on a full pipe).
@@ -63,5 +73,8 @@ class TDosProcess : public QObject {
   Platform::TChildProcess* process_ = nullptr;
   QByteArray partialLine_;
   QString lastErrorLine_;
+  QString outputPath_;
+  QStringList warnings_;
+  double lastProgress_ = -1;
   bool summarySeen_ = false;
 };

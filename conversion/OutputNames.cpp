@@ -1,5 +1,7 @@
 #include "OutputNames.h"
 
+#include "encoder/TempName.h"
+#include "platform/ChildProcess.h"
 #include "platform/Platform.h"
 
 #include <QDir>
@@ -8,18 +10,15 @@
 #include <QSet>
 
 #include <dirent.h>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
 
 namespace {
-
-// The encoder's temporary name: "." + name + ".part-" + mkstemp's six characters.
-constexpr char kTempMark[] = ".part-";
-constexpr int kTempRandom = 6;
-constexpr int kTempNameCut = 200;
 
 QString Clean(const QString& path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); }
 
@@ -121,21 +120,24 @@ int CountReplaced(const QVector<TOutputPlan>& plan) {
   return n;
 }
 
-bool IsEncoderTempName(const QByteArray& fileName) {
-  const int markLen = static_cast<int>(sizeof kTempMark) - 1;
-  const int tail = markLen + kTempRandom;
-  if (fileName.size() < 1 + 1 + tail || !fileName.startsWith('.')) return false;
-  const int mark = fileName.size() - tail;
-  if (fileName.mid(mark, markLen) != kTempMark) return false;
-  for (int i = mark + markLen; i < fileName.size(); ++i) {
-    const char c = fileName[i];
-    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!alnum) return false;
-  }
-  const QByteArray output = fileName.mid(1, mark - 1);
-  if (output.isEmpty() || output.startsWith('.')) return false;
-  return output.endsWith(".mp4") || output.size() == kTempNameCut;
+bool IsEncoderTempName(const QByteArray& fileName, long* pid) {
+  long id = 0;
+  if (!vidmora::tempname::Parse(fileName.toStdString(), &id)) return false;
+  if (pid) *pid = id;
+  return true;
 }
+
+namespace {
+
+// Whether an encoder runs under this process id (a process that took the id
+// since is no encoder).
+bool EncoderRuns(long pid) {
+  if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) return false;
+  return Platform::TChildProcess::ProcessFileNames(static_cast<pid_t>(pid))
+      .contains(QString::fromLatin1(Platform::kEncoderFile));
+}
+
+}  // namespace
 
 QStringList RemoveStaleTemps(const QString& folder) {
   QStringList removed;
@@ -149,15 +151,20 @@ QStringList RemoveStaleTemps(const QString& folder) {
   }
   while (const dirent* entry = ::readdir(dir)) {
     const QByteArray name(entry->d_name);
-    if (!IsEncoderTempName(name)) continue;
+    long pid = 0;
+    if (!IsEncoderTempName(name, &pid) || EncoderRuns(pid)) continue;
     struct stat st;
     // Plain files of this user only, never what a link leads to.
     if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
-    // An encoder still writing it (a stopped one finishing its file, or
-    // another window's run) keeps it.
-    if (Platform::FileOpenAnywhere(st.st_dev, st.st_ino)) continue;
-    if (::unlinkat(dirFd, entry->d_name, 0) == 0) removed << QFile::decodeName(name);
+    // The lock an encoder holds on its temporary for its whole life.
+    const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat opened;
+    const bool same = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
+    if (same && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, entry->d_name, 0) == 0)
+      removed << QFile::decodeName(name);
+    ::close(fd);
   }
   ::closedir(dir);
   return removed;

@@ -34,13 +34,14 @@ QString NextFreeName(const QString& path, const std::function<bool(const QString
 // Whether anything at all (a file, a folder, a dangling link) has this name.
 bool PathInUse(const QString& path);
 
-// Whether a file name is one of the encoder's temporary outputs: "." + the
-// output's name + ".part-" + six letters or digits. Our outputs end in ".mp4";
-// the encoder cuts a name longer than 200 bytes to 200 bytes.
-bool IsEncoderTempName(const QByteArray& fileName);
+// Whether a file name is one of the encoder's temporary outputs (named as
+// encoder/TempName.h says, its check characters right); *pid, when given, is
+// the process id of the encoder that made it.
+bool IsEncoderTempName(const QByteArray& fileName, long* pid = nullptr);
 
 // Removes the encoder's temporary outputs that a killed encoder left in
-// folder: plain files of this user whose names match IsEncoderTempName and
-// that no process has open (a stopped encoder may still be finishing its
-// file). Nothing else is touched. Returns the names removed.
+// folder: plain files of this user whose names are the encoder's own, whose
+// encoder (the process id in the name) no longer runs and that nobody holds
+// locked (an encoder keeps its temporary locked for its whole life). Nothing
+// else is touched, whatever its name. Returns the names removed.
 QStringList RemoveStaleTemps(const QString& folder);

@@ -1,12 +1,18 @@
 #include "OutputFile.h"
 
 #include "Console.h"
+#include "Protocol.h"
+#include "StopRequest.h"
+#include "TempName.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
+#include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,13 +37,47 @@ std::string RealFolder(const std::string& folder) {
   return buf;
 }
 
+// Characters that FAT and exFAT refuse in a name (besides "/" and control characters).
+constexpr char kRefusedByFat[] = "\"*:<>?\\|";
+
+std::string RandomTag() {
+  static std::random_device device;
+  static std::mt19937 engine(device());
+  std::uniform_int_distribution<int> pick(0, 61);
+  std::string tag;
+  for (int i = 0; i < tempname::kRandomLength; ++i) tag += tempname::kAlphabet[pick(engine)];
+  return tag;
+}
+
+// A path for the output line: the path as it is, unless a control character would break
+// the line (then it is only shown).
+std::string LinePath(const std::string& path) {
+  for (unsigned char c : path)
+    if (c < 0x20 || c == 0x7f) return DisplayName(path);
+  return path;
+}
+
 }  // namespace
 
 std::string CheckPaths(const std::string& input, const std::string& output, bool overwrite) {
+  // Opened without waiting: a pipe with no writer or a device must not hold the program.
+  const int inFd = open(input.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (inFd < 0) {
+    const int error = errno;
+    struct stat st;
+    if (error == EISDIR || (stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+      return "the source " + DisplayName(input) + " is a folder, not a file";
+    return "cannot open the source " + DisplayName(input) + ": " + std::strerror(error);
+  }
   struct stat in;
-  if (stat(input.c_str(), &in) != 0)
-    return "cannot open the source " + DisplayName(input) + ": " + std::strerror(errno);
+  const bool statted = fstat(inFd, &in) == 0;
+  close(inFd);
+  if (!statted) return "cannot open the source " + DisplayName(input) + ": " + std::strerror(errno);
   if (S_ISDIR(in.st_mode)) return "the source " + DisplayName(input) + " is a folder, not a file";
+  if (!S_ISREG(in.st_mode))
+    return "the source " + DisplayName(input) + " is not a regular file (" +
+           (S_ISFIFO(in.st_mode) ? "a pipe" : S_ISSOCK(in.st_mode) ? "a socket" : "a device") +
+           "); only files are converted";
 
   std::string folder, name;
   SplitPath(output, folder, name);
@@ -76,22 +116,88 @@ std::string CheckPaths(const std::string& input, const std::string& output, bool
 
 TempOutput::~TempOutput() { Discard(); }
 
-std::string TempOutput::Create(const std::string& output) {
+std::string NoPictureWarning() {
+  return std::string(protocol::kWarningMark) + protocol::kWarnNoPicture +
+         ": the source holds no picture; the output holds its sound only";
+}
+
+std::string NumberedName(const std::string& path, int n) {
+  std::string folder, name;
+  SplitPath(path, folder, name);
+  const auto dot = name.find_last_of('.');
+  const bool hasExt = dot != std::string::npos && dot > 0;
+  const std::string stem = hasExt ? name.substr(0, dot) : name;
+  const std::string ext = hasExt ? name.substr(dot) : std::string();
+  const std::string prefix = path.size() > name.size() ? path.substr(0, path.size() - name.size()) : "";
+  return prefix + stem + " (" + std::to_string(n) + ")" + ext;
+}
+
+int MoveWithoutReplacing(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  // A file system that cannot rename without replacing: a second link, which fails on a
+  // taken name, then the temporary name goes.
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  if (errno != EPERM && errno != ENOTSUP && errno != EMLINK && errno != ENOSYS) return errno;
+  // Neither (FAT has no links): the name is looked at just before the rename.
+  struct stat st;
+  if (lstat(to.c_str(), &st) == 0) return EEXIST;
+  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+std::string TempOutput::CreateAt(const std::string& output, int* error) {
   std::string folder, name;
   SplitPath(output, folder, name);
-  // A long name is shortened so the temporary's name stays within the file system's limit.
-  if (name.size() > 200) name.resize(200);
-  std::string pattern = (folder == "/" ? "" : folder) + "/." + name + ".part-XXXXXX";
-  std::string buf = pattern;
-  const int fd = mkstemp(buf.data());
-  if (fd < 0) return "cannot write in the output folder " + DisplayName(folder) + ": " + std::strerror(errno);
-  // mkstemp makes the file private; the result gets the ordinary permissions.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  fd_ = fd;
-  temp_ = buf;
-  output_ = output;
+  const std::string prefix = folder == "/" ? "/" : folder + "/";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string path = prefix + tempname::Make(name, long(getpid()), RandomTag());
+    // The ordinary permissions (the umask applies); never through a link.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      *error = errno;
+      return "cannot write in the output folder " + DisplayName(folder) + ": " + std::strerror(errno);
+    }
+    // Held until the encoder ends: a sweep for leftovers never takes a locked file.
+    flock(fd, LOCK_EX | LOCK_NB);
+    fd_ = fd;
+    temp_ = path;
+    return {};
+  }
+  *error = EEXIST;
+  return "cannot write in the output folder " + DisplayName(folder) + ": no free temporary name";
+}
+
+std::string TempOutput::Create(const std::string& output, bool overwrite) {
+  asked_ = output_ = output;
+  overwrite_ = overwrite;
+  struct stat there;
+  replaces_ = overwrite && lstat(output.c_str(), &there) == 0;
+  if (replaces_) {
+    replacedDev_ = there.st_dev;
+    replacedIno_ = there.st_ino;
+  }
+  int error = 0;
+  const std::string err = CreateAt(output, &error);
+  if (err.empty()) return {};
+  std::string folder, name;
+  SplitPath(output, folder, name);
+  const auto refused = name.find_first_of(kRefusedByFat);
+  if (refused == std::string::npos || (error != EINVAL && error != EPERM && error != EILSEQ)) return err;
+  // The folder's file system refuses the name: once more with "_" for what it refuses.
+  std::string safe = name;
+  for (char& c : safe)
+    if (std::strchr(kRefusedByFat, c)) c = '_';
+  const std::string safePath = (folder == "/" ? "/" : folder + "/") + safe;
+  if (!CreateAt(safePath, &error).empty())
+    return "the file system of the output folder " + DisplayName(folder) + " does not accept the character '" +
+           name[refused] + "' in the name " + DisplayName(name) + ": " + std::strerror(error);
+  output_ = safePath;
+  overwrite_ = replaces_ = false;  // a name the caller never asked for replaces nothing
   return {};
 }
 
@@ -113,12 +219,31 @@ std::string TempOutput::Commit() {
     Discard();
     return "writing the output " + DisplayName(output_) + " failed: " + closeError;
   }
-  if (rename(temp_.c_str(), output_.c_str()) != 0) {
-    const std::string err = std::strerror(errno);
-    Discard();
-    return "cannot put the output " + DisplayName(output_) + " in place: " + err;
+  struct stat there;
+  const bool stillThere = replaces_ && lstat(output_.c_str(), &there) == 0 && there.st_dev == replacedDev_ &&
+                          there.st_ino == replacedIno_;
+  if (overwrite_ && stillThere && !ParentGone()) {
+    if (rename(temp_.c_str(), output_.c_str()) != 0) {
+      const std::string err = std::strerror(errno);
+      Discard();
+      return "cannot put the output " + DisplayName(output_) + " in place: " + err;
+    }
+    final_ = output_;
+  } else {
+    int error = EEXIST;
+    std::string target = output_;
+    for (int n = 1; n <= 10000 && error == EEXIST; ++n) {
+      error = MoveWithoutReplacing(temp_, target);
+      if (error == EEXIST) target = NumberedName(output_, n);
+    }
+    if (error != 0) {
+      Discard();
+      return "cannot put the output " + DisplayName(output_) + " in place: " + std::strerror(error);
+    }
+    final_ = target;
   }
   temp_.clear();
+  if (final_ != asked_) ConsoleLine(protocol::kOutputMark + LinePath(final_));
   return {};
 }
 

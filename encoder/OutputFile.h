@@ -4,10 +4,12 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 namespace vidmora::encoder {
 
-// Checks made before anything is written: the source exists and is a file, the output's
+// Checks made before anything is written: the source is a regular file (opened without
+// waiting, so a pipe or a device is refused at once rather than blocking), the output's
 // folder exists, the output is not a folder, not the source itself (by any spelling or
 // link), and, without overwrite, does not exist yet; its name fits the file system.
 // Returns an error line or "".
@@ -20,22 +22,51 @@ class TempOutput {
   TempOutput(const TempOutput&) = delete;
   TempOutput& operator=(const TempOutput&) = delete;
 
-  // Creates ".<name>.part-XXXXXX" beside output (the name cut to 200 bytes, XXXXXX six
-  // random characters) and keeps it open: everything is written through Descriptor(),
-  // never by opening the name again, so a link planted at the name is not followed.
-  // Returns an error line or "".
-  std::string Create(const std::string& output);
+  // Creates the temporary beside output (named as TempName.h says), locks it for the
+  // encoder's life and keeps it open: everything is written through Descriptor(), never
+  // by opening the name again, so a link planted at the name is not followed. A folder
+  // whose file system refuses a character of the name (FAT: " * : < > ? \ |) is tried
+  // once more with those characters replaced by "_". overwrite: the output may replace
+  // a file that stands at its name when it is committed. Returns an error line or "".
+  std::string Create(const std::string& output, bool overwrite);
   const std::string& Path() const { return temp_; }
   int Descriptor() const { return fd_; }
-  // Closes the temporary and renames it over the output, if the name still holds the
-  // file written (not something put in its place meanwhile). Returns an error line or "".
+  // Closes the temporary and puts it in place, if the name still holds the file written
+  // (not something put in its place meanwhile). With overwrite, only the file that stood
+  // at the name when the temporary was created is replaced; otherwise (and once the
+  // program that started the encoder is gone) nothing is: a file that took the name
+  // meanwhile stays, and the output takes the next free name "name (1).mp4". When
+  // the file ends up under another name than asked for, one output line says where.
+  // Returns an error line or "".
   std::string Commit();
+  // Where the output was put by Commit.
+  const std::string& FinalPath() const { return final_; }
   void Discard();
 
  private:
+  std::string CreateAt(const std::string& output, int* error);
+
   std::string temp_;
-  std::string output_;
+  std::string asked_;   // the output as asked for
+  std::string output_;  // the name the output is meant to have (a refused character replaced)
+  std::string final_;
+  bool overwrite_ = false;
+  // With overwrite: the file that stood at the output name at the start, if any.
+  bool replaces_ = false;
+  dev_t replacedDev_ = 0;
+  ino_t replacedIno_ = 0;
   int fd_ = -1;
 };
+
+// The warning line for a picture copy asked of a source that holds none: its sound is
+// converted alone.
+std::string NoPictureWarning();
+
+// "name (n).ext" beside path.
+std::string NumberedName(const std::string& path, int n);
+
+// Puts the file `from` at `to` unless something is there: 0, EEXIST when the name is
+// taken, or another errno value.
+int MoveWithoutReplacing(const std::string& from, const std::string& to);
 
 }  // namespace vidmora::encoder

@@ -22,6 +22,7 @@ inline constexpr char kSummaryMark[] = "global headers:";
 inline constexpr char kWarningMark[] = "warning: ";
 inline constexpr char kWarnShortSource[] = "short-source";
 inline constexpr char kOutputMark[] = "output: ";
+inline constexpr char kWarnNoPicture[] = "no-picture";
 inline constexpr char kQuitKey = 'q';
 
 }  // namespace vidmora::protocol

@@ -20,6 +20,7 @@ namespace {
 // Requests so far ("q" and signals together); a second one gives up at once.
 std::atomic<int> g_requests{0};
 std::atomic<int64_t> g_firstRequestNs{0};  // CLOCK_MONOTONIC of the first request
+std::atomic<bool> g_parentGone{false};
 char g_abandonPath[4096] = {0};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<int64_t>::is_always_lock_free,
               "used from a signal handler");
@@ -48,6 +49,12 @@ bool CountRequest() {
   return g_requests.fetch_add(1) + 1 >= 2;
 }
 
+void OnParentGone(int) {
+  g_parentGone = true;
+  // An orderly stop when none was asked for yet; never the one that gives up.
+  if (g_requests.load() == 0) CountRequest();
+}
+
 void OnSignal(int) {
   if (CountRequest()) {
     // Only async-signal-safe calls from here on.
@@ -60,6 +67,8 @@ void OnSignal(int) {
   }
 }
 }  // namespace
+
+bool ParentGone() { return g_parentGone.load(); }
 
 bool StopRequested() { return g_requests.load(std::memory_order_relaxed) > 0; }
 
@@ -82,6 +91,8 @@ void InstallSignalHandlers() {
   sa.sa_flags = SA_RESTART;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sa.sa_handler = OnParentGone;
+  sigaction(SIGHUP, &sa, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
 
@@ -91,6 +102,7 @@ void SetAbandonPath(const std::string& path) {
   sigemptyset(&block);
   sigaddset(&block, SIGINT);
   sigaddset(&block, SIGTERM);
+  sigaddset(&block, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &block, &old);
   const size_t n = std::min(path.size(), sizeof g_abandonPath - 1);
   std::memcpy(g_abandonPath, path.data(), n);
@@ -111,6 +123,13 @@ StdinWatcher::StdinWatcher() {
     raw.c_cc[VTIME] = 0;
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) g_terminalChanged = 1;
   }
+  // A "q" typed ahead counts before the conversion opens anything.
+  struct pollfd ahead = {STDIN_FILENO, POLLIN, 0};
+  char buf[256];
+  ssize_t got = 0;
+  if (poll(&ahead, 1, 0) == 1 && (ahead.revents & POLLIN) && (got = read(STDIN_FILENO, buf, sizeof buf)) > 0)
+    for (ssize_t i = 0; i < got; ++i)
+      if (std::tolower(static_cast<unsigned char>(buf[i])) == protocol::kQuitKey) RequestStop();
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -1,4 +1,5 @@
-// Requests to end a conversion early: "q" on standard input, SIGINT and SIGTERM.
+// Requests to end a conversion early: "q" on standard input, SIGINT and SIGTERM, and
+// SIGHUP, which the program that started the encoder has it sent when that program ends.
 // The end of standard input is not a request: a caller that closes it (or gives
 // /dev/null) still gets a complete conversion.
 #pragma once
@@ -17,7 +18,12 @@ void RequestStop();
 // Seconds since the first request; 0 when there was none.
 double SecondsSinceStopRequest();
 
-// Installs the handlers of SIGINT and SIGTERM. SIGPIPE is ignored so that a reader going away
+// Whether SIGHUP came: the program that started the encoder is gone (or the terminal
+// closed). It asks for an orderly stop like "q", but is never counted as the second
+// request that gives up, and the file it leaves replaces nothing.
+bool ParentGone();
+
+// Installs the handlers of SIGINT, SIGTERM and SIGHUP. SIGPIPE is ignored so that a reader going away
 // does not kill a conversion that is writing its file.
 void InstallSignalHandlers();
 void SetAbandonPath(const std::string& path);  // empty: nothing to remove

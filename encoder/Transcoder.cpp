@@ -737,7 +737,7 @@ bool Conversion::OpenOutput() {
   if (ain_.index >= 0 && !(Copies(ain_) ? SetUpCopy(aout_, ain_) : SetUpAudio())) return false;
 
   // Only now, with everything checked, is anything created in the output folder.
-  const std::string err = temp_.Create(opt_.output);
+  const std::string err = temp_.Create(opt_.output, opt_.overwrite);
   if (!err.empty()) return Fail(err);
   SetAbandonPath(temp_.Path());
   if (!OpenOutputIo()) return Fail("out of memory");
@@ -802,6 +802,7 @@ void Conversion::Describe() {
     for (const std::string& name : opt_.ignored) names += (names.empty() ? "" : ", ") + name;
     ConsoleLine("Ignored for a stream copied as it is: " + names + " (these need re-encoding)");
   }
+  if (vin_.index < 0 && opt_.videoCodec == "copy") ConsoleLine(NoPictureWarning());
   ConsoleLine("Press q to stop early.");
 }
 
@@ -1199,7 +1200,7 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
 // packet: a packet of the source's copied stream, or nullptr at its end.
 bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
   const bool ok = out.copy.Push(packet, [&](AVPacket* ready) {
-    if (&out == &vout_) ++out.frames;
+    ++out.frames;
     return WritePacket(out, ready) && (&out != &vout_ || WriteHeldSound(videoEnd_));
   });
   return ok || Fail(out.copy.Error());

@@ -3,7 +3,12 @@
 #include "media/MediaInfoDll.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QVector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -26,9 +31,21 @@ const QStringList kMediaExtensions = {
     QStringLiteral("ogv"),  QStringLiteral("dv"),   QStringLiteral("divx"), QStringLiteral("mxf"),
 };
 
-QString UnknownDuration() { return QString::fromLatin1(kUnknownDuration); }
+QString UnknownDuration() { return QString::fromUtf8(kUnknownDuration); }
 
 }  // namespace
+
+QString NotASourceReason(const QString& path) {
+  struct stat st;
+  const QString name = QFileInfo(path).fileName();
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};  // the probe reports what is missing
+  if (S_ISREG(st.st_mode)) return {};
+  const QString kind = S_ISDIR(st.st_mode)    ? QStringLiteral("文件夹")
+                       : S_ISFIFO(st.st_mode) ? QStringLiteral("管道")
+                       : S_ISSOCK(st.st_mode) ? QStringLiteral("套接字")
+                                              : QStringLiteral("设备");
+  return QStringLiteral("%1 是%2，不是普通文件，不能添加").arg(name, kind);
+}
 
 std::optional<TFileRow> ProbeFileRow(const QString& path) {
   if (!LoadMediaInfoLib(MediaInfoLibFile())) return std::nullopt;

@@ -6,8 +6,9 @@
 
 #include <optional>
 
-// The duration shown when the media library gives none.
-inline constexpr char kUnknownDuration[] = "02:00:00";
+// The duration shown when the media library gives none (no time, so that it is
+// never taken for a real length).
+inline constexpr char kUnknownDuration[] = "未知";
 
 // A new row of the file list: the path as its caption, then type, size,
 // duration and progress.
@@ -26,6 +27,11 @@ struct TFileRow {
 struct TFileProperties {
   QStringList values;
 };
+
+// Why a path cannot be a source: "" for a regular file (also through a link);
+// otherwise the reason, in Chinese, naming the file. Never opens the file, so a
+// pipe or a device cannot hold the program.
+QString NotASourceReason(const QString& path);
 
 // Both load the media library first; nothing when it cannot be loaded.
 std::optional<TFileRow> ProbeFileRow(const QString& path);

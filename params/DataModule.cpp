@@ -5,7 +5,12 @@
 #include "platform/UserFiles.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <sys/stat.h>
 
 #include <climits>
 
@@ -246,6 +251,29 @@ void TASQLite3DB::Connect() {
   if (TimeOut > 0) api_->busyTimeout(db_, TimeOut);
 }
 
+void TASQLite3DB::ExecScript(const QString& script) {
+  if (!connected_) Connect();
+  const QByteArray text = EncodeText(script);
+  const char* at = text.constData();
+  while (at && *at) {
+    void* stmt = nullptr;
+    const char* tail = nullptr;
+    if (api_->prepare(db_, at, -1, &stmt, &tail) != kSqliteOk) {
+      const TAppError error(ErrorText());
+      if (stmt) api_->finalize(stmt);
+      throw error;
+    }
+    if (stmt) {
+      int rc;
+      while ((rc = api_->step(stmt)) == kSqliteRow) {
+      }
+      const int finalized = api_->finalize(stmt);
+      if (rc != kSqliteDone || finalized != kSqliteOk) throw TAppError(ErrorText());
+    }
+    at = tail;
+  }
+}
+
 void TASQLite3DB::SetTimeOut(int ms) {
   TimeOut = ms;
   if (connected_ && db_) api_->busyTimeout(db_, ms > 0 ? ms : 0);
@@ -442,8 +470,6 @@ TDataMod::TDataMod() {
   PramQuery.MaxResults = 0;
   PramQuery.StartResult = 0;
   DataBase.MustExist = false;
-  // Another copy of the program may be writing the same file: wait for it.
-  DataBase.TimeOut = 3000;
   DataBase.CharacterEncoding.clear();
   DataBase.ExecuteInlineSQL = false;
   try {
@@ -459,9 +485,94 @@ TDataMod::~TDataMod() {
   PramQuery.SetConnection(nullptr);
 }
 
+namespace {
+
+// The tables of the parameter database.
+const char* const kTables[] = {"cmbex_itemindex",  "cmbex_vdocodec",    "cmbex_vdobitrate",
+                               "cmbex_vdosize",    "cmbex_vdofps",      "cmbex_vdoaspect",
+                               "cmbex_adocodec",   "cmbex_adobitrate",  "cmbex_adochannels",
+                               "cmbex_adofreq"};
+constexpr int kTableCount = int(sizeof kTables / sizeof kTables[0]);
+
+// How long a statement waits for another program's lock once start-up is over.
+constexpr int kLaterWaitMs = 250;
+
+}  // namespace
+
+int TDataMod::StartWaitMs = 3000;
+
+QString TDataMod::ShippedScript() {
+  QFile script(QStringLiteral(":/params/LibParmt.sql"));
+  return script.open(QIODevice::ReadOnly) ? QString::fromUtf8(script.readAll()) : QString();
+}
+
+bool TDataMod::DatabaseSound(bool* locked) {
+  *locked = false;
+  try {
+    PramQuery.SetSQL(QStringLiteral("PRAGMA quick_check"));
+    PramQuery.Open();
+    PramQuery.First();
+    if (PramQuery.FieldAsString(0) != QLatin1String("ok")) return false;
+    QStringList names;
+    for (const char* table : kTables) names << QStringLiteral("'%1'").arg(QLatin1String(table));
+    PramQuery.SetSQL(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN (%1)")
+                         .arg(names.join(QLatin1Char(','))));
+    PramQuery.Open();
+    PramQuery.First();
+    const bool ours = PramQuery.FieldAsInteger(0) == kTableCount;
+    PramQuery.Close();
+    return ours;
+  } catch (const TAppError&) {
+    *locked = PramQuery.Busy();
+    PramQuery.Close();
+    return *locked;
+  }
+}
+
+void TDataMod::ReplaceDatabase(const QString& path, bool existed) {
+  DataBase.SetConnected(false);
+  const QByteArray target = QFile::encodeName(path);
+  QString setAside;
+  if (existed) {
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    setAside = path + QStringLiteral(".broken-") + stamp;
+    for (int n = 2; QFileInfo::exists(setAside); ++n)
+      setAside = path + QStringLiteral(".broken-%1-%2").arg(stamp).arg(n);
+    if (std::rename(target.constData(), QFile::encodeName(setAside).constData()) != 0)
+      throw TAppError(QStringLiteral("参数数据库 %1 已损坏，且无法移开").arg(path));
+  }
+  // Made beside it under another name and put in place whole.
+  const QString fresh = path + QStringLiteral(".new");
+  QFile::remove(fresh);
+  {
+    TASQLite3DB maker;
+    maker.SetDatabase(fresh);
+    maker.DriverDLL = DataBase.DriverDLL;
+    maker.SetConnected(true);
+    maker.ExecScript(ShippedScript());
+    maker.SetConnected(false);
+  }
+  if (std::rename(QFile::encodeName(fresh).constData(), target.constData()) != 0)
+    throw TAppError(QStringLiteral("无法建立新的参数数据库 %1").arg(path));
+  DataBase.SetConnected(true);
+  if (existed)
+    ShowAppError(QStringLiteral("参数数据库已损坏，已另存为 %1，并换用了一份新的数据库。"
+                                "记住的输出选项已恢复为默认值。")
+                     .arg(QFileInfo(setAside).fileName()));
+}
+
 void TDataMod::DataModuleCreate() {
   DataBase.SetConnected(false);
   DataBase.SetDatabase(UserFiles::DatabaseFile());
   DataBase.DriverDLL = Platform::ExePath(QString::fromLatin1(Platform::kSqliteLibFile));
+  QString path = DataBase.Database();
+  if (!path.contains(QLatin1Char(Platform::kPathSep))) path = Platform::ExePath(path);
+  struct stat st;
+  const bool existed = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+  // Another copy of the program may be writing the file: waited for once, here.
+  DataBase.SetTimeOut(StartWaitMs);
   DataBase.SetConnected(true);
+  bool locked = false;
+  if (!existed || !DatabaseSound(&locked)) ReplaceDatabase(path, existed);
+  DataBase.SetTimeOut(locked ? 0 : kLaterWaitMs);
 }

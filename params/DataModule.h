@@ -32,6 +32,9 @@ class TASQLite3DB {
   bool ExecuteInlineSQL = false;
 
   bool Connected() const { return connected_; }
+  // Runs a script of statements one after the other, connecting first when
+  // needed; the first that fails raises TAppError with SQLite's message.
+  void ExecScript(const QString& script);
   // true connects (errors raise TAppError), false disconnects.
   void SetConnected(bool connected);
 
@@ -121,11 +124,31 @@ class TDataMod {
   TDataMod& operator=(const TDataMod&) = delete;
 
   // Opens the parameter database (UserFiles::DatabaseFile); an error is shown by
-  // the application's error handler and the connection stays closed.
+  // the application's error handler and the connection stays closed. A file
+  // that is not a sound parameter database (corrupt, empty, a folder, another
+  // database) is set aside as "LibParmt.dat.broken-<date and time>" and a fresh
+  // database made from the shipped one takes its place, with one message saying
+  // that the remembered choices were reset; a missing one is made silently.
+  // A database locked by another program is waited for here, once, up to
+  // 3 s; later statements wait only briefly, or not at all when it was locked
+  // at start-up.
   void DataModuleCreate();
+
+  // How long the start-up waits for another program's lock, in milliseconds
+  // (3000; tests shorten it).
+  static int StartWaitMs;
+
+  // The text of the shipped database.
+  static QString ShippedScript();
 
   TASQLite3DB DataBase;
   TASQLite3Query PramQuery;
+
+ private:
+  // Whether the open database is ours and sound; a lock held too long says
+  // nothing of the file, and *locked tells of it.
+  bool DatabaseSound(bool* locked);
+  void ReplaceDatabase(const QString& path, bool existed);
 };
 
 extern TDataMod* DataMod;

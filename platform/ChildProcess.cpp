@@ -151,7 +151,7 @@ pid_t SpawnPosix(char* const* args, bool hasSlash, const SpawnFds& fds) {
 // has to be set in the child between fork and exec, which posix_spawn cannot
 // do. Everything the child touches is prepared before vfork; the child makes
 // system calls only.
-pid_t SpawnEndingWithUs(char* const* args, const SpawnFds& fds) {
+pid_t SpawnEndingWithUs(char* const* args, const SpawnFds& fds, int endSignal) {
   const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (devNull < 0) return -1;
   const int in = fds.in >= 0 ? fds.in : devNull;
@@ -165,8 +165,7 @@ pid_t SpawnEndingWithUs(char* const* args, const SpawnFds& fds) {
   volatile int execErrno = 0;
   const pid_t pid = ::vfork();
   if (pid == 0) {
-    // A player has nothing to save: it goes at once.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::prctl(PR_SET_PDEATHSIG, endSignal);
     // The program may have ended between vfork and prctl.
     if (::getppid() != parent) ::_exit(127);
     // Raise the three handles above 2 first, so that one dup2 cannot overwrite
@@ -245,7 +244,7 @@ bool TChildProcess::Start(const QStringList& argv, const Options& options) {
   }
   SpawnFds fds{in[0], out[1], out[1]};
   // The death signal needs a path: a bare name goes the ordinary way.
-  const pid_t pid = options.endWithProgram && hasSlash ? SpawnEndingWithUs(args.data(), fds)
+  const pid_t pid = options.endWithProgram && hasSlash ? SpawnEndingWithUs(args.data(), fds, options.endSignal)
                                                        : SpawnPosix(args.data(), hasSlash, fds);
   // The child holds its own copies now; with ours closed, the output pipe
   // reports its end once the child has ended.

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <csignal>
 #include <sys/types.h>
 
 class QSocketNotifier;
@@ -24,8 +25,9 @@ class TChildProcess : public QObject {
     bool captureOutput = false;
     // Standard input is a pipe that the owner may write into.
     bool inputPipe = false;
-    // The child is killed when this program ends, however it ends.
+    // The child is sent endSignal when this program ends, however it ends.
     bool endWithProgram = false;
+    int endSignal = SIGKILL;  // a child that has something to save asks for another
   };
 
   explicit TChildProcess(QObject* parent = nullptr);

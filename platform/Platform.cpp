@@ -3,13 +3,9 @@
 #include <QCoreApplication>
 #include <QObject>
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace Platform {
 
@@ -58,32 +54,5 @@ void EnsureUtf8Locale() {
 }
 
 QObject* FindComponent(QObject* root, const QString& name) { return root ? FindIn(root, name) : nullptr; }
-
-bool FileOpenAnywhere(unsigned long long device, unsigned long long inode) {
-  // Every open descriptor of every process is a link under /proc/PID/fd;
-  // stat follows it to the file. Processes of other users cannot be read.
-  DIR* procs = ::opendir("/proc");
-  if (!procs) return false;
-  bool open = false;
-  while (!open) {
-    const dirent* p = ::readdir(procs);
-    if (!p) break;
-    if (p->d_name[0] < '0' || p->d_name[0] > '9') continue;
-    const std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
-    DIR* fds = ::opendir(fdDir.c_str());
-    if (!fds) continue;
-    while (const dirent* f = ::readdir(fds)) {
-      if (f->d_name[0] == '.') continue;
-      struct stat st;
-      if (::stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && st.st_dev == device && st.st_ino == inode) {
-        open = true;
-        break;
-      }
-    }
-    ::closedir(fds);
-  }
-  ::closedir(procs);
-  return open;
-}
 
 }  // namespace Platform

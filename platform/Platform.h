@@ -39,7 +39,4 @@ void EnsureUtf8Locale();
 // order they were created (depth first), comparing without regard to case.
 QObject* FindComponent(QObject* root, const QString& name);
 
-// Whether any process this user can see holds the file (device, inode) open.
-bool FileOpenAnywhere(unsigned long long device, unsigned long long inode);
-
 }  // namespace Platform

@@ -181,8 +181,8 @@ class TestShell : public QObject {
     QVERIFY(!form->CvStatusGauge->isTextVisible());
     QCOMPARE(form->MsgStatusPanel->width(), 380);
     QCOMPARE(form->OpenDialog->Title, QStringLiteral("添加"));
-    QVERIFY(form->BarImgList->Count() == 19);
-    for (int i = 0; i < 19; ++i) {
+    QVERIFY(form->BarImgList->Count() == 20);
+    for (int i = 0; i < 20; ++i) {
       if (i == 14) continue;  // drawn, but shown nowhere
       QVERIFY2(!form->BarImgList->Icon(i).isNull(), qPrintable(QString::number(i)));
     }

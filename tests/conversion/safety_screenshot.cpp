@@ -1,7 +1,8 @@
 // Opens the main window as the program does and shows, for screenshots, a run
 // with a failed row and its tool tip ("failed"), or the question asked when
-// outputs exist already ("question"); ends after a few seconds.
-// Usage: safety_screenshot failed|question [seconds]
+// outputs exist already ("question"), or a file cut short that is converted
+// with a warning ("warning"); ends after a few seconds.
+// Usage: safety_screenshot failed|question|warning [seconds]
 #include "app/ConvMainFrm.h"
 #include "app/Controls.h"
 #include "conversion/ConvQueue.h"
@@ -33,9 +34,15 @@ int main(int argc, char** argv) {
   form->show();
   const QString data = TestSupport::SourceDir() + QStringLiteral("/tests/data/");
   QTemporaryDir sources;
-  const QString broken = sources.filePath(QStringLiteral("损坏的视频.avi"));
+  const QString broken = sources.filePath(mode == QLatin1String("warning") ? QStringLiteral("不完整的视频.avi")
+                                                                         : QStringLiteral("损坏的视频.avi"));
   const QString good = sources.filePath(QStringLiteral("clip.avi"));
-  QFile::copy(data + QStringLiteral("media/random.avi"), broken);
+  if (mode == QLatin1String("warning")) {
+    const QByteArray whole = TestSupport::ReadBytes(data + QStringLiteral("media/clip.avi"));
+    TestSupport::WriteBytes(broken, whole.left(whole.size() / 2));
+  } else {
+    QFile::copy(data + QStringLiteral("media/random.avi"), broken);
+  }
   QFile::copy(data + QStringLiteral("media/clip.avi"), good);
   dialogs->fileAnswers = {good, broken};
   form->AddAvFileBtnClick();

@@ -1,6 +1,6 @@
 // A scripted stand-in for the encoder, used by the conversion tests.
 //
-// Encoder form:  make -y -ipt SOURCE [fragments...] OUTPUT
+// Encoder form:  make [-y] -ipt SOURCE [fragments...] OUTPUT
 //   The SOURCE file is the script, one command a line:
 //     say TEXT       TEXT and a line end on standard error
 //     raw TEXT       TEXT without a line end
@@ -8,6 +8,7 @@
 //     summary        the summary line
 //     sleep MS       waits; a "q" on standard input ends the program (status 0)
 //     write          writes the OUTPUT file
+//     moved NAME     writes NAME beside OUTPUT instead and says so in an output line
 //     exit N         ends at once with status N, nothing more written
 //     crash          ends by a signal
 //   Every start, argument, "q" and exit is logged to SOURCE + ".log".
@@ -113,7 +114,8 @@ int Helper(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "-y") != 0) return Helper(argc, argv);
+  if (argc >= 2 && std::strcmp(argv[1], "-y") != 0 && std::strcmp(argv[1], "-ipt") != 0)
+    return Helper(argc, argv);
 
   std::string source, output;
   for (int i = 1; i < argc; ++i) {
@@ -163,6 +165,11 @@ int main(int argc, char** argv) {
     } else if (command == "write") {
       std::ofstream out(output, std::ios::binary);
       out << "standin output\n";
+    } else if (command == "moved") {
+      const std::string path = output.substr(0, output.find_last_of('/') + 1) + rest;
+      std::ofstream out(path, std::ios::binary);
+      out << "standin output\n";
+      Write(2, "output: " + path + "\n");
     } else if (command == "exit") {
       const int status = std::atoi(rest.c_str());
       Log("exit " + std::to_string(status));

@@ -5,16 +5,23 @@
 #include "conversion/ConvQueue.h"
 #include "conversion/DosConvFunc.h"
 #include "conversion/OutputNames.h"
+#include "encoder/TempName.h"
 #include "platform/CommandLine.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -292,36 +299,61 @@ class TestConvCore : public QObject {
              QStringLiteral("/x/a.b (1).mp4"));
   }
 
+  // Only temporaries that an encoder made, whose encoder is gone and that nobody
+  // holds locked, are removed; a user's file goes by no name.
   void staleTemporariesOnlyOurs() {
     QTemporaryDir tmp;
-    const QString cut = QStringLiteral(".") + QString(200, QLatin1Char('x')) + QStringLiteral(".part-000000");
-    const QStringList stale = {QStringLiteral(".clip.mp4.part-Ab3xYz"),
-                               QStringLiteral(".视频 一.mp4.part-zz09AA"), cut};
-    const QStringList kept = {
-        QStringLiteral(".clip.mp4.part-Ab3xY"),  QStringLiteral("clip.mp4.part-Ab3xYz"),
-        QStringLiteral(".clip.avi.part-Ab3xYz"), QStringLiteral(".clip.mp4.part-Ab3x-z"),
-        QStringLiteral(".mp4.part-Ab3xYz"),      QStringLiteral("clip.mp4"),
-        QStringLiteral(".open.mp4.part-abcdef")};
-    for (const QString& n : stale + kept) Write(tmp.filePath(n), "x");
-    // A link of that name (and what it leads to), a folder of that name, and
-    // a temporary some process still writes are left alone.
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);  // an id of a process that has ended
+    const long gone = child;
+    auto ours = [&](const QString& name, long pid, const char* random) {
+      const QString n = QString::fromStdString(vidmora::tempname::Make(name.toStdString(), pid, random));
+      Write(tmp.filePath(n), "x");
+      return n;
+    };
+    // An encoder that still runs: a program named like the encoder.
+    QVERIFY(QFile::copy(QStringLiteral(STANDIN_PATH), tmp.filePath(QStringLiteral("make"))));
+    QProcess encoder;
+    encoder.start(tmp.filePath(QStringLiteral("make")), {QStringLiteral("sleep"), QStringLiteral("20000")});
+    QVERIFY(encoder.waitForStarted());
+    const QString mine = ours(QStringLiteral("clip.mp4"), gone, "Ab3x");
+    const QStringList stale = {mine, ours(QStringLiteral("视频 一.mp4"), gone, "zz09"),
+                               ours(QString(300, QLatin1Char('x')) + QStringLiteral(".mp4"), gone, "0000"),
+                               // the id was taken since by a process that is no encoder
+                               ours(QStringLiteral("reused.mp4"), ::getpid(), "Ab3x")};
+    QString forged = mine;
+    forged[forged.size() - 1] = forged.endsWith(QLatin1Char('a')) ? QLatin1Char('b') : QLatin1Char('a');
+    const QStringList users = {QStringLiteral(".clip.mp4.part-Ab3xYz"), forged, mine.mid(1),
+                               QStringLiteral(".clip.mp4.part-0-Ab3xAb3x"), QStringLiteral("clip.mp4")};
+    for (const QString& n : users) Write(tmp.filePath(n), "x");
+    const QString running = ours(QStringLiteral("running.mp4"), encoder.processId(), "Run1");
+    const QString locked = ours(QStringLiteral("locked.mp4"), gone, "Lock");
+    const int lock = ::open(QFile::encodeName(tmp.filePath(locked)).constData(), O_RDONLY);
+    QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX) == 0);
+    // A link of such a name (and what it leads to) and a folder of such a name stay.
     Write(tmp.filePath(QStringLiteral("target")), "keep");
-    QFile::link(tmp.filePath(QStringLiteral("target")),
-                tmp.filePath(QStringLiteral(".link.mp4.part-abcdef")));
-    QDir(tmp.path()).mkdir(QStringLiteral(".dir.mp4.part-abcdef"));
-    QFile open(tmp.filePath(QStringLiteral(".open.mp4.part-abcdef")));
-    QVERIFY(open.open(QIODevice::ReadOnly));
+    const QString link = QString::fromStdString(vidmora::tempname::Make("link.mp4", gone, "Lnk1"));
+    const QString folder = QString::fromStdString(vidmora::tempname::Make("dir.mp4", gone, "Dir1"));
+    QVERIFY(QFile::link(tmp.filePath(QStringLiteral("target")), tmp.filePath(link)));
+    QVERIFY(QDir(tmp.path()).mkdir(folder));
+
     QStringList removed = RemoveStaleTemps(tmp.path());
     removed.sort();
     QStringList expected = stale;
     expected.sort();
     QCOMPARE(removed, expected);
-    for (const QString& n : kept) QVERIFY2(QFile::exists(tmp.filePath(n)), qPrintable(n));
-    QVERIFY(QFileInfo(tmp.filePath(QStringLiteral(".link.mp4.part-abcdef"))).isSymLink());
-    QVERIFY(QFileInfo(tmp.filePath(QStringLiteral(".dir.mp4.part-abcdef"))).isDir());
+    for (const QString& n : users + QStringList{running, locked})
+      QVERIFY2(QFile::exists(tmp.filePath(n)), qPrintable(n));
+    QVERIFY(QFileInfo(tmp.filePath(link)).isSymLink());
+    QVERIFY(QFileInfo(tmp.filePath(folder)).isDir());
     QCOMPARE(TestBytes(tmp.filePath(QStringLiteral("target"))), QByteArray("keep"));
-    open.close();
-    QCOMPARE(RemoveStaleTemps(tmp.path()), QStringList{QStringLiteral(".open.mp4.part-abcdef")});
+    ::close(lock);
+    encoder.kill();
+    encoder.waitForFinished();
+    removed = RemoveStaleTemps(tmp.path());
+    removed.sort();
+    QCOMPARE(removed, (QStringList{locked, running}));
   }
 
   void replacingTakesPlaceOnlyWhenComplete() {

@@ -9,9 +9,13 @@
 #include "conversion/DosConvFunc.h"
 #include "platform/Platform.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QMap>
 
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -43,6 +47,42 @@ class TestConvEndToEnd : public QObject {
   void init() {
     if (!QFileInfo(TestSupport::BuiltAppDir() + QStringLiteral("/make")).isExecutable())
       QSKIP("the encoder has not been built");
+  }
+
+  // A program killed mid-run takes its encoder with it: the encoder finishes
+  // its file as on a stop, under the planned name, and is gone soon after.
+  void encoderEndsWithProgram() {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("talk.mp4"));
+    QProcess host;
+    host.start(QStringLiteral(ENCODER_HOST), {TestSupport::BuiltAppDir() + QStringLiteral("/make"),
+                                              DataFile(QStringLiteral("encoder/src_long.mp4")), out});
+    QString seen;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+          seen += QString::fromUtf8(host.readAllStandardOutput());
+          return seen.contains(QStringLiteral("\nframe="));
+        },
+        30000));
+    const long long encoder = seen.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(' '), 1).toLongLong();
+    QVERIFY(encoder > 0 && ::kill(static_cast<pid_t>(encoder), 0) == 0);
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(static_cast<pid_t>(host.processId()), SIGKILL);
+    QVERIFY(host.waitForFinished(5000));
+    // Ended: gone, or a zombie that the system's first process reaps when it gets to it.
+    const auto ended = [encoder] {
+      QFile stat(QStringLiteral("/proc/%1/stat").arg(encoder));
+      if (!stat.open(QIODevice::ReadOnly)) return true;
+      const QByteArray text = stat.readAll();
+      return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+    };
+    QVERIFY(QTest::qWaitFor(ended, 10000));
+    qInfo("the encoder ended %lld ms after the program was killed", static_cast<long long>(clock.elapsed()));
+    const MediaFacts facts = CheckMedia(out);
+    QVERIFY(facts.opens && facts.videoDecodes);
+    QVERIFY(facts.seconds > 0 && facts.seconds < 10);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("talk.mp4")});
   }
 
   void threeRealFiles() {
@@ -78,6 +118,25 @@ class TestConvEndToEnd : public QObject {
           qAbs(out.seconds - in.seconds) < 0.25,
           qPrintable(QStringLiteral("%1: %2 s from %3 s").arg(names[r]).arg(out.seconds).arg(in.seconds)));
     }
+  }
+
+  // An AVI cut in half converts what it holds; the row is done with the warning
+  // mark and says how much was converted of the listed length.
+  void cutShortAviIsMarked() {
+    QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
+    const QString source = env.SourceDir() + QStringLiteral("/cut.avi");
+    const QByteArray whole = TestSupport::ReadBytes(DataFile(QStringLiteral("media/clip.avi")));
+    TestSupport::WriteBytes(source, whole.left(whole.size() / 2));
+    AddThroughDialog(env, source);
+    QCOMPARE(env.list()->SubItem(0, 2), QStringLiteral("00:00:03"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(60000));
+    QCOMPARE(env.list()->ImageIndex(0), 19);
+    const QString tip = env.list()->topLevelItem(0)->toolTip(4);
+    QVERIFY2(tip.startsWith(QStringLiteral("只转换了 1.")) && tip.contains(QStringLiteral("列表中的长度为 3 秒")),
+             qPrintable(tip));
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 0 个, 其中 1 个有警告"));
+    QVERIFY(CheckMedia(env.SaveDir() + QStringLiteral("/cut.mp4")).videoDecodes);
   }
 
   void neverReplacesUserFiles() {

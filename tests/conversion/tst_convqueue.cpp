@@ -7,6 +7,7 @@
 #include "app/FileAdder.h"
 #include "conversion/ConvQueue.h"
 #include "conversion/DosConvFunc.h"
+#include "encoder/TempName.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
 
@@ -15,6 +16,9 @@
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QUrl>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,7 +29,7 @@ const QString kStandin = QStringLiteral(STANDIN_PATH);
 QString ThreeSteps(const QString& a, const QString& b, const QString& c) {
   return QStringLiteral(
              "say banner line\nsleep 120\nprogress %1\nsleep 120\nprogress %2\nsleep 120\n"
-             "progress %3\nsleep 120\nsummary\n")
+             "progress %3\nsleep 120\nprogress 10.00\nsummary\n")
       .arg(a, b, c);
 }
 
@@ -109,9 +113,9 @@ class TestConvQueue : public QObject {
     for (int r = 0; r < 3; ++r) {
       const QStringList log = env.LogOfRow(r).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
       QCOMPARE(log.count(QStringLiteral("start")), 1);
-      QCOMPARE(log.value(1), QStringLiteral("arg:-y"));
-      QCOMPARE(log.value(2), QStringLiteral("arg:-ipt"));
-      QCOMPARE(log.value(3), QStringLiteral("arg:") + env.list()->Caption(r));
+      // No "-y": a planned name replaces nothing.
+      QCOMPARE(log.value(1), QStringLiteral("arg:-ipt"));
+      QCOMPARE(log.value(2), QStringLiteral("arg:") + env.list()->Caption(r));
       const QString base = QFileInfo(env.list()->Caption(r)).completeBaseName();
       QVERIFY(log.contains(QStringLiteral("arg:") + env.SaveDir() + QStringLiteral("/") + base +
                            QStringLiteral(".mp4")));
@@ -151,7 +155,7 @@ class TestConvQueue : public QObject {
 
   void stopDuringSecondOfThree() {
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("progress 5.00\nsleep 600\nsummary\n"));
+    env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("progress 5.00\nsleep 600\nprogress 10.00\nsummary\n"));
     env.AddScripted(QStringLiteral("b.avi"), kLong);
     env.AddScripted(QStringLiteral("c.avi"), kLong);
     env.form()->CvAvFileBtnClick();
@@ -168,7 +172,9 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
     QVERIFY(!env.form()->AvMsgTimer->isActive());
     QVERIFY(env.AllButtons(true));
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QString());
+    // Where the unfinished file is and how much it holds.
+    QCOMPARE(env.form()->MsgStatusPanel->text(),
+             QStringLiteral("已停止: 未完成的文件保存为 %1/b.mp4 (已转换 00:00:03)").arg(env.SaveDir()));
     QCOMPARE(env.form()->CvStatusGauge->value(), 0);
     QVERIFY(env.notice.notices.isEmpty());  // a stopped run is no finished batch
     // The second encoder received the quit key and ended by itself.
@@ -333,7 +339,7 @@ class TestConvQueue : public QObject {
     // A summary followed by a failing exit status is no success.
     env.AddScripted(QStringLiteral("late.avi"),
                     QStringLiteral("say Error: cannot close output\nsummary\nexit 1\n"));
-    env.AddScripted(QStringLiteral("good.avi"), QStringLiteral("progress 5.00\nsummary\n"));
+    env.AddScripted(QStringLiteral("good.avi"), QStringLiteral("progress 10.00\nsummary\n"));
     env.form()->CvFshChkBox->setChecked(true);
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(15000));
@@ -404,14 +410,70 @@ class TestConvQueue : public QObject {
     // a file of the user's that only looks alike stays.
     const QString folder = env.SourceDir() + QStringLiteral("/out");
     QDir().mkpath(folder);
-    TestSupport::WriteBytes(folder + QStringLiteral("/.old.mp4.part-a1B2c3"), "partial");
-    TestSupport::WriteBytes(folder + QStringLiteral("/.old.mp4.part-mine"), "user's");
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);  // an encoder that has ended
+    const QString stale = folder + QLatin1Char('/') +
+                          QString::fromStdString(vidmora::tempname::Make("old.mp4", child, "a1B2"));
+    TestSupport::WriteBytes(stale, "partial");
+    TestSupport::WriteBytes(folder + QStringLiteral("/.old.mp4.part-a1B2c3"), "user's");
     env.form()->AvSaveDirEdit->setText(folder);
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(5000));
-    QVERIFY(!QFile::exists(folder + QStringLiteral("/.old.mp4.part-a1B2c3")));
-    QVERIFY(QFile::exists(folder + QStringLiteral("/.old.mp4.part-mine")));
+    QVERIFY(!QFile::exists(stale));
+    QVERIFY(QFile::exists(folder + QStringLiteral("/.old.mp4.part-a1B2c3")));
     QCOMPARE(env.list()->ImageIndex(0), 5);
+  }
+
+  // What the encoder says of a finished file reaches the row: a name other than the
+  // planned one, a caveat (a warning mark and tool tip, counted in the summary), and a
+  // conversion that ended well before the listed length of a source stating none.
+  void outputNamesAndWarnings_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("duration");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("tip");  // the start of the row's tool tip ("" for the output line)
+    QTest::addColumn<QString>("status");
+    QTest::newRow("put under another name") << "moved a (1).mp4\nprogress 10.00\nsummary\n"
+                                            << "00:00:10" << 5 << ""
+                                            << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)";
+    QTest::newRow("source data ends early")
+        << "progress 3.00\nsay warning: short-source: its data ends at 3.00 s of 10.00 s\nsummary\n"
+        << "00:00:10" << 19 << "源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
+        << "a.avi: 源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)";
+    QTest::newRow("no picture") << "say warning: no-picture: no picture\nprogress 10.00\nsummary\n"
+                                << "00:00:10" << 19 << "源文件没有画面，输出只有声音"
+                                << "a.avi: 源文件没有画面，输出只有声音";
+    QTest::newRow("cut short, no stated length") << "progress 0.56\nsummary\n"
+                                                 << "00:00:06" << 19
+                                                 << "只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
+                                                 << "a.avi: 只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整";
+    QTest::newRow("nine tenths of the listed length") << "progress 5.40\nsummary\n"
+                                                      << "00:00:06" << 5 << "" << "";
+    QTest::newRow("unknown length") << "progress 0.56\nsummary\n"
+                                    << "未知" << 5 << "" << "";
+  }
+
+  void outputNamesAndWarnings() {
+    QFETCH(QString, script);
+    QFETCH(QString, duration);
+    QFETCH(int, icon);
+    QFETCH(QString, tip);
+    QFETCH(QString, status);
+    QueueEnv env(kStandin);
+    env.AddScripted(QStringLiteral("a.avi"), script, duration);
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(10000));
+    QCOMPARE(env.list()->ImageIndex(0), icon);
+    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("100%"));
+    const QString output = env.form()->ConvQueue->Rows().at(0).output;
+    const QString saved = QStringLiteral("输出文件: ") + output;
+    QCOMPARE(env.list()->topLevelItem(0)->toolTip(4), tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
+    QCOMPARE(env.rowEnds.at(0).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
+    QCOMPARE(QFileInfo(output).fileName(),
+             script.startsWith(QStringLiteral("moved")) ? QStringLiteral("a (1).mp4") : QStringLiteral("a.mp4"));
+    QCOMPARE(env.form()->MsgStatusPanel->text(),
+             QStringLiteral("完成 1 个, 失败 0 个") + (icon == 19 ? QStringLiteral(", 其中 1 个有警告") : QString()));
   }
 
   void dropsOntoTheList() {

@@ -8,6 +8,12 @@
 
 #include <QtTest>
 
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 using namespace TestSupport;
 
 namespace {
@@ -115,21 +121,56 @@ class TestMediaFileList : public QObject {
 
   void unreadableAndOddFiles() {
     add(MediaSamples::Missing());
-    QCOMPARE(row(0), (QStringList{MediaSamples::Missing(), "", "MB", "02:00:00", "0%"}));
+    QCOMPARE(row(0), (QStringList{MediaSamples::Missing(), "", "MB", "未知", "0%"}));
     QCOMPARE(panelValues(),
-             (QStringList{".", "", "MB", "02:00:00", "", "", "", "x", "", "", "", "", "", "", ""}));
+             (QStringList{".", "", "MB", "未知", "", "", "", "x", "", "", "", "", "", "", ""}));
     verifyHeadings();
     add(MediaSamples::NoExt());
     QCOMPARE(panelName(), QStringLiteral("noext."));
     QCOMPARE(row(1)[1], QString());
     add(MediaSamples::Empty());
-    QCOMPARE(row(2), (QStringList{MediaSamples::Empty(), "mp4", "0 MB", "02:00:00", "0%"}));
+    QCOMPARE(row(2), (QStringList{MediaSamples::Empty(), "mp4", "0 MB", "未知", "0%"}));
     add(MediaSamples::Chinese());
     QCOMPARE(row(3), (QStringList{MediaSamples::Chinese(), "mp4",
                                   MediaSamples::ExpectedSize(MediaSamples::Chinese()), "00:00:02", "0%"}));
     QCOMPARE(panelName(), QStringLiteral("片段 一.mp4"));
     QCOMPARE(panel()->SubItem(6, 0), QStringLiteral("AVC"));
     QCOMPARE(panel()->SubItem(12, 0), QStringLiteral("AAC LC"));
+  }
+
+  // Pipes, devices and sockets are refused as they are added, never probed (opening
+  // a pipe waits for a writer), with the reason in the status line.
+  void notRegularFilesRefused_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("named pipe") << "fifo" << "talk.avi 是管道，不是普通文件，不能添加";
+    QTest::newRow("device") << "device" << "null 是设备，不是普通文件，不能添加";
+    QTest::newRow("socket") << "socket" << "sock.avi 是套接字，不是普通文件，不能添加";
+  }
+
+  void notRegularFilesRefused() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QString path = dir.filePath(kind == "socket" ? "sock.avi" : "talk.avi");
+    int fd = -1;
+    if (kind == "fifo") {
+      QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    } else if (kind == "device") {
+      path = "/dev/null";
+    } else {
+      fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      const QByteArray name = QFile::encodeName(path);
+      QVERIFY(fd >= 0 && size_t(name.size()) < sizeof address.sun_path);
+      std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+      QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    }
+    add(path);
+    if (fd >= 0) ::close(fd);
+    QCOMPARE(list()->RowCount(), 0);
+    QCOMPARE(form()->MsgStatusPanel->text(), reason);
   }
 
   void deleteRows() {

@@ -9,6 +9,8 @@
 #include "platform/Platform.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -86,10 +88,12 @@ class TestDataModule : public QObject {
   void disconnectClosesQueryAndOpenReconnects();
 
   // ---- database faults ---------------------------------------------------
-  void missingDatabaseIsCreatedEmpty();
+  void missingDatabaseIsMadeFresh();
   void lockedDatabaseIsWaitedFor();
   void readOnlyFileAllowsSelectsOnly();
-  void randomBytesGiveSqliteMessage();
+  void lockedAtStartIsWaitedForOnce();
+  void brokenDatabaseIsSetAside_data();
+  void brokenDatabaseIsSetAside();
 };
 
 void TestDataModule::libraryLackingFunctionsIsRefused_data() {
@@ -365,26 +369,26 @@ void TestDataModule::disconnectClosesQueryAndOpenReconnects() {
   QCOMPARE(mod.PramQuery.RecordCount(), CodecRows());
 }
 
-void TestDataModule::missingDatabaseIsCreatedEmpty() {
+void TestDataModule::missingDatabaseIsMadeFresh() {
   TempAppDir::Options options;
   options.database = false;
   TempAppDir dir(options);
   CapturedDialogs dialogs;
   TDataMod mod;
-  QVERIFY(dialogs.messages.empty());
+  QVERIFY(dialogs.messages.empty());  // nothing was remembered, nothing is lost
   QVERIFY(mod.DataBase.Connected());
-  QVERIFY(QFileInfo::exists(DbPath(dir)));
-  QCOMPARE(QFileInfo(DbPath(dir)).size(), 0);
-  QCOMPARE(TryOpen(mod, kFillCodec), QStringLiteral("no such table: cmbex_vdocodec\n\n") + kFillCodec);
+  QCOMPARE(TryOpen(mod, kFillCodec), QString());
+  QCOMPARE(mod.PramQuery.RecordCount(), CodecRows());
+  QCOMPARE(QDir(dir.Path()).entryList({QStringLiteral("LibParmt.dat*")}), QStringList{"LibParmt.dat"});
 }
 
 void TestDataModule::lockedDatabaseIsWaitedFor() {
   TempAppDir dir;
   ParamsTest::UsePristineDatabase(DbPath(dir));
   TDataMod mod;
-  // The program waits up to 3 s; the test connects again with the same wait
-  // shortened to 600 ms.
-  QCOMPARE(mod.DataBase.TimeOut, 3000);
+  // The program waited up to 3 s at start-up; later statements wait briefly.
+  // The test connects again with the wait set to 600 ms.
+  QCOMPARE(mod.DataBase.TimeOut, 250);
   mod.DataBase.SetConnected(false);
   mod.DataBase.TimeOut = 600;
   mod.DataBase.SetConnected(true);
@@ -436,24 +440,77 @@ void TestDataModule::readOnlyFileAllowsSelectsOnly() {
   QCOMPARE(mod.PramQuery.FieldAsInteger(0), 0);
 }
 
-void TestDataModule::randomBytesGiveSqliteMessage() {
+// A database locked by another program when the program starts is waited for
+// once; it is not taken for a broken one, and later statements do not wait.
+void TestDataModule::lockedAtStartIsWaitedForOnce() {
   TempAppDir dir;
-  {
-    QFile file(DbPath(dir));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QByteArray junk(8192, '\0');
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  Sql holder(DbPath(dir));
+  QVERIFY(holder.Exec(QStringLiteral("begin exclusive")));
+  CapturedDialogs dialogs;
+  TDataMod::StartWaitMs = 300;  // the program's 3 s, shortened
+  TDataMod mod;
+  TDataMod::StartWaitMs = 3000;
+  QVERIFY(dialogs.messages.empty());
+  QCOMPARE(mod.DataBase.TimeOut, 0);
+  QElapsedTimer timer;
+  timer.start();
+  QCOMPARE(TryOpen(mod, kFillCodec), QStringLiteral("database is locked\n\n") + kFillCodec);
+  qInfo("a statement on the locked database failed after %lld ms", timer.elapsed());
+  QVERIFY(holder.Exec(QStringLiteral("rollback")));
+  QCOMPARE(TryOpen(mod, kFillCodec), QString());
+  QCOMPARE(QDir(dir.Path()).entryList({QStringLiteral("LibParmt.dat*")}), QStringList{"LibParmt.dat"});
+}
+
+// A parameter database that is no sound one of ours is set aside under a dated
+// name and a fresh one made from the shipped text takes its place, with one
+// message.
+void TestDataModule::brokenDatabaseIsSetAside_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::newRow("random bytes") << "random";
+  QTest::newRow("empty file") << "empty";
+  QTest::newRow("folder") << "folder";
+  QTest::newRow("another database") << "other";
+  QTest::newRow("a table missing") << "missing table";
+}
+
+void TestDataModule::brokenDatabaseIsSetAside() {
+  QFETCH(QString, kind);
+  TempAppDir dir;
+  const QString path = DbPath(dir);
+  QFile::remove(path);
+  QByteArray content;
+  if (kind == "random") {
+    content = QByteArray(8192, '\0');
     QRandomGenerator generator(1234);
-    for (char& c : junk) c = char(generator.bounded(256));
-    file.write(junk);
+    for (char& c : content) c = char(generator.bounded(256));
+  }
+  if (kind == "folder") {
+    QVERIFY(QDir().mkdir(path));
+  } else if (kind == "other" || kind == "missing table") {
+    if (kind == "missing table") ParamsTest::UsePristineDatabase(path);
+    Sql sql(path);
+    QVERIFY(sql.Exec(kind == "other" ? QStringLiteral("create table notes (t text)")
+                                     : QStringLiteral("drop table cmbex_adofreq")));
+  } else {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
   }
   CapturedDialogs dialogs;
   TDataMod mod;
-  QVERIFY(dialogs.messages.empty());  // nothing is read before the first statement
-  const QString expected = QStringLiteral("file is not a database\n\n") + kFillCodec;
-  QCOMPARE(TryOpen(mod, kFillCodec), expected);
-  QCOMPARE(TryOpen(mod, kFillCodec), expected);
-  // The file is left as it was.
-  QCOMPARE(QFileInfo(DbPath(dir)).size(), 8192);
+  QCOMPARE(dialogs.messages.size(), size_t(1));
+  const QStringList aside = QDir(dir.Path()).entryList({QStringLiteral("LibParmt.dat.broken-*")},
+                                                       QDir::AllEntries | QDir::NoDotAndDotDot);
+  QCOMPARE(aside.size(), 1);
+  QVERIFY2(dialogs.messages[0].second.contains(aside[0]), qPrintable(dialogs.messages[0].second));
+  QCOMPARE(QFileInfo(dir.File(aside[0])).isDir(), kind == "folder");
+  if (kind == "random") QCOMPARE(QFileInfo(dir.File(aside[0])).size(), 8192);
+  QCOMPARE(TryOpen(mod, kFillCodec), QString());
+  QCOMPARE(mod.PramQuery.RecordCount(), CodecRows());
+  // The next start finds it sound and says nothing.
+  CapturedDialogs again;
+  TDataMod next;
+  QVERIFY(again.messages.empty());
 }
 
 QTEST_MAIN(TestDataModule)
