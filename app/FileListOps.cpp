@@ -124,8 +124,11 @@ void TConvMainFunc::ClearAvFiles() {
 }
 
 void TConvMainFunc::ShowSelectedParams() {
-  const int row = AvFilesList->SelectedRow();
-  if (row >= 0) ShowAvParams(AvFilesList->Caption(row));
+  // Of several selected rows, the one clicked last (the current one).
+  const QList<int> selected = AvFilesList->SelectedRows();
+  if (selected.isEmpty()) return;
+  const int current = AvFilesList->CurrentRow();
+  ShowAvParams(AvFilesList->Caption(selected.contains(current) ? current : selected.first()));
 }
 
 void TConvMainFunc::ShowCurrentParams() {

@@ -1,7 +1,9 @@
 // Opens the main window as the program does, adds the files given in one pick
 // and converts them with the real encoder, for a screenshot of a running batch
-// with its second status panel; ends after some seconds.
-// Usage: batch_screenshot <seconds> <file>...
+// with its second status panel; ends after some seconds. With "menu" before
+// the seconds, it shows the context menu of the second row instead, with the
+// keyboard's focus on the Convert button.
+// Usage: batch_screenshot [menu] <seconds> <file>...
 #include "app/ConvMainFrm.h"
 #include "app/Controls.h"
 #include "platform/Platform.h"
@@ -10,16 +12,21 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QMenu>
+#include <QToolButton>
 #include <QTimer>
 
 #include <cstdlib>
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (argc < 3) return 2;
-  const int seconds = std::atoi(argv[1]);
+  int first = 1;
+  const bool menu = argc > 1 && QLatin1String(argv[1]) == QLatin1String("menu");
+  if (menu) ++first;
+  if (argc < first + 2) return 2;
+  const int seconds = std::atoi(argv[first]);
   QStringList files;
-  for (int i = 2; i < argc; ++i) files << QString::fromLocal8Bit(argv[i]);
+  for (int i = first + 1; i < argc; ++i) files << QString::fromLocal8Bit(argv[i]);
   Platform::SetExeDir(TestSupport::BuiltAppDir());
   Platform::LoadQtTranslations();
   QFile sheet(QStringLiteral(":/vidmora.qss"));
@@ -32,7 +39,18 @@ int main(int argc, char** argv) {
   form->show();
   dialogs.filesAnswers.push_back(files);
   form->AddAvFileBtnClick();
-  QTimer::singleShot(300, [form] { form->CvAvFileBtnClick(); });
+  if (menu) {
+    QTimer::singleShot(300, [form] {
+      form->activateWindow();
+      form->CvAvFileBtn->setFocus(Qt::TabFocusReason);
+      TListViewEx* list = form->AvFilesList;
+      list->SelectRow(1);
+      QMenu* rowMenu = form->BuildRowMenu(1);
+      rowMenu->popup(list->viewport()->mapToGlobal(list->visualItemRect(list->topLevelItem(1)).center()));
+    });
+  } else {
+    QTimer::singleShot(300, [form] { form->CvAvFileBtnClick(); });
+  }
   QTimer::singleShot(seconds * 1000, [form] {
     form->StopCvAvBtnClick();
     QApplication::quit();

@@ -72,7 +72,7 @@ class TestBatches : public QObject {
               [](const QString& a, const QString& b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
 
     Drop(env.list(), {dir});
-    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
+    QTRY_VERIFY_WITH_TIMEOUT(!env.form()->AvFileAdder->IsBusy(), 60000);
     QCOMPARE(Captions(env.list()), expected);
     QVERIFY(env.form()->MsgStatusPanel->text().endsWith(QStringLiteral("已忽略 3 个不是视频的文件")));
 
@@ -83,7 +83,7 @@ class TestBatches : public QObject {
     picked << dir + QStringLiteral("/notes.txt");
     env.dialogs.filesAnswers.push_back(picked);
     env.form()->AddAvFileBtnClick();
-    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
+    QTRY_VERIFY_WITH_TIMEOUT(!env.form()->AvFileAdder->IsBusy(), 60000);
     QCOMPARE(Captions(env.list()), picked);
     const QString filter = env.dialogs.fileFilters.value(0);
     QVERIFY(filter.startsWith(QStringLiteral("All Media Files|*.mp4;*.asf;*.avi;")));
@@ -155,6 +155,12 @@ class TestBatches : public QObject {
     QTest::keyClick(env.list(), Qt::Key_Up);
     QCOMPARE(env.list()->CurrentRow(), 1);
     QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("silent.mp4"));
+    // A Ctrl+click adds a row to the selection and shows that row.
+    auto rowCenter = [&](int r) { return env.list()->visualItemRect(env.list()->topLevelItem(r)).center(); };
+    QTest::mouseClick(env.list()->viewport(), Qt::LeftButton, {}, rowCenter(0));
+    QTest::mouseClick(env.list()->viewport(), Qt::LeftButton, Qt::ControlModifier, rowCenter(2));
+    QCOMPARE(env.list()->SelectedRows(), (QList<int>{0, 2}));
+    QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("clip.mp4"));
     QCOMPARE(env.ErrorBoxes(), 0);
 
     // The toolbar is in the Tab order, ahead of the list.
@@ -184,15 +190,15 @@ class TestBatches : public QObject {
     QueueEnv env(kStandin);
     env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("progress 2.00\nsleep 300\nsummary\nwrite\n"));
     env.AddScripted(QStringLiteral("b.avi"), QStringLiteral("progress 4.00\nsleep 400\nsummary\nwrite\n"));
+    // What the panel shows as each row starts (the window has seen the start).
     QStringList seen;
-    env.afterTick = [&] {
-      const QString text = env.form()->RunStatusPanel->text();
-      if (seen.isEmpty() || seen.last() != text) seen << text;
-    };
+    QObject::connect(env.form()->ConvQueue, &TConvQueue::PositionChanged, env.form(),
+                     [&] { seen << env.form()->RunStatusPanel->text(); });
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(10000));
-    QVERIFY2(seen.contains(QStringLiteral("第 1/2 个")), qPrintable(seen.join('|')));
-    QVERIFY2(seen.contains(QStringLiteral("第 2/2 个")), qPrintable(seen.join('|')));
+    QCOMPARE(seen.size(), 3);  // two rows, then the end
+    QVERIFY2(seen[0].startsWith(QStringLiteral("第 1/2 个")), qPrintable(seen.join('|')));
+    QVERIFY2(seen[1].startsWith(QStringLiteral("第 2/2 个")), qPrintable(seen.join('|')));
     const QString end = env.form()->RunStatusPanel->text();
     QVERIFY(end.contains(QStringLiteral("打开输出目录")));
     emit env.form()->RunStatusPanel->linkActivated(QStringLiteral("open"));
@@ -274,7 +280,7 @@ class TestBatches : public QObject {
     // More files dropped meanwhile join the addition.
     TestSupport::WriteBytes(env.SourceDir() + QStringLiteral("/late.mkv"), "x");
     Drop(env.list(), {env.SourceDir() + QStringLiteral("/late.mkv")});
-    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
+    QTRY_VERIFY_WITH_TIMEOUT(!env.form()->AvFileAdder->IsBusy(), 60000);
     QCOMPARE(env.list()->RowCount(), 301);
     QCOMPARE(env.list()->Caption(300), env.SourceDir() + QStringLiteral("/late.mkv"));
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 301 个文件"));
