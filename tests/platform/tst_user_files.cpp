@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <sys/mount.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,6 +63,20 @@ class OtherHome {
   QList<QPair<const char*, QByteArray>> saved_;
 };
 
+// An empty read-only file system mounted over a folder for the life of the object.
+struct ReadOnlyMount {
+  QByteArray where;
+  bool Mount(const QString& dir) {
+    const QByteArray path = QFile::encodeName(dir);
+    if (::mount("none", path.constData(), "tmpfs", MS_RDONLY, "size=64k") != 0) return false;
+    where = path;
+    return true;
+  }
+  ~ReadOnlyMount() {
+    if (!where.isEmpty()) ::umount2(where.constData(), MNT_DETACH);
+  }
+};
+
 // An installation folder that others may read but not write.
 void ReadOnlyForOthers(const TempAppDir& app) {
   QVERIFY(::chmod(QFile::encodeName(app.Path()).constData(), 0755) == 0);
@@ -98,11 +114,15 @@ class TestUserFiles : public QObject {
     QTest::newRow("another user's") << QStringLiteral("other owner");
     QTest::newRow("under /usr") << QStringLiteral("usr");
     QTest::newRow("a link into /usr") << QStringLiteral("usr link");
+    // Root may write anywhere but on a read-only file system (a live medium, a
+    // read-only mount of a shared disk).
+    QTest::newRow("read-only file system") << QStringLiteral("read-only mount");
   }
   void sharedFoldersAreNeverWritten() {
     QFETCH(QString, kind);
     OtherHome home;
     TempAppDir app;
+    ReadOnlyMount readOnly;
     // A settings file the running user shipped for itself is not shared.
     WriteBytes(app.File(QStringLiteral("libcfg.ini")), "[SoftHttp]\nHttpUrl=https://mirror.example/\n");
     QVERIFY(::chmod(QFile::encodeName(app.File(QStringLiteral("libcfg.ini"))).constData(), 0666) == 0);
@@ -113,15 +133,19 @@ class TestUserFiles : public QObject {
       QVERIFY(::chown(QFile::encodeName(app.Path()).constData(), kOtherId, kOtherId) == 0);
     } else if (kind == QLatin1String("usr")) {
       Platform::SetExeDir(QStringLiteral("/usr/bin/"));
-    } else {
+    } else if (kind == QLatin1String("usr link")) {
       QVERIFY(QFile::link(QStringLiteral("/usr/bin"), app.File(QStringLiteral("bin"))));
       Platform::SetExeDir(app.File(QStringLiteral("bin/")));
+    } else {
+      QVERIFY(QDir().mkpath(app.File(QStringLiteral("ro"))));
+      if (!readOnly.Mount(app.File(QStringLiteral("ro")))) QSKIP("mounting a file system needs root");
+      Platform::SetExeDir(app.File(QStringLiteral("ro/")));
     }
     QVERIFY(!UserFiles::Portable());
     QCOMPARE(UserFiles::SettingsFile(), home.Path(QStringLiteral(".config/vidmora/libcfg.ini")));
     QCOMPARE(UserFiles::DatabaseFile(), home.Path(QStringLiteral(".local/share/vidmora/LibParmt.dat")));
     QCOMPARE(UserFiles::DefaultSaveDir(), home.Path(QStringLiteral("Videos/Vidmora")));
-    if (kind.startsWith(QLatin1String("usr"))) return;
+    if (kind.startsWith(QLatin1String("usr")) || kind == QLatin1String("read-only mount")) return;
     const QStringList before = QDir(app.Path()).entryList(QDir::AllEntries | QDir::Hidden);
     const QByteArray shipped = ReadBytes(app.File(QStringLiteral("LibParmt.dat")));
     UserFiles::Prepare();
