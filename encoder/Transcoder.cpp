@@ -6,6 +6,7 @@
 #include "Protocol.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
+#include "TimestampRepair.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,23 +45,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Damaged timestamps must not stretch the output. Between two packets of one stream, a
-// step forward of more than kMaxForwardStep or back by more than kMaxBackwardStep, or a
-// step forward to a time more than kEndSlack past the end the container announces, is a
-// discontinuity: the stream's later timestamps are moved so that the packet follows the
-// one before it, as if the jump were not there. (A single damaged packet costs two such
-// moves: one for it and one for the packet after it.)
-// - Ten seconds forward: packets of a picture or sound stream come far more often than
-//   that (a picture shown for long is one packet with a long duration), and a larger gap
-//   would be filled with copies of one picture.
-// - One second back: reordering and interleaving move a stream's times back by a few
-//   frames at most; smaller steps back (parts joined end to end) are left to the frame
-//   checks, which drop what overlaps.
-constexpr double kMaxForwardStep = 10.0;
-constexpr double kMaxBackwardStep = 1.0;
-constexpr double kEndSlack = 2.0;
-// Nothing is written past the announced end plus this (seconds), however the times run.
-constexpr double kEndLimit = 1.9;
+// The last picture is held for its stated duration, but no longer than this (seconds): a
+// damaged duration must not have it fill hours. Pictures before it are held until the next
+// one, whose time the timestamp repair has already bounded.
+constexpr double kMaxLastPicture = 5.0;
+// A source whose data ends this much (seconds) before the length its header states has
+// lost its end (or carries a stale header): the output holds what there is, and says so.
+constexpr double kShortSourceSlack = 1.0;
+// The output must hold the content read but for this share and these seconds; what falls
+// further short lost content in decoding, and the conversion is no success.
+constexpr double kLostShare = 0.1;
+constexpr double kLostSeconds = 2.0;
 // After a stop, the encoders give up what they hold for at most this long (seconds), so
 // the program ends soon after the request even with a slow encoder and a deep lookahead.
 constexpr double kStopFlushBudget = 1.4;
@@ -176,14 +171,7 @@ struct InputStream {
   AVStream* stream = nullptr;
   TCodecPtr decoder;
   TFramePtr frame;  // what the decoder gives, reused for every picture or sound frame
-  // Timestamp repair, in the stream's time base: tsOffset is added to every timestamp;
-  // previousOffset is the one before the last move, until the packet after it has shown
-  // whether the move is kept; lastTs is the last packet's time after the offset.
-  int64_t tsOffset = 0;
-  int64_t previousOffset = 0;
-  int64_t lastTs = AV_NOPTS_VALUE;
-  int64_t lastDuration = 0;  // the last packet duration given
-  int64_t lastStep = 0;      // the last ordinary step between two packets
+  int repairId = -1;  // the stream's number in the timestamp repair
 };
 
 struct OutputStream {
@@ -303,9 +291,10 @@ class Conversion {
   PictureSource picture_;  // what the source's picture needs on its way to the encoder
   int64_t startTime_ = 0;  // AV_TIME_BASE units, subtracted from every timestamp
   // AV_TIME_BASE units from startTime_; AV_NOPTS_VALUE when the source announces no length.
+  // It only tells the progress how far the conversion has come, and whether the data ends
+  // before it (the header is stale, or the file lost its end).
   int64_t announcedEnd_ = AV_NOPTS_VALUE;
-  int64_t endLimit_ = AV_NOPTS_VALUE;  // nothing is written from here on
-  int discontinuities_ = 0;
+  TimestampRepair repair_;
   TempOutput temp_;
   FrameQueue queue_;
   int openError_ = 0;
@@ -317,8 +306,9 @@ class Conversion {
   std::atomic<bool> failed_{false};
 
   int64_t badPackets_ = 0;
-  bool sawCorruptPacket_ = false;
-  int64_t lastDemuxedTime_ = AV_NOPTS_VALUE;  // AV_TIME_BASE units, relative to startTime_
+  // AV_TIME_BASE units, relative to startTime_: the end of the last packet on the source's
+  // own clock, before any repair.
+  int64_t dataEnd_ = AV_NOPTS_VALUE;
   double outputTime_ = 0;                     // seconds of output written so far
   // Encoded sound is held until the pictures have reached its time, so that a stop that
   // leaves the pictures inside the encoder unwritten can leave the sound after them out
@@ -518,8 +508,9 @@ bool Conversion::OpenInput() {
   if (in_->duration != AV_NOPTS_VALUE && in_->duration > 0 &&
       in_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
     announcedEnd_ = in_->duration;
-    endLimit_ = in_->duration + int64_t(kEndLimit * AV_TIME_BASE);
   }
+  for (InputStream* in : {&vin_, &ain_})
+    if (in->index >= 0) in->repairId = repair_.AddStream(in->stream->time_base);
   return true;
 }
 
@@ -826,13 +817,14 @@ bool Conversion::DemuxAndDecode() {
                       : packet->stream_index == ain_.index ? &ain_
                                                            : nullptr;
     if (in) {
-      if (packet->flags & AV_PKT_FLAG_CORRUPT) sawCorruptPacket_ = true;
-      RepairTimestamps(*in, packet);
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {
-        const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - startTime_;
-        if (lastDemuxedTime_ == AV_NOPTS_VALUE || t > lastDemuxedTime_) lastDemuxedTime_ = t;
+        const int64_t t =
+            av_rescale_q(ts + std::max<int64_t>(0, packet->duration), in->stream->time_base, AV_TIME_BASE_Q) -
+            startTime_;
+        if (dataEnd_ == AV_NOPTS_VALUE || t > dataEnd_) dataEnd_ = t;
       }
+      RepairTimestamps(*in, packet);
       ok = in->decoder ? Decode(*in, packet) : PassOn(*in, packet);
     }
     av_packet_unref(packet);
@@ -849,11 +841,6 @@ bool Conversion::DemuxAndDecode() {
 
 // A packet of a copied stream goes to the writing thread as it is.
 bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
-  // A copied stream ends at the announced end (with its slack) as a converted one does.
-  const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-  if (endLimit_ != AV_NOPTS_VALUE && ts != AV_NOPTS_VALUE &&
-      av_rescale_q(ts, in.stream->time_base, AV_TIME_BASE_Q) - startTime_ >= endLimit_)
-    return true;
   TPacketPtr clone(av_packet_clone(packet));
   if (!clone) return Fail("out of memory");
   return queue_.Push({&in == &vin_ ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
@@ -861,46 +848,11 @@ bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
 }
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
-  const int64_t raw = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-  if (raw == AV_NOPTS_VALUE) return;
-  const AVRational tb = in.stream->time_base;
-  int64_t ts = raw + in.tsOffset;
-  if (in.lastTs != AV_NOPTS_VALUE) {
-    const int64_t follow =
-        in.lastTs + std::max<int64_t>(1, in.lastDuration > 0 ? in.lastDuration : in.lastStep);
-    if (in.tsOffset != in.previousOffset) {
-      // The packet before was moved. If this one continues from where the stream was
-      // before that, the moved one alone was damaged: the move is taken back.
-      const int64_t unmoved = raw + in.previousOffset;
-      if (std::llabs(unmoved - follow) < std::llabs(ts - follow)) {
-        in.tsOffset = in.previousOffset;
-        ts = unmoved;
-      }
-      in.previousOffset = in.tsOffset;
-    }
-    const double step = (ts - in.lastTs) * av_q2d(tb);
-    const int64_t at = av_rescale_q(ts, tb, AV_TIME_BASE_Q) - startTime_;
-    const bool pastEnd =
-        announcedEnd_ != AV_NOPTS_VALUE && at > announcedEnd_ + int64_t(kEndSlack * AV_TIME_BASE);
-    if (step > kMaxForwardStep || step < -kMaxBackwardStep || (step > 0 && pastEnd && ts != follow)) {
-      if (discontinuities_++ == 0)
-        ConsoleLine(
-            Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-                   in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", step,
-                   (av_rescale_q(in.lastTs, tb, AV_TIME_BASE_Q) - startTime_) / double(AV_TIME_BASE)));
-      in.previousOffset = in.tsOffset;
-      in.tsOffset += follow - ts;
-      ts = follow;
-    } else if (ts > in.lastTs) {
-      in.lastStep = ts - in.lastTs;
-    }
-  }
-  in.lastTs = ts;
-  if (packet->duration > 0) in.lastDuration = packet->duration;
-  if (in.tsOffset != 0) {
-    if (packet->pts != AV_NOPTS_VALUE) packet->pts += in.tsOffset;
-    if (packet->dts != AV_NOPTS_VALUE) packet->dts += in.tsOffset;
-  }
+  const TimestampRepair::Jump jump = repair_.Repair(in.repairId, packet->pts, packet->dts, packet->duration);
+  if (jump.found && repair_.Jumps() == 1)
+    ConsoleLine(Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
+                       in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", jump.step,
+                       jump.at - startTime_ / double(AV_TIME_BASE)));
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
@@ -995,13 +947,7 @@ bool Conversion::FilterVideo(AVFrame* frame) {
     const AVRational rate = vin_.decoder->framerate.num > 0 ? vin_.decoder->framerate : fps_;
     duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), tb));
   }
-  // A damaged duration must not have the last picture fill hours.
-  duration = std::min(duration, av_rescale_q(int64_t(kMaxForwardStep * AV_TIME_BASE), AV_TIME_BASE_Q, tb));
-  if (endLimit_ != AV_NOPTS_VALUE) {
-    const int64_t limit = av_rescale_q(endLimit_, AV_TIME_BASE_Q, tb);
-    if (pts >= limit) return true;  // past the announced end: not written
-    duration = std::min(duration, limit - pts);
-  }
+  duration = std::min(duration, av_rescale_q(int64_t(kMaxLastPicture * AV_TIME_BASE), AV_TIME_BASE_Q, tb));
   frame->pts = pts;
   if (g.nextPts == AV_NOPTS_VALUE || pts + duration > g.nextPts) g.nextPts = pts + duration;
 
@@ -1044,8 +990,6 @@ bool Conversion::FilterAudio(AVFrame* frame) {
     pts = g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts;
   else
     pts = av_rescale_q(pts - av_rescale_q(startTime_, AV_TIME_BASE_Q, tb), tb, sampleTb);
-  if (endLimit_ != AV_NOPTS_VALUE && pts >= av_rescale_q(endLimit_, AV_TIME_BASE_Q, sampleTb))
-    return true;  // past the announced end: not written
   if (!g.graph && !BuildAudioGraph(frame)) return false;
 
   AVFrame* input = frame;
@@ -1158,10 +1102,6 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
       }
       out.nextPts = frame->pts + frame->nb_samples;
     }
-    // Nothing that would end past the announced end (with its slack) is written.
-    const int64_t end = frame->pts + (enc->codec_type == AVMEDIA_TYPE_AUDIO ? frame->nb_samples : 1);
-    if (endLimit_ != AV_NOPTS_VALUE && end > av_rescale_q(endLimit_, AV_TIME_BASE_Q, enc->time_base))
-      return true;
     if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
       frame->pict_type = AV_PICTURE_TYPE_NONE;
       frame->sample_aspect_ratio = enc->sample_aspect_ratio;
@@ -1284,16 +1224,17 @@ int Conversion::Run() {
     return Abandon("the source " + DisplayName(opt_.input) + " holds no video or audio that can be decoded" +
                    (badPackets_ ? Format(" (%lld damaged packets)", (long long)badPackets_) : std::string()));
   }
-  // A source whose data ends well before the length its container announces is damaged
-  // (typically a file cut short by an interrupted copy or download); its conversion is not
-  // reported as a success. A length merely estimated from the bit rate proves nothing.
-  const bool endsEarly = announcedEnd_ != AV_NOPTS_VALUE && lastDemuxedTime_ != AV_NOPTS_VALUE &&
-                         lastDemuxedTime_ + AV_TIME_BASE < announcedEnd_ &&
-                         (sawCorruptPacket_ || lastDemuxedTime_ < announcedEnd_ * 9 / 10);
-  if (!StopRequested() && endsEarly)
-    return Abandon(Format("the source %s is damaged or cut short: its data ends at %.2f s of %.2f s",
-                          DisplayName(opt_.input).c_str(), lastDemuxedTime_ / double(AV_TIME_BASE),
-                          announcedEnd_ / double(AV_TIME_BASE)));
+  // The output holds what the source's data holds (its segments, with the gaps between
+  // them closed), whatever its header says: what was written is measured against that.
+  const int64_t content = repair_.ContentEnd();
+  const double contentSeconds =
+      content == AV_NOPTS_VALUE ? 0.0 : (content - startTime_) / double(AV_TIME_BASE);
+  if (!StopRequested() && outputTime_ < contentSeconds * (1 - kLostShare) - kLostSeconds)
+    return Abandon(Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
+                          DisplayName(opt_.input).c_str(), outputTime_, contentSeconds));
+  // A length merely estimated from the bit rate proves nothing.
+  const bool endsEarly = announcedEnd_ != AV_NOPTS_VALUE && dataEnd_ != AV_NOPTS_VALUE &&
+                         dataEnd_ + int64_t(kShortSourceSlack * AV_TIME_BASE) < announcedEnd_;
 
   int r = av_write_trailer(out_);
   if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
@@ -1314,6 +1255,11 @@ int Conversion::Run() {
   const int64_t payload = vout_.bytes + aout_.bytes + headers;
   const std::string overhead =
       payload > 0 ? Format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");
+  // Said once the file is in place, before the summary that ends the conversion.
+  if (endsEarly && !StopRequested())
+    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnShortSource +
+                Format(": the source's data ends at %.1f s of a stated %.1f s", dataEnd_ / double(AV_TIME_BASE),
+                       announcedEnd_ / double(AV_TIME_BASE)));
   ConsoleLine(Format("video:%.0fkB audio:%.0fkB ", vout_.bytes / 1024.0, aout_.bytes / 1024.0) +
               protocol::kSummaryMark +
               Format("%.0fkB muxing overhead: %s", headers / 1024.0, overhead.c_str()));

@@ -1003,8 +1003,6 @@ class TestEncoderConversion : public QObject {
                                 << "source";
     QTest::newRow("truncated mp4, index at the end") << "truncated"
                                                      << "source";
-    QTest::newRow("truncated mp4, index in front") << "truncated front"
-                                                   << "cut short";
     QTest::newRow("output folder missing") << "no folder"
                                            << "output folder";
     QTest::newRow("output folder is a file") << "folder is file"
@@ -1076,8 +1074,6 @@ class TestEncoderConversion : public QObject {
       QVERIFY(writeFile(in, {}));
     else if (kind == "truncated")
       QVERIFY(truncatedCopy(kData + "/src_long.mp4", 50000));
-    else if (kind == "truncated front")
-      QVERIFY(truncatedCopy(kData + "/src_h264_aac.mp4", 40000));
     else if (kind == "no folder")
       out = dir.filePath("absent/out.mp4");
     else if (kind == "folder is file") {
