@@ -1,0 +1,133 @@
+// The timestamp repair on made-up packet sequences: a picture stream (a packet every 40 ms)
+// and a sound stream (every 20 ms), in milliseconds, read in the order a file stores them.
+// Each case lays out the content and the times the source gives it; after the repair every
+// packet must lie where its content lies, picture and sound alike.
+#include <QtTest>
+
+#include "TimestampRepair.h"
+
+#include <functional>
+
+using vidmora::encoder::TimestampRepair;
+
+namespace {
+
+struct Packet {
+  int stream;       // 0 picture, 1 sound
+  int64_t content;  // where the packet lies in the content, ms
+  int64_t pts, dts, duration;
+};
+
+// Packets of both streams over [0, length) ms of content, in content order. `raw` gives the
+// source's time for a packet's content time; `present` leaves packets out; `duration` gives
+// each one's stated length (0: none).
+QVector<Packet> Make(int64_t length, const std::function<int64_t(int, int64_t)>& raw,
+                     const std::function<bool(int, int64_t)>& present, bool sound = true,
+                     const std::function<int64_t(int, int64_t)>& duration = {}) {
+  QVector<Packet> packets;
+  for (int64_t t = 0; t < length; t += 20) {
+    for (int stream : {0, 1}) {
+      if (stream == 0 && t % 40) continue;
+      if (stream == 1 && !sound) continue;
+      if (!present(stream, t)) continue;
+      const int64_t r = raw(stream, t);
+      packets.push_back({stream, t, r, r, duration ? duration(stream, t) : (stream == 0 ? 40 : 20)});
+    }
+  }
+  return packets;
+}
+
+}  // namespace
+
+class TestEncoderTiming : public QObject {
+  Q_OBJECT
+ private slots:
+  void jumps_data() {
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<double>("contentEnd");  // seconds the content lasts after the repair
+    QTest::newRow("paused recording: both streams 30 s on at 4 s") << "pause" << 8.0;
+    QTest::newRow("joined parts: both streams back to 0 at 4 s") << "joined" << 8.0;
+    QTest::newRow("damage: pictures 30 s late from 2 s on") << "onward" << 8.0;
+    QTest::newRow("damage: one picture 100 s late") << "outlier" << 8.0;
+    QTest::newRow("damage: one sound frame 5 s back") << "outlier back" << 8.0;
+    QTest::newRow("still picture for 20 s while the sound goes on, no duration stated") << "still" << 24.0;
+    QTest::newRow("still picture, no sound, its duration stated") << "still stated" << 24.0;
+    QTest::newRow("gap of 20 s in pictures alone, nothing says why") << "gap" << 4.04;
+  }
+
+  void jumps() {
+    QFETCH(QString, scenario);
+    QFETCH(double, contentEnd);
+    QVector<Packet> packets;
+    const auto all = [](int, int64_t) { return true; };
+    if (scenario == "pause")  // the sound dropped its last frames before the pause
+      packets = Make(8000, [](int, int64_t t) { return t < 4000 ? t : t + 30000; },
+                     [](int s, int64_t t) { return s == 0 || t < 3900 || t >= 4000; });
+    else if (scenario == "joined")
+      packets = Make(8000, [](int, int64_t t) { return t < 4000 ? t : t - 4000; }, all);
+    else if (scenario == "onward")
+      packets = Make(8000, [](int s, int64_t t) { return s == 0 && t >= 2000 ? t + 30000 : t; }, all);
+    else if (scenario == "outlier")
+      packets = Make(8000, [](int s, int64_t t) { return s == 0 && t == 2000 ? t + 100000 : t; }, all);
+    else if (scenario == "outlier back")
+      packets = Make(8000, [](int s, int64_t t) { return s == 1 && t == 2000 ? t - 5000 : t; }, all);
+    else if (scenario == "still" || scenario == "still stated" || scenario == "gap") {
+      // Pictures up to 1.96 s and from 22 s on; the sound (if any) throughout.
+      const auto present = [](int s, int64_t t) { return s == 1 || t < 2000 || t >= 22000; };
+      const auto duration = [&](int s, int64_t t) -> int64_t {
+        return s == 0 && t == 1960 && scenario == "still stated" ? 20040 : 40;
+      };
+      packets = Make(24000, [](int, int64_t t) { return t; }, present, scenario == "still", duration);
+      if (scenario == "gap")  // the gap is closed: the pictures after it follow on
+        for (Packet& p : packets)
+          if (p.content >= 22000) p.content -= 22000 - 2000;
+    }
+
+    TimestampRepair repair;
+    QCOMPARE(repair.AddStream({1, 1000}), 0);
+    QCOMPARE(repair.AddStream({1, 1000}), 1);
+    for (Packet p : packets) {
+      int64_t pts = p.pts, dts = p.dts;
+      repair.Repair(p.stream, pts, dts, p.duration);
+      // A closed gap lets the next packet follow the one before: within a frame of its place.
+      QVERIFY2(qAbs(pts - p.content) <= 40 && dts == pts,
+               qPrintable(QString("stream %1 at %2 ms: %3").arg(p.stream).arg(p.content).arg(pts)));
+    }
+    QVERIFY2(qAbs(repair.ContentEnd() / 1e6 - contentEnd) < 0.05, qPrintable(QString::number(repair.ContentEnd())));
+  }
+
+  // Pictures shown out of order cross a pause in their presentation times two packets
+  // before their decoding times do (as a Matroska file gives them): those presentation
+  // times are moved too, and sound and pictures after the pause start together.
+  void presentationCrossesFirst() {
+    TimestampRepair repair;
+    repair.AddStream({1, 1000});
+    repair.AddStream({1, 1000});
+    struct P {
+      int stream;
+      int64_t pts, dts;
+    };
+    QVector<P> packets;
+    for (int64_t t = 0; t < 3900; t += 40) packets.push_back({0, t + 80, t});
+    for (int64_t t = 0; t < 4000; t += 20) packets.push_back({1, t, t});
+    std::stable_sort(packets.begin(), packets.end(), [](const P& a, const P& b) { return a.dts < b.dts; });
+    packets += {{0, 34000, 3900}, {0, 34160, 3940}, {0, 34080, 34000}, {1, 34000, 34000},
+                {0, 34040, 34040}, {1, 34020, 34020}, {0, 34120, 34080}, {1, 34040, 34040}};
+    int64_t firstPicture = INT64_MAX, firstSound = INT64_MAX, lastDts = -1;
+    for (const P& p : packets) {
+      int64_t pts = p.pts, dts = p.dts;
+      repair.Repair(p.stream, pts, dts, p.stream == 0 ? 40 : 20);
+      QVERIFY2(pts < 4300, qPrintable(QString("%1 -> %2").arg(p.pts).arg(pts)));
+      if (p.stream == 0) {
+        QVERIFY(dts > lastDts);
+        lastDts = dts;
+      }
+      if (p.pts >= 34000) (p.stream == 0 ? firstPicture : firstSound) = std::min(p.stream == 0 ? firstPicture : firstSound, pts);
+    }
+    QVERIFY2(qAbs(firstPicture - firstSound) <= 40, qPrintable(QString("%1 %2").arg(firstPicture).arg(firstSound)));
+    QCOMPARE(repair.Jumps(), 2);
+  }
+};
+
+QTEST_GUILESS_MAIN(TestEncoderTiming)
+#include "tst_encoder_timing.moc"
