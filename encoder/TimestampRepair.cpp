@@ -30,7 +30,9 @@ constexpr double kCoverSlack = 3.0;
 constexpr double kMaxHeldPicture = 60.0;
 // A jump seen in the presentation times before the decoding times (pictures shown out of
 // order cross the jump first) waits this many packets for the decoding times to follow;
-// when they do not, the presentation time alone was damaged and the move is undone.
+// the packets wait with it. When the decoding times do not follow, the presentation time
+// alone was damaged, and when the other stream has gone along with them meanwhile, the
+// picture was held: either way nothing is moved.
 constexpr int kPresentationWindow = 32;
 // After a move is confirmed, presentation times of pictures decoded before the jump but
 // shown after it are still told apart for this many packets.
@@ -130,10 +132,12 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
       Settle(s, !OnOldClock(s, raw));
       break;
     case Window::Presentation:
-      if (!OnOldClock(s, raw))
-        Settle(s, true);
-      else if (++s.windowPackets > kPresentationWindow)
+      if (!OnOldClock(s, raw)) {
+        const int64_t unmoved = raw + s.oldOffset;
+        Settle(s, unmoved - s.lastTs > Seconds(kMaxForwardStep, s.tb) && !Held(stream, unmoved, s.lastTs));
+      } else if (++s.windowPackets > kPresentationWindow) {
         Settle(s, false);
+      }
       break;
     case Window::Tail:
       if (++s.windowPackets > kTailPackets) s.window = Window::None;
@@ -181,16 +185,36 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
   }
   if (jump.found) ++jumps_;
 
+  s.lastTs = ts;
+  if (duration > 0) s.lastDuration = duration;
+  // While the decoding times have not shown whether a presentation jump stands, the
+  // packet's times stay as the source gives them; Release() maps them later.
+  if (s.window == Window::Presentation) return jump;
   pts = Map(s, pts);
   dts = Map(s, dts);
-  s.lastTs = ts;
+  Account(s, pts, dts, duration);
+  return jump;
+}
+
+bool TimestampRepair::Holding(int stream) const { return streams_[stream].window == Window::Presentation; }
+
+void TimestampRepair::Release(int stream, int64_t& pts, int64_t& dts, int64_t duration) {
+  Stream& s = streams_[stream];
+  pts = Map(s, pts);
+  dts = Map(s, dts);
+  Account(s, pts, dts, duration);
+}
+
+void TimestampRepair::Finish(int stream) {
+  if (Holding(stream)) Settle(streams_[stream], false);
+}
+
+void TimestampRepair::Account(Stream& s, int64_t pts, int64_t dts, int64_t duration) {
   if (pts != AV_NOPTS_VALUE) s.maxPts = s.maxPts == AV_NOPTS_VALUE ? pts : std::max(s.maxPts, pts);
-  if (duration > 0) s.lastDuration = duration;
   const int64_t last = std::max(pts == AV_NOPTS_VALUE ? dts : pts, dts == AV_NOPTS_VALUE ? pts : dts);
   const int64_t end = av_rescale_q(last + std::max<int64_t>(0, duration), s.tb, AV_TIME_BASE_Q);
-  int64_t& into = s.window == Window::Main || s.window == Window::Presentation ? s.pendingEnd : s.end;
+  int64_t& into = s.window == Window::Main ? s.pendingEnd : s.end;
   into = into == AV_NOPTS_VALUE ? end : std::max(into, end);
-  return jump;
 }
 
 int64_t TimestampRepair::ContentEnd() const {

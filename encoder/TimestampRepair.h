@@ -38,6 +38,14 @@ class TimestampRepair {
   // jump this packet revealed, if any.
   Jump Repair(int stream, int64_t& pts, int64_t& dts, int64_t duration);
 
+  // True while the stream's packets must wait: a jump in their presentation times awaits
+  // the decoding times. Repair() then leaves a packet's times as they are; once Holding()
+  // is false again, each waiting packet is given to Release(), in order, before the packet
+  // that ended the wait. Finish() ends any wait at the end of the source.
+  bool Holding(int stream) const;
+  void Release(int stream, int64_t& pts, int64_t& dts, int64_t duration);
+  void Finish(int stream);
+
   // The end of the content read so far, on the repaired clock, in AV_TIME_BASE units:
   // the latest end of a packet whose time is settled. AV_NOPTS_VALUE before any packet.
   int64_t ContentEnd() const;
@@ -74,6 +82,7 @@ class TimestampRepair {
   bool Held(int stream, int64_t ts, int64_t since) const;
   int64_t Shift(int stream, int64_t raw, int64_t follow);
   void Settle(Stream& s, bool keep);
+  void Account(Stream& s, int64_t pts, int64_t dts, int64_t duration);
 
   std::vector<Stream> streams_;
   SharedJump shared_;

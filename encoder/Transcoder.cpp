@@ -172,6 +172,7 @@ struct InputStream {
   TCodecPtr decoder;
   TFramePtr frame;  // what the decoder gives, reused for every picture or sound frame
   int repairId = -1;  // the stream's number in the timestamp repair
+  std::deque<TPacketPtr> waiting;  // packets the repair holds back (see TimestampRepair::Holding)
 };
 
 struct OutputStream {
@@ -255,6 +256,7 @@ class Conversion {
   void RepairTimestamps(InputStream& in, AVPacket* packet);
   bool Decode(InputStream& in, const AVPacket* packet);
   bool PassOn(InputStream& in, const AVPacket* packet);
+  bool ReleaseWaiting(InputStream& in);
   bool Copies(const InputStream& in) const {
     return in.index >= 0 && (&in == &vin_ ? opt_.videoCodec : opt_.audioCodec) == "copy";
   }
@@ -825,18 +827,41 @@ bool Conversion::DemuxAndDecode() {
         if (dataEnd_ == AV_NOPTS_VALUE || t > dataEnd_) dataEnd_ = t;
       }
       RepairTimestamps(*in, packet);
-      ok = in->decoder ? Decode(*in, packet) : PassOn(*in, packet);
+      if (repair_.Holding(in->repairId)) {
+        TPacketPtr copy(av_packet_alloc());
+        if (!copy) ok = Fail("out of memory");
+        if (copy) av_packet_move_ref(copy.get(), packet);
+        if (copy) in->waiting.push_back(std::move(copy));
+      } else {
+        ok = ReleaseWaiting(*in) && (in->decoder ? Decode(*in, packet) : PassOn(*in, packet));
+      }
     }
     av_packet_unref(packet);
   }
   if (!ok || failed_) return false;
   if (!StopRequested()) {
+    for (InputStream* in : {&vin_, &ain_}) {
+      if (in->index < 0) continue;
+      repair_.Finish(in->repairId);
+      if (!ReleaseWaiting(*in)) return false;
+    }
     // Frames the decoders still hold.
     for (InputStream* in : {&vin_, &ain_})
       if (in->decoder && !Decode(*in, nullptr)) return false;
   }
   if (!CloseGraphs()) return false;
   return queue_.Push({FrameQueue::End, nullptr, {0, 1}, nullptr});
+}
+
+// The packets the timestamp repair held back go on, with their times now settled.
+bool Conversion::ReleaseWaiting(InputStream& in) {
+  while (!in.waiting.empty()) {
+    AVPacket* packet = in.waiting.front().get();
+    repair_.Release(in.repairId, packet->pts, packet->dts, packet->duration);
+    if (!(in.decoder ? Decode(in, packet) : PassOn(in, packet))) return false;
+    in.waiting.pop_front();
+  }
+  return true;
 }
 
 // A packet of a copied stream goes to the writing thread as it is.

@@ -59,22 +59,26 @@ def frame_rate(path):
 def content_length(path, rate):
     """Seconds of picture and sound that path decodes to: its decoded pictures at `rate`
     (the undamaged sample's), or its decoded sound samples, whichever is longer."""
+    def probe(args):
+        return subprocess.run(["ffprobe", "-v", "error"] + args + ["-of", "csv=p=0", path],
+                              capture_output=True, text=True, timeout=120).stdout
     try:
-        out = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "frame=media_type,nb_samples,sample_rate",
-                              "-of", "csv=p=0", path], capture_output=True, text=True, timeout=120).stdout
+        sample_rate = probe(["-select_streams", "a:0", "-show_entries", "stream=sample_rate"]).strip()
+        frames = probe(["-show_entries", "frame=media_type,nb_samples"])
     except subprocess.TimeoutExpired:
         return None
-    pictures, sound = 0, 0.0
-    for line in out.splitlines():
+    try:
+        sample_rate = float(sample_rate.splitlines()[0])
+    except (ValueError, IndexError):
+        sample_rate = 0
+    pictures, samples = 0, 0
+    for line in frames.splitlines():
         fields = line.split(",")
         if fields[0] == "video":
             pictures += 1
-        elif fields[0] == "audio" and len(fields) >= 3:
-            try:
-                sound += int(fields[1]) / float(fields[2])
-            except (ValueError, ZeroDivisionError):
-                pass
-    return max(pictures / (rate or 25.0), sound)
+        elif fields[0] == "audio" and len(fields) >= 2 and fields[1].isdigit():
+            samples += int(fields[1])
+    return max(pictures / (rate or 25.0), samples / sample_rate if sample_rate > 0 else 0.0)
 
 
 def samples():
