@@ -4,6 +4,7 @@
 #include "OutputFile.h"
 #include "PictureFilter.h"
 #include "Protocol.h"
+#include "Source.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
 #include "TimestampRepair.h"
@@ -62,59 +63,11 @@ constexpr double kStopFlushBudget = 1.4;
 // A declared frame rate this much above the pictures' real spacing is taken for damage.
 constexpr double kRateMismatch = 1.5;
 
-// Demuxers that read other files named inside the source (playlists, concatenation
-// lists, compositions, scripts): a text file named "x.mp4" must not pull other files in.
-const char* const kRefusedFormats[] = {"hls", "dash", "concat", "imf", "avisynth", "vapoursynth"};
-
-bool IsRefusedFormat(const char* name) {
-  for (const char* refused : kRefusedFormats)
-    if (name && std::strcmp(name, refused) == 0) return true;
-  return false;
-}
-
-// Every demuxer but the refused ones, as a format whitelist.
-const std::string& AllowedFormats() {
-  static const std::string list = [] {
-    std::string names;
-    void* it = nullptr;
-    while (const AVInputFormat* f = av_demuxer_iterate(&it)) {
-      if (IsRefusedFormat(f->name)) continue;
-      names += (names.empty() ? "" : ",") + std::string(f->name);
-    }
-    return names;
-  }();
-  return list;
-}
-
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  char buf[2048];
-  va_list ap;
-  va_start(ap, fmt);
-  vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
-
 std::string DescribeLayout(const AVChannelLayout& layout) {
   char buf[128] = {0};
   av_channel_layout_describe(&layout, buf, sizeof buf);
   return buf;
 }
-
-// The libraries' objects, each freed by its own function.
-struct FrameFree {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct CodecFree {
-  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-using TFramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using TPacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using TCodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
 
 // Decoded and filtered frames travel from the decoding thread to the encoding thread
 // through this bounded queue, so the two stages overlap without piling up pictures.
@@ -164,15 +117,6 @@ class FrameQueue {
   std::deque<Item> items_;
   size_t capacity_;
   bool aborted_ = false;
-};
-
-struct InputStream {
-  int index = -1;
-  AVStream* stream = nullptr;
-  TCodecPtr decoder;
-  TFramePtr frame;  // what the decoder gives, reused for every picture or sound frame
-  int repairId = -1;  // the stream's number in the timestamp repair
-  std::deque<TPacketPtr> waiting;  // packets the repair holds back (see TimestampRepair::Holding)
 };
 
 struct OutputStream {
@@ -239,9 +183,6 @@ class Conversion {
   // Reports the failure (the first one recorded wins), removes the unfinished file and
   // gives the process's exit status.
   int Abandon(const std::string& message = {});
-  bool OpenSource(AVFormatContext** context);
-  bool OpenInput();
-  AVRational MeasuredFrameRate();
   bool OpenOutput();
   bool OpenOutputIo();
   int CloseOutputIo();  // the write error seen, if any
@@ -257,9 +198,6 @@ class Conversion {
   bool Decode(InputStream& in, const AVPacket* packet);
   bool PassOn(InputStream& in, const AVPacket* packet);
   bool ReleaseWaiting(InputStream& in);
-  bool Copies(const InputStream& in) const {
-    return in.index >= 0 && (&in == &vin_ ? opt_.videoCodec : opt_.audioCodec) == "copy";
-  }
   bool FilterVideo(AVFrame* frame);
   bool FilterAudio(AVFrame* frame);
   bool BuildVideoGraph(const AVFrame* frame);
@@ -275,12 +213,9 @@ class Conversion {
   bool WriteHeldSound(double upTo);
   void Progress();
 
-  static int Interrupted(void*) { return StopRequested() ? 1 : 0; }
-
   Options opt_;
-  AVFormatContext* in_ = nullptr;
+  Source src_;
   AVFormatContext* out_ = nullptr;
-  InputStream vin_, ain_;
   OutputStream vout_, aout_;
   Graph vgraph_, agraph_;
   SwsContext* sws_ = nullptr;
@@ -291,16 +226,9 @@ class Conversion {
   AVRational fps_{25, 1};
   AVRational sar_{1, 1};
   PictureSource picture_;  // what the source's picture needs on its way to the encoder
-  int64_t startTime_ = 0;  // AV_TIME_BASE units, subtracted from every timestamp
-  // AV_TIME_BASE units from startTime_; AV_NOPTS_VALUE when the source announces no length.
-  // It only tells the progress how far the conversion has come, and whether the data ends
-  // before it (the header is stale, or the file lost its end).
-  int64_t announcedEnd_ = AV_NOPTS_VALUE;
   TimestampRepair repair_;
   TempOutput temp_;
   FrameQueue queue_;
-  int openError_ = 0;
-  bool sourceIsFile_ = false;  // a regular file, which can be opened twice (a pipe cannot)
   int outFd_ = -1;             // the temporary file's descriptor, as the output context's opaque
 
   std::mutex failMutex_;
@@ -308,7 +236,7 @@ class Conversion {
   std::atomic<bool> failed_{false};
 
   int64_t badPackets_ = 0;
-  // AV_TIME_BASE units, relative to startTime_: the end of the last packet on the source's
+  // AV_TIME_BASE units, relative to src_.startTime: the end of the last packet on the source's
   // own clock, before any repair.
   int64_t dataEnd_ = AV_NOPTS_VALUE;
   double outputTime_ = 0;                     // seconds of output written so far
@@ -324,7 +252,6 @@ class Conversion {
 Conversion::~Conversion() {
   sws_freeContext(sws_);
   swr_free(&swr_);
-  avformat_close_input(&in_);
   if (out_) {
     CloseOutputIo();
     avformat_free_context(out_);
@@ -403,177 +330,16 @@ int Conversion::Abandon(const std::string& message) {
   return 1;
 }
 
-// Opens the source as a plain local file: through the file protocol only (a name such as
-// "concat:a|b" is a file name here), with none of the demuxers that read other files.
-// False with *context null when it cannot be opened; the library's error stays in
-// LastLibraryError and the return code in openError_.
-bool Conversion::OpenSource(AVFormatContext** context) {
-  *context = avformat_alloc_context();
-  if (!*context) {
-    openError_ = AVERROR(ENOMEM);
-    return false;
-  }
-  (*context)->interrupt_callback.callback = &Conversion::Interrupted;
-  (*context)->interrupt_callback.opaque = this;
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  av_dict_set(&options, "format_whitelist", AllowedFormats().c_str(), 0);
-  openError_ = avformat_open_input(context, ("file:" + opt_.input).c_str(), nullptr, &options);
-  av_dict_free(&options);
-  return openError_ >= 0;
-}
-
-bool Conversion::OpenInput() {
-  // A playlist or list of files is refused by name before the library is asked to open it.
-  // (Only a regular file is read twice: what a pipe gives is for the conversion.)
-  struct stat st;
-  sourceIsFile_ = stat(opt_.input.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  FILE* f = sourceIsFile_ ? std::fopen(opt_.input.c_str(), "rb") : nullptr;
-  if (f) {
-    std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
-    const size_t n = std::fread(head.data(), 1, 4096, f);
-    std::fclose(f);
-    AVProbeData probe{};
-    probe.filename = opt_.input.c_str();
-    probe.buf = head.data();
-    probe.buf_size = int(n);
-    int score = 0;
-    const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
-    if (format && IsRefusedFormat(format->name))
-      return Fail("the source " + DisplayName(opt_.input) + " is a list of other files (" + format->name +
-                  "); only plain media files are converted");
-  }
-  ClearLibraryError();
-  int r = OpenSource(&in_) ? 0 : openError_;
-  if (r >= 0) r = avformat_find_stream_info(in_, nullptr);
-  if (r < 0) {
-    if (StopRequested()) return Fail("stopped before the conversion began");
-    std::string why = ErrorText(r);
-    const std::string detail = LastLibraryError();
-    if (!detail.empty() && detail.find(why) == std::string::npos) why += " (" + detail + ")";
-    return Fail("cannot read the source " + DisplayName(opt_.input) + ": " + why);
-  }
-
-  for (unsigned i = 0; i < in_->nb_streams; ++i) {
-    AVStream* st = in_->streams[i];
-    const AVCodecParameters* par = st->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && vin_.index < 0 &&
-        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
-      vin_.index = int(i);
-      vin_.stream = st;
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && ain_.index < 0 && par->ch_layout.nb_channels > 0 &&
-               par->sample_rate > 0) {
-      ain_.index = int(i);
-      ain_.stream = st;
-    }
-  }
-  if (vin_.index < 0 && ain_.index < 0)
-    return Fail("the source " + DisplayName(opt_.input) + " holds no video or audio that can be read");
-
-  for (InputStream* in : {&vin_, &ain_}) {
-    if (in->index < 0) continue;
-    const AVCodecParameters* par = in->stream->codecpar;
-    if (Copies(*in)) {
-      // Refused here, before anything is written, when MP4 cannot hold it as it is.
-      const std::string refusal = CheckCopyable(par);
-      if (!refusal.empty()) return Fail(refusal);
-      continue;
-    }
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
-    if (!codec)
-      return Fail(Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
-    in->decoder.reset(avcodec_alloc_context3(codec));
-    in->frame.reset(av_frame_alloc());
-    if (!in->decoder || !in->frame || avcodec_parameters_to_context(in->decoder.get(), par) < 0)
-      return Fail("out of memory");
-    in->decoder->pkt_timebase = in->stream->time_base;
-    in->decoder->thread_count = 0;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      in->decoder->framerate = av_guess_frame_rate(in_, in->stream, nullptr);
-    ClearLibraryError();
-    r = avcodec_open2(in->decoder.get(), codec, nullptr);
-    if (r < 0)
-      return Fail(Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
-  }
-  // Timestamps count from the earliest start of the two streams converted (other streams,
-  // such as subtitles, may start earlier and are left out), so the output starts at zero
-  // with sound and picture as far apart as in the source.
-  startTime_ = AV_NOPTS_VALUE;
-  for (const InputStream* in : {&vin_, &ain_}) {
-    if (in->index < 0 || in->stream->start_time == AV_NOPTS_VALUE) continue;
-    const int64_t start = av_rescale_q(in->stream->start_time, in->stream->time_base, AV_TIME_BASE_Q);
-    if (startTime_ == AV_NOPTS_VALUE || start < startTime_) startTime_ = start;
-  }
-  if (startTime_ == AV_NOPTS_VALUE) startTime_ = in_->start_time == AV_NOPTS_VALUE ? 0 : in_->start_time;
-  // A length merely estimated from the bit rate is no announcement.
-  if (in_->duration != AV_NOPTS_VALUE && in_->duration > 0 &&
-      in_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
-    announcedEnd_ = in_->duration;
-  }
-  for (InputStream* in : {&vin_, &ain_})
-    if (in->index >= 0) in->repairId = repair_.AddStream(in->stream->time_base);
-  return true;
-}
-
-// The rate the first pictures' own timestamps show, read from a second opening of the
-// source (the first is left where the conversion begins); {0, 1} when they show none.
-// Timestamps are sorted first, so pictures stored out of display order count too.
-AVRational Conversion::MeasuredFrameRate() {
-  if (!sourceIsFile_) return {0, 1};  // a pipe is read once
-  AVFormatContext* ic = nullptr;
-  if (!OpenSource(&ic)) return {0, 1};
-  std::vector<int64_t> times;
-  TPacketPtr packet(av_packet_alloc());
-  const AVRational tb = vin_.stream->time_base;
-  for (int read = 0; packet && read < 1000 && times.size() < 60 && !StopRequested(); ++read) {
-    if (av_read_frame(ic, packet.get()) < 0) break;
-    const int k = packet->stream_index;
-    if (k == vin_.index && k < int(ic->nb_streams) &&
-        ic->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-        !av_cmp_q(ic->streams[k]->time_base, tb)) {
-      const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-      if (ts != AV_NOPTS_VALUE) times.push_back(ts);
-    }
-    av_packet_unref(packet.get());
-  }
-  avformat_close_input(&ic);
-  std::sort(times.begin(), times.end());
-  std::vector<int64_t> steps;
-  for (size_t i = 1; i < times.size(); ++i)
-    if (times[i] > times[i - 1]) steps.push_back(times[i] - times[i - 1]);
-  if (steps.size() < 8) return {0, 1};
-  std::sort(steps.begin(), steps.end());
-  // The shortest spacing that pictures keep (a tenth of them may come closer), averaged
-  // over the steps near it.
-  const int64_t shortest = steps[steps.size() / 10];
-  double sum = 0;
-  int n = 0;
-  for (int64_t s : steps)
-    if (s <= shortest * 3 / 2) {
-      sum += double(s);
-      ++n;
-    }
-  const double rate = 1.0 / (sum / n * av_q2d(tb));
-  if (!(rate > 0.5 && rate <= 240)) return {0, 1};
-  // Timestamps in milliseconds give 29.94 or 30.03 for 29.97: the usual rates are kept.
-  static const AVRational usual[] = {{24000, 1001}, {24, 1},       {25, 1}, {30000, 1001}, {30, 1},
-                                     {50, 1},       {60000, 1001}, {60, 1}, {15, 1},       {10, 1}};
-  for (const AVRational& u : usual)
-    if (std::abs(rate / av_q2d(u) - 1) < 0.01) return u;
-  return av_d2q(rate, 100000);
-}
-
 bool Conversion::SetUpVideo() {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt_.videoCodec.c_str());
   if (!codec) return Fail("the video encoder " + opt_.videoCodec + " is not available");
-  const AVCodecContext* dec = vin_.decoder.get();
+  const AVCodecContext* dec = src_.video.decoder.get();
   picture_.width = dec->width;
   picture_.height = dec->height;
   picture_.format = dec->pix_fmt;
   picture_.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
   size_t matrixSize = 0;
-  const uint8_t* matrix = av_stream_get_side_data(vin_.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+  const uint8_t* matrix = av_stream_get_side_data(src_.video.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
   picture_.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
                              ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
                              : Orientation::Upright;
@@ -589,10 +355,10 @@ bool Conversion::SetUpVideo() {
   if (opt_.frameRate) {
     fps_ = {opt_.frameRate->num, opt_.frameRate->den};
   } else {
-    fps_ = av_guess_frame_rate(in_, vin_.stream, nullptr);
-    const AVRational measured = MeasuredFrameRate();
+    fps_ = av_guess_frame_rate(src_.context, src_.video.stream, nullptr);
+    const AVRational measured = src_.MeasuredFrameRate();
     if (fps_.num <= 0 || fps_.den <= 0 || av_q2d(fps_) > 240) {
-      const AVRational avg = vin_.stream->avg_frame_rate;
+      const AVRational avg = src_.video.stream->avg_frame_rate;
       fps_ = (avg.num > 0 && avg.den > 0 && av_q2d(avg) <= 240) ? avg
              : measured.num > 0                                 ? measured
                                                                 : AVRational{25, 1};
@@ -605,7 +371,7 @@ bool Conversion::SetUpVideo() {
   if (codec->id == AV_CODEC_ID_MPEG4 && (fps_.num > 65535 || fps_.den > 65535))
     av_reduce(&fps_.num, &fps_.den, fps_.num, fps_.den, 65535);
 
-  AVRational srcSar = vin_.stream->sample_aspect_ratio;
+  AVRational srcSar = src_.video.stream->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
   if (swap) std::swap(srcSar.num, srcSar.den);
@@ -644,7 +410,7 @@ bool Conversion::SetUpVideo() {
 bool Conversion::SetUpAudio() {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt_.audioCodec.c_str());
   if (!codec) return Fail("the audio encoder " + opt_.audioCodec + " is not available");
-  const AVCodecContext* dec = ain_.decoder.get();
+  const AVCodecContext* dec = src_.audio.decoder.get();
 
   int rate = opt_.sampleRate ? opt_.sampleRate : dec->sample_rate;
   if (const int* rates = codec->supported_samplerates) {
@@ -717,7 +483,7 @@ bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char
 }
 
 bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
-  const std::string error = out.copy.Open(out_, in.stream, startTime_);
+  const std::string error = out.copy.Open(out_, in.stream, src_.startTime);
   if (!error.empty()) return Fail(error);
   out.stream = out.copy.Stream();
   return true;
@@ -726,8 +492,8 @@ bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
 bool Conversion::OpenOutput() {
   int r = avformat_alloc_output_context2(&out_, nullptr, "mp4", opt_.output.c_str());
   if (r < 0 || !out_) return Fail("the MP4 writer is not available");
-  if (vin_.index >= 0 && !(Copies(vin_) ? SetUpCopy(vout_, vin_) : SetUpVideo())) return false;
-  if (ain_.index >= 0 && !(Copies(ain_) ? SetUpCopy(aout_, ain_) : SetUpAudio())) return false;
+  if (src_.video.index >= 0 && !(src_.Copies(src_.video) ? SetUpCopy(vout_, src_.video) : SetUpVideo())) return false;
+  if (src_.audio.index >= 0 && !(src_.Copies(src_.audio) ? SetUpCopy(aout_, src_.audio) : SetUpAudio())) return false;
 
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = temp_.Create(opt_.output);
@@ -745,24 +511,24 @@ bool Conversion::OpenOutput() {
 }
 
 void Conversion::Describe() {
-  std::string line = "Input: " + DisplayName(opt_.input) + " (" + in_->iformat->name + ")";
-  if (in_->duration != AV_NOPTS_VALUE)
-    line += Format(", duration %.2f s%s", in_->duration / double(AV_TIME_BASE),
-                   announcedEnd_ == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
+  std::string line = "Input: " + DisplayName(opt_.input) + " (" + src_.context->iformat->name + ")";
+  if (src_.context->duration != AV_NOPTS_VALUE)
+    line += Format(", duration %.2f s%s", src_.context->duration / double(AV_TIME_BASE),
+                   src_.announcedEnd == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
   ConsoleLine(line);
-  if (vin_.index >= 0) {
-    const AVCodecParameters* d = vin_.stream->codecpar;
-    const AVRational fps = av_guess_frame_rate(in_, vin_.stream, nullptr);
+  if (src_.video.index >= 0) {
+    const AVCodecParameters* d = src_.video.stream->codecpar;
+    const AVRational fps = av_guess_frame_rate(src_.context, src_.video.stream, nullptr);
     AVRational sar =
-        vin_.stream->sample_aspect_ratio.num > 0 ? vin_.stream->sample_aspect_ratio : d->sample_aspect_ratio;
+        src_.video.stream->sample_aspect_ratio.num > 0 ? src_.video.stream->sample_aspect_ratio : d->sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
     AVRational dar;
     av_reduce(&dar.num, &dar.den, int64_t(d->width) * sar.num, int64_t(d->height) * sar.den, 1000);
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d", avcodec_get_name(d->codec_id), d->width,
                        d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
   }
-  if (ain_.index >= 0) {
-    const AVCodecParameters* d = ain_.stream->codecpar;
+  if (src_.audio.index >= 0) {
+    const AVCodecParameters* d = src_.audio.stream->codecpar;
     ConsoleLine(Format("  audio: %s %d Hz, %s", avcodec_get_name(d->codec_id), d->sample_rate,
                        DescribeLayout(d->ch_layout).c_str()));
   }
@@ -806,24 +572,24 @@ bool Conversion::DemuxAndDecode() {
   AVPacket* packet = packet_.get();
   bool ok = true;
   while (ok && !failed_ && !StopRequested()) {
-    const int r = av_read_frame(in_, packet);
+    const int r = av_read_frame(src_.context, packet);
     if (r == AVERROR_EOF) break;
     if (r < 0) {
       if (StopRequested()) break;
       if (r == AVERROR(EAGAIN)) continue;
-      if (in_->pb && avio_feof(in_->pb) && !in_->pb->error) break;
+      if (src_.context->pb && avio_feof(src_.context->pb) && !src_.context->pb->error) break;
       ok = Fail("reading the source " + DisplayName(opt_.input) + " failed: " + ErrorText(r));
       break;
     }
-    InputStream* in = packet->stream_index == vin_.index   ? &vin_
-                      : packet->stream_index == ain_.index ? &ain_
+    InputStream* in = packet->stream_index == src_.video.index   ? &src_.video
+                      : packet->stream_index == src_.audio.index ? &src_.audio
                                                            : nullptr;
     if (in) {
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {
         const int64_t t =
             av_rescale_q(ts + std::max<int64_t>(0, packet->duration), in->stream->time_base, AV_TIME_BASE_Q) -
-            startTime_;
+            src_.startTime;
         if (dataEnd_ == AV_NOPTS_VALUE || t > dataEnd_) dataEnd_ = t;
       }
       RepairTimestamps(*in, packet);
@@ -840,13 +606,13 @@ bool Conversion::DemuxAndDecode() {
   }
   if (!ok || failed_) return false;
   if (!StopRequested()) {
-    for (InputStream* in : {&vin_, &ain_}) {
+    for (InputStream* in : {&src_.video, &src_.audio}) {
       if (in->index < 0) continue;
       repair_.Finish(in->repairId);
       if (!ReleaseWaiting(*in)) return false;
     }
     // Frames the decoders still hold.
-    for (InputStream* in : {&vin_, &ain_})
+    for (InputStream* in : {&src_.video, &src_.audio})
       if (in->decoder && !Decode(*in, nullptr)) return false;
   }
   if (!CloseGraphs()) return false;
@@ -868,7 +634,7 @@ bool Conversion::ReleaseWaiting(InputStream& in) {
 bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
   TPacketPtr clone(av_packet_clone(packet));
   if (!clone) return Fail("out of memory");
-  return queue_.Push({&in == &vin_ ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
+  return queue_.Push({&in == &src_.video ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
                       std::move(clone)});
 }
 
@@ -877,7 +643,7 @@ void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
   if (jump.found && repair_.Jumps() == 1)
     ConsoleLine(Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
                        in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", jump.step,
-                       jump.at - startTime_ / double(AV_TIME_BASE)));
+                       jump.at - src_.startTime / double(AV_TIME_BASE)));
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
@@ -896,7 +662,7 @@ bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
       ++badPackets_;
       break;
     }
-    ok = &in == &vin_ ? FilterVideo(frame) : FilterAudio(frame);
+    ok = &in == &src_.video ? FilterVideo(frame) : FilterAudio(frame);
     av_frame_unref(frame);
   }
   return ok;
@@ -907,7 +673,7 @@ bool Conversion::BuildVideoGraph(const AVFrame* frame) {
   g.graph = avfilter_graph_alloc();
   if (!g.graph) return Fail("out of memory");
   g.graph->nb_threads = 1;
-  const AVRational tb = vin_.stream->time_base;
+  const AVRational tb = src_.video.stream->time_base;
   AVRational sar = frame->sample_aspect_ratio;
   if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
   const std::string srcArgs =
@@ -915,7 +681,7 @@ bool Conversion::BuildVideoGraph(const AVFrame* frame) {
              frame->format, tb.num, tb.den, sar.num, sar.den);
   // Interlacing is told by the decoded pictures, or by the stream where its first
   // pictures happen to be progressive.
-  const AVFieldOrder order = vin_.stream->codecpar->field_order;
+  const AVFieldOrder order = src_.video.stream->codecpar->field_order;
   picture_.interlaced =
       frame->interlaced_frame || (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
   if (picture_.interlaced) {
@@ -962,14 +728,14 @@ bool Conversion::BuildAudioGraph(const AVFrame* frame) {
 
 bool Conversion::FilterVideo(AVFrame* frame) {
   if (!vout_.encoder) return true;
-  const AVRational tb = vin_.stream->time_base;
-  const int64_t offset = av_rescale_q(startTime_, AV_TIME_BASE_Q, tb);
+  const AVRational tb = src_.video.stream->time_base;
+  const int64_t offset = av_rescale_q(src_.startTime, AV_TIME_BASE_Q, tb);
   Graph& g = vgraph_;
   int64_t pts = frame->best_effort_timestamp;
   pts = pts == AV_NOPTS_VALUE ? (g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts) : pts - offset;
   int64_t duration = frame->pkt_duration;
   if (duration <= 0) {
-    const AVRational rate = vin_.decoder->framerate.num > 0 ? vin_.decoder->framerate : fps_;
+    const AVRational rate = src_.video.decoder->framerate.num > 0 ? src_.video.decoder->framerate : fps_;
     duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), tb));
   }
   duration = std::min(duration, av_rescale_q(int64_t(kMaxLastPicture * AV_TIME_BASE), AV_TIME_BASE_Q, tb));
@@ -1003,7 +769,7 @@ bool Conversion::FilterVideo(AVFrame* frame) {
 bool Conversion::FilterAudio(AVFrame* frame) {
   if (!aout_.encoder) return true;
   Graph& g = agraph_;
-  const AVRational tb = ain_.stream->time_base;
+  const AVRational tb = src_.audio.stream->time_base;
   const AVRational sampleTb{1, frame->sample_rate};
   int64_t pts = frame->best_effort_timestamp;
   // Sound frames that repeat the timestamp before them (several in one packet, or a
@@ -1014,7 +780,7 @@ bool Conversion::FilterAudio(AVFrame* frame) {
   if (pts == AV_NOPTS_VALUE || repeated)
     pts = g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts;
   else
-    pts = av_rescale_q(pts - av_rescale_q(startTime_, AV_TIME_BASE_Q, tb), tb, sampleTb);
+    pts = av_rescale_q(pts - av_rescale_q(src_.startTime, AV_TIME_BASE_Q, tb), tb, sampleTb);
   if (!g.graph && !BuildAudioGraph(frame)) return false;
 
   AVFrame* input = frame;
@@ -1232,7 +998,11 @@ void Conversion::Progress() {
 int Conversion::Run() {
   const std::string pathError = CheckPaths(opt_.input, opt_.output, opt_.overwrite);
   if (!pathError.empty()) return Abandon(pathError);
-  if (!OpenInput() || !OpenOutput()) return Abandon();
+  const std::string refusal = src_.Open(opt_.input, opt_.videoCodec == "copy", opt_.audioCodec == "copy");
+  if (!refusal.empty()) return Abandon(refusal);
+  for (InputStream* in : {&src_.video, &src_.audio})
+    if (in->index >= 0) in->repairId = repair_.AddStream(in->stream->time_base);
+  if (!OpenOutput()) return Abandon();
   Describe();
 
   started_ = lastProgress_ = Clock::now();
@@ -1253,13 +1023,13 @@ int Conversion::Run() {
   // them closed), whatever its header says: what was written is measured against that.
   const int64_t content = repair_.ContentEnd();
   const double contentSeconds =
-      content == AV_NOPTS_VALUE ? 0.0 : (content - startTime_) / double(AV_TIME_BASE);
+      content == AV_NOPTS_VALUE ? 0.0 : (content - src_.startTime) / double(AV_TIME_BASE);
   if (!StopRequested() && outputTime_ < contentSeconds * (1 - kLostShare) - kLostSeconds)
     return Abandon(Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
                           DisplayName(opt_.input).c_str(), outputTime_, contentSeconds));
   // A length merely estimated from the bit rate proves nothing.
-  const bool endsEarly = announcedEnd_ != AV_NOPTS_VALUE && dataEnd_ != AV_NOPTS_VALUE &&
-                         dataEnd_ + int64_t(kShortSourceSlack * AV_TIME_BASE) < announcedEnd_;
+  const bool endsEarly = src_.announcedEnd != AV_NOPTS_VALUE && dataEnd_ != AV_NOPTS_VALUE &&
+                         dataEnd_ + int64_t(kShortSourceSlack * AV_TIME_BASE) < src_.announcedEnd;
 
   int r = av_write_trailer(out_);
   if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
@@ -1284,7 +1054,7 @@ int Conversion::Run() {
   if (endsEarly && !StopRequested())
     ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnShortSource +
                 Format(": the source's data ends at %.1f s of a stated %.1f s", dataEnd_ / double(AV_TIME_BASE),
-                       announcedEnd_ / double(AV_TIME_BASE)));
+                       src_.announcedEnd / double(AV_TIME_BASE)));
   ConsoleLine(Format("video:%.0fkB audio:%.0fkB ", vout_.bytes / 1024.0, aout_.bytes / 1024.0) +
               protocol::kSummaryMark +
               Format("%.0fkB muxing overhead: %s", headers / 1024.0, overhead.c_str()));
