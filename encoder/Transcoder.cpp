@@ -1,6 +1,7 @@
 #include "Transcoder.h"
 
 #include "Console.h"
+#include "Chains.h"
 #include "OutputFile.h"
 #include "PictureFilter.h"
 #include "Protocol.h"
@@ -46,10 +47,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The last picture is held for its stated duration, but no longer than this (seconds): a
-// damaged duration must not have it fill hours. Pictures before it are held until the next
-// one, whose time the timestamp repair has already bounded.
-constexpr double kMaxLastPicture = 5.0;
 // A source whose data ends this much (seconds) before the length its header states has
 // lost its end (or carries a stale header): the output holds what there is, and says so.
 constexpr double kShortSourceSlack = 1.0;
@@ -62,12 +59,6 @@ constexpr double kLostSeconds = 2.0;
 constexpr double kStopFlushBudget = 1.4;
 // A declared frame rate this much above the pictures' real spacing is taken for damage.
 constexpr double kRateMismatch = 1.5;
-
-std::string DescribeLayout(const AVChannelLayout& layout) {
-  char buf[128] = {0};
-  av_channel_layout_describe(&layout, buf, sizeof buf);
-  return buf;
-}
 
 // Decoded and filtered frames travel from the decoding thread to the encoding thread
 // through this bounded queue, so the two stages overlap without piling up pictures.
@@ -130,51 +121,16 @@ struct OutputStream {
   int64_t lastDts = AV_NOPTS_VALUE;  // last decoding time written
 };
 
-// A filter graph with one source and one sink, built from the first decoded frame.
-struct Graph {
-  AVFilterGraph* graph = nullptr;
-  AVFilterContext* source = nullptr;
-  AVFilterContext* sink = nullptr;
-  // What the source was configured for; frames that differ are converted first.
-  int width = 0, height = 0, format = -1, sampleRate = 0;
-  AVChannelLayout layout{};
-  int64_t nextPts = AV_NOPTS_VALUE;       // end of the last frame fed, in the source's time base
-  int64_t lastInputPts = AV_NOPTS_VALUE;  // the last frame's timestamp as decoded
-  bool closed = false;
-
-  ~Graph() {
-    avfilter_graph_free(&graph);
-    av_channel_layout_uninit(&layout);
-  }
-
-  // Joins a source and a sink of the given kinds ("buffer"/"buffersink" or
-  // "abuffer"/"abuffersink") through the filter chain and configures the graph.
-  int Connect(const char* sourceKind, const std::string& sourceArgs, const char* sinkKind,
-              const std::string& chain) {
-    AVFilterInOut* outputs = avfilter_inout_alloc();
-    AVFilterInOut* inputs = avfilter_inout_alloc();
-    int r = avfilter_graph_create_filter(&source, avfilter_get_by_name(sourceKind), "in", sourceArgs.c_str(),
-                                         nullptr, graph);
-    if (r >= 0)
-      r = avfilter_graph_create_filter(&sink, avfilter_get_by_name(sinkKind), "out", nullptr, nullptr, graph);
-    if (r >= 0 && !(outputs && inputs)) r = AVERROR(ENOMEM);
-    if (r >= 0) {
-      outputs->name = av_strdup("in");
-      outputs->filter_ctx = source;
-      inputs->name = av_strdup("out");
-      inputs->filter_ctx = sink;
-      r = avfilter_graph_parse_ptr(graph, chain.c_str(), &inputs, &outputs, nullptr);
-    }
-    if (r >= 0) r = avfilter_graph_config(graph, nullptr);
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
-    return r;
-  }
-};
-
 class Conversion {
  public:
-  explicit Conversion(const Options& options) : opt_(options), queue_(12) {}
+  explicit Conversion(const Options& options) : opt_(options), queue_(12) {
+    toVideoEncoder_ = [this](TFramePtr frame, AVRational tb) {
+      return queue_.Push({FrameQueue::Video, std::move(frame), tb, nullptr});
+    };
+    toAudioEncoder_ = [this](TFramePtr frame, AVRational tb) {
+      return queue_.Push({FrameQueue::Audio, std::move(frame), tb, nullptr});
+    };
+  }
   ~Conversion();
   int Run();
 
@@ -198,12 +154,8 @@ class Conversion {
   bool Decode(InputStream& in, const AVPacket* packet);
   bool PassOn(InputStream& in, const AVPacket* packet);
   bool ReleaseWaiting(InputStream& in);
-  bool FilterVideo(AVFrame* frame);
-  bool FilterAudio(AVFrame* frame);
-  bool BuildVideoGraph(const AVFrame* frame);
-  bool BuildAudioGraph(const AVFrame* frame);
-  bool Drain(Graph& graph, FrameQueue::Kind kind);
-  bool CloseGraphs();
+  bool Filter(InputStream& in, AVFrame* frame);
+  bool CloseChains();
 
   // Encoding thread.
   void EncodeLoop();
@@ -217,12 +169,10 @@ class Conversion {
   Source src_;
   AVFormatContext* out_ = nullptr;
   OutputStream vout_, aout_;
-  Graph vgraph_, agraph_;
-  SwsContext* sws_ = nullptr;
-  SwrContext* swr_ = nullptr;
-  TPacketPtr packet_;           // what the source gives, reused for every packet
-  TFramePtr convertedPicture_;  // a picture brought back to the first one's size and format
-  TFramePtr convertedSound_;    // sound brought back to the first frame's format
+  PictureConverter pictures_;
+  SoundConverter sounds_;
+  FrameSink toVideoEncoder_, toAudioEncoder_;
+  TPacketPtr packet_;  // what the source gives, reused for every packet
   AVRational fps_{25, 1};
   AVRational sar_{1, 1};
   PictureSource picture_;  // what the source's picture needs on its way to the encoder
@@ -250,8 +200,6 @@ class Conversion {
 };
 
 Conversion::~Conversion() {
-  sws_freeContext(sws_);
-  swr_free(&swr_);
   if (out_) {
     CloseOutputIo();
     avformat_free_context(out_);
@@ -400,6 +348,7 @@ bool Conversion::SetUpVideo() {
   if (opt_.videoBitRate > 0) enc->bit_rate = opt_.videoBitRate;
   if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
   if (!OpenEncoder(vout_, codec, "video", opt_.videoCodec)) return false;
+  pictures_.Configure(src_.video.stream, picture_, fps_, w, h, src_.video.decoder.get(), src_.startTime);
   vout_.stream->avg_frame_rate = fps_;
   vout_.stream->sample_aspect_ratio = sar_;
   // The tag most players expect for H.265 in MP4.
@@ -459,7 +408,12 @@ bool Conversion::SetUpAudio() {
   enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
   enc->bit_rate = opt_.audioBitRate;
   enc->time_base = {1, rate};
-  return OpenEncoder(aout_, codec, "audio", opt_.audioCodec);
+  if (!OpenEncoder(aout_, codec, "audio", opt_.audioCodec)) return false;
+  // AAC takes 1024 samples a frame, MP3 1152: the chain cuts frames to the encoder's size.
+  const bool fixedSize = enc->frame_size > 0 && !(codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+  sounds_.Configure(src_.audio.stream, enc->sample_fmt, enc->sample_rate, enc->ch_layout,
+                    fixedSize ? enc->frame_size : 0, src_.startTime);
+  return true;
 }
 
 // Opens the encoder prepared in out (picture or sound) and gives it a stream in the file.
@@ -615,7 +569,7 @@ bool Conversion::DemuxAndDecode() {
     for (InputStream* in : {&src_.video, &src_.audio})
       if (in->decoder && !Decode(*in, nullptr)) return false;
   }
-  if (!CloseGraphs()) return false;
+  if (!CloseChains()) return false;
   return queue_.Push({FrameQueue::End, nullptr, {0, 1}, nullptr});
 }
 
@@ -662,196 +616,24 @@ bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
       ++badPackets_;
       break;
     }
-    ok = &in == &src_.video ? FilterVideo(frame) : FilterAudio(frame);
+    ok = Filter(in, frame);
     av_frame_unref(frame);
   }
   return ok;
 }
 
-bool Conversion::BuildVideoGraph(const AVFrame* frame) {
-  Graph& g = vgraph_;
-  g.graph = avfilter_graph_alloc();
-  if (!g.graph) return Fail("out of memory");
-  g.graph->nb_threads = 1;
-  const AVRational tb = src_.video.stream->time_base;
-  AVRational sar = frame->sample_aspect_ratio;
-  if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
-  const std::string srcArgs =
-      Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
-             frame->format, tb.num, tb.den, sar.num, sar.den);
-  // Interlacing is told by the decoded pictures, or by the stream where its first
-  // pictures happen to be progressive.
-  const AVFieldOrder order = src_.video.stream->codecpar->field_order;
-  picture_.interlaced =
-      frame->interlaced_frame || (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
-  if (picture_.interlaced) {
-    const bool bottomFirst =
-        frame->interlaced_frame ? !frame->top_field_first : order == AV_FIELD_BB || order == AV_FIELD_BT;
-    ConsoleLine(
-        Format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
-               bottomFirst ? "bottom" : "top"));
-  }
-  const std::string chain = PictureChain(picture_, fps_, vout_.encoder->width, vout_.encoder->height);
-  const int r = g.Connect("buffer", srcArgs, "buffersink", chain);
-  if (r < 0) return Fail("cannot set up the picture conversion: " + ErrorText(r));
-  g.width = frame->width;
-  g.height = frame->height;
-  g.format = frame->format;
-  return true;
+// Passes a decoded frame on to its chain, when its stream is converted.
+bool Conversion::Filter(InputStream& in, AVFrame* frame) {
+  const bool video = &in == &src_.video;
+  Chain& chain = video ? static_cast<Chain&>(pictures_) : sounds_;
+  if (!(video ? vout_ : aout_).encoder) return true;
+  const bool ok = video ? pictures_.Push(frame, toVideoEncoder_) : sounds_.Push(frame, toAudioEncoder_);
+  return ok || chain.Error().empty() ? ok : Fail(chain.Error());
 }
 
-bool Conversion::BuildAudioGraph(const AVFrame* frame) {
-  Graph& g = agraph_;
-  g.graph = avfilter_graph_alloc();
-  if (!g.graph) return Fail("out of memory");
-  g.graph->nb_threads = 1;
-  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || !av_channel_layout_check(&frame->ch_layout))
-    av_channel_layout_default(&g.layout, frame->ch_layout.nb_channels);
-  else
-    av_channel_layout_copy(&g.layout, &frame->ch_layout);
-  g.sampleRate = frame->sample_rate;
-  g.format = frame->format;
-  const AVCodecContext* enc = aout_.encoder.get();
-  const std::string srcArgs = Format(
-      "time_base=1/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s", frame->sample_rate, frame->sample_rate,
-      av_get_sample_fmt_name(AVSampleFormat(frame->format)), DescribeLayout(g.layout).c_str());
-  const std::string chain = Format("aformat=sample_fmts=%s:sample_rates=%d:channel_layouts=%s",
-                                   av_get_sample_fmt_name(enc->sample_fmt), enc->sample_rate,
-                                   DescribeLayout(enc->ch_layout).c_str());
-  const int r = g.Connect("abuffer", srcArgs, "abuffersink", chain);
-  if (r < 0) return Fail("cannot set up the sound conversion: " + ErrorText(r));
-  // AAC takes 1024 samples a frame, MP3 1152: the sink cuts frames to the encoder's size.
-  if (enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
-    av_buffersink_set_frame_size(g.sink, unsigned(enc->frame_size));
-  return true;
-}
-
-bool Conversion::FilterVideo(AVFrame* frame) {
-  if (!vout_.encoder) return true;
-  const AVRational tb = src_.video.stream->time_base;
-  const int64_t offset = av_rescale_q(src_.startTime, AV_TIME_BASE_Q, tb);
-  Graph& g = vgraph_;
-  int64_t pts = frame->best_effort_timestamp;
-  pts = pts == AV_NOPTS_VALUE ? (g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts) : pts - offset;
-  int64_t duration = frame->pkt_duration;
-  if (duration <= 0) {
-    const AVRational rate = src_.video.decoder->framerate.num > 0 ? src_.video.decoder->framerate : fps_;
-    duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), tb));
-  }
-  duration = std::min(duration, av_rescale_q(int64_t(kMaxLastPicture * AV_TIME_BASE), AV_TIME_BASE_Q, tb));
-  frame->pts = pts;
-  if (g.nextPts == AV_NOPTS_VALUE || pts + duration > g.nextPts) g.nextPts = pts + duration;
-
-  if (!g.graph && !BuildVideoGraph(frame)) return false;
-  AVFrame* input = frame;
-  if (frame->width != g.width || frame->height != g.height || frame->format != g.format) {
-    // The source changed its picture size or format midway: bring it back to the first.
-    sws_ = sws_getCachedContext(sws_, frame->width, frame->height, AVPixelFormat(frame->format), g.width,
-                                g.height, AVPixelFormat(g.format), SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!convertedPicture_) convertedPicture_.reset(av_frame_alloc());
-    AVFrame* converted = convertedPicture_.get();
-    if (!sws_ || !converted) return Fail("cannot convert a changed picture size");
-    av_frame_unref(converted);
-    converted->width = g.width;
-    converted->height = g.height;
-    converted->format = g.format;
-    if (av_frame_get_buffer(converted, 0) < 0 || av_frame_copy_props(converted, frame) < 0)
-      return Fail("out of memory");
-    sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
-    input = converted;
-  }
-  const int r = av_buffersrc_add_frame_flags(g.source, input, AV_BUFFERSRC_FLAG_KEEP_REF);
-  if (input != frame) av_frame_unref(input);
-  if (r < 0) return Fail("the picture conversion failed: " + ErrorText(r));
-  return Drain(g, FrameQueue::Video);
-}
-
-bool Conversion::FilterAudio(AVFrame* frame) {
-  if (!aout_.encoder) return true;
-  Graph& g = agraph_;
-  const AVRational tb = src_.audio.stream->time_base;
-  const AVRational sampleTb{1, frame->sample_rate};
-  int64_t pts = frame->best_effort_timestamp;
-  // Sound frames that repeat the timestamp before them (several in one packet, or a
-  // stream whose times all read 0) follow the one before, instead of being dropped as
-  // already written.
-  const bool repeated = pts != AV_NOPTS_VALUE && pts == g.lastInputPts && g.nextPts != AV_NOPTS_VALUE;
-  g.lastInputPts = pts;
-  if (pts == AV_NOPTS_VALUE || repeated)
-    pts = g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts;
-  else
-    pts = av_rescale_q(pts - av_rescale_q(src_.startTime, AV_TIME_BASE_Q, tb), tb, sampleTb);
-  if (!g.graph && !BuildAudioGraph(frame)) return false;
-
-  AVFrame* input = frame;
-  const bool sameLayout = frame->ch_layout.nb_channels == g.layout.nb_channels &&
-                          (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ||
-                           !av_channel_layout_compare(&frame->ch_layout, &g.layout));
-  if (frame->sample_rate != g.sampleRate || frame->format != g.format || !sameLayout) {
-    // The source changed its sound format midway: bring it back to the first.
-    if (!convertedSound_) convertedSound_.reset(av_frame_alloc());
-    AVFrame* converted = convertedSound_.get();
-    if (!converted) return Fail("out of memory");
-    av_frame_unref(converted);
-    converted->sample_rate = g.sampleRate;
-    converted->format = g.format;
-    av_channel_layout_copy(&converted->ch_layout, &g.layout);
-    AVFrame tmpIn = *frame;
-    AVChannelLayout inLayout{};
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-      av_channel_layout_default(&inLayout, frame->ch_layout.nb_channels);
-    else
-      av_channel_layout_copy(&inLayout, &frame->ch_layout);
-    tmpIn.ch_layout = inLayout;
-    if (!swr_) swr_ = swr_alloc();
-    int r = swr_ ? swr_convert_frame(swr_, converted, &tmpIn) : AVERROR(ENOMEM);
-    if (r == AVERROR_INPUT_CHANGED || r == AVERROR_OUTPUT_CHANGED) {
-      swr_close(swr_);
-      r = swr_convert_frame(swr_, converted, &tmpIn);
-    }
-    av_channel_layout_uninit(&inLayout);
-    if (r < 0) {
-      av_frame_unref(converted);
-      return Fail("cannot convert a changed sound format: " + ErrorText(r));
-    }
-    pts = av_rescale_q(pts, sampleTb, {1, g.sampleRate});
-    input = converted;
-  }
-  input->pts = pts;
-  const int64_t end = pts + input->nb_samples;
-  if (g.nextPts == AV_NOPTS_VALUE || end > g.nextPts) g.nextPts = end;
-  const int r =
-      input->nb_samples > 0 ? av_buffersrc_add_frame_flags(g.source, input, AV_BUFFERSRC_FLAG_KEEP_REF) : 0;
-  if (input != frame) av_frame_unref(input);
-  if (r < 0) return Fail("the sound conversion failed: " + ErrorText(r));
-  return Drain(g, FrameQueue::Audio);
-}
-
-bool Conversion::Drain(Graph& g, FrameQueue::Kind kind) {
-  // After a stop the filters are not asked for more: a gap they would fill with copies
-  // of one picture could hold thousands.
-  while (!StopRequested()) {
-    // Each filtered frame is handed over to the encoding thread, so it is a new one.
-    TFramePtr out(av_frame_alloc());
-    if (!out) return Fail("out of memory");
-    const int r = av_buffersink_get_frame(g.sink, out.get());
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return Fail("the filters failed: " + ErrorText(r));
-    if (!queue_.Push({kind, std::move(out), av_buffersink_get_time_base(g.sink), nullptr})) return false;
-  }
-  return true;
-}
-
-bool Conversion::CloseGraphs() {
-  for (auto [g, kind] : {std::pair{&vgraph_, FrameQueue::Video}, std::pair{&agraph_, FrameQueue::Audio}}) {
-    if (!g->graph || g->closed) continue;
-    g->closed = true;
-    if (StopRequested()) continue;  // what the filters hold is dropped
-    // The end time lets the frame-rate filter fill the last picture's whole duration.
-    const int r = av_buffersrc_close(g->source, g->nextPts, AV_BUFFERSRC_FLAG_PUSH);
-    if (r < 0) return Fail("the filters failed: " + ErrorText(r));
-    if (!Drain(*g, kind)) return false;
-  }
+bool Conversion::CloseChains() {
+  if (!pictures_.Close(toVideoEncoder_)) return pictures_.Error().empty() ? false : Fail(pictures_.Error());
+  if (!sounds_.Close(toAudioEncoder_)) return sounds_.Error().empty() ? false : Fail(sounds_.Error());
   return true;
 }
 
