@@ -4,6 +4,7 @@
 #include "Chains.h"
 #include "OutputFile.h"
 #include "PictureFilter.h"
+#include "Progress.h"
 #include "Protocol.h"
 #include "Source.h"
 #include "StopRequest.h"
@@ -47,13 +48,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A source whose data ends this much (seconds) before the length its header states has
-// lost its end (or carries a stale header): the output holds what there is, and says so.
-constexpr double kShortSourceSlack = 1.0;
-// The output must hold the content read but for this share and these seconds; what falls
-// further short lost content in decoding, and the conversion is no success.
-constexpr double kLostShare = 0.1;
-constexpr double kLostSeconds = 2.0;
 // After a stop, the encoders give up what they hold for at most this long (seconds), so
 // the program ends soon after the request even with a slow encoder and a deep lookahead.
 constexpr double kStopFlushBudget = 1.4;
@@ -761,20 +755,8 @@ bool Conversion::WriteHeldSound(double upTo) {
 void Conversion::Progress() {
   lastProgress_ = Clock::now();
   const double elapsed = std::chrono::duration<double>(lastProgress_ - started_).count();
-  const int64_t frames = vout_.frames;
   const int64_t size = out_ && out_->pb ? std::max<int64_t>(0, avio_tell(out_->pb)) : 0;
-  const double t = std::max(0.0, outputTime_);
-  std::string line = protocol::kProgressMark +
-                     Format("%5lld fps=%3.0f size=%8lldkB ", (long long)frames,
-                            elapsed > 0 ? frames / elapsed : 0.0, (long long)(size / 1024)) +
-                     protocol::kTimeMark + Format("%.2f", t);
-  if (t > 0) {
-    const double speed = elapsed > 0 ? t / elapsed : 0.0;
-    line += Format(speed < 100 ? " bitrate=%6.1fkbits/s speed=%4.3gx" : " bitrate=%6.1fkbits/s speed=%4.0fx",
-                   size * 8.0 / t / 1000.0, speed);
-  } else
-    line += " bitrate=N/A speed=N/A";
-  ConsoleLine(line);
+  ConsoleLine(ProgressLine(vout_.frames, elapsed, size, outputTime_));
 }
 
 int Conversion::Run() {
@@ -806,12 +788,11 @@ int Conversion::Run() {
   const int64_t content = repair_.ContentEnd();
   const double contentSeconds =
       content == AV_NOPTS_VALUE ? 0.0 : (content - src_.startTime) / double(AV_TIME_BASE);
-  if (!StopRequested() && outputTime_ < contentSeconds * (1 - kLostShare) - kLostSeconds)
+  if (!StopRequested() && LostContent(outputTime_, contentSeconds))
     return Abandon(Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
                           DisplayName(opt_.input).c_str(), outputTime_, contentSeconds));
-  // A length merely estimated from the bit rate proves nothing.
-  const bool endsEarly = src_.announcedEnd != AV_NOPTS_VALUE && dataEnd_ != AV_NOPTS_VALUE &&
-                         dataEnd_ + int64_t(kShortSourceSlack * AV_TIME_BASE) < src_.announcedEnd;
+  const double dataEnd = dataEnd_ == AV_NOPTS_VALUE ? 0.0 : dataEnd_ / double(AV_TIME_BASE);
+  const double stated = src_.announcedEnd == AV_NOPTS_VALUE ? -1.0 : src_.announcedEnd / double(AV_TIME_BASE);
 
   int r = av_write_trailer(out_);
   if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
@@ -829,17 +810,9 @@ int Conversion::Run() {
   int64_t headers = 0;
   for (const OutputStream* out : {&vout_, &aout_})
     if (out->stream) headers += out->stream->codecpar->extradata_size;
-  const int64_t payload = vout_.bytes + aout_.bytes + headers;
-  const std::string overhead =
-      payload > 0 ? Format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");
   // Said once the file is in place, before the summary that ends the conversion.
-  if (endsEarly && !StopRequested())
-    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnShortSource +
-                Format(": the source's data ends at %.1f s of a stated %.1f s", dataEnd_ / double(AV_TIME_BASE),
-                       src_.announcedEnd / double(AV_TIME_BASE)));
-  ConsoleLine(Format("video:%.0fkB audio:%.0fkB ", vout_.bytes / 1024.0, aout_.bytes / 1024.0) +
-              protocol::kSummaryMark +
-              Format("%.0fkB muxing overhead: %s", headers / 1024.0, overhead.c_str()));
+  if (!StopRequested() && EndsEarly(dataEnd, stated)) ConsoleLine(ShortSourceLine(dataEnd, stated));
+  ConsoleLine(SummaryLine(vout_.bytes, aout_.bytes, headers, fileSize));
   return 0;
 }
 

@@ -4,11 +4,12 @@
 // packet must lie where its content lies, picture and sound alike.
 #include <QtTest>
 
+#include "Progress.h"
 #include "TimestampRepair.h"
 
 #include <functional>
 
-using vidmora::encoder::TimestampRepair;
+using namespace vidmora::encoder;
 
 namespace {
 
@@ -162,6 +163,42 @@ class TestEncoderTiming : public QObject {
     }
     QCOMPARE(firstPicture, 34000 - shift);
     QCOMPARE(firstSound, 34000 - shift);
+  }
+
+  // The checks at the end: a header's length only decides the warning, never success;
+  // success is the output holding the content read.
+  void outcome_data() {
+    QTest::addColumn<double>("dataEnd");
+    QTest::addColumn<double>("stated");  // -1: no length stated
+    QTest::addColumn<double>("written");
+    QTest::addColumn<double>("content");
+    QTest::addColumn<bool>("warned");
+    QTest::addColumn<bool>("lost");
+    QTest::newRow("whole file") << 60.0 << 60.0 << 60.0 << 60.0 << false << false;
+    QTest::newRow("header says 5 s of 60 s") << 60.0 << 5.0 << 60.0 << 60.0 << false << false;
+    QTest::newRow("no length stated") << 60.0 << -1.0 << 60.0 << 60.0 << false << false;
+    QTest::newRow("file cut at 12.4 s of 60 s") << 12.4 << 60.0 << 12.4 << 12.4 << true << false;
+    QTest::newRow("header says 3600 s of 60 s") << 60.0 << 3600.0 << 60.0 << 60.0 << true << false;
+    QTest::newRow("streams end half a second apart") << 59.5 << 60.0 << 59.5 << 59.5 << false << false;
+    QTest::newRow("pause closed: 36 s of clock, 6 s of content") << 36.0 << 36.0 << 6.0 << 6.0 << false << false;
+    QTest::newRow("half the pictures undecodable") << 60.0 << 60.0 << 30.0 << 60.0 << false << true;
+    QTest::newRow("last frames undecodable") << 60.0 << 60.0 << 58.5 << 60.0 << false << false;
+  }
+
+  void outcome() {
+    QFETCH(double, dataEnd);
+    QFETCH(double, stated);
+    QFETCH(double, written);
+    QFETCH(double, content);
+    QFETCH(bool, warned);
+    QFETCH(bool, lost);
+    QCOMPARE(EndsEarly(dataEnd, stated), warned);
+    QCOMPARE(LostContent(written, content), lost);
+    if (warned)
+      QCOMPARE(QString::fromStdString(ShortSourceLine(dataEnd, stated)),
+               QString("warning: short-source: the source's data ends at %1 s of a stated %2 s")
+                   .arg(dataEnd, 0, 'f', 1)
+                   .arg(stated, 0, 'f', 1));
   }
 };
 
