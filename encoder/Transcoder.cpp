@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Chains.h"
+#include "Muxer.h"
 #include "OutputFile.h"
 #include "PictureFilter.h"
 #include "Progress.h"
@@ -104,20 +105,10 @@ class FrameQueue {
   bool aborted_ = false;
 };
 
-struct OutputStream {
-  TCodecPtr encoder;  // none when the stream is copied
-  StreamCopy copy;
-  AVStream* stream = nullptr;
-  TPacketPtr packet;  // what the encoder gives, reused for every packet
-  int64_t bytes = 0;
-  int64_t frames = 0;
-  int64_t nextPts = AV_NOPTS_VALUE;  // sound: where the next frame should start
-  int64_t lastDts = AV_NOPTS_VALUE;  // last decoding time written
-};
-
 class Conversion {
  public:
-  explicit Conversion(const Options& options) : opt_(options), queue_(12) {
+  explicit Conversion(const Options& options)
+      : opt_(options), muxer_(vout_, aout_, DisplayName(options.output)), queue_(12) {
     toVideoEncoder_ = [this](TFramePtr frame, AVRational tb) {
       return queue_.Push({FrameQueue::Video, std::move(frame), tb, nullptr});
     };
@@ -125,7 +116,6 @@ class Conversion {
       return queue_.Push({FrameQueue::Audio, std::move(frame), tb, nullptr});
     };
   }
-  ~Conversion();
   int Run();
 
  private:
@@ -134,8 +124,6 @@ class Conversion {
   // gives the process's exit status.
   int Abandon(const std::string& message = {});
   bool OpenOutput();
-  bool OpenOutputIo();
-  int CloseOutputIo();  // the write error seen, if any
   bool OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind, const std::string& name);
   bool SetUpVideo();
   bool SetUpAudio();
@@ -155,14 +143,13 @@ class Conversion {
   void EncodeLoop();
   bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
   bool Copy(OutputStream& out, AVPacket* packet);
-  bool WritePacket(OutputStream& out, AVPacket* packet);
-  bool WriteHeldSound(double upTo);
   void Progress();
 
   Options opt_;
   Source src_;
-  AVFormatContext* out_ = nullptr;
+  TempOutput temp_;  // outlives the writer, which writes through its descriptor
   OutputStream vout_, aout_;
+  Muxer muxer_;
   PictureConverter pictures_;
   SoundConverter sounds_;
   FrameSink toVideoEncoder_, toAudioEncoder_;
@@ -171,9 +158,7 @@ class Conversion {
   AVRational sar_{1, 1};
   PictureSource picture_;  // what the source's picture needs on its way to the encoder
   TimestampRepair repair_;
-  TempOutput temp_;
   FrameQueue queue_;
-  int outFd_ = -1;             // the temporary file's descriptor, as the output context's opaque
 
   std::mutex failMutex_;
   std::string failure_;
@@ -183,76 +168,10 @@ class Conversion {
   // AV_TIME_BASE units, relative to src_.startTime: the end of the last packet on the source's
   // own clock, before any repair.
   int64_t dataEnd_ = AV_NOPTS_VALUE;
-  double outputTime_ = 0;                     // seconds of output written so far
-  // Encoded sound is held until the pictures have reached its time, so that a stop that
-  // leaves the pictures inside the encoder unwritten can leave the sound after them out
-  // too. (The picture encoder holds a second or more; the sound encoder next to nothing.)
-  std::deque<TPacketPtr> heldSound_;
-  double videoEnd_ = 0;  // seconds: the end of the pictures written so far
   Clock::time_point started_;
   Clock::time_point lastProgress_;
 };
 
-Conversion::~Conversion() {
-  if (out_) {
-    CloseOutputIo();
-    avformat_free_context(out_);
-  }
-}
-
-// The output is written through the descriptor of the temporary file, never reopened by
-// name. The MP4 writer seeks back to complete its header, so the context seeks too.
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-using TWriteBuffer = const uint8_t*;
-#else
-using TWriteBuffer = uint8_t*;
-#endif
-
-int WriteToDescriptor(void* opaque, TWriteBuffer data, int size) {
-  const int fd = *static_cast<const int*>(opaque);
-  int done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size_t(size - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? AVERROR(errno) : AVERROR(EIO);
-    done += int(n);
-  }
-  return done;
-}
-
-int64_t SeekDescriptor(void* opaque, int64_t offset, int whence) {
-  const int fd = *static_cast<const int*>(opaque);
-  if (whence & AVSEEK_SIZE) {
-    struct stat st;
-    return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
-  }
-  const off_t at = lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
-  return at < 0 ? AVERROR(errno) : int64_t(at);
-}
-
-bool Conversion::OpenOutputIo() {
-  outFd_ = temp_.Descriptor();
-  constexpr int kBufferSize = 1 << 16;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-  if (!buffer) return false;
-  out_->pb =
-      avio_alloc_context(buffer, kBufferSize, 1, &outFd_, nullptr, &WriteToDescriptor, &SeekDescriptor);
-  if (!out_->pb) {
-    av_free(buffer);
-    return false;
-  }
-  out_->flags |= AVFMT_FLAG_CUSTOM_IO;
-  return true;
-}
-
-int Conversion::CloseOutputIo() {
-  if (!out_ || !out_->pb) return 0;
-  avio_flush(out_->pb);
-  const int error = out_->pb->error;
-  av_freep(&out_->pb->buffer);
-  avio_context_free(&out_->pb);
-  return error;
-}
 
 bool Conversion::Fail(const std::string& message) {
   std::lock_guard<std::mutex> lock(failMutex_);
@@ -267,6 +186,7 @@ bool Conversion::Fail(const std::string& message) {
 int Conversion::Abandon(const std::string& message) {
   if (!message.empty()) Fail(message);
   ConsoleError(failure_);
+  muxer_.Close();  // before its descriptor is closed
   temp_.Discard();
   SetAbandonPath({});
   return 1;
@@ -414,7 +334,7 @@ bool Conversion::SetUpAudio() {
 bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind,
                              const std::string& name) {
   AVCodecContext* enc = out.encoder.get();
-  if (out_->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (muxer_.Context()->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   ClearLibraryError();
   const int r = avcodec_open2(enc, codec, nullptr);
   if (r < 0) {
@@ -423,7 +343,7 @@ bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char
                 (detail.empty() ? ErrorText(r) : detail));
   }
   out.packet.reset(av_packet_alloc());
-  out.stream = avformat_new_stream(out_, nullptr);
+  out.stream = avformat_new_stream(muxer_.Context(), nullptr);
   if (!out.packet || !out.stream || avcodec_parameters_from_context(out.stream->codecpar, enc) < 0)
     return Fail("out of memory");
   out.stream->time_base = enc->time_base;
@@ -431,15 +351,14 @@ bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char
 }
 
 bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
-  const std::string error = out.copy.Open(out_, in.stream, src_.startTime);
+  const std::string error = out.copy.Open(muxer_.Context(), in.stream, src_.startTime);
   if (!error.empty()) return Fail(error);
   out.stream = out.copy.Stream();
   return true;
 }
 
 bool Conversion::OpenOutput() {
-  int r = avformat_alloc_output_context2(&out_, nullptr, "mp4", opt_.output.c_str());
-  if (r < 0 || !out_) return Fail("the MP4 writer is not available");
+  if (!muxer_.Create(opt_.output)) return Fail("the MP4 writer is not available");
   if (src_.video.index >= 0 && !(src_.Copies(src_.video) ? SetUpCopy(vout_, src_.video) : SetUpVideo())) return false;
   if (src_.audio.index >= 0 && !(src_.Copies(src_.audio) ? SetUpCopy(aout_, src_.audio) : SetUpAudio())) return false;
 
@@ -447,15 +366,7 @@ bool Conversion::OpenOutput() {
   const std::string err = temp_.Create(opt_.output);
   if (!err.empty()) return Fail(err);
   SetAbandonPath(temp_.Path());
-  if (!OpenOutputIo()) return Fail("out of memory");
-  ClearLibraryError();
-  r = avformat_write_header(out_, nullptr);
-  if (r < 0) {
-    const std::string detail = LastLibraryError();
-    return Fail("cannot write the output " + DisplayName(opt_.output) + ": " +
-                (detail.empty() ? ErrorText(r) : detail));
-  }
-  return true;
+  return muxer_.Start(temp_.Descriptor()) || Fail(muxer_.Error());
 }
 
 void Conversion::Describe() {
@@ -646,7 +557,7 @@ void Conversion::EncodeLoop() {
         if (out->copy.IsOpen() && !Copy(*out, nullptr)) return;
       }
       // After a stop whose flush was cut short, sound past the last picture is left out.
-      WriteHeldSound(StopRequested() ? videoEnd_ : HUGE_VAL);
+      if (!muxer_.WriteHeldSound(StopRequested() ? muxer_.VideoEnd() : HUGE_VAL)) Fail(muxer_.Error());
       return;
     }
     if (StopRequested()) continue;  // frames still queued at a stop are not encoded
@@ -688,17 +599,11 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
     if (r < 0) return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
-    if (&out == &aout_ && vout_.stream) {
-      // Sound waits until the pictures have reached its time (see heldSound_).
-      TPacketPtr held(av_packet_alloc());
-      if (!held) return Fail("out of memory");
-      av_packet_move_ref(held.get(), packet);
-      heldSound_.push_back(std::move(held));
-      if (!WriteHeldSound(videoEnd_)) return false;
-      continue;
-    }
-    if (!WritePacket(out, packet)) return false;
-    if (&out == &vout_ && !WriteHeldSound(videoEnd_)) return false;
+    // Sound waits until the pictures have reached its time.
+    const bool ok = &out == &vout_          ? muxer_.WritePicture(packet)
+                    : vout_.stream != nullptr ? muxer_.HoldSound(packet)
+                                              : muxer_.Write(out, packet);
+    if (!ok) return Fail(muxer_.Error());
   }
   return true;
 }
@@ -707,56 +612,15 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
 bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
   const bool ok = out.copy.Push(packet, [&](AVPacket* ready) {
     if (&out == &vout_) ++out.frames;
-    return WritePacket(out, ready) && (&out != &vout_ || WriteHeldSound(videoEnd_));
+    return &out == &vout_ ? muxer_.WritePicture(ready) : muxer_.Write(out, ready);
   });
-  return ok || Fail(out.copy.Error());
-}
-
-// Writes one packet whose timestamps are in the output stream's time base.
-bool Conversion::WritePacket(OutputStream& out, AVPacket* packet) {
-  // The file needs rising decoding times; a packet that would break that is moved on.
-  if (packet->dts != AV_NOPTS_VALUE) {
-    if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
-      packet->dts = out.lastDts + 1;
-      if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
-    }
-    out.lastDts = packet->dts;
-  }
-  out.bytes += packet->size;
-  if (packet->pts != AV_NOPTS_VALUE) {
-    const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
-    outputTime_ = std::max(outputTime_, end);
-    if (&out == &vout_) videoEnd_ = std::max(videoEnd_, end);
-  }
-  const int r = av_interleaved_write_frame(out_, packet);
-  if (r < 0) {
-    av_packet_unref(packet);
-    return Fail("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
-  }
-  return true;
-}
-
-bool Conversion::WriteHeldSound(double upTo) {
-  while (!heldSound_.empty()) {
-    AVPacket* packet = heldSound_.front().get();
-    const AVPacket* last = heldSound_.back().get();
-    const AVRational tb = aout_.stream->time_base;
-    // Pictures that lag this far behind are not an encoder's delay but a picture stream
-    // that has ended or paused: the sound is not held for them.
-    const bool heldLong = packet->pts != AV_NOPTS_VALUE && last->pts != AV_NOPTS_VALUE &&
-                          (last->pts - packet->pts) * av_q2d(tb) > 5.0;
-    if (!heldLong && packet->pts != AV_NOPTS_VALUE && packet->pts * av_q2d(tb) > upTo) break;
-    if (!WritePacket(aout_, packet)) return false;
-    heldSound_.pop_front();
-  }
-  return true;
+  return ok || Fail(out.copy.Error().empty() ? muxer_.Error() : out.copy.Error());
 }
 
 void Conversion::Progress() {
   lastProgress_ = Clock::now();
   const double elapsed = std::chrono::duration<double>(lastProgress_ - started_).count();
-  const int64_t size = out_ && out_->pb ? std::max<int64_t>(0, avio_tell(out_->pb)) : 0;
-  ConsoleLine(ProgressLine(vout_.frames, elapsed, size, outputTime_));
+  ConsoleLine(ProgressLine(vout_.frames, elapsed, muxer_.Position(), muxer_.OutputTime()));
 }
 
 int Conversion::Run() {
@@ -788,18 +652,15 @@ int Conversion::Run() {
   const int64_t content = repair_.ContentEnd();
   const double contentSeconds =
       content == AV_NOPTS_VALUE ? 0.0 : (content - src_.startTime) / double(AV_TIME_BASE);
-  if (!StopRequested() && LostContent(outputTime_, contentSeconds))
+  if (!StopRequested() && LostContent(muxer_.OutputTime(), contentSeconds))
     return Abandon(Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
-                          DisplayName(opt_.input).c_str(), outputTime_, contentSeconds));
+                          DisplayName(opt_.input).c_str(), muxer_.OutputTime(), contentSeconds));
   const double dataEnd = dataEnd_ == AV_NOPTS_VALUE ? 0.0 : dataEnd_ / double(AV_TIME_BASE);
   const double stated = src_.announcedEnd == AV_NOPTS_VALUE ? -1.0 : src_.announcedEnd / double(AV_TIME_BASE);
 
-  int r = av_write_trailer(out_);
-  if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
+  if (!muxer_.Finish()) return Abandon(muxer_.Error());
   Progress();
-  const int ioError = CloseOutputIo();
-  if (ioError < 0)
-    return Abandon("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(ioError));
+  if (!muxer_.Close()) return Abandon(muxer_.Error());
 
   struct stat st;
   const int64_t fileSize = fstat(temp_.Descriptor(), &st) == 0 ? int64_t(st.st_size) : 0;
