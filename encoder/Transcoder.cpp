@@ -1,6 +1,7 @@
 #include "Transcoder.h"
 
 #include "Console.h"
+#include "Encoders.h"
 #include "Chains.h"
 #include "Muxer.h"
 #include "OutputFile.h"
@@ -49,11 +50,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// After a stop, the encoders give up what they hold for at most this long (seconds), so
-// the program ends soon after the request even with a slow encoder and a deep lookahead.
-constexpr double kStopFlushBudget = 1.4;
-// A declared frame rate this much above the pictures' real spacing is taken for damage.
-constexpr double kRateMismatch = 1.5;
 
 // Decoded and filtered frames travel from the decoding thread to the encoding thread
 // through this bounded queue, so the two stages overlap without piling up pictures.
@@ -119,12 +115,12 @@ class Conversion {
   int Run();
 
  private:
+  int Complete();
   bool Fail(const std::string& message);
   // Reports the failure (the first one recorded wins), removes the unfinished file and
   // gives the process's exit status.
   int Abandon(const std::string& message = {});
   bool OpenOutput();
-  bool OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind, const std::string& name);
   bool SetUpVideo();
   bool SetUpAudio();
   bool SetUpCopy(OutputStream& out, const InputStream& in);
@@ -154,9 +150,7 @@ class Conversion {
   SoundConverter sounds_;
   FrameSink toVideoEncoder_, toAudioEncoder_;
   TPacketPtr packet_;  // what the source gives, reused for every packet
-  AVRational fps_{25, 1};
-  AVRational sar_{1, 1};
-  PictureSource picture_;  // what the source's picture needs on its way to the encoder
+  PictureSetup setup_;  // what the picture encoder was set up with
   TimestampRepair repair_;
   FrameQueue queue_;
 
@@ -193,160 +187,21 @@ int Conversion::Abandon(const std::string& message) {
 }
 
 bool Conversion::SetUpVideo() {
-  const AVCodec* codec = avcodec_find_encoder_by_name(opt_.videoCodec.c_str());
-  if (!codec) return Fail("the video encoder " + opt_.videoCodec + " is not available");
-  const AVCodecContext* dec = src_.video.decoder.get();
-  picture_.width = dec->width;
-  picture_.height = dec->height;
-  picture_.format = dec->pix_fmt;
-  picture_.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
-  size_t matrixSize = 0;
-  const uint8_t* matrix = av_stream_get_side_data(src_.video.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
-  picture_.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
-                             ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
-                             : Orientation::Upright;
-  // Sizes and aspect are those of the upright picture, as players show it.
-  const bool swap = SwapsSides(picture_.orientation);
-  const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
-  int w = opt_.width ? opt_.width : srcW;
-  int h = opt_.height ? opt_.height : srcH;
-  // 4:2:0 pictures need even sizes.
-  w = std::max(2, w & ~1);
-  h = std::max(2, h & ~1);
-
-  if (opt_.frameRate) {
-    fps_ = {opt_.frameRate->num, opt_.frameRate->den};
-  } else {
-    fps_ = av_guess_frame_rate(src_.context, src_.video.stream, nullptr);
-    const AVRational measured = src_.MeasuredFrameRate();
-    if (fps_.num <= 0 || fps_.den <= 0 || av_q2d(fps_) > 240) {
-      const AVRational avg = src_.video.stream->avg_frame_rate;
-      fps_ = (avg.num > 0 && avg.den > 0 && av_q2d(avg) <= 240) ? avg
-             : measured.num > 0                                 ? measured
-                                                                : AVRational{25, 1};
-    }
-    // Damaged metadata may declare a rate far above the pictures' real one (125 for 25);
-    // the real one then decides, so the frame count is not multiplied by copies.
-    if (measured.num > 0 && av_q2d(fps_) > kRateMismatch * av_q2d(measured)) fps_ = measured;
-  }
-  // MPEG-4 Part 2 keeps its time base within 16 bits.
-  if (codec->id == AV_CODEC_ID_MPEG4 && (fps_.num > 65535 || fps_.den > 65535))
-    av_reduce(&fps_.num, &fps_.den, fps_.num, fps_.den, 65535);
-
-  AVRational srcSar = src_.video.stream->sample_aspect_ratio;
-  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
-  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
-  if (swap) std::swap(srcSar.num, srcSar.den);
-  if (opt_.aspect) {
-    av_reduce(&sar_.num, &sar_.den, int64_t(opt_.aspect->num) * h, int64_t(opt_.aspect->den) * w, 65535);
-  } else {
-    // A new size keeps the source's display aspect ratio.
-    av_reduce(&sar_.num, &sar_.den, int64_t(srcSar.num) * srcW * h, int64_t(srcSar.den) * srcH * w, 65535);
-  }
-
-  vout_.encoder.reset(avcodec_alloc_context3(codec));
-  AVCodecContext* enc = vout_.encoder.get();
-  if (!enc) return Fail("out of memory");
-  enc->width = w;
-  enc->height = h;
-  enc->pix_fmt = AV_PIX_FMT_YUV420P;
-  enc->time_base = av_inv_q(fps_);
-  enc->framerate = fps_;
-  enc->sample_aspect_ratio = sar_;
-  enc->thread_count = 0;
-  const ColourTags tags = OutputColours(picture_);
-  enc->color_primaries = tags.primaries;
-  enc->color_trc = tags.transfer;
-  enc->colorspace = tags.matrix;
-  enc->color_range = tags.range;
-  if (opt_.videoBitRate > 0) enc->bit_rate = opt_.videoBitRate;
-  if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
-  if (!OpenEncoder(vout_, codec, "video", opt_.videoCodec)) return false;
-  pictures_.Configure(src_.video.stream, picture_, fps_, w, h, src_.video.decoder.get(), src_.startTime);
-  vout_.stream->avg_frame_rate = fps_;
-  vout_.stream->sample_aspect_ratio = sar_;
-  // The tag most players expect for H.265 in MP4.
-  if (codec->id == AV_CODEC_ID_HEVC) vout_.stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+  const std::string error = OpenVideoEncoder(opt_, src_, muxer_.Context(), vout_, setup_);
+  if (!error.empty()) return Fail(error);
+  pictures_.Configure(src_.video.stream, setup_.picture, setup_.fps, vout_.encoder->width, vout_.encoder->height,
+                      src_.video.decoder.get(), src_.startTime);
   return true;
 }
 
 bool Conversion::SetUpAudio() {
-  const AVCodec* codec = avcodec_find_encoder_by_name(opt_.audioCodec.c_str());
-  if (!codec) return Fail("the audio encoder " + opt_.audioCodec + " is not available");
-  const AVCodecContext* dec = src_.audio.decoder.get();
-
-  int rate = opt_.sampleRate ? opt_.sampleRate : dec->sample_rate;
-  if (const int* rates = codec->supported_samplerates) {
-    bool supported = false;
-    int closest = rates[0];
-    std::string list;
-    for (const int* p = rates; *p; ++p) {
-      supported = supported || *p == rate;
-      if (std::abs(*p - rate) < std::abs(closest - rate)) closest = *p;
-      list += (list.empty() ? "" : ", ") + std::to_string(*p);
-    }
-    if (!supported && opt_.sampleRate)
-      return Fail(
-          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
-    if (!supported) rate = closest;
-  }
-
-  const int channels = opt_.channels ? opt_.channels : dec->ch_layout.nb_channels;
-  AVChannelLayout layout{};
-  av_channel_layout_default(&layout, channels);
-  if (const AVChannelLayout* layouts = codec->ch_layouts) {
-    const AVChannelLayout *match = nullptr, *fallback = nullptr;
-    for (const AVChannelLayout* p = layouts; p->nb_channels; ++p) {
-      if (!av_channel_layout_compare(p, &layout))
-        match = p;
-      else if (!match && p->nb_channels == channels)
-        match = p;
-      if (p->nb_channels <= channels && (!fallback || p->nb_channels > fallback->nb_channels)) fallback = p;
-    }
-    if (!match && opt_.channels)
-      return Fail(Format("the audio encoder %s cannot encode %d channels", codec->name, channels));
-    if (!match) match = fallback ? fallback : layouts;
-    av_channel_layout_uninit(&layout);
-    av_channel_layout_copy(&layout, match);
-  }
-
-  aout_.encoder.reset(avcodec_alloc_context3(codec));
-  AVCodecContext* enc = aout_.encoder.get();
-  if (!enc) {
-    av_channel_layout_uninit(&layout);
-    return Fail("out of memory");
-  }
-  enc->sample_rate = rate;
-  av_channel_layout_copy(&enc->ch_layout, &layout);
-  av_channel_layout_uninit(&layout);
-  enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-  enc->bit_rate = opt_.audioBitRate;
-  enc->time_base = {1, rate};
-  if (!OpenEncoder(aout_, codec, "audio", opt_.audioCodec)) return false;
+  const std::string error = OpenAudioEncoder(opt_, src_, muxer_.Context(), aout_);
+  if (!error.empty()) return Fail(error);
   // AAC takes 1024 samples a frame, MP3 1152: the chain cuts frames to the encoder's size.
-  const bool fixedSize = enc->frame_size > 0 && !(codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+  const AVCodecContext* enc = aout_.encoder.get();
+  const bool fixedSize = enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
   sounds_.Configure(src_.audio.stream, enc->sample_fmt, enc->sample_rate, enc->ch_layout,
                     fixedSize ? enc->frame_size : 0, src_.startTime);
-  return true;
-}
-
-// Opens the encoder prepared in out (picture or sound) and gives it a stream in the file.
-bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind,
-                             const std::string& name) {
-  AVCodecContext* enc = out.encoder.get();
-  if (muxer_.Context()->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  ClearLibraryError();
-  const int r = avcodec_open2(enc, codec, nullptr);
-  if (r < 0) {
-    const std::string detail = LastLibraryError();
-    return Fail(std::string("cannot start the ") + kind + " encoder " + name + ": " +
-                (detail.empty() ? ErrorText(r) : detail));
-  }
-  out.packet.reset(av_packet_alloc());
-  out.stream = avformat_new_stream(muxer_.Context(), nullptr);
-  if (!out.packet || !out.stream || avcodec_parameters_from_context(out.stream->codecpar, enc) < 0)
-    return Fail("out of memory");
-  out.stream->time_base = enc->time_base;
   return true;
 }
 
@@ -394,18 +249,18 @@ void Conversion::Describe() {
   ConsoleLine("Output: " + DisplayName(opt_.output) + " (MP4)");
   if (const AVCodecContext* e = vout_.encoder.get()) {
     AVRational dar;
-    av_reduce(&dar.num, &dar.den, int64_t(e->width) * sar_.num, int64_t(e->height) * sar_.den, 1000);
+    av_reduce(&dar.num, &dar.den, int64_t(e->width) * setup_.sar.num, int64_t(e->height) * setup_.sar.den, 1000);
     const std::string rate = e->bit_rate > 0 && opt_.videoBitRate > 0
                                  ? Format("%lld kbit/s", (long long)(e->bit_rate / 1000))
                                  : std::string("the encoder's default quality");
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
-                       e->height, av_q2d(fps_), dar.num, dar.den, rate.c_str()));
-    if (picture_.orientation != Orientation::Upright)
+                       e->height, av_q2d(setup_.fps), dar.num, dar.den, rate.c_str()));
+    if (setup_.picture.orientation != Orientation::Upright)
       ConsoleLine(std::string("  the picture is turned upright (") +
-                  DescribeOrientation(picture_.orientation) + ")");
-    if (IsHdr(picture_.colours.transfer))
+                  DescribeOrientation(setup_.picture.orientation) + ")");
+    if (IsHdr(setup_.picture.colours.transfer))
       ConsoleLine(Format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
-                         picture_.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
+                         setup_.picture.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
   }
   if (const AVCodecContext* e = aout_.encoder.get()) {
     ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
@@ -567,45 +422,14 @@ void Conversion::EncodeLoop() {
 }
 
 bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) {
-  AVCodecContext* enc = out.encoder.get();
-  if (frame) {
-    frame->pts = av_rescale_q(frame->pts, timeBase, enc->time_base);
-    if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-      // Sound whose timestamps step back (sources joined end to end do this) would
-      // reach the file out of order: a frame wholly inside what was already encoded is
-      // dropped, one that overlaps it in part is moved just after it.
-      if (out.nextPts != AV_NOPTS_VALUE && frame->pts < out.nextPts) {
-        if (frame->pts + frame->nb_samples <= out.nextPts) return true;
-        frame->pts = out.nextPts;
-      }
-      out.nextPts = frame->pts + frame->nb_samples;
-    }
-    if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-      frame->pict_type = AV_PICTURE_TYPE_NONE;
-      frame->sample_aspect_ratio = enc->sample_aspect_ratio;
-    }
-    ++out.frames;
-  }
-  int r = avcodec_send_frame(enc, frame);
-  if (r < 0 && r != AVERROR_EOF)
-    return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
-  AVPacket* packet = out.packet.get();
-  for (;;) {
-    // A flush after a stop ends when its time is up; the packets written so far make a
-    // complete file, the pictures still inside the encoder are left out.
-    if (!frame && StopRequested() && SecondsSinceStopRequest() > kStopFlushBudget) break;
-    r = avcodec_receive_packet(enc, packet);
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
-    if (r < 0) return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
-    av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
-    packet->stream_index = out.stream->index;
-    // Sound waits until the pictures have reached its time.
-    const bool ok = &out == &vout_          ? muxer_.WritePicture(packet)
-                    : vout_.stream != nullptr ? muxer_.HoldSound(packet)
-                                              : muxer_.Write(out, packet);
-    if (!ok) return Fail(muxer_.Error());
-  }
-  return true;
+  std::string error;
+  // Sound waits until the pictures have reached its time.
+  const PacketWriter write = [&](AVPacket* packet) {
+    return &out == &vout_            ? muxer_.WritePicture(packet)
+           : vout_.stream != nullptr ? muxer_.HoldSound(packet)
+                                     : muxer_.Write(out, packet);
+  };
+  return encoder::Encode(out, frame, timeBase, write, error) || Fail(error.empty() ? muxer_.Error() : error);
 }
 
 // packet: a packet of the source's copied stream, or nullptr at its end.
@@ -637,8 +461,11 @@ int Conversion::Run() {
   std::thread encoder([this] { EncodeLoop(); });
   DemuxAndDecode();
   encoder.join();
-  if (failed_) return Abandon();
+  return failed_ ? Abandon() : Complete();
+}
 
+// Measures the output against the content read, completes the file and puts it in place.
+int Conversion::Complete() {
   // A file without a single picture or sound frame is no conversion: a stop that came
   // before the first frame reached the encoders ends as a stop during the opening does,
   // and leaves any earlier file at the output path alone.
