@@ -126,6 +126,32 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
   const int64_t raw = dts != AV_NOPTS_VALUE ? dts : pts;
   if (raw == AV_NOPTS_VALUE) return jump;
 
+  // The first packet waits for the second: when the two lie a jump apart, the first one is
+  // taken for damaged and is moved to just before the second, rather than the whole stream
+  // being moved after it.
+  if (!s.started) {
+    s.started = true;
+    s.firstTs = Map(s, raw);
+    s.firstDuration = duration;
+    s.window = Window::First;
+    return jump;
+  }
+  if (s.window == Window::First) {
+    const int64_t ts = Map(s, raw);
+    const int64_t step = ts - s.firstTs;
+    s.lastDuration = s.firstDuration;
+    const bool apart = (step > Seconds(kMaxForwardStep, s.tb) && !Held(stream, ts, s.firstTs)) ||
+                       step < -Seconds(kMaxBackwardStep, s.tb);
+    s.window = Window::None;
+    if (apart) {
+      s.firstFix = ts - std::max<int64_t>(1, s.firstDuration) - s.firstTs;
+      ++jumps_;
+      jump = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.firstTs)};
+    } else {
+      s.lastTs = s.firstTs;
+    }
+  }
+
   // A move made at an earlier packet is confirmed or undone by where this one lies.
   switch (s.window) {
     case Window::Main:
@@ -143,6 +169,7 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
       if (++s.windowPackets > kTailPackets) s.window = Window::None;
       break;
     case Window::None:
+    case Window::First:
       break;
   }
 
@@ -183,7 +210,7 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
       jump = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.maxPts)};
     }
   }
-  if (jump.found) ++jumps_;
+  if (jump.found && (moved || s.window == Window::Presentation)) ++jumps_;
 
   s.lastTs = ts;
   if (duration > 0) s.lastDuration = duration;
@@ -196,17 +223,29 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
   return jump;
 }
 
-bool TimestampRepair::Holding(int stream) const { return streams_[stream].window == Window::Presentation; }
+bool TimestampRepair::Holding(int stream) const {
+  const Window w = streams_[stream].window;
+  return w == Window::Presentation || w == Window::First;
+}
 
 void TimestampRepair::Release(int stream, int64_t& pts, int64_t& dts, int64_t duration) {
   Stream& s = streams_[stream];
   pts = Map(s, pts);
   dts = Map(s, dts);
+  if (s.firstFix) {  // the first packet, found far from the rest
+    if (pts != AV_NOPTS_VALUE) pts += s.firstFix;
+    if (dts != AV_NOPTS_VALUE) dts += s.firstFix;
+    s.firstFix = 0;
+  }
   Account(s, pts, dts, duration);
 }
 
 void TimestampRepair::Finish(int stream) {
-  if (Holding(stream)) Settle(streams_[stream], false);
+  Stream& s = streams_[stream];
+  if (s.window == Window::First)
+    s.window = Window::None;
+  else if (s.window == Window::Presentation)
+    Settle(s, false);
 }
 
 void TimestampRepair::Account(Stream& s, int64_t pts, int64_t dts, int64_t duration) {

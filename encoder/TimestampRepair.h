@@ -38,8 +38,9 @@ class TimestampRepair {
   // jump this packet revealed, if any.
   Jump Repair(int stream, int64_t& pts, int64_t& dts, int64_t duration);
 
-  // True while the stream's packets must wait: a jump in their presentation times awaits
-  // the decoding times. Repair() then leaves a packet's times as they are; once Holding()
+  // True while the stream's packets must wait: the first packet waits for the second (a
+  // damaged first time must not move the whole stream), and a jump in the presentation
+  // times awaits the decoding times. Repair() then leaves a packet's times as they are; once Holding()
   // is false again, each waiting packet is given to Release(), in order, before the packet
   // that ended the wait. Finish() ends any wait at the end of the source.
   bool Holding(int stream) const;
@@ -53,7 +54,7 @@ class TimestampRepair {
   int Jumps() const { return jumps_; }
 
  private:
-  enum class Window { None, Main, Presentation, Tail };
+  enum class Window { None, First, Main, Presentation, Tail };
   struct Stream {
     AVRational tb{1, 1};
     int64_t offset = 0;     // added to the times on the stream's current clock
@@ -67,6 +68,10 @@ class TimestampRepair {
     int64_t lastStep = 0;
     int64_t end = AV_NOPTS_VALUE;         // AV_TIME_BASE units
     int64_t pendingEnd = AV_NOPTS_VALUE;  // likewise, while a move awaits the next packet
+    bool started = false;
+    int64_t firstTs = AV_NOPTS_VALUE;  // the first packet's main time, while it waits
+    int64_t firstDuration = 0;
+    int64_t firstFix = 0;  // moves the first packet alone, when it lay far from the rest
   };
   // The last jump closed, for the other streams to take the same shift at the same point.
   struct SharedJump {

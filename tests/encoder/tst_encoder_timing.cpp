@@ -38,6 +38,35 @@ QVector<Packet> Make(int64_t length, const std::function<int64_t(int, int64_t)>&
   return packets;
 }
 
+// Runs the packets through the repair as the encoder does: a packet the repair holds back
+// waits, and goes on (Release) before the next packet of its stream that is not held.
+// Returns the packets in the order they go on, with their repaired times.
+QVector<Packet> Run(TimestampRepair& repair, const QVector<Packet>& packets) {
+  QVector<Packet> waiting[2], out;
+  for (const Packet& p : packets) {
+    Packet q = p;
+    repair.Repair(p.stream, q.pts, q.dts, p.duration);
+    if (repair.Holding(p.stream)) {
+      waiting[p.stream].push_back(p);
+      continue;
+    }
+    for (Packet& w : waiting[p.stream]) {
+      repair.Release(w.stream, w.pts, w.dts, w.duration);
+      out.push_back(w);
+    }
+    waiting[p.stream].clear();
+    out.push_back(q);
+  }
+  for (int stream : {0, 1}) {
+    repair.Finish(stream);
+    for (Packet& w : waiting[stream]) {
+      repair.Release(w.stream, w.pts, w.dts, w.duration);
+      out.push_back(w);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 class TestEncoderTiming : public QObject {
@@ -50,6 +79,8 @@ class TestEncoderTiming : public QObject {
     QTest::newRow("joined parts: both streams back to 0 at 4 s") << "joined" << 8.0;
     QTest::newRow("damage: pictures 30 s late from 2 s on") << "onward" << 8.0;
     QTest::newRow("damage: one picture 100 s late") << "outlier" << 8.0;
+    QTest::newRow("damage: the first picture 100 s late") << "first late" << 8.0;
+    QTest::newRow("damage: the first sound frame 50 s back") << "first back" << 8.0;
     QTest::newRow("damage: one sound frame 5 s back") << "outlier back" << 8.0;
     QTest::newRow("still picture for 20 s while the sound goes on, no duration stated") << "still" << 24.0;
     QTest::newRow("still picture, no sound, its duration stated") << "still stated" << 24.0;
@@ -70,6 +101,10 @@ class TestEncoderTiming : public QObject {
       packets = Make(8000, [](int s, int64_t t) { return s == 0 && t >= 2000 ? t + 30000 : t; }, all);
     else if (scenario == "outlier")
       packets = Make(8000, [](int s, int64_t t) { return s == 0 && t == 2000 ? t + 100000 : t; }, all);
+    else if (scenario == "first late")
+      packets = Make(8000, [](int s, int64_t t) { return s == 0 && t == 0 ? t + 100000 : t; }, all);
+    else if (scenario == "first back")
+      packets = Make(8000, [](int s, int64_t t) { return s == 1 && t == 0 ? t - 50000 : t; }, all);
     else if (scenario == "outlier back")
       packets = Make(8000, [](int s, int64_t t) { return s == 1 && t == 2000 ? t - 5000 : t; }, all);
     else if (scenario == "still" || scenario == "still stated" || scenario == "gap") {
@@ -87,12 +122,12 @@ class TestEncoderTiming : public QObject {
     TimestampRepair repair;
     QCOMPARE(repair.AddStream({1, 1000}), 0);
     QCOMPARE(repair.AddStream({1, 1000}), 1);
-    for (Packet p : packets) {
-      int64_t pts = p.pts, dts = p.dts;
-      repair.Repair(p.stream, pts, dts, p.duration);
+    const QVector<Packet> out = Run(repair, packets);
+    QCOMPARE(out.size(), packets.size());
+    for (const Packet& p : out) {
       // A closed gap lets the next packet follow the one before: within a frame of its place.
-      QVERIFY2(qAbs(pts - p.content) <= 40 && dts == pts,
-               qPrintable(QString("stream %1 at %2 ms: %3").arg(p.stream).arg(p.content).arg(pts)));
+      QVERIFY2(qAbs(p.pts - p.content) <= 40 && p.dts == p.pts,
+               qPrintable(QString("stream %1 at %2 ms: %3").arg(p.stream).arg(p.content).arg(p.pts)));
     }
     QVERIFY2(qAbs(repair.ContentEnd() / 1e6 - contentEnd) < 0.05, qPrintable(QString::number(repair.ContentEnd())));
   }
@@ -113,38 +148,19 @@ class TestEncoderTiming : public QObject {
     TimestampRepair repair;
     repair.AddStream({1, 1000});
     repair.AddStream({1, 1000});
-    struct P {
-      int stream;
-      int64_t pts, dts;
-    };
+    using P = Packet;
     QVector<P> packets;
-    for (int64_t t = 0; t < 3900; t += 40) packets.push_back({0, t + 80, t});
-    for (int64_t t = 0; t < (pause ? 4000 : 34000); t += 20) packets.push_back({1, t, t});
+    for (int64_t t = 0; t < 3900; t += 40) packets.push_back({0, 0, t + 80, t, 40});
+    for (int64_t t = 0; t < (pause ? 4000 : 34000); t += 20) packets.push_back({1, 0, t, t, 20});
     std::stable_sort(packets.begin(), packets.end(), [](const P& a, const P& b) { return a.dts < b.dts; });
     // The two packets whose presentation crosses come before the sound of the still stretch.
     const auto at = std::find_if(packets.begin(), packets.end(), [](const P& p) { return p.dts >= 3900; });
     const int i = int(at - packets.begin());
-    packets.insert(i, P{0, 34160, 3940});
-    packets.insert(i, P{0, 34000, 3900});
-    packets += {{0, 34080, 34000}, {1, 34000, 34000}, {0, 34040, 34040},
-                {1, 34020, 34020}, {0, 34120, 34080}, {1, 34040, 34040}};
-    QVector<P> waiting, out;
-    for (const P& p : packets) {
-      P q = p;
-      repair.Repair(p.stream, q.pts, q.dts, p.stream == 0 ? 40 : 20);
-      if (repair.Holding(p.stream)) {
-        waiting.push_back(p);
-        continue;
-      }
-      if (p.stream == 0)
-        for (P& w : waiting) {
-          repair.Release(0, w.pts, w.dts, 40);
-          out.push_back(w);
-        }
-      if (p.stream == 0) waiting.clear();
-      out.push_back(q);
-    }
-    QVERIFY(waiting.isEmpty());
+    packets.insert(i, P{0, 0, 34160, 3940, 40});
+    packets.insert(i, P{0, 0, 34000, 3900, 40});
+    packets += {{0, 0, 34080, 34000, 40}, {1, 0, 34000, 34000, 20}, {0, 0, 34040, 34040, 40},
+                {1, 0, 34020, 34020, 20}, {0, 0, 34120, 34080, 40}, {1, 0, 34040, 34040, 20}};
+    const QVector<P> out = Run(repair, packets);
     QCOMPARE(out.size(), packets.size());
     const int64_t shift = pause ? 30000 : 0;  // the pause is closed, the still picture kept
     int64_t firstPicture = INT64_MAX, firstSound = INT64_MAX, lastDts = -1;
