@@ -88,8 +88,8 @@ bool Chain::Close(const FrameSink& sink) {
 
 PictureConverter::~PictureConverter() { sws_freeContext(sws_); }
 
-void PictureConverter::Configure(const AVStream* stream, const PictureSource& picture, AVRational fps, int width,
-                                 int height, const AVCodecContext* decoder, int64_t startTime) {
+void PictureConverter::Configure(const AVStream* stream, const PictureSource& picture, AVRational fps,
+                                 int width, int height, const AVCodecContext* decoder, int64_t startTime) {
   stream_ = stream;
   picture_ = picture;
   fps_ = fps;
@@ -143,8 +143,8 @@ bool PictureConverter::Push(AVFrame* frame, const FrameSink& sink) {
   AVFrame* input = frame;
   if (frame->width != width_ || frame->height != height_ || frame->format != format_) {
     // The source changed its picture size or format midway: bring it back to the first.
-    sws_ = sws_getCachedContext(sws_, frame->width, frame->height, AVPixelFormat(frame->format), width_, height_,
-                                AVPixelFormat(format_), SWS_BICUBIC, nullptr, nullptr, nullptr);
+    sws_ = sws_getCachedContext(sws_, frame->width, frame->height, AVPixelFormat(frame->format), width_,
+                                height_, AVPixelFormat(format_), SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!converted_) converted_.reset(av_frame_alloc());
     AVFrame* converted = converted_.get();
     if (!sws_ || !converted) return Failed("cannot convert a changed picture size");

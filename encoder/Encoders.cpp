@@ -33,7 +33,7 @@ std::string OpenEncoder(AVFormatContext* file, OutputStream& out, const AVCodec*
   if (r < 0) {
     const std::string detail = LastLibraryError();
     return std::string(std::string("cannot start the ") + kind + " encoder " + name + ": " +
-                (detail.empty() ? ErrorText(r) : detail));
+                       (detail.empty() ? ErrorText(r) : detail));
   }
   out.packet.reset(av_packet_alloc());
   out.stream = avformat_new_stream(file, nullptr);
@@ -57,8 +57,8 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   size_t matrixSize = 0;
   const uint8_t* matrix = av_stream_get_side_data(src.video.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
   setup.picture.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
-                             ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
-                             : Orientation::Upright;
+                                  ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
+                                  : Orientation::Upright;
   // Sizes and aspect are those of the upright picture, as players show it.
   const bool swap = SwapsSides(setup.picture.orientation);
   const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
@@ -76,8 +76,8 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
     if (setup.fps.num <= 0 || setup.fps.den <= 0 || av_q2d(setup.fps) > 240) {
       const AVRational avg = src.video.stream->avg_frame_rate;
       setup.fps = (avg.num > 0 && avg.den > 0 && av_q2d(avg) <= 240) ? avg
-             : measured.num > 0                                 ? measured
-                                                                : AVRational{25, 1};
+                  : measured.num > 0                                 ? measured
+                                                                     : AVRational{25, 1};
     }
     // Damaged metadata may declare a rate far above the pictures' real one (125 for 25);
     // the real one then decides, so the frame count is not multiplied by copies.
@@ -92,10 +92,12 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
   if (swap) std::swap(srcSar.num, srcSar.den);
   if (opt.aspect) {
-    av_reduce(&setup.sar.num, &setup.sar.den, int64_t(opt.aspect->num) * h, int64_t(opt.aspect->den) * w, 65535);
+    av_reduce(&setup.sar.num, &setup.sar.den, int64_t(opt.aspect->num) * h, int64_t(opt.aspect->den) * w,
+              65535);
   } else {
     // A new size keeps the source's display aspect ratio.
-    av_reduce(&setup.sar.num, &setup.sar.den, int64_t(srcSar.num) * srcW * h, int64_t(srcSar.den) * srcH * w, 65535);
+    av_reduce(&setup.sar.num, &setup.sar.den, int64_t(srcSar.num) * srcW * h, int64_t(srcSar.den) * srcH * w,
+              65535);
   }
 
   out.encoder.reset(avcodec_alloc_context3(codec));
@@ -124,7 +126,8 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   return {};
 }
 
-std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatContext* file, OutputStream& out) {
+std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatContext* file,
+                             OutputStream& out) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.audioCodec.c_str());
   if (!codec) return std::string("the audio encoder " + opt.audioCodec + " is not available");
   const AVCodecContext* dec = src.audio.decoder.get();
@@ -179,8 +182,8 @@ std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatCont
   return OpenEncoder(file, out, codec, "audio", opt.audioCodec);
 }
 
-
-bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const PacketWriter& write, std::string& error) {
+bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const PacketWriter& write,
+            std::string& error) {
   AVCodecContext* enc = out.encoder.get();
   if (frame) {
     frame->pts = av_rescale_q(frame->pts, timeBase, enc->time_base);
@@ -210,7 +213,8 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
     if (!frame && StopRequested() && SecondsSinceStopRequest() > kStopFlushBudget) break;
     r = avcodec_receive_packet(enc, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
-    if (r < 0) return (error = std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)).empty();
+    if (r < 0)
+      return (error = std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)).empty();
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
     if (!write(packet)) return false;

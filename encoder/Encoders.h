@@ -33,6 +33,7 @@ using PacketWriter = std::function<bool(AVPacket*)>;
 // Gives out's encoder one frame (timestamps in timeBase), or nullptr at the end to flush it,
 // and writes what it gives. False on failure: error tells why, or is empty when write
 // failed. After a stop, the flush gives up what the encoder still holds after a while.
-bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const PacketWriter& write, std::string& error);
+bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const PacketWriter& write,
+            std::string& error);
 
 }  // namespace vidmora::encoder

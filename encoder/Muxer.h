@@ -59,7 +59,7 @@ class Muxer {
   bool Finish();
   bool Close();
 
-  int64_t Position() const;                     // bytes written so far
+  int64_t Position() const;                          // bytes written so far
   double OutputTime() const { return outputTime_; }  // seconds of output written so far
   double VideoEnd() const { return videoEnd_; }      // seconds: the end of the pictures written
   const std::string& Error() const { return error_; }

@@ -37,7 +37,8 @@ std::string SummaryLine(int64_t videoBytes, int64_t audioBytes, int64_t headerBy
   const int64_t payload = videoBytes + audioBytes + headerBytes;
   const std::string overhead =
       payload > 0 ? Format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");
-  return Format("video:%.0fkB audio:%.0fkB ", videoBytes / 1024.0, audioBytes / 1024.0) + protocol::kSummaryMark +
+  return Format("video:%.0fkB audio:%.0fkB ", videoBytes / 1024.0, audioBytes / 1024.0) +
+         protocol::kSummaryMark +
          Format("%.0fkB muxing overhead: %s", headerBytes / 1024.0, overhead.c_str());
 }
 
@@ -48,6 +49,8 @@ std::string ShortSourceLine(double dataEnd, double stated) {
          Format(": the source's data ends at %.1f s of a stated %.1f s", dataEnd, stated);
 }
 
-bool LostContent(double written, double content) { return written < content * (1 - kLostShare) - kLostSeconds; }
+bool LostContent(double written, double content) {
+  return written < content * (1 - kLostShare) - kLostSeconds;
+}
 
 }  // namespace vidmora::encoder

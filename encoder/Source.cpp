@@ -83,7 +83,7 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
     if (format && IsRefusedFormat(format->name))
       return std::string("the source " + DisplayName(path_) + " is a list of other files (" + format->name +
-                  "); only plain media files are converted");
+                         "); only plain media files are converted");
   }
   ClearLibraryError();
   int r = OpenFile(&context) ? 0 : openError_;
@@ -124,7 +124,8 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
     if (!codec)
-      return std::string(Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
+      return std::string(
+          Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
     in->decoder.reset(avcodec_alloc_context3(codec));
     in->frame.reset(av_frame_alloc());
     if (!in->decoder || !in->frame || avcodec_parameters_to_context(in->decoder.get(), par) < 0)
@@ -136,7 +137,8 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     ClearLibraryError();
     r = avcodec_open2(in->decoder.get(), codec, nullptr);
     if (r < 0)
-      return std::string(Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
+      return std::string(
+          Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
   }
   // Timestamps count from the earliest start of the two streams converted (other streams,
   // such as subtitles, may start earlier and are left out), so the output starts at zero
@@ -147,7 +149,8 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     const int64_t start = av_rescale_q(in->stream->start_time, in->stream->time_base, AV_TIME_BASE_Q);
     if (startTime == AV_NOPTS_VALUE || start < startTime) startTime = start;
   }
-  if (startTime == AV_NOPTS_VALUE) startTime = context->start_time == AV_NOPTS_VALUE ? 0 : context->start_time;
+  if (startTime == AV_NOPTS_VALUE)
+    startTime = context->start_time == AV_NOPTS_VALUE ? 0 : context->start_time;
   // A length merely estimated from the bit rate is no announcement.
   if (context->duration != AV_NOPTS_VALUE && context->duration > 0 &&
       context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {

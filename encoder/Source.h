@@ -18,9 +18,9 @@ namespace vidmora::encoder {
 struct InputStream {
   int index = -1;
   AVStream* stream = nullptr;
-  TCodecPtr decoder;  // none when the stream is copied
-  TFramePtr frame;    // what the decoder gives, reused for every picture or sound frame
-  int repairId = -1;  // the stream's number in the timestamp repair
+  TCodecPtr decoder;               // none when the stream is copied
+  TFramePtr frame;                 // what the decoder gives, reused for every picture or sound frame
+  int repairId = -1;               // the stream's number in the timestamp repair
   std::deque<TPacketPtr> waiting;  // packets the repair holds back (see TimestampRepair::Holding)
 };
 

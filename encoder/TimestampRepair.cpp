@@ -38,7 +38,9 @@ constexpr int kPresentationWindow = 32;
 // shown after it are still told apart for this many packets.
 constexpr int kTailPackets = 16;
 
-int64_t Seconds(double s, AVRational tb) { return av_rescale_q(int64_t(s * AV_TIME_BASE), AV_TIME_BASE_Q, tb); }
+int64_t Seconds(double s, AVRational tb) {
+  return av_rescale_q(int64_t(s * AV_TIME_BASE), AV_TIME_BASE_Q, tb);
+}
 
 }  // namespace
 
@@ -94,7 +96,8 @@ int64_t TimestampRepair::Shift(int stream, int64_t raw, int64_t follow) {
   if (shared_.valid && shared_.from != stream && !(shared_.taken & bit)) {
     const int64_t shift = av_rescale_q(shared_.shift, AV_TIME_BASE_Q, s.tb);
     const int64_t moved = raw + s.offset + shift;
-    if (moved >= s.lastTs - Seconds(kMaxBackwardStep, s.tb) && moved <= follow + Seconds(kMaxForwardStep, s.tb)) {
+    if (moved >= s.lastTs - Seconds(kMaxBackwardStep, s.tb) &&
+        moved <= follow + Seconds(kMaxForwardStep, s.tb)) {
       shared_.taken |= bit;
       return shift;
     }
@@ -108,7 +111,8 @@ int64_t TimestampRepair::Shift(int stream, int64_t raw, int64_t follow) {
 // the clock before it.
 void TimestampRepair::Settle(Stream& s, bool keep) {
   if (keep) {
-    if (s.pendingEnd != AV_NOPTS_VALUE) s.end = std::max(s.end == AV_NOPTS_VALUE ? s.pendingEnd : s.end, s.pendingEnd);
+    if (s.pendingEnd != AV_NOPTS_VALUE)
+      s.end = std::max(s.end == AV_NOPTS_VALUE ? s.pendingEnd : s.end, s.pendingEnd);
     s.window = Window::Tail;
     s.windowPackets = 0;
   } else {
@@ -200,7 +204,8 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
     const int64_t p = Map(s, pts);
     const int64_t step = p - s.maxPts;
     if (step > Seconds(kMaxForwardStep, s.tb) && !Held(stream, p, s.maxPts)) {
-      const int64_t follow = s.maxPts + std::max<int64_t>(1, s.lastDuration > 0 ? s.lastDuration : s.lastStep);
+      const int64_t follow =
+          s.maxPts + std::max<int64_t>(1, s.lastDuration > 0 ? s.lastDuration : s.lastStep);
       const int64_t shift = Shift(stream, pts, follow);
       s.oldOffset = s.offset;
       s.offset += shift;

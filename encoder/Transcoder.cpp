@@ -50,7 +50,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-
 // Decoded and filtered frames travel from the decoding thread to the encoding thread
 // through this bounded queue, so the two stages overlap without piling up pictures.
 class FrameQueue {
@@ -149,7 +148,7 @@ class Conversion {
   PictureConverter pictures_;
   SoundConverter sounds_;
   FrameSink toVideoEncoder_, toAudioEncoder_;
-  TPacketPtr packet_;  // what the source gives, reused for every packet
+  TPacketPtr packet_;   // what the source gives, reused for every packet
   PictureSetup setup_;  // what the picture encoder was set up with
   TimestampRepair repair_;
   FrameQueue queue_;
@@ -165,7 +164,6 @@ class Conversion {
   Clock::time_point started_;
   Clock::time_point lastProgress_;
 };
-
 
 bool Conversion::Fail(const std::string& message) {
   std::lock_guard<std::mutex> lock(failMutex_);
@@ -189,8 +187,8 @@ int Conversion::Abandon(const std::string& message) {
 bool Conversion::SetUpVideo() {
   const std::string error = OpenVideoEncoder(opt_, src_, muxer_.Context(), vout_, setup_);
   if (!error.empty()) return Fail(error);
-  pictures_.Configure(src_.video.stream, setup_.picture, setup_.fps, vout_.encoder->width, vout_.encoder->height,
-                      src_.video.decoder.get(), src_.startTime);
+  pictures_.Configure(src_.video.stream, setup_.picture, setup_.fps, vout_.encoder->width,
+                      vout_.encoder->height, src_.video.decoder.get(), src_.startTime);
   return true;
 }
 
@@ -199,7 +197,8 @@ bool Conversion::SetUpAudio() {
   if (!error.empty()) return Fail(error);
   // AAC takes 1024 samples a frame, MP3 1152: the chain cuts frames to the encoder's size.
   const AVCodecContext* enc = aout_.encoder.get();
-  const bool fixedSize = enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+  const bool fixedSize =
+      enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
   sounds_.Configure(src_.audio.stream, enc->sample_fmt, enc->sample_rate, enc->ch_layout,
                     fixedSize ? enc->frame_size : 0, src_.startTime);
   return true;
@@ -214,8 +213,10 @@ bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
 
 bool Conversion::OpenOutput() {
   if (!muxer_.Create(opt_.output)) return Fail("the MP4 writer is not available");
-  if (src_.video.index >= 0 && !(src_.Copies(src_.video) ? SetUpCopy(vout_, src_.video) : SetUpVideo())) return false;
-  if (src_.audio.index >= 0 && !(src_.Copies(src_.audio) ? SetUpCopy(aout_, src_.audio) : SetUpAudio())) return false;
+  if (src_.video.index >= 0 && !(src_.Copies(src_.video) ? SetUpCopy(vout_, src_.video) : SetUpVideo()))
+    return false;
+  if (src_.audio.index >= 0 && !(src_.Copies(src_.audio) ? SetUpCopy(aout_, src_.audio) : SetUpAudio()))
+    return false;
 
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = temp_.Create(opt_.output);
@@ -233,8 +234,8 @@ void Conversion::Describe() {
   if (src_.video.index >= 0) {
     const AVCodecParameters* d = src_.video.stream->codecpar;
     const AVRational fps = av_guess_frame_rate(src_.context, src_.video.stream, nullptr);
-    AVRational sar =
-        src_.video.stream->sample_aspect_ratio.num > 0 ? src_.video.stream->sample_aspect_ratio : d->sample_aspect_ratio;
+    AVRational sar = src_.video.stream->sample_aspect_ratio.num > 0 ? src_.video.stream->sample_aspect_ratio
+                                                                    : d->sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
     AVRational dar;
     av_reduce(&dar.num, &dar.den, int64_t(d->width) * sar.num, int64_t(d->height) * sar.den, 1000);
@@ -249,7 +250,8 @@ void Conversion::Describe() {
   ConsoleLine("Output: " + DisplayName(opt_.output) + " (MP4)");
   if (const AVCodecContext* e = vout_.encoder.get()) {
     AVRational dar;
-    av_reduce(&dar.num, &dar.den, int64_t(e->width) * setup_.sar.num, int64_t(e->height) * setup_.sar.den, 1000);
+    av_reduce(&dar.num, &dar.den, int64_t(e->width) * setup_.sar.num, int64_t(e->height) * setup_.sar.den,
+              1000);
     const std::string rate = e->bit_rate > 0 && opt_.videoBitRate > 0
                                  ? Format("%lld kbit/s", (long long)(e->bit_rate / 1000))
                                  : std::string("the encoder's default quality");
@@ -297,7 +299,7 @@ bool Conversion::DemuxAndDecode() {
     }
     InputStream* in = packet->stream_index == src_.video.index   ? &src_.video
                       : packet->stream_index == src_.audio.index ? &src_.audio
-                                                           : nullptr;
+                                                                 : nullptr;
     if (in) {
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {
@@ -348,16 +350,17 @@ bool Conversion::ReleaseWaiting(InputStream& in) {
 bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
   TPacketPtr clone(av_packet_clone(packet));
   if (!clone) return Fail("out of memory");
-  return queue_.Push({&in == &src_.video ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
-                      std::move(clone)});
+  return queue_.Push({&in == &src_.video ? FrameQueue::Video : FrameQueue::Audio, nullptr,
+                      in.stream->time_base, std::move(clone)});
 }
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
   const TimestampRepair::Jump jump = repair_.Repair(in.repairId, packet->pts, packet->dts, packet->duration);
   if (jump.found && repair_.Jumps() == 1)
-    ConsoleLine(Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-                       in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", jump.step,
-                       jump.at - src_.startTime / double(AV_TIME_BASE)));
+    ConsoleLine(
+        Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
+               in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", jump.step,
+               jump.at - src_.startTime / double(AV_TIME_BASE)));
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {

@@ -373,7 +373,6 @@ FilePackets readPackets(const QString& path) {
   return result;
 }
 
-
 // ---- recordings made here with the ffmpeg program ------------------------------------
 // Two parts that can be told apart in any output: a red picture with a 440 Hz tone, then a
 // blue one with 880 Hz. 160x120 at 25 frames a second, AAC sound at 44.1 kHz.
@@ -385,8 +384,9 @@ bool ffmpeg(const QStringList& args) {
 }
 
 QStringList colourAndTone(const QString& colour, int hz, double seconds) {
-  return {"-f", "lavfi", "-i", QString("color=c=%1:size=160x120:rate=25:duration=%2").arg(colour).arg(seconds),
-          "-f", "lavfi", "-i", QString("sine=frequency=%1:sample_rate=44100:duration=%2").arg(hz).arg(seconds)};
+  return {
+      "-f", "lavfi", "-i", QString("color=c=%1:size=160x120:rate=25:duration=%2").arg(colour).arg(seconds),
+      "-f", "lavfi", "-i", QString("sine=frequency=%1:sample_rate=44100:duration=%2").arg(hz).arg(seconds)};
 }
 
 // Both parts in one file, with `gap` seconds of the source's clock between them.
@@ -398,9 +398,10 @@ bool twoParts(const QString& out, double first, double second, const QStringList
              .arg(gap);
   else
     g += ";[v]null[vo];[a]anull[ao]";
-  return ffmpeg(colourAndTone("red", 440, first) + colourAndTone("blue", 880, second) +
-                QStringList{"-filter_complex", g, "-map", "[vo]", "-map", "[ao]", "-fps_mode", "passthrough"} +
-                codecs + QStringList{out});
+  return ffmpeg(
+      colourAndTone("red", 440, first) + colourAndTone("blue", 880, second) +
+      QStringList{"-filter_complex", g, "-map", "[vo]", "-map", "[ao]", "-fps_mode", "passthrough"} + codecs +
+      QStringList{out});
 }
 
 // One part alone, as a camera or recorder writes each file.
@@ -1065,7 +1066,8 @@ class TestEncoderConversion : public QObject {
     const QString in = dir.filePath("in." + format);
     QByteArray data;
     if (kind.startsWith("flv") || kind == "mkv short" || kind == "mp4 short" || kind == "mp4 cut") {
-      QVERIFY(twoParts(in, 3, 3, h264 + (kind == "mp4 cut" ? QStringList{"-movflags", "+faststart"} : QStringList{})));
+      QVERIFY(twoParts(in, 3, 3,
+                       h264 + (kind == "mp4 cut" ? QStringList{"-movflags", "+faststart"} : QStringList{})));
       data = readAll(in);
       bool patched = true;
       if (kind == "flv short")
@@ -1076,7 +1078,7 @@ class TestEncoderConversion : public QObject {
         patched = patchAfter(data, "duration", 1, bigEndianDouble(3600));
       else if (kind == "flv absent")
         patched = patchAfter(data, "dura", 0, "Xion");  // an unknown name instead
-      else if (kind == "mkv short")  // in milliseconds, the default scale
+      else if (kind == "mkv short")                     // in milliseconds, the default scale
         patched = patchAfter(data, QByteArray::fromHex("448988"), 0, bigEndianDouble(1000));
       else if (kind == "mp4 short") {
         const int at = data.indexOf("mvhd");  // version 0: times, time scale, duration
@@ -1087,12 +1089,14 @@ class TestEncoderConversion : public QObject {
       QVERIFY(patched);
       QVERIFY(writeAll(in, data));
     } else if (kind.endsWith("joined") || kind == "ts pause") {
-      const QStringList codecs = kind == "vob joined" ? QStringList{"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "vob"}
-                                                      : h264 + QStringList{"-f", "mpegts"};
+      const QStringList codecs = kind == "vob joined"
+                                     ? QStringList{"-c:v", "mpeg2video", "-c:a", "mp2", "-f", "vob"}
+                                     : h264 + QStringList{"-f", "mpegts"};
       const QString a = dir.filePath("a"), b = dir.filePath("b");
       QVERIFY(onePart(a, "red", 440, 4, codecs));
-      QVERIFY(onePart(b, "blue", 880, 4, codecs + (kind == "ts pause" ? QStringList{"-output_ts_offset", "34"}
-                                                                      : QStringList{})));
+      QVERIFY(
+          onePart(b, "blue", 880, 4,
+                  codecs + (kind == "ts pause" ? QStringList{"-output_ts_offset", "34"} : QStringList{})));
       QVERIFY(writeAll(in, readAll(a) + readAll(b)));
     } else if (kind == "mkv pause") {
       QVERIFY(twoParts(in, 4, 4, h264, 30));
@@ -1113,7 +1117,11 @@ class TestEncoderConversion : public QObject {
 
     const QString out = dir.filePath("out.mp4");
     QStringList args = {"-y", "-ipt", in};
-    if (copy) args << "-vcodec" << "copy" << "-acodec" << "copy";
+    if (copy)
+      args << "-vcodec"
+           << "copy"
+           << "-acodec"
+           << "copy";
     const Run run = runEncoder(args << out, true);
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
     const MediaInfo o = inspect(out);
@@ -1128,7 +1136,8 @@ class TestEncoderConversion : public QObject {
     }
     // Only a source whose data ends before its header says gets the warning line, once,
     // just before the summary.
-    const QStringList warnings = run.lines.filter(QRegularExpression("^warning: short-source: .+ at [\\d.]+ s of a stated [\\d.]+ s$"));
+    const QStringList warnings = run.lines.filter(
+        QRegularExpression("^warning: short-source: .+ at [\\d.]+ s of a stated [\\d.]+ s$"));
     QCOMPARE(warnings.size(), kind == "mp4 cut" || kind == "flv long" ? 1 : 0);
     if (!warnings.isEmpty()) QCOMPARE(run.lines.indexOf(warnings.first()), run.lines.size() - 2);
     checkConsoleOfSuccess(run, o.duration);

@@ -236,15 +236,19 @@ class TestEncoderPicture : public QObject {
     QTest::addColumn<int>("streamOrder");
     QTest::addColumn<bool>("interlaced");
     QTest::addColumn<bool>("bottomFirst");
-    QTest::newRow("progressive picture, order unknown") << false << false << int(AV_FIELD_UNKNOWN) << false << false;
-    QTest::newRow("progressive picture and stream") << false << true << int(AV_FIELD_PROGRESSIVE) << false << false;
+    QTest::newRow("progressive picture, order unknown")
+        << false << false << int(AV_FIELD_UNKNOWN) << false << false;
+    QTest::newRow("progressive picture and stream")
+        << false << true << int(AV_FIELD_PROGRESSIVE) << false << false;
     QTest::newRow("interlaced picture, top first") << true << true << int(AV_FIELD_UNKNOWN) << true << false;
     QTest::newRow("interlaced picture, bottom first, stream says top")
         << true << false << int(AV_FIELD_TT) << true << true;
-    QTest::newRow("progressive first picture, stream bottom first") << false << true << int(AV_FIELD_BB) << true << true;
+    QTest::newRow("progressive first picture, stream bottom first")
+        << false << true << int(AV_FIELD_BB) << true << true;
     QTest::newRow("progressive first picture, stream bottom coded first")
         << false << false << int(AV_FIELD_BT) << true << true;
-    QTest::newRow("progressive first picture, stream top first") << false << false << int(AV_FIELD_TB) << true << false;
+    QTest::newRow("progressive first picture, stream top first")
+        << false << false << int(AV_FIELD_TB) << true << false;
   }
 
   void interlacing() {

@@ -93,27 +93,35 @@ class TestEncoderTiming : public QObject {
     QVector<Packet> packets;
     const auto all = [](int, int64_t) { return true; };
     if (scenario == "pause")  // the sound dropped its last frames before the pause
-      packets = Make(8000, [](int, int64_t t) { return t < 4000 ? t : t + 30000; },
-                     [](int s, int64_t t) { return s == 0 || t < 3900 || t >= 4000; });
+      packets = Make(
+          8000, [](int, int64_t t) { return t < 4000 ? t : t + 30000; },
+          [](int s, int64_t t) { return s == 0 || t < 3900 || t >= 4000; });
     else if (scenario == "joined")
-      packets = Make(8000, [](int, int64_t t) { return t < 4000 ? t : t - 4000; }, all);
+      packets = Make(
+          8000, [](int, int64_t t) { return t < 4000 ? t : t - 4000; }, all);
     else if (scenario == "onward")
-      packets = Make(8000, [](int s, int64_t t) { return s == 0 && t >= 2000 ? t + 30000 : t; }, all);
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 0 && t >= 2000 ? t + 30000 : t; }, all);
     else if (scenario == "outlier")
-      packets = Make(8000, [](int s, int64_t t) { return s == 0 && t == 2000 ? t + 100000 : t; }, all);
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 0 && t == 2000 ? t + 100000 : t; }, all);
     else if (scenario == "first late")
-      packets = Make(8000, [](int s, int64_t t) { return s == 0 && t == 0 ? t + 100000 : t; }, all);
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 0 && t == 0 ? t + 100000 : t; }, all);
     else if (scenario == "first back")
-      packets = Make(8000, [](int s, int64_t t) { return s == 1 && t == 0 ? t - 50000 : t; }, all);
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 1 && t == 0 ? t - 50000 : t; }, all);
     else if (scenario == "outlier back")
-      packets = Make(8000, [](int s, int64_t t) { return s == 1 && t == 2000 ? t - 5000 : t; }, all);
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 1 && t == 2000 ? t - 5000 : t; }, all);
     else if (scenario == "still" || scenario == "still stated" || scenario == "gap") {
       // Pictures up to 1.96 s and from 22 s on; the sound (if any) throughout.
       const auto present = [](int s, int64_t t) { return s == 1 || t < 2000 || t >= 22000; };
       const auto duration = [&](int s, int64_t t) -> int64_t {
         return s == 0 && t == 1960 && scenario == "still stated" ? 20040 : 40;
       };
-      packets = Make(24000, [](int, int64_t t) { return t; }, present, scenario == "still", duration);
+      packets = Make(
+          24000, [](int, int64_t t) { return t; }, present, scenario == "still", duration);
       if (scenario == "gap")  // the gap is closed: the pictures after it follow on
         for (Packet& p : packets)
           if (p.content >= 22000) p.content -= 22000 - 2000;
@@ -129,7 +137,8 @@ class TestEncoderTiming : public QObject {
       QVERIFY2(qAbs(p.pts - p.content) <= 40 && p.dts == p.pts,
                qPrintable(QString("stream %1 at %2 ms: %3").arg(p.stream).arg(p.content).arg(p.pts)));
     }
-    QVERIFY2(qAbs(repair.ContentEnd() / 1e6 - contentEnd) < 0.05, qPrintable(QString::number(repair.ContentEnd())));
+    QVERIFY2(qAbs(repair.ContentEnd() / 1e6 - contentEnd) < 0.05,
+             qPrintable(QString::number(repair.ContentEnd())));
   }
 
   // Pictures shown out of order cross a step in their presentation times two packets
@@ -196,7 +205,8 @@ class TestEncoderTiming : public QObject {
     QTest::newRow("file cut at 12.4 s of 60 s") << 12.4 << 60.0 << 12.4 << 12.4 << true << false;
     QTest::newRow("header says 3600 s of 60 s") << 60.0 << 3600.0 << 60.0 << 60.0 << true << false;
     QTest::newRow("streams end half a second apart") << 59.5 << 60.0 << 59.5 << 59.5 << false << false;
-    QTest::newRow("pause closed: 36 s of clock, 6 s of content") << 36.0 << 36.0 << 6.0 << 6.0 << false << false;
+    QTest::newRow("pause closed: 36 s of clock, 6 s of content")
+        << 36.0 << 36.0 << 6.0 << 6.0 << false << false;
     QTest::newRow("half the pictures undecodable") << 60.0 << 60.0 << 30.0 << 60.0 << false << true;
     QTest::newRow("last frames undecodable") << 60.0 << 60.0 << 58.5 << 60.0 << false << false;
   }
