@@ -102,4 +102,13 @@ std::string ErrorText(int averror) {
   return buf;
 }
 
+std::string Format(const char* fmt, ...) {
+  char buf[2048];
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  return buf;
+}
+
 }  // namespace vidmora::encoder

@@ -25,6 +25,9 @@ void InstallLibraryLog();
 std::string LastLibraryError();
 void ClearLibraryError();
 
+// printf into a string, for the console's lines (up to 2 kB).
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
 // "Invalid data found when processing input" for an AVERROR code.
 std::string ErrorText(int averror);
 

@@ -138,6 +138,16 @@ bool IsHdr(AVColorTransferCharacteristic t) {
   return t == AVCOL_TRC_SMPTE2084 || t == AVCOL_TRC_ARIB_STD_B67;
 }
 
+Interlacing InterlacingOf(bool pictureInterlaced, bool pictureTopFirst, AVFieldOrder streamOrder) {
+  Interlacing result;
+  result.interlaced =
+      pictureInterlaced || (streamOrder != AV_FIELD_UNKNOWN && streamOrder != AV_FIELD_PROGRESSIVE);
+  if (result.interlaced)
+    result.bottomFirst =
+        pictureInterlaced ? !pictureTopFirst : streamOrder == AV_FIELD_BB || streamOrder == AV_FIELD_BT;
+  return result;
+}
+
 bool IsFullRange(const PictureSource& s) {
   if (s.colours.range == AVCOL_RANGE_JPEG) return true;
   // The "j" formats of JPEG pictures are full range whatever the tag says.

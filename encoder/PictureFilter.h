@@ -7,6 +7,7 @@
 #include <string>
 
 extern "C" {
+#include <libavcodec/codec_par.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/rational.h>
 }
@@ -53,6 +54,14 @@ struct PictureSource {
   Orientation orientation = Orientation::Upright;
   bool interlaced = false;
 };
+
+// Whether a source is interlaced, and which field comes first: told by its first decoded
+// picture, or by the stream's field order where that picture happens to be progressive.
+struct Interlacing {
+  bool interlaced = false;
+  bool bottomFirst = false;
+};
+Interlacing InterlacingOf(bool pictureInterlaced, bool pictureTopFirst, AVFieldOrder streamOrder);
 
 // True when the source's samples use the full 0-255 range.
 bool IsFullRange(const PictureSource& source);

@@ -1,11 +1,17 @@
 #include "Transcoder.h"
 
 #include "Console.h"
+#include "Encoders.h"
+#include "Chains.h"
+#include "Muxer.h"
 #include "OutputFile.h"
 #include "PictureFilter.h"
+#include "Progress.h"
 #include "Protocol.h"
+#include "Source.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
+#include "TimestampRepair.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,83 +49,6 @@ namespace vidmora::encoder {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Damaged timestamps must not stretch the output. Between two packets of one stream, a
-// step forward of more than kMaxForwardStep or back by more than kMaxBackwardStep, or a
-// step forward to a time more than kEndSlack past the end the container announces, is a
-// discontinuity: the stream's later timestamps are moved so that the packet follows the
-// one before it, as if the jump were not there. (A single damaged packet costs two such
-// moves: one for it and one for the packet after it.)
-// - Ten seconds forward: packets of a picture or sound stream come far more often than
-//   that (a picture shown for long is one packet with a long duration), and a larger gap
-//   would be filled with copies of one picture.
-// - One second back: reordering and interleaving move a stream's times back by a few
-//   frames at most; smaller steps back (parts joined end to end) are left to the frame
-//   checks, which drop what overlaps.
-constexpr double kMaxForwardStep = 10.0;
-constexpr double kMaxBackwardStep = 1.0;
-constexpr double kEndSlack = 2.0;
-// Nothing is written past the announced end plus this (seconds), however the times run.
-constexpr double kEndLimit = 1.9;
-// After a stop, the encoders give up what they hold for at most this long (seconds), so
-// the program ends soon after the request even with a slow encoder and a deep lookahead.
-constexpr double kStopFlushBudget = 1.4;
-// A declared frame rate this much above the pictures' real spacing is taken for damage.
-constexpr double kRateMismatch = 1.5;
-
-// Demuxers that read other files named inside the source (playlists, concatenation
-// lists, compositions, scripts): a text file named "x.mp4" must not pull other files in.
-const char* const kRefusedFormats[] = {"hls", "dash", "concat", "imf", "avisynth", "vapoursynth"};
-
-bool IsRefusedFormat(const char* name) {
-  for (const char* refused : kRefusedFormats)
-    if (name && std::strcmp(name, refused) == 0) return true;
-  return false;
-}
-
-// Every demuxer but the refused ones, as a format whitelist.
-const std::string& AllowedFormats() {
-  static const std::string list = [] {
-    std::string names;
-    void* it = nullptr;
-    while (const AVInputFormat* f = av_demuxer_iterate(&it)) {
-      if (IsRefusedFormat(f->name)) continue;
-      names += (names.empty() ? "" : ",") + std::string(f->name);
-    }
-    return names;
-  }();
-  return list;
-}
-
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-  char buf[2048];
-  va_list ap;
-  va_start(ap, fmt);
-  vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  return buf;
-}
-
-std::string DescribeLayout(const AVChannelLayout& layout) {
-  char buf[128] = {0};
-  av_channel_layout_describe(&layout, buf, sizeof buf);
-  return buf;
-}
-
-// The libraries' objects, each freed by its own function.
-struct FrameFree {
-  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketFree {
-  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct CodecFree {
-  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-using TFramePtr = std::unique_ptr<AVFrame, FrameFree>;
-using TPacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-using TCodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
 
 // Decoded and filtered frames travel from the decoding thread to the encoding thread
 // through this bounded queue, so the two stages overlap without piling up pictures.
@@ -171,92 +100,26 @@ class FrameQueue {
   bool aborted_ = false;
 };
 
-struct InputStream {
-  int index = -1;
-  AVStream* stream = nullptr;
-  TCodecPtr decoder;
-  TFramePtr frame;  // what the decoder gives, reused for every picture or sound frame
-  // Timestamp repair, in the stream's time base: tsOffset is added to every timestamp;
-  // previousOffset is the one before the last move, until the packet after it has shown
-  // whether the move is kept; lastTs is the last packet's time after the offset.
-  int64_t tsOffset = 0;
-  int64_t previousOffset = 0;
-  int64_t lastTs = AV_NOPTS_VALUE;
-  int64_t lastDuration = 0;  // the last packet duration given
-  int64_t lastStep = 0;      // the last ordinary step between two packets
-};
-
-struct OutputStream {
-  TCodecPtr encoder;  // none when the stream is copied
-  StreamCopy copy;
-  AVStream* stream = nullptr;
-  TPacketPtr packet;  // what the encoder gives, reused for every packet
-  int64_t bytes = 0;
-  int64_t frames = 0;
-  int64_t nextPts = AV_NOPTS_VALUE;  // sound: where the next frame should start
-  int64_t lastDts = AV_NOPTS_VALUE;  // last decoding time written
-};
-
-// A filter graph with one source and one sink, built from the first decoded frame.
-struct Graph {
-  AVFilterGraph* graph = nullptr;
-  AVFilterContext* source = nullptr;
-  AVFilterContext* sink = nullptr;
-  // What the source was configured for; frames that differ are converted first.
-  int width = 0, height = 0, format = -1, sampleRate = 0;
-  AVChannelLayout layout{};
-  int64_t nextPts = AV_NOPTS_VALUE;       // end of the last frame fed, in the source's time base
-  int64_t lastInputPts = AV_NOPTS_VALUE;  // the last frame's timestamp as decoded
-  bool closed = false;
-
-  ~Graph() {
-    avfilter_graph_free(&graph);
-    av_channel_layout_uninit(&layout);
-  }
-
-  // Joins a source and a sink of the given kinds ("buffer"/"buffersink" or
-  // "abuffer"/"abuffersink") through the filter chain and configures the graph.
-  int Connect(const char* sourceKind, const std::string& sourceArgs, const char* sinkKind,
-              const std::string& chain) {
-    AVFilterInOut* outputs = avfilter_inout_alloc();
-    AVFilterInOut* inputs = avfilter_inout_alloc();
-    int r = avfilter_graph_create_filter(&source, avfilter_get_by_name(sourceKind), "in", sourceArgs.c_str(),
-                                         nullptr, graph);
-    if (r >= 0)
-      r = avfilter_graph_create_filter(&sink, avfilter_get_by_name(sinkKind), "out", nullptr, nullptr, graph);
-    if (r >= 0 && !(outputs && inputs)) r = AVERROR(ENOMEM);
-    if (r >= 0) {
-      outputs->name = av_strdup("in");
-      outputs->filter_ctx = source;
-      inputs->name = av_strdup("out");
-      inputs->filter_ctx = sink;
-      r = avfilter_graph_parse_ptr(graph, chain.c_str(), &inputs, &outputs, nullptr);
-    }
-    if (r >= 0) r = avfilter_graph_config(graph, nullptr);
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
-    return r;
-  }
-};
-
 class Conversion {
  public:
-  explicit Conversion(const Options& options) : opt_(options), queue_(12) {}
-  ~Conversion();
+  explicit Conversion(const Options& options)
+      : opt_(options), muxer_(vout_, aout_, DisplayName(options.output)), queue_(12) {
+    toVideoEncoder_ = [this](TFramePtr frame, AVRational tb) {
+      return queue_.Push({FrameQueue::Video, std::move(frame), tb, nullptr});
+    };
+    toAudioEncoder_ = [this](TFramePtr frame, AVRational tb) {
+      return queue_.Push({FrameQueue::Audio, std::move(frame), tb, nullptr});
+    };
+  }
   int Run();
 
  private:
+  int Complete();
   bool Fail(const std::string& message);
   // Reports the failure (the first one recorded wins), removes the unfinished file and
   // gives the process's exit status.
   int Abandon(const std::string& message = {});
-  bool OpenSource(AVFormatContext** context);
-  bool OpenInput();
-  AVRational MeasuredFrameRate();
   bool OpenOutput();
-  bool OpenOutputIo();
-  int CloseOutputIo();  // the write error seen, if any
-  bool OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind, const std::string& name);
   bool SetUpVideo();
   bool SetUpAudio();
   bool SetUpCopy(OutputStream& out, const InputStream& in);
@@ -267,131 +130,40 @@ class Conversion {
   void RepairTimestamps(InputStream& in, AVPacket* packet);
   bool Decode(InputStream& in, const AVPacket* packet);
   bool PassOn(InputStream& in, const AVPacket* packet);
-  bool Copies(const InputStream& in) const {
-    return in.index >= 0 && (&in == &vin_ ? opt_.videoCodec : opt_.audioCodec) == "copy";
-  }
-  bool FilterVideo(AVFrame* frame);
-  bool FilterAudio(AVFrame* frame);
-  bool BuildVideoGraph(const AVFrame* frame);
-  bool BuildAudioGraph(const AVFrame* frame);
-  bool Drain(Graph& graph, FrameQueue::Kind kind);
-  bool CloseGraphs();
+  bool ReleaseWaiting(InputStream& in);
+  bool Filter(InputStream& in, AVFrame* frame);
+  bool CloseChains();
 
   // Encoding thread.
   void EncodeLoop();
   bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
   bool Copy(OutputStream& out, AVPacket* packet);
-  bool WritePacket(OutputStream& out, AVPacket* packet);
-  bool WriteHeldSound(double upTo);
   void Progress();
 
-  static int Interrupted(void*) { return StopRequested() ? 1 : 0; }
-
   Options opt_;
-  AVFormatContext* in_ = nullptr;
-  AVFormatContext* out_ = nullptr;
-  InputStream vin_, ain_;
+  Source src_;
+  TempOutput temp_;  // outlives the writer, which writes through its descriptor
   OutputStream vout_, aout_;
-  Graph vgraph_, agraph_;
-  SwsContext* sws_ = nullptr;
-  SwrContext* swr_ = nullptr;
-  TPacketPtr packet_;           // what the source gives, reused for every packet
-  TFramePtr convertedPicture_;  // a picture brought back to the first one's size and format
-  TFramePtr convertedSound_;    // sound brought back to the first frame's format
-  AVRational fps_{25, 1};
-  AVRational sar_{1, 1};
-  PictureSource picture_;  // what the source's picture needs on its way to the encoder
-  int64_t startTime_ = 0;  // AV_TIME_BASE units, subtracted from every timestamp
-  // AV_TIME_BASE units from startTime_; AV_NOPTS_VALUE when the source announces no length.
-  int64_t announcedEnd_ = AV_NOPTS_VALUE;
-  int64_t endLimit_ = AV_NOPTS_VALUE;  // nothing is written from here on
-  int discontinuities_ = 0;
-  TempOutput temp_;
+  Muxer muxer_;
+  PictureConverter pictures_;
+  SoundConverter sounds_;
+  FrameSink toVideoEncoder_, toAudioEncoder_;
+  TPacketPtr packet_;   // what the source gives, reused for every packet
+  PictureSetup setup_;  // what the picture encoder was set up with
+  TimestampRepair repair_;
   FrameQueue queue_;
-  int openError_ = 0;
-  bool sourceIsFile_ = false;  // a regular file, which can be opened twice (a pipe cannot)
-  int outFd_ = -1;             // the temporary file's descriptor, as the output context's opaque
 
   std::mutex failMutex_;
   std::string failure_;
   std::atomic<bool> failed_{false};
 
   int64_t badPackets_ = 0;
-  bool sawCorruptPacket_ = false;
-  int64_t lastDemuxedTime_ = AV_NOPTS_VALUE;  // AV_TIME_BASE units, relative to startTime_
-  double outputTime_ = 0;                     // seconds of output written so far
-  // Encoded sound is held until the pictures have reached its time, so that a stop that
-  // leaves the pictures inside the encoder unwritten can leave the sound after them out
-  // too. (The picture encoder holds a second or more; the sound encoder next to nothing.)
-  std::deque<TPacketPtr> heldSound_;
-  double videoEnd_ = 0;  // seconds: the end of the pictures written so far
+  // AV_TIME_BASE units, relative to src_.startTime: the end of the last packet on the source's
+  // own clock, before any repair.
+  int64_t dataEnd_ = AV_NOPTS_VALUE;
   Clock::time_point started_;
   Clock::time_point lastProgress_;
 };
-
-Conversion::~Conversion() {
-  sws_freeContext(sws_);
-  swr_free(&swr_);
-  avformat_close_input(&in_);
-  if (out_) {
-    CloseOutputIo();
-    avformat_free_context(out_);
-  }
-}
-
-// The output is written through the descriptor of the temporary file, never reopened by
-// name. The MP4 writer seeks back to complete its header, so the context seeks too.
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-using TWriteBuffer = const uint8_t*;
-#else
-using TWriteBuffer = uint8_t*;
-#endif
-
-int WriteToDescriptor(void* opaque, TWriteBuffer data, int size) {
-  const int fd = *static_cast<const int*>(opaque);
-  int done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(fd, data + done, size_t(size - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? AVERROR(errno) : AVERROR(EIO);
-    done += int(n);
-  }
-  return done;
-}
-
-int64_t SeekDescriptor(void* opaque, int64_t offset, int whence) {
-  const int fd = *static_cast<const int*>(opaque);
-  if (whence & AVSEEK_SIZE) {
-    struct stat st;
-    return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
-  }
-  const off_t at = lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
-  return at < 0 ? AVERROR(errno) : int64_t(at);
-}
-
-bool Conversion::OpenOutputIo() {
-  outFd_ = temp_.Descriptor();
-  constexpr int kBufferSize = 1 << 16;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-  if (!buffer) return false;
-  out_->pb =
-      avio_alloc_context(buffer, kBufferSize, 1, &outFd_, nullptr, &WriteToDescriptor, &SeekDescriptor);
-  if (!out_->pb) {
-    av_free(buffer);
-    return false;
-  }
-  out_->flags |= AVFMT_FLAG_CUSTOM_IO;
-  return true;
-}
-
-int Conversion::CloseOutputIo() {
-  if (!out_ || !out_->pb) return 0;
-  avio_flush(out_->pb);
-  const int error = out_->pb->error;
-  av_freep(&out_->pb->buffer);
-  avio_context_free(&out_->pb);
-  return error;
-}
 
 bool Conversion::Fail(const std::string& message) {
   std::lock_guard<std::mutex> lock(failMutex_);
@@ -406,388 +178,91 @@ bool Conversion::Fail(const std::string& message) {
 int Conversion::Abandon(const std::string& message) {
   if (!message.empty()) Fail(message);
   ConsoleError(failure_);
+  muxer_.Close();  // before its descriptor is closed
   temp_.Discard();
   SetAbandonPath({});
   return 1;
 }
 
-// Opens the source as a plain local file: through the file protocol only (a name such as
-// "concat:a|b" is a file name here), with none of the demuxers that read other files.
-// False with *context null when it cannot be opened; the library's error stays in
-// LastLibraryError and the return code in openError_.
-bool Conversion::OpenSource(AVFormatContext** context) {
-  *context = avformat_alloc_context();
-  if (!*context) {
-    openError_ = AVERROR(ENOMEM);
-    return false;
-  }
-  (*context)->interrupt_callback.callback = &Conversion::Interrupted;
-  (*context)->interrupt_callback.opaque = this;
-  AVDictionary* options = nullptr;
-  av_dict_set(&options, "protocol_whitelist", "file", 0);
-  av_dict_set(&options, "format_whitelist", AllowedFormats().c_str(), 0);
-  openError_ = avformat_open_input(context, ("file:" + opt_.input).c_str(), nullptr, &options);
-  av_dict_free(&options);
-  return openError_ >= 0;
-}
-
-bool Conversion::OpenInput() {
-  // A playlist or list of files is refused by name before the library is asked to open it.
-  // (Only a regular file is read twice: what a pipe gives is for the conversion.)
-  struct stat st;
-  sourceIsFile_ = stat(opt_.input.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  FILE* f = sourceIsFile_ ? std::fopen(opt_.input.c_str(), "rb") : nullptr;
-  if (f) {
-    std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
-    const size_t n = std::fread(head.data(), 1, 4096, f);
-    std::fclose(f);
-    AVProbeData probe{};
-    probe.filename = opt_.input.c_str();
-    probe.buf = head.data();
-    probe.buf_size = int(n);
-    int score = 0;
-    const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
-    if (format && IsRefusedFormat(format->name))
-      return Fail("the source " + DisplayName(opt_.input) + " is a list of other files (" + format->name +
-                  "); only plain media files are converted");
-  }
-  ClearLibraryError();
-  int r = OpenSource(&in_) ? 0 : openError_;
-  if (r >= 0) r = avformat_find_stream_info(in_, nullptr);
-  if (r < 0) {
-    if (StopRequested()) return Fail("stopped before the conversion began");
-    std::string why = ErrorText(r);
-    const std::string detail = LastLibraryError();
-    if (!detail.empty() && detail.find(why) == std::string::npos) why += " (" + detail + ")";
-    return Fail("cannot read the source " + DisplayName(opt_.input) + ": " + why);
-  }
-
-  for (unsigned i = 0; i < in_->nb_streams; ++i) {
-    AVStream* st = in_->streams[i];
-    const AVCodecParameters* par = st->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && vin_.index < 0 &&
-        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
-      vin_.index = int(i);
-      vin_.stream = st;
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && ain_.index < 0 && par->ch_layout.nb_channels > 0 &&
-               par->sample_rate > 0) {
-      ain_.index = int(i);
-      ain_.stream = st;
-    }
-  }
-  if (vin_.index < 0 && ain_.index < 0)
-    return Fail("the source " + DisplayName(opt_.input) + " holds no video or audio that can be read");
-
-  for (InputStream* in : {&vin_, &ain_}) {
-    if (in->index < 0) continue;
-    const AVCodecParameters* par = in->stream->codecpar;
-    if (Copies(*in)) {
-      // Refused here, before anything is written, when MP4 cannot hold it as it is.
-      const std::string refusal = CheckCopyable(par);
-      if (!refusal.empty()) return Fail(refusal);
-      continue;
-    }
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
-    if (!codec)
-      return Fail(Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
-    in->decoder.reset(avcodec_alloc_context3(codec));
-    in->frame.reset(av_frame_alloc());
-    if (!in->decoder || !in->frame || avcodec_parameters_to_context(in->decoder.get(), par) < 0)
-      return Fail("out of memory");
-    in->decoder->pkt_timebase = in->stream->time_base;
-    in->decoder->thread_count = 0;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      in->decoder->framerate = av_guess_frame_rate(in_, in->stream, nullptr);
-    ClearLibraryError();
-    r = avcodec_open2(in->decoder.get(), codec, nullptr);
-    if (r < 0)
-      return Fail(Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
-  }
-  // Timestamps count from the earliest start of the two streams converted (other streams,
-  // such as subtitles, may start earlier and are left out), so the output starts at zero
-  // with sound and picture as far apart as in the source.
-  startTime_ = AV_NOPTS_VALUE;
-  for (const InputStream* in : {&vin_, &ain_}) {
-    if (in->index < 0 || in->stream->start_time == AV_NOPTS_VALUE) continue;
-    const int64_t start = av_rescale_q(in->stream->start_time, in->stream->time_base, AV_TIME_BASE_Q);
-    if (startTime_ == AV_NOPTS_VALUE || start < startTime_) startTime_ = start;
-  }
-  if (startTime_ == AV_NOPTS_VALUE) startTime_ = in_->start_time == AV_NOPTS_VALUE ? 0 : in_->start_time;
-  // A length merely estimated from the bit rate is no announcement.
-  if (in_->duration != AV_NOPTS_VALUE && in_->duration > 0 &&
-      in_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
-    announcedEnd_ = in_->duration;
-    endLimit_ = in_->duration + int64_t(kEndLimit * AV_TIME_BASE);
-  }
-  return true;
-}
-
-// The rate the first pictures' own timestamps show, read from a second opening of the
-// source (the first is left where the conversion begins); {0, 1} when they show none.
-// Timestamps are sorted first, so pictures stored out of display order count too.
-AVRational Conversion::MeasuredFrameRate() {
-  if (!sourceIsFile_) return {0, 1};  // a pipe is read once
-  AVFormatContext* ic = nullptr;
-  if (!OpenSource(&ic)) return {0, 1};
-  std::vector<int64_t> times;
-  TPacketPtr packet(av_packet_alloc());
-  const AVRational tb = vin_.stream->time_base;
-  for (int read = 0; packet && read < 1000 && times.size() < 60 && !StopRequested(); ++read) {
-    if (av_read_frame(ic, packet.get()) < 0) break;
-    const int k = packet->stream_index;
-    if (k == vin_.index && k < int(ic->nb_streams) &&
-        ic->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-        !av_cmp_q(ic->streams[k]->time_base, tb)) {
-      const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-      if (ts != AV_NOPTS_VALUE) times.push_back(ts);
-    }
-    av_packet_unref(packet.get());
-  }
-  avformat_close_input(&ic);
-  std::sort(times.begin(), times.end());
-  std::vector<int64_t> steps;
-  for (size_t i = 1; i < times.size(); ++i)
-    if (times[i] > times[i - 1]) steps.push_back(times[i] - times[i - 1]);
-  if (steps.size() < 8) return {0, 1};
-  std::sort(steps.begin(), steps.end());
-  // The shortest spacing that pictures keep (a tenth of them may come closer), averaged
-  // over the steps near it.
-  const int64_t shortest = steps[steps.size() / 10];
-  double sum = 0;
-  int n = 0;
-  for (int64_t s : steps)
-    if (s <= shortest * 3 / 2) {
-      sum += double(s);
-      ++n;
-    }
-  const double rate = 1.0 / (sum / n * av_q2d(tb));
-  if (!(rate > 0.5 && rate <= 240)) return {0, 1};
-  // Timestamps in milliseconds give 29.94 or 30.03 for 29.97: the usual rates are kept.
-  static const AVRational usual[] = {{24000, 1001}, {24, 1},       {25, 1}, {30000, 1001}, {30, 1},
-                                     {50, 1},       {60000, 1001}, {60, 1}, {15, 1},       {10, 1}};
-  for (const AVRational& u : usual)
-    if (std::abs(rate / av_q2d(u) - 1) < 0.01) return u;
-  return av_d2q(rate, 100000);
-}
-
 bool Conversion::SetUpVideo() {
-  const AVCodec* codec = avcodec_find_encoder_by_name(opt_.videoCodec.c_str());
-  if (!codec) return Fail("the video encoder " + opt_.videoCodec + " is not available");
-  const AVCodecContext* dec = vin_.decoder.get();
-  picture_.width = dec->width;
-  picture_.height = dec->height;
-  picture_.format = dec->pix_fmt;
-  picture_.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
-  size_t matrixSize = 0;
-  const uint8_t* matrix = av_stream_get_side_data(vin_.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
-  picture_.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
-                             ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
-                             : Orientation::Upright;
-  // Sizes and aspect are those of the upright picture, as players show it.
-  const bool swap = SwapsSides(picture_.orientation);
-  const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
-  int w = opt_.width ? opt_.width : srcW;
-  int h = opt_.height ? opt_.height : srcH;
-  // 4:2:0 pictures need even sizes.
-  w = std::max(2, w & ~1);
-  h = std::max(2, h & ~1);
-
-  if (opt_.frameRate) {
-    fps_ = {opt_.frameRate->num, opt_.frameRate->den};
-  } else {
-    fps_ = av_guess_frame_rate(in_, vin_.stream, nullptr);
-    const AVRational measured = MeasuredFrameRate();
-    if (fps_.num <= 0 || fps_.den <= 0 || av_q2d(fps_) > 240) {
-      const AVRational avg = vin_.stream->avg_frame_rate;
-      fps_ = (avg.num > 0 && avg.den > 0 && av_q2d(avg) <= 240) ? avg
-             : measured.num > 0                                 ? measured
-                                                                : AVRational{25, 1};
-    }
-    // Damaged metadata may declare a rate far above the pictures' real one (125 for 25);
-    // the real one then decides, so the frame count is not multiplied by copies.
-    if (measured.num > 0 && av_q2d(fps_) > kRateMismatch * av_q2d(measured)) fps_ = measured;
-  }
-  // MPEG-4 Part 2 keeps its time base within 16 bits.
-  if (codec->id == AV_CODEC_ID_MPEG4 && (fps_.num > 65535 || fps_.den > 65535))
-    av_reduce(&fps_.num, &fps_.den, fps_.num, fps_.den, 65535);
-
-  AVRational srcSar = vin_.stream->sample_aspect_ratio;
-  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
-  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
-  if (swap) std::swap(srcSar.num, srcSar.den);
-  if (opt_.aspect) {
-    av_reduce(&sar_.num, &sar_.den, int64_t(opt_.aspect->num) * h, int64_t(opt_.aspect->den) * w, 65535);
-  } else {
-    // A new size keeps the source's display aspect ratio.
-    av_reduce(&sar_.num, &sar_.den, int64_t(srcSar.num) * srcW * h, int64_t(srcSar.den) * srcH * w, 65535);
-  }
-
-  vout_.encoder.reset(avcodec_alloc_context3(codec));
-  AVCodecContext* enc = vout_.encoder.get();
-  if (!enc) return Fail("out of memory");
-  enc->width = w;
-  enc->height = h;
-  enc->pix_fmt = AV_PIX_FMT_YUV420P;
-  enc->time_base = av_inv_q(fps_);
-  enc->framerate = fps_;
-  enc->sample_aspect_ratio = sar_;
-  enc->thread_count = 0;
-  const ColourTags tags = OutputColours(picture_);
-  enc->color_primaries = tags.primaries;
-  enc->color_trc = tags.transfer;
-  enc->colorspace = tags.matrix;
-  enc->color_range = tags.range;
-  if (opt_.videoBitRate > 0) enc->bit_rate = opt_.videoBitRate;
-  if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
-  if (!OpenEncoder(vout_, codec, "video", opt_.videoCodec)) return false;
-  vout_.stream->avg_frame_rate = fps_;
-  vout_.stream->sample_aspect_ratio = sar_;
-  // The tag most players expect for H.265 in MP4.
-  if (codec->id == AV_CODEC_ID_HEVC) vout_.stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+  const std::string error = OpenVideoEncoder(opt_, src_, muxer_.Context(), vout_, setup_);
+  if (!error.empty()) return Fail(error);
+  pictures_.Configure(src_.video.stream, setup_.picture, setup_.fps, vout_.encoder->width,
+                      vout_.encoder->height, src_.video.decoder.get(), src_.startTime);
   return true;
 }
 
 bool Conversion::SetUpAudio() {
-  const AVCodec* codec = avcodec_find_encoder_by_name(opt_.audioCodec.c_str());
-  if (!codec) return Fail("the audio encoder " + opt_.audioCodec + " is not available");
-  const AVCodecContext* dec = ain_.decoder.get();
-
-  int rate = opt_.sampleRate ? opt_.sampleRate : dec->sample_rate;
-  if (const int* rates = codec->supported_samplerates) {
-    bool supported = false;
-    int closest = rates[0];
-    std::string list;
-    for (const int* p = rates; *p; ++p) {
-      supported = supported || *p == rate;
-      if (std::abs(*p - rate) < std::abs(closest - rate)) closest = *p;
-      list += (list.empty() ? "" : ", ") + std::to_string(*p);
-    }
-    if (!supported && opt_.sampleRate)
-      return Fail(
-          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
-    if (!supported) rate = closest;
-  }
-
-  const int channels = opt_.channels ? opt_.channels : dec->ch_layout.nb_channels;
-  AVChannelLayout layout{};
-  av_channel_layout_default(&layout, channels);
-  if (const AVChannelLayout* layouts = codec->ch_layouts) {
-    const AVChannelLayout *match = nullptr, *fallback = nullptr;
-    for (const AVChannelLayout* p = layouts; p->nb_channels; ++p) {
-      if (!av_channel_layout_compare(p, &layout))
-        match = p;
-      else if (!match && p->nb_channels == channels)
-        match = p;
-      if (p->nb_channels <= channels && (!fallback || p->nb_channels > fallback->nb_channels)) fallback = p;
-    }
-    if (!match && opt_.channels)
-      return Fail(Format("the audio encoder %s cannot encode %d channels", codec->name, channels));
-    if (!match) match = fallback ? fallback : layouts;
-    av_channel_layout_uninit(&layout);
-    av_channel_layout_copy(&layout, match);
-  }
-
-  aout_.encoder.reset(avcodec_alloc_context3(codec));
-  AVCodecContext* enc = aout_.encoder.get();
-  if (!enc) {
-    av_channel_layout_uninit(&layout);
-    return Fail("out of memory");
-  }
-  enc->sample_rate = rate;
-  av_channel_layout_copy(&enc->ch_layout, &layout);
-  av_channel_layout_uninit(&layout);
-  enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-  enc->bit_rate = opt_.audioBitRate;
-  enc->time_base = {1, rate};
-  return OpenEncoder(aout_, codec, "audio", opt_.audioCodec);
-}
-
-// Opens the encoder prepared in out (picture or sound) and gives it a stream in the file.
-bool Conversion::OpenEncoder(OutputStream& out, const AVCodec* codec, const char* kind,
-                             const std::string& name) {
-  AVCodecContext* enc = out.encoder.get();
-  if (out_->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  ClearLibraryError();
-  const int r = avcodec_open2(enc, codec, nullptr);
-  if (r < 0) {
-    const std::string detail = LastLibraryError();
-    return Fail(std::string("cannot start the ") + kind + " encoder " + name + ": " +
-                (detail.empty() ? ErrorText(r) : detail));
-  }
-  out.packet.reset(av_packet_alloc());
-  out.stream = avformat_new_stream(out_, nullptr);
-  if (!out.packet || !out.stream || avcodec_parameters_from_context(out.stream->codecpar, enc) < 0)
-    return Fail("out of memory");
-  out.stream->time_base = enc->time_base;
+  const std::string error = OpenAudioEncoder(opt_, src_, muxer_.Context(), aout_);
+  if (!error.empty()) return Fail(error);
+  // AAC takes 1024 samples a frame, MP3 1152: the chain cuts frames to the encoder's size.
+  const AVCodecContext* enc = aout_.encoder.get();
+  const bool fixedSize =
+      enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+  sounds_.Configure(src_.audio.stream, enc->sample_fmt, enc->sample_rate, enc->ch_layout,
+                    fixedSize ? enc->frame_size : 0, src_.startTime);
   return true;
 }
 
 bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
-  const std::string error = out.copy.Open(out_, in.stream, startTime_);
+  const std::string error = out.copy.Open(muxer_.Context(), in.stream, src_.startTime);
   if (!error.empty()) return Fail(error);
   out.stream = out.copy.Stream();
   return true;
 }
 
 bool Conversion::OpenOutput() {
-  int r = avformat_alloc_output_context2(&out_, nullptr, "mp4", opt_.output.c_str());
-  if (r < 0 || !out_) return Fail("the MP4 writer is not available");
-  if (vin_.index >= 0 && !(Copies(vin_) ? SetUpCopy(vout_, vin_) : SetUpVideo())) return false;
-  if (ain_.index >= 0 && !(Copies(ain_) ? SetUpCopy(aout_, ain_) : SetUpAudio())) return false;
+  if (!muxer_.Create(opt_.output)) return Fail("the MP4 writer is not available");
+  if (src_.video.index >= 0 && !(src_.Copies(src_.video) ? SetUpCopy(vout_, src_.video) : SetUpVideo()))
+    return false;
+  if (src_.audio.index >= 0 && !(src_.Copies(src_.audio) ? SetUpCopy(aout_, src_.audio) : SetUpAudio()))
+    return false;
 
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = temp_.Create(opt_.output, opt_.overwrite);
   if (!err.empty()) return Fail(err);
   SetAbandonPath(temp_.Path());
-  if (!OpenOutputIo()) return Fail("out of memory");
-  ClearLibraryError();
-  r = avformat_write_header(out_, nullptr);
-  if (r < 0) {
-    const std::string detail = LastLibraryError();
-    return Fail("cannot write the output " + DisplayName(opt_.output) + ": " +
-                (detail.empty() ? ErrorText(r) : detail));
-  }
-  return true;
+  return muxer_.Start(temp_.Descriptor()) || Fail(muxer_.Error());
 }
 
 void Conversion::Describe() {
-  std::string line = "Input: " + DisplayName(opt_.input) + " (" + in_->iformat->name + ")";
-  if (in_->duration != AV_NOPTS_VALUE)
-    line += Format(", duration %.2f s%s", in_->duration / double(AV_TIME_BASE),
-                   announcedEnd_ == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
+  std::string line = "Input: " + DisplayName(opt_.input) + " (" + src_.context->iformat->name + ")";
+  if (src_.context->duration != AV_NOPTS_VALUE)
+    line += Format(", duration %.2f s%s", src_.context->duration / double(AV_TIME_BASE),
+                   src_.announcedEnd == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
   ConsoleLine(line);
-  if (vin_.index >= 0) {
-    const AVCodecParameters* d = vin_.stream->codecpar;
-    const AVRational fps = av_guess_frame_rate(in_, vin_.stream, nullptr);
-    AVRational sar =
-        vin_.stream->sample_aspect_ratio.num > 0 ? vin_.stream->sample_aspect_ratio : d->sample_aspect_ratio;
+  if (src_.video.index >= 0) {
+    const AVCodecParameters* d = src_.video.stream->codecpar;
+    const AVRational fps = av_guess_frame_rate(src_.context, src_.video.stream, nullptr);
+    AVRational sar = src_.video.stream->sample_aspect_ratio.num > 0 ? src_.video.stream->sample_aspect_ratio
+                                                                    : d->sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
     AVRational dar;
     av_reduce(&dar.num, &dar.den, int64_t(d->width) * sar.num, int64_t(d->height) * sar.den, 1000);
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d", avcodec_get_name(d->codec_id), d->width,
                        d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
   }
-  if (ain_.index >= 0) {
-    const AVCodecParameters* d = ain_.stream->codecpar;
+  if (src_.audio.index >= 0) {
+    const AVCodecParameters* d = src_.audio.stream->codecpar;
     ConsoleLine(Format("  audio: %s %d Hz, %s", avcodec_get_name(d->codec_id), d->sample_rate,
                        DescribeLayout(d->ch_layout).c_str()));
   }
   ConsoleLine("Output: " + DisplayName(opt_.output) + " (MP4)");
   if (const AVCodecContext* e = vout_.encoder.get()) {
     AVRational dar;
-    av_reduce(&dar.num, &dar.den, int64_t(e->width) * sar_.num, int64_t(e->height) * sar_.den, 1000);
+    av_reduce(&dar.num, &dar.den, int64_t(e->width) * setup_.sar.num, int64_t(e->height) * setup_.sar.den,
+              1000);
     const std::string rate = e->bit_rate > 0 && opt_.videoBitRate > 0
                                  ? Format("%lld kbit/s", (long long)(e->bit_rate / 1000))
                                  : std::string("the encoder's default quality");
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
-                       e->height, av_q2d(fps_), dar.num, dar.den, rate.c_str()));
-    if (picture_.orientation != Orientation::Upright)
+                       e->height, av_q2d(setup_.fps), dar.num, dar.den, rate.c_str()));
+    if (setup_.picture.orientation != Orientation::Upright)
       ConsoleLine(std::string("  the picture is turned upright (") +
-                  DescribeOrientation(picture_.orientation) + ")");
-    if (IsHdr(picture_.colours.transfer))
+                  DescribeOrientation(setup_.picture.orientation) + ")");
+    if (IsHdr(setup_.picture.colours.transfer))
       ConsoleLine(Format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
-                         picture_.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
+                         setup_.picture.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
   }
   if (const AVCodecContext* e = aout_.encoder.get()) {
     ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
@@ -814,94 +289,79 @@ bool Conversion::DemuxAndDecode() {
   AVPacket* packet = packet_.get();
   bool ok = true;
   while (ok && !failed_ && !StopRequested()) {
-    const int r = av_read_frame(in_, packet);
+    const int r = av_read_frame(src_.context, packet);
     if (r == AVERROR_EOF) break;
     if (r < 0) {
       if (StopRequested()) break;
       if (r == AVERROR(EAGAIN)) continue;
-      if (in_->pb && avio_feof(in_->pb) && !in_->pb->error) break;
+      if (src_.context->pb && avio_feof(src_.context->pb) && !src_.context->pb->error) break;
       ok = Fail("reading the source " + DisplayName(opt_.input) + " failed: " + ErrorText(r));
       break;
     }
-    InputStream* in = packet->stream_index == vin_.index   ? &vin_
-                      : packet->stream_index == ain_.index ? &ain_
-                                                           : nullptr;
+    InputStream* in = packet->stream_index == src_.video.index   ? &src_.video
+                      : packet->stream_index == src_.audio.index ? &src_.audio
+                                                                 : nullptr;
     if (in) {
-      if (packet->flags & AV_PKT_FLAG_CORRUPT) sawCorruptPacket_ = true;
-      RepairTimestamps(*in, packet);
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {
-        const int64_t t = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q) - startTime_;
-        if (lastDemuxedTime_ == AV_NOPTS_VALUE || t > lastDemuxedTime_) lastDemuxedTime_ = t;
+        const int64_t t =
+            av_rescale_q(ts + std::max<int64_t>(0, packet->duration), in->stream->time_base, AV_TIME_BASE_Q) -
+            src_.startTime;
+        if (dataEnd_ == AV_NOPTS_VALUE || t > dataEnd_) dataEnd_ = t;
       }
-      ok = in->decoder ? Decode(*in, packet) : PassOn(*in, packet);
+      RepairTimestamps(*in, packet);
+      if (repair_.Holding(in->repairId)) {
+        TPacketPtr copy(av_packet_alloc());
+        if (!copy) ok = Fail("out of memory");
+        if (copy) av_packet_move_ref(copy.get(), packet);
+        if (copy) in->waiting.push_back(std::move(copy));
+      } else {
+        ok = ReleaseWaiting(*in) && (in->decoder ? Decode(*in, packet) : PassOn(*in, packet));
+      }
     }
     av_packet_unref(packet);
   }
   if (!ok || failed_) return false;
   if (!StopRequested()) {
+    for (InputStream* in : {&src_.video, &src_.audio}) {
+      if (in->index < 0) continue;
+      repair_.Finish(in->repairId);
+      if (!ReleaseWaiting(*in)) return false;
+    }
     // Frames the decoders still hold.
-    for (InputStream* in : {&vin_, &ain_})
+    for (InputStream* in : {&src_.video, &src_.audio})
       if (in->decoder && !Decode(*in, nullptr)) return false;
   }
-  if (!CloseGraphs()) return false;
+  if (!CloseChains()) return false;
   return queue_.Push({FrameQueue::End, nullptr, {0, 1}, nullptr});
+}
+
+// The packets the timestamp repair held back go on, with their times now settled.
+bool Conversion::ReleaseWaiting(InputStream& in) {
+  while (!in.waiting.empty()) {
+    AVPacket* packet = in.waiting.front().get();
+    repair_.Release(in.repairId, packet->pts, packet->dts, packet->duration);
+    if (!(in.decoder ? Decode(in, packet) : PassOn(in, packet))) return false;
+    in.waiting.pop_front();
+  }
+  return true;
 }
 
 // A packet of a copied stream goes to the writing thread as it is.
 bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
-  // A copied stream ends at the announced end (with its slack) as a converted one does.
-  const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-  if (endLimit_ != AV_NOPTS_VALUE && ts != AV_NOPTS_VALUE &&
-      av_rescale_q(ts, in.stream->time_base, AV_TIME_BASE_Q) - startTime_ >= endLimit_)
-    return true;
   TPacketPtr clone(av_packet_clone(packet));
   if (!clone) return Fail("out of memory");
-  return queue_.Push({&in == &vin_ ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
-                      std::move(clone)});
+  return queue_.Push({&in == &src_.video ? FrameQueue::Video : FrameQueue::Audio, nullptr,
+                      in.stream->time_base, std::move(clone)});
 }
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
-  const int64_t raw = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-  if (raw == AV_NOPTS_VALUE) return;
-  const AVRational tb = in.stream->time_base;
-  int64_t ts = raw + in.tsOffset;
-  if (in.lastTs != AV_NOPTS_VALUE) {
-    const int64_t follow =
-        in.lastTs + std::max<int64_t>(1, in.lastDuration > 0 ? in.lastDuration : in.lastStep);
-    if (in.tsOffset != in.previousOffset) {
-      // The packet before was moved. If this one continues from where the stream was
-      // before that, the moved one alone was damaged: the move is taken back.
-      const int64_t unmoved = raw + in.previousOffset;
-      if (std::llabs(unmoved - follow) < std::llabs(ts - follow)) {
-        in.tsOffset = in.previousOffset;
-        ts = unmoved;
-      }
-      in.previousOffset = in.tsOffset;
-    }
-    const double step = (ts - in.lastTs) * av_q2d(tb);
-    const int64_t at = av_rescale_q(ts, tb, AV_TIME_BASE_Q) - startTime_;
-    const bool pastEnd =
-        announcedEnd_ != AV_NOPTS_VALUE && at > announcedEnd_ + int64_t(kEndSlack * AV_TIME_BASE);
-    if (step > kMaxForwardStep || step < -kMaxBackwardStep || (step > 0 && pastEnd && ts != follow)) {
-      if (discontinuities_++ == 0)
-        ConsoleLine(
-            Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-                   in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", step,
-                   (av_rescale_q(in.lastTs, tb, AV_TIME_BASE_Q) - startTime_) / double(AV_TIME_BASE)));
-      in.previousOffset = in.tsOffset;
-      in.tsOffset += follow - ts;
-      ts = follow;
-    } else if (ts > in.lastTs) {
-      in.lastStep = ts - in.lastTs;
-    }
-  }
-  in.lastTs = ts;
-  if (packet->duration > 0) in.lastDuration = packet->duration;
-  if (in.tsOffset != 0) {
-    if (packet->pts != AV_NOPTS_VALUE) packet->pts += in.tsOffset;
-    if (packet->dts != AV_NOPTS_VALUE) packet->dts += in.tsOffset;
-  }
+  const TimestampRepair::Jump jump = repair_.Repair(in.repairId, packet->pts, packet->dts, packet->duration);
+  if (jump.found && repair_.Jumps() == 1)
+    ConsoleLine(
+        Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
+               in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", jump.step,
+               jump.at - src_.startTime / double(AV_TIME_BASE)));
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
@@ -920,204 +380,24 @@ bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
       ++badPackets_;
       break;
     }
-    ok = &in == &vin_ ? FilterVideo(frame) : FilterAudio(frame);
+    ok = Filter(in, frame);
     av_frame_unref(frame);
   }
   return ok;
 }
 
-bool Conversion::BuildVideoGraph(const AVFrame* frame) {
-  Graph& g = vgraph_;
-  g.graph = avfilter_graph_alloc();
-  if (!g.graph) return Fail("out of memory");
-  g.graph->nb_threads = 1;
-  const AVRational tb = vin_.stream->time_base;
-  AVRational sar = frame->sample_aspect_ratio;
-  if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
-  const std::string srcArgs =
-      Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
-             frame->format, tb.num, tb.den, sar.num, sar.den);
-  // Interlacing is told by the decoded pictures, or by the stream where its first
-  // pictures happen to be progressive.
-  const AVFieldOrder order = vin_.stream->codecpar->field_order;
-  picture_.interlaced =
-      frame->interlaced_frame || (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
-  if (picture_.interlaced) {
-    const bool bottomFirst =
-        frame->interlaced_frame ? !frame->top_field_first : order == AV_FIELD_BB || order == AV_FIELD_BT;
-    ConsoleLine(
-        Format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
-               bottomFirst ? "bottom" : "top"));
-  }
-  const std::string chain = PictureChain(picture_, fps_, vout_.encoder->width, vout_.encoder->height);
-  const int r = g.Connect("buffer", srcArgs, "buffersink", chain);
-  if (r < 0) return Fail("cannot set up the picture conversion: " + ErrorText(r));
-  g.width = frame->width;
-  g.height = frame->height;
-  g.format = frame->format;
-  return true;
+// Passes a decoded frame on to its chain, when its stream is converted.
+bool Conversion::Filter(InputStream& in, AVFrame* frame) {
+  const bool video = &in == &src_.video;
+  Chain& chain = video ? static_cast<Chain&>(pictures_) : sounds_;
+  if (!(video ? vout_ : aout_).encoder) return true;
+  const bool ok = video ? pictures_.Push(frame, toVideoEncoder_) : sounds_.Push(frame, toAudioEncoder_);
+  return ok || chain.Error().empty() ? ok : Fail(chain.Error());
 }
 
-bool Conversion::BuildAudioGraph(const AVFrame* frame) {
-  Graph& g = agraph_;
-  g.graph = avfilter_graph_alloc();
-  if (!g.graph) return Fail("out of memory");
-  g.graph->nb_threads = 1;
-  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || !av_channel_layout_check(&frame->ch_layout))
-    av_channel_layout_default(&g.layout, frame->ch_layout.nb_channels);
-  else
-    av_channel_layout_copy(&g.layout, &frame->ch_layout);
-  g.sampleRate = frame->sample_rate;
-  g.format = frame->format;
-  const AVCodecContext* enc = aout_.encoder.get();
-  const std::string srcArgs = Format(
-      "time_base=1/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s", frame->sample_rate, frame->sample_rate,
-      av_get_sample_fmt_name(AVSampleFormat(frame->format)), DescribeLayout(g.layout).c_str());
-  const std::string chain = Format("aformat=sample_fmts=%s:sample_rates=%d:channel_layouts=%s",
-                                   av_get_sample_fmt_name(enc->sample_fmt), enc->sample_rate,
-                                   DescribeLayout(enc->ch_layout).c_str());
-  const int r = g.Connect("abuffer", srcArgs, "abuffersink", chain);
-  if (r < 0) return Fail("cannot set up the sound conversion: " + ErrorText(r));
-  // AAC takes 1024 samples a frame, MP3 1152: the sink cuts frames to the encoder's size.
-  if (enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))
-    av_buffersink_set_frame_size(g.sink, unsigned(enc->frame_size));
-  return true;
-}
-
-bool Conversion::FilterVideo(AVFrame* frame) {
-  if (!vout_.encoder) return true;
-  const AVRational tb = vin_.stream->time_base;
-  const int64_t offset = av_rescale_q(startTime_, AV_TIME_BASE_Q, tb);
-  Graph& g = vgraph_;
-  int64_t pts = frame->best_effort_timestamp;
-  pts = pts == AV_NOPTS_VALUE ? (g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts) : pts - offset;
-  int64_t duration = frame->pkt_duration;
-  if (duration <= 0) {
-    const AVRational rate = vin_.decoder->framerate.num > 0 ? vin_.decoder->framerate : fps_;
-    duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), tb));
-  }
-  // A damaged duration must not have the last picture fill hours.
-  duration = std::min(duration, av_rescale_q(int64_t(kMaxForwardStep * AV_TIME_BASE), AV_TIME_BASE_Q, tb));
-  if (endLimit_ != AV_NOPTS_VALUE) {
-    const int64_t limit = av_rescale_q(endLimit_, AV_TIME_BASE_Q, tb);
-    if (pts >= limit) return true;  // past the announced end: not written
-    duration = std::min(duration, limit - pts);
-  }
-  frame->pts = pts;
-  if (g.nextPts == AV_NOPTS_VALUE || pts + duration > g.nextPts) g.nextPts = pts + duration;
-
-  if (!g.graph && !BuildVideoGraph(frame)) return false;
-  AVFrame* input = frame;
-  if (frame->width != g.width || frame->height != g.height || frame->format != g.format) {
-    // The source changed its picture size or format midway: bring it back to the first.
-    sws_ = sws_getCachedContext(sws_, frame->width, frame->height, AVPixelFormat(frame->format), g.width,
-                                g.height, AVPixelFormat(g.format), SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!convertedPicture_) convertedPicture_.reset(av_frame_alloc());
-    AVFrame* converted = convertedPicture_.get();
-    if (!sws_ || !converted) return Fail("cannot convert a changed picture size");
-    av_frame_unref(converted);
-    converted->width = g.width;
-    converted->height = g.height;
-    converted->format = g.format;
-    if (av_frame_get_buffer(converted, 0) < 0 || av_frame_copy_props(converted, frame) < 0)
-      return Fail("out of memory");
-    sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
-    input = converted;
-  }
-  const int r = av_buffersrc_add_frame_flags(g.source, input, AV_BUFFERSRC_FLAG_KEEP_REF);
-  if (input != frame) av_frame_unref(input);
-  if (r < 0) return Fail("the picture conversion failed: " + ErrorText(r));
-  return Drain(g, FrameQueue::Video);
-}
-
-bool Conversion::FilterAudio(AVFrame* frame) {
-  if (!aout_.encoder) return true;
-  Graph& g = agraph_;
-  const AVRational tb = ain_.stream->time_base;
-  const AVRational sampleTb{1, frame->sample_rate};
-  int64_t pts = frame->best_effort_timestamp;
-  // Sound frames that repeat the timestamp before them (several in one packet, or a
-  // stream whose times all read 0) follow the one before, instead of being dropped as
-  // already written.
-  const bool repeated = pts != AV_NOPTS_VALUE && pts == g.lastInputPts && g.nextPts != AV_NOPTS_VALUE;
-  g.lastInputPts = pts;
-  if (pts == AV_NOPTS_VALUE || repeated)
-    pts = g.nextPts == AV_NOPTS_VALUE ? 0 : g.nextPts;
-  else
-    pts = av_rescale_q(pts - av_rescale_q(startTime_, AV_TIME_BASE_Q, tb), tb, sampleTb);
-  if (endLimit_ != AV_NOPTS_VALUE && pts >= av_rescale_q(endLimit_, AV_TIME_BASE_Q, sampleTb))
-    return true;  // past the announced end: not written
-  if (!g.graph && !BuildAudioGraph(frame)) return false;
-
-  AVFrame* input = frame;
-  const bool sameLayout = frame->ch_layout.nb_channels == g.layout.nb_channels &&
-                          (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC ||
-                           !av_channel_layout_compare(&frame->ch_layout, &g.layout));
-  if (frame->sample_rate != g.sampleRate || frame->format != g.format || !sameLayout) {
-    // The source changed its sound format midway: bring it back to the first.
-    if (!convertedSound_) convertedSound_.reset(av_frame_alloc());
-    AVFrame* converted = convertedSound_.get();
-    if (!converted) return Fail("out of memory");
-    av_frame_unref(converted);
-    converted->sample_rate = g.sampleRate;
-    converted->format = g.format;
-    av_channel_layout_copy(&converted->ch_layout, &g.layout);
-    AVFrame tmpIn = *frame;
-    AVChannelLayout inLayout{};
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-      av_channel_layout_default(&inLayout, frame->ch_layout.nb_channels);
-    else
-      av_channel_layout_copy(&inLayout, &frame->ch_layout);
-    tmpIn.ch_layout = inLayout;
-    if (!swr_) swr_ = swr_alloc();
-    int r = swr_ ? swr_convert_frame(swr_, converted, &tmpIn) : AVERROR(ENOMEM);
-    if (r == AVERROR_INPUT_CHANGED || r == AVERROR_OUTPUT_CHANGED) {
-      swr_close(swr_);
-      r = swr_convert_frame(swr_, converted, &tmpIn);
-    }
-    av_channel_layout_uninit(&inLayout);
-    if (r < 0) {
-      av_frame_unref(converted);
-      return Fail("cannot convert a changed sound format: " + ErrorText(r));
-    }
-    pts = av_rescale_q(pts, sampleTb, {1, g.sampleRate});
-    input = converted;
-  }
-  input->pts = pts;
-  const int64_t end = pts + input->nb_samples;
-  if (g.nextPts == AV_NOPTS_VALUE || end > g.nextPts) g.nextPts = end;
-  const int r =
-      input->nb_samples > 0 ? av_buffersrc_add_frame_flags(g.source, input, AV_BUFFERSRC_FLAG_KEEP_REF) : 0;
-  if (input != frame) av_frame_unref(input);
-  if (r < 0) return Fail("the sound conversion failed: " + ErrorText(r));
-  return Drain(g, FrameQueue::Audio);
-}
-
-bool Conversion::Drain(Graph& g, FrameQueue::Kind kind) {
-  // After a stop the filters are not asked for more: a gap they would fill with copies
-  // of one picture could hold thousands.
-  while (!StopRequested()) {
-    // Each filtered frame is handed over to the encoding thread, so it is a new one.
-    TFramePtr out(av_frame_alloc());
-    if (!out) return Fail("out of memory");
-    const int r = av_buffersink_get_frame(g.sink, out.get());
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return Fail("the filters failed: " + ErrorText(r));
-    if (!queue_.Push({kind, std::move(out), av_buffersink_get_time_base(g.sink), nullptr})) return false;
-  }
-  return true;
-}
-
-bool Conversion::CloseGraphs() {
-  for (auto [g, kind] : {std::pair{&vgraph_, FrameQueue::Video}, std::pair{&agraph_, FrameQueue::Audio}}) {
-    if (!g->graph || g->closed) continue;
-    g->closed = true;
-    if (StopRequested()) continue;  // what the filters hold is dropped
-    // The end time lets the frame-rate filter fill the last picture's whole duration.
-    const int r = av_buffersrc_close(g->source, g->nextPts, AV_BUFFERSRC_FLAG_PUSH);
-    if (r < 0) return Fail("the filters failed: " + ErrorText(r));
-    if (!Drain(*g, kind)) return false;
-  }
+bool Conversion::CloseChains() {
+  if (!pictures_.Close(toVideoEncoder_)) return pictures_.Error().empty() ? false : Fail(pictures_.Error());
+  if (!sounds_.Close(toAudioEncoder_)) return sounds_.Error().empty() ? false : Fail(sounds_.Error());
   return true;
 }
 
@@ -1136,7 +416,7 @@ void Conversion::EncodeLoop() {
         if (out->copy.IsOpen() && !Copy(*out, nullptr)) return;
       }
       // After a stop whose flush was cut short, sound past the last picture is left out.
-      WriteHeldSound(StopRequested() ? videoEnd_ : HUGE_VAL);
+      if (!muxer_.WriteHeldSound(StopRequested() ? muxer_.VideoEnd() : HUGE_VAL)) Fail(muxer_.Error());
       return;
     }
     if (StopRequested()) continue;  // frames still queued at a stop are not encoded
@@ -1146,137 +426,50 @@ void Conversion::EncodeLoop() {
 }
 
 bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) {
-  AVCodecContext* enc = out.encoder.get();
-  if (frame) {
-    frame->pts = av_rescale_q(frame->pts, timeBase, enc->time_base);
-    if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
-      // Sound whose timestamps step back (sources joined end to end do this) would
-      // reach the file out of order: a frame wholly inside what was already encoded is
-      // dropped, one that overlaps it in part is moved just after it.
-      if (out.nextPts != AV_NOPTS_VALUE && frame->pts < out.nextPts) {
-        if (frame->pts + frame->nb_samples <= out.nextPts) return true;
-        frame->pts = out.nextPts;
-      }
-      out.nextPts = frame->pts + frame->nb_samples;
-    }
-    // Nothing that would end past the announced end (with its slack) is written.
-    const int64_t end = frame->pts + (enc->codec_type == AVMEDIA_TYPE_AUDIO ? frame->nb_samples : 1);
-    if (endLimit_ != AV_NOPTS_VALUE && end > av_rescale_q(endLimit_, AV_TIME_BASE_Q, enc->time_base))
-      return true;
-    if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-      frame->pict_type = AV_PICTURE_TYPE_NONE;
-      frame->sample_aspect_ratio = enc->sample_aspect_ratio;
-    }
-    ++out.frames;
-  }
-  int r = avcodec_send_frame(enc, frame);
-  if (r < 0 && r != AVERROR_EOF)
-    return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
-  AVPacket* packet = out.packet.get();
-  for (;;) {
-    // A flush after a stop ends when its time is up; the packets written so far make a
-    // complete file, the pictures still inside the encoder are left out.
-    if (!frame && StopRequested() && SecondsSinceStopRequest() > kStopFlushBudget) break;
-    r = avcodec_receive_packet(enc, packet);
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
-    if (r < 0) return Fail(std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r));
-    av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
-    packet->stream_index = out.stream->index;
-    if (&out == &aout_ && vout_.stream) {
-      // Sound waits until the pictures have reached its time (see heldSound_).
-      TPacketPtr held(av_packet_alloc());
-      if (!held) return Fail("out of memory");
-      av_packet_move_ref(held.get(), packet);
-      heldSound_.push_back(std::move(held));
-      if (!WriteHeldSound(videoEnd_)) return false;
-      continue;
-    }
-    if (!WritePacket(out, packet)) return false;
-    if (&out == &vout_ && !WriteHeldSound(videoEnd_)) return false;
-  }
-  return true;
+  std::string error;
+  // Sound waits until the pictures have reached its time.
+  const PacketWriter write = [&](AVPacket* packet) {
+    return &out == &vout_            ? muxer_.WritePicture(packet)
+           : vout_.stream != nullptr ? muxer_.HoldSound(packet)
+                                     : muxer_.Write(out, packet);
+  };
+  return encoder::Encode(out, frame, timeBase, write, error) || Fail(error.empty() ? muxer_.Error() : error);
 }
 
 // packet: a packet of the source's copied stream, or nullptr at its end.
 bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
   const bool ok = out.copy.Push(packet, [&](AVPacket* ready) {
     ++out.frames;
-    return WritePacket(out, ready) && (&out != &vout_ || WriteHeldSound(videoEnd_));
+    return &out == &vout_ ? muxer_.WritePicture(ready) : muxer_.Write(out, ready);
   });
-  return ok || Fail(out.copy.Error());
-}
-
-// Writes one packet whose timestamps are in the output stream's time base.
-bool Conversion::WritePacket(OutputStream& out, AVPacket* packet) {
-  // The file needs rising decoding times; a packet that would break that is moved on.
-  if (packet->dts != AV_NOPTS_VALUE) {
-    if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
-      packet->dts = out.lastDts + 1;
-      if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
-    }
-    out.lastDts = packet->dts;
-  }
-  out.bytes += packet->size;
-  if (packet->pts != AV_NOPTS_VALUE) {
-    const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
-    outputTime_ = std::max(outputTime_, end);
-    if (&out == &vout_) videoEnd_ = std::max(videoEnd_, end);
-  }
-  const int r = av_interleaved_write_frame(out_, packet);
-  if (r < 0) {
-    av_packet_unref(packet);
-    return Fail("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
-  }
-  return true;
-}
-
-bool Conversion::WriteHeldSound(double upTo) {
-  while (!heldSound_.empty()) {
-    AVPacket* packet = heldSound_.front().get();
-    const AVPacket* last = heldSound_.back().get();
-    const AVRational tb = aout_.stream->time_base;
-    // Pictures that lag this far behind are not an encoder's delay but a picture stream
-    // that has ended or paused: the sound is not held for them.
-    const bool heldLong = packet->pts != AV_NOPTS_VALUE && last->pts != AV_NOPTS_VALUE &&
-                          (last->pts - packet->pts) * av_q2d(tb) > 5.0;
-    if (!heldLong && packet->pts != AV_NOPTS_VALUE && packet->pts * av_q2d(tb) > upTo) break;
-    if (!WritePacket(aout_, packet)) return false;
-    heldSound_.pop_front();
-  }
-  return true;
+  return ok || Fail(out.copy.Error().empty() ? muxer_.Error() : out.copy.Error());
 }
 
 void Conversion::Progress() {
   lastProgress_ = Clock::now();
   const double elapsed = std::chrono::duration<double>(lastProgress_ - started_).count();
-  const int64_t frames = vout_.frames;
-  const int64_t size = out_ && out_->pb ? std::max<int64_t>(0, avio_tell(out_->pb)) : 0;
-  const double t = std::max(0.0, outputTime_);
-  std::string line = protocol::kProgressMark +
-                     Format("%5lld fps=%3.0f size=%8lldkB ", (long long)frames,
-                            elapsed > 0 ? frames / elapsed : 0.0, (long long)(size / 1024)) +
-                     protocol::kTimeMark + Format("%.2f", t);
-  if (t > 0) {
-    const double speed = elapsed > 0 ? t / elapsed : 0.0;
-    line += Format(speed < 100 ? " bitrate=%6.1fkbits/s speed=%4.3gx" : " bitrate=%6.1fkbits/s speed=%4.0fx",
-                   size * 8.0 / t / 1000.0, speed);
-  } else
-    line += " bitrate=N/A speed=N/A";
-  ConsoleLine(line);
+  ConsoleLine(ProgressLine(vout_.frames, elapsed, muxer_.Position(), muxer_.OutputTime()));
 }
 
 int Conversion::Run() {
   const std::string pathError = CheckPaths(opt_.input, opt_.output, opt_.overwrite);
   if (!pathError.empty()) return Abandon(pathError);
-  if (!OpenInput() || !OpenOutput()) return Abandon();
+  const std::string refusal = src_.Open(opt_.input, opt_.videoCodec == "copy", opt_.audioCodec == "copy");
+  if (!refusal.empty()) return Abandon(refusal);
+  for (InputStream* in : {&src_.video, &src_.audio})
+    if (in->index >= 0) in->repairId = repair_.AddStream(in->stream->time_base);
+  if (!OpenOutput()) return Abandon();
   Describe();
 
   started_ = lastProgress_ = Clock::now();
   std::thread encoder([this] { EncodeLoop(); });
   DemuxAndDecode();
   encoder.join();
-  if (failed_) return Abandon();
+  return failed_ ? Abandon() : Complete();
+}
 
+// Measures the output against the content read, completes the file and puts it in place.
+int Conversion::Complete() {
   // A file without a single picture or sound frame is no conversion: a stop that came
   // before the first frame reached the encoders ends as a stop during the opening does,
   // and leaves any earlier file at the output path alone.
@@ -1285,23 +478,20 @@ int Conversion::Run() {
     return Abandon("the source " + DisplayName(opt_.input) + " holds no video or audio that can be decoded" +
                    (badPackets_ ? Format(" (%lld damaged packets)", (long long)badPackets_) : std::string()));
   }
-  // A source whose data ends well before the length its container announces is damaged
-  // (typically a file cut short by an interrupted copy or download); its conversion is not
-  // reported as a success. A length merely estimated from the bit rate proves nothing.
-  const bool endsEarly = announcedEnd_ != AV_NOPTS_VALUE && lastDemuxedTime_ != AV_NOPTS_VALUE &&
-                         lastDemuxedTime_ + AV_TIME_BASE < announcedEnd_ &&
-                         (sawCorruptPacket_ || lastDemuxedTime_ < announcedEnd_ * 9 / 10);
-  if (!StopRequested() && endsEarly)
-    return Abandon(Format("the source %s is damaged or cut short: its data ends at %.2f s of %.2f s",
-                          DisplayName(opt_.input).c_str(), lastDemuxedTime_ / double(AV_TIME_BASE),
-                          announcedEnd_ / double(AV_TIME_BASE)));
+  // The output holds what the source's data holds (its segments, with the gaps between
+  // them closed), whatever its header says: what was written is measured against that.
+  const int64_t content = repair_.ContentEnd();
+  const double contentSeconds =
+      content == AV_NOPTS_VALUE ? 0.0 : (content - src_.startTime) / double(AV_TIME_BASE);
+  if (!StopRequested() && LostContent(muxer_.OutputTime(), contentSeconds))
+    return Abandon(Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
+                          DisplayName(opt_.input).c_str(), muxer_.OutputTime(), contentSeconds));
+  const double dataEnd = dataEnd_ == AV_NOPTS_VALUE ? 0.0 : dataEnd_ / double(AV_TIME_BASE);
+  const double stated = src_.announcedEnd == AV_NOPTS_VALUE ? -1.0 : src_.announcedEnd / double(AV_TIME_BASE);
 
-  int r = av_write_trailer(out_);
-  if (r < 0) return Abandon("finishing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(r));
+  if (!muxer_.Finish()) return Abandon(muxer_.Error());
   Progress();
-  const int ioError = CloseOutputIo();
-  if (ioError < 0)
-    return Abandon("writing the output " + DisplayName(opt_.output) + " failed: " + ErrorText(ioError));
+  if (!muxer_.Close()) return Abandon(muxer_.Error());
 
   struct stat st;
   const int64_t fileSize = fstat(temp_.Descriptor(), &st) == 0 ? int64_t(st.st_size) : 0;
@@ -1312,12 +502,9 @@ int Conversion::Run() {
   int64_t headers = 0;
   for (const OutputStream* out : {&vout_, &aout_})
     if (out->stream) headers += out->stream->codecpar->extradata_size;
-  const int64_t payload = vout_.bytes + aout_.bytes + headers;
-  const std::string overhead =
-      payload > 0 ? Format("%.3f%%", (fileSize - payload) * 100.0 / double(payload)) : std::string("unknown");
-  ConsoleLine(Format("video:%.0fkB audio:%.0fkB ", vout_.bytes / 1024.0, aout_.bytes / 1024.0) +
-              protocol::kSummaryMark +
-              Format("%.0fkB muxing overhead: %s", headers / 1024.0, overhead.c_str()));
+  // Said once the file is in place, before the summary that ends the conversion.
+  if (!StopRequested() && EndsEarly(dataEnd, stated)) ConsoleLine(ShortSourceLine(dataEnd, stated));
+  ConsoleLine(SummaryLine(vout_.bytes, aout_.bytes, headers, fileSize));
   return 0;
 }
 

@@ -9,8 +9,10 @@ takes a while) and gets "q" on its standard input after --stop-after seconds.
 
 Prints the counts: converted, refused with an error, crashed (ended by a signal or an
 abort), ran longer than 10x the sample's duration (killed at that limit), output longer
-than the damaged source's announced duration + 2 s, and the longest time from a stop
-request to the exit. Needs ffprobe (package ffmpeg) to measure the outputs.
+than the damaged source's real content + 2 s, and the longest time from a stop request to
+the exit. The real content is what the damaged copy decodes to: its pictures at the
+sample's frame rate, or its sound samples, whichever lasts longer; a header's stated
+length does not count. Needs ffprobe (package ffmpeg) to measure the files.
 
     mutate.py --encoder BUILD/vidmora/make [--count 1000] [--seed 1] [--jobs 2]
     mutate.py --encoder ... --count 50 --check    # exits 1 on any crash or runaway
@@ -19,7 +21,6 @@ import argparse
 import concurrent.futures
 import os
 import random
-import re
 import shutil
 import subprocess
 import sys
@@ -42,6 +43,44 @@ def probe_duration(path):
         return None
 
 
+def frame_rate(path):
+    """The first video stream's average frame rate as ffprobe reads it, or None."""
+    try:
+        out = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                              "stream=avg_frame_rate", "-of", "default=nw=1:nk=1", path],
+                             capture_output=True, text=True, timeout=60).stdout
+        num, den = out.strip().splitlines()[0].split("/")
+        rate = float(num) / float(den)
+        return rate if rate > 0 else None
+    except (ValueError, IndexError, ZeroDivisionError, subprocess.TimeoutExpired):
+        return None
+
+
+def content_length(path, rate):
+    """Seconds of picture and sound that path decodes to: its decoded pictures at `rate`
+    (the undamaged sample's), or its decoded sound samples, whichever is longer."""
+    def probe(args):
+        return subprocess.run(["ffprobe", "-v", "error"] + args + ["-of", "csv=p=0", path],
+                              capture_output=True, text=True, timeout=120).stdout
+    try:
+        sample_rate = probe(["-select_streams", "a:0", "-show_entries", "stream=sample_rate"]).strip()
+        frames = probe(["-show_entries", "frame=media_type,nb_samples"])
+    except subprocess.TimeoutExpired:
+        return None
+    try:
+        sample_rate = float(sample_rate.splitlines()[0])
+    except (ValueError, IndexError):
+        sample_rate = 0
+    pictures, samples = 0, 0
+    for line in frames.splitlines():
+        fields = line.split(",")
+        if fields[0] == "video":
+            pictures += 1
+        elif fields[0] == "audio" and len(fields) >= 2 and fields[1].isdigit():
+            samples += int(fields[1])
+    return max(pictures / (rate or 25.0), samples / sample_rate if sample_rate > 0 else 0.0)
+
+
 def samples():
     found = []
     for folder in SAMPLE_DIRS:
@@ -52,7 +91,7 @@ def samples():
                     continue
                 duration = probe_duration(path)
                 if duration and duration > 0:
-                    found.append((path, duration))
+                    found.append((path, duration, frame_rate(path)))
     return sorted(found)
 
 
@@ -118,15 +157,8 @@ def convert(encoder, source, output, limit, stop_after=None, extra=()):
             "stop_to_exit": (end - stop_sent) if stop_sent is not None else None}
 
 
-def announced(stderr):
-    """The damaged source's duration as the encoder announced it; None when it has none
-    (or only one estimated from the bit rate)."""
-    m = re.search(r"^Input: .*, duration ([\d.]+) s$", stderr, re.M)
-    return float(m.group(1)) if m else None
-
-
 def run_case(args, index, sample, work):
-    path, duration = sample
+    path, duration, rate = sample
     rng = random.Random("%d/%d" % (args.seed, index))
     with open(path, "rb") as f:
         data, what = mutate(f.read(), rng)
@@ -151,13 +183,13 @@ def run_case(args, index, sample, work):
     else:
         result["outcome"] = "converted"
         length = probe_duration(output) if os.path.exists(output) else None
-        limit_len = announced(result["stderr"])
+        content = content_length(source, rate)
         result["output"] = length
+        result["content"] = content
         if length is None:
             result["outcome"] = "unreadable output"
-        elif limit_len is not None and length > limit_len + 2.0:
+        elif content is not None and length > content + 2.0:
             result["outcome"] = "too long"
-            result["announced"] = limit_len
     leftovers = [n for n in os.listdir(folder) if n.startswith(".")]
     if leftovers:
         result["leftovers"] = leftovers
@@ -218,9 +250,9 @@ def main():
     bad = [r for r in results if r["outcome"] in ("crashed", "runaway", "too long", "unreadable output")]
     for r in bad + leftovers:
         last = r["stderr"].strip().splitlines()[-1:] if r["stderr"].strip() else [""]
-        print("case %d %s: %s [%s] code %s, %.1f s, output %s; %s" % (
+        print("case %d %s: %s [%s] code %s, %.1f s, output %s of content %s; %s" % (
             r["index"], r["outcome"], r["sample"], r["damage"], r["code"], r["seconds"], r.get("output"),
-            last[0][:160]))
+            r.get("content"), last[0][:160]))
     if args.check and (bad or leftovers):
         return 1
     return 0

@@ -249,6 +249,40 @@ class TestEncoderPicture : public QObject {
               QVERIFY2(chain.find("in_range=full:out_range=limited") != std::string::npos, chain.c_str());
           }
   }
+
+  // The interlace decision: the first decoded picture tells, and where it happens to be
+  // progressive, the stream's field order does; the field order picks the first field.
+  void interlacing_data() {
+    QTest::addColumn<bool>("pictureInterlaced");
+    QTest::addColumn<bool>("pictureTopFirst");
+    QTest::addColumn<int>("streamOrder");
+    QTest::addColumn<bool>("interlaced");
+    QTest::addColumn<bool>("bottomFirst");
+    QTest::newRow("progressive picture, order unknown")
+        << false << false << int(AV_FIELD_UNKNOWN) << false << false;
+    QTest::newRow("progressive picture and stream")
+        << false << true << int(AV_FIELD_PROGRESSIVE) << false << false;
+    QTest::newRow("interlaced picture, top first") << true << true << int(AV_FIELD_UNKNOWN) << true << false;
+    QTest::newRow("interlaced picture, bottom first, stream says top")
+        << true << false << int(AV_FIELD_TT) << true << true;
+    QTest::newRow("progressive first picture, stream bottom first")
+        << false << true << int(AV_FIELD_BB) << true << true;
+    QTest::newRow("progressive first picture, stream bottom coded first")
+        << false << false << int(AV_FIELD_BT) << true << true;
+    QTest::newRow("progressive first picture, stream top first")
+        << false << false << int(AV_FIELD_TB) << true << false;
+  }
+
+  void interlacing() {
+    QFETCH(bool, pictureInterlaced);
+    QFETCH(bool, pictureTopFirst);
+    QFETCH(int, streamOrder);
+    QFETCH(bool, interlaced);
+    QFETCH(bool, bottomFirst);
+    const Interlacing got = InterlacingOf(pictureInterlaced, pictureTopFirst, AVFieldOrder(streamOrder));
+    QCOMPARE(got.interlaced, interlaced);
+    QCOMPARE(got.bottomFirst, bottomFirst);
+  }
 };
 
 QTEST_GUILESS_MAIN(TestEncoderPicture)

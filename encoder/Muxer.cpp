@@ -1,0 +1,153 @@
+#include "Muxer.h"
+
+#include "Console.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace vidmora::encoder {
+
+namespace {
+
+// The output is written through the descriptor of the temporary file, never reopened by
+// name. The MP4 writer seeks back to complete its header, so the context seeks too.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using TWriteBuffer = const uint8_t*;
+#else
+using TWriteBuffer = uint8_t*;
+#endif
+
+int WriteToDescriptor(void* opaque, TWriteBuffer data, int size) {
+  const int fd = *static_cast<const int*>(opaque);
+  int done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size_t(size - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? AVERROR(errno) : AVERROR(EIO);
+    done += int(n);
+  }
+  return done;
+}
+
+int64_t SeekDescriptor(void* opaque, int64_t offset, int whence) {
+  const int fd = *static_cast<const int*>(opaque);
+  if (whence & AVSEEK_SIZE) {
+    struct stat st;
+    return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+  }
+  const off_t at = lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+  return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
+}  // namespace
+
+Muxer::~Muxer() {
+  if (out_) {
+    CloseIo();
+    avformat_free_context(out_);
+  }
+}
+
+bool Muxer::Create(const std::string& path) {
+  const int r = avformat_alloc_output_context2(&out_, nullptr, "mp4", path.c_str());
+  return r >= 0 && out_;
+}
+
+bool Muxer::Start(int fd) {
+  fd_ = fd;
+  constexpr int kBufferSize = 1 << 16;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+  if (!buffer) return Failed("out of memory");
+  out_->pb = avio_alloc_context(buffer, kBufferSize, 1, &fd_, nullptr, &WriteToDescriptor, &SeekDescriptor);
+  if (!out_->pb) {
+    av_free(buffer);
+    return Failed("out of memory");
+  }
+  out_->flags |= AVFMT_FLAG_CUSTOM_IO;
+  ClearLibraryError();
+  const int r = avformat_write_header(out_, nullptr);
+  if (r < 0) {
+    const std::string detail = LastLibraryError();
+    return Failed("cannot write the output " + name_ + ": " + (detail.empty() ? ErrorText(r) : detail));
+  }
+  return true;
+}
+
+int Muxer::CloseIo() {
+  if (!out_ || !out_->pb) return 0;
+  avio_flush(out_->pb);
+  const int error = out_->pb->error;
+  av_freep(&out_->pb->buffer);
+  avio_context_free(&out_->pb);
+  return error;
+}
+
+bool Muxer::Write(OutputStream& out, AVPacket* packet) {
+  // The file needs rising decoding times; a packet that would break that is moved on.
+  if (packet->dts != AV_NOPTS_VALUE) {
+    if (out.lastDts != AV_NOPTS_VALUE && packet->dts <= out.lastDts) {
+      packet->dts = out.lastDts + 1;
+      if (packet->pts != AV_NOPTS_VALUE && packet->pts < packet->dts) packet->pts = packet->dts;
+    }
+    out.lastDts = packet->dts;
+  }
+  out.bytes += packet->size;
+  if (packet->pts != AV_NOPTS_VALUE) {
+    const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
+    outputTime_ = std::max(outputTime_, end);
+    if (&out == &video_) videoEnd_ = std::max(videoEnd_, end);
+  }
+  const int r = av_interleaved_write_frame(out_, packet);
+  if (r < 0) {
+    av_packet_unref(packet);
+    return Failed("writing the output " + name_ + " failed: " + ErrorText(r));
+  }
+  return true;
+}
+
+bool Muxer::WritePicture(AVPacket* packet) { return Write(video_, packet) && WriteHeldSound(videoEnd_); }
+
+bool Muxer::HoldSound(AVPacket* packet) {
+  TPacketPtr held(av_packet_alloc());
+  if (!held) return Failed("out of memory");
+  av_packet_move_ref(held.get(), packet);
+  heldSound_.push_back(std::move(held));
+  return WriteHeldSound(videoEnd_);
+}
+
+bool Muxer::WriteHeldSound(double upTo) {
+  while (!heldSound_.empty()) {
+    AVPacket* packet = heldSound_.front().get();
+    const AVPacket* last = heldSound_.back().get();
+    const AVRational tb = audio_.stream->time_base;
+    // Pictures that lag this far behind are not an encoder's delay but a picture stream
+    // that has ended or paused: the sound is not held for them.
+    const bool heldLong = packet->pts != AV_NOPTS_VALUE && last->pts != AV_NOPTS_VALUE &&
+                          (last->pts - packet->pts) * av_q2d(tb) > 5.0;
+    if (!heldLong && packet->pts != AV_NOPTS_VALUE && packet->pts * av_q2d(tb) > upTo) break;
+    if (!Write(audio_, packet)) return false;
+    heldSound_.pop_front();
+  }
+  return true;
+}
+
+bool Muxer::Finish() {
+  const int r = av_write_trailer(out_);
+  if (r < 0) return Failed("finishing the output " + name_ + " failed: " + ErrorText(r));
+  return true;
+}
+
+bool Muxer::Close() {
+  const int error = CloseIo();
+  return error >= 0 || Failed("writing the output " + name_ + " failed: " + ErrorText(error));
+}
+
+int64_t Muxer::Position() const { return out_ && out_->pb ? std::max<int64_t>(0, avio_tell(out_->pb)) : 0; }
+
+}  // namespace vidmora::encoder

@@ -1,0 +1,85 @@
+// The output stage: the MP4 writer, written through the descriptor of the temporary file,
+// and the order in which the encoded streams reach it.
+#pragma once
+
+#include "LibraryObjects.h"
+#include "StreamCopy.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+extern "C" {
+struct AVFormatContext;
+struct AVPacket;
+struct AVStream;
+}
+
+namespace vidmora::encoder {
+
+struct OutputStream {
+  TCodecPtr encoder;  // none when the stream is copied
+  StreamCopy copy;
+  AVStream* stream = nullptr;
+  TPacketPtr packet;  // what the encoder gives, reused for every packet
+  int64_t bytes = 0;
+  int64_t frames = 0;
+  int64_t nextPts = AV_NOPTS_VALUE;  // sound: where the next frame should start
+  int64_t lastDts = AV_NOPTS_VALUE;  // last decoding time written
+};
+
+class Muxer {
+ public:
+  // video and audio: the output's streams, which the writer gets as they are added.
+  // displayName: the output's name as the console shows it.
+  Muxer(OutputStream& video, OutputStream& audio, std::string displayName)
+      : video_(video), audio_(audio), name_(std::move(displayName)) {}
+  ~Muxer();
+  Muxer(const Muxer&) = delete;
+  Muxer& operator=(const Muxer&) = delete;
+
+  // The MP4 writer for path, to which streams are then added. False when it is not available.
+  bool Create(const std::string& path);
+  AVFormatContext* Context() const { return out_; }
+  // Writes the header into the file open at fd. False on failure (Error() tells why).
+  bool Start(int fd);
+
+  // One packet whose timestamps are in its output stream's time base.
+  bool Write(OutputStream& out, AVPacket* packet);
+  // A picture: written, and then the sound it has caught up with.
+  bool WritePicture(AVPacket* packet);
+  // Encoded sound is held until the pictures have reached its time, so that a stop that
+  // leaves the pictures inside the encoder unwritten can leave the sound after them out
+  // too. (The picture encoder holds a second or more; the sound encoder next to nothing.)
+  bool HoldSound(AVPacket* packet);
+  // Writes the sound held up to upTo seconds (all of it: HUGE_VAL).
+  bool WriteHeldSound(double upTo);
+
+  // Completes the file (its index), then closes the writer's buffer. False on failure.
+  bool Finish();
+  bool Close();
+
+  int64_t Position() const;                          // bytes written so far
+  double OutputTime() const { return outputTime_; }  // seconds of output written so far
+  double VideoEnd() const { return videoEnd_; }      // seconds: the end of the pictures written
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Failed(const std::string& message) {
+    if (error_.empty()) error_ = message;
+    return false;
+  }
+  int CloseIo();  // the write error seen, if any
+
+  OutputStream& video_;
+  OutputStream& audio_;
+  std::string name_;
+  AVFormatContext* out_ = nullptr;
+  int fd_ = -1;  // the temporary file's descriptor, as the writer's opaque
+  std::deque<TPacketPtr> heldSound_;
+  double outputTime_ = 0;
+  double videoEnd_ = 0;
+  std::string error_;
+};
+
+}  // namespace vidmora::encoder

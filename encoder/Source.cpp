@@ -1,0 +1,210 @@
+#include "Source.h"
+
+#include "Console.h"
+#include "StopRequest.h"
+#include "StreamCopy.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <vector>
+
+namespace vidmora::encoder {
+
+namespace {
+
+// Demuxers that read other files named inside the source (playlists, concatenation
+// lists, compositions, scripts): a text file named "x.mp4" must not pull other files in.
+const char* const kRefusedFormats[] = {"hls", "dash", "concat", "imf", "avisynth", "vapoursynth"};
+
+bool IsRefusedFormat(const char* name) {
+  for (const char* refused : kRefusedFormats)
+    if (name && std::strcmp(name, refused) == 0) return true;
+  return false;
+}
+
+// Every demuxer but the refused ones, as a format whitelist.
+const std::string& AllowedFormats() {
+  static const std::string list = [] {
+    std::string names;
+    void* it = nullptr;
+    while (const AVInputFormat* f = av_demuxer_iterate(&it)) {
+      if (IsRefusedFormat(f->name)) continue;
+      names += (names.empty() ? "" : ",") + std::string(f->name);
+    }
+    return names;
+  }();
+  return list;
+}
+
+}  // namespace
+
+Source::~Source() { avformat_close_input(&context); }
+
+// Opens the source as a plain local file: through the file protocol only (a name such as
+// "concat:a|b" is a file name here), with none of the demuxers that read other files.
+// False with *context null when it cannot be opened; the library's error stays in
+// LastLibraryError and the return code in openError_.
+bool Source::OpenFile(AVFormatContext** context) {
+  *context = avformat_alloc_context();
+  if (!*context) {
+    openError_ = AVERROR(ENOMEM);
+    return false;
+  }
+  (*context)->interrupt_callback.callback = [](void*) { return StopRequested() ? 1 : 0; };
+  AVDictionary* options = nullptr;
+  av_dict_set(&options, "protocol_whitelist", "file", 0);
+  av_dict_set(&options, "format_whitelist", AllowedFormats().c_str(), 0);
+  openError_ = avformat_open_input(context, ("file:" + path_).c_str(), nullptr, &options);
+  av_dict_free(&options);
+  return openError_ >= 0;
+}
+
+std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio) {
+  path_ = path;
+  copyVideo_ = copyVideo;
+  copyAudio_ = copyAudio;
+  // A playlist or list of files is refused by name before the library is asked to open it.
+  // (Only a regular file is read twice: what a pipe gives is for the conversion.)
+  struct stat st;
+  isFile_ = stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  FILE* f = isFile_ ? std::fopen(path_.c_str(), "rb") : nullptr;
+  if (f) {
+    std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
+    const size_t n = std::fread(head.data(), 1, 4096, f);
+    std::fclose(f);
+    AVProbeData probe{};
+    probe.filename = path_.c_str();
+    probe.buf = head.data();
+    probe.buf_size = int(n);
+    int score = 0;
+    const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
+    if (format && IsRefusedFormat(format->name))
+      return std::string("the source " + DisplayName(path_) + " is a list of other files (" + format->name +
+                         "); only plain media files are converted");
+  }
+  ClearLibraryError();
+  int r = OpenFile(&context) ? 0 : openError_;
+  if (r >= 0) r = avformat_find_stream_info(context, nullptr);
+  if (r < 0) {
+    if (StopRequested()) return "stopped before the conversion began";
+    std::string why = ErrorText(r);
+    const std::string detail = LastLibraryError();
+    if (!detail.empty() && detail.find(why) == std::string::npos) why += " (" + detail + ")";
+    return std::string("cannot read the source " + DisplayName(path_) + ": " + why);
+  }
+
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    AVStream* st = context->streams[i];
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && video.index < 0 &&
+        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
+      video.index = int(i);
+      video.stream = st;
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && audio.index < 0 && par->ch_layout.nb_channels > 0 &&
+               par->sample_rate > 0) {
+      audio.index = int(i);
+      audio.stream = st;
+    }
+  }
+  if (video.index < 0 && audio.index < 0)
+    return std::string("the source " + DisplayName(path_) + " holds no video or audio that can be read");
+
+  for (InputStream* in : {&video, &audio}) {
+    if (in->index < 0) continue;
+    const AVCodecParameters* par = in->stream->codecpar;
+    if (Copies(*in)) {
+      // Refused here, before anything is written, when MP4 cannot hold it as it is.
+      const std::string refusal = CheckCopyable(par);
+      if (!refusal.empty()) return refusal;
+      continue;
+    }
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
+    if (!codec)
+      return std::string(
+          Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
+    in->decoder.reset(avcodec_alloc_context3(codec));
+    in->frame.reset(av_frame_alloc());
+    if (!in->decoder || !in->frame || avcodec_parameters_to_context(in->decoder.get(), par) < 0)
+      return "out of memory";
+    in->decoder->pkt_timebase = in->stream->time_base;
+    in->decoder->thread_count = 0;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
+      in->decoder->framerate = av_guess_frame_rate(context, in->stream, nullptr);
+    ClearLibraryError();
+    r = avcodec_open2(in->decoder.get(), codec, nullptr);
+    if (r < 0)
+      return std::string(
+          Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
+  }
+  // Timestamps count from the earliest start of the two streams converted (other streams,
+  // such as subtitles, may start earlier and are left out), so the output starts at zero
+  // with sound and picture as far apart as in the source.
+  startTime = AV_NOPTS_VALUE;
+  for (const InputStream* in : {&video, &audio}) {
+    if (in->index < 0 || in->stream->start_time == AV_NOPTS_VALUE) continue;
+    const int64_t start = av_rescale_q(in->stream->start_time, in->stream->time_base, AV_TIME_BASE_Q);
+    if (startTime == AV_NOPTS_VALUE || start < startTime) startTime = start;
+  }
+  if (startTime == AV_NOPTS_VALUE)
+    startTime = context->start_time == AV_NOPTS_VALUE ? 0 : context->start_time;
+  // A length merely estimated from the bit rate is no announcement.
+  if (context->duration != AV_NOPTS_VALUE && context->duration > 0 &&
+      context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
+    announcedEnd = context->duration;
+  }
+  return {};
+}
+
+// The rate the first pictures' own timestamps show, read from a second opening of the
+// source (the first is left where the conversion begins); {0, 1} when they show none.
+// Timestamps are sorted first, so pictures stored out of display order count too.
+AVRational Source::MeasuredFrameRate() {
+  if (!isFile_) return {0, 1};  // a pipe is read once
+  AVFormatContext* ic = nullptr;
+  if (!OpenFile(&ic)) return {0, 1};
+  std::vector<int64_t> times;
+  TPacketPtr packet(av_packet_alloc());
+  const AVRational tb = video.stream->time_base;
+  for (int read = 0; packet && read < 1000 && times.size() < 60 && !StopRequested(); ++read) {
+    if (av_read_frame(ic, packet.get()) < 0) break;
+    const int k = packet->stream_index;
+    if (k == video.index && k < int(ic->nb_streams) &&
+        ic->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !av_cmp_q(ic->streams[k]->time_base, tb)) {
+      const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      if (ts != AV_NOPTS_VALUE) times.push_back(ts);
+    }
+    av_packet_unref(packet.get());
+  }
+  avformat_close_input(&ic);
+  std::sort(times.begin(), times.end());
+  std::vector<int64_t> steps;
+  for (size_t i = 1; i < times.size(); ++i)
+    if (times[i] > times[i - 1]) steps.push_back(times[i] - times[i - 1]);
+  if (steps.size() < 8) return {0, 1};
+  std::sort(steps.begin(), steps.end());
+  // The shortest spacing that pictures keep (a tenth of them may come closer), averaged
+  // over the steps near it.
+  const int64_t shortest = steps[steps.size() / 10];
+  double sum = 0;
+  int n = 0;
+  for (int64_t s : steps)
+    if (s <= shortest * 3 / 2) {
+      sum += double(s);
+      ++n;
+    }
+  const double rate = 1.0 / (sum / n * av_q2d(tb));
+  if (!(rate > 0.5 && rate <= 240)) return {0, 1};
+  // Timestamps in milliseconds give 29.94 or 30.03 for 29.97: the usual rates are kept.
+  static const AVRational usual[] = {{24000, 1001}, {24, 1},       {25, 1}, {30000, 1001}, {30, 1},
+                                     {50, 1},       {60000, 1001}, {60, 1}, {15, 1},       {10, 1}};
+  for (const AVRational& u : usual)
+    if (std::abs(rate / av_q2d(u) - 1) < 0.01) return u;
+  return av_d2q(rate, 100000);
+}
+
+}  // namespace vidmora::encoder

@@ -1,0 +1,64 @@
+// The source of a conversion: the file opened and probed, its first picture and sound
+// streams picked, a decoder opened for each one that is not copied as it is, and what its
+// header says of its start and length.
+#pragma once
+
+#include "LibraryObjects.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace vidmora::encoder {
+
+struct InputStream {
+  int index = -1;
+  AVStream* stream = nullptr;
+  TCodecPtr decoder;               // none when the stream is copied
+  TFramePtr frame;                 // what the decoder gives, reused for every picture or sound frame
+  int repairId = -1;               // the stream's number in the timestamp repair
+  std::deque<TPacketPtr> waiting;  // packets the repair holds back (see TimestampRepair::Holding)
+};
+
+class Source {
+ public:
+  Source() = default;
+  ~Source();
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
+
+  // Opens path as a plain local file and picks its streams; the video or audio stream is
+  // to be copied as it is when copyVideo or copyAudio. "" or the one line that refuses it.
+  std::string Open(const std::string& path, bool copyVideo, bool copyAudio);
+
+  // The rate the first pictures' own timestamps show, read from a second opening of the
+  // source; {0, 1} when they show none (or the source is a pipe, which is read once).
+  AVRational MeasuredFrameRate();
+
+  bool Copies(const InputStream& in) const {
+    return in.index >= 0 && (&in == &video ? copyVideo_ : copyAudio_);
+  }
+
+  AVFormatContext* context = nullptr;
+  InputStream video, audio;
+  // AV_TIME_BASE units, subtracted from every timestamp: the earlier start of the two streams.
+  int64_t startTime = 0;
+  // AV_TIME_BASE units from startTime; AV_NOPTS_VALUE when the source states no length (a
+  // length estimated from the bit rate states nothing). It only tells the progress how far
+  // the conversion has come, and whether the data ends before it.
+  int64_t announcedEnd = AV_NOPTS_VALUE;
+
+ private:
+  bool OpenFile(AVFormatContext** context);
+
+  std::string path_;
+  bool copyVideo_ = false, copyAudio_ = false;
+  bool isFile_ = false;  // a regular file, which can be opened twice (a pipe cannot)
+  int openError_ = 0;
+};
+
+}  // namespace vidmora::encoder

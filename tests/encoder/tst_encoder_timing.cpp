@@ -1,0 +1,232 @@
+// The timestamp repair on made-up packet sequences: a picture stream (a packet every 40 ms)
+// and a sound stream (every 20 ms), in milliseconds, read in the order a file stores them.
+// Each case lays out the content and the times the source gives it; after the repair every
+// packet must lie where its content lies, picture and sound alike.
+#include <QtTest>
+
+#include "Progress.h"
+#include "TimestampRepair.h"
+
+#include <functional>
+
+using namespace vidmora::encoder;
+
+namespace {
+
+struct Packet {
+  int stream;       // 0 picture, 1 sound
+  int64_t content;  // where the packet lies in the content, ms
+  int64_t pts, dts, duration;
+};
+
+// Packets of both streams over [0, length) ms of content, in content order. `raw` gives the
+// source's time for a packet's content time; `present` leaves packets out; `duration` gives
+// each one's stated length (0: none).
+QVector<Packet> Make(int64_t length, const std::function<int64_t(int, int64_t)>& raw,
+                     const std::function<bool(int, int64_t)>& present, bool sound = true,
+                     const std::function<int64_t(int, int64_t)>& duration = {}) {
+  QVector<Packet> packets;
+  for (int64_t t = 0; t < length; t += 20) {
+    for (int stream : {0, 1}) {
+      if (stream == 0 && t % 40) continue;
+      if (stream == 1 && !sound) continue;
+      if (!present(stream, t)) continue;
+      const int64_t r = raw(stream, t);
+      packets.push_back({stream, t, r, r, duration ? duration(stream, t) : (stream == 0 ? 40 : 20)});
+    }
+  }
+  return packets;
+}
+
+// Runs the packets through the repair as the encoder does: a packet the repair holds back
+// waits, and goes on (Release) before the next packet of its stream that is not held.
+// Returns the packets in the order they go on, with their repaired times.
+QVector<Packet> Run(TimestampRepair& repair, const QVector<Packet>& packets) {
+  QVector<Packet> waiting[2], out;
+  for (const Packet& p : packets) {
+    Packet q = p;
+    repair.Repair(p.stream, q.pts, q.dts, p.duration);
+    if (repair.Holding(p.stream)) {
+      waiting[p.stream].push_back(p);
+      continue;
+    }
+    for (Packet& w : waiting[p.stream]) {
+      repair.Release(w.stream, w.pts, w.dts, w.duration);
+      out.push_back(w);
+    }
+    waiting[p.stream].clear();
+    out.push_back(q);
+  }
+  for (int stream : {0, 1}) {
+    repair.Finish(stream);
+    for (Packet& w : waiting[stream]) {
+      repair.Release(w.stream, w.pts, w.dts, w.duration);
+      out.push_back(w);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+class TestEncoderTiming : public QObject {
+  Q_OBJECT
+ private slots:
+  void jumps_data() {
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<double>("contentEnd");  // seconds the content lasts after the repair
+    QTest::newRow("paused recording: both streams 30 s on at 4 s") << "pause" << 8.0;
+    QTest::newRow("joined parts: both streams back to 0 at 4 s") << "joined" << 8.0;
+    QTest::newRow("damage: pictures 30 s late from 2 s on") << "onward" << 8.0;
+    QTest::newRow("damage: one picture 100 s late") << "outlier" << 8.0;
+    QTest::newRow("damage: the first picture 100 s late") << "first late" << 8.0;
+    QTest::newRow("damage: the first sound frame 50 s back") << "first back" << 8.0;
+    QTest::newRow("damage: one sound frame 5 s back") << "outlier back" << 8.0;
+    QTest::newRow("still picture for 20 s while the sound goes on, no duration stated") << "still" << 24.0;
+    QTest::newRow("still picture, no sound, its duration stated") << "still stated" << 24.0;
+    QTest::newRow("gap of 20 s in pictures alone, nothing says why") << "gap" << 4.04;
+  }
+
+  void jumps() {
+    QFETCH(QString, scenario);
+    QFETCH(double, contentEnd);
+    QVector<Packet> packets;
+    const auto all = [](int, int64_t) { return true; };
+    if (scenario == "pause")  // the sound dropped its last frames before the pause
+      packets = Make(
+          8000, [](int, int64_t t) { return t < 4000 ? t : t + 30000; },
+          [](int s, int64_t t) { return s == 0 || t < 3900 || t >= 4000; });
+    else if (scenario == "joined")
+      packets = Make(
+          8000, [](int, int64_t t) { return t < 4000 ? t : t - 4000; }, all);
+    else if (scenario == "onward")
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 0 && t >= 2000 ? t + 30000 : t; }, all);
+    else if (scenario == "outlier")
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 0 && t == 2000 ? t + 100000 : t; }, all);
+    else if (scenario == "first late")
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 0 && t == 0 ? t + 100000 : t; }, all);
+    else if (scenario == "first back")
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 1 && t == 0 ? t - 50000 : t; }, all);
+    else if (scenario == "outlier back")
+      packets = Make(
+          8000, [](int s, int64_t t) { return s == 1 && t == 2000 ? t - 5000 : t; }, all);
+    else if (scenario == "still" || scenario == "still stated" || scenario == "gap") {
+      // Pictures up to 1.96 s and from 22 s on; the sound (if any) throughout.
+      const auto present = [](int s, int64_t t) { return s == 1 || t < 2000 || t >= 22000; };
+      const auto duration = [&](int s, int64_t t) -> int64_t {
+        return s == 0 && t == 1960 && scenario == "still stated" ? 20040 : 40;
+      };
+      packets = Make(
+          24000, [](int, int64_t t) { return t; }, present, scenario == "still", duration);
+      if (scenario == "gap")  // the gap is closed: the pictures after it follow on
+        for (Packet& p : packets)
+          if (p.content >= 22000) p.content -= 22000 - 2000;
+    }
+
+    TimestampRepair repair;
+    QCOMPARE(repair.AddStream({1, 1000}), 0);
+    QCOMPARE(repair.AddStream({1, 1000}), 1);
+    const QVector<Packet> out = Run(repair, packets);
+    QCOMPARE(out.size(), packets.size());
+    for (const Packet& p : out) {
+      // A closed gap lets the next packet follow the one before: within a frame of its place.
+      QVERIFY2(qAbs(p.pts - p.content) <= 40 && p.dts == p.pts,
+               qPrintable(QString("stream %1 at %2 ms: %3").arg(p.stream).arg(p.content).arg(p.pts)));
+    }
+    QVERIFY2(qAbs(repair.ContentEnd() / 1e6 - contentEnd) < 0.05,
+             qPrintable(QString::number(repair.ContentEnd())));
+  }
+
+  // Pictures shown out of order cross a step in their presentation times two packets
+  // before their decoding times do (as Matroska and MP4 files give them). At a pause (the
+  // sound jumps as well) those presentation times are moved with the rest; at a still
+  // picture (the sound goes on through the step before the decoding times cross) nothing
+  // is moved. Either way sound and pictures after the step start together.
+  void presentationCrossesFirst_data() {
+    QTest::addColumn<bool>("pause");
+    QTest::newRow("pause of 30 s") << true;
+    QTest::newRow("picture still for 30 s") << false;
+  }
+
+  void presentationCrossesFirst() {
+    QFETCH(bool, pause);
+    TimestampRepair repair;
+    repair.AddStream({1, 1000});
+    repair.AddStream({1, 1000});
+    using P = Packet;
+    QVector<P> packets;
+    for (int64_t t = 0; t < 3900; t += 40) packets.push_back({0, 0, t + 80, t, 40});
+    for (int64_t t = 0; t < (pause ? 4000 : 34000); t += 20) packets.push_back({1, 0, t, t, 20});
+    std::stable_sort(packets.begin(), packets.end(), [](const P& a, const P& b) { return a.dts < b.dts; });
+    // The two packets whose presentation crosses come before the sound of the still stretch.
+    const auto at = std::find_if(packets.begin(), packets.end(), [](const P& p) { return p.dts >= 3900; });
+    const int i = int(at - packets.begin());
+    packets.insert(i, P{0, 0, 34160, 3940, 40});
+    packets.insert(i, P{0, 0, 34000, 3900, 40});
+    packets += {{0, 0, 34080, 34000, 40}, {1, 0, 34000, 34000, 20}, {0, 0, 34040, 34040, 40},
+                {1, 0, 34020, 34020, 20}, {0, 0, 34120, 34080, 40}, {1, 0, 34040, 34040, 20}};
+    const QVector<P> out = Run(repair, packets);
+    QCOMPARE(out.size(), packets.size());
+    const int64_t shift = pause ? 30000 : 0;  // the pause is closed, the still picture kept
+    int64_t firstPicture = INT64_MAX, firstSound = INT64_MAX, lastDts = -1;
+    for (int i = 0; i < out.size(); ++i) {
+      const P& p = out[i];
+      if (p.stream == 0) {
+        QVERIFY2(p.dts > lastDts, qPrintable(QString::number(p.dts)));
+        lastDts = p.dts;
+      }
+      if (p.pts >= 34000 - shift) {
+        int64_t& first = p.stream == 0 ? firstPicture : firstSound;
+        first = std::min(first, p.pts);
+      } else if (p.stream == 0) {
+        QVERIFY2(p.pts < 4100, qPrintable(QString("packet %1: %2").arg(i).arg(p.pts)));
+      }
+    }
+    QCOMPARE(firstPicture, 34000 - shift);
+    QCOMPARE(firstSound, 34000 - shift);
+  }
+
+  // The checks at the end: a header's length only decides the warning, never success;
+  // success is the output holding the content read.
+  void outcome_data() {
+    QTest::addColumn<double>("dataEnd");
+    QTest::addColumn<double>("stated");  // -1: no length stated
+    QTest::addColumn<double>("written");
+    QTest::addColumn<double>("content");
+    QTest::addColumn<bool>("warned");
+    QTest::addColumn<bool>("lost");
+    QTest::newRow("whole file") << 60.0 << 60.0 << 60.0 << 60.0 << false << false;
+    QTest::newRow("header says 5 s of 60 s") << 60.0 << 5.0 << 60.0 << 60.0 << false << false;
+    QTest::newRow("no length stated") << 60.0 << -1.0 << 60.0 << 60.0 << false << false;
+    QTest::newRow("file cut at 12.4 s of 60 s") << 12.4 << 60.0 << 12.4 << 12.4 << true << false;
+    QTest::newRow("header says 3600 s of 60 s") << 60.0 << 3600.0 << 60.0 << 60.0 << true << false;
+    QTest::newRow("streams end half a second apart") << 59.5 << 60.0 << 59.5 << 59.5 << false << false;
+    QTest::newRow("pause closed: 36 s of clock, 6 s of content")
+        << 36.0 << 36.0 << 6.0 << 6.0 << false << false;
+    QTest::newRow("half the pictures undecodable") << 60.0 << 60.0 << 30.0 << 60.0 << false << true;
+    QTest::newRow("last frames undecodable") << 60.0 << 60.0 << 58.5 << 60.0 << false << false;
+  }
+
+  void outcome() {
+    QFETCH(double, dataEnd);
+    QFETCH(double, stated);
+    QFETCH(double, written);
+    QFETCH(double, content);
+    QFETCH(bool, warned);
+    QFETCH(bool, lost);
+    QCOMPARE(EndsEarly(dataEnd, stated), warned);
+    QCOMPARE(LostContent(written, content), lost);
+    if (warned)
+      QCOMPARE(QString::fromStdString(ShortSourceLine(dataEnd, stated)),
+               QString("warning: short-source: the source's data ends at %1 s of a stated %2 s")
+                   .arg(dataEnd, 0, 'f', 1)
+                   .arg(stated, 0, 'f', 1));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestEncoderTiming)
+#include "tst_encoder_timing.moc"
