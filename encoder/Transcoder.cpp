@@ -277,7 +277,7 @@ void Conversion::Describe() {
     for (const std::string& name : opt_.ignored) names += (names.empty() ? "" : ", ") + name;
     ConsoleLine("Ignored for a stream copied as it is: " + names + " (these need re-encoding)");
   }
-  if (vin_.index < 0 && opt_.videoCodec == "copy") ConsoleLine(NoPictureWarning());
+  if (src_.video.index < 0 && opt_.videoCodec == "copy") ConsoleLine(NoPictureWarning());
   ConsoleLine("Press q to stop early.");
 }
 
