@@ -262,9 +262,14 @@ class TestSettingsOps : public QObject {
                              "播放",     "主页",     "帮助",     "退出",     "视频编码",
                              "视频码率", "视频大小", "视频帧率", "宽幅比率", "音频编码",
                              "音频码率", "音频通道", "采样频率", "输出目录", "转换完毕后关闭计算机",
-                             "SaveFile", ".mp4"}) {
+                             "SaveFile", ".mp4",
+                             // where the installed package keeps each user's files
+                             "~/.config/vidmora/libcfg.ini", "~/.local/share/vidmora/LibParmt.dat",
+                             "~/Videos/Vidmora"}) {
       QVERIFY2(text.contains(QString::fromUtf8(word)), word);
     }
+    // The audio codec does not change what the other audio selectors offer.
+    QVERIFY(!text.contains(QStringLiteral("支持的取值")));
   }
 };
 
