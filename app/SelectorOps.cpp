@@ -12,6 +12,7 @@
 #include "platform/AppError.h"
 
 #include <QCoreApplication>
+#include <QMap>
 #include <QPointer>
 #include <QTimer>
 
@@ -31,7 +32,7 @@ constexpr int kEntryIcon = 9;
 struct FillRun {
   bool open = false;
   QPointer<QObject> owner;         // the window being filled; its end ends the run
-  QString message;                 // the first failure's text
+  TAppError error{QString()};      // the first failure
   TASQLite3DB* relaxed = nullptr;  // the connection whose wait was lifted
   int savedTimeOut = 0;
 };
@@ -51,11 +52,11 @@ void ReportFillFailure(const TConvMainFunc& func, const TAppError& error) {
     QObject* owner = ConvMainForm ? static_cast<QObject*>(ConvMainForm) : QCoreApplication::instance();
     g_fillRun.open = true;
     g_fillRun.owner = owner;
-    g_fillRun.message = error.Message;
+    g_fillRun.error = error;
     QTimer::singleShot(0, owner, [] {
-      const QString message = g_fillRun.message;
+      const TAppError first = g_fillRun.error;
       EndFillRun();
-      ShowAppError(message);
+      ShowAppError(first);
     });
   }
   TASQLite3DB* db = func.Query ? func.Query->Connection() : nullptr;
@@ -64,6 +65,39 @@ void ReportFillFailure(const TConvMainFunc& func, const TAppError& error) {
     g_fillRun.savedTimeOut = db->TimeOut;
     db->SetTimeOut(0);
   }
+}
+
+// Choices of this window that could not be remembered (a read-only or locked
+// database). They count for as long as the window is open: a refill selects
+// them, not the remembered entry, and the run uses them. The user is told once
+// that they will not be remembered.
+struct SessionPicks {
+  QPointer<QObject> owner;  // the window they belong to
+  QMap<int, int> positions;  // tag -> position
+  bool told = false;
+};
+SessionPicks g_sessionPicks;
+
+SessionPicks& CurrentSession() {
+  QObject* window = ConvMainForm ? static_cast<QObject*>(ConvMainForm) : QCoreApplication::instance();
+  if (g_sessionPicks.owner != window) {
+    g_sessionPicks = SessionPicks();
+    g_sessionPicks.owner = window;
+  }
+  return g_sessionPicks;
+}
+
+// The notice for a choice that could not be saved: the cause from the error's
+// first line ("无法读取参数库: 参数库正被其他程序使用" when the store could not
+// even read), what it means for the user, then the error's further lines.
+QString UnsavedPickNotice(const TAppError& error) {
+  const QString first = error.Message.section(QLatin1Char('\n'), 0, 0);
+  const QString rest = error.Message.section(QLatin1Char('\n'), 1);
+  const QString cause = first.section(QStringLiteral(": "), 1);
+  QString notice = QStringLiteral("无法保存选择: ") + (cause.isEmpty() ? first : cause) +
+                   QStringLiteral("\n本次仍使用所选的项, 但下次启动时不会记住。");
+  if (!rest.isEmpty()) notice += QLatin1Char('\n') + rest;
+  return notice;
 }
 
 TComboBoxEx& SelectorOf(const TConvMainFunc& func, int tag) {
@@ -96,7 +130,12 @@ QString SelectedFragment(TConvMainFunc& func, int tag) {
 
 }  // namespace
 
-int TConvMainFunc::LoadItemIndex(int tag) { return TOptionStore(Query).RememberedPosition(tag); }
+int TConvMainFunc::LoadItemIndex(int tag) {
+  const SessionPicks& session = CurrentSession();
+  const auto pick = session.positions.constFind(tag);
+  if (pick != session.positions.constEnd()) return *pick;
+  return TOptionStore(Query).RememberedPosition(tag);
+}
 
 void TConvMainFunc::FillVdoCodec() { FillSelector(*this, 1); }
 void TConvMainFunc::FillVdoBitrate() { FillSelector(*this, 2); }
@@ -113,15 +152,22 @@ void TConvMainFunc::SaveItemIndex(TComboBoxEx* selector) {
   const int position = selector->ItemIndex();
   const int tag = selector->Tag;
   TOptionStore store(Query);
+  SessionPicks& session = CurrentSession();
   try {
     store.StorePosition(tag, position);
+    session.positions.remove(tag);
   } catch (const TAppError& error) {
-    // The choice was not kept (a read-only or locked database). The error is
-    // shown here and the event goes on, so the other selectors still fill;
-    // the selector goes back to the choice the next start will show. Within a
-    // run of failed fills, their report stands for it.
-    if (!FillRunOpen()) ShowAppError(error.Message);
-    selector->SetItemIndex(store.RememberedPosition(tag));
+    // The choice was not remembered (a read-only or locked database), yet it
+    // stands: the selector keeps it and the run uses it. The user is told once
+    // for this window, and the event goes on, so the other selectors still
+    // fill. Within a run of failed fills, their report stands for it.
+    session.positions.insert(tag, position);
+    if (session.told || FillRunOpen()) {
+      if (!error.Detail.isEmpty()) qWarning("%s", qUtf8Printable(error.Detail));
+      return;
+    }
+    session.told = true;
+    ShowAppError(TAppError(UnsavedPickNotice(error), error.Detail));
   }
 }
 

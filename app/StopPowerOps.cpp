@@ -3,6 +3,7 @@
 
 #include "Controls.h"
 #include "conversion/ConvQueue.h"
+#include "platform/AppError.h"
 #include "platform/PowerControl.h"
 #include "platform/Shell.h"
 
@@ -21,19 +22,29 @@ bool TConvMainFunc::ConfirmClose() {
   return answer == 0;
 }
 
+namespace {
+
+void ReportPowerOffRefused() {
+  QString reason = Platform::PowerControl().Refusal();
+  if (reason.isEmpty()) reason = QStringLiteral("系统拒绝了关机请求");
+  ShowAppError(QStringLiteral("无法关闭计算机: ") + reason);
+}
+
+}  // namespace
+
 void TConvMainFunc::PowerOffComputer(unsigned flags) {
   Q_UNUSED(flags);  // always a power-off request
   // The questions to the system are answered later, from the event loop: the
   // window stays responsive meanwhile. Without the right to power off, or when
-  // the system refuses, the program ends itself quietly and the computer stays on.
+  // the system refuses, the user is told why and the program stays open, with
+  // the finished batch on the screen.
   Platform::PowerControl().AskCanPowerOff([](bool can) {
-    Platform::IPowerControl& power = Platform::PowerControl();
     if (!can) {
-      power.RequestQuit();
+      ReportPowerOffRefused();
       return;
     }
-    power.AskPowerOff([](bool accepted) {
-      if (!accepted) Platform::PowerControl().RequestQuit();
+    Platform::PowerControl().AskPowerOff([](bool accepted) {
+      if (!accepted) ReportPowerOffRefused();
     });
   });
 }

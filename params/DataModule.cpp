@@ -181,6 +181,42 @@ struct SqliteApi {
 // The connection.
 // ---------------------------------------------------------------------------
 
+QString DatabaseFailureText(const QString& action, int resultCode, const QString& sqliteText) {
+  QString cause;
+  switch (resultCode & 0xff) {  // the primary code of an extended one
+    case 3:  // SQLITE_PERM
+    case 23:  // SQLITE_AUTH
+      cause = QStringLiteral("没有访问参数库的权限");
+      break;
+    case 5:  // SQLITE_BUSY
+    case 6:  // SQLITE_LOCKED
+      cause = QStringLiteral("参数库正被其他程序使用");
+      break;
+    case 8:  // SQLITE_READONLY
+      cause = QStringLiteral("参数库只读");
+      break;
+    case 10:  // SQLITE_IOERR
+      cause = QStringLiteral("读写参数库文件时出错");
+      break;
+    case 11:  // SQLITE_CORRUPT
+    case 26:  // SQLITE_NOTADB
+      cause = QStringLiteral("参数库已损坏");
+      break;
+    case 13:  // SQLITE_FULL
+      cause = QStringLiteral("磁盘已满");
+      break;
+    case 14:  // SQLITE_CANTOPEN
+      cause = QStringLiteral("无法打开参数库文件");
+      break;
+    default:
+      cause = QStringLiteral("参数库内容有误");
+      break;
+  }
+  QString text = action + QStringLiteral(": ") + cause;
+  if (!sqliteText.isEmpty()) text += QStringLiteral("\n详细信息: ") + sqliteText;
+  return text;
+}
+
 TASQLite3DB::TASQLite3DB() = default;
 
 TASQLite3DB::~TASQLite3DB() {
@@ -258,8 +294,13 @@ void TASQLite3DB::ExecScript(const QString& script) {
   while (at && *at) {
     void* stmt = nullptr;
     const char* tail = nullptr;
-    if (api_->prepare(db_, at, -1, &stmt, &tail) != kSqliteOk) {
-      const TAppError error(ErrorText());
+    auto scriptError = [this](int code) {
+      const QString sqlite = ErrorText();
+      return TAppError(DatabaseFailureText(QStringLiteral("无法建立参数库"), code, sqlite), sqlite);
+    };
+    const int prepared = api_->prepare(db_, at, -1, &stmt, &tail);
+    if (prepared != kSqliteOk) {
+      const TAppError error = scriptError(prepared);
       if (stmt) api_->finalize(stmt);
       throw error;
     }
@@ -268,7 +309,7 @@ void TASQLite3DB::ExecScript(const QString& script) {
       while ((rc = api_->step(stmt)) == kSqliteRow) {
       }
       const int finalized = api_->finalize(stmt);
-      if (rc != kSqliteDone || finalized != kSqliteOk) throw TAppError(ErrorText());
+      if (rc != kSqliteDone || finalized != kSqliteOk) throw scriptError(finalized != kSqliteOk ? finalized : rc);
     }
     at = tail;
   }
@@ -362,8 +403,14 @@ void TASQLite3Query::Open() {
   const SqliteApi* api = connection_->Api();
   void* db = connection_->Handle();
   const QString statementText = sql_;
-  auto databaseError = [&]() {
-    return TAppError(connection_->ErrorText() + QStringLiteral("\n\n") + statementText);
+  // The user reads what failed and why; SQLite's text and the statement are
+  // the detail, for the standard error stream. The program's only writes are
+  // its updates of the remembered choices.
+  auto databaseError = [&](int code) {
+    const QString sqlite = connection_->ErrorText();
+    const bool writing = statementText.trimmed().startsWith(QLatin1String("update"), Qt::CaseInsensitive);
+    const QString action = writing ? QStringLiteral("无法保存选择") : QStringLiteral("无法读取参数库");
+    return TAppError(DatabaseFailureText(action, code, sqlite), sqlite + QStringLiteral("\n\n") + statementText);
   };
 
   const QByteArray text = connection_->EncodeText(sql_);
@@ -372,7 +419,7 @@ void TASQLite3Query::Open() {
   const int prepared = api->prepare(db, text.constData(), -1, &stmt, &tail);
   if (prepared != kSqliteOk) {
     busy_ = prepared == kSqliteBusy;
-    const TAppError error = databaseError();
+    const TAppError error = databaseError(prepared);
     if (stmt) api->finalize(stmt);
     throw error;
   }
@@ -415,7 +462,7 @@ void TASQLite3Query::Open() {
       // write a readonly database") to the connection before it is read.
       const int reported = api->reset(stmt);
       busy_ = rc == kSqliteBusy || reported == kSqliteBusy;
-      const TAppError error = databaseError();
+      const TAppError error = databaseError(reported != kSqliteOk ? reported : rc);
       api->finalize(stmt);
       throw error;
     }
@@ -476,7 +523,7 @@ TDataMod::TDataMod() {
     DataModuleCreate();
   } catch (const TAppError& error) {
     // Start-up goes on with the connection closed; later uses try again.
-    ShowAppError(error.Message);
+    ShowAppError(error);
   }
 }
 

@@ -33,7 +33,8 @@ class TASQLite3DB {
 
   bool Connected() const { return connected_; }
   // Runs a script of statements one after the other, connecting first when
-  // needed; the first that fails raises TAppError with SQLite's message.
+  // needed; the first that fails raises TAppError (DatabaseFailureText, with
+  // SQLite's message as the detail).
   void ExecScript(const QString& script);
   // true connects (errors raise TAppError), false disconnects.
   void SetConnected(bool connected);
@@ -66,6 +67,11 @@ class TASQLite3DB {
   bool utf8_ = true;
   QVector<TASQLite3Query*> queries_;
 };
+
+// The user's account of a failed database statement, in Chinese: what could
+// not be done (`action`, e.g. "无法保存选择") and why, judged from SQLite's
+// result code, then SQLite's own text on a second line. Never the statement.
+QString DatabaseFailureText(const QString& action, int resultCode, const QString& sqliteText);
 
 enum class TFieldType { Integer, Float, Text, Blob };
 

@@ -29,12 +29,19 @@ void ShowAppError(const QString& text) {
   qWarning("%s: %s", qUtf8Printable(Platform::AppTitle()), qUtf8Printable(text));
 }
 
+void ShowAppError(const TAppError& error) {
+  if (!error.Detail.isEmpty())
+    qWarning("%s: %s", qUtf8Printable(Platform::AppTitle()), qUtf8Printable(error.Detail));
+  ShowAppError(error.Message);
+}
+
 void SetAppErrorHandler(std::function<void(const QString& text)> handler) {
   ErrorHandler() = std::move(handler);
 }
 
 void RunEvent(const std::function<void()>& body) {
   QString message;
+  QString detail;
   {
     DepthGuard guard;
     try {
@@ -43,12 +50,13 @@ void RunEvent(const std::function<void()>& body) {
     } catch (const TAppError& e) {
       if (g_eventDepth > 1) throw;
       message = e.Message;
+      detail = e.Detail;
     } catch (const std::exception& e) {
       if (g_eventDepth > 1) throw;
       message = QString::fromUtf8(e.what());
     }
   }
-  ShowAppError(message);
+  ShowAppError(TAppError(message, detail));
 }
 
 ModalScope::ModalScope() : savedDepth_(g_eventDepth) { g_eventDepth = 0; }

@@ -8,8 +8,13 @@
 
 class TAppError : public std::runtime_error {
  public:
-  explicit TAppError(const QString& message) : std::runtime_error(message.toStdString()), Message(message) {}
+  explicit TAppError(const QString& message, const QString& detail = QString())
+      : std::runtime_error(message.toStdString()), Message(message), Detail(detail) {}
+  // What the user reads.
   QString Message;
+  // The technical account (a library's own text, the statement that failed),
+  // for the standard error stream only; often empty.
+  QString Detail;
 };
 
 // The application's top-level error handler: shows the text in a message box
@@ -17,6 +22,9 @@ class TAppError : public std::runtime_error {
 // (Shell), which installs itself as the handler; without it the text goes to
 // the standard error stream.
 void ShowAppError(const QString& text);
+// Shows the error's message; its technical detail, when it has one, goes to
+// the standard error stream.
+void ShowAppError(const TAppError& error);
 void SetAppErrorHandler(std::function<void(const QString& text)> handler);
 
 // Runs one event. An error raised inside it ends the event; the outermost event

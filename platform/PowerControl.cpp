@@ -25,39 +25,56 @@ QDBusMessage Request(const QString& method, const QVariantList& args = {}) {
   return call;
 }
 
+const char kNoManager[] = "找不到系统的登录管理器";
+
+// The reason of a failed call: no login manager to ask, or its own refusal.
+QString CallRefusal(const QDBusMessage& reply, const char* refused) {
+  if (reply.errorName().isEmpty()) return QString::fromUtf8(kNoManager);  // no system bus
+  const bool absent = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+                      reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+                      reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoServer");
+  QString reason = QString::fromUtf8(absent ? kNoManager : refused);
+  const QString own = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
+  return reason + QStringLiteral(" (") + own + QLatin1Char(')');
+}
+
+// The reason of a CanPowerOff answer other than "yes".
+QString AnswerRefusal(const QString& answer) {
+  if (answer == QLatin1String("challenge")) return QStringLiteral("关机需要管理员授权 (challenge)");
+  if (answer == QLatin1String("na")) return QStringLiteral("此系统不支持关机 (na)");
+  return QStringLiteral("系统不允许当前用户关机 (%1)").arg(answer);
+}
+
 // The login manager (logind) on the system bus.
 class LogindPowerControl : public IPowerControl {
  public:
   bool CanPowerOff() override {
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) return false;
-    const QDBusReply<QString> reply =
-        bus.call(Request(QStringLiteral("CanPowerOff")), QDBus::Block, kTimeoutMs);
-    return reply.isValid() && reply.value() == QLatin1String("yes");
+    return CanFrom(QDBusConnection::systemBus().isConnected()
+                       ? QDBusConnection::systemBus().call(Request(QStringLiteral("CanPowerOff")), QDBus::Block,
+                                                           kTimeoutMs)
+                       : QDBusMessage::createError(QString(), QString()));
   }
 
   bool PowerOff() override {
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) return false;
     // Not interactive: nobody is asked.
-    const QDBusMessage reply =
-        bus.call(Request(QStringLiteral("PowerOff"), {QVariant(false)}), QDBus::Block, kTimeoutMs);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    return OffFrom(QDBusConnection::systemBus().isConnected()
+                       ? QDBusConnection::systemBus().call(Request(QStringLiteral("PowerOff"), {QVariant(false)}),
+                                                           QDBus::Block, kTimeoutMs)
+                       : QDBusMessage::createError(QString(), QString()));
   }
 
   // The asynchronous calls: the program stays responsive while logind takes
   // its time (up to the time-out) to answer.
   void AskCanPowerOff(std::function<void(bool)> done) override {
-    Call(QStringLiteral("CanPowerOff"), {}, [done](const QDBusMessage& reply) {
-      done(reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-           reply.arguments().first().toString() == QLatin1String("yes"));
-    });
+    Call(QStringLiteral("CanPowerOff"), {}, [this, done](const QDBusMessage& reply) { done(CanFrom(reply)); });
   }
 
   void AskPowerOff(std::function<void(bool)> done) override {
     Call(QStringLiteral("PowerOff"), {QVariant(false)},
-         [done](const QDBusMessage& reply) { done(reply.type() == QDBusMessage::ReplyMessage); });
+         [this, done](const QDBusMessage& reply) { done(OffFrom(reply)); });
   }
+
+  QString Refusal() const override { return refusal_; }
 
   void RequestQuit() override {
     if (QCoreApplication* app = QCoreApplication::instance()) {
@@ -66,6 +83,27 @@ class LogindPowerControl : public IPowerControl {
   }
 
  private:
+  bool CanFrom(const QDBusMessage& reply) {
+    refusal_.clear();
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+      refusal_ = CallRefusal(reply, "登录管理器没有回答能否关机");
+      return false;
+    }
+    const QString answer = reply.arguments().isEmpty() ? QString() : reply.arguments().first().toString();
+    if (answer == QLatin1String("yes")) return true;
+    refusal_ = AnswerRefusal(answer);
+    return false;
+  }
+
+  bool OffFrom(const QDBusMessage& reply) {
+    refusal_.clear();
+    if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    refusal_ = CallRefusal(reply, "系统拒绝了关机请求");
+    return false;
+  }
+
+  QString refusal_;
+
   static void Call(const QString& method, const QVariantList& args,
                    std::function<void(const QDBusMessage&)> done);
 };

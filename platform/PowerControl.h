@@ -1,6 +1,8 @@
 #pragma once
 // Powering the computer off, and the program's orderly end. Reached only
 // through this interface, so that a test can put a stand-in in its place.
+#include <QString>
+
 #include <functional>
 
 namespace Platform {
@@ -14,6 +16,9 @@ class IPowerControl {
   virtual bool PowerOff() = 0;
   // Ends the program once the current event has returned.
   virtual void RequestQuit() = 0;
+  // Why the last question was answered no, in the user's language (the
+  // system's own words may follow in parentheses); "" when nothing is known.
+  virtual QString Refusal() const { return QString(); }
 
   // The same two questions without waiting for the answer: done is called
   // with it later, from the event loop. By default they are asked at once.

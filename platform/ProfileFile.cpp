@@ -398,6 +398,10 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
     // Without the old contents every other line would be lost.
     Fd fd = OpenRegular(target, O_RDONLY, &old);
     if (!fd.valid() || old.st_size > kProfileFileMax || !ReadAll(fd.get(), &data)) return false;
+    // The file's owner decides: one that nobody may write (made read-only on
+    // purpose, which binds the administrator too), or that this user may not
+    // write, is never replaced by a new file in its place.
+    if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.constData(), W_OK) != 0) return false;
   }
   const QByteArray previous = data;
 

@@ -36,7 +36,9 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
 // writable file written in place: the space for the new contents is reserved
 // first, and when a step fails all the same the previous contents are written
 // back. A value that would read back differently (blanks or quotes around it)
-// is written in double quotes. Returns false when the file cannot be written
+// is written in double quotes. A file that has no write permission for anyone,
+// or none for this user, is left alone (its owner made it read-only). Returns
+// false when the file cannot be written
 // (every write, the sync and the close are checked), when it or the new
 // contents would be larger than kProfileFileMax, for a value longer than a
 // read returns (kProfileValueMax), and for names or values that cannot be

@@ -38,6 +38,8 @@ struct FakePower : Platform::IPowerControl {
     return accepts;
   }
   void RequestQuit() override { ++quitCalls; }
+  QString refusal;  // the system's reason for a no
+  QString Refusal() const override { return refusal; }
   // With deferred set, each question waits until the test answers it.
   bool deferred = false;
   std::function<void(bool)> pending;

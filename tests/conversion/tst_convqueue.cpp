@@ -222,15 +222,19 @@ class TestConvQueue : public QObject {
       QVERIFY(env.WaitIdle(5000));
       QCOMPARE(env.power.canCalls + env.power.offCalls + env.power.quitCalls, 0);
     }
-    {  // Not allowed to power off: the program ends, the computer stays on.
+    {  // Not allowed to power off: the user is told why and the program stays open.
       QueueEnv env(kStandin);
       env.power.allowed = false;
+      env.power.refusal = QStringLiteral("找不到系统的登录管理器");
       env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
       env.form()->CvFshChkBox->setChecked(true);
       env.form()->CvAvFileBtnClick();
       QVERIFY(env.WaitIdle(5000));
       QCOMPARE(env.power.offCalls, 0);
-      QCOMPARE(env.power.quitCalls, 1);
+      QCOMPARE(env.power.quitCalls, 0);
+      QTRY_COMPARE(env.ErrorBoxes(), 1);
+      QCOMPARE(env.dialogs.messages[0].second, QStringLiteral("无法关闭计算机: 找不到系统的登录管理器"));
+      QVERIFY(env.form()->isVisible());
     }
     {  // The system takes its time to answer: the window does not wait for it.
       QueueEnv env(kStandin);
@@ -246,18 +250,25 @@ class TestConvQueue : public QObject {
       env.power.Answer(true);  // allowed: the power-off is asked for next
       QCOMPARE(env.power.offCalls, 1);
       QCOMPARE(env.power.quitCalls, 0);
-      env.power.Answer(false);  // refused: the program ends
-      QCOMPARE(env.power.quitCalls, 1);
+      QCOMPARE(env.ErrorBoxes(), 0);
+      env.power.Answer(false);  // refused, without a reason: the program stays open
+      QCOMPARE(env.power.quitCalls, 0);
+      QTRY_COMPARE(env.ErrorBoxes(), 1);
+      QCOMPARE(env.dialogs.messages[0].second, QStringLiteral("无法关闭计算机: 系统拒绝了关机请求"));
     }
-    {  // The system refuses: the program ends.
+    {  // The system refuses: its reason is shown and the program stays open.
       QueueEnv env(kStandin);
       env.power.accepts = false;
+      env.power.refusal = QStringLiteral("系统拒绝了关机请求 (Access denied)");
       env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("summary\n"));
       env.form()->CvFshChkBox->setChecked(true);
       env.form()->CvAvFileBtnClick();
       QVERIFY(env.WaitIdle(5000));
       QCOMPARE(env.power.offCalls, 1);
-      QCOMPARE(env.power.quitCalls, 1);
+      QCOMPARE(env.power.quitCalls, 0);
+      QTRY_COMPARE(env.ErrorBoxes(), 1);
+      QCOMPARE(env.dialogs.messages[0].second, QStringLiteral("无法关闭计算机: 系统拒绝了关机请求 (Access denied)"));
+      QVERIFY(env.form()->isVisible());
     }
   }
 

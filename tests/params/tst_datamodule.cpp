@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 using namespace TestSupport;
@@ -44,13 +45,15 @@ QString RealLibrary() {
       .canonicalFilePath();
 }
 
-// Runs one statement through the module's query; the error text, or "" when it ran.
-QString TryOpen(TDataMod& mod, const QString& sql) {
+// Runs one statement through the module's query; the error's technical text
+// (its detail, or its message when it has none), or "" when it ran.
+QString TryOpen(TDataMod& mod, const QString& sql, QString* userText = nullptr) {
   try {
     mod.PramQuery.SetSQL(sql);
     mod.PramQuery.Open();
   } catch (const TAppError& error) {
-    return error.Message;
+    if (userText) *userText = error.Message;
+    return error.Detail.isEmpty() ? error.Message : error.Detail;
   }
   return QString();
 }
@@ -83,6 +86,8 @@ class TestDataModule : public QObject {
   void fieldsWithoutCurrentRowAreEmpty();
   void updateRunsOnceAndIsInTheFileAtOnce();
   void errorsCarryStatementAndQueryStaysUsable();
+  void failuresReadInChinese_data();
+  void failuresReadInChinese();
   void chineseTextRoundTrips();
   void collationsCompareWithinGivenLengths();
   void disconnectClosesQueryAndOpenReconnects();
@@ -293,6 +298,48 @@ void TestDataModule::errorsCarryStatementAndQueryStaysUsable() {
   QCOMPARE(TryOpen(mod, kFillCodec), QString());
   QCOMPARE(q.RecordCount(), CodecRows());
   QCOMPARE(q.FieldAsString(1), QStringLiteral("H.264 (AVC)"));
+}
+
+// What a user reads of a failed statement: what could not be done and why, in
+// Chinese, SQLite's text on a second line, never the statement.
+void TestDataModule::failuresReadInChinese_data() {
+  QTest::addColumn<QString>("arrange");  // "", "readonly" or "locked"
+  QTest::addColumn<QString>("sql");
+  QTest::addColumn<QString>("expected");
+  const QString update = QStringLiteral("update cmbex_itemindex set cmbex_index = 2 where cmbex_tag = 1");
+  QTest::newRow("read-only update") << "readonly" << update
+                                    << QStringLiteral("无法保存选择: 参数库只读\n详细信息: attempt to write a readonly database");
+  QTest::newRow("locked select") << "locked" << kFillCodec
+                                 << QStringLiteral("无法读取参数库: 参数库正被其他程序使用\n详细信息: database is locked");
+  QTest::newRow("locked update") << "locked" << update
+                                 << QStringLiteral("无法保存选择: 参数库正被其他程序使用\n详细信息: database is locked");
+  QTest::newRow("missing table") << "" << QStringLiteral("select cmbex_name from cmbex_nope")
+                                 << QStringLiteral("无法读取参数库: 参数库内容有误\n详细信息: no such table: cmbex_nope");
+}
+
+void TestDataModule::failuresReadInChinese() {
+  QFETCH(QString, arrange);
+  QFETCH(QString, sql);
+  QFETCH(QString, expected);
+  TempAppDir dir;
+  ParamsTest::UsePristineDatabase(DbPath(dir));
+  std::unique_ptr<ParamsTest::ReadOnlyFile> readOnly;
+  if (arrange == QLatin1String("readonly")) {
+    readOnly = std::make_unique<ParamsTest::ReadOnlyFile>(DbPath(dir));
+    if (!readOnly->Ok()) QSKIP("cannot make a file read-only for this user here");
+  }
+  TDataMod mod;
+  Sql holder(DbPath(dir));
+  if (arrange == QLatin1String("locked")) QVERIFY(holder.Exec(QStringLiteral("begin exclusive")));
+  QString userText;
+  const QString detail = TryOpen(mod, sql, &userText);
+  QCOMPARE(userText, expected);
+  QVERIFY(detail.endsWith(QStringLiteral("\n\n") + sql));
+  // Codes come as extended ones too (SQLITE_READONLY_DBMOVED, SQLITE_IOERR_WRITE).
+  QCOMPARE(DatabaseFailureText(QStringLiteral("无法保存选择"), 1032, QString()), QStringLiteral("无法保存选择: 参数库只读"));
+  QCOMPARE(DatabaseFailureText(QStringLiteral("无法建立参数库"), 778, QStringLiteral("disk I/O error")),
+           QStringLiteral("无法建立参数库: 读写参数库文件时出错\n详细信息: disk I/O error"));
+  QCOMPARE(DatabaseFailureText(QStringLiteral("无法建立参数库"), 13, QString()), QStringLiteral("无法建立参数库: 磁盘已满"));
 }
 
 void TestDataModule::chineseTextRoundTrips() {

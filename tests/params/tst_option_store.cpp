@@ -73,15 +73,14 @@ class TestOptionStore : public QObject {
     QCOMPARE(check.Int(QStringLiteral("select count(*) from cmbex_itemindex")), 8);
 
     // A read-only file: an unchanged position needs no write and raises
-    // nothing; a changed one raises SQLite's error.
+    // nothing; a changed one raises the database's error.
     ParamsTest::ReadOnlyFile readOnly(DbPath(dir));
     if (!readOnly.Ok()) QSKIP("cannot make a file read-only for this user here");
     TDataMod readOnlyMod;
     TOptionStore readOnlyStore(&readOnlyMod.PramQuery);
     QCOMPARE(ErrorOf([&] { readOnlyStore.StorePosition(3, 5); }), QString());
     QCOMPARE(ErrorOf([&] { readOnlyStore.StorePosition(3, 6); }),
-             QStringLiteral("attempt to write a readonly database\n\n"
-                            "update cmbex_itemindex set cmbex_index = 6 where cmbex_tag = 3"));
+             QStringLiteral("无法保存选择: 参数库只读\n详细信息: attempt to write a readonly database"));
     QCOMPARE(readOnlyStore.RememberedPosition(3), 5);
     QVERIFY(dialogs.messages.empty());
   }

@@ -100,7 +100,7 @@ class TestSelectors : public QObject {
   void startupWithoutLibrary();
   void startupWithoutTable();
   void lockedDatabaseAtStartupWaitsAndReportsOnce();
-  void unwritableDatabaseStartsAndRefusesPicks();
+  void unwritableDatabaseKeepsPicksForTheSession();
 
   // ---- picks and fragments -------------------------------------------------
   void pickingSameCaptionIsKeptByPosition();
@@ -400,9 +400,8 @@ void TestSelectors::lockedDatabaseAtStartupWaitsAndReportsOnce() {
   QVERIFY2(filled < 6 * wait, qPrintable(QString::number(filled)));
   QCOMPARE(DataMod->DataBase.TimeOut, 0);
   QVERIFY(Messages(dialogs).isEmpty());
-  const QString fill =
-      QStringLiteral("select cmbex_index,cmbex_name from cmbex_vdocodec order by cmbex_index");
-  QTRY_COMPARE(Messages(dialogs), QStringList{QStringLiteral("database is locked\n\n") + fill});
+  QTRY_COMPARE(Messages(dialogs),
+               QStringList{QStringLiteral("无法读取参数库: 参数库正被其他程序使用\n详细信息: database is locked")});
   QCOMPARE(DataMod->DataBase.TimeOut, wait);
   QTest::qWait(50);
   QCOMPARE(Messages(dialogs).size(), 1);
@@ -410,11 +409,11 @@ void TestSelectors::lockedDatabaseAtStartupWaitsAndReportsOnce() {
   QCOMPARE(install.Log().size(), 0);
 }
 
-void TestSelectors::unwritableDatabaseStartsAndRefusesPicks() {
+void TestSelectors::unwritableDatabaseKeepsPicksForTheSession() {
   // First a read-only file, then one that another copy of the program holds
   // locked for writing: start-up fills all nine selectors and shows the output
-  // folder; a pick that cannot be stored shows one error box and the selector
-  // returns to the remembered entry.
+  // folder; a pick that cannot be stored stays and is used, with one notice
+  // that it will not be remembered, and a refill keeps it too.
   for (const bool locked : {false, true}) {
     Install install;
     const QString db = DbPath(install.dir);
@@ -440,16 +439,27 @@ void TestSelectors::unwritableDatabaseStartsAndRefusesPicks() {
     QCOMPARE(DataMod->DataBase.TimeOut, 250);
     DataMod->DataBase.SetTimeOut(200);
     UserPicks(2, 6);
-    const QString update = QStringLiteral("update cmbex_itemindex set cmbex_index = 6 where cmbex_tag = 2");
-    const QString expected = locked ? QStringLiteral("database is locked\n\n") + update
-                                    : QStringLiteral("attempt to write a readonly database\n\n") + update;
+    const QString expected =
+        (locked ? QStringLiteral("无法保存选择: 参数库正被其他程序使用\n") : QStringLiteral("无法保存选择: 参数库只读\n")) +
+        QStringLiteral("本次仍使用所选的项, 但下次启动时不会记住。\n详细信息: ") +
+        (locked ? QStringLiteral("database is locked") : QStringLiteral("attempt to write a readonly database"));
     QCOMPARE(Messages(dialogs), QStringList{expected});
-    QCOMPARE(Sel(2)->ItemIndex(), 0);
-    QCOMPARE(Sel(2)->Text(), QStringLiteral("默认码率"));
+    QCOMPARE(Sel(2)->ItemIndex(), 6);
     TConvMainFunc func;
-    QCOMPARE(func.GetVdoBitrateCmd(), QString());
+    QCOMPARE(func.GetVdoBitrateCmd(), QStringLiteral("-b:v 2000k"));
+    // Further picks say nothing more; the audio codec's refill of the other
+    // audio selectors keeps their picks of this session.
+    UserPicks(7, 5);
+    UserPicks(6, 1);
+    QCOMPARE(Sel(7)->ItemIndex(), 5);
+    QCOMPARE(Sel(7)->Text(), QStringLiteral("256 kbps"));
+    QCOMPARE(func.GetAdoBitrateCmd(), QStringLiteral("-b:a 256k"));
+    QCOMPARE(Sel(6)->ItemIndex(), 1);
+    QCOMPARE(Messages(dialogs).size(), 1);
     if (holder) holder->Exec(QStringLiteral("rollback"));
     QCOMPARE(install.Remembered(2), 0);
+    QCOMPARE(install.Remembered(7), 2);
+    QCOMPARE(install.Remembered(6), 0);
   }
 }
 

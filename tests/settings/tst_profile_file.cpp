@@ -243,6 +243,33 @@ class TestProfileFile : public QObject {
     QCOMPARE(ReadBytes(File("plainfile")), QByteArray("x"));
   }
 
+  // A file its owner made read-only is never replaced (not by the
+  // administrator either); any write permission lets the write go ahead.
+  void readOnlyFileIsLeftAlone_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("0444") << 0444 << false;
+    QTest::newRow("0400") << 0400 << false;
+    QTest::newRow("0000") << 0000 << false;
+    QTest::newRow("0644") << 0644 << true;
+    QTest::newRow("0600") << 0600 << true;
+  }
+  void readOnlyFileIsLeftAlone() {
+    QFETCH(int, mode);
+    QFETCH(bool, written);
+    const QString ini = File(QStringLiteral("ro.ini"));
+    const QByteArray before = "[SaveDir]\nDir=/old\n";
+    QFile::remove(ini);
+    WriteBytes(ini, before);
+    QVERIFY(::chmod(QFile::encodeName(ini).constData(), mode_t(mode)) == 0);
+    QCOMPARE(WritePrivateProfileString("SaveDir", "Dir", "/new", ini), written);
+    struct stat st {};
+    QVERIFY(::stat(QFile::encodeName(ini).constData(), &st) == 0);
+    QCOMPARE(int(st.st_mode & 07777), mode);
+    ::chmod(QFile::encodeName(ini).constData(), 0600);
+    QCOMPARE(ReadBytes(ini), written ? QByteArray("[SaveDir]\nDir=/new\n") : before);
+  }
+
   void writeKeepsPermissionsAndLinks() {
     const QString ini = File(QStringLiteral("perm.ini"));
     WriteBytes(ini, "[S]\nK=1\n");

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -159,14 +160,20 @@ class TestSettingsOps : public QObject {
     QTest::addColumn<QString>("how");
     QTest::newRow("settings path is a folder") << QStringLiteral("folder");
     QTest::newRow("parent of the settings path is a file") << QStringLiteral("parent file");
+    QTest::newRow("settings file made read-only by its owner") << QStringLiteral("read-only");
   }
   void unwritableSettingsFileReportsOnce() {
     QFETCH(QString, how);
     TempAppDir app(BareFolder());
     CapturedDialogs dialogs;
     WindowOnly window;
+    const QByteArray kept = "[SaveDir]\nDir=/srv/kept\n[ChgDirFlag]\nFlag=Yes\n";
     if (how == QLatin1String("folder")) {
       QDir().mkpath(app.File(QStringLiteral("libcfg.ini")));
+    } else if (how == QLatin1String("read-only")) {
+      WriteBytes(app.File(QStringLiteral("libcfg.ini")), kept);
+      QVERIFY(QFile::setPermissions(app.File(QStringLiteral("libcfg.ini")),
+                                    QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
     } else {
       WriteBytes(app.File(QStringLiteral("notadir")), "x");
       Platform::SetExeDir(app.File(QStringLiteral("notadir")) + QLatin1Char('/'));
@@ -180,7 +187,15 @@ class TestSettingsOps : public QObject {
     QCOMPARE(dialogs.messages[0].second, QStringLiteral("Unable to write to ") + settings);
     // The edit already shows the new folder for the rest of this run.
     QCOMPARE(window.Edit()->text(), QStringLiteral("/srv/chosen"));
-    QCOMPARE(LoadedSaveDir(), Platform::ExeDir() + QStringLiteral("SaveFile"));
+    if (how == QLatin1String("read-only")) {
+      // Not replaced, not written: the same bytes and the same permissions.
+      QCOMPARE(ReadBytes(settings), kept);
+      QCOMPARE(QFileInfo(settings).permissions() & 0x7077,
+               QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+      QCOMPARE(LoadedSaveDir(), QStringLiteral("/srv/kept"));
+    } else {
+      QCOMPARE(LoadedSaveDir(), Platform::ExeDir() + QStringLiteral("SaveFile"));
+    }
   }
 
   void shellRequests() {
@@ -247,9 +262,14 @@ class TestSettingsOps : public QObject {
                              "播放",     "主页",     "帮助",     "退出",     "视频编码",
                              "视频码率", "视频大小", "视频帧率", "宽幅比率", "音频编码",
                              "音频码率", "音频通道", "采样频率", "输出目录", "转换完毕后关闭计算机",
-                             "SaveFile", ".mp4"}) {
+                             "SaveFile", ".mp4",
+                             // where the installed package keeps each user's files
+                             "~/.config/vidmora/libcfg.ini", "~/.local/share/vidmora/LibParmt.dat",
+                             "~/Videos/Vidmora"}) {
       QVERIFY2(text.contains(QString::fromUtf8(word)), word);
     }
+    // The audio codec does not change what the other audio selectors offer.
+    QVERIFY(!text.contains(QStringLiteral("支持的取值")));
   }
 };
 
