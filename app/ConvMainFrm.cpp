@@ -350,14 +350,14 @@ void TConvMainForm::BuildStatusBar() {
 void TConvMainForm::BuildQueue() {
   ConvQueue = new TConvQueue(this);
   ConvQueue->setObjectName(QStringLiteral("ConvQueue"));
-  // Each row's command line is built as the row starts, from the choices of
+  // Each row's encoder job is built as the row starts, from the choices of
   // that moment. An error there fails that row (the error is shown once the
   // queue has moved on) instead of holding the run.
-  ConvQueue->PrepareRow = [](int) {
+  ConvQueue->PrepareRow = [](int row) {
     TConvJob job;
     try {
       TConvMainFunc f;
-      job = f.ConvCurrentFile();
+      job = f.ConvCurrentFile(row);
     } catch (const std::exception& e) {
       const TAppError* app = dynamic_cast<const TAppError*>(&e);
       job.error = app ? app->Message : QString::fromUtf8(e.what());

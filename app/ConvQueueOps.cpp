@@ -11,7 +11,6 @@
 #include "media/DurationText.h"
 #include "conversion/OutputNames.h"
 #include "platform/AppError.h"
-#include "platform/CommandLine.h"
 #include "platform/DesktopNotice.h"
 #include "platform/Shell.h"
 #include "settings/AppSettings.h"
@@ -156,20 +155,14 @@ bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
   return true;
 }
 
-TConvJob TConvMainFunc::ConvCurrentFile() {
-  TConvJob job;
-  const int p = ConvQueue->Position();
-  if (p < 0 || p >= AvFilesList->RowCount()) return job;
+TConvJob TConvMainFunc::ConvCurrentFile(int p) {
+  if (p < 0 || p >= AvFilesList->RowCount()) return TConvJob();
   ShowAvParams(AvFilesList->Caption(p));
   AvFilesList->SetImageIndex(p, kIconConverting);
   // What an earlier run said of this row goes.
   AvFilesList->SetRowToolTip(p, QString());
   if (AvFilesList->SubItem(p, 3) == kFailedText) AvFilesList->SetSubItem(p, 3, QStringLiteral("0%"));
-  job.commandLine = BuildConvCommand();
-  // The output path is the line's last argument.
-  const QStringList argv = Platform::SplitCommandLine(job.commandLine);
-  job.output = argv.isEmpty() ? QString() : argv.last();
-  return job;
+  return BuildConvJob(p);
 }
 
 void TConvMainFunc::PollConvOutput() { ConvQueue->Poll(); }

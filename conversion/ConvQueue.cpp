@@ -127,7 +127,7 @@ bool TConvQueue::StartRow(int row) {
   starting_ = false;
   // The run may have been stopped while the row was prepared.
   if (!running_) return true;
-  if (!job.error.isEmpty() || job.commandLine.isEmpty()) {
+  if (!job.error.isEmpty() || job.program.isEmpty()) {
     Finish(row, TRowResult::Failed, job.error);
     return false;
   }
@@ -139,7 +139,7 @@ bool TConvQueue::StartRow(int row) {
   }
   encoder_ = new TDosProcess(this);
   connect(encoder_, &TDosProcess::Ended, this, &TConvQueue::EncoderEnded);
-  if (!encoder_->StartDosProcess(job.commandLine)) {
+  if (!encoder_->StartDosProcess(job.program, job.arguments)) {
     RetireEncoder();
     Finish(row, TRowResult::Failed, QStringLiteral("编码器无法启动"));
     return false;

@@ -5,6 +5,7 @@
 // duration in seconds and each row's result. The window shows what it reports.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -39,9 +40,10 @@ struct TQueueRow {
 
 // What starting a row needs, given by the one who starts the run.
 struct TConvJob {
-  QString commandLine;  // the encoder's command line
-  QString output;       // the output path on that line
-  QString error;        // when not empty, the row could not be prepared: this is why
+  QString program;        // the encoder's path
+  QStringList arguments;  // its arguments, each one whole, as the encoder receives them
+  QString output;         // the output path among them
+  QString error;          // when not empty, the row could not be prepared: this is why
 };
 
 class TConvQueue : public QObject {
@@ -53,7 +55,8 @@ class TConvQueue : public QObject {
   // Called once when a run starts, before its first row: may fill in (or
   // change) every row's output path. False starts nothing.
   std::function<bool(QVector<TQueueRow>&)> ResolveOutputs;
-  // Called as each row starts: its command line. Must be set before Start.
+  // Called as each row starts, with the row's index (the queue's position):
+  // the encoder to start for it. Must be set before Start.
   // A row whose output is planned (Rows()[row].output) must write there.
   std::function<TConvJob(int row)> PrepareRow;
 

@@ -290,7 +290,6 @@ class TestConvQueue : public QObject {
     QueueEnv env(kStandin);
     const int plain = env.AddScripted(QStringLiteral("clip.avi"), QString());
     const int blank = env.AddScripted(QStringLiteral("My Videos/视频 片段 \"1\".avi"), QString());
-    env.form()->AvListStat->setText(QString::number(plain));  // no change event
     TConvMainFunc f;
     const QString fragments = QStringList{f.GetVdoCodecCmd(),   f.GetVdoBitrateCmd(),  f.GetVdoSizeCmd(),
                                           f.GetVdoFpsCmd(),     f.GetVdoAspectCmd(),   f.GetAdoCodecCmd(),
@@ -299,19 +298,21 @@ class TestConvQueue : public QObject {
     const QString exe = Platform::ExeDir() + QStringLiteral("make");
     QVERIFY(!exe.contains(QLatin1Char(' ')));
     // Without blanks the line is the plain concatenation.
-    QCOMPARE(f.BuildConvCommand(), exe + QStringLiteral(" -y -ipt ") + env.list()->Caption(plain) +
-                                       QLatin1Char(' ') + fragments + QLatin1Char(' ') + env.SaveDir() +
-                                       QStringLiteral("/clip.mp4"));
+    QCOMPARE(f.BuildConvCommand(plain), exe + QStringLiteral(" -y -ipt ") + env.list()->Caption(plain) +
+                                            QLatin1Char(' ') + fragments + QLatin1Char(' ') + env.SaveDir() +
+                                            QStringLiteral("/clip.mp4"));
     QCOMPARE(f.GetOutputPath(env.list()->Caption(plain)), env.SaveDir() + QStringLiteral("/clip.mp4"));
 
-    // Paths with blanks and quotes are quoted and come apart whole.
-    env.form()->AvListStat->setText(QString::number(blank));
+    // Paths with blanks and quotes stay whole in the job, and the text shown
+    // for it quotes them so that it comes apart into the same words.
     env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/out put"));
-    const QStringList argv = Platform::SplitCommandLine(f.BuildConvCommand());
-    QCOMPARE(argv.first(), exe);
-    QCOMPARE(argv.value(3), env.list()->Caption(blank));
-    QCOMPARE(argv.last(), env.SourceDir() + QStringLiteral("/out put/视频 片段 \"1\".mp4"));
-    QCOMPARE(argv.size(), 4 + Platform::SplitCommandLine(fragments).size() + 1);
+    const TConvJob job = f.BuildConvJob(blank);
+    QCOMPARE(job.program, exe);
+    QCOMPARE(job.arguments.value(2), env.list()->Caption(blank));
+    QCOMPARE(job.output, env.SourceDir() + QStringLiteral("/out put/视频 片段 \"1\".mp4"));
+    QCOMPARE(job.arguments.last(), job.output);
+    QCOMPARE(job.arguments.size(), 3 + Platform::SplitCommandLine(fragments).size() + 1);
+    QCOMPARE(Platform::SplitCommandLine(f.BuildConvCommand(blank)), QStringList{exe} + job.arguments);
   }
 
   void blanksReachEncoderWhole() {
