@@ -13,6 +13,7 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QHash>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QUrl>
@@ -25,12 +26,30 @@ namespace {
 const QString kStandin = QStringLiteral(STANDIN_PATH);
 
 // The banner, three progress lines and the summary, each in a tick of its
-// own (a text that begins with the banner is no progress text).
+// own (a text that begins with the banner is no progress text): each step
+// holds until AckHolds lets it go on.
 QString ThreeSteps(const QString& a, const QString& b, const QString& c) {
   return QStringLiteral(
-             "say banner line\nsleep 120\nprogress %1\nsleep 120\nprogress %2\nsleep 120\n"
-             "progress %3\nsleep 120\nprogress 10.00\nsummary\n")
+             "say banner line\nhold\nprogress %1\nhold\nprogress %2\nhold\n"
+             "progress %3\nhold\nprogress 10.00\nsummary\n")
       .arg(a, b, c);
+}
+
+qint64 SizeOf(const QString& path) { return QFileInfo(path).size(); }
+
+// Lets the running row's stand-in take its next step once a whole tick has
+// passed since it finished the last one: that tick's poll read the step alone,
+// however slow or busy the machine. Call after every tick.
+void AckHolds(QueueEnv& env, QHash<QString, qint64>& saidBefore) {
+  const int p = env.form()->ConvQueue->Position();
+  if (p < 0 || p >= env.list()->RowCount()) return;
+  const QString source = env.list()->Caption(p);
+  const QString ack = source + QStringLiteral(".ack");
+  if (saidBefore.value(source) > SizeOf(ack)) {
+    QFile f(ack);
+    if (f.open(QIODevice::Append)) f.write(".");
+  }
+  saidBefore[source] = SizeOf(source + QStringLiteral(".said"));
 }
 
 const QString kLong = QStringLiteral("say banner\nsleep 120\nprogress 3.00\nsleep 10000\nsummary\n");
@@ -73,6 +92,8 @@ class TestConvQueue : public QObject {
                     ThreeSteps(QStringLiteral("1.00"), QStringLiteral("4.00"), QStringLiteral("9.99")));
     env.AddScripted(QStringLiteral("c.wmv"),
                     ThreeSteps(QStringLiteral("3.00"), QStringLiteral("6.00"), QStringLiteral("7.00")));
+    QHash<QString, qint64> said;
+    env.afterTick = [&] { AckHolds(env, said); };
     env.form()->CvAvFileBtnClick();
     // The first file starts inside the click.
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
