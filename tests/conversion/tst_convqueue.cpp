@@ -449,31 +449,44 @@ class TestConvQueue : public QObject {
 
   // What the encoder says of a finished file reaches the row: a name other than the
   // planned one, a caveat (a warning mark and tool tip, counted in the summary), and a
-  // conversion that ended well before the listed length of a source stating none.
+  // conversion that ended well before the listed length of a source stating none. A
+  // failed row leaves the file it was to replace as it was; a listed file whose name
+  // differs only in case takes the plain name first.
   void outputNamesAndWarnings_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("duration");
     QTest::addColumn<int>("icon");
     QTest::addColumn<QString>("tip");  // the start of the row's tool tip ("" for the output line)
     QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("output");    // the row's output file name
+    QTest::addColumn<QByteArray>("oldA");   // an a.mp4 already in the output folder, replaced by choice
+    QTest::addColumn<QString>("twin");      // a source listed (and converted) first
     QTest::newRow("put under another name") << "moved a (1).mp4\nprogress 10.00\nsummary\n"
                                             << "00:00:10" << 5 << ""
-                                            << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)";
+                                            << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)"
+                                            << "a (1).mp4" << QByteArray() << "";
     QTest::newRow("source data ends early")
         << "progress 3.00\nsay warning: short-source: its data ends at 3.00 s of 10.00 s\nsummary\n"
         << "00:00:10" << 19 << "源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
-        << "a.avi: 源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)";
+        << "a.avi: 源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
+        << "a.mp4" << QByteArray() << "";
     QTest::newRow("no picture") << "say warning: no-picture: no picture\nprogress 10.00\nsummary\n"
                                 << "00:00:10" << 19 << "源文件没有画面，输出只有声音"
-                                << "a.avi: 源文件没有画面，输出只有声音";
+                                << "a.avi: 源文件没有画面，输出只有声音" << "a.mp4" << QByteArray() << "";
     QTest::newRow("cut short, no stated length") << "progress 0.56\nsummary\n"
                                                  << "00:00:06" << 19
                                                  << "只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
-                                                 << "a.avi: 只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整";
+                                                 << "a.avi: 只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
+                                                 << "a.mp4" << QByteArray() << "";
     QTest::newRow("nine tenths of the listed length") << "progress 5.40\nsummary\n"
-                                                      << "00:00:06" << 5 << "" << "";
+                                                      << "00:00:06" << 5 << "" << "" << "a.mp4" << QByteArray() << "";
     QTest::newRow("unknown length") << "progress 0.56\nsummary\n"
-                                    << "未知" << 5 << "" << "";
+                                    << "未知" << 5 << "" << "" << "a.mp4" << QByteArray() << "";
+    QTest::newRow("fails where it was to replace a file")
+        << "write\nprogress 3.00\nsay Error: disk full\nexit 1\n" << "00:00:10" << 11 << "Error: disk full"
+        << "转换失败: a.avi: Error: disk full" << "" << QByteArray("the user's a.mp4") << "";
+    QTest::newRow("a listed name differing only in case") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""
+                                                          << "a (1).mp4" << QByteArray() << "other/A.avi";
   }
 
   void outputNamesAndWarnings() {
@@ -482,20 +495,33 @@ class TestConvQueue : public QObject {
     QFETCH(int, icon);
     QFETCH(QString, tip);
     QFETCH(QString, status);
+    QFETCH(QString, output);
+    QFETCH(QByteArray, oldA);
+    QFETCH(QString, twin);
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("a.avi"), script, duration);
+    if (!twin.isEmpty()) env.AddScripted(twin, QStringLiteral("write\nsummary\n"));
+    const int row = env.AddScripted(QStringLiteral("a.avi"), script, duration);
+    const QString oldPath = env.SaveDir() + QStringLiteral("/a.mp4");
+    if (!oldA.isEmpty()) {
+      TestSupport::WriteBytes(oldPath, oldA);
+      env.dialogs.questionAnswers.push_back(0);  // 替换
+    }
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(10000));
-    QCOMPARE(env.list()->ImageIndex(0), icon);
-    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("100%"));
-    const QString output = env.form()->ConvQueue->Rows().at(0).output;
-    const QString saved = QStringLiteral("输出文件: ") + output;
-    QCOMPARE(env.list()->topLevelItem(0)->toolTip(4), tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
-    QCOMPARE(env.rowEnds.at(0).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
-    QCOMPARE(QFileInfo(output).fileName(),
-             script.startsWith(QStringLiteral("moved")) ? QStringLiteral("a (1).mp4") : QStringLiteral("a.mp4"));
+    QCOMPARE(env.list()->ImageIndex(row), icon);
+    const bool failed = icon == 11;
+    QCOMPARE(env.list()->SubItem(row, 3), failed ? QStringLiteral("失败") : QStringLiteral("100%"));
+    const QString written = env.form()->ConvQueue->Rows().at(row).output;
+    const QString saved = QStringLiteral("输出文件: ") + written;
+    QCOMPARE(env.list()->topLevelItem(row)->toolTip(4),
+             failed ? tip : tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
+    QCOMPARE(env.rowEnds.at(row).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
+    if (!output.isEmpty()) QCOMPARE(QFileInfo(written).fileName(), output);
+    if (failed && !oldA.isEmpty()) QCOMPARE(TestSupport::ReadBytes(oldPath), oldA);
+    const int converted = (failed ? 0 : 1) + (twin.isEmpty() ? 0 : 1);
     QCOMPARE(env.form()->MsgStatusPanel->text(),
-             QStringLiteral("完成 1 个, 失败 0 个") + (icon == 19 ? QStringLiteral(", 其中 1 个有警告") : QString()));
+             QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed ? 1 : 0) +
+                 (icon == 19 ? QStringLiteral(", 其中 1 个有警告") : QString()));
   }
 
   void dropsOntoTheList() {
