@@ -114,8 +114,6 @@ class TConvMainFunc {
   // Shows the queue's row as started and gives its job.
   TConvJob ConvCurrentFile(int row);
   void PollConvOutput();
-  int GetAvDuration();
-  int ParseProgressTime(const QString& text);
   void DisableFileButtons();
   void EnableFileButtons();
   // What the queue reports, shown in the window.
@@ -139,9 +137,10 @@ class TConvMainFunc {
   // Preview player.
   void PlayAvFile();
 
-  // Fields, bound by name when the controller is created.
+  // Fields, bound by name when the controller is created (the run's clock is
+  // the window's own member).
   TASQLite3Query* Query = nullptr;
-  // Slot 0 the output folder edit, slots 1 to 9 the selectors by tag.
+  // Slot 0 the output folder edit, slots 1 to 9 the selectors by tag (TSelectorTag).
   QWidget* ParamCtrls[10] = {};
   TOpenDialog* OpenDialog = nullptr;
   TListViewEx* AvFilesList = nullptr;

@@ -6,6 +6,7 @@
 
 #include "Controls.h"
 #include "FileAdder.h"
+#include "ListMarks.h"
 #include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
 #include "media/DurationText.h"
@@ -24,13 +25,6 @@
 #include <QTimer>
 
 namespace {
-
-// Icons of a row's status.
-constexpr int kIconConverting = 2;
-constexpr int kIconFinished = 5;
-constexpr int kIconStopped = 11;
-constexpr int kIconWaiting = 4;
-constexpr int kIconFinishedWithWarning = 19;
 
 QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
 
@@ -274,24 +268,6 @@ void TConvMainFunc::EndConvRun(bool stopped) {
   Platform::DesktopNotice().Notify(QStringLiteral("转换完成"), summary, QStringLiteral("打开输出目录"),
                                    [folder] { Shell::OpenDocument(folder); });
   if (CvFshChkBox->isChecked()) PowerOffComputer(8);
-}
-
-int TConvMainFunc::GetAvDuration() {
-  const int p = AvListStat->Text().toInt();
-  const QString d = AvFilesList->SubItem(p, 2);
-  int seconds = 0;
-  if (!TConvQueue::ParseDuration(d, &seconds)) {
-    throw TAppError(QStringLiteral("'%1' is not a valid duration").arg(d));
-  }
-  return seconds;
-}
-
-int TConvMainFunc::ParseProgressTime(const QString& text) {
-  int seconds = 0;
-  if (!TConvQueue::ParseProgressTime(text, &seconds)) {
-    throw TAppError(QStringLiteral("no valid time in the progress text"));
-  }
-  return seconds;
 }
 
 void TConvMainFunc::DisableFileButtons() {

@@ -403,6 +403,8 @@ class TestConvCore : public QObject {
     int s = -1;
     QVERIFY(TConvQueue::ParseProgressTime(QStringLiteral("frame= 1 time=   12.96 bitrate"), &s));
     QCOMPARE(s, 12);
+    QVERIFY(TConvQueue::ParseProgressTime(QStringLiteral("frame= 1 time=7 "), &s));
+    QCOMPARE(s, 7);
     QVERIFY(TConvQueue::ParseProgressTime(QStringLiteral("frame= 1 time=4.00 x\nframe= 2 time=5.00 x"), &s));
     QCOMPARE(s, 4);
     QVERIFY(!TConvQueue::ParseProgressTime(QStringLiteral("frame= 1 fps=2"), &s));

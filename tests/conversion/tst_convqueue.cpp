@@ -207,22 +207,6 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.power.offCalls + env.power.quitCalls, 0);
   }
 
-  void parsingOperations() {
-    QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("a.avi"), QString(), QStringLiteral("01:02:03"));
-    env.form()->AvListStat->setText(QStringLiteral("0"));  // no change event
-    TConvMainFunc f;
-    QCOMPARE(f.GetAvDuration(), 3723);
-    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=   12.96 bitrate")), 12);
-    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=7 ")), 7);
-    // The first record counts when several arrived.
-    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=4.00 x\nframe= 2 time=5.00 x")), 4);
-    QVERIFY_THROWS_EXCEPTION(std::exception, f.ParseProgressTime(QStringLiteral("frame= 1 fps=2")));
-    QVERIFY_THROWS_EXCEPTION(std::exception, f.ParseProgressTime(QStringLiteral("frame= 1 time=N/A")));
-    env.list()->SetSubItem(0, 2, QStringLiteral("ab:cd:ef"));
-    QVERIFY_THROWS_EXCEPTION(std::exception, f.GetAvDuration());
-  }
-
   void powerOffAfterFinishedRun() {
     {
       QueueEnv env(kStandin);
