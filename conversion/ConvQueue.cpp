@@ -196,7 +196,8 @@ void TConvQueue::EncoderEnded() {
     // Only a complete conversion takes the old file's place, in one step.
     if (std::rename(QFile::encodeName(r.output).constData(), QFile::encodeName(r.replaces).constData()) ==
         0) {
-      rows_[p].output = r.replaces;
+      // The file now has the name the user chose to replace: that is its planned name.
+      rows_[p].output = rows_[p].planned = r.replaces;
       rows_[p].replaces.clear();
     } else {
       done = false;

@@ -28,7 +28,8 @@ struct TQueueRow {
   int durationSeconds = -1;  // read from durationText when the run starts; -1 when it is no duration
   QString output;            // the output path, once it is known: the file the encoder writes,
                              // and once converted the file as it was put in place
-  QString planned;           // the output as planned when the row started
+  QString planned;           // the output as planned when the row started (once a complete
+                             // conversion has replaced a file, that file)
   QString replaces;          // when not empty, the existing file that a complete conversion is moved over
   TRowResult result = TRowResult::Waiting;
   QString reason;      // why a row failed or was skipped (the encoder's last error line)

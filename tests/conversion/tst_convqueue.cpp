@@ -469,6 +469,8 @@ class TestConvQueue : public QObject {
     QTest::newRow("fails where it was to replace a file")
         << "write\nprogress 3.00\nsay Error: disk full\nexit 1\n" << "00:00:10" << 11 << "Error: disk full"
         << "转换失败: a.avi: Error: disk full" << "" << QByteArray("the user's a.mp4") << "";
+    QTest::newRow("replaces a file by choice") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""
+                                               << "a.mp4" << QByteArray("the user's a.mp4") << "";
     QTest::newRow("a listed name differing only in case") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""
                                                           << "a (1).mp4" << QByteArray() << "other/A.avi";
   }
@@ -501,7 +503,7 @@ class TestConvQueue : public QObject {
              failed ? tip : tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
     QCOMPARE(env.rowEnds.at(row).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
     if (!output.isEmpty()) QCOMPARE(QFileInfo(written).fileName(), output);
-    if (failed && !oldA.isEmpty()) QCOMPARE(TestSupport::ReadBytes(oldPath), oldA);
+    if (!oldA.isEmpty()) QCOMPARE(TestSupport::ReadBytes(oldPath), failed ? oldA : QByteArray("standin output\n"));
     const int converted = (failed ? 0 : 1) + (twin.isEmpty() ? 0 : 1);
     QCOMPARE(env.form()->MsgStatusPanel->text(),
              QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed ? 1 : 0) +
