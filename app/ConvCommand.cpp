@@ -1,4 +1,5 @@
-// The encoder's command line and the output file's name.
+// The encoder's job for a row (its arguments, and the same as one command-line
+// text) and the output file's name.
 #include "ConvMainFunc.h"
 
 #include "Controls.h"
@@ -21,25 +22,62 @@ QString TConvMainFunc::GetOutputPath(const QString& sourcePath) {
   return folder + QLatin1Char(Platform::kPathSep) + baseName + GetOutputExt();
 }
 
-QString TConvMainFunc::BuildConvCommand() {
-  const QString encoder = Platform::ExePath(QString::fromLatin1(Platform::kEncoderFile));
-  const int row = AvListStat->Text().toInt();
-  const QString source = AvFilesList->Caption(row);
+namespace {
+
+// A row's encoder arguments in their groups: the leading ones (switches and
+// source), the words of each of the nine fragments, and the output.
+struct TConvPieces {
+  QString program;
+  QStringList head;
+  QVector<QStringList> fragments;
+  QString output;
+};
+
+TConvPieces PiecesOf(TConvMainFunc& f, int row) {
+  TConvPieces p;
+  p.program = Platform::ExePath(QString::fromLatin1(Platform::kEncoderFile));
+  const QString source = f.AvFilesList->Caption(row);
   // The output chosen for the row when its run started; outside a run, its own name.
-  const bool planned = ConvQueue && ConvQueue->IsRunning() && ConvQueue->Position() == row &&
-                       row < ConvQueue->Rows().size() && !ConvQueue->Rows().at(row).output.isEmpty();
-  const QString output = planned ? ConvQueue->Rows().at(row).output : GetOutputPath(source);
-  const QString fragments[9] = {GetVdoCodecCmd(),   GetVdoBitrateCmd(),  GetVdoSizeCmd(),
-                                GetVdoFpsCmd(),     GetVdoAspectCmd(),   GetAdoCodecCmd(),
-                                GetAdoBitrateCmd(), GetAdoChannelsCmd(), GetAdoFreqCmd()};
-  // Paths with a blank or a double quote are quoted so that they reach the
-  // encoder whole; any other path stays exactly as it is. Fragments are the
-  // encoder's own option syntax and go in unchanged.
+  const TConvQueue* queue = f.ConvQueue;
+  const bool planned = queue && queue->IsRunning() && queue->Position() == row && row < queue->Rows().size() &&
+                       !queue->Rows().at(row).output.isEmpty();
+  p.output = planned ? queue->Rows().at(row).output : f.GetOutputPath(source);
   // A planned name is free when the run starts: nothing there is to be replaced (the
   // queue itself moves a finished file over one the user chose to replace).
-  QString line = Platform::QuoteArg(encoder) + (planned ? QStringLiteral(" -ipt ") : QStringLiteral(" -y -ipt ")) +
-                 Platform::QuoteArg(source);
-  for (const QString& fragment : fragments) line += QLatin1Char(' ') + fragment;
-  line += QLatin1Char(' ') + Platform::QuoteArg(output);
-  return line;
+  if (!planned) p.head << QStringLiteral("-y");
+  p.head << QStringLiteral("-ipt") << source;
+  // Fragments are the encoder's own option syntax, kept in the database as text:
+  // their words are its arguments. Paths are never split.
+  for (const QString& fragment :
+       {f.GetVdoCodecCmd(), f.GetVdoBitrateCmd(), f.GetVdoSizeCmd(), f.GetVdoFpsCmd(), f.GetVdoAspectCmd(),
+        f.GetAdoCodecCmd(), f.GetAdoBitrateCmd(), f.GetAdoChannelsCmd(), f.GetAdoFreqCmd()})
+    p.fragments << Platform::SplitCommandLine(fragment);
+  return p;
+}
+
+QString Quoted(const QStringList& args) {
+  QStringList quoted;
+  for (const QString& arg : args) quoted << Platform::QuoteArg(arg);
+  return quoted.join(QLatin1Char(' '));
+}
+
+}  // namespace
+
+TConvJob TConvMainFunc::BuildConvJob(int row) {
+  const TConvPieces p = PiecesOf(*this, row);
+  TConvJob job;
+  job.program = p.program;
+  job.arguments = p.head;
+  for (const QStringList& words : p.fragments) job.arguments << words;
+  job.arguments << p.output;
+  job.output = p.output;
+  return job;
+}
+
+QString TConvMainFunc::BuildConvCommand(int row) {
+  // Every fragment keeps its place: an empty one leaves two blanks side by side.
+  const TConvPieces p = PiecesOf(*this, row);
+  QString line = Platform::QuoteArg(p.program) + QLatin1Char(' ') + Quoted(p.head);
+  for (const QStringList& words : p.fragments) line += QLatin1Char(' ') + Quoted(words);
+  return line + QLatin1Char(' ') + Platform::QuoteArg(p.output);
 }

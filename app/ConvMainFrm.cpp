@@ -3,6 +3,7 @@
 #include "ConvMainFunc.h"
 #include "Controls.h"
 #include "FileAdder.h"
+#include "ListMarks.h"
 #include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
 #include "media/FileFacts.h"
@@ -225,10 +226,13 @@ void TConvMainForm::BuildLists() {
   const struct {
     const char* label;
     int icon;
-  } rows[] = {{"文件", 4},      {"文件名称", 10}, {"文件类型", 10}, {"文件大小", 10},
-              {"播放时间", 10}, {"视频", 18},     {"视频编码", 10}, {"视频码率", 10},
-              {"视频大小", 10}, {"视频帧率", 10}, {"宽幅比率", 10}, {"音频", 8},
-              {"音频编码", 10}, {"音频码率", 10}, {"音频通道", 10}, {"采样频率", 10}};
+  } rows[kPanelRowCount] = {
+      {"文件", kIconWaiting},          {"文件名称", kIconPanelValue}, {"文件类型", kIconPanelValue},
+      {"文件大小", kIconPanelValue},   {"播放时间", kIconPanelValue}, {"视频", kIconVideoHeading},
+      {"视频编码", kIconPanelValue},   {"视频码率", kIconPanelValue}, {"视频大小", kIconPanelValue},
+      {"视频帧率", kIconPanelValue},   {"宽幅比率", kIconPanelValue}, {"音频", kIconAudioHeading},
+      {"音频编码", kIconPanelValue},   {"音频码率", kIconPanelValue}, {"音频通道", kIconPanelValue},
+      {"采样频率", kIconPanelValue}};
   for (const auto& row : rows) AvParamsList->AddRow(QString::fromUtf8(row.label), row.icon);
 }
 
@@ -297,12 +301,14 @@ void TConvMainForm::BuildOptionTabs() {
     selector->setGeometry(place.sx, place.sy, 115, 20);
     return selector;
   };
-  for (int i = 1; i <= 5; ++i) {
-    CmbExVideo[i] = addSelector(TabShtVideo, video[i - 1], QStringLiteral("CmbExVideo%1").arg(i), i);
+  for (int i = 1; i <= kVideoSelectors; ++i) {
+    CmbExVideo[i] = addSelector(TabShtVideo, video[i - 1], QStringLiteral("CmbExVideo%1").arg(i),
+                                kTagVdoCodec + i - 1);
     CmbExVideo[i]->OnChange = [this, i] { CmbExVideoChange(i); };
   }
-  for (int i = 1; i <= 4; ++i) {
-    CmbExAudio[i] = addSelector(TabShtAudio, audio[i - 1], QStringLiteral("CmbExAudio%1").arg(i), 5 + i);
+  for (int i = 1; i <= kAudioSelectors; ++i) {
+    CmbExAudio[i] = addSelector(TabShtAudio, audio[i - 1], QStringLiteral("CmbExAudio%1").arg(i),
+                                kTagAdoCodec + i - 1);
     if (i == 1) {
       CmbExAudio[i]->OnChange = [this] { CmbExAudio1Change(); };
     } else {
@@ -350,14 +356,14 @@ void TConvMainForm::BuildStatusBar() {
 void TConvMainForm::BuildQueue() {
   ConvQueue = new TConvQueue(this);
   ConvQueue->setObjectName(QStringLiteral("ConvQueue"));
-  // Each row's command line is built as the row starts, from the choices of
+  // Each row's encoder job is built as the row starts, from the choices of
   // that moment. An error there fails that row (the error is shown once the
   // queue has moved on) instead of holding the run.
-  ConvQueue->PrepareRow = [](int) {
+  ConvQueue->PrepareRow = [](int row) {
     TConvJob job;
     try {
       TConvMainFunc f;
-      job = f.ConvCurrentFile();
+      job = f.ConvCurrentFile(row);
     } catch (const std::exception& e) {
       const TAppError* app = dynamic_cast<const TAppError*>(&e);
       job.error = app ? app->Message : QString::fromUtf8(e.what());
@@ -489,7 +495,7 @@ QMenu* TConvMainForm::BuildRowMenu(int row) {
   };
   const bool idle = !ConvQueue->IsRunning() && !AvFileAdder->IsBusy();
   const QString output = AvFilesList->OutputPath(row);
-  const bool failedOrStopped = AvFilesList->ImageIndex(row) == 11;
+  const bool failedOrStopped = AvFilesList->ImageIndex(row) == kIconStopped;
   add("PlayRowAct", QStringLiteral("播放"), true, [](TConvMainFunc& f) { f.PlayAvFile(); });
   add("OpenRowDirAct", QStringLiteral("打开所在目录"), true, [row](TConvMainFunc& f) { f.OpenSourceDir(row); });
   add("OpenRowOutputAct", QStringLiteral("打开输出文件"), !output.isEmpty() && QFileInfo::exists(output),

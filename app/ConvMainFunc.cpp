@@ -4,6 +4,7 @@
 #include "ConvMainFrm.h"
 #include "Controls.h"
 #include "FileAdder.h"
+#include "ListMarks.h"
 #include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
 #include "params/DataModule.h"
@@ -25,11 +26,11 @@ T* Lookup(const char* name) {
 TConvMainFunc::TConvMainFunc() {
   Query = DataMod ? &DataMod->PramQuery : nullptr;
   ParamCtrls[0] = Lookup<QWidget>("AvSaveDirEdit");
-  for (int i = 1; i <= 5; ++i) {
-    ParamCtrls[i] = Lookup<QWidget>(QStringLiteral("CmbExVideo%1").arg(i).toLatin1().constData());
+  for (int i = 1; i <= kVideoSelectors; ++i) {
+    ParamCtrls[kTagVdoCodec + i - 1] = Lookup<QWidget>(QStringLiteral("CmbExVideo%1").arg(i).toLatin1().constData());
   }
-  for (int i = 1; i <= 4; ++i) {
-    ParamCtrls[5 + i] = Lookup<QWidget>(QStringLiteral("CmbExAudio%1").arg(i).toLatin1().constData());
+  for (int i = 1; i <= kAudioSelectors; ++i) {
+    ParamCtrls[kTagAdoCodec + i - 1] = Lookup<QWidget>(QStringLiteral("CmbExAudio%1").arg(i).toLatin1().constData());
   }
   OpenDialog = Lookup<TOpenDialog>("OpenDialog");
   AvFilesList = Lookup<TListViewEx>("AvFilesList");
@@ -53,7 +54,7 @@ TConvMainFunc::TConvMainFunc() {
 }
 
 TComboBoxEx* TConvMainFunc::Selector(int tag) const {
-  if (tag < 1 || tag > 9) return nullptr;
+  if (tag < kTagVdoCodec || tag > kTagAdoFreq) return nullptr;
   return qobject_cast<TComboBoxEx*>(ParamCtrls[tag]);
 }
 

@@ -96,7 +96,13 @@ class TConvMainFunc {
 
   // Encoder command line.
   QString GetOutputPath(const QString& sourcePath);
-  QString BuildConvCommand();
+  // The encoder and its arguments for a row: the source, the selectors' nine
+  // fragments and the output (the one planned for it while it is the queue's
+  // running row, else its own name).
+  TConvJob BuildConvJob(int row);
+  // The same job as one command-line text, each argument quoted where it holds
+  // a blank or a quote: the text a user reads or copies.
+  QString BuildConvCommand(int row);
 
   // Conversion queue and progress.
   void StartConvQueue();
@@ -105,11 +111,9 @@ class TConvMainFunc {
   // outputs stand in the way the user chooses to replace them or keep both.
   // False when the user cancels.
   bool PlanOutputNames(QVector<TQueueRow>& rows);
-  // Shows the queue's current row as started and gives its command line.
-  TConvJob ConvCurrentFile();
+  // Shows the queue's row as started and gives its job.
+  TConvJob ConvCurrentFile(int row);
   void PollConvOutput();
-  int GetAvDuration();
-  int ParseProgressTime(const QString& text);
   void DisableFileButtons();
   void EnableFileButtons();
   // What the queue reports, shown in the window.
@@ -133,9 +137,10 @@ class TConvMainFunc {
   // Preview player.
   void PlayAvFile();
 
-  // Fields, bound by name when the controller is created.
+  // Fields, bound by name when the controller is created (the run's clock is
+  // the window's own member).
   TASQLite3Query* Query = nullptr;
-  // Slot 0 the output folder edit, slots 1 to 9 the selectors by tag.
+  // Slot 0 the output folder edit, slots 1 to 9 the selectors by tag (TSelectorTag).
   QWidget* ParamCtrls[10] = {};
   TOpenDialog* OpenDialog = nullptr;
   TListViewEx* AvFilesList = nullptr;

@@ -6,12 +6,12 @@
 
 #include "Controls.h"
 #include "FileAdder.h"
+#include "ListMarks.h"
 #include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
 #include "media/DurationText.h"
 #include "conversion/OutputNames.h"
 #include "platform/AppError.h"
-#include "platform/CommandLine.h"
 #include "platform/DesktopNotice.h"
 #include "platform/Shell.h"
 #include "settings/AppSettings.h"
@@ -25,13 +25,6 @@
 #include <QTimer>
 
 namespace {
-
-// Icons of a row's status.
-constexpr int kIconConverting = 2;
-constexpr int kIconFinished = 5;
-constexpr int kIconStopped = 11;
-constexpr int kIconWaiting = 4;
-constexpr int kIconFinishedWithWarning = 19;
 
 QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
 
@@ -156,20 +149,14 @@ bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
   return true;
 }
 
-TConvJob TConvMainFunc::ConvCurrentFile() {
-  TConvJob job;
-  const int p = ConvQueue->Position();
-  if (p < 0 || p >= AvFilesList->RowCount()) return job;
+TConvJob TConvMainFunc::ConvCurrentFile(int p) {
+  if (p < 0 || p >= AvFilesList->RowCount()) return TConvJob();
   ShowAvParams(AvFilesList->Caption(p));
   AvFilesList->SetImageIndex(p, kIconConverting);
   // What an earlier run said of this row goes.
   AvFilesList->SetRowToolTip(p, QString());
   if (AvFilesList->SubItem(p, 3) == kFailedText) AvFilesList->SetSubItem(p, 3, QStringLiteral("0%"));
-  job.commandLine = BuildConvCommand();
-  // The output path is the line's last argument.
-  const QStringList argv = Platform::SplitCommandLine(job.commandLine);
-  job.output = argv.isEmpty() ? QString() : argv.last();
-  return job;
+  return BuildConvJob(p);
 }
 
 void TConvMainFunc::PollConvOutput() { ConvQueue->Poll(); }
@@ -281,24 +268,6 @@ void TConvMainFunc::EndConvRun(bool stopped) {
   Platform::DesktopNotice().Notify(QStringLiteral("转换完成"), summary, QStringLiteral("打开输出目录"),
                                    [folder] { Shell::OpenDocument(folder); });
   if (CvFshChkBox->isChecked()) PowerOffComputer(8);
-}
-
-int TConvMainFunc::GetAvDuration() {
-  const int p = AvListStat->Text().toInt();
-  const QString d = AvFilesList->SubItem(p, 2);
-  int seconds = 0;
-  if (!TConvQueue::ParseDuration(d, &seconds)) {
-    throw TAppError(QStringLiteral("'%1' is not a valid duration").arg(d));
-  }
-  return seconds;
-}
-
-int TConvMainFunc::ParseProgressTime(const QString& text) {
-  int seconds = 0;
-  if (!TConvQueue::ParseProgressTime(text, &seconds)) {
-    throw TAppError(QStringLiteral("no valid time in the progress text"));
-  }
-  return seconds;
 }
 
 void TConvMainFunc::DisableFileButtons() {

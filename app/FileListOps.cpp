@@ -4,6 +4,7 @@
 #include "Controls.h"
 #include "conversion/ConvQueue.h"
 #include "FileAdder.h"
+#include "ListMarks.h"
 #include "media/FileFacts.h"
 #include "settings/AppSettings.h"
 
@@ -15,15 +16,9 @@
 
 namespace {
 
-// Icon of a row as added: waiting.
-constexpr int kIconWaiting = 4;
-
-// Panel rows: 0 is the "file" heading and never written; 5 and 11 are the video
-// and audio headings and carry no value; every other row from 1 to 15 shows one
-// value, in the order of TFileProperties.
-constexpr int kFirstPanelRow = 1;
-constexpr int kLastPanelRow = 15;
-bool IsHeadingRow(int row) { return row == 5 || row == 11; }
+// The file heading is never written; the video and audio headings carry no
+// value; every other row shows one value, in the order of TFileProperties.
+bool IsHeadingRow(int row) { return row == kPanelVideoHeading || row == kPanelAudioHeading; }
 
 // The panel's note of the file it shows, for the Play button.
 constexpr char kShownFile[] = "ShownFile";
@@ -140,7 +135,7 @@ void TConvMainFunc::ShowAvParams(const QString& path) {
   const std::optional<TFileProperties> properties = ProbeFileProperties(path);
   if (!properties) return;
   int next = 0;
-  for (int row = kFirstPanelRow; row <= kLastPanelRow; ++row) {
+  for (int row = kPanelFirstValue; row <= kPanelLastValue; ++row) {
     AvParamsList->RemoveSubItems(row);
     if (!IsHeadingRow(row)) AvParamsList->SetSubItem(row, 0, properties->values.value(next++));
   }
@@ -148,7 +143,7 @@ void TConvMainFunc::ShowAvParams(const QString& path) {
 }
 
 void TConvMainFunc::ClearAvParams() {
-  for (int row = kFirstPanelRow; row <= kLastPanelRow; ++row) {
+  for (int row = kPanelFirstValue; row <= kPanelLastValue; ++row) {
     AvParamsList->RemoveSubItems(row);
     if (!IsHeadingRow(row)) AvParamsList->SetSubItem(row, 0, QString());
   }

@@ -127,7 +127,7 @@ bool TConvQueue::StartRow(int row) {
   starting_ = false;
   // The run may have been stopped while the row was prepared.
   if (!running_) return true;
-  if (!job.error.isEmpty() || job.commandLine.isEmpty()) {
+  if (!job.error.isEmpty() || job.program.isEmpty()) {
     Finish(row, TRowResult::Failed, job.error);
     return false;
   }
@@ -139,7 +139,7 @@ bool TConvQueue::StartRow(int row) {
   }
   encoder_ = new TDosProcess(this);
   connect(encoder_, &TDosProcess::Ended, this, &TConvQueue::EncoderEnded);
-  if (!encoder_->StartDosProcess(job.commandLine)) {
+  if (!encoder_->StartDosProcess(job.program, job.arguments)) {
     RetireEncoder();
     Finish(row, TRowResult::Failed, QStringLiteral("编码器无法启动"));
     return false;
@@ -196,7 +196,8 @@ void TConvQueue::EncoderEnded() {
     // Only a complete conversion takes the old file's place, in one step.
     if (std::rename(QFile::encodeName(r.output).constData(), QFile::encodeName(r.replaces).constData()) ==
         0) {
-      rows_[p].output = r.replaces;
+      // The file now has the name the user chose to replace: that is its planned name.
+      rows_[p].output = rows_[p].planned = r.replaces;
       rows_[p].replaces.clear();
     } else {
       done = false;

@@ -5,6 +5,7 @@
 // duration in seconds and each row's result. The window shows what it reports.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -27,7 +28,8 @@ struct TQueueRow {
   int durationSeconds = -1;  // read from durationText when the run starts; -1 when it is no duration
   QString output;            // the output path, once it is known: the file the encoder writes,
                              // and once converted the file as it was put in place
-  QString planned;           // the output as planned when the row started
+  QString planned;           // the output as planned when the row started (once a complete
+                             // conversion has replaced a file, that file)
   QString replaces;          // when not empty, the existing file that a complete conversion is moved over
   TRowResult result = TRowResult::Waiting;
   QString reason;      // why a row failed or was skipped (the encoder's last error line)
@@ -39,9 +41,10 @@ struct TQueueRow {
 
 // What starting a row needs, given by the one who starts the run.
 struct TConvJob {
-  QString commandLine;  // the encoder's command line
-  QString output;       // the output path on that line
-  QString error;        // when not empty, the row could not be prepared: this is why
+  QString program;        // the encoder's path
+  QStringList arguments;  // its arguments, each one whole, as the encoder receives them
+  QString output;         // the output path among them
+  QString error;          // when not empty, the row could not be prepared: this is why
 };
 
 class TConvQueue : public QObject {
@@ -53,7 +56,8 @@ class TConvQueue : public QObject {
   // Called once when a run starts, before its first row: may fill in (or
   // change) every row's output path. False starts nothing.
   std::function<bool(QVector<TQueueRow>&)> ResolveOutputs;
-  // Called as each row starts: its command line. Must be set before Start.
+  // Called as each row starts, with the row's index (the queue's position):
+  // the encoder to start for it. Must be set before Start.
   // A row whose output is planned (Rows()[row].output) must write there.
   std::function<TConvJob(int row)> PrepareRow;
 

@@ -2,7 +2,6 @@
 
 #include "encoder/Protocol.h"
 #include "platform/ChildProcess.h"
-#include "platform/CommandLine.h"
 
 #include <QByteArray>
 
@@ -38,7 +37,7 @@ TDosProcess::TDosProcess(QObject* parent) : QObject(parent) {}
 
 TDosProcess::~TDosProcess() = default;
 
-bool TDosProcess::StartDosProcess(const QString& commandLine) {
+bool TDosProcess::StartDosProcess(const QString& program, const QStringList& arguments) {
   if (process_) return false;
   process_ = new Platform::TChildProcess(this);
   connect(process_, &Platform::TChildProcess::Finished, this, &TDosProcess::Ended);
@@ -47,7 +46,7 @@ bool TDosProcess::StartDosProcess(const QString& commandLine) {
   options.inputPipe = true;
   options.endWithProgram = true;
   options.endSignal = SIGHUP;
-  return process_->Start(Platform::SplitCommandLine(commandLine), options);
+  return process_->Start(QStringList{program} + arguments, options);
 }
 
 QString TDosProcess::ReadDosPipe() {

@@ -25,14 +25,13 @@ class TDosProcess : public QObject {
   explicit TDosProcess(QObject* parent = nullptr);
   ~TDosProcess() override;
 
-  // Starts the program named by the command line's first token with the
-  // argument vector split from it by the Windows rules (no shell). Its
+  // Starts the program with exactly these arguments (no shell, no quoting). Its
   // standard output and error go into the output pipe, its standard input is
   // a pipe that only the quit key is written into. When this program ends, however it
   // ends, the encoder is sent SIGHUP, on which it finishes its file as on the quit key
   // (under a free name, never over another file). False when it could not be
   // started; then Ended never comes.
-  bool StartDosProcess(const QString& commandLine);
+  bool StartDosProcess(const QString& program, const QStringList& arguments);
 
   // What is waiting in the output pipe now, as ReadDosPipe gives it.
   QString ReadDosPipe();

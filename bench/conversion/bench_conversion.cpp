@@ -5,7 +5,7 @@
 #include "app/ConvMainFrm.h"
 #include "app/ConvMainFunc.h"
 #include "app/Controls.h"
-#include "platform/CommandLine.h"
+#include "conversion/ConvQueue.h"
 #include "platform/Platform.h"
 #include "platform/PowerControl.h"
 #include "tests/support/TestSupport.h"
@@ -117,10 +117,9 @@ int main(int argc, char** argv) {
   {
     TConvMainFunc f;
     for (int i = 0; i < kFiles; ++i) {
-      form->AvListStat->setText(QString::number(i));  // no change event
-      lines << Platform::SplitCommandLine(f.BuildConvCommand());
+      const TConvJob job = f.BuildConvJob(i);
+      lines << QStringList{job.program} + job.arguments;
     }
-    form->AvListStat->setText(QStringLiteral("-1"));
   }
   // The reference: the same encoder runs back to back, timed right before each
   // batch so that both see the same load on a shared machine.

@@ -3,7 +3,6 @@
 //   encoder_host ENCODER SOURCE OUTPUT
 // Writes "pid N" (the encoder's) first, then the encoder's text as it comes.
 #include "conversion/DosConvFunc.h"
-#include "platform/CommandLine.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -15,9 +14,9 @@ int main(int argc, char** argv) {
   const QStringList args = app.arguments();
   if (args.size() != 4) return 2;
   TDosProcess encoder;
-  const QString line = Platform::QuoteArg(args[1]) + QStringLiteral(" -ipt ") + Platform::QuoteArg(args[2]) +
-                       QStringLiteral(" -s 640x360 ") + Platform::QuoteArg(args[3]);
-  if (!encoder.StartDosProcess(line)) return 1;
+  if (!encoder.StartDosProcess(args[1], {QStringLiteral("-ipt"), args[2], QStringLiteral("-s"),
+                                          QStringLiteral("640x360"), args[3]}))
+    return 1;
   std::printf("pid %lld\n", encoder.Pid());
   std::fflush(stdout);
   QTimer poll;

@@ -7,6 +7,9 @@
 //     progress S     a progress line with time=S
 //     summary        the summary line
 //     sleep MS       waits; a "q" on standard input ends the program (status 0)
+//     hold           the n-th hold: appends a byte to SOURCE + ".said" (all that was
+//                    written before is in the pipe then) and waits, as sleep does, until
+//                    SOURCE + ".ack" holds n bytes (status 3 after two minutes)
 //     write          writes the OUTPUT file
 //     moved NAME     writes NAME beside OUTPUT instead and says so in an output line
 //     exit N         ends at once with status N, nothing more written
@@ -75,6 +78,21 @@ bool WaitForQuit(long ms) {
   }
 }
 
+long FileSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<long>(in.tellg()) : 0;
+}
+
+// The n-th hold of a script: 1 quit, 0 acknowledged, -1 given up.
+int Hold(const std::string& source, long n) {
+  { std::ofstream(source + ".said", std::ios::app | std::ios::binary) << '.'; }
+  for (int waited = 0; waited < 120000; waited += 5) {
+    if (FileSize(source + ".ack") >= n) return 0;
+    if (WaitForQuit(5)) return 1;
+  }
+  return -1;
+}
+
 std::string Hex(const std::string& s) {
   static const char* digits = "0123456789abcdef";
   std::string out;
@@ -133,6 +151,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   int frame = 0;
+  long holds = 0;
   std::string line;
   while (std::getline(script, line)) {
     std::istringstream words(line);
@@ -161,6 +180,13 @@ int main(int argc, char** argv) {
         Log("q");
         Log("exit 0");
         return 0;
+      }
+    } else if (command == "hold") {
+      const int held = Hold(source, ++holds);
+      if (held != 0) {
+        Log(held > 0 ? "q" : "hold given up");
+        Log(held > 0 ? "exit 0" : "exit 3");
+        return held > 0 ? 0 : 3;
       }
     } else if (command == "write") {
       std::ofstream out(output, std::ios::binary);

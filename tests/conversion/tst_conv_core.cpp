@@ -44,15 +44,15 @@ class Harness {
   Harness() {
     queue.PrepareRow = [this](int row) {
       ++prepared;
-      if (prepareError) return TConvJob{QString(), QString(), QStringLiteral("database locked")};
+      if (prepareError) return TConvJob{QString(), {}, QString(), QStringLiteral("database locked")};
       const QString source = queue.Rows().at(row).source;
       TConvJob job;
       const QString planned = queue.Rows().at(row).output;
       job.output = outputFor.value(
           row, planned.isEmpty() ? dir.filePath(QFileInfo(source).completeBaseName() + QStringLiteral(".mp4"))
                                  : planned);
-      job.commandLine = Platform::QuoteArg(encoder) + QStringLiteral(" -y -ipt ") +
-                        Platform::QuoteArg(source) + QLatin1Char(' ') + Platform::QuoteArg(job.output);
+      job.program = encoder;
+      job.arguments = QStringList{QStringLiteral("-y"), QStringLiteral("-ipt"), source, job.output};
       return job;
     };
     QObject::connect(&queue, &TConvQueue::PositionChanged, [this](int p) { positions << p; });
@@ -403,6 +403,8 @@ class TestConvCore : public QObject {
     int s = -1;
     QVERIFY(TConvQueue::ParseProgressTime(QStringLiteral("frame= 1 time=   12.96 bitrate"), &s));
     QCOMPARE(s, 12);
+    QVERIFY(TConvQueue::ParseProgressTime(QStringLiteral("frame= 1 time=7 "), &s));
+    QCOMPARE(s, 7);
     QVERIFY(TConvQueue::ParseProgressTime(QStringLiteral("frame= 1 time=4.00 x\nframe= 2 time=5.00 x"), &s));
     QCOMPARE(s, 4);
     QVERIFY(!TConvQueue::ParseProgressTime(QStringLiteral("frame= 1 fps=2"), &s));

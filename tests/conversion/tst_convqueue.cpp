@@ -13,6 +13,7 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QHash>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QUrl>
@@ -25,12 +26,30 @@ namespace {
 const QString kStandin = QStringLiteral(STANDIN_PATH);
 
 // The banner, three progress lines and the summary, each in a tick of its
-// own (a text that begins with the banner is no progress text).
+// own (a text that begins with the banner is no progress text): each step
+// holds until AckHolds lets it go on.
 QString ThreeSteps(const QString& a, const QString& b, const QString& c) {
   return QStringLiteral(
-             "say banner line\nsleep 120\nprogress %1\nsleep 120\nprogress %2\nsleep 120\n"
-             "progress %3\nsleep 120\nprogress 10.00\nsummary\n")
+             "say banner line\nhold\nprogress %1\nhold\nprogress %2\nhold\n"
+             "progress %3\nhold\nprogress 10.00\nsummary\n")
       .arg(a, b, c);
+}
+
+qint64 SizeOf(const QString& path) { return QFileInfo(path).size(); }
+
+// Lets the running row's stand-in take its next step once a whole tick has
+// passed since it finished the last one: that tick's poll read the step alone,
+// however slow or busy the machine. Call after every tick.
+void AckHolds(QueueEnv& env, QHash<QString, qint64>& saidBefore) {
+  const int p = env.form()->ConvQueue->Position();
+  if (p < 0 || p >= env.list()->RowCount()) return;
+  const QString source = env.list()->Caption(p);
+  const QString ack = source + QStringLiteral(".ack");
+  if (saidBefore.value(source) > SizeOf(ack)) {
+    QFile f(ack);
+    if (f.open(QIODevice::Append)) f.write(".");
+  }
+  saidBefore[source] = SizeOf(source + QStringLiteral(".said"));
 }
 
 const QString kLong = QStringLiteral("say banner\nsleep 120\nprogress 3.00\nsleep 10000\nsummary\n");
@@ -73,6 +92,8 @@ class TestConvQueue : public QObject {
                     ThreeSteps(QStringLiteral("1.00"), QStringLiteral("4.00"), QStringLiteral("9.99")));
     env.AddScripted(QStringLiteral("c.wmv"),
                     ThreeSteps(QStringLiteral("3.00"), QStringLiteral("6.00"), QStringLiteral("7.00")));
+    QHash<QString, qint64> said;
+    env.afterTick = [&] { AckHolds(env, said); };
     env.form()->CvAvFileBtnClick();
     // The first file starts inside the click.
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
@@ -186,22 +207,6 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.power.offCalls + env.power.quitCalls, 0);
   }
 
-  void parsingOperations() {
-    QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("a.avi"), QString(), QStringLiteral("01:02:03"));
-    env.form()->AvListStat->setText(QStringLiteral("0"));  // no change event
-    TConvMainFunc f;
-    QCOMPARE(f.GetAvDuration(), 3723);
-    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=   12.96 bitrate")), 12);
-    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=7 ")), 7);
-    // The first record counts when several arrived.
-    QCOMPARE(f.ParseProgressTime(QStringLiteral("frame= 1 time=4.00 x\nframe= 2 time=5.00 x")), 4);
-    QVERIFY_THROWS_EXCEPTION(std::exception, f.ParseProgressTime(QStringLiteral("frame= 1 fps=2")));
-    QVERIFY_THROWS_EXCEPTION(std::exception, f.ParseProgressTime(QStringLiteral("frame= 1 time=N/A")));
-    env.list()->SetSubItem(0, 2, QStringLiteral("ab:cd:ef"));
-    QVERIFY_THROWS_EXCEPTION(std::exception, f.GetAvDuration());
-  }
-
   void powerOffAfterFinishedRun() {
     {
       QueueEnv env(kStandin);
@@ -301,7 +306,6 @@ class TestConvQueue : public QObject {
     QueueEnv env(kStandin);
     const int plain = env.AddScripted(QStringLiteral("clip.avi"), QString());
     const int blank = env.AddScripted(QStringLiteral("My Videos/视频 片段 \"1\".avi"), QString());
-    env.form()->AvListStat->setText(QString::number(plain));  // no change event
     TConvMainFunc f;
     const QString fragments = QStringList{f.GetVdoCodecCmd(),   f.GetVdoBitrateCmd(),  f.GetVdoSizeCmd(),
                                           f.GetVdoFpsCmd(),     f.GetVdoAspectCmd(),   f.GetAdoCodecCmd(),
@@ -310,19 +314,21 @@ class TestConvQueue : public QObject {
     const QString exe = Platform::ExeDir() + QStringLiteral("make");
     QVERIFY(!exe.contains(QLatin1Char(' ')));
     // Without blanks the line is the plain concatenation.
-    QCOMPARE(f.BuildConvCommand(), exe + QStringLiteral(" -y -ipt ") + env.list()->Caption(plain) +
-                                       QLatin1Char(' ') + fragments + QLatin1Char(' ') + env.SaveDir() +
-                                       QStringLiteral("/clip.mp4"));
+    QCOMPARE(f.BuildConvCommand(plain), exe + QStringLiteral(" -y -ipt ") + env.list()->Caption(plain) +
+                                            QLatin1Char(' ') + fragments + QLatin1Char(' ') + env.SaveDir() +
+                                            QStringLiteral("/clip.mp4"));
     QCOMPARE(f.GetOutputPath(env.list()->Caption(plain)), env.SaveDir() + QStringLiteral("/clip.mp4"));
 
-    // Paths with blanks and quotes are quoted and come apart whole.
-    env.form()->AvListStat->setText(QString::number(blank));
+    // Paths with blanks and quotes stay whole in the job, and the text shown
+    // for it quotes them so that it comes apart into the same words.
     env.form()->AvSaveDirEdit->setText(env.SourceDir() + QStringLiteral("/out put"));
-    const QStringList argv = Platform::SplitCommandLine(f.BuildConvCommand());
-    QCOMPARE(argv.first(), exe);
-    QCOMPARE(argv.value(3), env.list()->Caption(blank));
-    QCOMPARE(argv.last(), env.SourceDir() + QStringLiteral("/out put/视频 片段 \"1\".mp4"));
-    QCOMPARE(argv.size(), 4 + Platform::SplitCommandLine(fragments).size() + 1);
+    const TConvJob job = f.BuildConvJob(blank);
+    QCOMPARE(job.program, exe);
+    QCOMPARE(job.arguments.value(2), env.list()->Caption(blank));
+    QCOMPARE(job.output, env.SourceDir() + QStringLiteral("/out put/视频 片段 \"1\".mp4"));
+    QCOMPARE(job.arguments.last(), job.output);
+    QCOMPARE(job.arguments.size(), 3 + Platform::SplitCommandLine(fragments).size() + 1);
+    QCOMPARE(Platform::SplitCommandLine(f.BuildConvCommand(blank)), QStringList{exe} + job.arguments);
   }
 
   void blanksReachEncoderWhole() {
@@ -438,31 +444,46 @@ class TestConvQueue : public QObject {
 
   // What the encoder says of a finished file reaches the row: a name other than the
   // planned one, a caveat (a warning mark and tool tip, counted in the summary), and a
-  // conversion that ended well before the listed length of a source stating none.
+  // conversion that ended well before the listed length of a source stating none. A
+  // failed row leaves the file it was to replace as it was; a listed file whose name
+  // differs only in case takes the plain name first.
   void outputNamesAndWarnings_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("duration");
     QTest::addColumn<int>("icon");
     QTest::addColumn<QString>("tip");  // the start of the row's tool tip ("" for the output line)
     QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("output");    // the row's output file name
+    QTest::addColumn<QByteArray>("oldA");   // an a.mp4 already in the output folder, replaced by choice
+    QTest::addColumn<QString>("twin");      // a source listed (and converted) first
     QTest::newRow("put under another name") << "moved a (1).mp4\nprogress 10.00\nsummary\n"
                                             << "00:00:10" << 5 << ""
-                                            << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)";
+                                            << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)"
+                                            << "a (1).mp4" << QByteArray() << "";
     QTest::newRow("source data ends early")
         << "progress 3.00\nsay warning: short-source: its data ends at 3.00 s of 10.00 s\nsummary\n"
         << "00:00:10" << 19 << "源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
-        << "a.avi: 源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)";
+        << "a.avi: 源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
+        << "a.mp4" << QByteArray() << "";
     QTest::newRow("no picture") << "say warning: no-picture: no picture\nprogress 10.00\nsummary\n"
                                 << "00:00:10" << 19 << "源文件没有画面，输出只有声音"
-                                << "a.avi: 源文件没有画面，输出只有声音";
+                                << "a.avi: 源文件没有画面，输出只有声音" << "a.mp4" << QByteArray() << "";
     QTest::newRow("cut short, no stated length") << "progress 0.56\nsummary\n"
                                                  << "00:00:06" << 19
                                                  << "只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
-                                                 << "a.avi: 只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整";
+                                                 << "a.avi: 只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
+                                                 << "a.mp4" << QByteArray() << "";
     QTest::newRow("nine tenths of the listed length") << "progress 5.40\nsummary\n"
-                                                      << "00:00:06" << 5 << "" << "";
+                                                      << "00:00:06" << 5 << "" << "" << "a.mp4" << QByteArray() << "";
     QTest::newRow("unknown length") << "progress 0.56\nsummary\n"
-                                    << "未知" << 5 << "" << "";
+                                    << "未知" << 5 << "" << "" << "a.mp4" << QByteArray() << "";
+    QTest::newRow("fails where it was to replace a file")
+        << "write\nprogress 3.00\nsay Error: disk full\nexit 1\n" << "00:00:10" << 11 << "Error: disk full"
+        << "转换失败: a.avi: Error: disk full" << "" << QByteArray("the user's a.mp4") << "";
+    QTest::newRow("replaces a file by choice") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""
+                                               << "a.mp4" << QByteArray("the user's a.mp4") << "";
+    QTest::newRow("a listed name differing only in case") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""
+                                                          << "a (1).mp4" << QByteArray() << "other/A.avi";
   }
 
   void outputNamesAndWarnings() {
@@ -471,20 +492,33 @@ class TestConvQueue : public QObject {
     QFETCH(int, icon);
     QFETCH(QString, tip);
     QFETCH(QString, status);
+    QFETCH(QString, output);
+    QFETCH(QByteArray, oldA);
+    QFETCH(QString, twin);
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("a.avi"), script, duration);
+    if (!twin.isEmpty()) env.AddScripted(twin, QStringLiteral("write\nsummary\n"));
+    const int row = env.AddScripted(QStringLiteral("a.avi"), script, duration);
+    const QString oldPath = env.SaveDir() + QStringLiteral("/a.mp4");
+    if (!oldA.isEmpty()) {
+      TestSupport::WriteBytes(oldPath, oldA);
+      env.dialogs.questionAnswers.push_back(0);  // 替换
+    }
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(10000));
-    QCOMPARE(env.list()->ImageIndex(0), icon);
-    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("100%"));
-    const QString output = env.form()->ConvQueue->Rows().at(0).output;
-    const QString saved = QStringLiteral("输出文件: ") + output;
-    QCOMPARE(env.list()->topLevelItem(0)->toolTip(4), tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
-    QCOMPARE(env.rowEnds.at(0).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
-    QCOMPARE(QFileInfo(output).fileName(),
-             script.startsWith(QStringLiteral("moved")) ? QStringLiteral("a (1).mp4") : QStringLiteral("a.mp4"));
+    QCOMPARE(env.list()->ImageIndex(row), icon);
+    const bool failed = icon == 11;
+    QCOMPARE(env.list()->SubItem(row, 3), failed ? QStringLiteral("失败") : QStringLiteral("100%"));
+    const QString written = env.form()->ConvQueue->Rows().at(row).output;
+    const QString saved = QStringLiteral("输出文件: ") + written;
+    QCOMPARE(env.list()->topLevelItem(row)->toolTip(4),
+             failed ? tip : tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
+    QCOMPARE(env.rowEnds.at(row).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
+    if (!output.isEmpty()) QCOMPARE(QFileInfo(written).fileName(), output);
+    if (!oldA.isEmpty()) QCOMPARE(TestSupport::ReadBytes(oldPath), failed ? oldA : QByteArray("standin output\n"));
+    const int converted = (failed ? 0 : 1) + (twin.isEmpty() ? 0 : 1);
     QCOMPARE(env.form()->MsgStatusPanel->text(),
-             QStringLiteral("完成 1 个, 失败 0 个") + (icon == 19 ? QStringLiteral(", 其中 1 个有警告") : QString()));
+             QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed ? 1 : 0) +
+                 (icon == 19 ? QStringLiteral(", 其中 1 个有警告") : QString()));
   }
 
   void dropsOntoTheList() {

@@ -24,24 +24,28 @@ QString Line(const QStringList& argv) {
   return quoted.join(QLatin1Char(' '));
 }
 
+// Starts a runner on a program and its arguments (argv[0] the program).
+bool Start(TDosProcess& runner, const QStringList& argv) {
+  return runner.StartDosProcess(argv.value(0), argv.mid(1));
+}
+
 // Starts a runner and waits for its end (the output stays in the pipe).
-std::unique_ptr<TDosProcess> RunToEnd(const QString& line) {
+std::unique_ptr<TDosProcess> RunToEnd(const QStringList& argv) {
   auto runner = std::make_unique<TDosProcess>();
   QSignalSpy ended(runner.get(), &TDosProcess::Ended);
-  if (!runner->StartDosProcess(line)) return runner;
+  if (!Start(*runner, argv)) return runner;
   if (!runner->HasEnded()) ended.wait(10000);
   return runner;
 }
 
 // A stand-in script in a temporary folder, run in the encoder's form.
-QString ScriptLine(const QTemporaryDir& dir, const QString& name, const QByteArray& script) {
+QStringList ScriptArgv(const QTemporaryDir& dir, const QString& name, const QByteArray& script) {
   const QString src = dir.filePath(name);
   QFile f(src);
   f.open(QIODevice::WriteOnly);
   f.write(script);
   f.close();
-  return Line(
-      {kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, dir.filePath(QStringLiteral("o.mp4"))});
+  return {kStandin, QStringLiteral("-y"), QStringLiteral("-ipt"), src, dir.filePath(QStringLiteral("o.mp4"))};
 }
 
 }  // namespace
@@ -81,7 +85,7 @@ class TestDosConv : public QObject {
 
   void nothingWaitingReturnsAtOnce() {
     TDosProcess runner;
-    QVERIFY(runner.StartDosProcess(Line({kStandin, QStringLiteral("sleep"), QStringLiteral("3000")})));
+    QVERIFY(Start(runner, {kStandin, QStringLiteral("sleep"), QStringLiteral("3000")}));
     QVERIFY(runner.Pid() > 0);
     QElapsedTimer t;
     t.start();
@@ -110,7 +114,7 @@ class TestDosConv : public QObject {
     QFETCH(int, expectedLength);
     QFETCH(int, expectedA);
     auto runner =
-        RunToEnd(Line({kStandin, QStringLiteral("bytes"), QString::number(bytes), QStringLiteral("a")}));
+        RunToEnd({kStandin, QStringLiteral("bytes"), QString::number(bytes), QStringLiteral("a")});
     QVERIFY(runner->HasEnded());
     QCOMPARE(runner->ExitCode(), 0);
     const QString text = runner->ReadDosPipe();
@@ -122,10 +126,10 @@ class TestDosConv : public QObject {
   }
 
   void zeroByteEndsTextAndUtf8IsKept() {
-    auto runner = RunToEnd(Line({kStandin, QStringLiteral("zero")}));
+    auto runner = RunToEnd({kStandin, QStringLiteral("zero")});
     QCOMPARE(runner->ReadDosPipe(), QStringLiteral("before"));
     QCOMPARE(runner->ReadDosPipe(), QString());
-    runner = RunToEnd(Line({kStandin, QStringLiteral("args"), QStringLiteral("中文")}));
+    runner = RunToEnd({kStandin, QStringLiteral("args"), QStringLiteral("中文")});
     const QStringList lines = runner->ReadDosPipe().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(QString::fromUtf8(QByteArray::fromHex(lines.value(1).toLatin1())), QStringLiteral("中文"));
   }
@@ -133,7 +137,7 @@ class TestDosConv : public QObject {
   void missingProgramIsQuiet() {
     const int zombiesBefore = ProcessCheck::Zombies();
     TDosProcess runner;
-    QVERIFY(!runner.StartDosProcess(QStringLiteral("/nonexistent/folder/make -y -ipt a.avi b.mp4")));
+    QVERIFY(!runner.StartDosProcess(QStringLiteral("/nonexistent/folder/make"), {QStringLiteral("-ipt"), QStringLiteral("a.avi"), QStringLiteral("b.mp4")}));
     QCOMPARE(runner.Pid(), -1LL);
     QVERIFY(runner.HasEnded());
     QCOMPARE(runner.ReadDosPipe(), QString());
@@ -147,7 +151,7 @@ class TestDosConv : public QObject {
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     TDosProcess second;
-    QVERIFY(!second.StartDosProcess(script.fileName()));
+    QVERIFY(!second.StartDosProcess(script.fileName(), {}));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("ran"))));
     QCOMPARE(ProcessCheck::Zombies(), zombiesBefore);
   }
@@ -166,7 +170,7 @@ class TestDosConv : public QObject {
         QStringLiteral("ends with backslash\\"),
         QStringLiteral("|&>"),
     };
-    auto runner = RunToEnd(Line(QStringList{kStandin, QStringLiteral("args")} + args));
+    auto runner = RunToEnd(QStringList{kStandin, QStringLiteral("args")} + args);
     const QStringList lines = runner->ReadDosPipe().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QStringList received;
     for (const QString& hex : lines) received << QString::fromUtf8(QByteArray::fromHex(hex.toLatin1()));
@@ -178,7 +182,7 @@ class TestDosConv : public QObject {
   void exitStatusSummaryAndLastErrorLine() {
     QTemporaryDir dir;
     auto runner =
-        RunToEnd(ScriptLine(dir, QStringLiteral("a.avi"),
+        RunToEnd(ScriptArgv(dir, QStringLiteral("a.avi"),
                             "say banner\nprogress 1.00\nsay Error: first\nsay Error: no space left\n"
                             "progress 2.00\nsummary\nexit 1\n"));
     QCOMPARE(runner->ExitCode(), 1);
@@ -189,13 +193,13 @@ class TestDosConv : public QObject {
     QCOMPARE(runner->LastErrorLine(), QStringLiteral("Error: no space left"));
 
     // A last line without a line end counts once the encoder has ended.
-    runner = RunToEnd(ScriptLine(dir, QStringLiteral("b.avi"), "say one\nraw cut short"));
+    runner = RunToEnd(ScriptArgv(dir, QStringLiteral("b.avi"), "say one\nraw cut short"));
     runner->ReadDosPipe();
     QCOMPARE(runner->ExitCode(), 0);
     QVERIFY(!runner->SummarySeen());
     QCOMPARE(runner->LastErrorLine(), QStringLiteral("cut short"));
 
-    runner = RunToEnd(ScriptLine(dir, QStringLiteral("c.avi"), "progress 1.00\ncrash\n"));
+    runner = RunToEnd(ScriptArgv(dir, QStringLiteral("c.avi"), "progress 1.00\ncrash\n"));
     QVERIFY(runner->Crashed());
     QCOMPARE(runner->ExitCode(), -1);
   }
@@ -204,8 +208,7 @@ class TestDosConv : public QObject {
     QTemporaryDir dir;
     TDosProcess runner;
     QSignalSpy ended(&runner, &TDosProcess::Ended);
-    QVERIFY(runner.StartDosProcess(
-        ScriptLine(dir, QStringLiteral("s.avi"), "say banner\nsleep 5000\nsay late\n")));
+    QVERIFY(Start(runner, ScriptArgv(dir, QStringLiteral("s.avi"), "say banner\nsleep 5000\nsay late\n")));
     QString read;
     QVERIFY(QTest::qWaitFor([&] { return !(read = runner.ReadDosPipe()).isEmpty(); }, 5000));
     QCOMPARE(read, QStringLiteral("banner\n"));
@@ -221,15 +224,15 @@ class TestDosConv : public QObject {
 
   void manyStartsLeakNothing() {
     // Warm up once so that lazily opened descriptors are counted.
-    RunToEnd(QStringLiteral("/bin/true"));
+    RunToEnd({QStringLiteral("/bin/true")});
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     const int fdsBefore = ProcessCheck::OpenFdCount();
     {
       std::vector<std::unique_ptr<TDosProcess>> runners;
       for (int i = 0; i < 300; ++i) {
         runners.push_back(std::make_unique<TDosProcess>());
-        runners.back()->StartDosProcess(i % 2 ? QStringLiteral("/bin/true")
-                                              : QStringLiteral("/nonexistent/make x"));
+        Start(*runners.back(), i % 2 ? QStringList{QStringLiteral("/bin/true")}
+                                     : QStringList{QStringLiteral("/nonexistent/make"), QStringLiteral("x")});
         if (i % 3 == 0) runners.back()->ReadDosPipe();
       }
       // Every child is reaped as it ends, without anybody asking.
@@ -248,8 +251,8 @@ class TestDosConv : public QObject {
     long long pid = -1;
     {
       TDosProcess runner;
-      QVERIFY(runner.StartDosProcess(
-          ScriptLine(dir, QStringLiteral("slow.avi"), "sleep 300\nsay still writing\nsleep 100\nexit 0\n")));
+      QVERIFY(Start(runner,
+          ScriptArgv(dir, QStringLiteral("slow.avi"), "sleep 300\nsay still writing\nsleep 100\nexit 0\n")));
       pid = runner.Pid();
     }
     QTRY_VERIFY_WITH_TIMEOUT(!ProcessCheck::IsChild(pid), 10000);

@@ -23,9 +23,6 @@ QString BuiltAppDir();
 // The source tree.
 QString SourceDir();
 
-// A temporary installation folder that the program is pointed at
-// (Platform::SetExeDir). By default it holds links to the built encoder, the
-// SQLite library and the player, and a fresh copy of the default database.
 // File access as another user (65534, "nobody") on this thread while it
 // lives: root may write anywhere, that user only where permissions allow.
 class OtherUser {
@@ -41,6 +38,9 @@ class OtherUser {
   int user_;
 };
 
+// A temporary installation folder that the program is pointed at
+// (Platform::SetExeDir). By default it holds links to the built encoder, the
+// SQLite library and the player, and a fresh copy of the default database.
 class TempAppDir {
  public:
   struct Options {
