@@ -21,17 +21,6 @@ namespace {
 
 const QString kStandin = QStringLiteral(STANDIN_PATH);
 
-void Drop(TListViewEx* list, const QStringList& paths) {
-  QMimeData data;
-  QList<QUrl> urls;
-  for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
-  data.setUrls(urls);
-  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(list->viewport(), &enter);
-  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(list->viewport(), &drop);
-}
-
 QStringList Captions(TListViewEx* list) {
   QStringList out;
   for (int r = 0; r < list->RowCount(); ++r) out << list->Caption(r);

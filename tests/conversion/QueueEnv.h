@@ -11,6 +11,9 @@
 #include "tests/support/TestSupport.h"
 
 #include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -59,6 +62,19 @@ struct FakePower : Platform::IPowerControl {
     done(yes);
   }
 };
+
+// Drags paths onto a list and drops them there; whether the list took the drag.
+inline bool Drop(TListViewEx* list, const QStringList& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(list->viewport(), &enter);
+  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(list->viewport(), &drop);
+  return enter.isAccepted();
+}
 
 struct FakeNotice : Platform::IDesktopNotice {
   QStringList notices;  // "title|body"

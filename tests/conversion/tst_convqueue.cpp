@@ -54,19 +54,6 @@ void AckHolds(QueueEnv& env, QHash<QString, qint64>& saidBefore) {
 
 const QString kLong = QStringLiteral("say banner\nsleep 120\nprogress 3.00\nsleep 10000\nsummary\n");
 
-// Drags paths onto a list and drops them there; whether the list took the drag.
-bool Drop(TListViewEx* list, const QStringList& paths) {
-  QMimeData data;
-  QList<QUrl> urls;
-  for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
-  data.setUrls(urls);
-  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(list->viewport(), &enter);
-  QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(list->viewport(), &drop);
-  return enter.isAccepted();
-}
-
 // The percentages a row showed over the ticks, without repeats.
 QStringList PercentHistory(const std::vector<Snapshot>& ticks, int row) {
   QStringList seen;
