@@ -209,7 +209,9 @@ void TConvQueue::EncoderEnded() {
     reason = encoder_->LastErrorLine();
     if (reason.isEmpty()) {
       if (encoder_->Crashed()) {
-        reason = QStringLiteral("编码器意外终止");
+        reason = QStringLiteral("编码器意外终止 (信号 %1: %2)")
+                     .arg(encoder_->EndSignal())
+                     .arg(QString::fromLocal8Bit(strsignal(encoder_->EndSignal())));
       } else if (encoder_->ExitCode() == 0) {
         reason = QStringLiteral("编码器未报告完成");
       } else {

@@ -83,8 +83,8 @@ void TDosProcess::TakeLines(const QByteArray& bytes, bool final) {
       if (ok) lastProgress_ = t;
       return;
     }
-
-    lastErrorLine_ = line;
+    // Only a marked error line explains a failure; the banner and other text do not.
+    if (line.startsWith(QLatin1String(vidmora::protocol::kErrorMark))) lastErrorLine_ = line;
   };
   int start = 0;
   for (int i = 0; i < partialLine_.size(); ++i) {
@@ -109,6 +109,7 @@ bool TDosProcess::Started() const { return process_ && process_->Pid() > 0; }
 bool TDosProcess::HasEnded() const { return !Started() || process_->Ended(); }
 int TDosProcess::ExitCode() const { return process_ ? process_->ExitCode() : -1; }
 bool TDosProcess::Crashed() const { return process_ && process_->Crashed(); }
+int TDosProcess::EndSignal() const { return process_ ? process_->EndSignal() : 0; }
 long long TDosProcess::Pid() const { return process_ ? process_->Pid() : -1; }
 
 void TDosProcess::DiscardOutput() {

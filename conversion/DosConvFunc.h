@@ -44,10 +44,11 @@ class TDosProcess : public QObject {
   bool HasEnded() const;
   int ExitCode() const;
   bool Crashed() const;
+  int EndSignal() const;
   long long Pid() const;
 
-  // The last line of the output read so far that is neither a progress text
-  // nor the summary: the encoder's own account of why it failed.
+  // The last error line of the output read so far (it begins with the
+  // protocol's error mark): the encoder's own account of why it failed.
   QString LastErrorLine() const { return lastErrorLine_; }
   // Whether the output read so far holds the summary line.
   bool SummarySeen() const { return summarySeen_; }

@@ -63,7 +63,7 @@ void ConsoleLine(const std::string& line) {
 }
 
 void ConsoleError(const std::string& message) {
-  std::string line = "Error: " + message;
+  std::string line = protocol::kErrorMark + message;
   for (auto& c : line)
     if (c == '\n' || c == '\r') c = ' ';
   ConsoleLine(line);

@@ -10,6 +10,8 @@
 //   detail. It is written for a conversion that still succeeded but is not what the
 //   user may expect (kWarnShortSource: the source's data ends before the length its
 //   header states, and the output holds what the data holds).
+// - An error line begins with kErrorMark followed by what went wrong. Only such lines
+//   explain a failed conversion: the banner and other console text never do.
 // - An output line begins with kOutputMark followed by the path of the finished file,
 //   written when the file was put in place under another name than the one asked for
 //   (that name was taken meanwhile).
@@ -19,6 +21,7 @@ namespace vidmora::protocol {
 inline constexpr char kProgressMark[] = "frame=";
 inline constexpr char kTimeMark[] = "time=";
 inline constexpr char kSummaryMark[] = "global headers:";
+inline constexpr char kErrorMark[] = "Error: ";
 inline constexpr char kWarningMark[] = "warning: ";
 inline constexpr char kWarnShortSource[] = "short-source";
 inline constexpr char kOutputMark[] = "output: ";

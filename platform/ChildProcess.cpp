@@ -286,6 +286,7 @@ bool TChildProcess::CheckEnded() {
 void TChildProcess::Reaped(int status) {
   ended_ = true;
   crashed_ = WIFSIGNALED(status);
+  endSignal_ = crashed_ ? WTERMSIG(status) : 0;
   exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   if (endNotifier_) endNotifier_->setEnabled(false);
   if (pollTimer_) pollTimer_->stop();

@@ -48,6 +48,8 @@ class TChildProcess : public QObject {
   // Exit status when the child exited; -1 when it ended by a signal.
   int ExitCode() const { return exitCode_; }
   bool Crashed() const { return crashed_; }
+  // The signal that ended the child, 0 when it exited by itself.
+  int EndSignal() const { return endSignal_; }
 
   // Bytes waiting unread in the output pipe.
   int BytesWaiting() const;
@@ -92,6 +94,7 @@ class TChildProcess : public QObject {
   int inWrite_ = -1;
   bool ended_ = false;
   bool crashed_ = false;
+  int endSignal_ = 0;
   int exitCode_ = -1;
   QSocketNotifier* endNotifier_ = nullptr;
   QSocketNotifier* outNotifier_ = nullptr;

@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
 
   std::ifstream script(source);
   if (source.empty() || !script) {
-    Write(2, "standin: cannot open the source\n");
+    Write(2, "Error: standin: cannot open the source\n");
     Log("exit 1");
     return 1;
   }

@@ -16,6 +16,9 @@
 #include <QHash>
 #include <QMimeData>
 #include <QSignalSpy>
+
+#include <csignal>
+#include <cstring>
 #include <QUrl>
 
 #include <sys/wait.h>
@@ -361,7 +364,8 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("4"));
     QCOMPARE(env.rowEnds.size(), size_t(4));
     QCOMPARE(env.rowEnds[0].status, QStringLiteral("转换失败: corrupt.avi: Error: invalid data found"));
-    QCOMPARE(env.rowEnds[1].status, QStringLiteral("转换失败: crash.avi: 编码器意外终止"));
+    QCOMPARE(env.rowEnds[1].status, QStringLiteral("转换失败: crash.avi: 编码器意外终止 (信号 11: %1)")
+                                           .arg(QString::fromLocal8Bit(strsignal(SIGSEGV))));
     QCOMPARE(env.rowEnds[1].gauge, 0);
     // The run ended by itself: its summary, the notice, and the power-off.
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 3 个"));

@@ -193,11 +193,11 @@ class TestDosConv : public QObject {
     QCOMPARE(runner->LastErrorLine(), QStringLiteral("Error: no space left"));
 
     // A last line without a line end counts once the encoder has ended.
-    runner = RunToEnd(ScriptArgv(dir, QStringLiteral("b.avi"), "say one\nraw cut short"));
+    runner = RunToEnd(ScriptArgv(dir, QStringLiteral("b.avi"), "say one\nraw Error: cut short"));
     runner->ReadDosPipe();
     QCOMPARE(runner->ExitCode(), 0);
     QVERIFY(!runner->SummarySeen());
-    QCOMPARE(runner->LastErrorLine(), QStringLiteral("cut short"));
+    QCOMPARE(runner->LastErrorLine(), QStringLiteral("Error: cut short"));
 
     runner = RunToEnd(ScriptArgv(dir, QStringLiteral("c.avi"), "progress 1.00\ncrash\n"));
     QVERIFY(runner->Crashed());
