@@ -233,20 +233,20 @@ bool SoundConverter::Push(AVFrame* frame, const FrameSink& sink) {
     converted->sample_rate = sampleRate_;
     converted->format = format_;
     av_channel_layout_copy(&converted->ch_layout, &layout_);
-    AVFrame tmpIn = *frame;
-    AVChannelLayout inLayout{};
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-      av_channel_layout_default(&inLayout, frame->ch_layout.nb_channels);
-    else
-      av_channel_layout_copy(&inLayout, &frame->ch_layout);
-    tmpIn.ch_layout = inLayout;
+    // The resampler reads the frame through a new reference whose layout is always a
+    // known one (a source may leave its channel order unspecified).
+    TFramePtr in(av_frame_alloc());
+    if (!in || av_frame_ref(in.get(), frame) < 0) return Failed("out of memory");
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+      av_channel_layout_uninit(&in->ch_layout);
+      av_channel_layout_default(&in->ch_layout, frame->ch_layout.nb_channels);
+    }
     if (!swr_) swr_ = swr_alloc();
-    int r = swr_ ? swr_convert_frame(swr_, converted, &tmpIn) : AVERROR(ENOMEM);
+    int r = swr_ ? swr_convert_frame(swr_, converted, in.get()) : AVERROR(ENOMEM);
     if (r == AVERROR_INPUT_CHANGED || r == AVERROR_OUTPUT_CHANGED) {
       swr_close(swr_);
-      r = swr_convert_frame(swr_, converted, &tmpIn);
+      r = swr_convert_frame(swr_, converted, in.get());
     }
-    av_channel_layout_uninit(&inLayout);
     if (r < 0) {
       av_frame_unref(converted);
       return Failed("cannot convert a changed sound format: " + ErrorText(r));
