@@ -10,27 +10,13 @@
 #include <algorithm>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
 #include <sys/stat.h>
 
 namespace {
-
-// Blanks and control characters at both ends go.
-QString TrimControls(const QString& text) {
-  int begin = 0;
-  int end = text.size();
-  while (begin < end && text[begin].unicode() <= 0x20) ++begin;
-  while (end > begin && text[end - 1].unicode() <= 0x20) --end;
-  return text.mid(begin, end - begin);
-}
-
-bool ToInt(const QString& text, int* value) {
-  bool ok = false;
-  *value = TrimControls(text).toInt(&ok, 10);
-  return ok;
-}
 
 // Whether both paths name one existing file (the same device and inode, so
 // links and other spellings of the path count too).
@@ -44,13 +30,11 @@ bool SameFile(const QString& a, const QString& b) {
 }  // namespace
 
 bool TConvQueue::ParseProgressTime(const QString& text, int* seconds) {
-  const int k = text.indexOf(QLatin1String(vidmora::protocol::kTimeMark));
-  *seconds = 0;
-  if (k < 0) return false;
-  int end = k + static_cast<int>(sizeof vidmora::protocol::kTimeMark) - 1;
-  const int begin = end;
-  while (end < text.size() && text[end] != QLatin1Char('.')) ++end;
-  return ToInt(text.mid(begin, end - begin), seconds);
+  double exact = 0;
+  const bool ok = ParseProgressSeconds(text, &exact) && exact < INT_MAX;
+  // Whole seconds, the fraction dropped.
+  *seconds = ok ? static_cast<int>(exact) : 0;
+  return ok;
 }
 
 QString TConvQueue::WarningText(const QString& warning) {

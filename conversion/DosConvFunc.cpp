@@ -57,6 +57,19 @@ QString TDosProcess::ReadDosPipe() {
   return text;
 }
 
+bool ParseProgressSeconds(const QString& text, double* seconds) {
+  *seconds = 0;
+  const int k = text.indexOf(QLatin1String(vidmora::protocol::kTimeMark));
+  if (k < 0) return false;
+  const QString value = text.mid(k + int(sizeof vidmora::protocol::kTimeMark) - 1)
+                            .section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty)
+                            .section(QLatin1Char('\n'), 0, 0);
+  bool ok = false;
+  *seconds = value.toDouble(&ok);
+  if (!ok) *seconds = 0;
+  return ok;
+}
+
 void TDosProcess::TakeLines(const QByteArray& bytes, bool final) {
   partialLine_ += bytes;
   auto take = [this](const QByteArray& raw) {
@@ -76,11 +89,8 @@ void TDosProcess::TakeLines(const QByteArray& bytes, bool final) {
       return;
     }
     if (line.startsWith(QLatin1String(vidmora::protocol::kProgressMark))) {
-      const int k = line.indexOf(QLatin1String(vidmora::protocol::kTimeMark));
-      bool ok = false;
-      const double t =
-          k < 0 ? 0 : line.mid(k + int(sizeof vidmora::protocol::kTimeMark) - 1).section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty).toDouble(&ok);
-      if (ok) lastProgress_ = t;
+      double t = 0;
+      if (ParseProgressSeconds(line, &t)) lastProgress_ = t;
       return;
     }
     // Only a marked error line explains a failure; the banner and other text do not.

@@ -16,6 +16,10 @@ class TChildProcess;
 // byte read, dropped chunks included, is appended to all when it is given.
 QString ReadDosPipe(int pipe, QByteArray* all = nullptr);
 
+// The output time in seconds of a progress text (its first "time="); false when
+// there is none or it is no number.
+bool ParseProgressSeconds(const QString& text, double* seconds);
+
 // One encoder run. The object owns the child process: its pid, its pipe ends
 // and its reaping. Ended comes once the encoder has ended and been reaped;
 // what it wrote last is still waiting to be read then.
