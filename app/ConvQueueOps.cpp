@@ -225,7 +225,8 @@ void TConvMainFunc::ShowRowResult(int row) {
       // file shows its progress.
       AvFilesList->SetImageIndex(row, kIconStopped);
       AvFilesList->SetSubItem(row, 3, kFailedText);
-      AvFilesList->SetRowToolTip(row, r.reason);
+      // The sentence for the user first, the technical account under it.
+      AvFilesList->SetRowToolTip(row, r.detail.isEmpty() ? r.reason : r.reason + QLatin1Char('\n') + r.detail);
       CvStatusGauge->setValue(0);
       MsgStatusPanel->setText(QStringLiteral("转换失败: ") + FileNameOf(r.source) +
                               (r.reason.isEmpty() ? QString() : QStringLiteral(": ") + r.reason));

@@ -1,6 +1,7 @@
 #include "ConvQueue.h"
 
 #include "DosConvFunc.h"
+#include "EncoderFailure.h"
 #include "OutputNames.h"
 #include "encoder/Protocol.h"
 #include "media/DurationText.h"
@@ -64,6 +65,7 @@ bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
   for (TQueueRow& row : planned) {
     row.result = TRowResult::Waiting;
     row.reason.clear();
+    row.detail.clear();
     row.warning.clear();
     row.convertedSeconds = 0;
     row.percent = 0;
@@ -159,7 +161,7 @@ void TConvQueue::EncoderEnded() {
   // counts like any other.
   TakeText(p, encoder_->ReadDosPipe());
   bool done = encoder_->ExitCode() == 0 && !encoder_->Crashed() && encoder_->SummarySeen();
-  QString reason;
+  QString reason, detail;
   const TQueueRow& r = rows_[p];
   // The encoder put its file under another name (the planned one was taken meanwhile,
   // or the folder's file system refused a character of it).
@@ -190,29 +192,25 @@ void TConvQueue::EncoderEnded() {
     }
   }
   if (!done && reason.isEmpty()) {
-    reason = encoder_->LastErrorLine();
-    if (reason.isEmpty()) {
-      if (encoder_->Crashed()) {
-        reason = QStringLiteral("编码器意外终止 (信号 %1: %2)")
-                     .arg(encoder_->EndSignal())
-                     .arg(QString::fromLocal8Bit(strsignal(encoder_->EndSignal())));
-      } else if (encoder_->ExitCode() == 0) {
-        reason = QStringLiteral("编码器未报告完成");
-      } else {
-        reason = QStringLiteral("编码器退出，状态 %1").arg(encoder_->ExitCode());
-      }
-    }
+    // The encoder's own account first; without one, how it ended.
+    const TFailureText text =
+        encoder_->LastErrorLine().isEmpty()
+            ? EncoderEndText(encoder_->Crashed(), encoder_->EndSignal(), encoder_->ExitCode())
+            : EncoderErrorText(encoder_->LastErrorLine(), encoder_->LastProgressSeconds());
+    reason = text.sentence;
+    detail = text.detail;
   }
   RetireEncoder();
-  Finish(p, done ? TRowResult::Converted : TRowResult::Failed, reason);
+  Finish(p, done ? TRowResult::Converted : TRowResult::Failed, reason, detail);
   // The next file starts as soon as this one's end is seen.
   StartFrom(p + 1);
 }
 
-void TConvQueue::Finish(int row, TRowResult result, const QString& reason) {
+void TConvQueue::Finish(int row, TRowResult result, const QString& reason, const QString& detail) {
   TQueueRow& r = rows_[row];
   r.result = result;
   r.reason = reason;
+  r.detail = detail;
   if (result == TRowResult::Converted) r.percent = 100;
   emit RowFinished(row);
 }

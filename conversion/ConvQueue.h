@@ -32,7 +32,8 @@ struct TQueueRow {
                              // conversion has replaced a file, that file)
   QString replaces;          // when not empty, the existing file that a complete conversion is moved over
   TRowResult result = TRowResult::Waiting;
-  QString reason;      // why a row failed or was skipped (the encoder's last error line)
+  QString reason;      // why a row failed or was skipped: one sentence for the user (Chinese)
+  QString detail;      // the technical account behind the reason (the encoder's own words), or empty
   QString warning;     // a converted row's caveat for the user (Chinese), or empty
   qint64 percent = 0;  // the last percentage reported, not limited to 100
   bool convert = true;  // false: the run passes the row by and reports nothing of it
@@ -104,7 +105,7 @@ class TConvQueue : public QObject {
   bool StartRow(int row);
   void TakeText(int row, const QString& text);
   void EncoderEnded();
-  void Finish(int row, TRowResult result, const QString& reason);
+  void Finish(int row, TRowResult result, const QString& reason, const QString& detail = QString());
   void SetPosition(int position);
   void RetireEncoder();
 

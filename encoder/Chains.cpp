@@ -1,6 +1,7 @@
 #include "Chains.h"
 
 #include "Console.h"
+#include "Protocol.h"
 #include "StopRequest.h"
 
 #include <algorithm>
@@ -65,10 +66,10 @@ bool Chain::Drain(const FrameSink& sink) {
   while (!StopRequested()) {
     // Each filtered frame is handed over to the encoding thread, so it is a new one.
     TFramePtr out(av_frame_alloc());
-    if (!out) return Failed("out of memory");
+    if (!out) return Failed(OutOfMemory());
     const int r = av_buffersink_get_frame(sink_, out.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return Failed("the filters failed: " + ErrorText(r));
+    if (r < 0) return Failed(Coded(StepFailure(r), "the filters failed: " + ErrorText(r)));
     if (!sink(std::move(out), av_buffersink_get_time_base(sink_))) return false;
   }
   return true;
@@ -80,7 +81,7 @@ bool Chain::Close(const FrameSink& sink) {
   if (StopRequested()) return true;  // what the filters hold is dropped
   // The end time lets the frame-rate filter fill the last picture's whole duration.
   const int r = av_buffersrc_close(source_, nextPts_, AV_BUFFERSRC_FLAG_PUSH);
-  if (r < 0) return Failed("the filters failed: " + ErrorText(r));
+  if (r < 0) return Failed(Coded(StepFailure(r), "the filters failed: " + ErrorText(r)));
   return Drain(sink);
 }
 
@@ -101,7 +102,7 @@ void PictureConverter::Configure(const AVStream* stream, const PictureSource& pi
 
 bool PictureConverter::Build(const AVFrame* frame) {
   graph_ = avfilter_graph_alloc();
-  if (!graph_) return Failed("out of memory");
+  if (!graph_) return Failed(OutOfMemory());
   graph_->nb_threads = 1;
   const AVRational tb = stream_->time_base;
   AVRational sar = frame->sample_aspect_ratio;
@@ -118,7 +119,7 @@ bool PictureConverter::Build(const AVFrame* frame) {
                interlacing.bottomFirst ? "bottom" : "top"));
   const std::string chain = PictureChain(picture_, fps_, encoderWidth_, encoderHeight_);
   const int r = Connect("buffer", srcArgs, "buffersink", chain);
-  if (r < 0) return Failed("cannot set up the picture conversion: " + ErrorText(r));
+  if (r < 0) return Failed(Coded(StepFailure(r), "cannot set up the picture conversion: " + ErrorText(r)));
   width_ = frame->width;
   height_ = frame->height;
   format_ = frame->format;
@@ -147,19 +148,19 @@ bool PictureConverter::Push(AVFrame* frame, const FrameSink& sink) {
                                 height_, AVPixelFormat(format_), SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!converted_) converted_.reset(av_frame_alloc());
     AVFrame* converted = converted_.get();
-    if (!sws_ || !converted) return Failed("cannot convert a changed picture size");
+    if (!sws_ || !converted) return Failed(Coded(protocol::kErrEncodeFailed, "cannot convert a changed picture size"));
     av_frame_unref(converted);
     converted->width = width_;
     converted->height = height_;
     converted->format = format_;
     if (av_frame_get_buffer(converted, 0) < 0 || av_frame_copy_props(converted, frame) < 0)
-      return Failed("out of memory");
+      return Failed(OutOfMemory());
     sws_scale(sws_, frame->data, frame->linesize, 0, frame->height, converted->data, converted->linesize);
     input = converted;
   }
   const int r = av_buffersrc_add_frame_flags(source_, input, AV_BUFFERSRC_FLAG_KEEP_REF);
   if (input != frame) av_frame_unref(input);
-  if (r < 0) return Failed("the picture conversion failed: " + ErrorText(r));
+  if (r < 0) return Failed(Coded(StepFailure(r), "the picture conversion failed: " + ErrorText(r)));
   return Drain(sink);
 }
 
@@ -184,7 +185,7 @@ void SoundConverter::Configure(const AVStream* stream, int sampleFormat, int sam
 
 bool SoundConverter::Build(const AVFrame* frame) {
   graph_ = avfilter_graph_alloc();
-  if (!graph_) return Failed("out of memory");
+  if (!graph_) return Failed(OutOfMemory());
   graph_->nb_threads = 1;
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || !av_channel_layout_check(&frame->ch_layout))
     av_channel_layout_default(&layout_, frame->ch_layout.nb_channels);
@@ -199,7 +200,7 @@ bool SoundConverter::Build(const AVFrame* frame) {
                                    av_get_sample_fmt_name(AVSampleFormat(encoderFormat_)), encoderRate_,
                                    DescribeLayout(encoderLayout_).c_str());
   const int r = Connect("abuffer", srcArgs, "abuffersink", chain);
-  if (r < 0) return Failed("cannot set up the sound conversion: " + ErrorText(r));
+  if (r < 0) return Failed(Coded(StepFailure(r), "cannot set up the sound conversion: " + ErrorText(r)));
   // AAC takes 1024 samples a frame, MP3 1152: the sink cuts frames to the encoder's size.
   if (frameSize_ > 0) av_buffersink_set_frame_size(sink_, unsigned(frameSize_));
   return true;
@@ -228,7 +229,7 @@ bool SoundConverter::Push(AVFrame* frame, const FrameSink& sink) {
     // The source changed its sound format midway: bring it back to the first.
     if (!converted_) converted_.reset(av_frame_alloc());
     AVFrame* converted = converted_.get();
-    if (!converted) return Failed("out of memory");
+    if (!converted) return Failed(OutOfMemory());
     av_frame_unref(converted);
     converted->sample_rate = sampleRate_;
     converted->format = format_;
@@ -236,7 +237,7 @@ bool SoundConverter::Push(AVFrame* frame, const FrameSink& sink) {
     // The resampler reads the frame through a new reference whose layout is always a
     // known one (a source may leave its channel order unspecified).
     TFramePtr in(av_frame_alloc());
-    if (!in || av_frame_ref(in.get(), frame) < 0) return Failed("out of memory");
+    if (!in || av_frame_ref(in.get(), frame) < 0) return Failed(OutOfMemory());
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
       av_channel_layout_uninit(&in->ch_layout);
       av_channel_layout_default(&in->ch_layout, frame->ch_layout.nb_channels);
@@ -249,7 +250,7 @@ bool SoundConverter::Push(AVFrame* frame, const FrameSink& sink) {
     }
     if (r < 0) {
       av_frame_unref(converted);
-      return Failed("cannot convert a changed sound format: " + ErrorText(r));
+      return Failed(Coded(StepFailure(r), "cannot convert a changed sound format: " + ErrorText(r)));
     }
     pts = av_rescale_q(pts, sampleTb, {1, sampleRate_});
     input = converted;
@@ -260,7 +261,7 @@ bool SoundConverter::Push(AVFrame* frame, const FrameSink& sink) {
   const int r =
       input->nb_samples > 0 ? av_buffersrc_add_frame_flags(source_, input, AV_BUFFERSRC_FLAG_KEEP_REF) : 0;
   if (input != frame) av_frame_unref(input);
-  if (r < 0) return Failed("the sound conversion failed: " + ErrorText(r));
+  if (r < 0) return Failed(Coded(StepFailure(r), "the sound conversion failed: " + ErrorText(r)));
   return Drain(sink);
 }
 

@@ -62,11 +62,73 @@ void ConsoleLine(const std::string& line) {
   }
 }
 
+static bool HasCode(const std::string& message) {
+  for (const char* code : protocol::kErrorCodes) {
+    const size_t n = std::strlen(code);
+    if (message.compare(0, n, code) == 0 && message.compare(n, 2, ": ") == 0) return true;
+  }
+  return false;
+}
+
 void ConsoleError(const std::string& message) {
-  std::string line = protocol::kErrorMark + message;
+  std::string line = protocol::kErrorMark + (HasCode(message) ? message : Coded(protocol::kErrEncodeFailed, message));
   for (auto& c : line)
     if (c == '\n' || c == '\r') c = ' ';
   ConsoleLine(line);
+}
+
+std::string Coded(const char* code, const std::string& detail) { return code + (": " + detail); }
+
+std::string OutOfMemory() { return Coded(protocol::kErrOutOfMemory, "out of memory"); }
+
+const char* SourceFailure(int averror) {
+  switch (averror) {
+    case AVERROR(ENOENT):
+    case AVERROR(ENOTDIR):
+      return protocol::kErrSourceMissing;
+    case AVERROR(EACCES):
+    case AVERROR(EPERM):
+    case AVERROR(EIO):
+      return protocol::kErrSourceUnreadable;
+    case AVERROR(EISDIR):
+      return protocol::kErrSourceNotRegular;
+    case AVERROR(ENOMEM):
+      return protocol::kErrOutOfMemory;
+    case AVERROR_EXIT:
+      return protocol::kErrStopped;
+    case AVERROR_PATCHWELCOME:
+    case AVERROR_DECODER_NOT_FOUND:
+    case AVERROR_DEMUXER_NOT_FOUND:
+      return protocol::kErrSourceUnsupported;
+    default:
+      return protocol::kErrSourceDamaged;
+  }
+}
+
+const char* OutputFailure(int averror) {
+  switch (averror) {
+    case AVERROR(ENOSPC):
+    case AVERROR(EDQUOT):
+      return protocol::kErrOutputFull;
+    case AVERROR(EFBIG):
+      return protocol::kErrOutputTooLarge;
+    case AVERROR(EACCES):
+    case AVERROR(EPERM):
+    case AVERROR(EROFS):
+    case AVERROR(EIO):
+    case AVERROR(ENOENT):
+    case AVERROR(ENOTDIR):
+      return protocol::kErrOutputUnwritable;
+    case AVERROR(ENAMETOOLONG):
+    case AVERROR(EILSEQ):
+      return protocol::kErrOutputName;
+    default:
+      return StepFailure(averror);
+  }
+}
+
+const char* StepFailure(int averror) {
+  return averror == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrEncodeFailed;
 }
 
 std::string DisplayName(const std::string& path) {

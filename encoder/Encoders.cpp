@@ -1,6 +1,7 @@
 #include "Encoders.h"
 
 #include "Console.h"
+#include "Protocol.h"
 #include "StopRequest.h"
 
 #include <algorithm>
@@ -32,13 +33,15 @@ std::string OpenEncoder(AVFormatContext* file, OutputStream& out, const AVCodec*
   const int r = avcodec_open2(enc, codec, nullptr);
   if (r < 0) {
     const std::string detail = LastLibraryError();
-    return std::string(std::string("cannot start the ") + kind + " encoder " + name + ": " +
-                       (detail.empty() ? ErrorText(r) : detail));
+    // An encoder that refuses to open refuses what it was asked for (a size, a rate).
+    return Coded(r == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrOptionUnsupported,
+                 std::string("cannot start the ") + kind + " encoder " + name + ": " +
+                     (detail.empty() ? ErrorText(r) : detail));
   }
   out.packet.reset(av_packet_alloc());
   out.stream = avformat_new_stream(file, nullptr);
   if (!out.packet || !out.stream || avcodec_parameters_from_context(out.stream->codecpar, enc) < 0)
-    return std::string("out of memory");
+    return OutOfMemory();
   out.stream->time_base = enc->time_base;
   return {};
 }
@@ -48,7 +51,8 @@ std::string OpenEncoder(AVFormatContext* file, OutputStream& out, const AVCodec*
 std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* file, OutputStream& out,
                              PictureSetup& setup) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.videoCodec.c_str());
-  if (!codec) return std::string("the video encoder " + opt.videoCodec + " is not available");
+  if (!codec)
+    return Coded(protocol::kErrOptionUnsupported, "the video encoder " + opt.videoCodec + " is not available");
   const AVCodecContext* dec = src.video.decoder.get();
   setup.picture.width = dec->width;
   setup.picture.height = dec->height;
@@ -102,7 +106,7 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
 
   out.encoder.reset(avcodec_alloc_context3(codec));
   AVCodecContext* enc = out.encoder.get();
-  if (!enc) return std::string("out of memory");
+  if (!enc) return OutOfMemory();
   enc->width = w;
   enc->height = h;
   enc->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -129,7 +133,8 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
 std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatContext* file,
                              OutputStream& out) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.audioCodec.c_str());
-  if (!codec) return std::string("the audio encoder " + opt.audioCodec + " is not available");
+  if (!codec)
+    return Coded(protocol::kErrOptionUnsupported, "the audio encoder " + opt.audioCodec + " is not available");
   const AVCodecContext* dec = src.audio.decoder.get();
 
   int rate = opt.sampleRate ? opt.sampleRate : dec->sample_rate;
@@ -143,8 +148,8 @@ std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatCont
       list += (list.empty() ? "" : ", ") + std::to_string(*p);
     }
     if (!supported && opt.sampleRate)
-      return std::string(
-          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
+      return Coded(protocol::kErrOptionUnsupported,
+                   Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
     if (!supported) rate = closest;
   }
 
@@ -161,7 +166,8 @@ std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatCont
       if (p->nb_channels <= channels && (!fallback || p->nb_channels > fallback->nb_channels)) fallback = p;
     }
     if (!match && opt.channels)
-      return std::string(Format("the audio encoder %s cannot encode %d channels", codec->name, channels));
+      return Coded(protocol::kErrOptionUnsupported,
+                   Format("the audio encoder %s cannot encode %d channels", codec->name, channels));
     if (!match) match = fallback ? fallback : layouts;
     av_channel_layout_uninit(&layout);
     av_channel_layout_copy(&layout, match);
@@ -171,7 +177,7 @@ std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatCont
   AVCodecContext* enc = out.encoder.get();
   if (!enc) {
     av_channel_layout_uninit(&layout);
-    return std::string("out of memory");
+    return OutOfMemory();
   }
   enc->sample_rate = rate;
   av_channel_layout_copy(&enc->ch_layout, &layout);
@@ -205,7 +211,8 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
   }
   int r = avcodec_send_frame(enc, frame);
   if (r < 0 && r != AVERROR_EOF)
-    return (error = std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)).empty();
+    return (error = Coded(StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
+        .empty();
   AVPacket* packet = out.packet.get();
   for (;;) {
     // A flush after a stop ends when its time is up; the packets written so far make a
@@ -214,7 +221,9 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
     r = avcodec_receive_packet(enc, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0)
-      return (error = std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)).empty();
+      return (error = Coded(StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " +
+                                                ErrorText(r)))
+          .empty();
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
     if (!write(packet)) return false;

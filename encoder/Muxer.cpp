@@ -63,18 +63,19 @@ bool Muxer::Start(int fd) {
   fd_ = fd;
   constexpr int kBufferSize = 1 << 16;
   auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-  if (!buffer) return Failed("out of memory");
+  if (!buffer) return Failed(OutOfMemory());
   out_->pb = avio_alloc_context(buffer, kBufferSize, 1, &fd_, nullptr, &WriteToDescriptor, &SeekDescriptor);
   if (!out_->pb) {
     av_free(buffer);
-    return Failed("out of memory");
+    return Failed(OutOfMemory());
   }
   out_->flags |= AVFMT_FLAG_CUSTOM_IO;
   ClearLibraryError();
   const int r = avformat_write_header(out_, nullptr);
   if (r < 0) {
     const std::string detail = LastLibraryError();
-    return Failed("cannot write the output " + name_ + ": " + (detail.empty() ? ErrorText(r) : detail));
+    return Failed(
+        Coded(OutputFailure(r), "cannot write the output " + name_ + ": " + (detail.empty() ? ErrorText(r) : detail)));
   }
   return true;
 }
@@ -106,7 +107,7 @@ bool Muxer::Write(OutputStream& out, AVPacket* packet) {
   const int r = av_interleaved_write_frame(out_, packet);
   if (r < 0) {
     av_packet_unref(packet);
-    return Failed("writing the output " + name_ + " failed: " + ErrorText(r));
+    return Failed(Coded(OutputFailure(r), "writing the output " + name_ + " failed: " + ErrorText(r)));
   }
   return true;
 }
@@ -115,7 +116,7 @@ bool Muxer::WritePicture(AVPacket* packet) { return Write(video_, packet) && Wri
 
 bool Muxer::HoldSound(AVPacket* packet) {
   TPacketPtr held(av_packet_alloc());
-  if (!held) return Failed("out of memory");
+  if (!held) return Failed(OutOfMemory());
   av_packet_move_ref(held.get(), packet);
   heldSound_.push_back(std::move(held));
   return WriteHeldSound(videoEnd_);
@@ -139,13 +140,13 @@ bool Muxer::WriteHeldSound(double upTo) {
 
 bool Muxer::Finish() {
   const int r = av_write_trailer(out_);
-  if (r < 0) return Failed("finishing the output " + name_ + " failed: " + ErrorText(r));
+  if (r < 0) return Failed(Coded(OutputFailure(r), "finishing the output " + name_ + " failed: " + ErrorText(r)));
   return true;
 }
 
 bool Muxer::Close() {
   const int error = CloseIo();
-  return error >= 0 || Failed("writing the output " + name_ + " failed: " + ErrorText(error));
+  return error >= 0 || Failed(Coded(OutputFailure(error), "writing the output " + name_ + " failed: " + ErrorText(error)));
 }
 
 int64_t Muxer::Position() const { return out_ && out_->pb ? std::max<int64_t>(0, avio_tell(out_->pb)) : 0; }

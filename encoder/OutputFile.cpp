@@ -16,6 +16,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 namespace vidmora::encoder {
 
 namespace {
@@ -66,51 +70,60 @@ std::string CheckPaths(const std::string& input, const std::string& output, bool
     const int error = errno;
     struct stat st;
     if (error == EISDIR || (stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-      return "the source " + DisplayName(input) + " is a folder, not a file";
-    return "cannot open the source " + DisplayName(input) + ": " + std::strerror(error);
+      return Coded(protocol::kErrSourceNotRegular, "the source " + DisplayName(input) + " is a folder, not a file");
+    return Coded(SourceFailure(AVERROR(error)),
+                 "cannot open the source " + DisplayName(input) + ": " + std::strerror(error));
   }
   struct stat in;
   const bool statted = fstat(inFd, &in) == 0;
   close(inFd);
-  if (!statted) return "cannot open the source " + DisplayName(input) + ": " + std::strerror(errno);
-  if (S_ISDIR(in.st_mode)) return "the source " + DisplayName(input) + " is a folder, not a file";
+  if (!statted)
+    return Coded(SourceFailure(AVERROR(errno)),
+                 "cannot open the source " + DisplayName(input) + ": " + std::strerror(errno));
+  if (S_ISDIR(in.st_mode))
+    return Coded(protocol::kErrSourceNotRegular, "the source " + DisplayName(input) + " is a folder, not a file");
   if (!S_ISREG(in.st_mode))
-    return "the source " + DisplayName(input) + " is not a regular file (" +
-           (S_ISFIFO(in.st_mode) ? "a pipe" : S_ISSOCK(in.st_mode) ? "a socket" : "a device") +
-           "); only files are converted";
+    return Coded(protocol::kErrSourceNotRegular,
+                 "the source " + DisplayName(input) + " is not a regular file (" +
+                     (S_ISFIFO(in.st_mode) ? "a pipe" : S_ISSOCK(in.st_mode) ? "a socket" : "a device") +
+                     "); only files are converted");
 
   std::string folder, name;
   SplitPath(output, folder, name);
   if (name.empty() || name == "." || name == "..")
-    return "the output " + DisplayName(output) + " does not name a file";
+    return Coded(protocol::kErrOutputName, "the output " + DisplayName(output) + " does not name a file");
   const long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
   const size_t longest = nameMax > 0 ? size_t(nameMax) : size_t(NAME_MAX);
   if (name.size() > longest || output.size() >= PATH_MAX)
-    return "the output name " + DisplayName(output) + " is too long for the file system (" +
-           std::to_string(name.size() > longest ? name.size() : output.size()) + " bytes, at most " +
-           std::to_string(name.size() > longest ? longest : size_t(PATH_MAX - 1)) + ")";
+    return Coded(protocol::kErrOutputName,
+                 "the output name " + DisplayName(output) + " is too long for the file system (" +
+                     std::to_string(name.size() > longest ? name.size() : output.size()) + " bytes, at most " +
+                     std::to_string(name.size() > longest ? longest : size_t(PATH_MAX - 1)) + ")");
   const std::string realDir = RealFolder(folder);
   if (realDir.empty())
-    return "the output folder " + DisplayName(folder) + " cannot be used: " + std::strerror(errno);
+    return Coded(OutputFailure(AVERROR(errno)),
+                 "the output folder " + DisplayName(folder) + " cannot be used: " + std::strerror(errno));
   struct stat dir;
   if (stat(realDir.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))
-    return "the output folder " + DisplayName(folder) + " is not a folder";
+    return Coded(protocol::kErrOutputUnwritable, "the output folder " + DisplayName(folder) + " is not a folder");
 
   // The same file whatever the spelling: the folder's real path plus the name, and,
   // when the output exists, its device and inode (which also sees links).
   char realIn[PATH_MAX];
   const std::string canonicalOut = (realDir == "/" ? "" : realDir) + "/" + name;
   if (realpath(input.c_str(), realIn) && canonicalOut == realIn)
-    return "the output " + DisplayName(output) + " is the source file itself";
+    return Coded(protocol::kErrOutputIsSource, "the output " + DisplayName(output) + " is the source file itself");
   struct stat out;
   if (stat(output.c_str(), &out) == 0) {
     if (out.st_dev == in.st_dev && out.st_ino == in.st_ino)
-      return "the output " + DisplayName(output) + " is the source file itself";
-    if (S_ISDIR(out.st_mode)) return "the output " + DisplayName(output) + " is a folder";
-    if (!overwrite) return "the output " + DisplayName(output) + " exists already (-y overwrites it)";
+      return Coded(protocol::kErrOutputIsSource, "the output " + DisplayName(output) + " is the source file itself");
+    if (S_ISDIR(out.st_mode)) return Coded(protocol::kErrOutputName, "the output " + DisplayName(output) + " is a folder");
+    if (!overwrite)
+      return Coded(protocol::kErrOutputName, "the output " + DisplayName(output) + " exists already (-y overwrites it)");
   }
   if (access(realDir.c_str(), W_OK) != 0)
-    return "the output folder " + DisplayName(folder) + " is not writable: " + std::strerror(errno);
+    return Coded(OutputFailure(AVERROR(errno)),
+                 "the output folder " + DisplayName(folder) + " is not writable: " + std::strerror(errno));
   return {};
 }
 
@@ -160,7 +173,8 @@ std::string TempOutput::CreateAt(const std::string& output, int* error) {
     if (fd < 0) {
       if (errno == EEXIST) continue;
       *error = errno;
-      return "cannot write in the output folder " + DisplayName(folder) + ": " + std::strerror(errno);
+      return Coded(OutputFailure(AVERROR(errno)),
+                   "cannot write in the output folder " + DisplayName(folder) + ": " + std::strerror(errno));
     }
     // Held until the encoder ends: a sweep for leftovers never takes a locked file.
     flock(fd, LOCK_EX | LOCK_NB);
@@ -169,7 +183,8 @@ std::string TempOutput::CreateAt(const std::string& output, int* error) {
     return {};
   }
   *error = EEXIST;
-  return "cannot write in the output folder " + DisplayName(folder) + ": no free temporary name";
+  return Coded(protocol::kErrOutputUnwritable,
+               "cannot write in the output folder " + DisplayName(folder) + ": no free temporary name");
 }
 
 std::string TempOutput::Create(const std::string& output, bool overwrite) {
@@ -194,39 +209,43 @@ std::string TempOutput::Create(const std::string& output, bool overwrite) {
     if (std::strchr(kRefusedByFat, c)) c = '_';
   const std::string safePath = (folder == "/" ? "/" : folder + "/") + safe;
   if (!CreateAt(safePath, &error).empty())
-    return "the file system of the output folder " + DisplayName(folder) + " does not accept the character '" +
-           name[refused] + "' in the name " + DisplayName(name) + ": " + std::strerror(error);
+    return Coded(protocol::kErrOutputName, "the file system of the output folder " + DisplayName(folder) +
+                                               " does not accept the character '" + name[refused] + "' in the name " +
+                                               DisplayName(name) + ": " + std::strerror(error));
   output_ = safePath;
   overwrite_ = replaces_ = false;  // a name the caller never asked for replaces nothing
   return {};
 }
 
 std::string TempOutput::Commit() {
-  if (temp_.empty() || fd_ < 0) return "no output was written";
+  if (temp_.empty() || fd_ < 0) return Coded(protocol::kErrEncodeFailed, "no output was written");
   struct stat written, named;
   const bool same = fstat(fd_, &written) == 0 && lstat(temp_.c_str(), &named) == 0 &&
                     written.st_dev == named.st_dev && written.st_ino == named.st_ino;
   const int closed = close(fd_);
-  const std::string closeError = closed != 0 ? std::strerror(errno) : "";
+  const int closeErrno = closed != 0 ? errno : 0;
+  const std::string closeError = closed != 0 ? std::strerror(closeErrno) : "";
   fd_ = -1;
   if (!same) {
     // Someone replaced the temporary meanwhile: whatever is there now is not ours to move
     // over the user's file, nor to remove.
     temp_.clear();
-    return "cannot put the output " + DisplayName(output_) + " in place: its temporary file was replaced";
+    return Coded(protocol::kErrOutputUnwritable,
+                 "cannot put the output " + DisplayName(output_) + " in place: its temporary file was replaced");
   }
   if (closed != 0) {
     Discard();
-    return "writing the output " + DisplayName(output_) + " failed: " + closeError;
+    return Coded(OutputFailure(AVERROR(closeErrno)), "writing the output " + DisplayName(output_) + " failed: " + closeError);
   }
   struct stat there;
   const bool stillThere = replaces_ && lstat(output_.c_str(), &there) == 0 && there.st_dev == replacedDev_ &&
                           there.st_ino == replacedIno_;
   if (overwrite_ && stillThere && !ParentGone()) {
     if (rename(temp_.c_str(), output_.c_str()) != 0) {
-      const std::string err = std::strerror(errno);
+      const int error = errno;
       Discard();
-      return "cannot put the output " + DisplayName(output_) + " in place: " + err;
+      return Coded(OutputFailure(AVERROR(error)),
+                   "cannot put the output " + DisplayName(output_) + " in place: " + std::strerror(error));
     }
     final_ = output_;
   } else {
@@ -238,7 +257,8 @@ std::string TempOutput::Commit() {
     }
     if (error != 0) {
       Discard();
-      return "cannot put the output " + DisplayName(output_) + " in place: " + std::strerror(error);
+      return Coded(OutputFailure(AVERROR(error)),
+                   "cannot put the output " + DisplayName(output_) + " in place: " + std::strerror(error));
     }
     final_ = target;
   }

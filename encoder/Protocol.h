@@ -10,8 +10,10 @@
 //   detail. It is written for a conversion that still succeeded but is not what the
 //   user may expect (kWarnShortSource: the source's data ends before the length its
 //   header states, and the output holds what the data holds).
-// - An error line begins with kErrorMark followed by what went wrong. Only such lines
-//   explain a failed conversion: the banner and other console text never do.
+// - An error line begins with kErrorMark, then a short stable code for the kind of
+//   failure (one of kErrorCodes), ": " and the technical detail in English. Only such
+//   lines explain a failed conversion: the banner and other console text never do.
+//   After kErrSourceIncomplete the last progress line holds how much was converted.
 // - An output line begins with kOutputMark followed by the path of the finished file,
 //   written when the file was put in place under another name than the one asked for
 //   (that name was taken meanwhile).
@@ -27,5 +29,42 @@ inline constexpr char kWarnShortSource[] = "short-source";
 inline constexpr char kOutputMark[] = "output: ";
 inline constexpr char kWarnNoPicture[] = "no-picture";
 inline constexpr char kQuitKey = 'q';
+
+// Error codes. The command line is malformed:
+inline constexpr char kErrBadOption[] = "bad-option";
+// The chosen encoder or value cannot be used (not available, a rate or channel count it
+// does not take):
+inline constexpr char kErrOptionUnsupported[] = "option-unsupported";
+// The source is not there / cannot be read (permissions, a read error) / is a folder,
+// pipe, device or list of other files / holds no readable video or sound / is in a
+// format nothing here decodes / ends in damaged data after part of it was converted:
+inline constexpr char kErrSourceMissing[] = "source-missing";
+inline constexpr char kErrSourceUnreadable[] = "source-unreadable";
+inline constexpr char kErrSourceNotRegular[] = "source-not-regular";
+inline constexpr char kErrSourceDamaged[] = "source-damaged";
+inline constexpr char kErrSourceUnsupported[] = "source-unsupported";
+inline constexpr char kErrSourceIncomplete[] = "source-incomplete";
+// A stream that MP4 cannot hold as it is was to be copied:
+inline constexpr char kErrCopyUnsupported[] = "copy-unsupported";
+// The output's disk is full (or the user's quota spent) / the file is larger than its
+// file system allows / the folder cannot be written / the name cannot be used there /
+// the output is the source file itself:
+inline constexpr char kErrOutputFull[] = "output-full";
+inline constexpr char kErrOutputTooLarge[] = "output-too-large";
+inline constexpr char kErrOutputUnwritable[] = "output-unwritable";
+inline constexpr char kErrOutputName[] = "output-name";
+inline constexpr char kErrOutputIsSource[] = "output-is-source";
+inline constexpr char kErrOutOfMemory[] = "out-of-memory";
+// Anything else that went wrong while converting (a library step failed):
+inline constexpr char kErrEncodeFailed[] = "encode-failed";
+// A stop came before anything was converted, or a second stop gave up at once:
+inline constexpr char kErrStopped[] = "stopped";
+
+inline constexpr const char* kErrorCodes[] = {
+    kErrBadOption,        kErrOptionUnsupported, kErrSourceMissing,     kErrSourceUnreadable,
+    kErrSourceNotRegular, kErrSourceDamaged,     kErrSourceUnsupported, kErrSourceIncomplete,
+    kErrCopyUnsupported,  kErrOutputFull,        kErrOutputTooLarge,    kErrOutputUnwritable,
+    kErrOutputName,       kErrOutputIsSource,    kErrOutOfMemory,       kErrEncodeFailed,
+    kErrStopped};
 
 }  // namespace vidmora::protocol

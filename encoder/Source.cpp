@@ -1,6 +1,7 @@
 #include "Source.h"
 
 #include "Console.h"
+#include "Protocol.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
 
@@ -82,18 +83,18 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     int score = 0;
     const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
     if (format && IsRefusedFormat(format->name))
-      return std::string("the source " + DisplayName(path_) + " is a list of other files (" + format->name +
-                         "); only plain media files are converted");
+      return Coded(protocol::kErrSourceNotRegular, "the source " + DisplayName(path_) + " is a list of other files (" +
+                                                       format->name + "); only plain media files are converted");
   }
   ClearLibraryError();
   int r = OpenFile(&context) ? 0 : openError_;
   if (r >= 0) r = avformat_find_stream_info(context, nullptr);
   if (r < 0) {
-    if (StopRequested()) return "stopped before the conversion began";
+    if (StopRequested()) return Coded(protocol::kErrStopped, "stopped before the conversion began");
     std::string why = ErrorText(r);
     const std::string detail = LastLibraryError();
     if (!detail.empty() && detail.find(why) == std::string::npos) why += " (" + detail + ")";
-    return std::string("cannot read the source " + DisplayName(path_) + ": " + why);
+    return Coded(SourceFailure(r), "cannot read the source " + DisplayName(path_) + ": " + why);
   }
 
   for (unsigned i = 0; i < context->nb_streams; ++i) {
@@ -110,7 +111,8 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     }
   }
   if (video.index < 0 && audio.index < 0)
-    return std::string("the source " + DisplayName(path_) + " holds no video or audio that can be read");
+    return Coded(protocol::kErrSourceDamaged,
+                 "the source " + DisplayName(path_) + " holds no video or audio that can be read");
 
   for (InputStream* in : {&video, &audio}) {
     if (in->index < 0) continue;
@@ -124,12 +126,12 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
     if (!codec)
-      return std::string(
-          Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
+      return Coded(protocol::kErrSourceUnsupported,
+                   Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
     in->decoder.reset(avcodec_alloc_context3(codec));
     in->frame.reset(av_frame_alloc());
     if (!in->decoder || !in->frame || avcodec_parameters_to_context(in->decoder.get(), par) < 0)
-      return "out of memory";
+      return OutOfMemory();
     in->decoder->pkt_timebase = in->stream->time_base;
     in->decoder->thread_count = 0;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO)
@@ -137,8 +139,8 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     ClearLibraryError();
     r = avcodec_open2(in->decoder.get(), codec, nullptr);
     if (r < 0)
-      return std::string(
-          Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
+      return Coded(r == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrSourceUnsupported,
+                   Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
   }
   // Timestamps count from the earliest start of the two streams converted (other streams,
   // such as subtitles, may start earlier and are left out), so the output starts at zero

@@ -60,7 +60,7 @@ void OnSignal(int) {
     // Only async-signal-safe calls from here on.
     if (g_abandonPath[0]) unlink(g_abandonPath);
     RestoreTerminal();
-    static const char msg[] = "Error: conversion abandoned\n";
+    static const char msg[] = "Error: stopped: conversion abandoned\n";
     ssize_t ignored = write(STDERR_FILENO, msg, sizeof msg - 1);
     (void)ignored;
     _exit(255);

@@ -1,6 +1,7 @@
 #include "StreamCopy.h"
 
 #include "Console.h"
+#include "Protocol.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,18 +41,21 @@ std::string CheckCopyable(const AVCodecParameters* par) {
     // Without its parameter sets in the stream's header, a copy of H.264 or H.265 would
     // give a file that no player can start.
     if ((par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) && par->extradata_size <= 0)
-      return std::string("the source's video (") + avcodec_get_name(par->codec_id) +
-             ") holds no parameter sets at its start and cannot be copied into MP4; choose a video codec "
-             "to convert it";
+      return Coded(protocol::kErrCopyUnsupported,
+                   std::string("the source's video (") + avcodec_get_name(par->codec_id) +
+                       ") holds no parameter sets at its start and cannot be copied into MP4; choose a video "
+                       "codec to convert it");
     return {};
   }
   if (video)
-    return std::string("the source's video (") + avcodec_get_name(par->codec_id) +
-           ") cannot be copied into MP4, which takes H.264, H.265 or MPEG-4 Part 2 as they are; choose a "
-           "video codec to convert it";
-  return std::string("the source's audio (") + avcodec_get_name(par->codec_id) +
-         ") cannot be copied into MP4, which takes AAC, MP3 or AC-3 as they are; choose an audio codec to "
-         "convert it";
+    return Coded(protocol::kErrCopyUnsupported,
+                 std::string("the source's video (") + avcodec_get_name(par->codec_id) +
+                     ") cannot be copied into MP4, which takes H.264, H.265 or MPEG-4 Part 2 as they are; "
+                     "choose a video codec to convert it");
+  return Coded(protocol::kErrCopyUnsupported,
+               std::string("the source's audio (") + avcodec_get_name(par->codec_id) +
+                   ") cannot be copied into MP4, which takes AAC, MP3 or AC-3 as they are; choose an audio "
+                   "codec to convert it");
 }
 
 StreamCopy::~StreamCopy() {
@@ -71,21 +75,21 @@ std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t sta
   const AVCodecParameters* outPar = par;
   if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size <= 0) {
     const AVBitStreamFilter* kind = av_bsf_get_by_name("aac_adtstoasc");
-    if (!kind) return "the filter for AAC in ADTS frames is not available";
+    if (!kind) return Coded(protocol::kErrEncodeFailed, "the filter for AAC in ADTS frames is not available");
     int r = av_bsf_alloc(kind, &filter_);
     if (r >= 0) r = avcodec_parameters_copy(filter_->par_in, par);
     if (r >= 0) {
       filter_->time_base_in = source->time_base;
       r = av_bsf_init(filter_);
     }
-    if (r < 0) return "cannot prepare the source's AAC sound for MP4: " + ErrorText(r);
+    if (r < 0) return Coded(StepFailure(r), "cannot prepare the source's AAC sound for MP4: " + ErrorText(r));
     filtered_ = av_packet_alloc();
-    if (!filtered_) return "out of memory";
+    if (!filtered_) return OutOfMemory();
     outPar = filter_->par_out;
   }
 
   AVStream* st = avformat_new_stream(out, nullptr);
-  if (!st || avcodec_parameters_copy(st->codecpar, outPar) < 0) return "out of memory";
+  if (!st || avcodec_parameters_copy(st->codecpar, outPar) < 0) return OutOfMemory();
   // The source container's own tag (an AVI's "XVID", a file's "hev1") means nothing in
   // MP4: the writer picks the tag, except for H.265, where players expect "hvc1".
   st->codecpar->codec_tag = par->codec_id == AV_CODEC_ID_HEVC ? MKTAG('h', 'v', 'c', '1') : 0;
@@ -98,7 +102,7 @@ std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t sta
   for (int i = 0; i < source->nb_side_data; ++i) {
     const AVPacketSideData& sd = source->side_data[i];
     uint8_t* copy = av_stream_new_side_data(st, sd.type, sd.size);
-    if (!copy) return "out of memory";
+    if (!copy) return OutOfMemory();
     memcpy(copy, sd.data, sd.size);
   }
 
@@ -148,7 +152,7 @@ bool StreamCopy::Push(AVPacket* packet, const Writer& write) {
 
   int r = av_bsf_send_packet(filter_, packet);
   if (r < 0 && r != AVERROR_EOF) {
-    error_ = "the source's sound could not be prepared for MP4: " + ErrorText(r);
+    error_ = Coded(StepFailure(r), "the source's sound could not be prepared for MP4: " + ErrorText(r));
     return false;
   }
   bool ok = true;
@@ -156,7 +160,7 @@ bool StreamCopy::Push(AVPacket* packet, const Writer& write) {
     r = av_bsf_receive_packet(filter_, filtered_);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0) {
-      error_ = "the source's sound could not be prepared for MP4: " + ErrorText(r);
+      error_ = Coded(StepFailure(r), "the source's sound could not be prepared for MP4: " + ErrorText(r));
       ok = false;
       break;
     }

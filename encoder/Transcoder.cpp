@@ -177,6 +177,8 @@ bool Conversion::Fail(const std::string& message) {
 
 int Conversion::Abandon(const std::string& message) {
   if (!message.empty()) Fail(message);
+  // How much was converted before the source's data broke off: the last progress line.
+  if (failure_.rfind(protocol::kErrSourceIncomplete, 0) == 0) Progress();
   ConsoleError(failure_);
   muxer_.Close();  // before its descriptor is closed
   temp_.Discard();
@@ -212,7 +214,7 @@ bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
 }
 
 bool Conversion::OpenOutput() {
-  if (!muxer_.Create(opt_.output)) return Fail("the MP4 writer is not available");
+  if (!muxer_.Create(opt_.output)) return Fail(Coded(protocol::kErrEncodeFailed, "the MP4 writer is not available"));
   if (src_.video.index >= 0 && !(src_.Copies(src_.video) ? SetUpCopy(vout_, src_.video) : SetUpVideo()))
     return false;
   if (src_.audio.index >= 0 && !(src_.Copies(src_.audio) ? SetUpCopy(aout_, src_.audio) : SetUpAudio()))
@@ -285,7 +287,7 @@ void Conversion::Describe() {
 
 bool Conversion::DemuxAndDecode() {
   packet_.reset(av_packet_alloc());
-  if (!packet_) return Fail("out of memory");
+  if (!packet_) return Fail(OutOfMemory());
   AVPacket* packet = packet_.get();
   bool ok = true;
   while (ok && !failed_ && !StopRequested()) {
@@ -295,7 +297,10 @@ bool Conversion::DemuxAndDecode() {
       if (StopRequested()) break;
       if (r == AVERROR(EAGAIN)) continue;
       if (src_.context->pb && avio_feof(src_.context->pb) && !src_.context->pb->error) break;
-      ok = Fail("reading the source " + DisplayName(opt_.input) + " failed: " + ErrorText(r));
+      // Damaged data after some was read: the source is converted up to there.
+      const char* code = SourceFailure(r);
+      if (code == protocol::kErrSourceDamaged && dataEnd_ != AV_NOPTS_VALUE) code = protocol::kErrSourceIncomplete;
+      ok = Fail(Coded(code, "reading the source " + DisplayName(opt_.input) + " failed: " + ErrorText(r)));
       break;
     }
     InputStream* in = packet->stream_index == src_.video.index   ? &src_.video
@@ -312,7 +317,7 @@ bool Conversion::DemuxAndDecode() {
       RepairTimestamps(*in, packet);
       if (repair_.Holding(in->repairId)) {
         TPacketPtr copy(av_packet_alloc());
-        if (!copy) ok = Fail("out of memory");
+        if (!copy) ok = Fail(OutOfMemory());
         if (copy) av_packet_move_ref(copy.get(), packet);
         if (copy) in->waiting.push_back(std::move(copy));
       } else {
@@ -350,7 +355,7 @@ bool Conversion::ReleaseWaiting(InputStream& in) {
 // A packet of a copied stream goes to the writing thread as it is.
 bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
   TPacketPtr clone(av_packet_clone(packet));
-  if (!clone) return Fail("out of memory");
+  if (!clone) return Fail(OutOfMemory());
   return queue_.Push({&in == &src_.video ? FrameQueue::Video : FrameQueue::Audio, nullptr,
                       in.stream->time_base, std::move(clone)});
 }
@@ -474,9 +479,10 @@ int Conversion::Complete() {
   // before the first frame reached the encoders ends as a stop during the opening does,
   // and leaves any earlier file at the output path alone.
   if (vout_.frames + aout_.frames == 0) {
-    if (StopRequested()) return Abandon("stopped before the conversion began");
-    return Abandon("the source " + DisplayName(opt_.input) + " holds no video or audio that can be decoded" +
-                   (badPackets_ ? Format(" (%lld damaged packets)", (long long)badPackets_) : std::string()));
+    if (StopRequested()) return Abandon(Coded(protocol::kErrStopped, "stopped before the conversion began"));
+    return Abandon(Coded(protocol::kErrSourceDamaged,
+                         "the source " + DisplayName(opt_.input) + " holds no video or audio that can be decoded" +
+                             (badPackets_ ? Format(" (%lld damaged packets)", (long long)badPackets_) : std::string())));
   }
   // The output holds what the source's data holds (its segments, with the gaps between
   // them closed), whatever its header says: what was written is measured against that.
@@ -484,8 +490,9 @@ int Conversion::Complete() {
   const double contentSeconds =
       content == AV_NOPTS_VALUE ? 0.0 : (content - src_.startTime) / double(AV_TIME_BASE);
   if (!StopRequested() && LostContent(muxer_.OutputTime(), contentSeconds))
-    return Abandon(Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
-                          DisplayName(opt_.input).c_str(), muxer_.OutputTime(), contentSeconds));
+    return Abandon(Coded(protocol::kErrSourceIncomplete,
+                         Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
+                                DisplayName(opt_.input).c_str(), muxer_.OutputTime(), contentSeconds)));
   const double dataEnd = dataEnd_ == AV_NOPTS_VALUE ? 0.0 : dataEnd_ / double(AV_TIME_BASE);
   const double stated = src_.announcedEnd == AV_NOPTS_VALUE ? -1.0 : src_.announcedEnd / double(AV_TIME_BASE);
 

@@ -2,10 +2,12 @@
 //   make -y -ipt INPUT [OPTION VALUE]... OUTPUT
 #include "Console.h"
 #include "Options.h"
+#include "Protocol.h"
 #include "StopRequest.h"
 #include "Transcoder.h"
 
 #include <exception>
+#include <new>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -25,7 +27,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.ok) {
-      ConsoleError(parsed.error);
+      ConsoleError(Coded(vidmora::protocol::kErrBadOption, parsed.error));
       return 2;
     }
     StdinWatcher watcher;
@@ -33,7 +35,9 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     // No memory or no thread to be had: one line and a failure status instead of an
     // abort, and the conversion's unfinished file is removed as it unwinds.
-    ConsoleError(std::string("the conversion could not go on: ") + e.what());
+    const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
+    ConsoleError(Coded(memory ? vidmora::protocol::kErrOutOfMemory : vidmora::protocol::kErrEncodeFailed,
+                       std::string("the conversion could not go on: ") + e.what()));
     return 1;
   }
 }

@@ -13,9 +13,10 @@
 //     write          writes the OUTPUT file
 //     moved NAME     writes NAME beside OUTPUT instead and says so in an output line
 //     exit N         ends at once with status N, nothing more written
-//     crash          ends by a signal
+//     crash          ends by a signal (SIGSEGV)
+//     kill N         ends by signal N
 //   Every start, argument, "q" and exit is logged to SOURCE + ".log".
-//   A missing script ends with an error line and status 1.
+//   A missing script ends with the encoder's error line for a missing source and status 1.
 //
 // Helper forms for the process runner tests:
 //   standin bytes N C     writes N bytes: all C, except the last 1200 which are 'z'
@@ -146,7 +147,7 @@ int main(int argc, char** argv) {
 
   std::ifstream script(source);
   if (source.empty() || !script) {
-    Write(2, "Error: standin: cannot open the source\n");
+    Write(2, "Error: source-missing: standin: cannot open the source\n");
     Log("exit 1");
     return 1;
   }
@@ -204,6 +205,11 @@ int main(int argc, char** argv) {
       Log("crash");
       signal(SIGSEGV, SIG_DFL);
       raise(SIGSEGV);
+    } else if (command == "kill") {
+      Log("crash");
+      const int number = std::atoi(rest.c_str());
+      signal(number, SIG_DFL);
+      raise(number);
     }
   }
   Log("exit 0");

@@ -4,6 +4,8 @@
 #include "ProcessCheck.h"
 #include "conversion/ConvQueue.h"
 #include "conversion/DosConvFunc.h"
+#include "conversion/EncoderFailure.h"
+#include "encoder/Protocol.h"
 #include "conversion/OutputNames.h"
 #include "encoder/TempName.h"
 #include "platform/CommandLine.h"
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QSignalSpy>
 
 #include <csignal>
@@ -157,30 +160,96 @@ class TestConvCore : public QObject {
     qDebug("ten quick encoders one after the other: %lld ms", ms);
   }
 
-  void convertedOnlyOnStatusZeroAfterSummary() {
+  // Every way an encoder can fail: the row's result, its sentence for the user and the
+  // technical detail, never the banner or another stray line; the run goes on after it.
+  void failuresAndTheirReasons_data() {
+    QTest::addColumn<QByteArray>("script");  // "" for a source that is not there
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("detail");  // "" for none
+    const QByteArray banner = "say Input: a.avi\nsay Press q to stop early.\nprogress 12.48\n";
+    const struct {
+      const char* code;
+      const char* reason;
+    } coded[] = {
+        {"bad-option", "编码参数有误, 参数库中的选项可能已损坏"},
+        {"option-unsupported", "所选的编码或参数无法用于此文件, 请改选其他输出选项"},
+        {"source-missing", "找不到源文件"},
+        {"source-unreadable", "无法读取源文件 (没有读取权限或磁盘出错)"},
+        {"source-not-regular", "源文件不是普通文件 (文件夹、设备或播放列表)"},
+        {"source-damaged", "源文件已损坏或不是视频文件"},
+        {"source-unsupported", "不支持源文件的编码格式"},
+        {"source-incomplete", "源文件不完整 (已转换前 12 秒)"},
+        {"copy-unsupported", "此编码无法直接复制到 MP4, 请改选转码"},
+        {"output-full", "输出磁盘已满"},
+        {"output-too-large", "输出文件超过输出磁盘允许的大小, 请改选其他输出目录"},
+        {"output-unwritable", "无法写入输出目录"},
+        {"output-name", "输出文件名无法使用 (过长或含有输出磁盘不接受的字符)"},
+        {"output-is-source", "输出文件与源文件相同"},
+        {"out-of-memory", "内存不足, 无法继续转换"},
+        {"encode-failed", "转换过程中出错"},
+        {"stopped", "转换已停止"},
+    };
+    for (const auto& c : coded)
+      QTest::newRow(c.code) << banner + "say Error: " + c.code + ": the detail: with a colon\nexit 1\n"
+                            << QString::fromUtf8(c.reason) << QStringLiteral("the detail: with a colon");
+    QTest::newRow("summary, then status 1")
+        << QByteArray("say Error: output-full: no space\nsummary\nexit 1\n") << QStringLiteral("输出磁盘已满")
+        << QStringLiteral("no space");
+    QTest::newRow("the last error line counts")
+        << QByteArray("say Error: source-damaged: a\nsay Error: out-of-memory: b\nexit 1\n")
+        << QStringLiteral("内存不足, 无法继续转换") << QStringLiteral("b");
+    QTest::newRow("error line without a code") << QByteArray("say Error: disk full\nexit 1\n")
+                                               << QStringLiteral("编码器报告了错误") << QStringLiteral("disk full");
+    QTest::newRow("unknown code") << QByteArray("say Error: frobnicated: x\nexit 1\n")
+                                  << QStringLiteral("编码器报告了错误") << QStringLiteral("frobnicated: x");
+    QTest::newRow("banner, then a crash") << banner + "sleep 100\ncrash\n" << QStringLiteral("编码器意外终止")
+                                          << QStringLiteral("信号 11: %1").arg(QString::fromLocal8Bit(strsignal(SIGSEGV)));
+    QTest::newRow("killed") << banner + "kill 9\n" << QStringLiteral("编码器意外终止")
+                            << QStringLiteral("信号 9: %1 (可能因内存不足被系统终止)").arg(QString::fromLocal8Bit(strsignal(SIGKILL)));
+    QTest::newRow("error line, then killed") << banner + "say Error: output-full: x\nkill 9\n"
+                                             << QStringLiteral("输出磁盘已满") << QStringLiteral("x");
+    QTest::newRow("stray lines, then status 1") << banner + "say error: lowercase\nsay oops\nexit 1\n"
+                                                << QStringLiteral("编码器异常退出") << QStringLiteral("退出状态 1");
+    QTest::newRow("status 0 without a summary") << QByteArray("progress 3.00\nsay Warning: ended\nexit 0\n")
+                                                << QStringLiteral("编码器未报告完成") << QString();
+    QTest::newRow("no line at all, status 0") << QByteArray("exit 0\n") << QStringLiteral("编码器未报告完成")
+                                              << QString();
+    QTest::newRow("no line at all, status 4") << QByteArray("exit 4\n") << QStringLiteral("编码器异常退出")
+                                              << QStringLiteral("退出状态 4");
+    QTest::newRow("source not there") << QByteArray() << QStringLiteral("找不到源文件")
+                                      << QStringLiteral("standin: cannot open the source");
+  }
+
+  void failuresAndTheirReasons() {
+    QFETCH(QByteArray, script);
+    QFETCH(QString, reason);
+    QFETCH(QString, detail);
     Harness h;
-    h.Add(QStringLiteral("summary-then-1.avi"), "say Error: disk full\nsummary\nexit 1\n");
-    h.Add(QStringLiteral("zero-without-summary.avi"),
-          "progress 3.00\nsay Warning: stream ended early\nexit 0\n");
-    // A crash after the banner: the banner is no reason.
-    h.Add(QStringLiteral("crash.avi"), "say Press q to stop early.\nprogress 3.00\nsleep 100\ncrash\n");
-    h.Add(QStringLiteral("silent.avi"), "exit 0\n");
+    if (script.isEmpty())
+      h.rows << TQueueRow{h.dir.filePath(QStringLiteral("missing.avi")), QStringLiteral("00:00:10")};
+    else
+      h.Add(QStringLiteral("a.avi"), script);
     h.Add(QStringLiteral("good.avi"), "progress 5.00\nsummary\n");
-    h.rows << TQueueRow{h.dir.filePath(QStringLiteral("missing.avi")), QStringLiteral("00:00:10")};
     QVERIFY(h.Run());
     QCOMPARE(h.Result(0), TRowResult::Failed);
-    QCOMPARE(h.Reason(0), QStringLiteral("Error: disk full"));
-    QCOMPARE(h.Result(1), TRowResult::Failed);
-    QCOMPARE(h.Reason(1), QStringLiteral("编码器未报告完成"));
-    QCOMPARE(h.Result(2), TRowResult::Failed);
-    QCOMPARE(h.Reason(2), QStringLiteral("编码器意外终止 (信号 11: %1)").arg(QString::fromLocal8Bit(strsignal(SIGSEGV))));
-    QCOMPARE(h.Result(3), TRowResult::Failed);
-    QVERIFY(!h.Reason(3).isEmpty());
-    QCOMPARE(h.Result(4), TRowResult::Converted);
-    QCOMPARE(h.Result(5), TRowResult::Failed);
-    QCOMPARE(h.Reason(5), QStringLiteral("Error: standin: cannot open the source"));
+    QCOMPARE(h.Reason(0), reason);
+    QCOMPARE(h.queue.Rows().at(0).detail, detail);
+    QCOMPARE(h.Result(1), TRowResult::Converted);
+    QCOMPARE(h.queue.Rows().at(1).reason, QString());
     QCOMPARE(h.ends, QList<bool>{false});
     QCOMPARE(ProcessCheck::Zombies(), 0);
+  }
+
+  // Every code the encoder may write has a sentence of its own.
+  void everyErrorCodeHasItsSentence() {
+    const QString general = EncoderErrorText(QStringLiteral("Error: x: y"), 0).sentence;
+    QSet<QString> seen;
+    for (const char* code : vidmora::protocol::kErrorCodes) {
+      const QString sentence = EncoderErrorText(QStringLiteral("Error: %1: y").arg(QLatin1String(code)), 3).sentence;
+      QVERIFY2(sentence != general && !sentence.contains(QLatin1String("%")), code);
+      seen << sentence;
+    }
+    QCOMPARE(seen.size(), int(std::size(vidmora::protocol::kErrorCodes)));
   }
 
   void stopSendsQuitKeyAndReapsTheEncoder() {

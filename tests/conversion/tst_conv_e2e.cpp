@@ -12,10 +12,12 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QMap>
 
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace {
@@ -137,6 +139,66 @@ class TestConvEndToEnd : public QObject {
              qPrintable(tip));
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 0 个, 其中 1 个有警告"));
     QVERIFY(CheckMedia(env.SaveDir() + QStringLiteral("/cut.mp4")).videoDecodes);
+  }
+
+  // A file that cannot be converted says why in the user's words: the row's tool tip
+  // holds the sentence and, under it, the encoder's own detail; the status text the sentence.
+  void failuresSayWhy_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("damaged source") << "damaged" << QStringLiteral("源文件已损坏或不是视频文件");
+    QTest::newRow("source moved away") << "missing" << QStringLiteral("找不到源文件");
+    // This encoder copies only H.264, H.265 and MPEG-4 Part 2 pictures into MP4.
+    QTest::newRow("copy of a VP9 picture") << "copy vp9" << QStringLiteral("此编码无法直接复制到 MP4, 请改选转码");
+    QTest::newRow("output disk full") << "full" << QStringLiteral("输出磁盘已满");
+  }
+
+  void failuresSayWhy() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
+    const QString source = env.SourceDir() + QStringLiteral("/clip.mp4");
+    QVERIFY(QFile::copy(DataFile(kind == QLatin1String("copy vp9") ? QStringLiteral("encoder/src_vp9_opus.webm")
+                                                                   : QStringLiteral("encoder/src_long.mp4")),
+                        source));
+    env.AddRowFor(source, QStringLiteral("00:00:10"));
+    QString mounted;
+    if (kind == QLatin1String("damaged")) {
+      QByteArray noise(200000, '\0');
+      quint32 x = 777;
+      for (char& c : noise) c = char((x = x * 1664525u + 1013904223u) >> 24);
+      TestSupport::WriteBytes(source, noise);
+    } else if (kind == QLatin1String("missing")) {
+      QVERIFY(QFile::remove(source));
+    } else if (kind == QLatin1String("copy vp9")) {
+      auto* codec =
+          qobject_cast<TComboBoxEx*>(Platform::FindComponent(env.form(), QStringLiteral("CmbExVideo1")));
+      codec->SetItemIndex(3);
+      QVERIFY(codec->Text().contains(QStringLiteral("原始视频")));
+    } else if (kind == QLatin1String("full")) {
+      // A file system far smaller than the output.
+      const QString folder = env.SourceDir() + QStringLiteral("/small disk");
+      QDir().mkpath(folder);
+      if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP(qPrintable(QStringLiteral("cannot mount a small file system here: %1").arg(strerror(errno))));
+      mounted = folder;
+      env.form()->AvSaveDirEdit->setText(folder);
+    }
+    const auto unmount = qScopeGuard([&] {
+      if (!mounted.isEmpty()) ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH);
+    });
+
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(kHangMs));
+    QCOMPARE(env.list()->ImageIndex(0), 11);
+    const QStringList tip = env.list()->topLevelItem(0)->toolTip(4).split(QLatin1Char('\n'));
+    QCOMPARE(tip.size(), 2);
+    QCOMPARE(tip[0], reason);
+    QVERIFY2(!tip[1].isEmpty() && !tip[1].startsWith(QLatin1String("Error")), qPrintable(tip[1]));
+    QCOMPARE(env.rowEnds.at(0).status, QStringLiteral("转换失败: clip.mp4: ") + reason);
+    // Nothing half-written is left behind.
+    QCOMPARE(QDir(env.SaveDir()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(env.ErrorBoxes(), 0);
   }
 
   void neverReplacesUserFiles() {

@@ -341,31 +341,33 @@ class TestConvQueue : public QObject {
 
   void failedRowsShowStoppedAndTheRunGoesOn() {
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("corrupt.avi"), QStringLiteral("say Error: invalid data found\nexit 1\n"));
+    env.AddScripted(QStringLiteral("corrupt.avi"), QStringLiteral("say Press q to stop early.\nsay Error: source-damaged: invalid data found\nexit 1\n"));
     env.AddScripted(QStringLiteral("crash.avi"), QStringLiteral("progress 3.00\nsleep 120\ncrash\n"));
     // A summary followed by a failing exit status is no success.
     env.AddScripted(QStringLiteral("late.avi"),
-                    QStringLiteral("say Error: cannot close output\nsummary\nexit 1\n"));
+                    QStringLiteral("say Error: output-unwritable: cannot close output\nsummary\nexit 1\n"));
     env.AddScripted(QStringLiteral("good.avi"), QStringLiteral("progress 10.00\nsummary\n"));
     env.form()->CvFshChkBox->setChecked(true);
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(15000));
-    // A failed row says so in its progress column and keeps the encoder's
-    // last error line as its tool tip.
+    // A failed row says so in its progress column; its tool tip says why for the
+    // user, with the encoder's technical account on a second line.
     for (int r = 0; r < 3; ++r) {
       QCOMPARE(env.list()->ImageIndex(r), 11);
       QCOMPARE(env.list()->SubItem(r, 3), QStringLiteral("失败"));
     }
     const QTreeWidgetItem* corrupt = env.list()->topLevelItem(0);
-    QCOMPARE(corrupt->toolTip(4), QStringLiteral("Error: invalid data found"));
-    QCOMPARE(corrupt->toolTip(0), env.list()->Caption(0) + QStringLiteral("\nError: invalid data found"));
-    QCOMPARE(env.list()->topLevelItem(2)->toolTip(2), QStringLiteral("Error: cannot close output"));
+    const QString damaged = QStringLiteral("源文件已损坏或不是视频文件\ninvalid data found");
+    QCOMPARE(corrupt->toolTip(4), damaged);
+    QCOMPARE(corrupt->toolTip(0), env.list()->Caption(0) + QLatin1Char('\n') + damaged);
+    QCOMPARE(env.list()->topLevelItem(1)->toolTip(4),
+             QStringLiteral("编码器意外终止\n信号 11: %1").arg(QString::fromLocal8Bit(strsignal(SIGSEGV))));
+    QCOMPARE(env.list()->topLevelItem(2)->toolTip(2), QStringLiteral("无法写入输出目录\ncannot close output"));
     QCOMPARE(env.list()->ImageIndex(3), 5);
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("4"));
     QCOMPARE(env.rowEnds.size(), size_t(4));
-    QCOMPARE(env.rowEnds[0].status, QStringLiteral("转换失败: corrupt.avi: Error: invalid data found"));
-    QCOMPARE(env.rowEnds[1].status, QStringLiteral("转换失败: crash.avi: 编码器意外终止 (信号 11: %1)")
-                                           .arg(QString::fromLocal8Bit(strsignal(SIGSEGV))));
+    QCOMPARE(env.rowEnds[0].status, QStringLiteral("转换失败: corrupt.avi: 源文件已损坏或不是视频文件"));
+    QCOMPARE(env.rowEnds[1].status, QStringLiteral("转换失败: crash.avi: 编码器意外终止"));
     QCOMPARE(env.rowEnds[1].gauge, 0);
     // The run ended by itself: its summary, the notice, and the power-off.
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 3 个"));
@@ -469,8 +471,9 @@ class TestConvQueue : public QObject {
     QTest::newRow("unknown length") << "progress 0.56\nsummary\n"
                                     << "未知" << 5 << "" << "" << "a.mp4" << QByteArray() << "";
     QTest::newRow("fails where it was to replace a file")
-        << "write\nprogress 3.00\nsay Error: disk full\nexit 1\n" << "00:00:10" << 11 << "Error: disk full"
-        << "转换失败: a.avi: Error: disk full" << "" << QByteArray("the user's a.mp4") << "";
+        << "write\nprogress 3.00\nsay Error: output-full: No space left on device\nexit 1\n" << "00:00:10" << 11
+        << "输出磁盘已满\nNo space left on device" << "转换失败: a.avi: 输出磁盘已满" << ""
+        << QByteArray("the user's a.mp4") << "";
     QTest::newRow("replaces a file by choice") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""
                                                << "a.mp4" << QByteArray("the user's a.mp4") << "";
     QTest::newRow("a listed name differing only in case") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""

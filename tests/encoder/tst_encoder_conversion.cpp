@@ -1231,61 +1231,63 @@ class TestEncoderConversion : public QObject {
   void errors_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("code");  // the kind of failure, for the front-end
     QTest::newRow("unknown option") << "unknown option"
-                                    << "unknown option";
+                                    << "unknown option" << "bad-option";
     QTest::newRow("missing value") << "missing value"
-                                   << "needs a value";
+                                   << "needs a value" << "bad-option";
     QTest::newRow("malformed size") << "malformed size"
-                                    << "invalid value";
+                                    << "invalid value" << "bad-option";
     QTest::newRow("missing input") << "missing input"
-                                   << "No such file";
+                                   << "No such file" << "source-missing";
     QTest::newRow("random bytes") << "random bytes"
-                                  << "source";
+                                  << "source" << "source-damaged";
     QTest::newRow("zero bytes") << "zero bytes"
-                                << "source";
+                                << "source" << "source-damaged";
     QTest::newRow("truncated mp4, index at the end") << "truncated"
-                                                     << "source";
+                                                     << "source" << "source-damaged";
     QTest::newRow("output folder missing") << "no folder"
-                                           << "output folder";
+                                           << "output folder" << "output-unwritable";
     QTest::newRow("output folder is a file") << "folder is file"
-                                             << "output folder";
+                                             << "output folder" << "output-unwritable";
     QTest::newRow("output folder unwritable") << "unwritable"
-                                              << "output folder";
+                                              << "output folder" << "output-unwritable";
     QTest::newRow("output is input") << "same"
-                                     << "is the source file itself";
+                                     << "is the source file itself" << "output-is-source";
     QTest::newRow("output is input via ./") << "same dot"
-                                            << "is the source file itself";
+                                            << "is the source file itself" << "output-is-source";
     QTest::newRow("output is input via ../") << "same dotdot"
-                                             << "is the source file itself";
+                                             << "is the source file itself" << "output-is-source";
     QTest::newRow("output is a link to input") << "symlink"
-                                               << "is the source file itself";
+                                               << "is the source file itself" << "output-is-source";
     QTest::newRow("output is a hard link to input") << "hardlink"
-                                                    << "is the source file itself";
+                                                    << "is the source file itself" << "output-is-source";
     QTest::newRow("existing output without -y") << "exists"
-                                                << "exists already";
+                                                << "exists already" << "output-name";
     QTest::newRow("failed conversion over existing output") << "fail over existing"
-                                                            << "source";
+                                                            << "source" << "source-damaged";
     QTest::newRow("mp3 at an impossible rate") << "mp3 rate"
-                                               << "96000 Hz";
+                                               << "96000 Hz" << "option-unsupported";
     QTest::newRow("local playlist named .mp4") << "playlist"
-                                               << "list of other files";
+                                               << "list of other files" << "source-not-regular";
     QTest::newRow("concatenation list named .mp4") << "concat list"
-                                                   << "list of other files";
+                                                   << "list of other files" << "source-not-regular";
     QTest::newRow("output name of 300 bytes") << "long name"
-                                              << "too long";
+                                              << "too long" << "output-name";
     QTest::newRow("copy of vp9 picture") << "copy vp9"
-                                         << "video (vp9) cannot be copied";
+                                         << "video (vp9) cannot be copied" << "copy-unsupported";
     QTest::newRow("copy of opus sound") << "copy opus"
-                                        << "audio (opus) cannot be copied";
+                                        << "audio (opus) cannot be copied" << "copy-unsupported";
     QTest::newRow("named pipe as source") << "fifo"
-                                          << "is not a regular file (a pipe)";
+                                          << "is not a regular file (a pipe)" << "source-not-regular";
     QTest::newRow("device as source") << "device"
-                                      << "is not a regular file (a device)";
+                                      << "is not a regular file (a device)" << "source-not-regular";
   }
 
   void errors() {
     QFETCH(QString, kind);
     QFETCH(QString, message);
+    QFETCH(QString, code);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("sub"));
     const QString sub = dir.filePath("sub");
@@ -1386,7 +1388,7 @@ class TestEncoderConversion : public QObject {
     QVERIFY2(run.ms < 10000, qPrintable(QString::number(run.ms)));
     QCOMPARE(run.count("global headers:"), 0);
     QCOMPARE(run.lines.filter("Error").size(), 1);
-    QVERIFY2(run.lines.last().startsWith("Error: "), qPrintable(run.text()));
+    QVERIFY2(run.lines.last().startsWith("Error: " + code + ": "), qPrintable(run.text()));
     QVERIFY2(run.lines.last().contains(message), qPrintable(run.lines.last()));
     if (kind == "long name") QCOMPARE(run.lines.size(), 1);  // refused before any work
 
