@@ -68,7 +68,7 @@ void TPlayMainFunc::ApplyDurationText(const QString& text) {
   int seconds = 0;
   const bool ok = Player::ReadDurationText(text, &shown, &seconds);
   RzLabEdTime->setText(shown);
-  if (!ok) throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(shown));
+  if (!ok) throw TAppError(QStringLiteral("“%1” 不是有效的整数").arg(shown));
   SkinTrkBar->setMaximum(seconds);
 }
 

@@ -502,7 +502,7 @@ int TASQLite3Query::FieldAsInteger(int k) const {
   // own conversion to an integer does.
   const double real = value.toDouble(&ok);
   if (ok && real > double(INT_MIN) - 1.0 && real < double(INT_MAX) + 1.0) return int(real);
-  throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(value));
+  throw TAppError(QStringLiteral("“%1” 不是有效的整数").arg(value));
 }
 
 // ---------------------------------------------------------------------------
