@@ -26,6 +26,15 @@ inline constexpr char kWarningMark[] = "warning: ";
 inline constexpr char kWarnShortSource[] = "short-source";
 inline constexpr char kOutputMark[] = "output: ";
 inline constexpr char kWarnNoPicture[] = "no-picture";
+// Subtitle tracks drawn as pictures (DVD, Blu-ray, DVB) that MP4 cannot keep as text.
+inline constexpr char kWarnPictureSubtitles[] = "picture-subtitles";
+// A subtitle file beside the source that cannot be read; the conversion goes on without it.
+inline constexpr char kWarnSubtitleFile[] = "subtitle-file";
+// A further sound track that a stream copy cannot put into MP4 as it is.
+inline constexpr char kWarnSoundLeftOut[] = "sound-left-out";
+// The tracks the output keeps, said once before the first progress line:
+// "tracks: sound=2 subtitles=1".
+inline constexpr char kTracksMark[] = "tracks: ";
 inline constexpr char kQuitKey = 'q';
 
 }  // namespace vidmora::protocol

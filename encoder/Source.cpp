@@ -103,16 +103,37 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
         !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
       video.index = int(i);
       video.stream = st;
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && audio.index < 0 && par->ch_layout.nb_channels > 0 &&
-               par->sample_rate > 0) {
-      audio.index = int(i);
-      audio.stream = st;
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > 0 && par->sample_rate > 0) {
+      InputStream sound;
+      sound.index = int(i);
+      sound.stream = st;
+      sounds.push_back(std::move(sound));
+    } else if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+      const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
+      (d && (d->props & AV_CODEC_PROP_TEXT_SUB) ? textSubtitles : pictureSubtitles).push_back(st);
     }
   }
-  if (video.index < 0 && audio.index < 0)
+  if (video.index < 0 && sounds.empty())
     return std::string("the source " + DisplayName(path_) + " holds no video or audio that can be read");
 
-  for (InputStream* in : {&video, &audio}) {
+  // A copy keeps every sound track MP4 can hold as it is; the first one decides whether the
+  // copy can be made at all, a further one that cannot is left out and named.
+  if (copyAudio_) {
+    for (size_t k = 1; k < sounds.size();) {
+      const std::string refusal = CheckCopyable(sounds[k].stream->codecpar);
+      if (refusal.empty()) {
+        ++k;
+        continue;
+      }
+      leftOut.push_back(Format("sound track %d (%s)", int(k + leftOut.size()) + 1,
+                               avcodec_get_name(sounds[k].stream->codecpar->codec_id)));
+      sounds.erase(sounds.begin() + std::ptrdiff_t(k));
+    }
+  }
+
+  std::vector<InputStream*> streams{&video};
+  for (InputStream& sound : sounds) streams.push_back(&sound);
+  for (InputStream* in : streams) {
     if (in->index < 0) continue;
     const AVCodecParameters* par = in->stream->codecpar;
     if (Copies(*in)) {
@@ -140,11 +161,11 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
       return std::string(
           Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
   }
-  // Timestamps count from the earliest start of the two streams converted (other streams,
-  // such as subtitles, may start earlier and are left out), so the output starts at zero
-  // with sound and picture as far apart as in the source.
+  // Timestamps count from the earliest start of the picture and sound streams (subtitles
+  // may start earlier and are left out), so the output starts at zero with sound and
+  // picture as far apart as in the source.
   startTime = AV_NOPTS_VALUE;
-  for (const InputStream* in : {&video, &audio}) {
+  for (const InputStream* in : streams) {
     if (in->index < 0 || in->stream->start_time == AV_NOPTS_VALUE) continue;
     const int64_t start = av_rescale_q(in->stream->start_time, in->stream->time_base, AV_TIME_BASE_Q);
     if (startTime == AV_NOPTS_VALUE || start < startTime) startTime = start;
