@@ -34,6 +34,7 @@ struct TQueueRow {
   TRowResult result = TRowResult::Waiting;
   QString reason;      // why a row failed or was skipped (the encoder's last error line)
   QString warning;     // a converted row's caveat for the user (Chinese), or empty
+  QString tracks;      // a converted row's tracks ("声音 2 条, 字幕 1 条"), or empty when not told
   qint64 percent = 0;  // the last percentage reported, not limited to 100
   bool convert = true;  // false: the run passes the row by and reports nothing of it
   double convertedSeconds = 0;  // the output time of the last progress text read
