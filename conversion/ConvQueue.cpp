@@ -50,7 +50,7 @@ QString TConvQueue::WarningText(const QString& warning) {
   if (code == QLatin1String(vidmora::protocol::kWarnSubtitleFile))
     return QStringLiteral("字幕文件无法读取，已略过 (%1)").arg(detail);
   if (code == QLatin1String(vidmora::protocol::kWarnSoundLeftOut))
-    return QStringLiteral("有一条声音无法原样放入 MP4，已略过；请选择音频编码以保留它 (%1)").arg(detail);
+    return QStringLiteral("源文件的一条声音无法保留，已略过 (%1)").arg(detail);
   return detail.isEmpty() ? warning : detail;
 }
 

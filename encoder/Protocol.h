@@ -30,7 +30,8 @@ inline constexpr char kWarnNoPicture[] = "no-picture";
 inline constexpr char kWarnPictureSubtitles[] = "picture-subtitles";
 // A subtitle file beside the source that cannot be read; the conversion goes on without it.
 inline constexpr char kWarnSubtitleFile[] = "subtitle-file";
-// A further sound track that a stream copy cannot put into MP4 as it is.
+// A further sound track left out: a stream copy cannot put it into MP4 as it is, or it
+// cannot be decoded.
 inline constexpr char kWarnSoundLeftOut[] = "sound-left-out";
 // The tracks the output keeps, said once before the first progress line:
 // "tracks: sound=2 subtitles=1".

@@ -125,42 +125,56 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
         ++k;
         continue;
       }
-      leftOut.push_back(Format("sound track %d (%s)", int(k + leftOut.size()) + 1,
-                               avcodec_get_name(sounds[k].stream->codecpar->codec_id)));
+      leftOut.push_back(Format("sound track %d (%s) cannot be copied into MP4 as it is and is left out",
+                               int(k + leftOut.size()) + 1, avcodec_get_name(sounds[k].stream->codecpar->codec_id)));
       sounds.erase(sounds.begin() + std::ptrdiff_t(k));
     }
   }
 
-  std::vector<InputStream*> streams{&video};
-  for (InputStream& sound : sounds) streams.push_back(&sound);
-  for (InputStream* in : streams) {
-    if (in->index < 0) continue;
-    const AVCodecParameters* par = in->stream->codecpar;
-    if (Copies(*in)) {
-      // Refused here, before anything is written, when MP4 cannot hold it as it is.
-      const std::string refusal = CheckCopyable(par);
-      if (!refusal.empty()) return refusal;
-      continue;
-    }
+  // The decoder of a stream that is converted; "" or why it cannot be decoded.
+  const auto openDecoder = [&](InputStream& in) -> std::string {
+    const AVCodecParameters* par = in.stream->codecpar;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
     if (!codec)
       return std::string(
           Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
-    in->decoder.reset(avcodec_alloc_context3(codec));
-    in->frame.reset(av_frame_alloc());
-    if (!in->decoder || !in->frame || avcodec_parameters_to_context(in->decoder.get(), par) < 0)
+    in.decoder.reset(avcodec_alloc_context3(codec));
+    in.frame.reset(av_frame_alloc());
+    if (!in.decoder || !in.frame || avcodec_parameters_to_context(in.decoder.get(), par) < 0)
       return "out of memory";
-    in->decoder->pkt_timebase = in->stream->time_base;
-    in->decoder->thread_count = 0;
+    in.decoder->pkt_timebase = in.stream->time_base;
+    in.decoder->thread_count = 0;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      in->decoder->framerate = av_guess_frame_rate(context, in->stream, nullptr);
+      in.decoder->framerate = av_guess_frame_rate(context, in.stream, nullptr);
     ClearLibraryError();
-    r = avcodec_open2(in->decoder.get(), codec, nullptr);
-    if (r < 0)
+    const int opened = avcodec_open2(in.decoder.get(), codec, nullptr);
+    if (opened < 0)
       return std::string(
-          Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
+          Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(opened).c_str()));
+    return {};
+  };
+  for (size_t k = 0; k <= sounds.size(); ++k) {
+    InputStream& in = k == 0 ? video : sounds[k - 1];
+    if (in.index < 0) continue;
+    if (Copies(in)) {
+      // Refused here, before anything is written, when MP4 cannot hold it as it is.
+      const std::string refusal = CheckCopyable(in.stream->codecpar);
+      if (!refusal.empty()) return refusal;
+      continue;
+    }
+    const std::string error = openDecoder(in);
+    if (error.empty()) continue;
+    // The picture and the first sound track are what the conversion is for; a further
+    // sound track that cannot be decoded is left out and named.
+    if (k <= 1) return error;
+    leftOut.push_back(Format("sound track %d (%s) cannot be decoded and is left out", int(k + leftOut.size()),
+                             avcodec_get_name(in.stream->codecpar->codec_id)));
+    sounds.erase(sounds.begin() + std::ptrdiff_t(k - 1));
+    --k;
   }
+  std::vector<const InputStream*> streams{&video};
+  for (const InputStream& sound : sounds) streams.push_back(&sound);
   // Timestamps count from the earliest start of the picture and sound streams (subtitles
   // may start earlier and are left out), so the output starts at zero with sound and
   // picture as far apart as in the source.

@@ -34,8 +34,8 @@ class Source {
 
   // Opens path as a plain local file and picks its streams; the video or the sound tracks
   // are to be copied as they are when copyVideo or copyAudio. "" or the one line that
-  // refuses it. A further sound track that MP4 cannot hold as it is is left out of a copy
-  // and named in leftOut.
+  // refuses it. A further sound track that MP4 cannot hold as it is (in a copy) or that
+  // cannot be decoded is left out and named in leftOut.
   std::string Open(const std::string& path, bool copyVideo, bool copyAudio);
 
   // The rate the first pictures' own timestamps show, read from a second opening of the
@@ -54,7 +54,7 @@ class Source {
   // The subtitle tracks, in the source's order: text ones (which MP4 holds as text) and
   // the picture ones (which it cannot), apart.
   std::vector<AVStream*> textSubtitles, pictureSubtitles;
-  std::vector<std::string> leftOut;  // sound tracks a copy leaves out, each with why
+  std::vector<std::string> leftOut;  // sound tracks left out, each with why
   // AV_TIME_BASE units, subtracted from every timestamp: the earlier start of the two streams.
   int64_t startTime = 0;
   // AV_TIME_BASE units from startTime; AV_NOPTS_VALUE when the source states no length (a

@@ -419,8 +419,7 @@ void Conversion::Describe() {
                        track.out.stream->disposition & AV_DISPOSITION_DEFAULT ? ", default" : ""));
   }
   for (const std::string& track : src_.leftOut)
-    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " + track +
-                " cannot be copied into MP4 as it is and is left out; choose an audio codec to keep it");
+    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " + track);
   if (!src_.pictureSubtitles.empty() && opt_.subtitles != SubtitleMode::None) {
     std::string codecs;
     for (const AVStream* st : src_.pictureSubtitles) {
