@@ -116,6 +116,8 @@ class Conversion {
   explicit Conversion(const Options& options)
       : opt_(options), muxer_(vout_, DisplayName(options.output)), queue_(12) {
     toVideoEncoder_ = [this](TFramePtr frame, AVRational tb) {
+      if (burnPictures_.IsOpen() && !burnPictures_.Draw(frame.get(), frame->pts * av_q2d(tb)))
+        return Fail("out of memory");
       return queue_.Push({FrameQueue::Video, std::move(frame), tb, nullptr});
     };
   }
@@ -171,6 +173,8 @@ class Conversion {
   FrameQueue queue_;
 
   std::string burnNote_;  // which subtitles are drawn into the picture, for the console
+  PictureSubtitles burnPictures_;  // subtitles drawn as pictures, when they are drawn in
+  int burnStream_ = -1;            // their stream in the source
 
   std::mutex failMutex_;
   std::string failure_;
@@ -247,9 +251,13 @@ struct SubtitleChoice {
   std::vector<SubtitleFile> files;       // one a track; path "" for a stream of the source
 };
 
-SubtitleChoice SubtitleTracks(const Source& src, const std::string& input) {
+// withPictures: the source's picture subtitles too, among its text ones in its order.
+SubtitleChoice SubtitleTracks(const Source& src, const std::string& input, bool withPictures = false) {
   SubtitleChoice c;
-  for (const AVStream* st : src.textSubtitles) {
+  std::vector<const AVStream*> streams(src.textSubtitles.begin(), src.textSubtitles.end());
+  if (withPictures) streams.insert(streams.end(), src.pictureSubtitles.begin(), src.pictureSubtitles.end());
+  std::sort(streams.begin(), streams.end(), [](const AVStream* a, const AVStream* b) { return a->index < b->index; });
+  for (const AVStream* st : streams) {
     c.streams.push_back(st);
     c.files.push_back({});
   }
@@ -263,10 +271,25 @@ SubtitleChoice SubtitleTracks(const Source& src, const std::string& input) {
 // Burned in: the filter that draws the default (else the first) text track; "" for none.
 std::string Conversion::BurnChain() {
   if (opt_.subtitles != SubtitleMode::Burn) return {};
-  const SubtitleChoice c = SubtitleTracks(src_, opt_.input);
+  const SubtitleChoice c = SubtitleTracks(src_, opt_.input, true);
   const int k = DefaultOf(c.streams);
   if (k < 0) return {};
   const AVStream* st = c.streams[size_t(k)];
+  const bool picture = st && std::find(src_.pictureSubtitles.begin(), src_.pictureSubtitles.end(), st) !=
+                                 src_.pictureSubtitles.end();
+  if (picture) {
+    // Drawn onto the finished pictures, its cues placed on the source's picture.
+    const AVCodecContext* dec = src_.video.decoder.get();
+    const std::string error = burnPictures_.Open(st->codecpar, st->time_base, dec->width, dec->height);
+    if (!error.empty()) {
+      burnNote_ = "  " + error + "; no subtitles are drawn";
+      return {};
+    }
+    burnStream_ = st->index;
+    burnNote_ = Format("  subtitles drawn into the picture: the source's %s track",
+                       avcodec_get_name(st->codecpar->codec_id));
+    return {};
+  }
   int n = -1;
   bool ownStyles = false;
   std::string path = opt_.input, charset;
@@ -420,7 +443,11 @@ void Conversion::Describe() {
   }
   for (const std::string& track : src_.leftOut)
     ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " + track);
-  if (!src_.pictureSubtitles.empty() && opt_.subtitles != SubtitleMode::None) {
+  // Picture subtitles are named where subtitles are kept as tracks; drawn in, only the
+  // track drawn counts.
+  const bool keptAsTracks =
+      opt_.subtitles == SubtitleMode::Keep || (opt_.subtitles == SubtitleMode::Burn && !vout_.encoder);
+  if (!src_.pictureSubtitles.empty() && keptAsTracks) {
     std::string codecs;
     for (const AVStream* st : src_.pictureSubtitles) {
       const std::string name = avcodec_get_name(st->codecpar->codec_id);
@@ -461,12 +488,12 @@ bool Conversion::DemuxAndDecode() {
       break;
     }
     InputStream* in = InputOf(packet->stream_index);
-    for (size_t k = 0; k < subtitles_.size() && ok; ++k) {
-      if (subtitles_[k].sourceIndex != packet->stream_index) continue;
-      // Cues move with the picture (or else the first sound track) when its clock is repaired.
-      const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
-      ok = ConvertCue(k, packet, repair_.CurrentShift(ref->repairId) - src_.startTime, true);
-    }
+    // Cues move with the picture (or else the first sound track) when its clock is repaired.
+    const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+    const int64_t cueShift = repair_.CurrentShift(ref->repairId) - src_.startTime;
+    for (size_t k = 0; k < subtitles_.size() && ok; ++k)
+      if (subtitles_[k].sourceIndex == packet->stream_index) ok = ConvertCue(k, packet, cueShift, true);
+    if (packet->stream_index == burnStream_) burnPictures_.Add(packet, cueShift);
     if (in) {
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {

@@ -539,9 +539,47 @@ const char kFilmAss[] =
     "Effect, Text\nDialogue: 0,0:00:01.00,0:00:03.00,Default,,0,0,0,,你好世界\n";
 const char kFilmSrt[] = "1\n00:00:00,500 --> 00:00:02,000\nHello there\n";
 
-// Copies the streams of `in` to `out` (Matroska) and adds a track of DVD subtitles: two
-// packets of bytes that only have to be carried, never shown.
+// A DVD subtitle cue: a white bar over the bottom of a 320x240 picture (rows 180 to 219),
+// shown for two seconds.
+QByteArray dvdCue() {
+  AVCodecContext* enc = avcodec_alloc_context3(avcodec_find_encoder(AV_CODEC_ID_DVD_SUBTITLE));
+  if (!enc) return {};
+  enc->width = 320;
+  enc->height = 240;
+  enc->time_base = {1, 1000};
+  QByteArray out;
+  uint8_t pixels[240 * 40];
+  std::fill_n(pixels, sizeof pixels, uint8_t(1));
+  uint32_t palette[4] = {0, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
+  AVSubtitleRect rect{};
+  rect.x = 40;
+  rect.y = 180;
+  rect.w = 240;
+  rect.h = 40;
+  rect.nb_colors = 4;
+  rect.type = SUBTITLE_BITMAP;
+  rect.data[0] = pixels;
+  rect.linesize[0] = 240;
+  rect.data[1] = reinterpret_cast<uint8_t*>(palette);
+  AVSubtitleRect* rects[1] = {&rect};
+  AVSubtitle sub{};
+  sub.num_rects = 1;
+  sub.rects = rects;
+  sub.end_display_time = 2000;
+  if (avcodec_open2(enc, enc->codec, nullptr) >= 0) {
+    QByteArray buffer(1 << 16, '\0');
+    const int n = avcodec_encode_subtitle(enc, reinterpret_cast<uint8_t*>(buffer.data()), buffer.size(), &sub);
+    if (n > 0) out = buffer.left(n);
+  }
+  avcodec_free_context(&enc);
+  return out;
+}
+
+// Copies the streams of `in` to `out` (Matroska) and adds a track of DVD subtitles with
+// two cues, at 1 s and 3 s.
 bool addPictureSubtitles(const QString& in, const QString& out) {
+  const QByteArray bar = dvdCue();
+  if (bar.isEmpty()) return false;
   AVFormatContext *ic = nullptr, *oc = nullptr;
   if (avformat_open_input(&ic, QFile::encodeName(in).constData(), nullptr, nullptr) < 0) return false;
   bool ok = avformat_find_stream_info(ic, nullptr) >= 0 &&
@@ -569,14 +607,14 @@ bool addPictureSubtitles(const QString& in, const QString& out) {
     const double t = pkt->pts == AV_NOPTS_VALUE ? 0 : pkt->pts * av_q2d(from);
     av_packet_rescale_ts(pkt, from, oc->streams[pkt->stream_index]->time_base);
     ok = av_interleaved_write_frame(oc, pkt) >= 0;
-    if (ok && cues < 2 && t >= 1 + cues) {
+    if (ok && cues < 2 && t >= 1 + 2 * cues) {
       AVPacket* cue = av_packet_alloc();
-      ok = cue && av_new_packet(cue, 16) >= 0;
+      ok = cue && av_new_packet(cue, bar.size()) >= 0;
       if (ok) {
-        std::fill_n(cue->data, 16, uint8_t(0));
+        std::copy_n(bar.constData(), bar.size(), cue->data);
         cue->stream_index = dvd->index;
         cue->pts = cue->dts = int64_t(t * 1000);
-        cue->duration = 500;
+        cue->duration = 2000;
         ok = av_interleaved_write_frame(oc, cue) >= 0;
       }
       av_packet_free(&cue);
@@ -594,7 +632,7 @@ bool addPictureSubtitles(const QString& in, const QString& out) {
 
 // The film: grey pictures; a Japanese mono sound track, then a Chinese stereo one marked
 // default; Chinese ASS and English SRT subtitles; DVD subtitles; and, beside it, Chinese
-// subtitles in the older Chinese code page.
+// subtitles in the older Chinese code page. Also dvd.mkv: the film with its DVD subtitles only.
 bool makeFilm(const QString& dir) {
   if (!writeAll(dir + "/s.ass", kFilmAss) || !writeAll(dir + "/s.srt", kFilmSrt)) return false;
   if (!writeAll(dir + "/film.chs.srt",
@@ -607,7 +645,9 @@ bool makeFilm(const QString& dir) {
                  "aac", "-ac:a:1", "2", "-c:s:0", "ass", "-c:s:1", "srt", "-metadata:s:a:0", "language=jpn",
                  "-metadata:s:a:1", "language=chi", "-disposition:a:0", "0", "-disposition:a:1", "default",
                  "-metadata:s:s:0", "language=chi", "-metadata:s:s:1", "language=eng", dir + "/plain.mkv"}) &&
-         addPictureSubtitles(dir + "/plain.mkv", dir + "/film.mkv");
+         addPictureSubtitles(dir + "/plain.mkv", dir + "/film.mkv") &&
+         ffmpeg({"-i", dir + "/plain.mkv", "-map", "0:v", "-map", "0:a", "-c", "copy", dir + "/sound.mkv"}) &&
+         addPictureSubtitles(dir + "/sound.mkv", dir + "/dvd.mkv");
 }
 
 // The text of an MP4 subtitle sample: a 16-bit length, then the text.
@@ -1361,26 +1401,35 @@ class TestEncoderConversion : public QObject {
   // A film with several sound tracks and subtitles: every sound track in order with its
   // language and the source's default; text subtitles (the source's and the file beside
   // it) as MP4 text tracks with their first cue; the picture subtitles named once; burned
-  // in, the cue is in the picture and nowhere else.
+  // in (text or DVD subtitles), the cue is in the picture and nowhere else.
   void tracks_data() {
+    QTest::addColumn<QString>("source");
     QTest::addColumn<QStringList>("opts");
     QTest::addColumn<QStringList>("subtitles");  // language and first cue of each text track
+    QTest::addColumn<bool>("skipLine");          // the DVD subtitles named as left out
     QTest::addColumn<bool>("burned");
     const QStringList kept{"chi", "你好世界", "eng", "Hello there", "chi", "外挂字幕"};
-    QTest::newRow("subtitles kept") << QStringList{} << kept << false;
-    QTest::newRow("subtitles kept, said so") << QStringList{"-sub", "keep"} << kept << false;
-    QTest::newRow("stream copy") << QStringList{"-vcodec", "copy", "-acodec", "copy"} << kept << false;
-    QTest::newRow("subtitles left out") << QStringList{"-sub", "none"} << QStringList{} << false;
-    QTest::newRow("subtitles burned in") << QStringList{"-sub", "burn"} << QStringList{} << true;
+    QTest::newRow("subtitles kept") << "film" << QStringList{} << kept << true << false;
+    QTest::newRow("subtitles kept, said so") << "film" << QStringList{"-sub", "keep"} << kept << true << false;
+    QTest::newRow("stream copy") << "film" << QStringList{"-vcodec", "copy", "-acodec", "copy"} << kept << true
+                                 << false;
+    QTest::newRow("subtitles left out") << "film" << QStringList{"-sub", "none"} << QStringList{} << false << false;
+    QTest::newRow("text subtitles burned in") << "film" << QStringList{"-sub", "burn"} << QStringList{} << false
+                                              << true;
+    QTest::newRow("DVD subtitles kept") << "dvd" << QStringList{} << QStringList{} << true << false;
+    QTest::newRow("DVD subtitles burned in") << "dvd" << QStringList{"-sub", "burn"} << QStringList{} << false
+                                             << true;
   }
 
   void tracks() {
+    QFETCH(QString, source);
     QFETCH(QStringList, opts);
     QFETCH(QStringList, subtitles);
+    QFETCH(bool, skipLine);
     QFETCH(bool, burned);
     QTemporaryDir dir;
     QVERIFY(makeFilm(dir.path()));
-    const QString in = dir.filePath("film.mkv"), out = dir.filePath("out.mp4");
+    const QString in = dir.filePath(source + ".mkv"), out = dir.filePath("out.mp4");
     const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
     const MediaInfo o = inspect(out, 2.0);
@@ -1410,9 +1459,9 @@ class TestEncoderConversion : public QObject {
     QCOMPARE(texts, subtitles);
     QCOMPARE(defaultText, subtitles.isEmpty() ? -1 : 0);
     QCOMPARE(run.lines.filter(QString("tracks: sound=2 subtitles=%1").arg(subtitles.size() / 2)).size(), 1);
-    // The DVD subtitles are named once, unless subtitles are not wanted at all.
+    // The DVD subtitles are named once where subtitles are kept as tracks.
     QCOMPARE(run.lines.filter(QRegularExpression("^warning: picture-subtitles: 1 .*dvd_subtitle")).size(),
-             opts.contains("none") ? 0 : 1);
+             skipLine ? 1 : 0);
 
     // At 2 s the ASS cue stands at the bottom: burned in, the picture differs there from the
     // source's and nowhere else; otherwise it does not differ.
