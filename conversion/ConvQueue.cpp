@@ -183,8 +183,9 @@ void TConvQueue::EncoderEnded() {
                      .arg(r.durationSeconds);
     rows_[p].warning = caveats.join(QLatin1Char('\n'));
     if (encoder_->SoundTracks() >= 0)
-      rows_[p].tracks =
-          QStringLiteral("声音 %1 条, 字幕 %2 条").arg(encoder_->SoundTracks()).arg(encoder_->SubtitleTracks());
+      rows_[p].tracks = QStringLiteral("声音 %1 条, 字幕 %2 条")
+                            .arg(encoder_->SoundTracks())
+                            .arg(encoder_->SubtitleTracks());
   }
   if (done && !r.replaces.isEmpty()) {
     // Only a complete conversion takes the old file's place, in one step.

@@ -89,7 +89,8 @@ bool Chain::Close(const FrameSink& sink) {
 PictureConverter::~PictureConverter() { sws_freeContext(sws_); }
 
 void PictureConverter::Configure(const AVStream* stream, const PictureSource& picture, AVRational fps,
-                                 int width, int height, const AVCodecContext* decoder, int64_t startTime, const std::string& drawn) {
+                                 int width, int height, const AVCodecContext* decoder, int64_t startTime,
+                                 const std::string& drawn) {
   stream_ = stream;
   picture_ = picture;
   fps_ = fps;

@@ -207,7 +207,9 @@ const TOptionRow kOptionTable[] = {
      [](Options& o, const TValue& v) { o.sampleRate = int(v.number); }},
     {"-sub", TValueKind::Choice, 0, 0, "keep|burn|none", "keep, burn or none",
      [](Options& o, const TValue& v) {
-       o.subtitles = v.text == "burn" ? SubtitleMode::Burn : v.text == "none" ? SubtitleMode::None : SubtitleMode::Keep;
+       o.subtitles = v.text == "burn"   ? SubtitleMode::Burn
+                     : v.text == "none" ? SubtitleMode::None
+                                        : SubtitleMode::Keep;
      }},
 };
 

@@ -103,7 +103,8 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
         !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
       video.index = int(i);
       video.stream = st;
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > 0 && par->sample_rate > 0) {
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > 0 &&
+               par->sample_rate > 0) {
       InputStream sound;
       sound.index = int(i);
       sound.stream = st;
@@ -126,7 +127,8 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
         continue;
       }
       leftOut.push_back(Format("sound track %d (%s) cannot be copied into MP4 as it is and is left out",
-                               int(k + leftOut.size()) + 1, avcodec_get_name(sounds[k].stream->codecpar->codec_id)));
+                               int(k + leftOut.size()) + 1,
+                               avcodec_get_name(sounds[k].stream->codecpar->codec_id)));
       sounds.erase(sounds.begin() + std::ptrdiff_t(k));
     }
   }

@@ -84,7 +84,9 @@ std::string GuessCharset(const std::string& path) {
   std::string text(1 << 20, '\0');
   text.resize(std::fread(&text[0], 1, text.size(), f));
   std::fclose(f);
-  const auto starts = [&](const char* bom) { return text.compare(0, std::char_traits<char>::length(bom), bom) == 0; };
+  const auto starts = [&](const char* bom) {
+    return text.compare(0, std::char_traits<char>::length(bom), bom) == 0;
+  };
   if (starts("\xFF\xFE") || starts("\xFE\xFF")) return {};  // UTF-16, which the readers know
   return ValidUtf8(text) ? std::string() : std::string("GB18030");
 }
@@ -125,8 +127,8 @@ std::string ReadSubtitleFile(const std::string& path, AVFormatContext** context)
   int r = avformat_open_input(context, ("file:" + path).c_str(), nullptr, &options);
   av_dict_free(&options);
   if (r >= 0) r = avformat_find_stream_info(*context, nullptr);
-  if (r >= 0 && ((*context)->nb_streams != 1 ||
-                 (*context)->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE))
+  if (r >= 0 &&
+      ((*context)->nb_streams != 1 || (*context)->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE))
     r = AVERROR_INVALIDDATA;
   if (r < 0) {
     avformat_close_input(context);
@@ -144,7 +146,8 @@ std::string TextSubtitles::Open(AVFormatContext* file, const AVCodecParameters* 
                                 const std::string& charset) {
   const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
   const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_MOV_TEXT);
-  if (!decoder) return std::string("the subtitles (") + avcodec_get_name(par->codec_id) + ") cannot be decoded";
+  if (!decoder)
+    return std::string("the subtitles (") + avcodec_get_name(par->codec_id) + ") cannot be decoded";
   if (!encoder) return "the MP4 subtitle encoder is not available";
   decoder_ = avcodec_alloc_context3(decoder);
   if (!decoder_ || avcodec_parameters_to_context(decoder_, par) < 0) return "out of memory";
@@ -184,8 +187,8 @@ bool TextSubtitles::Convert(const AVPacket* packet, int64_t shift,
   bool ok = true;
   if (sub.num_rects > 0 && sub.pts != AV_NOPTS_VALUE) {
     // Cues without an end given last until the next one; five seconds stand for that.
-    uint32_t length = sub.end_display_time > sub.start_display_time ? sub.end_display_time - sub.start_display_time
-                                                                     : 5000;
+    uint32_t length =
+        sub.end_display_time > sub.start_display_time ? sub.end_display_time - sub.start_display_time : 5000;
     int64_t start = sub.pts + shift + int64_t(sub.start_display_time) * 1000;
     if (start < 0) {
       const int64_t cut = std::min<int64_t>(-start / 1000, length);
@@ -195,7 +198,8 @@ bool TextSubtitles::Convert(const AVPacket* packet, int64_t shift,
     sub.pts = start;
     sub.start_display_time = 0;
     sub.end_display_time = length;
-    const int size = length > 0 ? avcodec_encode_subtitle(encoder_, buffer_.data(), int(buffer_.size()), &sub) : 0;
+    const int size =
+        length > 0 ? avcodec_encode_subtitle(encoder_, buffer_.data(), int(buffer_.size()), &sub) : 0;
     if (size > 0) {
       TPacketPtr out(av_packet_alloc());
       ok = out && av_new_packet(out.get(), size) >= 0;
@@ -249,12 +253,14 @@ void PictureSubtitles::Add(const AVPacket* packet, int64_t shift) {
       a.w = r->w;
       a.h = r->h;
       a.index.resize(size_t(r->w) * size_t(r->h));
-      for (int y = 0; y < r->h; ++y) std::copy_n(r->data[0] + y * r->linesize[0], r->w, &a.index[size_t(y) * r->w]);
+      for (int y = 0; y < r->h; ++y)
+        std::copy_n(r->data[0] + y * r->linesize[0], r->w, &a.index[size_t(y) * r->w]);
       // The palette's colours (ARGB) as limited-range YUV with their alpha.
       const auto* palette = reinterpret_cast<const uint32_t*>(r->data[1]);
       for (int k = 0; k < 256; ++k) {
         const uint32_t c = k < r->nb_colors ? palette[k] : 0;
-        const int alpha = int(c >> 24), red = int(c >> 16 & 255), green = int(c >> 8 & 255), blue = int(c & 255);
+        const int alpha = int(c >> 24), red = int(c >> 16 & 255), green = int(c >> 8 & 255),
+                  blue = int(c & 255);
         const int luma = ((66 * red + 129 * green + 25 * blue + 128) >> 8) + 16;
         const int u = ((-38 * red - 74 * green + 112 * blue + 128) >> 8) + 128;
         const int v = ((112 * red - 94 * green - 18 * blue + 128) >> 8) + 128;
@@ -280,7 +286,9 @@ bool PictureSubtitles::Draw(AVFrame* frame, double seconds) {
   if (!shown || canvasWidth_ <= 0 || canvasHeight_ <= 0) return true;
   if (frame->format != AV_PIX_FMT_YUV420P || av_frame_make_writable(frame) < 0) return false;
   const int fw = frame->width, fh = frame->height;
-  const auto blend = [](uint8_t& to, int value, int alpha) { to = uint8_t((value * alpha + to * (255 - alpha)) / 255); };
+  const auto blend = [](uint8_t& to, int value, int alpha) {
+    to = uint8_t((value * alpha + to * (255 - alpha)) / 255);
+  };
   for (const Area& a : shown->areas) {
     // The area's place on the picture, its pixels picked nearest to each picture pixel.
     const int x0 = std::max(0, int(int64_t(a.x) * fw / canvasWidth_));
@@ -315,7 +323,8 @@ std::string BurnFilter(const std::string& path, int n, const std::string& charse
   if (!ownStyles) options += ":force_style=" + Escaped(std::string("FontName=") + kCjkFont, ":=,");
   const std::string filter = "subtitles=" + Escaped(options, "[],;");
   if (offset == 0) return filter;
-  return Format("setpts=PTS+%lld,", (long long)offset) + filter + Format(",setpts=PTS-%lld", (long long)offset);
+  return Format("setpts=PTS+%lld,", (long long)offset) + filter +
+         Format(",setpts=PTS-%lld", (long long)offset);
 }
 
 }  // namespace vidmora::encoder

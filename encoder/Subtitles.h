@@ -89,8 +89,8 @@ class PictureSubtitles {
  private:
   struct Area {
     int x = 0, y = 0, w = 0, h = 0;
-    std::vector<uint8_t> index;           // one palette entry a pixel
-    std::vector<uint32_t> colour;         // each entry as alpha << 24 | Y << 16 | U << 8 | V
+    std::vector<uint8_t> index;    // one palette entry a pixel
+    std::vector<uint32_t> colour;  // each entry as alpha << 24 | Y << 16 | U << 8 | V
   };
   struct Cue {
     double start = 0, end = 0;  // seconds; end infinite until the next cue ends it

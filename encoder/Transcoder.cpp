@@ -172,7 +172,7 @@ class Conversion {
   TimestampRepair repair_;
   FrameQueue queue_;
 
-  std::string burnNote_;  // which subtitles are drawn into the picture, for the console
+  std::string burnNote_;           // which subtitles are drawn into the picture, for the console
   PictureSubtitles burnPictures_;  // subtitles drawn as pictures, when they are drawn in
   int burnStream_ = -1;            // their stream in the source
 
@@ -231,7 +231,8 @@ bool Conversion::SetUpAudio(size_t k) {
 // Copies a track's language and title to the output; marks it default or not.
 void KeepTags(AVStream* out, const AVDictionary* from, bool isDefault) {
   for (const char* key : {"language", "title"})
-    if (const AVDictionaryEntry* e = av_dict_get(from, key, nullptr, 0)) av_dict_set(&out->metadata, key, e->value, 0);
+    if (const AVDictionaryEntry* e = av_dict_get(from, key, nullptr, 0))
+      av_dict_set(&out->metadata, key, e->value, 0);
   // MP4 players name a track by its handler's name.
   if (const AVDictionaryEntry* e = av_dict_get(from, "title", nullptr, 0))
     av_dict_set(&out->metadata, "handler_name", e->value, 0);
@@ -256,7 +257,8 @@ SubtitleChoice SubtitleTracks(const Source& src, const std::string& input, bool 
   SubtitleChoice c;
   std::vector<const AVStream*> streams(src.textSubtitles.begin(), src.textSubtitles.end());
   if (withPictures) streams.insert(streams.end(), src.pictureSubtitles.begin(), src.pictureSubtitles.end());
-  std::sort(streams.begin(), streams.end(), [](const AVStream* a, const AVStream* b) { return a->index < b->index; });
+  std::sort(streams.begin(), streams.end(),
+            [](const AVStream* a, const AVStream* b) { return a->index < b->index; });
   for (const AVStream* st : streams) {
     c.streams.push_back(st);
     c.files.push_back({});
@@ -405,7 +407,8 @@ void Conversion::Describe() {
     const AVCodecParameters* d = in.stream->codecpar;
     const AVDictionaryEntry* language = av_dict_get(in.stream->metadata, "language", nullptr, 0);
     ConsoleLine(Format("  audio: %s %d Hz, %s%s%s", avcodec_get_name(d->codec_id), d->sample_rate,
-                       DescribeLayout(d->ch_layout).c_str(), language ? ", " : "", language ? language->value : ""));
+                       DescribeLayout(d->ch_layout).c_str(), language ? ", " : "",
+                       language ? language->value : ""));
   }
   ConsoleLine("Output: " + DisplayName(opt_.output) + " (MP4)");
   if (const AVCodecContext* e = vout_.encoder.get()) {
@@ -460,7 +463,8 @@ void Conversion::Describe() {
   }
   if (opt_.subtitles == SubtitleMode::Burn && !vout_.encoder && src_.video.index >= 0)
     ConsoleLine("Subtitles cannot be drawn into a picture copied as it is; they are kept as tracks");
-  ConsoleLine(Format("%ssound=%d subtitles=%d", protocol::kTracksMark, int(aouts_.size()), int(subtitles_.size())));
+  ConsoleLine(
+      Format("%ssound=%d subtitles=%d", protocol::kTracksMark, int(aouts_.size()), int(subtitles_.size())));
   if (!opt_.ignored.empty()) {
     std::string names;
     for (const std::string& name : opt_.ignored) names += (names.empty() ? "" : ", ") + name;
@@ -615,7 +619,8 @@ bool Conversion::Filter(InputStream& in, AVFrame* frame) {
 bool Conversion::CloseChains() {
   if (!pictures_.Close(toVideoEncoder_)) return pictures_.Error().empty() ? false : Fail(pictures_.Error());
   for (size_t k = 0; k < sounds_.size(); ++k)
-    if (!sounds_[k].Close(toAudioEncoder_[k])) return sounds_[k].Error().empty() ? false : Fail(sounds_[k].Error());
+    if (!sounds_[k].Close(toAudioEncoder_[k]))
+      return sounds_[k].Error().empty() ? false : Fail(sounds_[k].Error());
   return true;
 }
 
@@ -637,7 +642,8 @@ void Conversion::EncodeLoop() {
       }
       // After a stop whose flush was cut short, sound past the last picture is left out.
       if (!muxer_.WriteHeldSound(StopRequested() ? muxer_.VideoEnd() : HUGE_VAL)) Fail(muxer_.Error());
-      else WriteCues(muxer_.OutputTime(), true);
+      else
+        WriteCues(muxer_.OutputTime(), true);
       return;
     }
     if (StopRequested()) continue;  // frames still queued at a stop are not encoded
@@ -684,7 +690,8 @@ bool Conversion::WriteCues(double upTo, bool last) {
         track.cues.clear();
         break;
       }
-      if (last) cue->duration = std::min(cue->duration, std::max<int64_t>(1, int64_t(upTo / av_q2d(tb)) - cue->pts));
+      if (last)
+        cue->duration = std::min(cue->duration, std::max<int64_t>(1, int64_t(upTo / av_q2d(tb)) - cue->pts));
       if (!muxer_.Write(track.out, cue)) return Fail(muxer_.Error());
       track.cues.pop_front();
     }

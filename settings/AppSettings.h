@@ -35,7 +35,9 @@ class TAppSettings {
   // false when the file cannot be written, like the last folder above.
   QString SubtitleMode() const;
   bool StoreSubtitleMode(const QString& mode) const;
-  static QStringList SubtitleModes() { return {QStringLiteral("keep"), QStringLiteral("burn"), QStringLiteral("none")}; }
+  static QStringList SubtitleModes() {
+    return {QStringLiteral("keep"), QStringLiteral("burn"), QStringLiteral("none")};
+  }
   // The homepage address: "HttpUrl" when it is an http:// or https:// address
   // with a host, otherwise the built-in address.
   QString HomePage() const;

@@ -467,11 +467,13 @@ class TestConvQueue : public QObject {
                                 << "00:00:10" << 19 << "源文件没有画面，输出只有声音"
                                 << "a.avi: 源文件没有画面，输出只有声音" << "a.mp4" << QByteArray() << "";
     QTest::newRow("tracks told, picture subtitles left out")
-        << "say tracks: sound=2 subtitles=1\nsay warning: picture-subtitles: 1 subtitle track (dvd_subtitle)\n"
+        << "say tracks: sound=2 subtitles=1\nsay warning: picture-subtitles: 1 subtitle track "
+           "(dvd_subtitle)\n"
            "progress 10.00\nsummary\n"
-        << "00:00:10" << 19 << "源文件的图形字幕无法存为 MP4 文字字幕，已略过 (1 subtitle track (dvd_subtitle))"
-        << "a.avi: 源文件的图形字幕无法存为 MP4 文字字幕，已略过 (1 subtitle track (dvd_subtitle))" << "a.mp4"
-        << QByteArray() << "";
+        << "00:00:10" << 19
+        << "源文件的图形字幕无法存为 MP4 文字字幕，已略过 (1 subtitle track (dvd_subtitle))"
+        << "a.avi: 源文件的图形字幕无法存为 MP4 文字字幕，已略过 (1 subtitle track (dvd_subtitle))"
+        << "a.mp4" << QByteArray() << "";
     QTest::newRow("cut short, no stated length") << "progress 0.56\nsummary\n"
                                                  << "00:00:06" << 19
                                                  << "只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"

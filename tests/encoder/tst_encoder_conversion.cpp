@@ -95,8 +95,11 @@ MediaInfo inspect(const QString& path, double grabAt = -1) {
     AVStream* st = ic->streams[i];
     const AVCodecParameters* par = st->codecpar;
     const AVDictionaryEntry* language = av_dict_get(st->metadata, "language", nullptr, 0);
-    info.tracks.append({par->codec_type, avcodec_get_name(par->codec_id), language ? language->value : "",
-                        bool(st->disposition & AV_DISPOSITION_DEFAULT), {}});
+    info.tracks.append({par->codec_type,
+                        avcodec_get_name(par->codec_id),
+                        language ? language->value : "",
+                        bool(st->disposition & AV_DISPOSITION_DEFAULT),
+                        {}});
     const double stStart =
         st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time * av_q2d(st->time_base) - start;
     const double stDuration = st->duration == AV_NOPTS_VALUE ? 0 : st->duration * av_q2d(st->time_base);
@@ -143,7 +146,8 @@ MediaInfo inspect(const QString& path, double grabAt = -1) {
           frame->best_effort_timestamp * av_q2d(ic->streams[vi]->time_base) >= grabAt - 1e-3) {
         info.lumaWidth = frame->width;
         for (int y = 0; y < frame->height; ++y)
-          info.luma.append(reinterpret_cast<const char*>(frame->data[0] + y * frame->linesize[0]), frame->width);
+          info.luma.append(reinterpret_cast<const char*>(frame->data[0] + y * frame->linesize[0]),
+                           frame->width);
       }
       av_frame_unref(frame);
     }
@@ -568,7 +572,8 @@ QByteArray dvdCue() {
   sub.end_display_time = 2000;
   if (avcodec_open2(enc, enc->codec, nullptr) >= 0) {
     QByteArray buffer(1 << 16, '\0');
-    const int n = avcodec_encode_subtitle(enc, reinterpret_cast<uint8_t*>(buffer.data()), buffer.size(), &sub);
+    const int n =
+        avcodec_encode_subtitle(enc, reinterpret_cast<uint8_t*>(buffer.data()), buffer.size(), &sub);
     if (n > 0) out = buffer.left(n);
   }
   avcodec_free_context(&enc);
@@ -635,16 +640,58 @@ bool addPictureSubtitles(const QString& in, const QString& out) {
 // subtitles in the older Chinese code page. Also dvd.mkv: the film with its DVD subtitles only.
 bool makeFilm(const QString& dir) {
   if (!writeAll(dir + "/s.ass", kFilmAss) || !writeAll(dir + "/s.srt", kFilmSrt)) return false;
-  if (!writeAll(dir + "/film.chs.srt",
-                QByteArray("1\n00:00:00,500 --> 00:00:01,500\n") + QByteArray::fromHex("cde2b9d2d7d6c4bb") + "\n"))
+  if (!writeAll(dir + "/film.chs.srt", QByteArray("1\n00:00:00,500 --> 00:00:01,500\n") +
+                                           QByteArray::fromHex("cde2b9d2d7d6c4bb") + "\n"))
     return false;
-  return ffmpeg({"-f", "lavfi", "-i", "color=c=gray:size=320x240:rate=25:duration=5", "-f", "lavfi", "-i",
-                 "sine=frequency=440:sample_rate=44100:duration=5", "-f", "lavfi", "-i",
-                 "sine=frequency=880:sample_rate=48000:duration=5", "-i", dir + "/s.ass", "-i", dir + "/s.srt",
-                 "-map", "0:v", "-map", "1:a", "-map", "2:a", "-map", "3", "-map", "4", "-c:v", "libx264", "-c:a",
-                 "aac", "-ac:a:1", "2", "-c:s:0", "ass", "-c:s:1", "srt", "-metadata:s:a:0", "language=jpn",
-                 "-metadata:s:a:1", "language=chi", "-disposition:a:0", "0", "-disposition:a:1", "default",
-                 "-metadata:s:s:0", "language=chi", "-metadata:s:s:1", "language=eng", dir + "/plain.mkv"}) &&
+  return ffmpeg({"-f",
+                 "lavfi",
+                 "-i",
+                 "color=c=gray:size=320x240:rate=25:duration=5",
+                 "-f",
+                 "lavfi",
+                 "-i",
+                 "sine=frequency=440:sample_rate=44100:duration=5",
+                 "-f",
+                 "lavfi",
+                 "-i",
+                 "sine=frequency=880:sample_rate=48000:duration=5",
+                 "-i",
+                 dir + "/s.ass",
+                 "-i",
+                 dir + "/s.srt",
+                 "-map",
+                 "0:v",
+                 "-map",
+                 "1:a",
+                 "-map",
+                 "2:a",
+                 "-map",
+                 "3",
+                 "-map",
+                 "4",
+                 "-c:v",
+                 "libx264",
+                 "-c:a",
+                 "aac",
+                 "-ac:a:1",
+                 "2",
+                 "-c:s:0",
+                 "ass",
+                 "-c:s:1",
+                 "srt",
+                 "-metadata:s:a:0",
+                 "language=jpn",
+                 "-metadata:s:a:1",
+                 "language=chi",
+                 "-disposition:a:0",
+                 "0",
+                 "-disposition:a:1",
+                 "default",
+                 "-metadata:s:s:0",
+                 "language=chi",
+                 "-metadata:s:s:1",
+                 "language=eng",
+                 dir + "/plain.mkv"}) &&
          addPictureSubtitles(dir + "/plain.mkv", dir + "/film.mkv") &&
          ffmpeg({"-i", dir + "/plain.mkv", "-map", "0:v", "-map", "0:a", "-c", "copy", dir + "/sound.mkv"}) &&
          addPictureSubtitles(dir + "/sound.mkv", dir + "/dvd.mkv");
@@ -658,7 +705,8 @@ QString cueText(const QByteArray& sample) {
 }
 
 // Mean and largest difference of two luma planes of the given width over rows [top, bottom).
-std::pair<double, int> lumaDifference(const QByteArray& a, const QByteArray& b, int width, int top, int bottom) {
+std::pair<double, int> lumaDifference(const QByteArray& a, const QByteArray& b, int width, int top,
+                                      int bottom) {
   double sum = 0;
   int largest = 0, n = 0;
   for (int i = top * width; i < bottom * width && i < a.size() && i < b.size(); ++i, ++n) {
@@ -1410,15 +1458,17 @@ class TestEncoderConversion : public QObject {
     QTest::addColumn<bool>("burned");
     const QStringList kept{"chi", "你好世界", "eng", "Hello there", "chi", "外挂字幕"};
     QTest::newRow("subtitles kept") << "film" << QStringList{} << kept << true << false;
-    QTest::newRow("subtitles kept, said so") << "film" << QStringList{"-sub", "keep"} << kept << true << false;
-    QTest::newRow("stream copy") << "film" << QStringList{"-vcodec", "copy", "-acodec", "copy"} << kept << true
-                                 << false;
-    QTest::newRow("subtitles left out") << "film" << QStringList{"-sub", "none"} << QStringList{} << false << false;
-    QTest::newRow("text subtitles burned in") << "film" << QStringList{"-sub", "burn"} << QStringList{} << false
-                                              << true;
+    QTest::newRow("subtitles kept, said so")
+        << "film" << QStringList{"-sub", "keep"} << kept << true << false;
+    QTest::newRow("stream copy") << "film" << QStringList{"-vcodec", "copy", "-acodec", "copy"} << kept
+                                 << true << false;
+    QTest::newRow("subtitles left out")
+        << "film" << QStringList{"-sub", "none"} << QStringList{} << false << false;
+    QTest::newRow("text subtitles burned in")
+        << "film" << QStringList{"-sub", "burn"} << QStringList{} << false << true;
     QTest::newRow("DVD subtitles kept") << "dvd" << QStringList{} << QStringList{} << true << false;
-    QTest::newRow("DVD subtitles burned in") << "dvd" << QStringList{"-sub", "burn"} << QStringList{} << false
-                                             << true;
+    QTest::newRow("DVD subtitles burned in")
+        << "dvd" << QStringList{"-sub", "burn"} << QStringList{} << false << true;
   }
 
   void tracks() {
@@ -1452,7 +1502,8 @@ class TestEncoderConversion : public QObject {
       list << cueText(t.firstPacket);
       // In time with the picture: the source's cues at 1 s and 0.5 s, the file's at 0.5 s.
       const double expected[] = {1.0, 0.5, 0.5};
-      QVERIFY2(qAbs(t.firstTime - expected[texts.size() / 2 - 1]) < 0.05, qPrintable(QString::number(t.firstTime)));
+      QVERIFY2(qAbs(t.firstTime - expected[texts.size() / 2 - 1]) < 0.05,
+               qPrintable(QString::number(t.firstTime)));
     }
     QCOMPARE(sounds, (QStringList{"jpn", "chi"}));
     QCOMPARE(defaultSound, 1);
