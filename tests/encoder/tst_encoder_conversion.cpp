@@ -1540,16 +1540,21 @@ class TestEncoderConversion : public QObject {
     QFETCH(QStringList, codecs);
     QTemporaryDir dir;
     const QString in = dir.filePath("in.mkv"), out = dir.filePath("out.mp4");
-    QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=c=gray:size=160x120:rate=25:duration=2", "-f", "lavfi", "-i",
-                    "sine=duration=2", "-map", "0", "-map", "1", "-map", "1", "-map", "1", "-c:v", "libx264",
-                    "-c:a:0", "aac", "-c:a:1", "flac", "-c:a:2", "libmp3lame", in}));
+    QVERIFY(ffmpeg({"-f",     "lavfi",   "-i",     "color=c=gray:size=160x120:rate=25:duration=2",
+                    "-f",     "lavfi",   "-i",     "sine=duration=2",
+                    "-map",   "0",       "-map",   "1",
+                    "-map",   "1",       "-map",   "1",
+                    "-c:v",   "libx264", "-c:a:0", "aac",
+                    "-c:a:1", "flac",    "-c:a:2", "libmp3lame",
+                    in}));
     const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
     QStringList sounds;
     for (const TrackInfo& t : inspect(out).tracks)
       if (t.type == AVMEDIA_TYPE_AUDIO) sounds << t.codec;
     QCOMPARE(sounds, codecs);
-    const QStringList named = run.lines.filter(QRegularExpression("^warning: sound-left-out: sound track 2 \\(flac\\)"));
+    const QStringList named =
+        run.lines.filter(QRegularExpression("^warning: sound-left-out: sound track 2 \\(flac\\)"));
     QCOMPARE(named.size(), codecs.size() == 2 ? 1 : 0);
   }
 
