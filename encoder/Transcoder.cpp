@@ -324,7 +324,7 @@ bool Conversion::SetUpSubtitles() {
     if (!st) {
       const std::string error = ReadSubtitleFile(c.files[k].path, &file);
       if (!error.empty()) {
-        ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSubtitleFile + ": " + error);
+        ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSubtitleLeftOut + ": " + error);
         continue;
       }
     }
@@ -332,6 +332,13 @@ bool Conversion::SetUpSubtitles() {
     const AVStream* from = st ? st : file->streams[0];
     std::string error = track.text.Open(muxer_.Context(), from->codecpar, from->time_base,
                                         st ? std::string() : c.files[k].charset);
+    if (!error.empty() && !track.text.Stream()) {
+      // A track that cannot be decoded is left out; the conversion goes on without it.
+      ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSubtitleLeftOut + ": " + error);
+      subtitles_.pop_back();
+      avformat_close_input(&file);
+      continue;
+    }
     if (error.empty()) {
       track.out.stream = track.text.Stream();
       track.sourceIndex = st ? st->index : -1;
