@@ -30,6 +30,7 @@ struct TConvPieces {
   QString program;
   QStringList head;
   QVector<QStringList> fragments;
+  QStringList subtitles;  // the subtitle option, when not the default
   QString output;
 };
 
@@ -52,6 +53,7 @@ TConvPieces PiecesOf(TConvMainFunc& f, int row) {
        {f.GetVdoCodecCmd(), f.GetVdoBitrateCmd(), f.GetVdoSizeCmd(), f.GetVdoFpsCmd(), f.GetVdoAspectCmd(),
         f.GetAdoCodecCmd(), f.GetAdoBitrateCmd(), f.GetAdoChannelsCmd(), f.GetAdoFreqCmd()})
     p.fragments << Platform::SplitCommandLine(fragment);
+  p.subtitles = f.GetSubtitleCmd();
   return p;
 }
 
@@ -69,7 +71,7 @@ TConvJob TConvMainFunc::BuildConvJob(int row) {
   job.program = p.program;
   job.arguments = p.head;
   for (const QStringList& words : p.fragments) job.arguments << words;
-  job.arguments << p.output;
+  job.arguments << p.subtitles << p.output;
   job.output = p.output;
   return job;
 }
@@ -79,5 +81,6 @@ QString TConvMainFunc::BuildConvCommand(int row) {
   const TConvPieces p = PiecesOf(*this, row);
   QString line = Platform::QuoteArg(p.program) + QLatin1Char(' ') + Quoted(p.head);
   for (const QStringList& words : p.fragments) line += QLatin1Char(' ') + Quoted(words);
+  if (!p.subtitles.isEmpty()) line += QLatin1Char(' ') + Quoted(p.subtitles);
   return line + QLatin1Char(' ') + Platform::QuoteArg(p.output);
 }

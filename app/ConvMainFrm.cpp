@@ -10,6 +10,7 @@
 #include "platform/AppError.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFrame>
@@ -319,6 +320,15 @@ void TConvMainForm::BuildOptionTabs() {
   CvFshChkBox->setObjectName(QStringLiteral("CvFshChkBox"));
   CvFshChkBox->setGeometry(6, 10, 150, 25);
   CvFshChkBox->setChecked(false);
+  AddLabel(TabShtOther, QStringLiteral("字幕"), 8, 44, 30, 13);
+  CmbSubMode = new QComboBox(TabShtOther);
+  CmbSubMode->setObjectName(QStringLiteral("CmbSubMode"));
+  CmbSubMode->setGeometry(40, 40, 130, 20);
+  // The entries carry the encoder's words for them.
+  CmbSubMode->addItem(QStringLiteral("保留为可选字幕"), QStringLiteral("keep"));
+  CmbSubMode->addItem(QStringLiteral("烧录到画面"), QStringLiteral("burn"));
+  CmbSubMode->addItem(QStringLiteral("不保留"), QStringLiteral("none"));
+  connect(CmbSubMode, &QComboBox::activated, this, &TConvMainForm::CmbSubModeChange);
   ParamsPageControl->setCurrentIndex(0);
 }
 
@@ -429,6 +439,7 @@ void TConvMainForm::FormShow() {
   Route([](TConvMainFunc& f) {
     f.ShowAppTitle();
     f.LoadSaveDir();
+    f.LoadSubtitleMode();
   });
   Route([](TConvMainFunc& f) {
     f.FillVdoCodec();
@@ -464,6 +475,9 @@ void TConvMainForm::PlayAvFileBtnClick() {
 }
 void TConvMainForm::ShowHttpBtnClick() {
   Route([](TConvMainFunc& f) { f.ShowHomePage(); });
+}
+void TConvMainForm::CmbSubModeChange() {
+  Route([](TConvMainFunc& f) { f.StoreSubtitleMode(); });
 }
 void TConvMainForm::ShowHelpBtnClick() {
   Route([](TConvMainFunc& f) { f.ShowHelp(); });

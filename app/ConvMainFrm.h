@@ -5,6 +5,7 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
 class QMenu;
 class TBatchClock;
 class TFileAdder;
@@ -72,6 +73,7 @@ class TConvMainForm : public QWidget {
   TComboBoxEx* CmbExVideo[6] = {};  // 1 to 5
   TComboBoxEx* CmbExAudio[5] = {};  // 1 to 4
   QCheckBox* CvFshChkBox = nullptr;
+  QComboBox* CmbSubMode = nullptr;  // what becomes of subtitles
   QFrame* ConvStatusBar = nullptr;
   QLabel* ConvStatusPanel1 = nullptr;
   QLabel* MsgStatusPanel = nullptr;
@@ -96,6 +98,7 @@ class TConvMainForm : public QWidget {
   void PlayAvFileBtnClick();
   void ShowHttpBtnClick();
   void ShowHelpBtnClick();
+  void CmbSubModeChange();
   void ExecExitBtnClick();
   void AvFilesListClick();
   // Files and folders dropped onto the list; also the way in for files named

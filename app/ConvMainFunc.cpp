@@ -11,6 +11,7 @@
 #include "platform/Platform.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -50,6 +51,7 @@ TConvMainFunc::TConvMainFunc() {
   AvMsgTimer = Lookup<QTimer>("AvMsgTimer");
   ConvQueue = Lookup<TConvQueue>("ConvQueue");
   CvFshChkBox = Lookup<QCheckBox>("CvFshChkBox");
+  CmbSubMode = Lookup<QComboBox>("CmbSubMode");
   AppTitle = Platform::AppTitle();
 }
 

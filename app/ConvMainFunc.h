@@ -8,6 +8,7 @@
 #include <QVector>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -37,6 +38,11 @@ class TConvMainFunc {
 
   // Settings file and output folder.
   void LoadSaveDir();
+  // The subtitle choice of the other settings: shown from the settings file, stored
+  // there when the user picks one, and the encoder's option for it ("" for the default).
+  void LoadSubtitleMode();
+  void StoreSubtitleMode();
+  QStringList GetSubtitleCmd();
   void SelectSaveDir();
   void OpenSaveDir();
   void ShowHelp();
@@ -160,6 +166,7 @@ class TConvMainFunc {
   TBatchClock* RunClock = nullptr;  // the window's clock of the run
   QProgressBar* CvStatusGauge = nullptr;
   QCheckBox* CvFshChkBox = nullptr;
+  QComboBox* CmbSubMode = nullptr;
   QString AppTitle;
 
   // The selector in slot tag (1 to 9).

@@ -208,7 +208,8 @@ void TConvMainFunc::ShowRowResult(int row) {
       CvStatusGauge->setValue(0);
       AvFilesList->SetImageIndex(row, r.warning.isEmpty() ? kIconFinished : kIconFinishedWithWarning);
       AvFilesList->SetSubItem(row, 3, QStringLiteral("100%"));
-      const QString saved = QStringLiteral("输出文件: ") + QDir::toNativeSeparators(r.output);
+      QString saved = QStringLiteral("输出文件: ") + QDir::toNativeSeparators(r.output);
+      if (!r.tracks.isEmpty()) saved += QLatin1Char('\n') + r.tracks;
       AvFilesList->SetRowToolTip(row, r.warning.isEmpty() ? saved : r.warning + QLatin1Char('\n') + saved);
       // A name other than the planned one is told at once; so is a caveat.
       QStringList told;

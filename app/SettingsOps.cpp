@@ -5,11 +5,29 @@
 #include "platform/Shell.h"
 #include "settings/AppSettings.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 
 void TConvMainFunc::LoadSaveDir() {
   if (AvSaveDirEdit) AvSaveDirEdit->setText(TAppSettings().SaveDir());
+}
+
+void TConvMainFunc::LoadSubtitleMode() {
+  if (!CmbSubMode) return;
+  const int at = CmbSubMode->findData(TAppSettings().SubtitleMode());
+  CmbSubMode->setCurrentIndex(at < 0 ? 0 : at);
+}
+
+void TConvMainFunc::StoreSubtitleMode() {
+  // The choice holds for this session even when the file cannot keep it.
+  if (CmbSubMode) TAppSettings().StoreSubtitleMode(CmbSubMode->currentData().toString());
+}
+
+QStringList TConvMainFunc::GetSubtitleCmd() {
+  const QString mode = CmbSubMode ? CmbSubMode->currentData().toString() : QString();
+  if (mode.isEmpty() || mode == TAppSettings::SubtitleModes().first()) return {};
+  return {QStringLiteral("-sub"), mode};
 }
 
 void TConvMainFunc::SelectSaveDir() {

@@ -46,6 +46,12 @@ QString TConvQueue::WarningText(const QString& warning) {
     return QStringLiteral("源文件的数据在其标明的长度之前结束，只转换了其中的内容 (%1)").arg(detail);
   if (code == QLatin1String(vidmora::protocol::kWarnNoPicture))
     return QStringLiteral("源文件没有画面，输出只有声音");
+  if (code == QLatin1String(vidmora::protocol::kWarnPictureSubtitles))
+    return QStringLiteral("源文件的图形字幕无法存为 MP4 文字字幕，已略过 (%1)").arg(detail);
+  if (code == QLatin1String(vidmora::protocol::kWarnSubtitleLeftOut))
+    return QStringLiteral("有一条字幕无法读取，已略过 (%1)").arg(detail);
+  if (code == QLatin1String(vidmora::protocol::kWarnSoundLeftOut))
+    return QStringLiteral("源文件的一条声音无法保留，已略过 (%1)").arg(detail);
   return detail.isEmpty() ? warning : detail;
 }
 
@@ -67,6 +73,7 @@ bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
     row.reason.clear();
     row.detail.clear();
     row.warning.clear();
+    row.tracks.clear();
     row.convertedSeconds = 0;
     row.percent = 0;
     int seconds = 0;
@@ -177,6 +184,10 @@ void TConvQueue::EncoderEnded() {
                      .arg(converted, 0, 'f', 2)
                      .arg(r.durationSeconds);
     rows_[p].warning = caveats.join(QLatin1Char('\n'));
+    if (encoder_->SoundTracks() >= 0)
+      rows_[p].tracks = QStringLiteral("声音 %1 条, 字幕 %2 条")
+                            .arg(encoder_->SoundTracks())
+                            .arg(encoder_->SubtitleTracks());
   }
   if (done && !r.replaces.isEmpty()) {
     // Only a complete conversion takes the old file's place, in one step.

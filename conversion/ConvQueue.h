@@ -35,6 +35,7 @@ struct TQueueRow {
   QString reason;      // why a row failed or was skipped: one sentence for the user (Chinese)
   QString detail;      // the technical account behind the reason (the encoder's own words), or empty
   QString warning;     // a converted row's caveat for the user (Chinese), or empty
+  QString tracks;      // a converted row's tracks ("声音 2 条, 字幕 1 条"), or empty when not told
   qint64 percent = 0;  // the last percentage reported, not limited to 100
   bool convert = true;  // false: the run passes the row by and reports nothing of it
   double convertedSeconds = 0;  // the output time of the last progress text read

@@ -3,6 +3,7 @@
 #include "encoder/Protocol.h"
 #include "platform/ChildProcess.h"
 
+#include <QRegularExpression>
 #include <QByteArray>
 
 #include <cerrno>
@@ -82,6 +83,16 @@ void TDosProcess::TakeLines(const QByteArray& bytes, bool final) {
     }
     if (line.startsWith(QLatin1String(vidmora::protocol::kWarningMark))) {
       warnings_ << line.mid(static_cast<int>(sizeof vidmora::protocol::kWarningMark) - 1);
+      return;
+    }
+    if (line.startsWith(QLatin1String(vidmora::protocol::kTracksMark))) {
+      // "tracks: sound=2 subtitles=1"
+      static const QRegularExpression counts(QStringLiteral("\\bsound=(\\d+) subtitles=(\\d+)\\b"));
+      const QRegularExpressionMatch m = counts.match(line);
+      if (m.hasMatch()) {
+        soundTracks_ = m.captured(1).toInt();
+        subtitleTracks_ = m.captured(2).toInt();
+      }
       return;
     }
     if (line.contains(QLatin1String(vidmora::protocol::kSummaryMark))) {

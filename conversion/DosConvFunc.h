@@ -61,6 +61,10 @@ class TDosProcess : public QObject {
   QString OutputPath() const { return outputPath_; }
   // Its warning lines without the mark ("code: detail"), in order.
   QStringList Warnings() const { return warnings_; }
+  // The tracks the output keeps, as its tracks line says: sound and subtitle tracks;
+  // -1 each when it said nothing.
+  int SoundTracks() const { return soundTracks_; }
+  int SubtitleTracks() const { return subtitleTracks_; }
   // The elapsed time of the last progress line, in seconds; -1 before the first.
   double LastProgressSeconds() const { return lastProgress_; }
 
@@ -80,5 +84,6 @@ class TDosProcess : public QObject {
   QString outputPath_;
   QStringList warnings_;
   double lastProgress_ = -1;
+  int soundTracks_ = -1, subtitleTracks_ = -1;
   bool summarySeen_ = false;
 };

@@ -90,7 +90,8 @@ bool Chain::Close(const FrameSink& sink) {
 PictureConverter::~PictureConverter() { sws_freeContext(sws_); }
 
 void PictureConverter::Configure(const AVStream* stream, const PictureSource& picture, AVRational fps,
-                                 int width, int height, const AVCodecContext* decoder, int64_t startTime) {
+                                 int width, int height, const AVCodecContext* decoder, int64_t startTime,
+                                 const std::string& drawn) {
   stream_ = stream;
   picture_ = picture;
   fps_ = fps;
@@ -98,6 +99,7 @@ void PictureConverter::Configure(const AVStream* stream, const PictureSource& pi
   encoderHeight_ = height;
   decoder_ = decoder;
   startTime_ = startTime;
+  drawn_ = drawn;
 }
 
 bool PictureConverter::Build(const AVFrame* frame) {
@@ -117,7 +119,8 @@ bool PictureConverter::Build(const AVFrame* frame) {
     ConsoleLine(
         Format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
                interlacing.bottomFirst ? "bottom" : "top"));
-  const std::string chain = PictureChain(picture_, fps_, encoderWidth_, encoderHeight_);
+  std::string chain = PictureChain(picture_, fps_, encoderWidth_, encoderHeight_);
+  if (!drawn_.empty()) chain += "," + drawn_;
   const int r = Connect("buffer", srcArgs, "buffersink", chain);
   if (r < 0) return Failed(Coded(StepFailure(r), "cannot set up the picture conversion: " + ErrorText(r)));
   width_ = frame->width;

@@ -130,12 +130,12 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   return {};
 }
 
-std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatContext* file,
+std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFormatContext* file,
                              OutputStream& out) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.audioCodec.c_str());
   if (!codec)
     return Coded(protocol::kErrOptionUnsupported, "the audio encoder " + opt.audioCodec + " is not available");
-  const AVCodecContext* dec = src.audio.decoder.get();
+  const AVCodecContext* dec = sound.decoder.get();
 
   int rate = opt.sampleRate ? opt.sampleRate : dec->sample_rate;
   if (const int* rates = codec->supported_samplerates) {

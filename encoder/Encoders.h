@@ -20,11 +20,12 @@ struct PictureSetup {
   AVRational sar{1, 1};
 };
 
-// Sets up and opens the encoder for the source's picture (or sound) in out, with its
+// Sets up and opens the encoder for the source's picture (or one sound track) in out, with its
 // stream in file. "" or the one line that refuses it.
 std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* file, OutputStream& out,
                              PictureSetup& setup);
-std::string OpenAudioEncoder(const Options& opt, const Source& src, AVFormatContext* file, OutputStream& out);
+std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFormatContext* file,
+                             OutputStream& out);
 
 // Takes each encoded packet, its timestamps in the output stream's time base; false when
 // it could not be written.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,7 +100,7 @@ bool Muxer::Write(OutputStream& out, AVPacket* packet) {
     out.lastDts = packet->dts;
   }
   out.bytes += packet->size;
-  if (packet->pts != AV_NOPTS_VALUE) {
+  if (packet->pts != AV_NOPTS_VALUE && out.stream->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) {
     const double end = (packet->pts + std::max<int64_t>(0, packet->duration)) * av_q2d(out.stream->time_base);
     outputTime_ = std::max(outputTime_, end);
     if (&out == &video_) videoEnd_ = std::max(videoEnd_, end);
@@ -114,25 +115,26 @@ bool Muxer::Write(OutputStream& out, AVPacket* packet) {
 
 bool Muxer::WritePicture(AVPacket* packet) { return Write(video_, packet) && WriteHeldSound(videoEnd_); }
 
-bool Muxer::HoldSound(AVPacket* packet) {
+double Muxer::HeldPacket::Time() const {
+  return packet->pts == AV_NOPTS_VALUE ? NAN : packet->pts * av_q2d(out->stream->time_base);
+}
+
+bool Muxer::HoldSound(OutputStream& out, AVPacket* packet) {
   TPacketPtr held(av_packet_alloc());
   if (!held) return Failed(OutOfMemory());
   av_packet_move_ref(held.get(), packet);
-  heldSound_.push_back(std::move(held));
+  heldSound_.push_back({&out, std::move(held)});
   return WriteHeldSound(videoEnd_);
 }
 
 bool Muxer::WriteHeldSound(double upTo) {
   while (!heldSound_.empty()) {
-    AVPacket* packet = heldSound_.front().get();
-    const AVPacket* last = heldSound_.back().get();
-    const AVRational tb = audio_.stream->time_base;
+    const double first = heldSound_.front().Time(), last = heldSound_.back().Time();
     // Pictures that lag this far behind are not an encoder's delay but a picture stream
     // that has ended or paused: the sound is not held for them.
-    const bool heldLong = packet->pts != AV_NOPTS_VALUE && last->pts != AV_NOPTS_VALUE &&
-                          (last->pts - packet->pts) * av_q2d(tb) > 5.0;
-    if (!heldLong && packet->pts != AV_NOPTS_VALUE && packet->pts * av_q2d(tb) > upTo) break;
-    if (!Write(audio_, packet)) return false;
+    const bool heldLong = !std::isnan(first) && !std::isnan(last) && last - first > 5.0;
+    if (!heldLong && !std::isnan(first) && first > upTo) break;
+    if (!Write(*heldSound_.front().out, heldSound_.front().packet.get())) return false;
     heldSound_.pop_front();
   }
   return true;

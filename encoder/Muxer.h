@@ -30,10 +30,9 @@ struct OutputStream {
 
 class Muxer {
  public:
-  // video and audio: the output's streams, which the writer gets as they are added.
+  // video: the output's picture stream, which the writer gets once it is added.
   // displayName: the output's name as the console shows it.
-  Muxer(OutputStream& video, OutputStream& audio, std::string displayName)
-      : video_(video), audio_(audio), name_(std::move(displayName)) {}
+  Muxer(OutputStream& video, std::string displayName) : video_(video), name_(std::move(displayName)) {}
   ~Muxer();
   Muxer(const Muxer&) = delete;
   Muxer& operator=(const Muxer&) = delete;
@@ -44,14 +43,15 @@ class Muxer {
   // Writes the header into the file open at fd. False on failure (Error() tells why).
   bool Start(int fd);
 
-  // One packet whose timestamps are in its output stream's time base.
+  // One packet whose timestamps are in its output stream's time base. Subtitles do not
+  // count towards the output's time: the cues of a subtitle file are all known at the start.
   bool Write(OutputStream& out, AVPacket* packet);
   // A picture: written, and then the sound it has caught up with.
   bool WritePicture(AVPacket* packet);
   // Encoded sound is held until the pictures have reached its time, so that a stop that
   // leaves the pictures inside the encoder unwritten can leave the sound after them out
   // too. (The picture encoder holds a second or more; the sound encoder next to nothing.)
-  bool HoldSound(AVPacket* packet);
+  bool HoldSound(OutputStream& out, AVPacket* packet);
   // Writes the sound held up to upTo seconds (all of it: HUGE_VAL).
   bool WriteHeldSound(double upTo);
 
@@ -72,11 +72,15 @@ class Muxer {
   int CloseIo();  // the write error seen, if any
 
   OutputStream& video_;
-  OutputStream& audio_;
   std::string name_;
   AVFormatContext* out_ = nullptr;
   int fd_ = -1;  // the temporary file's descriptor, as the writer's opaque
-  std::deque<TPacketPtr> heldSound_;
+  struct HeldPacket {
+    OutputStream* out;
+    TPacketPtr packet;
+    double Time() const;  // seconds; NAN without a timestamp
+  };
+  std::deque<HeldPacket> heldSound_;  // of every sound track, in the order encoded
   double outputTime_ = 0;
   double videoEnd_ = 0;
   std::string error_;

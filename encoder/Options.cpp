@@ -205,6 +205,12 @@ const TOptionRow kOptionTable[] = {
      [](Options& o, const TValue& v) { o.channels = int(v.number); }},
     {"-ar", TValueKind::Integer, 1000, 384000, nullptr, "a sampling rate in Hz such as 44100",
      [](Options& o, const TValue& v) { o.sampleRate = int(v.number); }},
+    {"-sub", TValueKind::Choice, 0, 0, "keep|burn|none", "keep, burn or none",
+     [](Options& o, const TValue& v) {
+       o.subtitles = v.text == "burn"   ? SubtitleMode::Burn
+                     : v.text == "none" ? SubtitleMode::None
+                                        : SubtitleMode::Keep;
+     }},
 };
 
 const TOptionRow* FindOption(const std::string& token) {

@@ -16,6 +16,10 @@ struct Rational {
   bool operator==(const Rational& o) const { return num == o.num && den == o.den; }
 };
 
+// What becomes of subtitles: kept as tracks the player offers, drawn into the picture, or
+// left out.
+enum class SubtitleMode { Keep, Burn, None };
+
 struct Options {
   bool overwrite = false;              // -y
   std::string input;                   // -ipt
@@ -29,6 +33,7 @@ struct Options {
   int64_t audioBitRate = 128000;
   int channels = 0;    // 0: the source's
   int sampleRate = 0;  // 0: the source's
+  SubtitleMode subtitles = SubtitleMode::Keep;  // -sub keep|burn|none
   // Options given that a copied stream cannot follow, in the order given; their values
   // above are back at the defaults.
   std::vector<std::string> ignored;

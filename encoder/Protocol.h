@@ -28,6 +28,17 @@ inline constexpr char kWarningMark[] = "warning: ";
 inline constexpr char kWarnShortSource[] = "short-source";
 inline constexpr char kOutputMark[] = "output: ";
 inline constexpr char kWarnNoPicture[] = "no-picture";
+// Subtitle tracks drawn as pictures (DVD, Blu-ray, DVB) that MP4 cannot keep as text.
+inline constexpr char kWarnPictureSubtitles[] = "picture-subtitles";
+// A subtitle track or a subtitle file beside the source that cannot be read; the
+// conversion goes on without it.
+inline constexpr char kWarnSubtitleLeftOut[] = "subtitle-left-out";
+// A further sound track left out: a stream copy cannot put it into MP4 as it is, or it
+// cannot be decoded.
+inline constexpr char kWarnSoundLeftOut[] = "sound-left-out";
+// The tracks the output keeps, said once before the first progress line:
+// "tracks: sound=2 subtitles=1".
+inline constexpr char kTracksMark[] = "tracks: ";
 inline constexpr char kQuitKey = 'q';
 
 // Error codes. The command line is malformed:

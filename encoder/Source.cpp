@@ -104,49 +104,86 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
         !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
       video.index = int(i);
       video.stream = st;
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && audio.index < 0 && par->ch_layout.nb_channels > 0 &&
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > 0 &&
                par->sample_rate > 0) {
-      audio.index = int(i);
-      audio.stream = st;
+      InputStream sound;
+      sound.index = int(i);
+      sound.stream = st;
+      sounds.push_back(std::move(sound));
+    } else if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+      const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
+      (d && (d->props & AV_CODEC_PROP_TEXT_SUB) ? textSubtitles : pictureSubtitles).push_back(st);
     }
   }
-  if (video.index < 0 && audio.index < 0)
+  if (video.index < 0 && sounds.empty())
     return Coded(protocol::kErrSourceDamaged,
                  "the source " + DisplayName(path_) + " holds no video or audio that can be read");
 
-  for (InputStream* in : {&video, &audio}) {
-    if (in->index < 0) continue;
-    const AVCodecParameters* par = in->stream->codecpar;
-    if (Copies(*in)) {
-      // Refused here, before anything is written, when MP4 cannot hold it as it is.
-      const std::string refusal = CheckCopyable(par);
-      if (!refusal.empty()) return refusal;
-      continue;
+  // A copy keeps every sound track MP4 can hold as it is; the first one decides whether the
+  // copy can be made at all, a further one that cannot is left out and named.
+  if (copyAudio_) {
+    for (size_t k = 1; k < sounds.size();) {
+      const std::string refusal = CheckCopyable(sounds[k].stream->codecpar);
+      if (refusal.empty()) {
+        ++k;
+        continue;
+      }
+      leftOut.push_back(Format("sound track %d (%s) cannot be copied into MP4 as it is and is left out",
+                               int(k + leftOut.size()) + 1,
+                               avcodec_get_name(sounds[k].stream->codecpar->codec_id)));
+      sounds.erase(sounds.begin() + std::ptrdiff_t(k));
     }
+  }
+
+  // The decoder of a stream that is converted; "" or why it cannot be decoded.
+  const auto openDecoder = [&](InputStream& in) -> std::string {
+    const AVCodecParameters* par = in.stream->codecpar;
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
     if (!codec)
       return Coded(protocol::kErrSourceUnsupported,
                    Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
-    in->decoder.reset(avcodec_alloc_context3(codec));
-    in->frame.reset(av_frame_alloc());
-    if (!in->decoder || !in->frame || avcodec_parameters_to_context(in->decoder.get(), par) < 0)
+    in.decoder.reset(avcodec_alloc_context3(codec));
+    in.frame.reset(av_frame_alloc());
+    if (!in.decoder || !in.frame || avcodec_parameters_to_context(in.decoder.get(), par) < 0)
       return OutOfMemory();
-    in->decoder->pkt_timebase = in->stream->time_base;
-    in->decoder->thread_count = 0;
+    in.decoder->pkt_timebase = in.stream->time_base;
+    in.decoder->thread_count = 0;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      in->decoder->framerate = av_guess_frame_rate(context, in->stream, nullptr);
+      in.decoder->framerate = av_guess_frame_rate(context, in.stream, nullptr);
     ClearLibraryError();
-    r = avcodec_open2(in->decoder.get(), codec, nullptr);
-    if (r < 0)
-      return Coded(r == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrSourceUnsupported,
-                   Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(r).c_str()));
+    const int opened = avcodec_open2(in.decoder.get(), codec, nullptr);
+    if (opened < 0)
+      return Coded(opened == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrSourceUnsupported,
+                   Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(opened).c_str()));
+    return {};
+  };
+  for (size_t k = 0; k <= sounds.size(); ++k) {
+    InputStream& in = k == 0 ? video : sounds[k - 1];
+    if (in.index < 0) continue;
+    if (Copies(in)) {
+      // Refused here, before anything is written, when MP4 cannot hold it as it is.
+      const std::string refusal = CheckCopyable(in.stream->codecpar);
+      if (!refusal.empty()) return refusal;
+      continue;
+    }
+    const std::string error = openDecoder(in);
+    if (error.empty()) continue;
+    // The picture and the first sound track are what the conversion is for; a further
+    // sound track that cannot be decoded is left out and named.
+    if (k <= 1) return error;
+    leftOut.push_back(Format("sound track %d (%s) cannot be decoded and is left out", int(k + leftOut.size()),
+                             avcodec_get_name(in.stream->codecpar->codec_id)));
+    sounds.erase(sounds.begin() + std::ptrdiff_t(k - 1));
+    --k;
   }
-  // Timestamps count from the earliest start of the two streams converted (other streams,
-  // such as subtitles, may start earlier and are left out), so the output starts at zero
-  // with sound and picture as far apart as in the source.
+  std::vector<const InputStream*> streams{&video};
+  for (const InputStream& sound : sounds) streams.push_back(&sound);
+  // Timestamps count from the earliest start of the picture and sound streams (subtitles
+  // may start earlier and are left out), so the output starts at zero with sound and
+  // picture as far apart as in the source.
   startTime = AV_NOPTS_VALUE;
-  for (const InputStream* in : {&video, &audio}) {
+  for (const InputStream* in : streams) {
     if (in->index < 0 || in->stream->start_time == AV_NOPTS_VALUE) continue;
     const int64_t start = av_rescale_q(in->stream->start_time, in->stream->time_base, AV_TIME_BASE_Q);
     if (startTime == AV_NOPTS_VALUE || start < startTime) startTime = start;

@@ -1,6 +1,6 @@
-// The source of a conversion: the file opened and probed, its first picture and sound
-// streams picked, a decoder opened for each one that is not copied as it is, and what its
-// header says of its start and length.
+// The source of a conversion: the file opened and probed, its first picture stream, every
+// sound track and its subtitle tracks picked, a decoder opened for each picture or sound
+// stream that is not copied as it is, and what its header says of its start and length.
 #pragma once
 
 #include "LibraryObjects.h"
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -31,8 +32,10 @@ class Source {
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;
 
-  // Opens path as a plain local file and picks its streams; the video or audio stream is
-  // to be copied as it is when copyVideo or copyAudio. "" or the one line that refuses it.
+  // Opens path as a plain local file and picks its streams; the video or the sound tracks
+  // are to be copied as they are when copyVideo or copyAudio. "" or the one line that
+  // refuses it. A further sound track that MP4 cannot hold as it is (in a copy) or that
+  // cannot be decoded is left out and named in leftOut.
   std::string Open(const std::string& path, bool copyVideo, bool copyAudio);
 
   // The rate the first pictures' own timestamps show, read from a second opening of the
@@ -42,9 +45,16 @@ class Source {
   bool Copies(const InputStream& in) const {
     return in.index >= 0 && (&in == &video ? copyVideo_ : copyAudio_);
   }
+  // The stream of the first sound track; nullptr without one.
+  const InputStream* FirstSound() const { return sounds.empty() ? nullptr : &sounds.front(); }
 
   AVFormatContext* context = nullptr;
-  InputStream video, audio;
+  InputStream video;
+  std::vector<InputStream> sounds;  // every sound track, in the source's order
+  // The subtitle tracks, in the source's order: text ones (which MP4 holds as text) and
+  // the picture ones (which it cannot), apart.
+  std::vector<AVStream*> textSubtitles, pictureSubtitles;
+  std::vector<std::string> leftOut;  // sound tracks left out, each with why
   // AV_TIME_BASE units, subtracted from every timestamp: the earlier start of the two streams.
   int64_t startTime = 0;
   // AV_TIME_BASE units from startTime; AV_NOPTS_VALUE when the source states no length (a

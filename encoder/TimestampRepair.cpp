@@ -44,6 +44,11 @@ int64_t Seconds(double s, AVRational tb) {
 
 }  // namespace
 
+int64_t TimestampRepair::CurrentShift(int stream) const {
+  if (stream < 0 || stream >= int(streams_.size())) return 0;
+  return av_rescale_q(streams_[stream].offset, streams_[stream].tb, AV_TIME_BASE_Q);
+}
+
 int TimestampRepair::AddStream(AVRational timeBase) {
   Stream s;
   s.tb = timeBase;

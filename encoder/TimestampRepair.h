@@ -53,6 +53,10 @@ class TimestampRepair {
 
   int Jumps() const { return jumps_; }
 
+  // The shift the stream's current clock gets, in AV_TIME_BASE units: what is read beside
+  // it that the repair does not follow (subtitle cues) takes the same, so it stays with it.
+  int64_t CurrentShift(int stream) const;
+
  private:
   enum class Window { None, First, Main, Presentation, Tail };
   struct Stream {

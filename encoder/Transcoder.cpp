@@ -11,6 +11,7 @@
 #include "Source.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
+#include "Subtitles.h"
 #include "TimestampRepair.h"
 
 #include <algorithm>
@@ -54,12 +55,13 @@ using Clock = std::chrono::steady_clock;
 // through this bounded queue, so the two stages overlap without piling up pictures.
 class FrameQueue {
  public:
-  enum Kind { Video, Audio, End };
+  enum Kind { Video, Audio, Subtitle, End };
   struct Item {
     Kind kind = End;
     TFramePtr frame;
     AVRational timeBase{0, 1};
-    TPacketPtr packet;  // instead of a frame: a packet of a stream copied as it is
+    TPacketPtr packet;  // instead of a frame: a packet of a stream copied as it is, or a cue
+    int track = 0;      // the sound or subtitle track's number
   };
 
   explicit FrameQueue(size_t capacity) : capacity_(capacity) {}
@@ -100,15 +102,23 @@ class FrameQueue {
   bool aborted_ = false;
 };
 
+// A subtitle track of the output: its cues wait until the picture and sound written have
+// reached them, so that the file ends where they end.
+struct SubtitleTrack {
+  TextSubtitles text;
+  OutputStream out;
+  int sourceIndex = -1;  // the source's stream; -1 for a file beside it
+  std::deque<TPacketPtr> cues;
+};
+
 class Conversion {
  public:
   explicit Conversion(const Options& options)
-      : opt_(options), muxer_(vout_, aout_, DisplayName(options.output)), queue_(12) {
+      : opt_(options), muxer_(vout_, DisplayName(options.output)), queue_(12) {
     toVideoEncoder_ = [this](TFramePtr frame, AVRational tb) {
+      if (burnPictures_.IsOpen() && !burnPictures_.Draw(frame.get(), frame->pts * av_q2d(tb)))
+        return Fail(OutOfMemory());
       return queue_.Push({FrameQueue::Video, std::move(frame), tb, nullptr});
-    };
-    toAudioEncoder_ = [this](TFramePtr frame, AVRational tb) {
-      return queue_.Push({FrameQueue::Audio, std::move(frame), tb, nullptr});
     };
   }
   int Run();
@@ -121,9 +131,14 @@ class Conversion {
   int Abandon(const std::string& message = {});
   bool OpenOutput();
   bool SetUpVideo();
-  bool SetUpAudio();
+  bool SetUpAudio(size_t k);
   bool SetUpCopy(OutputStream& out, const InputStream& in);
+  bool SetUpSubtitles();
+  std::string BurnChain();
   void Describe();
+  InputStream* InputOf(int streamIndex);
+  size_t TrackOf(const InputStream& in) const { return size_t(&in - src_.sounds.data()); }
+  bool ConvertCue(size_t k, const AVPacket* packet, int64_t shift, bool queued);
 
   // Decoding thread.
   bool DemuxAndDecode();
@@ -138,20 +153,28 @@ class Conversion {
   void EncodeLoop();
   bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
   bool Copy(OutputStream& out, AVPacket* packet);
+  bool WriteCues(double upTo, bool last);
   void Progress();
 
   Options opt_;
   Source src_;
   TempOutput temp_;  // outlives the writer, which writes through its descriptor
-  OutputStream vout_, aout_;
+  OutputStream vout_;
+  std::deque<OutputStream> aouts_;  // one a sound track, as the source's
+  std::deque<SubtitleTrack> subtitles_;
   Muxer muxer_;
   PictureConverter pictures_;
-  SoundConverter sounds_;
-  FrameSink toVideoEncoder_, toAudioEncoder_;
+  std::deque<SoundConverter> sounds_;
+  FrameSink toVideoEncoder_;
+  std::vector<FrameSink> toAudioEncoder_;
   TPacketPtr packet_;   // what the source gives, reused for every packet
   PictureSetup setup_;  // what the picture encoder was set up with
   TimestampRepair repair_;
   FrameQueue queue_;
+
+  std::string burnNote_;           // which subtitles are drawn into the picture, for the console
+  PictureSubtitles burnPictures_;  // subtitles drawn as pictures, when they are drawn in
+  int burnStream_ = -1;            // their stream in the source
 
   std::mutex failMutex_;
   std::string failure_;
@@ -190,19 +213,150 @@ bool Conversion::SetUpVideo() {
   const std::string error = OpenVideoEncoder(opt_, src_, muxer_.Context(), vout_, setup_);
   if (!error.empty()) return Fail(error);
   pictures_.Configure(src_.video.stream, setup_.picture, setup_.fps, vout_.encoder->width,
-                      vout_.encoder->height, src_.video.decoder.get(), src_.startTime);
+                      vout_.encoder->height, src_.video.decoder.get(), src_.startTime, BurnChain());
   return true;
 }
 
-bool Conversion::SetUpAudio() {
-  const std::string error = OpenAudioEncoder(opt_, src_, muxer_.Context(), aout_);
+bool Conversion::SetUpAudio(size_t k) {
+  OutputStream& out = aouts_[k];
+  const std::string error = OpenAudioEncoder(opt_, src_.sounds[k], muxer_.Context(), out);
   if (!error.empty()) return Fail(error);
   // AAC takes 1024 samples a frame, MP3 1152: the chain cuts frames to the encoder's size.
-  const AVCodecContext* enc = aout_.encoder.get();
+  const AVCodecContext* enc = out.encoder.get();
   const bool fixedSize =
       enc->frame_size > 0 && !(enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
-  sounds_.Configure(src_.audio.stream, enc->sample_fmt, enc->sample_rate, enc->ch_layout,
-                    fixedSize ? enc->frame_size : 0, src_.startTime);
+  sounds_[k].Configure(src_.sounds[k].stream, enc->sample_fmt, enc->sample_rate, enc->ch_layout,
+                       fixedSize ? enc->frame_size : 0, src_.startTime);
+  return true;
+}
+
+// Copies a track's language and title to the output; marks it default or not.
+void KeepTags(AVStream* out, const AVDictionary* from, bool isDefault) {
+  for (const char* key : {"language", "title"})
+    if (const AVDictionaryEntry* e = av_dict_get(from, key, nullptr, 0))
+      av_dict_set(&out->metadata, key, e->value, 0);
+  // MP4 players name a track by its handler's name.
+  if (const AVDictionaryEntry* e = av_dict_get(from, "title", nullptr, 0))
+    av_dict_set(&out->metadata, "handler_name", e->value, 0);
+  out->disposition = isDefault ? AV_DISPOSITION_DEFAULT : 0;
+}
+
+// The track among streams whose source marks it default, else the first; -1 for none.
+int DefaultOf(const std::vector<const AVStream*>& streams) {
+  for (size_t k = 0; k < streams.size(); ++k)
+    if (streams[k] && (streams[k]->disposition & AV_DISPOSITION_DEFAULT)) return int(k);
+  return streams.empty() ? -1 : 0;
+}
+
+// The tracks subtitles are read from: the source's text tracks, then the files beside it.
+struct SubtitleChoice {
+  std::vector<const AVStream*> streams;  // nullptr for a file
+  std::vector<SubtitleFile> files;       // one a track; path "" for a stream of the source
+};
+
+// withPictures: the source's picture subtitles too, among its text ones in its order.
+SubtitleChoice SubtitleTracks(const Source& src, const std::string& input, bool withPictures = false) {
+  SubtitleChoice c;
+  std::vector<const AVStream*> streams(src.textSubtitles.begin(), src.textSubtitles.end());
+  if (withPictures) streams.insert(streams.end(), src.pictureSubtitles.begin(), src.pictureSubtitles.end());
+  std::sort(streams.begin(), streams.end(),
+            [](const AVStream* a, const AVStream* b) { return a->index < b->index; });
+  for (const AVStream* st : streams) {
+    c.streams.push_back(st);
+    c.files.push_back({});
+  }
+  for (const SubtitleFile& f : FindSubtitleFiles(input)) {
+    c.streams.push_back(nullptr);
+    c.files.push_back(f);
+  }
+  return c;
+}
+
+// Burned in: the filter that draws the default (else the first) text track; "" for none.
+std::string Conversion::BurnChain() {
+  if (opt_.subtitles != SubtitleMode::Burn) return {};
+  const SubtitleChoice c = SubtitleTracks(src_, opt_.input, true);
+  const int k = DefaultOf(c.streams);
+  if (k < 0) return {};
+  const AVStream* st = c.streams[size_t(k)];
+  const bool picture = st && std::find(src_.pictureSubtitles.begin(), src_.pictureSubtitles.end(), st) !=
+                                 src_.pictureSubtitles.end();
+  if (picture) {
+    // Drawn onto the finished pictures, its cues placed on the source's picture.
+    const AVCodecContext* dec = src_.video.decoder.get();
+    const std::string error = burnPictures_.Open(st->codecpar, st->time_base, dec->width, dec->height);
+    if (!error.empty()) {
+      burnNote_ = "  " + error + "; no subtitles are drawn";
+      return {};
+    }
+    burnStream_ = st->index;
+    burnNote_ = Format("  subtitles drawn into the picture: the source's %s track",
+                       avcodec_get_name(st->codecpar->codec_id));
+    return {};
+  }
+  int n = -1;
+  bool ownStyles = false;
+  std::string path = opt_.input, charset;
+  if (st) {
+    n = 0;
+    for (unsigned i = 0; i < unsigned(st->index); ++i)
+      n += src_.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
+    ownStyles = st->codecpar->codec_id == AV_CODEC_ID_ASS || st->codecpar->codec_id == AV_CODEC_ID_SSA;
+  } else {
+    path = c.files[size_t(k)].path;
+    charset = c.files[size_t(k)].charset;
+    const std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : path;
+    ownStyles = ext == ".ass" || ext == ".ssa" || ext == ".ASS" || ext == ".SSA";
+  }
+  // The chain ends in the encoder's frame rate; its pictures count from the output's start,
+  // the cues of the source's from the source's own.
+  const int64_t offset = st ? av_rescale_q(src_.startTime, AV_TIME_BASE_Q, av_inv_q(setup_.fps)) : 0;
+  burnNote_ = "  subtitles drawn into the picture: " +
+              (st ? Format("the source's subtitle track %d", n + 1) : DisplayName(path));
+  return BurnFilter(path, n, charset, offset, ownStyles);
+}
+
+// Kept: a text track in the MP4 for each of the source's and each file beside it.
+bool Conversion::SetUpSubtitles() {
+  const SubtitleChoice c = SubtitleTracks(src_, opt_.input);
+  const int def = DefaultOf(c.streams);
+  for (size_t k = 0; k < c.streams.size(); ++k) {
+    const AVStream* st = c.streams[k];
+    AVFormatContext* file = nullptr;
+    if (!st) {
+      const std::string error = ReadSubtitleFile(c.files[k].path, &file);
+      if (!error.empty()) {
+        ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSubtitleLeftOut + ": " + error);
+        continue;
+      }
+    }
+    SubtitleTrack& track = subtitles_.emplace_back();
+    const AVStream* from = st ? st : file->streams[0];
+    std::string error = track.text.Open(muxer_.Context(), from->codecpar, from->time_base,
+                                        st ? std::string() : c.files[k].charset);
+    if (!error.empty() && !track.text.Stream()) {
+      // A track that cannot be decoded is left out; the conversion goes on without it.
+      ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSubtitleLeftOut + ": " + error);
+      subtitles_.pop_back();
+      avformat_close_input(&file);
+      continue;
+    }
+    if (error.empty()) {
+      track.out.stream = track.text.Stream();
+      track.sourceIndex = st ? st->index : -1;
+      KeepTags(track.out.stream, from->metadata, int(k) == def);
+      if (!st && !c.files[k].language.empty())
+        av_dict_set(&track.out.stream->metadata, "language", c.files[k].language.c_str(), 0);
+    }
+    // A file's cues are all read now; they wait for the picture and sound like the others.
+    TPacketPtr packet(file && error.empty() ? av_packet_alloc() : nullptr);
+    while (packet && av_read_frame(file, packet.get()) >= 0) {
+      if (!ConvertCue(subtitles_.size() - 1, packet.get(), 0, false)) error = "out of memory";
+      av_packet_unref(packet.get());
+    }
+    avformat_close_input(&file);
+    if (!error.empty()) return Fail(error);
+  }
   return true;
 }
 
@@ -217,8 +371,22 @@ bool Conversion::OpenOutput() {
   if (!muxer_.Create(opt_.output)) return Fail(Coded(protocol::kErrEncodeFailed, "the MP4 writer is not available"));
   if (src_.video.index >= 0 && !(src_.Copies(src_.video) ? SetUpCopy(vout_, src_.video) : SetUpVideo()))
     return false;
-  if (src_.audio.index >= 0 && !(src_.Copies(src_.audio) ? SetUpCopy(aout_, src_.audio) : SetUpAudio()))
-    return false;
+  std::vector<const AVStream*> soundStreams;
+  for (const InputStream& in : src_.sounds) soundStreams.push_back(in.stream);
+  const int defaultSound = DefaultOf(soundStreams);
+  for (size_t k = 0; k < src_.sounds.size(); ++k) {
+    aouts_.emplace_back();
+    sounds_.emplace_back();
+    toAudioEncoder_.push_back([this, k](TFramePtr frame, AVRational tb) {
+      return queue_.Push({FrameQueue::Audio, std::move(frame), tb, nullptr, int(k)});
+    });
+    const InputStream& in = src_.sounds[k];
+    if (!(src_.Copies(in) ? SetUpCopy(aouts_[k], in) : SetUpAudio(k))) return false;
+    KeepTags(aouts_[k].stream, in.stream->metadata, int(k) == defaultSound);
+  }
+  // Subtitles stay tracks unless they are drawn into a picture that is encoded.
+  const bool burned = opt_.subtitles == SubtitleMode::Burn && vout_.encoder;
+  if (opt_.subtitles != SubtitleMode::None && !burned && !SetUpSubtitles()) return false;
 
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = temp_.Create(opt_.output, opt_.overwrite);
@@ -244,10 +412,12 @@ void Conversion::Describe() {
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d", avcodec_get_name(d->codec_id), d->width,
                        d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
   }
-  if (src_.audio.index >= 0) {
-    const AVCodecParameters* d = src_.audio.stream->codecpar;
-    ConsoleLine(Format("  audio: %s %d Hz, %s", avcodec_get_name(d->codec_id), d->sample_rate,
-                       DescribeLayout(d->ch_layout).c_str()));
+  for (const InputStream& in : src_.sounds) {
+    const AVCodecParameters* d = in.stream->codecpar;
+    const AVDictionaryEntry* language = av_dict_get(in.stream->metadata, "language", nullptr, 0);
+    ConsoleLine(Format("  audio: %s %d Hz, %s%s%s", avcodec_get_name(d->codec_id), d->sample_rate,
+                       DescribeLayout(d->ch_layout).c_str(), language ? ", " : "",
+                       language ? language->value : ""));
   }
   ConsoleLine("Output: " + DisplayName(opt_.output) + " (MP4)");
   if (const AVCodecContext* e = vout_.encoder.get()) {
@@ -266,14 +436,44 @@ void Conversion::Describe() {
       ConsoleLine(Format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
                          setup_.picture.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
   }
-  if (const AVCodecContext* e = aout_.encoder.get()) {
-    ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
-                       DescribeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
+  if (!burnNote_.empty()) ConsoleLine(burnNote_);
+  std::vector<const OutputStream*> outs{&vout_};
+  for (const OutputStream& out : aouts_) {
+    outs.push_back(&out);
+    if (const AVCodecContext* e = out.encoder.get())
+      ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
+                         DescribeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
   }
-  for (const OutputStream* out : {&vout_, &aout_})
+  for (const OutputStream* out : outs)
     if (out->copy.IsOpen())
       ConsoleLine(Format("  %s: %s copied as it is", out == &vout_ ? "video" : "audio",
                          avcodec_get_name(out->stream->codecpar->codec_id)));
+  for (const SubtitleTrack& track : subtitles_) {
+    const AVDictionaryEntry* language = av_dict_get(track.out.stream->metadata, "language", nullptr, 0);
+    ConsoleLine(Format("  subtitles: text%s%s%s", language ? ", " : "", language ? language->value : "",
+                       track.out.stream->disposition & AV_DISPOSITION_DEFAULT ? ", default" : ""));
+  }
+  for (const std::string& track : src_.leftOut)
+    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " + track);
+  // Picture subtitles are named where subtitles are kept as tracks; drawn in, only the
+  // track drawn counts.
+  const bool keptAsTracks =
+      opt_.subtitles == SubtitleMode::Keep || (opt_.subtitles == SubtitleMode::Burn && !vout_.encoder);
+  if (!src_.pictureSubtitles.empty() && keptAsTracks) {
+    std::string codecs;
+    for (const AVStream* st : src_.pictureSubtitles) {
+      const std::string name = avcodec_get_name(st->codecpar->codec_id);
+      if (codecs.find(name) == std::string::npos) codecs += (codecs.empty() ? "" : ", ") + name;
+    }
+    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnPictureSubtitles + ": " +
+                Format("%d subtitle track%s drawn as pictures (%s) left out; MP4 keeps subtitles as text",
+                       int(src_.pictureSubtitles.size()), src_.pictureSubtitles.size() > 1 ? "s" : "",
+                       codecs.c_str()));
+  }
+  if (opt_.subtitles == SubtitleMode::Burn && !vout_.encoder && src_.video.index >= 0)
+    ConsoleLine("Subtitles cannot be drawn into a picture copied as it is; they are kept as tracks");
+  ConsoleLine(
+      Format("%ssound=%d subtitles=%d", protocol::kTracksMark, int(aouts_.size()), int(subtitles_.size())));
   if (!opt_.ignored.empty()) {
     std::string names;
     for (const std::string& name : opt_.ignored) names += (names.empty() ? "" : ", ") + name;
@@ -303,9 +503,13 @@ bool Conversion::DemuxAndDecode() {
       ok = Fail(Coded(code, "reading the source " + DisplayName(opt_.input) + " failed: " + ErrorText(r)));
       break;
     }
-    InputStream* in = packet->stream_index == src_.video.index   ? &src_.video
-                      : packet->stream_index == src_.audio.index ? &src_.audio
-                                                                 : nullptr;
+    InputStream* in = InputOf(packet->stream_index);
+    // Cues move with the picture (or else the first sound track) when its clock is repaired.
+    const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+    const int64_t cueShift = repair_.CurrentShift(ref->repairId) - src_.startTime;
+    for (size_t k = 0; k < subtitles_.size() && ok; ++k)
+      if (subtitles_[k].sourceIndex == packet->stream_index) ok = ConvertCue(k, packet, cueShift, true);
+    if (packet->stream_index == burnStream_) burnPictures_.Add(packet, cueShift);
     if (in) {
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {
@@ -328,17 +532,39 @@ bool Conversion::DemuxAndDecode() {
   }
   if (!ok || failed_) return false;
   if (!StopRequested()) {
-    for (InputStream* in : {&src_.video, &src_.audio}) {
+    std::vector<InputStream*> streams{&src_.video};
+    for (InputStream& sound : src_.sounds) streams.push_back(&sound);
+    for (InputStream* in : streams) {
       if (in->index < 0) continue;
       repair_.Finish(in->repairId);
       if (!ReleaseWaiting(*in)) return false;
     }
     // Frames the decoders still hold.
-    for (InputStream* in : {&src_.video, &src_.audio})
+    for (InputStream* in : streams)
       if (in->decoder && !Decode(*in, nullptr)) return false;
   }
   if (!CloseChains()) return false;
   return queue_.Push({FrameQueue::End, nullptr, {0, 1}, nullptr});
+}
+
+InputStream* Conversion::InputOf(int streamIndex) {
+  if (streamIndex == src_.video.index) return &src_.video;
+  for (InputStream& sound : src_.sounds)
+    if (sound.index == streamIndex) return &sound;
+  return nullptr;
+}
+
+// A cue of a subtitle track, moved by shift: queued for the writing thread, or (before it
+// starts) straight into the track's waiting cues.
+bool Conversion::ConvertCue(size_t k, const AVPacket* packet, int64_t shift, bool queued) {
+  SubtitleTrack& track = subtitles_[k];
+  return track.text.Convert(packet, shift, [&](TPacketPtr cue) {
+    if (!queued) {
+      track.cues.push_back(std::move(cue));
+      return true;
+    }
+    return queue_.Push({FrameQueue::Subtitle, nullptr, {0, 1}, std::move(cue), int(k)});
+  });
 }
 
 // The packets the timestamp repair held back go on, with their times now settled.
@@ -356,8 +582,9 @@ bool Conversion::ReleaseWaiting(InputStream& in) {
 bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
   TPacketPtr clone(av_packet_clone(packet));
   if (!clone) return Fail(OutOfMemory());
-  return queue_.Push({&in == &src_.video ? FrameQueue::Video : FrameQueue::Audio, nullptr,
-                      in.stream->time_base, std::move(clone)});
+  const bool video = &in == &src_.video;
+  return queue_.Push({video ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
+                      std::move(clone), video ? 0 : int(TrackOf(in))});
 }
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
@@ -394,15 +621,18 @@ bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
 // Passes a decoded frame on to its chain, when its stream is converted.
 bool Conversion::Filter(InputStream& in, AVFrame* frame) {
   const bool video = &in == &src_.video;
-  Chain& chain = video ? static_cast<Chain&>(pictures_) : sounds_;
-  if (!(video ? vout_ : aout_).encoder) return true;
-  const bool ok = video ? pictures_.Push(frame, toVideoEncoder_) : sounds_.Push(frame, toAudioEncoder_);
+  const size_t k = video ? 0 : TrackOf(in);
+  Chain& chain = video ? static_cast<Chain&>(pictures_) : sounds_[k];
+  if (!(video ? vout_ : aouts_[k]).encoder) return true;
+  const bool ok = video ? pictures_.Push(frame, toVideoEncoder_) : sounds_[k].Push(frame, toAudioEncoder_[k]);
   return ok || chain.Error().empty() ? ok : Fail(chain.Error());
 }
 
 bool Conversion::CloseChains() {
   if (!pictures_.Close(toVideoEncoder_)) return pictures_.Error().empty() ? false : Fail(pictures_.Error());
-  if (!sounds_.Close(toAudioEncoder_)) return sounds_.Error().empty() ? false : Fail(sounds_.Error());
+  for (size_t k = 0; k < sounds_.size(); ++k)
+    if (!sounds_[k].Close(toAudioEncoder_[k]))
+      return sounds_[k].Error().empty() ? false : Fail(sounds_[k].Error());
   return true;
 }
 
@@ -416,17 +646,26 @@ void Conversion::EncodeLoop() {
     if (r < 0) return;
     if (r == 0) continue;
     if (item.kind == FrameQueue::End) {
-      for (OutputStream* out : {&vout_, &aout_}) {
+      std::vector<OutputStream*> outs{&vout_};
+      for (OutputStream& out : aouts_) outs.push_back(&out);
+      for (OutputStream* out : outs) {
         if (out->encoder && !Encode(*out, nullptr, {0, 1})) return;
         if (out->copy.IsOpen() && !Copy(*out, nullptr)) return;
       }
       // After a stop whose flush was cut short, sound past the last picture is left out.
       if (!muxer_.WriteHeldSound(StopRequested() ? muxer_.VideoEnd() : HUGE_VAL)) Fail(muxer_.Error());
+      else
+        WriteCues(muxer_.OutputTime(), true);
       return;
     }
     if (StopRequested()) continue;  // frames still queued at a stop are not encoded
-    OutputStream& out = item.kind == FrameQueue::Video ? vout_ : aout_;
+    if (item.kind == FrameQueue::Subtitle) {
+      subtitles_[size_t(item.track)].cues.push_back(std::move(item.packet));
+      continue;
+    }
+    OutputStream& out = item.kind == FrameQueue::Video ? vout_ : aouts_[size_t(item.track)];
     if (!(item.packet ? Copy(out, item.packet.get()) : Encode(out, item.frame.get(), item.timeBase))) return;
+    if (!WriteCues(muxer_.OutputTime(), false)) return;
   }
 }
 
@@ -435,7 +674,7 @@ bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) 
   // Sound waits until the pictures have reached its time.
   const PacketWriter write = [&](AVPacket* packet) {
     return &out == &vout_            ? muxer_.WritePicture(packet)
-           : vout_.stream != nullptr ? muxer_.HoldSound(packet)
+           : vout_.stream != nullptr ? muxer_.HoldSound(out, packet)
                                      : muxer_.Write(out, packet);
   };
   return encoder::Encode(out, frame, timeBase, write, error) || Fail(error.empty() ? muxer_.Error() : error);
@@ -450,6 +689,28 @@ bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
   return ok || Fail(out.copy.Error().empty() ? muxer_.Error() : out.copy.Error());
 }
 
+// Writes the cues that the picture and sound written have reached (up to upTo seconds); the
+// last time, those that start before the end, cut to it, and no others.
+bool Conversion::WriteCues(double upTo, bool last) {
+  for (SubtitleTrack& track : subtitles_) {
+    const AVRational tb = track.out.stream->time_base;
+    while (!track.cues.empty()) {
+      AVPacket* cue = track.cues.front().get();
+      const double start = cue->pts * av_q2d(tb);
+      if (start > upTo) {
+        if (!last) break;
+        track.cues.clear();
+        break;
+      }
+      if (last)
+        cue->duration = std::min(cue->duration, std::max<int64_t>(1, int64_t(upTo / av_q2d(tb)) - cue->pts));
+      if (!muxer_.Write(track.out, cue)) return Fail(muxer_.Error());
+      track.cues.pop_front();
+    }
+  }
+  return true;
+}
+
 void Conversion::Progress() {
   lastProgress_ = Clock::now();
   const double elapsed = std::chrono::duration<double>(lastProgress_ - started_).count();
@@ -461,8 +722,8 @@ int Conversion::Run() {
   if (!pathError.empty()) return Abandon(pathError);
   const std::string refusal = src_.Open(opt_.input, opt_.videoCodec == "copy", opt_.audioCodec == "copy");
   if (!refusal.empty()) return Abandon(refusal);
-  for (InputStream* in : {&src_.video, &src_.audio})
-    if (in->index >= 0) in->repairId = repair_.AddStream(in->stream->time_base);
+  if (src_.video.index >= 0) src_.video.repairId = repair_.AddStream(src_.video.stream->time_base);
+  for (InputStream& sound : src_.sounds) sound.repairId = repair_.AddStream(sound.stream->time_base);
   if (!OpenOutput()) return Abandon();
   Describe();
 
@@ -478,7 +739,12 @@ int Conversion::Complete() {
   // A file without a single picture or sound frame is no conversion: a stop that came
   // before the first frame reached the encoders ends as a stop during the opening does,
   // and leaves any earlier file at the output path alone.
-  if (vout_.frames + aout_.frames == 0) {
+  int64_t soundFrames = 0, soundBytes = 0;
+  for (const OutputStream& out : aouts_) {
+    soundFrames += out.frames;
+    soundBytes += out.bytes;
+  }
+  if (vout_.frames + soundFrames == 0) {
     if (StopRequested()) return Abandon(Coded(protocol::kErrStopped, "stopped before the conversion began"));
     return Abandon(Coded(protocol::kErrSourceDamaged,
                          "the source " + DisplayName(opt_.input) + " holds no video or audio that can be decoded" +
@@ -507,11 +773,11 @@ int Conversion::Complete() {
   if (!commitError.empty()) return Abandon(commitError);
 
   int64_t headers = 0;
-  for (const OutputStream* out : {&vout_, &aout_})
-    if (out->stream) headers += out->stream->codecpar->extradata_size;
+  if (vout_.stream) headers += vout_.stream->codecpar->extradata_size;
+  for (const OutputStream& out : aouts_) headers += out.stream->codecpar->extradata_size;
   // Said once the file is in place, before the summary that ends the conversion.
   if (!StopRequested() && EndsEarly(dataEnd, stated)) ConsoleLine(ShortSourceLine(dataEnd, stated));
-  ConsoleLine(SummaryLine(vout_.bytes, aout_.bytes, headers, fileSize));
+  ConsoleLine(SummaryLine(vout_.bytes, soundBytes, headers, fileSize));
   return 0;
 }
 

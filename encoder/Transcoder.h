@@ -1,6 +1,6 @@
-// One conversion: the first video and the first audio stream of a source, decoded,
+// One conversion: the first video stream and every sound track of a source, decoded,
 // shaped by filter graphs (size, frame rate, aspect, sampling rate, channels) and
-// encoded into an MP4 file.
+// encoded into an MP4 file, with its subtitles kept as text tracks or drawn into the picture.
 #pragma once
 
 #include "Options.h"

@@ -19,6 +19,8 @@ const QString kFlagKey = QStringLiteral("Flag");
 const QString kFlagChosen = QStringLiteral("Yes");
 const QString kAddDirSection = QStringLiteral("AddDir");
 const QString kAddDirKey = QStringLiteral("Dir");
+const QString kSubtitleSection = QStringLiteral("Subtitle");
+const QString kSubtitleKey = QStringLiteral("Mode");
 const QString kHttpSection = QStringLiteral("SoftHttp");
 const QString kHttpKey = QStringLiteral("HttpUrl");
 
@@ -63,6 +65,15 @@ QString TAppSettings::LastAddDir() const { return Read(kAddDirSection, kAddDirKe
 
 bool TAppSettings::StoreLastAddDir(const QString& dir) const {
   return Platform::WritePrivateProfileString(kAddDirSection, kAddDirKey, dir, file_);
+}
+
+QString TAppSettings::SubtitleMode() const {
+  const QString mode = Read(kSubtitleSection, kSubtitleKey, QString()).trimmed().toLower();
+  return SubtitleModes().contains(mode) ? mode : SubtitleModes().first();
+}
+
+bool TAppSettings::StoreSubtitleMode(const QString& mode) const {
+  return Platform::WritePrivateProfileString(kSubtitleSection, kSubtitleKey, mode, file_);
 }
 
 QString TAppSettings::HomePage() const {

@@ -3,6 +3,7 @@
 // user chose and the homepage address. Values are read and written one at a
 // time; nothing is kept open.
 #include <QString>
+#include <QStringList>
 
 class TAppSettings {
  public:
@@ -28,6 +29,15 @@ class TAppSettings {
   // its loss is no error.
   QString LastAddDir() const;
   bool StoreLastAddDir(const QString& dir) const;
+  // What becomes of a source's subtitles, as the encoder's word: "keep" (tracks
+  // the player offers; also for a missing or unknown value), "burn" (drawn into
+  // the picture) or "none"; section "Subtitle", key "Mode". Storing returns
+  // false when the file cannot be written, like the last folder above.
+  QString SubtitleMode() const;
+  bool StoreSubtitleMode(const QString& mode) const;
+  static QStringList SubtitleModes() {
+    return {QStringLiteral("keep"), QStringLiteral("burn"), QStringLiteral("none")};
+  }
   // The homepage address: "HttpUrl" when it is an http:// or https:// address
   // with a host, otherwise the built-in address.
   QString HomePage() const;

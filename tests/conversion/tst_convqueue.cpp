@@ -11,6 +11,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
 
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHash>
@@ -319,6 +320,12 @@ class TestConvQueue : public QObject {
     QCOMPARE(job.arguments.last(), job.output);
     QCOMPARE(job.arguments.size(), 3 + Platform::SplitCommandLine(fragments).size() + 1);
     QCOMPARE(Platform::SplitCommandLine(f.BuildConvCommand(blank)), QStringList{exe} + job.arguments);
+
+    // A subtitle choice other than the default goes just before the output.
+    env.form()->CmbSubMode->setCurrentIndex(1);
+    const TConvJob burn = f.BuildConvJob(blank);
+    QCOMPARE(burn.arguments.mid(job.arguments.size() - 1), (QStringList{"-sub", "burn", job.output}));
+    QCOMPARE(Platform::SplitCommandLine(f.BuildConvCommand(blank)), QStringList{exe} + burn.arguments);
   }
 
   void blanksReachEncoderWhole() {
@@ -461,6 +468,14 @@ class TestConvQueue : public QObject {
     QTest::newRow("no picture") << "say warning: no-picture: no picture\nprogress 10.00\nsummary\n"
                                 << "00:00:10" << 19 << "源文件没有画面，输出只有声音"
                                 << "a.avi: 源文件没有画面，输出只有声音" << "a.mp4" << QByteArray() << "";
+    QTest::newRow("tracks told, picture subtitles left out")
+        << "say tracks: sound=2 subtitles=1\nsay warning: picture-subtitles: 1 subtitle track "
+           "(dvd_subtitle)\n"
+           "progress 10.00\nsummary\n"
+        << "00:00:10" << 19
+        << "源文件的图形字幕无法存为 MP4 文字字幕，已略过 (1 subtitle track (dvd_subtitle))"
+        << "a.avi: 源文件的图形字幕无法存为 MP4 文字字幕，已略过 (1 subtitle track (dvd_subtitle))"
+        << "a.mp4" << QByteArray() << "";
     QTest::newRow("cut short, no stated length") << "progress 0.56\nsummary\n"
                                                  << "00:00:06" << 19
                                                  << "只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
@@ -503,7 +518,11 @@ class TestConvQueue : public QObject {
     const bool failed = icon == 11;
     QCOMPARE(env.list()->SubItem(row, 3), failed ? QStringLiteral("失败") : QStringLiteral("100%"));
     const QString written = env.form()->ConvQueue->Rows().at(row).output;
-    const QString saved = QStringLiteral("输出文件: ") + written;
+    QString saved = QStringLiteral("输出文件: ") + written;
+    // The tracks the encoder names are told under the file.
+    const auto tracks = QRegularExpression(QStringLiteral("sound=(\\d) subtitles=(\\d)")).match(script);
+    if (tracks.hasMatch())
+      saved += QStringLiteral("\n声音 %1 条, 字幕 %2 条").arg(tracks.captured(1), tracks.captured(2));
     QCOMPARE(env.list()->topLevelItem(row)->toolTip(4),
              failed ? tip : tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
     QCOMPARE(env.rowEnds.at(row).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);

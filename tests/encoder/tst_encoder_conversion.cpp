@@ -50,7 +50,19 @@ struct AudioInfo {
   qint64 bytes = 0;
 };
 
+// Every stream of a file: its kind, language, default flag and first packet.
+struct TrackInfo {
+  AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
+  QString codec, language;
+  bool isDefault = false;
+  QByteArray firstPacket;
+  double firstTime = 0;  // seconds, of that packet
+};
+
 struct MediaInfo {
+  QList<TrackInfo> tracks;
+  QByteArray luma;  // the first picture at or after the time asked for: its luma plane
+  int lumaWidth = 0;
   bool ok = false;
   QString error;
   QString format;
@@ -60,8 +72,9 @@ struct MediaInfo {
   int decodedVideo = 0, decodedAudio = 0, decodeErrors = 0;
 };
 
-// Opens a file and decodes every packet of its first video and audio stream.
-MediaInfo inspect(const QString& path) {
+// Opens a file and decodes every packet of its first video and audio stream; keeps the
+// luma of the picture at grabAt seconds (when not negative).
+MediaInfo inspect(const QString& path, double grabAt = -1) {
   MediaInfo info;
   AVFormatContext* ic = nullptr;
   if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
@@ -81,6 +94,12 @@ MediaInfo inspect(const QString& path) {
   for (unsigned i = 0; i < ic->nb_streams; ++i) {
     AVStream* st = ic->streams[i];
     const AVCodecParameters* par = st->codecpar;
+    const AVDictionaryEntry* language = av_dict_get(st->metadata, "language", nullptr, 0);
+    info.tracks.append({par->codec_type,
+                        avcodec_get_name(par->codec_id),
+                        language ? language->value : "",
+                        bool(st->disposition & AV_DISPOSITION_DEFAULT),
+                        {}});
     const double stStart =
         st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time * av_q2d(st->time_base) - start;
     const double stDuration = st->duration == AV_NOPTS_VALUE ? 0 : st->duration * av_q2d(st->time_base);
@@ -123,10 +142,23 @@ MediaInfo inspect(const QString& path) {
   auto receive = [&](int k) {
     while (avcodec_receive_frame(dec[k], frame) == 0) {
       (k == 0 ? info.decodedVideo : info.decodedAudio)++;
+      if (k == 0 && grabAt >= 0 && info.luma.isEmpty() &&
+          frame->best_effort_timestamp * av_q2d(ic->streams[vi]->time_base) >= grabAt - 1e-3) {
+        info.lumaWidth = frame->width;
+        for (int y = 0; y < frame->height; ++y)
+          info.luma.append(reinterpret_cast<const char*>(frame->data[0] + y * frame->linesize[0]),
+                           frame->width);
+      }
       av_frame_unref(frame);
     }
   };
   while (av_read_frame(ic, pkt) >= 0) {
+    QByteArray& first = info.tracks[pkt->stream_index].firstPacket;
+    // (An MP4 text track begins with an empty sample up to its first cue.)
+    if (first.isEmpty() && pkt->size > 2) {
+      first = QByteArray(reinterpret_cast<const char*>(pkt->data), pkt->size);
+      info.tracks[pkt->stream_index].firstTime = pkt->pts * av_q2d(ic->streams[pkt->stream_index]->time_base);
+    }
     const int k = pkt->stream_index == vi ? 0 : pkt->stream_index == ai ? 1 : -1;
     if (k >= 0) {
       (k == 0 ? info.video.bytes : info.audio.bytes) += pkt->size;
@@ -497,6 +529,192 @@ PartStart secondPartStart(const QString& path) {
   av_packet_free(&pkt);
   avformat_close_input(&ic);
   return start;
+}
+
+// ---- a film as they are shared: several sound tracks and subtitles --------------------
+
+const char kFilmAss[] =
+    "[Script Info]\nScriptType: v4.00+\nPlayResX: 320\nPlayResY: 240\n\n[V4+ Styles]\n"
+    "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, "
+    "Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, "
+    "MarginL, MarginR, MarginV, Encoding\n"
+    "Style: Default,Noto Sans CJK SC,48,&H00FFFFFF,&H000000FF,&H00000000,&H00000000,0,0,0,0,100,100,0,0,1,"
+    "3,0,2,10,10,10,1\n\n[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+    "Effect, Text\nDialogue: 0,0:00:01.00,0:00:03.00,Default,,0,0,0,,你好世界\n";
+const char kFilmSrt[] = "1\n00:00:00,500 --> 00:00:02,000\nHello there\n";
+
+// A DVD subtitle cue: a white bar over the bottom of a 320x240 picture (rows 180 to 219),
+// shown for two seconds.
+QByteArray dvdCue() {
+  AVCodecContext* enc = avcodec_alloc_context3(avcodec_find_encoder(AV_CODEC_ID_DVD_SUBTITLE));
+  if (!enc) return {};
+  enc->width = 320;
+  enc->height = 240;
+  enc->time_base = {1, 1000};
+  QByteArray out;
+  uint8_t pixels[240 * 40];
+  std::fill_n(pixels, sizeof pixels, uint8_t(1));
+  uint32_t palette[4] = {0, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
+  AVSubtitleRect rect{};
+  rect.x = 40;
+  rect.y = 180;
+  rect.w = 240;
+  rect.h = 40;
+  rect.nb_colors = 4;
+  rect.type = SUBTITLE_BITMAP;
+  rect.data[0] = pixels;
+  rect.linesize[0] = 240;
+  rect.data[1] = reinterpret_cast<uint8_t*>(palette);
+  AVSubtitleRect* rects[1] = {&rect};
+  AVSubtitle sub{};
+  sub.num_rects = 1;
+  sub.rects = rects;
+  sub.end_display_time = 2000;
+  if (avcodec_open2(enc, enc->codec, nullptr) >= 0) {
+    QByteArray buffer(1 << 16, '\0');
+    const int n =
+        avcodec_encode_subtitle(enc, reinterpret_cast<uint8_t*>(buffer.data()), buffer.size(), &sub);
+    if (n > 0) out = buffer.left(n);
+  }
+  avcodec_free_context(&enc);
+  return out;
+}
+
+// Copies the streams of `in` to `out` (Matroska) and adds a track of DVD subtitles with
+// two cues, at 1 s and 3 s.
+bool addPictureSubtitles(const QString& in, const QString& out) {
+  const QByteArray bar = dvdCue();
+  if (bar.isEmpty()) return false;
+  AVFormatContext *ic = nullptr, *oc = nullptr;
+  if (avformat_open_input(&ic, QFile::encodeName(in).constData(), nullptr, nullptr) < 0) return false;
+  bool ok = avformat_find_stream_info(ic, nullptr) >= 0 &&
+            avformat_alloc_output_context2(&oc, nullptr, "matroska", QFile::encodeName(out).constData()) >= 0;
+  for (unsigned i = 0; ok && i < ic->nb_streams; ++i) {
+    AVStream* st = avformat_new_stream(oc, nullptr);
+    ok = st && avcodec_parameters_copy(st->codecpar, ic->streams[i]->codecpar) >= 0 &&
+         av_dict_copy(&st->metadata, ic->streams[i]->metadata, 0) >= 0;
+    if (ok) st->disposition = ic->streams[i]->disposition;
+    if (ok) st->time_base = ic->streams[i]->time_base;
+  }
+  AVStream* dvd = ok ? avformat_new_stream(oc, nullptr) : nullptr;
+  ok = dvd != nullptr;
+  if (ok) {
+    dvd->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    dvd->codecpar->codec_id = AV_CODEC_ID_DVD_SUBTITLE;
+    dvd->time_base = {1, 1000};
+    ok = avio_open(&oc->pb, QFile::encodeName(out).constData(), AVIO_FLAG_WRITE) >= 0 &&
+         avformat_write_header(oc, nullptr) >= 0;
+  }
+  AVPacket* pkt = av_packet_alloc();
+  int cues = 0;
+  while (ok && av_read_frame(ic, pkt) >= 0) {
+    const AVRational from = ic->streams[pkt->stream_index]->time_base;
+    const double t = pkt->pts == AV_NOPTS_VALUE ? 0 : pkt->pts * av_q2d(from);
+    av_packet_rescale_ts(pkt, from, oc->streams[pkt->stream_index]->time_base);
+    ok = av_interleaved_write_frame(oc, pkt) >= 0;
+    if (ok && cues < 2 && t >= 1 + 2 * cues) {
+      AVPacket* cue = av_packet_alloc();
+      ok = cue && av_new_packet(cue, bar.size()) >= 0;
+      if (ok) {
+        std::copy_n(bar.constData(), bar.size(), cue->data);
+        cue->stream_index = dvd->index;
+        cue->pts = cue->dts = int64_t(t * 1000);
+        cue->duration = 2000;
+        ok = av_interleaved_write_frame(oc, cue) >= 0;
+      }
+      av_packet_free(&cue);
+      ++cues;
+    }
+    av_packet_unref(pkt);
+  }
+  av_packet_free(&pkt);
+  ok = ok && av_write_trailer(oc) >= 0;
+  if (oc) avio_closep(&oc->pb);
+  avformat_free_context(oc);
+  avformat_close_input(&ic);
+  return ok;
+}
+
+// The film: grey pictures; a Japanese mono sound track, then a Chinese stereo one marked
+// default; Chinese ASS and English SRT subtitles; DVD subtitles; and, beside it, Chinese
+// subtitles in the older Chinese code page. Also dvd.mkv: the film with its DVD subtitles only.
+bool makeFilm(const QString& dir) {
+  if (!writeAll(dir + "/s.ass", kFilmAss) || !writeAll(dir + "/s.srt", kFilmSrt)) return false;
+  if (!writeAll(dir + "/film.chs.srt", QByteArray("1\n00:00:00,500 --> 00:00:01,500\n") +
+                                           QByteArray::fromHex("cde2b9d2d7d6c4bb") + "\n"))
+    return false;
+  return ffmpeg({"-f",
+                 "lavfi",
+                 "-i",
+                 "color=c=gray:size=320x240:rate=25:duration=5",
+                 "-f",
+                 "lavfi",
+                 "-i",
+                 "sine=frequency=440:sample_rate=44100:duration=5",
+                 "-f",
+                 "lavfi",
+                 "-i",
+                 "sine=frequency=880:sample_rate=48000:duration=5",
+                 "-i",
+                 dir + "/s.ass",
+                 "-i",
+                 dir + "/s.srt",
+                 "-map",
+                 "0:v",
+                 "-map",
+                 "1:a",
+                 "-map",
+                 "2:a",
+                 "-map",
+                 "3",
+                 "-map",
+                 "4",
+                 "-c:v",
+                 "libx264",
+                 "-c:a",
+                 "aac",
+                 "-ac:a:1",
+                 "2",
+                 "-c:s:0",
+                 "ass",
+                 "-c:s:1",
+                 "srt",
+                 "-metadata:s:a:0",
+                 "language=jpn",
+                 "-metadata:s:a:1",
+                 "language=chi",
+                 "-disposition:a:0",
+                 "0",
+                 "-disposition:a:1",
+                 "default",
+                 "-metadata:s:s:0",
+                 "language=chi",
+                 "-metadata:s:s:1",
+                 "language=eng",
+                 dir + "/plain.mkv"}) &&
+         addPictureSubtitles(dir + "/plain.mkv", dir + "/film.mkv") &&
+         ffmpeg({"-i", dir + "/plain.mkv", "-map", "0:v", "-map", "0:a", "-c", "copy", dir + "/sound.mkv"}) &&
+         addPictureSubtitles(dir + "/sound.mkv", dir + "/dvd.mkv");
+}
+
+// The text of an MP4 subtitle sample: a 16-bit length, then the text.
+QString cueText(const QByteArray& sample) {
+  if (sample.size() < 2) return {};
+  const int length = int(bigEndian(sample, 0, 2));
+  return QString::fromUtf8(sample.mid(2, length));
+}
+
+// Mean and largest difference of two luma planes of the given width over rows [top, bottom).
+std::pair<double, int> lumaDifference(const QByteArray& a, const QByteArray& b, int width, int top,
+                                      int bottom) {
+  double sum = 0;
+  int largest = 0, n = 0;
+  for (int i = top * width; i < bottom * width && i < a.size() && i < b.size(); ++i, ++n) {
+    const int d = std::abs(int(uchar(a[i])) - int(uchar(b[i])));
+    sum += d;
+    largest = std::max(largest, d);
+  }
+  return {n ? sum / n : 255.0, largest};
 }
 
 }  // namespace
@@ -1228,6 +1446,118 @@ class TestEncoderConversion : public QObject {
   // Refusals and failures: one clear line, a non-zero status, no summary, quickly; the
   // source and any file already at the output path are left as they were, and no
   // temporary file stays behind.
+  // A film with several sound tracks and subtitles: every sound track in order with its
+  // language and the source's default; text subtitles (the source's and the file beside
+  // it) as MP4 text tracks with their first cue; the picture subtitles named once; burned
+  // in (text or DVD subtitles), the cue is in the picture and nowhere else.
+  void tracks_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QStringList>("opts");
+    QTest::addColumn<QStringList>("subtitles");  // language and first cue of each text track
+    QTest::addColumn<bool>("skipLine");          // the DVD subtitles named as left out
+    QTest::addColumn<bool>("burned");
+    const QStringList kept{"chi", "你好世界", "eng", "Hello there", "chi", "外挂字幕"};
+    QTest::newRow("subtitles kept") << "film" << QStringList{} << kept << true << false;
+    QTest::newRow("subtitles kept, said so")
+        << "film" << QStringList{"-sub", "keep"} << kept << true << false;
+    QTest::newRow("stream copy") << "film" << QStringList{"-vcodec", "copy", "-acodec", "copy"} << kept
+                                 << true << false;
+    QTest::newRow("subtitles left out")
+        << "film" << QStringList{"-sub", "none"} << QStringList{} << false << false;
+    QTest::newRow("text subtitles burned in")
+        << "film" << QStringList{"-sub", "burn"} << QStringList{} << false << true;
+    QTest::newRow("DVD subtitles kept") << "dvd" << QStringList{} << QStringList{} << true << false;
+    QTest::newRow("DVD subtitles burned in")
+        << "dvd" << QStringList{"-sub", "burn"} << QStringList{} << false << true;
+  }
+
+  void tracks() {
+    QFETCH(QString, source);
+    QFETCH(QStringList, opts);
+    QFETCH(QStringList, subtitles);
+    QFETCH(bool, skipLine);
+    QFETCH(bool, burned);
+    QTemporaryDir dir;
+    QVERIFY(makeFilm(dir.path()));
+    const QString in = dir.filePath(source + ".mkv"), out = dir.filePath("out.mp4");
+    const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const MediaInfo o = inspect(out, 2.0);
+    QVERIFY(o.ok);
+    QCOMPARE(o.decodeErrors, 0);
+    checkConsoleOfSuccess(run, o.duration);
+
+    QStringList sounds, texts;
+    int defaultSound = -1, defaultText = -1;
+    for (const TrackInfo& t : o.tracks) {
+      QStringList& list = t.type == AVMEDIA_TYPE_AUDIO ? sounds : texts;
+      int& def = t.type == AVMEDIA_TYPE_AUDIO ? defaultSound : defaultText;
+      if (t.type == AVMEDIA_TYPE_VIDEO) continue;
+      if (t.isDefault) {
+        QCOMPARE(def, -1);  // one default of each kind
+        def = list.size() / (t.type == AVMEDIA_TYPE_AUDIO ? 1 : 2);
+      }
+      list << t.language;
+      if (t.type != AVMEDIA_TYPE_SUBTITLE) continue;
+      list << cueText(t.firstPacket);
+      // In time with the picture: the source's cues at 1 s and 0.5 s, the file's at 0.5 s.
+      const double expected[] = {1.0, 0.5, 0.5};
+      QVERIFY2(qAbs(t.firstTime - expected[texts.size() / 2 - 1]) < 0.05,
+               qPrintable(QString::number(t.firstTime)));
+    }
+    QCOMPARE(sounds, (QStringList{"jpn", "chi"}));
+    QCOMPARE(defaultSound, 1);
+    QCOMPARE(texts, subtitles);
+    QCOMPARE(defaultText, subtitles.isEmpty() ? -1 : 0);
+    QCOMPARE(run.lines.filter(QString("tracks: sound=2 subtitles=%1").arg(subtitles.size() / 2)).size(), 1);
+    // The DVD subtitles are named once where subtitles are kept as tracks.
+    QCOMPARE(run.lines.filter(QRegularExpression("^warning: picture-subtitles: 1 .*dvd_subtitle")).size(),
+             skipLine ? 1 : 0);
+
+    // At 2 s the ASS cue stands at the bottom: burned in, the picture differs there from the
+    // source's and nowhere else; otherwise it does not differ.
+    const MediaInfo src = inspect(in, 2.0);
+    QCOMPARE(o.lumaWidth, 320);
+    const auto top = lumaDifference(src.luma, o.luma, 320, 0, 120);
+    const auto bottom = lumaDifference(src.luma, o.luma, 320, 170, 240);
+    QVERIFY2(top.first < 2 && top.second < 40, qPrintable(QString::number(top.first)));
+    if (burned)
+      QVERIFY2(bottom.second > 100, qPrintable(QString::number(bottom.second)));
+    else
+      QVERIFY2(bottom.second < 40, qPrintable(QString::number(bottom.second)));
+  }
+
+  // A further sound track that a copy cannot put into MP4 as it is (FLAC) is left out and
+  // named; the tracks after it keep their place; converted, every track stays.
+  void soundTrackLeftOut_data() {
+    QTest::addColumn<QStringList>("opts");
+    QTest::addColumn<QStringList>("codecs");
+    QTest::newRow("copied") << QStringList{"-vcodec", "copy", "-acodec", "copy"} << QStringList{"aac", "mp3"};
+    QTest::newRow("converted") << QStringList{"-acodec", "libmp3lame"} << QStringList{"mp3", "mp3", "mp3"};
+  }
+  void soundTrackLeftOut() {
+    QFETCH(QStringList, opts);
+    QFETCH(QStringList, codecs);
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.mkv"), out = dir.filePath("out.mp4");
+    QVERIFY(ffmpeg({"-f",     "lavfi",   "-i",     "color=c=gray:size=160x120:rate=25:duration=2",
+                    "-f",     "lavfi",   "-i",     "sine=duration=2",
+                    "-map",   "0",       "-map",   "1",
+                    "-map",   "1",       "-map",   "1",
+                    "-c:v",   "libx264", "-c:a:0", "aac",
+                    "-c:a:1", "flac",    "-c:a:2", "libmp3lame",
+                    in}));
+    const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    QStringList sounds;
+    for (const TrackInfo& t : inspect(out).tracks)
+      if (t.type == AVMEDIA_TYPE_AUDIO) sounds << t.codec;
+    QCOMPARE(sounds, codecs);
+    const QStringList named =
+        run.lines.filter(QRegularExpression("^warning: sound-left-out: sound track 2 \\(flac\\)"));
+    QCOMPARE(named.size(), codecs.size() == 2 ? 1 : 0);
+  }
+
   void errors_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message");

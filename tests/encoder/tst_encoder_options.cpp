@@ -38,6 +38,11 @@ class TestEncoderOptions : public QObject {
     QCOMPARE(o.audioBitRate, int64_t(192000));
     QCOMPARE(o.channels, 1);
     QCOMPARE(o.sampleRate, 22050);
+    QVERIFY(o.subtitles == SubtitleMode::Keep);
+    // The subtitle choice, in any letter case; the last one given holds.
+    const auto burn = ParseCommandLine(split("-y -ipt a -sub none -sub BURN o"));
+    QVERIFY(burn.ok && burn.options.subtitles == SubtitleMode::Burn);
+    QVERIFY(ParseCommandLine(split("-y -ipt a -sub none o")).options.subtitles == SubtitleMode::None);
   }
 
   void defaultsAndEmptyTokens() {
@@ -154,6 +159,8 @@ class TestEncoderOptions : public QObject {
                                    << "invalid value 'stereo' for -ac";
     QTest::newRow("sampling rate") << "-y -ipt a -ar 44.1k o"
                                    << "invalid value '44.1k' for -ar";
+    QTest::newRow("subtitles") << "-y -ipt a -sub all o"
+                               << "invalid value 'all' for -sub";
   }
 
   void refused() {

@@ -43,7 +43,7 @@ while read -r path; do
 done < <(dpkg-deb -c "$deb" | awk '{print $6}')
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libmediainfo0v5 libsqlite3-0 mplayer qt6-translations-l10n libqt6widgets6 libqt6svg6 libavcodec libavformat; do
+for p in libmediainfo0v5 libsqlite3-0 mplayer qt6-translations-l10n fonts-noto-cjk libqt6widgets6 libqt6svg6 libavcodec libavformat; do
   [[ ", $depends" == *", $p"* ]] || fail "Depends lacks $p: $depends"
 done
 

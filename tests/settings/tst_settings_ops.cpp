@@ -9,6 +9,7 @@
 #include "platform/ProfileFile.h"
 #include "tests/support/TestSupport.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -154,6 +155,44 @@ class TestSettingsOps : public QObject {
     QCOMPARE(LoadedSaveDir(), QStringLiteral("/srv/second"));
     QCOMPARE(ReadBytes(settings), QByteArray("[SaveDir]\nDir=/srv/second\n[ChgDirFlag]\nFlag=Yes\n"
                                              "[SoftHttp]\nHttpUrl=https://mirror.example/\n"));
+  }
+
+  // The subtitle choice: shown from the settings file (an unknown value is the
+  // default), remembered in a section of its own when the user picks another,
+  // and given to the encoder as its option.
+  void subtitleChoice_data() {
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("no file") << QByteArray() << 0;
+    QTest::newRow("burned in") << QByteArray("[Subtitle]\nMode=burn\n") << 1;
+    QTest::newRow("other case, blanks") << QByteArray("[subtitle]\r\n mode = NONE \r\n") << 2;
+    QTest::newRow("unknown value") << QByteArray("[Subtitle]\nMode=all\n") << 0;
+  }
+  void subtitleChoice() {
+    QFETCH(QByteArray, ini);
+    QFETCH(int, shown);
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    const QString settings = app.File(QStringLiteral("libcfg.ini"));
+    if (!ini.isEmpty()) WriteBytes(settings, ini);
+    QComboBox* box = ConvMainForm->CmbSubMode;
+    QCOMPARE(box->count(), 3);
+    TConvMainFunc().LoadSubtitleMode();
+    QCOMPARE(box->currentIndex(), shown);
+    QCOMPARE(QFile::exists(settings), !ini.isEmpty());  // showing never writes
+    const QStringList words{"keep", "burn", "none"};
+    const QStringList option = shown == 0 ? QStringList() : QStringList{QStringLiteral("-sub"), words[shown]};
+    QCOMPARE(TConvMainFunc().GetSubtitleCmd(), option);
+
+    const int picked = (shown + 1) % 3;
+    box->setCurrentIndex(picked);
+    emit box->activated(picked);
+    QCOMPARE(Platform::GetPrivateProfileString("Subtitle", "Mode", "", settings), words[picked]);
+    box->setCurrentIndex(shown);
+    TConvMainFunc().LoadSubtitleMode();
+    QCOMPARE(box->currentIndex(), picked);
+    QVERIFY(dialogs.messages.empty());
   }
 
   void unwritableSettingsFileReportsOnce_data() {
