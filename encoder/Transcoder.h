@@ -1,6 +1,8 @@
-// One conversion: the first video and the first audio stream of a source, decoded,
-// shaped by filter graphs (size, frame rate, aspect, sampling rate, channels) and
-// encoded into an MP4 file.
+// One conversion: the first video and the first audio stream of a source into an MP4
+// file. Each stream is either copied as it is ("copy") or decoded, shaped by filter
+// graphs (orientation, deinterlacing, HDR to SDR, size, frame rate, aspect; sampling
+// rate, channels) and encoded. The file is written under a temporary name beside the
+// output and put in place once complete.
 #pragma once
 
 #include "Options.h"
