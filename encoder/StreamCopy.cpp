@@ -1,6 +1,7 @@
 #include "StreamCopy.h"
 
 #include "Console.h"
+#include "LibraryFields.h"
 
 #include <algorithm>
 #include <cstring>
@@ -95,12 +96,7 @@ std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t sta
   st->sample_aspect_ratio = source->sample_aspect_ratio;
   st->disposition = source->disposition & AV_DISPOSITION_DEFAULT;
   // The rotation of a phone's recording and similar facts travel with the stream.
-  for (int i = 0; i < source->nb_side_data; ++i) {
-    const AVPacketSideData& sd = source->side_data[i];
-    uint8_t* copy = av_stream_new_side_data(st, sd.type, sd.size);
-    if (!copy) return "out of memory";
-    memcpy(copy, sd.data, sd.size);
-  }
+  if (!CopyStreamSideData(source, st)) return "out of memory";
 
   if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
     waitsForKeyFrame_ = true;
