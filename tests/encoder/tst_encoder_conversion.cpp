@@ -301,68 +301,34 @@ struct PartStart {
 
 PartStart secondPartStart(const QString& path) {
   PartStart start;
-  AVFormatContext* ic = nullptr;
-  if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return start;
-  if (avformat_find_stream_info(ic, nullptr) < 0) {
-    avformat_close_input(&ic);
-    return start;
-  }
-  AVCodecContext* dec[2] = {nullptr, nullptr};
-  int index[2] = {av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0),
-                  av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)};
-  for (int k = 0; k < 2; ++k) {
-    if (index[k] < 0) continue;
-    const AVCodecParameters* par = ic->streams[index[k]]->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    dec[k] = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(dec[k], par);
-    if (avcodec_open2(dec[k], codec, nullptr) < 0) avcodec_free_context(&dec[k]);
-  }
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* f = av_frame_alloc();
-  auto look = [&](int k) {
-    while (avcodec_receive_frame(dec[k], f) == 0) {
-      const double t = f->best_effort_timestamp * av_q2d(ic->streams[index[k]]->time_base);
-      if (k == 0 && start.picture < 0 && f->format == AV_PIX_FMT_YUV420P) {
-        const int u = f->data[1][(f->height / 4) * f->linesize[1] + f->width / 4];
-        const int v = f->data[2][(f->height / 4) * f->linesize[2] + f->width / 4];
-        if (u > v + 64) start.picture = t;
-      } else if (k == 1 && start.sound < 0 && f->nb_samples > 0 &&
-                 (f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P ||
-                  f->format == AV_SAMPLE_FMT_S16)) {
-        int crossings = 0;
-        double before = 0, peak = 0;
-        const int step = f->format == AV_SAMPLE_FMT_S16 ? f->ch_layout.nb_channels : 1;
-        for (int i = 0; i < f->nb_samples; ++i) {
-          const double x = f->format == AV_SAMPLE_FMT_FLTP
-                               ? reinterpret_cast<const float*>(f->data[0])[i]
-                               : reinterpret_cast<const int16_t*>(f->data[0])[i * step] / 32768.0;
-          if (i > 0 && (x > 0) != (before > 0)) ++crossings;
-          before = x;
-          peak = std::max(peak, std::abs(x));
-        }
-        // The tones are at an eighth of full scale; near silence (an encoder's first frame)
-        // tells nothing.
-        const double hz = crossings / 2.0 * f->sample_rate / f->nb_samples;
-        if (peak > 0.05 && hz > 660 && hz < 1100) start.sound = t;
-      }
-      av_frame_unref(f);
-    }
+  TestMedia::ReadOptions options;
+  options.onPicture = [&start](const AVFrame* f, double t) {
+    if (start.picture >= 0 || f->format != AV_PIX_FMT_YUV420P) return;
+    const int u = f->data[1][(f->height / 4) * f->linesize[1] + f->width / 4];
+    const int v = f->data[2][(f->height / 4) * f->linesize[2] + f->width / 4];
+    if (u > v + 64) start.picture = t;
   };
-  while (av_read_frame(ic, pkt) >= 0) {
-    for (int k = 0; k < 2; ++k)
-      if (dec[k] && pkt->stream_index == index[k] && avcodec_send_packet(dec[k], pkt) >= 0) look(k);
-    av_packet_unref(pkt);
-  }
-  for (int k = 0; k < 2; ++k)
-    if (dec[k]) {
-      avcodec_send_packet(dec[k], nullptr);
-      look(k);
-      avcodec_free_context(&dec[k]);
+  options.onSound = [&start](const AVFrame* f, double t) {
+    if (start.sound >= 0 || f->nb_samples <= 0 ||
+        !(f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P || f->format == AV_SAMPLE_FMT_S16))
+      return;
+    int crossings = 0;
+    double before = 0, peak = 0;
+    const int step = f->format == AV_SAMPLE_FMT_S16 ? f->ch_layout.nb_channels : 1;
+    for (int i = 0; i < f->nb_samples; ++i) {
+      const double x = f->format == AV_SAMPLE_FMT_FLTP
+                           ? reinterpret_cast<const float*>(f->data[0])[i]
+                           : reinterpret_cast<const int16_t*>(f->data[0])[i * step] / 32768.0;
+      if (i > 0 && (x > 0) != (before > 0)) ++crossings;
+      before = x;
+      peak = std::max(peak, std::abs(x));
     }
-  av_frame_free(&f);
-  av_packet_free(&pkt);
-  avformat_close_input(&ic);
+    // The tones are at an eighth of full scale; near silence (an encoder's first frame)
+    // tells nothing.
+    const double hz = crossings / 2.0 * f->sample_rate / f->nb_samples;
+    if (peak > 0.05 && hz > 660 && hz < 1100) start.sound = t;
+  };
+  TestMedia::Read(path, options);
   return start;
 }
 

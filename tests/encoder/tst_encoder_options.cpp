@@ -102,6 +102,8 @@ class TestEncoderOptions : public QObject {
     QVERIFY(ParseFrameRate("59.94") == (Rational{60000, 1001}));
     QVERIFY(ParseFrameRate("30000/1001") == (Rational{30000, 1001}));
     QVERIFY(ParseFrameRate("12.5") == (Rational{25, 2}));
+    // Read exactly, digit by digit: 24123456/1000000 in lowest terms.
+    QVERIFY(ParseFrameRate("24.123456") == (Rational{376929, 15625}));
     for (const char* bad : {"", "abc", "0", "25/0", "/25", "-25", "5000", "25fps", "4319.967297",
                             "12345678901234567890"})
       QVERIFY2(!ParseFrameRate(bad), bad);

@@ -58,7 +58,7 @@ Facts read(const QString& path) {
   double combSum = 0, lumaSum = 0;
   int combFrames = 0, lumaFrames = 0, pictures = 0;
   TestMedia::ReadOptions options;
-  options.onPicture = [&](const AVFrame* f) {
+  options.onPicture = [&](const AVFrame* f, double) {
     ++pictures;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
     if (!desc || (desc->flags & AV_PIX_FMT_FLAG_RGB) || desc->comp[0].depth != 8 || desc->nb_components < 3)

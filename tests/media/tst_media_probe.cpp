@@ -93,7 +93,8 @@ class TestMediaProbe : public QObject {
         {"99:59:59", true, 359999},   {"100:00:10", true, 360010}, {"123:45:06", true, 445506},
         {"01:02:03.456", true, 3723}, {"01:02", false, 0},         {"", false, 0},
         {"ab:cd:ef", false, 0},       {":01:02", false, 0},        {"1:02:03", true, 3723},
-        {"99999999:00:00", false, 0},
+        {"99999999:00:00", false, 0}, {"01:02-03", false, 0},    {"01:02:0", false, 0},
+        {"-1:02:03", false, 0},
     };
     for (const auto& c : cases) {
       bool ok = !c.ok;

@@ -107,11 +107,11 @@ MediaFacts Read(const QString& path, const ReadOptions& options) {
   auto receive = [&](int k) {
     StreamFacts& s = k == 0 ? facts.video : facts.audio;
     while (avcodec_receive_frame(dec[k], frame) == 0) {
-      if (++s.decoded == 1) s.firstTime = Seconds(frame->best_effort_timestamp, streams[k]->time_base);
-      if (k == 0) {
-        if (vidmora::encoder::FrameInterlaced(frame)) ++facts.interlacedPictures;
-        if (options.onPicture) options.onPicture(frame);
-      }
+      const double time = Seconds(frame->best_effort_timestamp, streams[k]->time_base);
+      if (++s.decoded == 1) s.firstTime = time;
+      if (k == 0 && vidmora::encoder::FrameInterlaced(frame)) ++facts.interlacedPictures;
+      const auto& each = k == 0 ? options.onPicture : options.onSound;
+      if (each) each(frame, time);
       av_frame_unref(frame);
     }
   };

@@ -45,8 +45,8 @@ enum class Decode { None, FirstPicture, All };
 
 struct ReadOptions {
   Decode decode = Decode::All;
-  // Each decoded picture, in order.
-  std::function<void(const AVFrame*)> onPicture;
+  // Each decoded picture and sound frame, in order, with its time in seconds.
+  std::function<void(const AVFrame*, double time)> onPicture, onSound;
   // Each packet of the two streams, in file order (video: whether it is the video stream's).
   std::function<void(const AVPacket*, const AVStream*, bool video)> onPacket;
 };
