@@ -53,7 +53,7 @@ class TestBatches : public QObject {
     for (const char* other : {"notes.txt", "cover.JPG", "noext"}) {
       TestSupport::WriteBytes(dir + QLatin1Char('/') + QLatin1String(other), "x");
     }
-    for (const QString& must : {"mkv", "webm", "ts", "mts", "m2ts", "mpg", "mpeg", "m4v", "f4v", "ogv", "dv",
+    for (const char* must : {"mkv", "webm", "ts", "mts", "m2ts", "mpg", "mpeg", "m4v", "f4v", "ogv", "dv",
                                 "divx", "rmvb", "mxf", "mpq"}) {
       QVERIFY2(MediaExtensions().contains(must), qPrintable(must));
     }

@@ -166,7 +166,10 @@ class TestConvCore : public QObject {
     h.Add(QStringLiteral("crash.avi"), "say Press q to stop early.\nprogress 3.00\nsleep 100\ncrash\n");
     h.Add(QStringLiteral("silent.avi"), "exit 0\n");
     h.Add(QStringLiteral("good.avi"), "progress 5.00\nsummary\n");
-    h.rows << TQueueRow{h.dir.filePath(QStringLiteral("missing.avi")), QStringLiteral("00:00:10")};
+    TQueueRow missing;
+    missing.source = h.dir.filePath(QStringLiteral("missing.avi"));
+    missing.durationText = QStringLiteral("00:00:10");
+    h.rows << missing;
     QVERIFY(h.Run());
     QCOMPARE(h.Result(0), TRowResult::Failed);
     QCOMPARE(h.Reason(0), QStringLiteral("Error: disk full"));
