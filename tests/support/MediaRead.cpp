@@ -17,7 +17,7 @@ namespace TestMedia {
 
 namespace {
 
-double Seconds(int64_t t, AVRational tb) { return t == AV_NOPTS_VALUE ? 0 : t * av_q2d(tb); }
+double Seconds(int64_t t, AVRational tb) { return t == AV_NOPTS_VALUE ? 0 : double(t) * av_q2d(tb); }
 
 QString Name(const char* name) { return name ? QString::fromLatin1(name) : QString(); }
 
@@ -72,8 +72,8 @@ MediaFacts Read(const QString& path, const ReadOptions& options) {
   }
   facts.ok = true;
   facts.format = Name(ic->iformat->name);
-  facts.duration = ic->duration > 0 ? ic->duration / double(AV_TIME_BASE) : 0;
-  const double fileStart = ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time / double(AV_TIME_BASE);
+  facts.duration = ic->duration > 0 ? double(ic->duration) / AV_TIME_BASE : 0;
+  const double fileStart = ic->start_time == AV_NOPTS_VALUE ? 0 : double(ic->start_time) / AV_TIME_BASE;
 
   // The first video and the first audio stream, as the encoder picks them.
   AVStream* streams[2] = {nullptr, nullptr};
