@@ -255,9 +255,9 @@ void TListViewEx::contextMenuEvent(QContextMenuEvent* event) {
   event->accept();
 }
 
-bool TListViewEx::WantsDrop(const QMimeData* data) const {
-  if (!data || !data->hasUrls() || !AcceptsFiles || !AcceptsFiles()) return false;
-  for (const QUrl& url : data->urls()) {
+bool TListViewEx::WantsDrop(const QMimeData* mime) const {
+  if (!mime || !mime->hasUrls() || !AcceptsFiles || !AcceptsFiles()) return false;
+  for (const QUrl& url : mime->urls()) {
     if (url.isLocalFile()) return true;
   }
   return false;

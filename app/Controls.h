@@ -120,7 +120,7 @@ class TListViewEx : public QTreeWidget {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  bool WantsDrop(const QMimeData* data) const;
+  bool WantsDrop(const QMimeData* mime) const;
 };
 
 // The hidden queue edit. SetText runs OnChange at once when the text changes;

@@ -414,7 +414,7 @@ void TConvMainForm::BuildShortcuts() {
   CvAvFileBtn->setToolTip(QStringLiteral("转换视频 (F5, Ctrl+Enter)"));
   StopCvAvBtn->setShortcut(QKeySequence(Qt::Key_Escape));
   StopCvAvBtn->setToolTip(QStringLiteral("停止转换 (Esc)"));
-  for (const QKeySequence key : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+  for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
     auto* shortcut = new QShortcut(key, this);
     connect(shortcut, &QShortcut::activated, this, [this] {
       if (CvAvFileBtn->isEnabled()) CvAvFileBtn->click();

@@ -107,7 +107,8 @@ class TConvMainFunc {
   // running row, else its own name).
   TConvJob BuildConvJob(int row);
   // The same job as one command-line text, each argument quoted where it holds
-  // a blank or a quote: the text a user reads or copies.
+  // a blank or a quote (an empty fragment leaves two blanks). Nothing in the
+  // window shows it; the tests check the command line's form through it.
   QString BuildConvCommand(int row);
 
   // Conversion queue and progress.

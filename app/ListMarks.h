@@ -2,12 +2,14 @@
 // The marks the window's lists show (indices into its image list), the rows of
 // the properties panel and the selectors' numbers, defined once for app/.
 
-// Image list indices of the file list's rows and the panel's rows.
+// Image list indices of the file list's rows, the panel's rows and the
+// selectors' entries.
 enum TListIcon : int {
   kIconConverting = 2,
   kIconWaiting = 4,  // a row as added, or put back to waiting; also the panel's file heading
   kIconFinished = 5,
   kIconAudioHeading = 8,
+  kIconSelectorEntry = 9,  // every entry of the option selectors
   kIconPanelValue = 10,
   kIconStopped = 11,  // failed, skipped or stopped
   kIconVideoHeading = 18,

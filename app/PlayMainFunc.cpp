@@ -1,6 +1,7 @@
 #include "PlayMainFunc.h"
 
 #include "PlayMainFrm.h"
+#include "media/DurationText.h"
 #include "media/MediaInfoDll.h"
 #include "platform/AppError.h"
 #include "platform/Platform.h"
@@ -72,7 +73,7 @@ void TPlayMainFunc::ApplyDurationText(const QString& text) {
   SkinTrkBar->setMaximum(seconds);
 }
 
-QString TPlayMainFunc::FormatTime(int seconds) { return Player::FormatTime(seconds); }
+QString TPlayMainFunc::FormatTime(int seconds) { return DurationTextFromSeconds(seconds); }
 
 void TPlayMainFunc::StepClock() {
   SkinTrkBar->setValue(SkinTrkBar->value() + 1);

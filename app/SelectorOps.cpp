@@ -7,6 +7,7 @@
 #include "ConvMainFrm.h"
 #include "ConvMainFunc.h"
 #include "Controls.h"
+#include "ListMarks.h"
 #include "params/DataModule.h"
 #include "params/OptionStore.h"
 #include "platform/AppError.h"
@@ -17,9 +18,6 @@
 #include <QTimer>
 
 namespace {
-
-// Icon of a selector entry in the shared image list.
-constexpr int kEntryIcon = 9;
 
 // Fills that fail together are reported together. A fill that cannot read its
 // table leaves its selector empty and the next fills go on, so every selector
@@ -114,7 +112,7 @@ void FillSelector(TConvMainFunc& func, int tag) {
   selector.ClearItems();
   int position = -1;
   try {
-    for (const QString& caption : store.Captions(tag)) selector.AddItem(caption, kEntryIcon, kEntryIcon);
+    for (const QString& caption : store.Captions(tag)) selector.AddItem(caption, kIconSelectorEntry, kIconSelectorEntry);
     position = func.LoadItemIndex(tag);
   } catch (const TAppError& error) {
     ReportFillFailure(func, error);
@@ -137,15 +135,15 @@ int TConvMainFunc::LoadItemIndex(int tag) {
   return TOptionStore(Query).RememberedPosition(tag);
 }
 
-void TConvMainFunc::FillVdoCodec() { FillSelector(*this, 1); }
-void TConvMainFunc::FillVdoBitrate() { FillSelector(*this, 2); }
-void TConvMainFunc::FillVdoSize() { FillSelector(*this, 3); }
-void TConvMainFunc::FillVdoFps() { FillSelector(*this, 4); }
-void TConvMainFunc::FillVdoAspect() { FillSelector(*this, 5); }
-void TConvMainFunc::FillAdoCodec() { FillSelector(*this, 6); }
-void TConvMainFunc::FillAdoBitrate() { FillSelector(*this, 7); }
-void TConvMainFunc::FillAdoChannels() { FillSelector(*this, 8); }
-void TConvMainFunc::FillAdoFreq() { FillSelector(*this, 9); }
+void TConvMainFunc::FillVdoCodec() { FillSelector(*this, kTagVdoCodec); }
+void TConvMainFunc::FillVdoBitrate() { FillSelector(*this, kTagVdoBitrate); }
+void TConvMainFunc::FillVdoSize() { FillSelector(*this, kTagVdoSize); }
+void TConvMainFunc::FillVdoFps() { FillSelector(*this, kTagVdoFps); }
+void TConvMainFunc::FillVdoAspect() { FillSelector(*this, kTagVdoAspect); }
+void TConvMainFunc::FillAdoCodec() { FillSelector(*this, kTagAdoCodec); }
+void TConvMainFunc::FillAdoBitrate() { FillSelector(*this, kTagAdoBitrate); }
+void TConvMainFunc::FillAdoChannels() { FillSelector(*this, kTagAdoChannels); }
+void TConvMainFunc::FillAdoFreq() { FillSelector(*this, kTagAdoFreq); }
 
 void TConvMainFunc::SaveItemIndex(TComboBoxEx* selector) {
   if (!selector) return;
@@ -171,12 +169,12 @@ void TConvMainFunc::SaveItemIndex(TComboBoxEx* selector) {
   }
 }
 
-QString TConvMainFunc::GetVdoCodecCmd() { return SelectedFragment(*this, 1); }
-QString TConvMainFunc::GetVdoBitrateCmd() { return SelectedFragment(*this, 2); }
-QString TConvMainFunc::GetVdoSizeCmd() { return SelectedFragment(*this, 3); }
-QString TConvMainFunc::GetVdoFpsCmd() { return SelectedFragment(*this, 4); }
-QString TConvMainFunc::GetVdoAspectCmd() { return SelectedFragment(*this, 5); }
-QString TConvMainFunc::GetAdoCodecCmd() { return SelectedFragment(*this, 6); }
-QString TConvMainFunc::GetAdoBitrateCmd() { return SelectedFragment(*this, 7); }
-QString TConvMainFunc::GetAdoChannelsCmd() { return SelectedFragment(*this, 8); }
-QString TConvMainFunc::GetAdoFreqCmd() { return SelectedFragment(*this, 9); }
+QString TConvMainFunc::GetVdoCodecCmd() { return SelectedFragment(*this, kTagVdoCodec); }
+QString TConvMainFunc::GetVdoBitrateCmd() { return SelectedFragment(*this, kTagVdoBitrate); }
+QString TConvMainFunc::GetVdoSizeCmd() { return SelectedFragment(*this, kTagVdoSize); }
+QString TConvMainFunc::GetVdoFpsCmd() { return SelectedFragment(*this, kTagVdoFps); }
+QString TConvMainFunc::GetVdoAspectCmd() { return SelectedFragment(*this, kTagVdoAspect); }
+QString TConvMainFunc::GetAdoCodecCmd() { return SelectedFragment(*this, kTagAdoCodec); }
+QString TConvMainFunc::GetAdoBitrateCmd() { return SelectedFragment(*this, kTagAdoBitrate); }
+QString TConvMainFunc::GetAdoChannelsCmd() { return SelectedFragment(*this, kTagAdoChannels); }
+QString TConvMainFunc::GetAdoFreqCmd() { return SelectedFragment(*this, kTagAdoFreq); }

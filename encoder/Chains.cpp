@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Protocol.h"
+#include "LibraryFields.h"
 #include "StopRequest.h"
 
 #include <algorithm>
@@ -113,7 +114,7 @@ bool PictureConverter::Build(const AVFrame* frame) {
       Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", frame->width, frame->height,
              frame->format, tb.num, tb.den, sar.num, sar.den);
   const Interlacing interlacing =
-      InterlacingOf(frame->interlaced_frame, frame->top_field_first, stream_->codecpar->field_order);
+      InterlacingOf(FrameInterlaced(frame), FrameTopFieldFirst(frame), stream_->codecpar->field_order);
   picture_.interlaced = interlacing.interlaced;
   if (interlacing.interlaced)
     ConsoleLine(
@@ -134,7 +135,7 @@ bool PictureConverter::Push(AVFrame* frame, const FrameSink& sink) {
   const int64_t offset = av_rescale_q(startTime_, AV_TIME_BASE_Q, tb);
   int64_t pts = frame->best_effort_timestamp;
   pts = pts == AV_NOPTS_VALUE ? (nextPts_ == AV_NOPTS_VALUE ? 0 : nextPts_) : pts - offset;
-  int64_t duration = frame->pkt_duration;
+  int64_t duration = FrameDuration(frame);
   if (duration <= 0) {
     const AVRational rate = decoder_->framerate.num > 0 ? decoder_->framerate : fps_;
     duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), tb));

@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Protocol.h"
+#include "LibraryFields.h"
 #include "StopRequest.h"
 
 #include <algorithm>
@@ -59,7 +60,7 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   setup.picture.format = dec->pix_fmt;
   setup.picture.colours = {dec->color_primaries, dec->color_trc, dec->colorspace, dec->color_range};
   size_t matrixSize = 0;
-  const uint8_t* matrix = av_stream_get_side_data(src.video.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
+  const uint8_t* matrix = StreamSideData(src.video.stream, AV_PKT_DATA_DISPLAYMATRIX, &matrixSize);
   setup.picture.orientation = matrix && matrixSize >= 9 * sizeof(int32_t)
                                   ? OrientationOf(reinterpret_cast<const int32_t*>(matrix))
                                   : Orientation::Upright;

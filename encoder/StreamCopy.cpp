@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Protocol.h"
+#include "LibraryFields.h"
 
 #include <algorithm>
 #include <cstring>
@@ -99,12 +100,7 @@ std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t sta
   st->sample_aspect_ratio = source->sample_aspect_ratio;
   st->disposition = source->disposition & AV_DISPOSITION_DEFAULT;
   // The rotation of a phone's recording and similar facts travel with the stream.
-  for (int i = 0; i < source->nb_side_data; ++i) {
-    const AVPacketSideData& sd = source->side_data[i];
-    uint8_t* copy = av_stream_new_side_data(st, sd.type, sd.size);
-    if (!copy) return OutOfMemory();
-    memcpy(copy, sd.data, sd.size);
-  }
+  if (!CopyStreamSideData(source, st)) return OutOfMemory();
 
   if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
     waitsForKeyFrame_ = true;

@@ -1,6 +1,9 @@
-// One conversion: the first video stream and every sound track of a source, decoded,
-// shaped by filter graphs (size, frame rate, aspect, sampling rate, channels) and
-// encoded into an MP4 file, with its subtitles kept as text tracks or drawn into the picture.
+// One conversion: the first video stream and every sound track of a source into an MP4
+// file, with its text subtitles kept as tracks or drawn into the picture. Each stream is
+// either copied as it is ("copy") or decoded, shaped by filter graphs (orientation,
+// deinterlacing, HDR to SDR, size, frame rate, aspect; sampling rate, channels) and
+// encoded. The file is written under a temporary name beside the output and put in
+// place once complete.
 #pragma once
 
 #include "Options.h"

@@ -93,7 +93,7 @@ QString Transform(MediaQuery query, const QStringList& answers, const QString& d
     case MediaQuery::Size:
       return FormatMediaSize(answers.value(0));
     case MediaQuery::Duration:
-      return FormatMediaDuration(answers.value(0), durationFallback);
+      return DurationTextOf(answers.value(0), durationFallback);
     default:
       return answers.value(0);
   }
@@ -183,6 +183,3 @@ QString FormatMediaSize(const QString& bytesText) {
   return text + QStringLiteral(" MB");
 }
 
-QString FormatMediaDuration(const QString& text, const QString& fallback) {
-  return DurationTextOf(text, fallback);
-}

@@ -56,6 +56,3 @@ QString ProbeDuration(const QString& path, const QString& fallback);
 // three decimals, at least "0.001" for a file that is not empty, " MB".
 // An empty or unparsable text gives "MB".
 QString FormatMediaSize(const QString& bytesText);
-// The kept part of a "Duration/String3" text: empty -> fallback, otherwise the
-// duration text up to its seconds (DurationTextOf).
-QString FormatMediaDuration(const QString& text, const QString& fallback);

@@ -511,14 +511,7 @@ int TASQLite3Query::FieldAsInteger(int k) const {
 
 TDataMod::TDataMod() {
   PramQuery.SetConnection(&DataBase);
-  PramQuery.AutoCommit = false;
-  PramQuery.UniDirectional = false;
-  PramQuery.TypeLess = false;
-  PramQuery.MaxResults = 0;
-  PramQuery.StartResult = 0;
-  DataBase.MustExist = false;
   DataBase.CharacterEncoding.clear();
-  DataBase.ExecuteInlineSQL = false;
   try {
     DataModuleCreate();
   } catch (const TAppError& error) {

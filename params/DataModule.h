@@ -22,14 +22,12 @@ class TASQLite3DB {
   QString Database() const { return database_; }
   void SetDatabase(const QString& path);  // trims blanks at both ends
   QString DriverDLL;
-  bool MustExist = false;
   // How long a statement waits for a lock held by another connection, in
   // milliseconds (0: not at all). Set before connecting, or through
   // SetTimeOut, which also applies it to an open connection.
   int TimeOut = 0;
   void SetTimeOut(int ms);
   QString CharacterEncoding;
-  bool ExecuteInlineSQL = false;
 
   bool Connected() const { return connected_; }
   // Runs a script of statements one after the other, connecting first when
@@ -84,11 +82,6 @@ class TASQLite3Query {
 
   void SetConnection(TASQLite3DB* db);
   TASQLite3DB* Connection() const { return connection_; }
-  bool AutoCommit = false;
-  bool UniDirectional = false;
-  bool TypeLess = false;
-  int MaxResults = 0;
-  int StartResult = 0;
 
   // Clears the statement text and sets it to one line; closes the query.
   void SetSQL(const QString& statement);

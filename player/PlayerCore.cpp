@@ -39,7 +39,6 @@ QString CommandHead(const QString& playerPath, std::uint32_t window) {
 
 namespace Player {
 
-QString FormatTime(int seconds) { return DurationTextFromSeconds(seconds); }
 
 bool ReadDurationText(const QString& text, QString* shown, int* seconds) {
   *shown = DurationTextOf(text, QStringLiteral("02:30:00"));
@@ -53,7 +52,7 @@ QString StartCommand(const QString& playerPath, std::uint32_t window, const QStr
 }
 
 QString SeekCommand(const QString& playerPath, std::uint32_t window, int second, const QString& file) {
-  return CommandHead(playerPath, window) + QStringLiteral(" -ss ") + FormatTime(second) + QLatin1Char(' ') +
+  return CommandHead(playerPath, window) + QStringLiteral(" -ss ") + DurationTextFromSeconds(second) + QLatin1Char(' ') +
          Platform::QuoteArg(file);
 }
 

@@ -14,8 +14,6 @@ class TChildProcess;
 
 namespace Player {
 
-// "HH:MM:SS" of a number of seconds; a negative number counts as 0.
-QString FormatTime(int seconds);
 
 // The duration label's text for a duration text from the media library
 // ("HH:MM:SS.mmm", more hour digits from 100 hours on, or empty when it gave

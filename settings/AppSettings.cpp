@@ -53,7 +53,7 @@ QString TAppSettings::SaveDir() const {
   const QString dir = Read(kSaveDirSection, kSaveDirKey, QString());
   const QString flag = Read(kFlagSection, kFlagKey, QStringLiteral("No"));
   if (flag == kFlagChosen && !dir.trimmed().isEmpty()) return dir;
-  return DefaultSaveDir();
+  return UserFiles::DefaultSaveDir();
 }
 
 void TAppSettings::StoreSaveDir(const QString& dir) const {
@@ -81,7 +81,6 @@ QString TAppSettings::HomePage() const {
   return IsWebAddress(address) ? address : DefaultHomePage();
 }
 
-QString TAppSettings::DefaultSaveDir() { return UserFiles::DefaultSaveDir(); }
 
 QString TAppSettings::DefaultHomePage() { return QStringLiteral("https://vidmora.org/"); }
 

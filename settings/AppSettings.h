@@ -14,7 +14,7 @@ class TAppSettings {
   QString File() const { return file_; }
 
   // The output folder: the folder the user chose ("Dir" once "Flag" is exactly
-  // "Yes"), otherwise the default output folder (DefaultSaveDir: the user's
+  // "Yes"), otherwise the default output folder (UserFiles::DefaultSaveDir: the user's
   // Vidmora folder in their videos folder, or SaveFile beside a portable
   // program). A chosen folder that is empty also means the default: the
   // output folder is never empty.
@@ -42,7 +42,6 @@ class TAppSettings {
   // with a host, otherwise the built-in address.
   QString HomePage() const;
 
-  static QString DefaultSaveDir();
   static QString DefaultHomePage();
   static QString HelpFile();
   static QString OutputExt() { return QStringLiteral(".mp4"); }

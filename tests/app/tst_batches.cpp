@@ -53,7 +53,7 @@ class TestBatches : public QObject {
     for (const char* other : {"notes.txt", "cover.JPG", "noext"}) {
       TestSupport::WriteBytes(dir + QLatin1Char('/') + QLatin1String(other), "x");
     }
-    for (const QString& must : {"mkv", "webm", "ts", "mts", "m2ts", "mpg", "mpeg", "m4v", "f4v", "ogv", "dv",
+    for (const char* must : {"mkv", "webm", "ts", "mts", "m2ts", "mpg", "mpeg", "m4v", "f4v", "ogv", "dv",
                                 "divx", "rmvb", "mxf", "mpq"}) {
       QVERIFY2(MediaExtensions().contains(must), qPrintable(must));
     }
@@ -170,7 +170,7 @@ class TestBatches : public QObject {
     QCOMPARE(env.dialogs.messages[0].second, QStringLiteral("正在转换视频文件,无法播放"));
     QTest::keyClick(env.list(), Qt::Key_Escape);
     QTRY_VERIFY(!env.form()->ConvQueue->IsRunning());
-    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QCOMPARE(env.list()->ImageIndex(0), kIconStopped);
   }
 
   // During a run the second panel tells the position and, once known, the
@@ -208,8 +208,8 @@ class TestBatches : public QObject {
     env.AddScripted(QStringLiteral("good.avi"), QStringLiteral("write\nsummary\n"));
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(5000));
-    QCOMPARE(env.list()->ImageIndex(0), 11);
-    QCOMPARE(env.list()->ImageIndex(1), 5);
+    QCOMPARE(env.list()->ImageIndex(0), kIconStopped);
+    QCOMPARE(env.list()->ImageIndex(1), kIconFinished);
 
     std::unique_ptr<QMenu> bad(env.form()->BuildRowMenu(0));
     std::unique_ptr<QMenu> good(env.form()->BuildRowMenu(1));
@@ -229,11 +229,11 @@ class TestBatches : public QObject {
 
     TestSupport::WriteBytes(env.list()->Caption(0), "write\nsummary\n");
     MenuAction(bad.get(), "ReconvertRowAct")->trigger();
-    QCOMPARE(env.list()->ImageIndex(0), 4);
+    QCOMPARE(env.list()->ImageIndex(0), kIconWaiting);
     QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("0%"));
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(5000));
-    QCOMPARE(env.list()->ImageIndex(0), 5);
+    QCOMPARE(env.list()->ImageIndex(0), kIconFinished);
     QCOMPARE(env.LogOfRow(0).count(QStringLiteral("start")), 2);
     QCOMPARE(env.LogOfRow(1).count(QStringLiteral("start")), 1);  // not converted again
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 0 个"));

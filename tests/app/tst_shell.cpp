@@ -4,6 +4,7 @@
 #include "app/ConvMainFrm.h"
 #include "app/ConvMainFunc.h"
 #include "app/Controls.h"
+#include "app/ListMarks.h"
 #include "params/DataModule.h"
 #include "platform/AppError.h"
 #include "platform/Platform.h"
@@ -164,10 +165,13 @@ class TestShell : public QObject {
     const QStringList labels = {"文件",     "文件名称", "文件类型", "文件大小", "播放时间", "视频",
                                 "视频编码", "视频码率", "视频大小", "视频帧率", "宽幅比率", "音频",
                                 "音频编码", "音频码率", "音频通道", "采样频率"};
-    QCOMPARE(form->AvParamsList->RowCount(), 16);
-    for (int r = 0; r < 16; ++r) {
+    QCOMPARE(form->AvParamsList->RowCount(), int(kPanelRowCount));
+    for (int r = 0; r < kPanelRowCount; ++r) {
       QCOMPARE(form->AvParamsList->Caption(r), labels[r]);
-      const int expected = r == 0 ? 4 : r == 5 ? 18 : r == 11 ? 8 : 10;
+      const int expected = r == kPanelFileHeading    ? kIconWaiting
+                           : r == kPanelVideoHeading ? kIconVideoHeading
+                           : r == kPanelAudioHeading ? kIconAudioHeading
+                                                     : kIconPanelValue;
       QCOMPARE(form->AvParamsList->ImageIndex(r), expected);
     }
 

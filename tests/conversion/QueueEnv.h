@@ -5,6 +5,7 @@
 #include "app/ConvMainFrm.h"
 #include "app/ConvMainFunc.h"
 #include "app/Controls.h"
+#include "app/ListMarks.h"
 #include "conversion/ConvQueue.h"
 #include "platform/DesktopNotice.h"
 #include "platform/PowerControl.h"

@@ -225,10 +225,14 @@ class TestConvCore : public QObject {
     QFETCH(QString, reason);
     QFETCH(QString, detail);
     Harness h;
-    if (script.isEmpty())
-      h.rows << TQueueRow{h.dir.filePath(QStringLiteral("missing.avi")), QStringLiteral("00:00:10")};
-    else
+    if (script.isEmpty()) {
+      TQueueRow missing;
+      missing.source = h.dir.filePath(QStringLiteral("missing.avi"));
+      missing.durationText = QStringLiteral("00:00:10");
+      h.rows << missing;
+    } else {
       h.Add(QStringLiteral("a.avi"), script);
+    }
     h.Add(QStringLiteral("good.avi"), "progress 5.00\nsummary\n");
     QVERIFY(h.Run());
     QCOMPARE(h.Result(0), TRowResult::Failed);

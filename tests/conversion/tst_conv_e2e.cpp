@@ -2,12 +2,12 @@
 // dialog, converted in turn into playable MP4 files; no user's file is ever
 // replaced unasked, and a stop halfway leaves a playable shorter file beside
 // the one it was to replace.
-#include "MediaCheck.h"
 #include "ProcessCheck.h"
 #include "QueueEnv.h"
 #include "conversion/ConvQueue.h"
 #include "conversion/DosConvFunc.h"
 #include "platform/Platform.h"
+#include "support/MediaRead.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -33,6 +33,13 @@ QString DataFile(const QString& name) {
 quint64 Inode(const QString& path) {
   struct stat st;
   return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Whether a file opens and how long it lasts, with its first picture decoded.
+TestMedia::MediaFacts CheckMedia(const QString& path) {
+  TestMedia::ReadOptions options;
+  options.decode = TestMedia::Decode::FirstPicture;
+  return TestMedia::Read(path, options);
 }
 
 void AddThroughDialog(QueueEnv& env, const QString& path) {
@@ -81,9 +88,9 @@ class TestConvEndToEnd : public QObject {
     };
     QVERIFY(QTest::qWaitFor(ended, 10000));
     qInfo("the encoder ended %lld ms after the program was killed", static_cast<long long>(clock.elapsed()));
-    const MediaFacts facts = CheckMedia(out);
-    QVERIFY(facts.opens && facts.videoDecodes);
-    QVERIFY(facts.seconds > 0 && facts.seconds < 10);
+    const TestMedia::MediaFacts facts = CheckMedia(out);
+    QVERIFY(facts.ok && facts.video.decoded);
+    QVERIFY(facts.duration > 0 && facts.duration < 10);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("talk.mp4")});
   }
 
@@ -110,15 +117,15 @@ class TestConvEndToEnd : public QObject {
     const QString names[3] = {QStringLiteral("片段 一.mp4"), QStringLiteral("clip.mp4"),
                               QStringLiteral("stream.mp4")};
     for (int r = 0; r < 3; ++r) {
-      QCOMPARE(env.list()->ImageIndex(r), 5);
+      QCOMPARE(env.list()->ImageIndex(r), kIconFinished);
       QCOMPARE(env.list()->SubItem(r, 3), QStringLiteral("100%"));
-      const MediaFacts in = CheckMedia(sources[r]);
-      const MediaFacts out = CheckMedia(env.SaveDir() + QLatin1Char('/') + names[r]);
-      QVERIFY2(out.opens && out.videoDecodes, qPrintable(names[r]));
+      const TestMedia::MediaFacts in = CheckMedia(sources[r]);
+      const TestMedia::MediaFacts out = CheckMedia(env.SaveDir() + QLatin1Char('/') + names[r]);
+      QVERIFY2(out.ok && out.video.decoded, qPrintable(names[r]));
       QCOMPARE(out.format.contains(QStringLiteral("mp4")), true);
       QVERIFY2(
-          qAbs(out.seconds - in.seconds) < 0.25,
-          qPrintable(QStringLiteral("%1: %2 s from %3 s").arg(names[r]).arg(out.seconds).arg(in.seconds)));
+          qAbs(out.duration - in.duration) < 0.25,
+          qPrintable(QStringLiteral("%1: %2 s from %3 s").arg(names[r]).arg(out.duration).arg(in.duration)));
     }
   }
 
@@ -133,12 +140,12 @@ class TestConvEndToEnd : public QObject {
     QCOMPARE(env.list()->SubItem(0, 2), QStringLiteral("00:00:03"));
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(60000));
-    QCOMPARE(env.list()->ImageIndex(0), 19);
+    QCOMPARE(env.list()->ImageIndex(0), kIconFinishedWithWarning);
     const QString tip = env.list()->topLevelItem(0)->toolTip(4);
     QVERIFY2(tip.startsWith(QStringLiteral("只转换了 1.")) && tip.contains(QStringLiteral("列表中的长度为 3 秒")),
              qPrintable(tip));
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 0 个, 其中 1 个有警告"));
-    QVERIFY(CheckMedia(env.SaveDir() + QStringLiteral("/cut.mp4")).videoDecodes);
+    QVERIFY(CheckMedia(env.SaveDir() + QStringLiteral("/cut.mp4")).video.decoded);
   }
 
   // A file that cannot be converted says why in the user's words: the row's tool tip
@@ -231,9 +238,9 @@ class TestConvEndToEnd : public QObject {
     for (int r = 0; r < 4; ++r) {
       QCOMPARE(TestSupport::ReadBytes(sources[r]), before[sources[r]]);
       // Each output holds its own source: their lengths agree.
-      const MediaFacts out = CheckMedia(outputs[r]);
-      QVERIFY2(out.opens && out.videoDecodes, qPrintable(outputs[r]));
-      QVERIFY2(qAbs(out.seconds - CheckMedia(sources[r]).seconds) < 0.25, qPrintable(outputs[r]));
+      const TestMedia::MediaFacts out = CheckMedia(outputs[r]);
+      QVERIFY2(out.ok && out.video.decoded, qPrintable(outputs[r]));
+      QVERIFY2(qAbs(out.duration - CheckMedia(sources[r]).duration) < 0.25, qPrintable(outputs[r]));
       before[outputs[r]] = TestSupport::ReadBytes(outputs[r]);
     }
     QCOMPARE(QDir(c).entryList(QDir::Files | QDir::Hidden).size(), 6);
@@ -264,7 +271,7 @@ class TestConvEndToEnd : public QObject {
     QCOMPARE(env.dialogs.questions.size(), size_t(2));
     QVERIFY(unchanged());
     for (const char* n : {"clip (2).mp4", "clip (3).mp4", "holiday (3).mp4", "holiday (4).mp4"}) {
-      QVERIFY2(CheckMedia(c + QString::fromUtf8(n)).videoDecodes, n);
+      QVERIFY2(CheckMedia(c + QString::fromUtf8(n)).video.decoded, n);
     }
     QCOMPARE(QDir(c).entryList(QDir::Files | QDir::Hidden).size(), 10);
 
@@ -280,7 +287,7 @@ class TestConvEndToEnd : public QObject {
     for (int r = 0; r < 4; ++r) {
       QCOMPARE(TestSupport::ReadBytes(sources[r]), before[sources[r]]);
       QVERIFY2(Inode(outputs[r]) != inodes[outputs[r]], qPrintable(outputs[r]));
-      QVERIFY(CheckMedia(outputs[r]).videoDecodes);
+      QVERIFY(CheckMedia(outputs[r]).video.decoded);
     }
     QCOMPARE(QDir(c).entryList(QDir::Files | QDir::Hidden).size(), 10);
     QCOMPARE(env.ErrorBoxes(), 0);
@@ -311,7 +318,7 @@ class TestConvEndToEnd : public QObject {
                             kHangMs));
     const long long encoder = env.form()->ConvQueue->Encoder()->Pid();
     env.form()->StopCvAvBtnClick();
-    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QCOMPARE(env.list()->ImageIndex(0), kIconStopped);
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
     // The encoder closes its file and ends by itself.
     // The slow codec's last frames take a while on a busy machine.
@@ -324,9 +331,9 @@ class TestConvEndToEnd : public QObject {
     QCOMPARE(TestSupport::ReadBytes(old), oldBytes);
     const QString partial = env.SaveDir() + QStringLiteral("/long clip (1).mp4");
     QVERIFY(env.form()->MsgStatusPanel->text().contains(partial));
-    const MediaFacts out = CheckMedia(partial);
-    QVERIFY(out.opens && out.videoDecodes);
-    QVERIFY2(out.seconds > 0.5 && out.seconds < 9.0, qPrintable(QString::number(out.seconds)));
+    const TestMedia::MediaFacts out = CheckMedia(partial);
+    QVERIFY(out.ok && out.video.decoded);
+    QVERIFY2(out.duration > 0.5 && out.duration < 9.0, qPrintable(QString::number(out.duration)));
     QCOMPARE(env.ErrorBoxes(), 0);
   }
 };

@@ -88,8 +88,8 @@ class TestConvQueue : public QObject {
     env.form()->CvAvFileBtnClick();
     // The first file starts inside the click.
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
-    QCOMPARE(env.list()->ImageIndex(0), 2);
-    QCOMPARE(env.list()->ImageIndex(1), 4);
+    QCOMPARE(env.list()->ImageIndex(0), kIconConverting);
+    QCOMPARE(env.list()->ImageIndex(1), kIconWaiting);
     QVERIFY(env.AllButtons(false));
     QVERIFY(env.form()->StopCvAvBtn->isEnabled());
     QVERIFY(env.WaitIdle());
@@ -100,9 +100,9 @@ class TestConvQueue : public QObject {
     for (const Snapshot& s : env.ticks) {
       const int p = s.stat.toInt();
       for (int r = 0; r < 3; ++r) {
-        if (r < p) QCOMPARE(s.icons[r], 5);
-        if (r == p) QCOMPARE(s.icons[r], 2);
-        if (r > p) QCOMPARE(s.icons[r], 4);
+        if (r < p) QCOMPARE(s.icons[r], kIconFinished);
+        if (r == p) QCOMPARE(s.icons[r], kIconConverting);
+        if (r > p) QCOMPARE(s.icons[r], kIconWaiting);
       }
     }
     QCOMPARE(PercentHistory(env.ticks, 0), (QStringList{"0%", "20%", "50%", "80%", "100%"}));
@@ -114,7 +114,7 @@ class TestConvQueue : public QObject {
     QVERIFY(!env.form()->AvMsgTimer->isActive());
     QVERIFY(!env.form()->ConvQueue->IsRunning());
     QVERIFY(env.AllButtons(true));
-    QCOMPARE(env.list()->ImageIndex(2), 5);
+    QCOMPARE(env.list()->ImageIndex(2), kIconFinished);
     QCOMPARE(env.form()->CvStatusGauge->value(), 0);
     // The run ends with its summary, on the status bar and on the desktop.
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 3 个, 失败 0 个"));
@@ -138,8 +138,8 @@ class TestConvQueue : public QObject {
     env.ticks.clear();
     env.form()->CvAvFileBtnClick();
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
-    QCOMPARE(env.list()->ImageIndex(0), 2);
-    QCOMPARE(env.list()->ImageIndex(1), 5);
+    QCOMPARE(env.list()->ImageIndex(0), kIconConverting);
+    QCOMPARE(env.list()->ImageIndex(1), kIconFinished);
     env.form()->StopCvAvBtnClick();
   }
 
@@ -153,7 +153,7 @@ class TestConvQueue : public QObject {
     env.form()->StopCvAvBtnClick();
     env.AddScripted(QStringLiteral("a.avi"), kLong);
     env.form()->StopCvAvBtnClick();
-    QCOMPARE(env.list()->ImageIndex(0), 4);
+    QCOMPARE(env.list()->ImageIndex(0), kIconWaiting);
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
 
     env.form()->CvAvFileBtnClick();
@@ -175,11 +175,11 @@ class TestConvQueue : public QObject {
     const long long encoder = env.form()->ConvQueue->Encoder()->Pid();
     env.form()->StopCvAvBtnClick();
 
-    QCOMPARE(env.list()->ImageIndex(0), 5);
+    QCOMPARE(env.list()->ImageIndex(0), kIconFinished);
     QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("100%"));
-    QCOMPARE(env.list()->ImageIndex(1), 11);
+    QCOMPARE(env.list()->ImageIndex(1), kIconStopped);
     QCOMPARE(env.list()->SubItem(1, 3), QStringLiteral("30%"));
-    QCOMPARE(env.list()->ImageIndex(2), 4);
+    QCOMPARE(env.list()->ImageIndex(2), kIconWaiting);
     QCOMPARE(env.list()->SubItem(2, 3), QStringLiteral("0%"));
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
     QVERIFY(!env.form()->AvMsgTimer->isActive());
@@ -240,7 +240,7 @@ class TestConvQueue : public QObject {
       env.form()->CvAvFileBtnClick();
       QVERIFY(env.WaitIdle(5000));
       QVERIFY(env.AllButtons(true));
-      QCOMPARE(env.list()->ImageIndex(0), 5);
+      QCOMPARE(env.list()->ImageIndex(0), kIconFinished);
       QCOMPARE(env.power.canCalls, 1);
       QCOMPARE(env.power.offCalls, 0);
       env.power.Answer(true);  // allowed: the power-off is asked for next
@@ -282,12 +282,12 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.dialogs.questions[0].buttons, (QStringList{"停止并退出", "继续转换"}));
     QCOMPARE(env.dialogs.questions[0].defaultButton, 1);
     QVERIFY(env.form()->ConvQueue->IsRunning());
-    QCOMPARE(env.list()->ImageIndex(0), 2);
+    QCOMPARE(env.list()->ImageIndex(0), kIconConverting);
     env.dialogs.questionAnswers.push_back(0);
     QVERIFY(env.form()->close());
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
     QVERIFY(!env.form()->AvMsgTimer->isActive());
-    QCOMPARE(env.list()->ImageIndex(0), 11);
+    QCOMPARE(env.list()->ImageIndex(0), kIconStopped);
     QVERIFY(QTest::qWaitFor([&] { return env.LogOfRow(0).contains(QStringLiteral("\nq\n")); }, 5000));
     QTRY_VERIFY_WITH_TIMEOUT(!ProcessCheck::IsChild(encoder), 1000);
     QCOMPARE(env.power.offCalls, 0);
@@ -340,7 +340,7 @@ class TestConvQueue : public QObject {
     env.AddScripted(QStringLiteral("My Videos/clip 1.avi"), QStringLiteral("write\nsummary\n"));
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(5000));
-    QCOMPARE(env.list()->ImageIndex(0), 5);
+    QCOMPARE(env.list()->ImageIndex(0), kIconFinished);
     QVERIFY(env.LogOfRow(0).contains(QStringLiteral("arg:") + env.list()->Caption(0) + QLatin1Char('\n')));
     QVERIFY(QFile::exists(env.SourceDir() + QStringLiteral("/out dir/clip 1.mp4")));
     Platform::SetExeDir(env.app.Path());
@@ -360,7 +360,7 @@ class TestConvQueue : public QObject {
     // A failed row says so in its progress column; its tool tip says why for the
     // user, with the encoder's technical account on a second line.
     for (int r = 0; r < 3; ++r) {
-      QCOMPARE(env.list()->ImageIndex(r), 11);
+      QCOMPARE(env.list()->ImageIndex(r), kIconStopped);
       QCOMPARE(env.list()->SubItem(r, 3), QStringLiteral("失败"));
     }
     const QTreeWidgetItem* corrupt = env.list()->topLevelItem(0);
@@ -370,7 +370,7 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.list()->topLevelItem(1)->toolTip(4),
              QStringLiteral("编码器意外终止\n信号 11: %1").arg(QString::fromLocal8Bit(strsignal(SIGSEGV))));
     QCOMPARE(env.list()->topLevelItem(2)->toolTip(2), QStringLiteral("无法写入输出目录\ncannot close output"));
-    QCOMPARE(env.list()->ImageIndex(3), 5);
+    QCOMPARE(env.list()->ImageIndex(3), kIconFinished);
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("4"));
     QCOMPARE(env.rowEnds.size(), size_t(4));
     QCOMPARE(env.rowEnds[0].status, QStringLiteral("转换失败: corrupt.avi: 源文件已损坏或不是视频文件"));
@@ -401,8 +401,8 @@ class TestConvQueue : public QObject {
     env.AddScripted(QStringLiteral("b.avi"), QString());
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(5000));
-    QCOMPARE(env.list()->ImageIndex(0), 11);
-    QCOMPARE(env.list()->ImageIndex(1), 11);
+    QCOMPARE(env.list()->ImageIndex(0), kIconStopped);
+    QCOMPARE(env.list()->ImageIndex(1), kIconStopped);
     QCOMPARE(env.list()->topLevelItem(1)->toolTip(4), QStringLiteral("编码器无法启动"));
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 0 个, 失败 2 个"));
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("2"));
@@ -439,7 +439,7 @@ class TestConvQueue : public QObject {
     QVERIFY(env.WaitIdle(5000));
     QVERIFY(!QFile::exists(stale));
     QVERIFY(QFile::exists(folder + QStringLiteral("/.old.mp4.part-a1B2c3")));
-    QCOMPARE(env.list()->ImageIndex(0), 5);
+    QCOMPARE(env.list()->ImageIndex(0), kIconFinished);
   }
 
   // What the encoder says of a finished file reaches the row: a name other than the
@@ -457,16 +457,16 @@ class TestConvQueue : public QObject {
     QTest::addColumn<QByteArray>("oldA");   // an a.mp4 already in the output folder, replaced by choice
     QTest::addColumn<QString>("twin");      // a source listed (and converted) first
     QTest::newRow("put under another name") << "moved a (1).mp4\nprogress 10.00\nsummary\n"
-                                            << "00:00:10" << 5 << ""
+                                            << "00:00:10" << int(kIconFinished) << ""
                                             << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)"
                                             << "a (1).mp4" << QByteArray() << "";
     QTest::newRow("source data ends early")
         << "progress 3.00\nsay warning: short-source: its data ends at 3.00 s of 10.00 s\nsummary\n"
-        << "00:00:10" << 19 << "源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
+        << "00:00:10" << int(kIconFinishedWithWarning) << "源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
         << "a.avi: 源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
         << "a.mp4" << QByteArray() << "";
     QTest::newRow("no picture") << "say warning: no-picture: no picture\nprogress 10.00\nsummary\n"
-                                << "00:00:10" << 19 << "源文件没有画面，输出只有声音"
+                                << "00:00:10" << int(kIconFinishedWithWarning) << "源文件没有画面，输出只有声音"
                                 << "a.avi: 源文件没有画面，输出只有声音" << "a.mp4" << QByteArray() << "";
     QTest::newRow("tracks told, picture subtitles left out")
         << "say tracks: sound=2 subtitles=1\nsay warning: picture-subtitles: 1 subtitle track "
@@ -482,16 +482,16 @@ class TestConvQueue : public QObject {
                                                  << "a.avi: 只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
                                                  << "a.mp4" << QByteArray() << "";
     QTest::newRow("nine tenths of the listed length") << "progress 5.40\nsummary\n"
-                                                      << "00:00:06" << 5 << "" << "" << "a.mp4" << QByteArray() << "";
+                                                      << "00:00:06" << int(kIconFinished) << "" << "" << "a.mp4" << QByteArray() << "";
     QTest::newRow("unknown length") << "progress 0.56\nsummary\n"
-                                    << "未知" << 5 << "" << "" << "a.mp4" << QByteArray() << "";
+                                    << "未知" << int(kIconFinished) << "" << "" << "a.mp4" << QByteArray() << "";
     QTest::newRow("fails where it was to replace a file")
-        << "write\nprogress 3.00\nsay Error: output-full: No space left on device\nexit 1\n" << "00:00:10" << 11
-        << "输出磁盘已满\nNo space left on device" << "转换失败: a.avi: 输出磁盘已满" << ""
+        << "write\nprogress 3.00\nsay Error: output-full: No space left on device\nexit 1\n" << "00:00:10"
+        << int(kIconStopped) << "输出磁盘已满\nNo space left on device" << "转换失败: a.avi: 输出磁盘已满" << ""
         << QByteArray("the user's a.mp4") << "";
-    QTest::newRow("replaces a file by choice") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""
+    QTest::newRow("replaces a file by choice") << "write\nsummary\n" << "00:00:10" << int(kIconFinished) << "" << ""
                                                << "a.mp4" << QByteArray("the user's a.mp4") << "";
-    QTest::newRow("a listed name differing only in case") << "write\nsummary\n" << "00:00:10" << 5 << "" << ""
+    QTest::newRow("a listed name differing only in case") << "write\nsummary\n" << "00:00:10" << int(kIconFinished) << "" << ""
                                                           << "a (1).mp4" << QByteArray() << "other/A.avi";
   }
 
@@ -515,7 +515,7 @@ class TestConvQueue : public QObject {
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(10000));
     QCOMPARE(env.list()->ImageIndex(row), icon);
-    const bool failed = icon == 11;
+    const bool failed = icon == kIconStopped;
     QCOMPARE(env.list()->SubItem(row, 3), failed ? QStringLiteral("失败") : QStringLiteral("100%"));
     const QString written = env.form()->ConvQueue->Rows().at(row).output;
     QString saved = QStringLiteral("输出文件: ") + written;
@@ -531,7 +531,7 @@ class TestConvQueue : public QObject {
     const int converted = (failed ? 0 : 1) + (twin.isEmpty() ? 0 : 1);
     QCOMPARE(env.form()->MsgStatusPanel->text(),
              QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed ? 1 : 0) +
-                 (icon == 19 ? QStringLiteral(", 其中 1 个有警告") : QString()));
+                 (icon == kIconFinishedWithWarning ? QStringLiteral(", 其中 1 个有警告") : QString()));
   }
 
   void dropsOntoTheList() {
@@ -560,7 +560,7 @@ class TestConvQueue : public QObject {
     // Each row as the Add button makes it; the panel shows the last one added.
     QCOMPARE(env.list()->SubItem(0, 0), QStringLiteral("avi"));
     QCOMPARE(env.list()->SubItem(4, 3), QStringLiteral("0%"));
-    QCOMPARE(env.list()->ImageIndex(4), 4);
+    QCOMPARE(env.list()->ImageIndex(4), kIconWaiting);
     QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("three.mp4"));
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 5 个文件, 已忽略 2 个不是视频的文件"));
 

@@ -1,5 +1,7 @@
 // The console encoder run as the front-end runs it: a separate process with an input pipe
 // that nobody writes. Outputs are opened with the media libraries and decoded to the end.
+#include "support/MediaRead.h"
+
 #include <QtTest>
 
 #include <QCryptographicHash>
@@ -32,155 +34,27 @@ namespace {
 const QString kEncoder = QStringLiteral(VIDMORA_ENCODER_PATH);
 const QString kData = QStringLiteral(VIDMORA_ENCODER_DATA);
 
-struct VideoInfo {
-  bool present = false;
-  QString codec;
-  int width = 0, height = 0;
-  double fps = 0;
-  double dar = 0;
-  double start = 0, duration = 0;
-  qint64 bytes = 0;
+using TestMedia::MediaFacts;
+
+// Opens a file and decodes every packet of its first video and audio stream.
+MediaFacts inspect(const QString& path) { return TestMedia::Read(path); }
+using TestMedia::TrackFacts;
+
+// The luma plane of the first picture at or after a time.
+struct Luma {
+  QByteArray plane;
+  int width = 0;
 };
 
-struct AudioInfo {
-  bool present = false;
-  QString codec;
-  int sampleRate = 0, channels = 0;
-  double start = 0, duration = 0;
-  qint64 bytes = 0;
-};
-
-// Every stream of a file: its kind, language, default flag and first packet.
-struct TrackInfo {
-  AVMediaType type = AVMEDIA_TYPE_UNKNOWN;
-  QString codec, language;
-  bool isDefault = false;
-  QByteArray firstPacket;
-  double firstTime = 0;  // seconds, of that packet
-};
-
-struct MediaInfo {
-  QList<TrackInfo> tracks;
-  QByteArray luma;  // the first picture at or after the time asked for: its luma plane
-  int lumaWidth = 0;
-  bool ok = false;
-  QString error;
-  QString format;
-  double duration = 0;
-  VideoInfo video;
-  AudioInfo audio;
-  int decodedVideo = 0, decodedAudio = 0, decodeErrors = 0;
-};
-
-// Opens a file and decodes every packet of its first video and audio stream; keeps the
-// luma of the picture at grabAt seconds (when not negative).
-MediaInfo inspect(const QString& path, double grabAt = -1) {
-  MediaInfo info;
-  AVFormatContext* ic = nullptr;
-  if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) {
-    info.error = "cannot open";
-    return info;
-  }
-  if (avformat_find_stream_info(ic, nullptr) < 0) {
-    avformat_close_input(&ic);
-    info.error = "no stream info";
-    return info;
-  }
-  info.format = ic->iformat->name;
-  info.duration = ic->duration == AV_NOPTS_VALUE ? 0 : ic->duration / double(AV_TIME_BASE);
-  const double start = ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time / double(AV_TIME_BASE);
-  int vi = -1, ai = -1;
-  AVCodecContext* dec[2] = {nullptr, nullptr};
-  for (unsigned i = 0; i < ic->nb_streams; ++i) {
-    AVStream* st = ic->streams[i];
-    const AVCodecParameters* par = st->codecpar;
-    const AVDictionaryEntry* language = av_dict_get(st->metadata, "language", nullptr, 0);
-    info.tracks.append({par->codec_type,
-                        avcodec_get_name(par->codec_id),
-                        language ? language->value : "",
-                        bool(st->disposition & AV_DISPOSITION_DEFAULT),
-                        {}});
-    const double stStart =
-        st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time * av_q2d(st->time_base) - start;
-    const double stDuration = st->duration == AV_NOPTS_VALUE ? 0 : st->duration * av_q2d(st->time_base);
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && vi < 0) {
-      vi = int(i);
-      VideoInfo& v = info.video;
-      v.present = true;
-      v.codec = avcodec_get_name(par->codec_id);
-      v.width = par->width;
-      v.height = par->height;
-      const AVRational rate = av_guess_frame_rate(ic, st, nullptr);
-      v.fps = rate.den ? av_q2d(rate) : 0;
-      AVRational sar = av_guess_sample_aspect_ratio(ic, st, nullptr);
-      if (sar.num <= 0) sar = {1, 1};
-      v.dar = double(par->width) * sar.num / (double(par->height) * sar.den);
-      v.start = stStart;
-      v.duration = stDuration;
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && ai < 0) {
-      ai = int(i);
-      AudioInfo& a = info.audio;
-      a.present = true;
-      a.codec = avcodec_get_name(par->codec_id);
-      a.sampleRate = par->sample_rate;
-      a.channels = par->ch_layout.nb_channels;
-      a.start = stStart;
-      a.duration = stDuration;
-    }
-  }
-  for (int k = 0; k < 2; ++k) {
-    const int idx = k == 0 ? vi : ai;
-    if (idx < 0) continue;
-    const AVCodec* codec = avcodec_find_decoder(ic->streams[idx]->codecpar->codec_id);
-    dec[k] = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!dec[k] || avcodec_parameters_to_context(dec[k], ic->streams[idx]->codecpar) < 0 ||
-        avcodec_open2(dec[k], codec, nullptr) < 0)
-      ++info.decodeErrors;
-  }
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  auto receive = [&](int k) {
-    while (avcodec_receive_frame(dec[k], frame) == 0) {
-      (k == 0 ? info.decodedVideo : info.decodedAudio)++;
-      if (k == 0 && grabAt >= 0 && info.luma.isEmpty() &&
-          frame->best_effort_timestamp * av_q2d(ic->streams[vi]->time_base) >= grabAt - 1e-3) {
-        info.lumaWidth = frame->width;
-        for (int y = 0; y < frame->height; ++y)
-          info.luma.append(reinterpret_cast<const char*>(frame->data[0] + y * frame->linesize[0]),
-                           frame->width);
-      }
-      av_frame_unref(frame);
-    }
+MediaFacts inspectAt(const QString& path, double at, Luma& luma) {
+  TestMedia::ReadOptions options;
+  options.onPicture = [&](const AVFrame* frame, double time) {
+    if (!luma.plane.isEmpty() || time < at - 1e-3) return;
+    luma.width = frame->width;
+    for (int y = 0; y < frame->height; ++y)
+      luma.plane.append(reinterpret_cast<const char*>(frame->data[0] + y * frame->linesize[0]), frame->width);
   };
-  while (av_read_frame(ic, pkt) >= 0) {
-    QByteArray& first = info.tracks[pkt->stream_index].firstPacket;
-    // (An MP4 text track begins with an empty sample up to its first cue.)
-    if (first.isEmpty() && pkt->size > 2) {
-      first = QByteArray(reinterpret_cast<const char*>(pkt->data), pkt->size);
-      info.tracks[pkt->stream_index].firstTime = pkt->pts * av_q2d(ic->streams[pkt->stream_index]->time_base);
-    }
-    const int k = pkt->stream_index == vi ? 0 : pkt->stream_index == ai ? 1 : -1;
-    if (k >= 0) {
-      (k == 0 ? info.video.bytes : info.audio.bytes) += pkt->size;
-      if (dec[k]) {
-        if (avcodec_send_packet(dec[k], pkt) < 0) ++info.decodeErrors;
-        receive(k);
-      }
-    }
-    av_packet_unref(pkt);
-  }
-  for (int k = 0; k < 2; ++k) {
-    if (dec[k]) {
-      avcodec_send_packet(dec[k], nullptr);
-      receive(k);
-      avcodec_free_context(&dec[k]);
-    }
-  }
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avformat_close_input(&ic);
-  info.ok = true;
-  return info;
+  return TestMedia::Read(path, options);
 }
 
 struct Run {
@@ -367,37 +241,16 @@ struct FilePackets {
 
 FilePackets readPackets(const QString& path) {
   FilePackets result;
-  AVFormatContext* ic = nullptr;
-  if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return result;
-  if (avformat_find_stream_info(ic, nullptr) < 0) {
-    avformat_close_input(&ic);
-    return result;
-  }
-  const int vi = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  const int ai = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  if (vi >= 0) {
-    char tag[AV_FOURCC_MAX_STRING_SIZE] = {0};
-    av_fourcc_make_string(tag, ic->streams[vi]->codecpar->codec_tag);
-    result.videoTag = QString::fromLatin1(tag);
-  }
-  AVPacket* pkt = av_packet_alloc();
-  while (av_read_frame(ic, pkt) >= 0) {
-    StreamPackets* list = pkt->stream_index == vi   ? &result.video
-                          : pkt->stream_index == ai ? &result.audio
-                                                    : nullptr;
-    if (pkt->stream_index == vi) result.videoKeys << bool(pkt->flags & AV_PKT_FLAG_KEY);
-    if (list) {
-      list->hashes << QCryptographicHash::hash(
-          QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size),
-          QCryptographicHash::Md5);
-      list->times << (pkt->pts == AV_NOPTS_VALUE
-                          ? -1.0
-                          : pkt->pts * av_q2d(ic->streams[pkt->stream_index]->time_base));
-    }
-    av_packet_unref(pkt);
-  }
-  av_packet_free(&pkt);
-  avformat_close_input(&ic);
+  TestMedia::ReadOptions options;
+  options.decode = TestMedia::Decode::None;
+  options.onPacket = [&result](const AVPacket* pkt, const AVStream* st, bool video) {
+    StreamPackets& list = video ? result.video : result.audio;
+    if (video) result.videoKeys << bool(pkt->flags & AV_PKT_FLAG_KEY);
+    list.hashes << QCryptographicHash::hash(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size), QCryptographicHash::Md5);
+    list.times << (pkt->pts == AV_NOPTS_VALUE ? -1.0 : pkt->pts * av_q2d(st->time_base));
+  };
+  result.videoTag = TestMedia::Read(path, options).video.tag;
   for (StreamPackets* list : {&result.video, &result.audio}) {
     if (list->times.isEmpty()) continue;
     list->start = *std::min_element(list->times.begin(), list->times.end());
@@ -466,68 +319,34 @@ struct PartStart {
 
 PartStart secondPartStart(const QString& path) {
   PartStart start;
-  AVFormatContext* ic = nullptr;
-  if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return start;
-  if (avformat_find_stream_info(ic, nullptr) < 0) {
-    avformat_close_input(&ic);
-    return start;
-  }
-  AVCodecContext* dec[2] = {nullptr, nullptr};
-  int index[2] = {av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0),
-                  av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)};
-  for (int k = 0; k < 2; ++k) {
-    if (index[k] < 0) continue;
-    const AVCodecParameters* par = ic->streams[index[k]]->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    dec[k] = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(dec[k], par);
-    if (avcodec_open2(dec[k], codec, nullptr) < 0) avcodec_free_context(&dec[k]);
-  }
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* f = av_frame_alloc();
-  auto look = [&](int k) {
-    while (avcodec_receive_frame(dec[k], f) == 0) {
-      const double t = f->best_effort_timestamp * av_q2d(ic->streams[index[k]]->time_base);
-      if (k == 0 && start.picture < 0 && f->format == AV_PIX_FMT_YUV420P) {
-        const int u = f->data[1][(f->height / 4) * f->linesize[1] + f->width / 4];
-        const int v = f->data[2][(f->height / 4) * f->linesize[2] + f->width / 4];
-        if (u > v + 64) start.picture = t;
-      } else if (k == 1 && start.sound < 0 && f->nb_samples > 0 &&
-                 (f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P ||
-                  f->format == AV_SAMPLE_FMT_S16)) {
-        int crossings = 0;
-        double before = 0, peak = 0;
-        const int step = f->format == AV_SAMPLE_FMT_S16 ? f->ch_layout.nb_channels : 1;
-        for (int i = 0; i < f->nb_samples; ++i) {
-          const double x = f->format == AV_SAMPLE_FMT_FLTP
-                               ? reinterpret_cast<const float*>(f->data[0])[i]
-                               : reinterpret_cast<const int16_t*>(f->data[0])[i * step] / 32768.0;
-          if (i > 0 && (x > 0) != (before > 0)) ++crossings;
-          before = x;
-          peak = std::max(peak, std::abs(x));
-        }
-        // The tones are at an eighth of full scale; near silence (an encoder's first frame)
-        // tells nothing.
-        const double hz = crossings / 2.0 * f->sample_rate / f->nb_samples;
-        if (peak > 0.05 && hz > 660 && hz < 1100) start.sound = t;
-      }
-      av_frame_unref(f);
-    }
+  TestMedia::ReadOptions options;
+  options.onPicture = [&start](const AVFrame* f, double t) {
+    if (start.picture >= 0 || f->format != AV_PIX_FMT_YUV420P) return;
+    const int u = f->data[1][(f->height / 4) * f->linesize[1] + f->width / 4];
+    const int v = f->data[2][(f->height / 4) * f->linesize[2] + f->width / 4];
+    if (u > v + 64) start.picture = t;
   };
-  while (av_read_frame(ic, pkt) >= 0) {
-    for (int k = 0; k < 2; ++k)
-      if (dec[k] && pkt->stream_index == index[k] && avcodec_send_packet(dec[k], pkt) >= 0) look(k);
-    av_packet_unref(pkt);
-  }
-  for (int k = 0; k < 2; ++k)
-    if (dec[k]) {
-      avcodec_send_packet(dec[k], nullptr);
-      look(k);
-      avcodec_free_context(&dec[k]);
+  options.onSound = [&start](const AVFrame* f, double t) {
+    if (start.sound >= 0 || f->nb_samples <= 0 ||
+        !(f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P || f->format == AV_SAMPLE_FMT_S16))
+      return;
+    int crossings = 0;
+    double before = 0, peak = 0;
+    const int step = f->format == AV_SAMPLE_FMT_S16 ? f->ch_layout.nb_channels : 1;
+    for (int i = 0; i < f->nb_samples; ++i) {
+      const double x = f->format == AV_SAMPLE_FMT_FLTP
+                           ? reinterpret_cast<const float*>(f->data[0])[i]
+                           : reinterpret_cast<const int16_t*>(f->data[0])[i * step] / 32768.0;
+      if (i > 0 && (x > 0) != (before > 0)) ++crossings;
+      before = x;
+      peak = std::max(peak, std::abs(x));
     }
-  av_frame_free(&f);
-  av_packet_free(&pkt);
-  avformat_close_input(&ic);
+    // The tones are at an eighth of full scale; near silence (an encoder's first frame)
+    // tells nothing.
+    const double hz = crossings / 2.0 * f->sample_rate / f->nb_samples;
+    if (peak > 0.05 && hz > 660 && hz < 1100) start.sound = t;
+  };
+  TestMedia::Read(path, options);
   return start;
 }
 
@@ -747,7 +566,7 @@ class TestEncoderConversion : public QObject {
     QTemporaryDir dir;
     const QString in = kData + "/" + source;
     const QString out = dir.filePath("out.mp4");
-    const MediaInfo src = inspect(in);
+    const MediaFacts src = inspect(in);
     QVERIFY(src.ok);
 
     const Run run = runEncoder({"-y", "-ipt", in, out}, /*closeInput=*/true);
@@ -756,7 +575,7 @@ class TestEncoderConversion : public QObject {
              qPrintable(run.text()));
     QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
 
-    const MediaInfo o = inspect(out);
+    const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QVERIFY(o.format.contains("mp4"));
     QCOMPARE(o.decodeErrors, 0);
@@ -770,14 +589,14 @@ class TestEncoderConversion : public QObject {
       QCOMPARE(o.video.height, src.video.height);
       QVERIFY2(qAbs(o.video.dar - src.video.dar) < 0.01, qPrintable(QString::number(o.video.dar)));
       QVERIFY2(qAbs(o.video.fps - src.video.fps) < 0.01, qPrintable(QString::number(o.video.fps)));
-      QVERIFY(o.decodedVideo >= int(src.duration * src.video.fps) - 2);
+      QVERIFY(o.video.decoded >= int(src.duration * src.video.fps) - 2);
       QVERIFY2(o.video.start < 0.1, qPrintable(QString::number(o.video.start)));
     }
     if (src.audio.present) {
       QCOMPARE(o.audio.codec, QString("aac"));
       QCOMPARE(o.audio.sampleRate, src.audio.sampleRate);
       QCOMPARE(o.audio.channels, src.audio.channels);
-      QVERIFY(o.decodedAudio > 0);
+      QVERIFY(o.audio.decoded > 0);
       QVERIFY2(o.audio.start < 0.1, qPrintable(QString::number(o.audio.start)));
       // 128 kbit/s unless told otherwise; AAC spends less on a plain tone in mono at a
       // low sampling rate, but far more than the source's 32 or 64 kbit/s.
@@ -835,7 +654,7 @@ class TestEncoderConversion : public QObject {
     const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out});
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
 
-    const MediaInfo o = inspect(out);
+    const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
     QVERIFY2(qAbs(o.duration - 3.0) <= 0.1, qPrintable(QString::number(o.duration)));
@@ -844,7 +663,7 @@ class TestEncoderConversion : public QObject {
     QCOMPARE(o.video.height, height);
     QVERIFY2(qAbs(o.video.fps - fps) < 0.01, qPrintable(QString::number(o.video.fps)));
     QVERIFY2(qAbs(o.video.dar - dar) < 0.01, qPrintable(QString::number(o.video.dar)));
-    QVERIFY2(qAbs(o.decodedVideo - 3.0 * fps) <= 2, qPrintable(QString::number(o.decodedVideo)));
+    QVERIFY2(qAbs(o.video.decoded - 3.0 * fps) <= 2, qPrintable(QString::number(o.video.decoded)));
     if (vkbps > 0) {
       const double kbps = o.video.bytes * 8 / o.video.duration / 1000;
       QVERIFY2(kbps > vkbps * 0.5 && kbps < vkbps * 1.5, qPrintable(QString::number(kbps)));
@@ -922,8 +741,8 @@ class TestEncoderConversion : public QObject {
       QVERIFY2(ignoredLines[0].contains(": " + ignored + " ("), qPrintable(ignoredLines[0]));
     }
 
-    const MediaInfo src = inspect(in);
-    const MediaInfo o = inspect(out);
+    const MediaFacts src = inspect(in);
+    const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
     QCOMPARE(o.video.codec, vcodec);
@@ -1008,11 +827,11 @@ class TestEncoderConversion : public QObject {
                                  return true;
                                });
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-    const MediaInfo o = inspect(out);
+    const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
     QVERIFY2(o.duration > 0 && o.duration <= inspect(in).duration + 0.1, qPrintable(QString::number(o.duration)));
-    QVERIFY(o.decodedVideo > 0 && o.decodedAudio > 0);
+    QVERIFY(o.video.decoded > 0 && o.audio.decoded > 0);
     QCOMPARE(folderEntries(dir.path()), (QStringList{"out.mp4"}));
     checkConsoleOfSuccess(run, o.duration);
   }
@@ -1028,7 +847,7 @@ class TestEncoderConversion : public QObject {
     }
     const Run run = runEncoder({"-y", "-ipt", kData + "/src_video_only.mkv", out});
     QVERIFY2(run.exitCode == 0, qPrintable(run.text()));
-    const MediaInfo o = inspect(out);
+    const MediaFacts o = inspect(out);
     QVERIFY(o.ok && o.video.present);
     QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
     QVERIFY(QFileInfo(out).permissions() & QFile::ReadOther);
@@ -1139,13 +958,13 @@ class TestEncoderConversion : public QObject {
                                  return true;
                                });
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-    const MediaInfo o = inspect(out);
+    const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
     // However early the stop: a slow picture encoder's flush may be cut short after a stop,
     // so the file can be very short, but it is never empty.
     QVERIFY2(o.duration > 0 && o.duration < 9.0, qPrintable(QString::number(o.duration)));
-    QVERIFY(o.decodedVideo > 0 && o.decodedAudio > 0);
+    QVERIFY(o.video.decoded > 0 && o.audio.decoded > 0);
     QVERIFY2(qAbs(o.video.duration - o.audio.duration) < 0.5,
              qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
     QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
@@ -1220,13 +1039,13 @@ class TestEncoderConversion : public QObject {
     const QString in = dir.filePath("damaged." + QFileInfo(source).suffix());
     const QString out = dir.filePath("out.mp4");
     QVERIFY(writeAll(in, data));
-    const MediaInfo src = inspect(kData + "/" + source);
-    const MediaInfo bad = inspect(in);
+    const MediaFacts src = inspect(kData + "/" + source);
+    const MediaFacts bad = inspect(in);
     QVERIFY(src.ok && bad.ok);
 
     const Run run = runEncoder({"-y", "-ipt", in, out}, true, {}, 60000);
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-    const MediaInfo o = inspect(out);
+    const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QVERIFY2(o.duration <= bad.duration + 2.0 && o.duration <= src.duration + 2.0,
              qPrintable(QString("%1 of %2").arg(o.duration).arg(bad.duration)));
@@ -1237,7 +1056,7 @@ class TestEncoderConversion : public QObject {
                qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
     if (src.video.present) {
       QVERIFY2(qAbs(o.video.fps - 25) < 0.01, qPrintable(QString::number(o.video.fps)));
-      QVERIFY2(o.decodedVideo <= int(src.duration * 25) + 3, qPrintable(QString::number(o.decodedVideo)));
+      QVERIFY2(o.video.decoded <= int(src.duration * 25) + 3, qPrintable(QString::number(o.video.decoded)));
     }
     checkConsoleOfSuccess(run, o.duration);
   }
@@ -1328,9 +1147,9 @@ class TestEncoderConversion : public QObject {
                                  "-map", "[v]", "-map", "[a]", "-fps_mode", "passthrough"} +
                      h264 + QStringList{in}));
     }
-    const MediaInfo src = inspect(in);
+    const MediaFacts src = inspect(in);
     QVERIFY(src.ok);
-    if (content == 0) content = src.decodedVideo / 25.0;
+    if (content == 0) content = src.video.decoded / 25.0;
 
     const QString out = dir.filePath("out.mp4");
     QStringList args = {"-y", "-ipt", in};
@@ -1341,7 +1160,7 @@ class TestEncoderConversion : public QObject {
            << "copy";
     const Run run = runEncoder(args << out, true);
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-    const MediaInfo o = inspect(out);
+    const MediaFacts o = inspect(out);
     QVERIFY(o.ok && o.video.present && o.audio.present);
     for (double length : {o.video.duration, o.audio.duration})
       QVERIFY2(length >= 0.95 * content && length <= content + 2,
@@ -1482,14 +1301,15 @@ class TestEncoderConversion : public QObject {
     const QString in = dir.filePath(source + ".mkv"), out = dir.filePath("out.mp4");
     const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-    const MediaInfo o = inspect(out, 2.0);
+    Luma outLuma, srcLuma;
+    const MediaFacts o = inspectAt(out, 2.0, outLuma);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
     checkConsoleOfSuccess(run, o.duration);
 
     QStringList sounds, texts;
     int defaultSound = -1, defaultText = -1;
-    for (const TrackInfo& t : o.tracks) {
+    for (const TrackFacts& t : o.tracks) {
       QStringList& list = t.type == AVMEDIA_TYPE_AUDIO ? sounds : texts;
       int& def = t.type == AVMEDIA_TYPE_AUDIO ? defaultSound : defaultText;
       if (t.type == AVMEDIA_TYPE_VIDEO) continue;
@@ -1516,10 +1336,10 @@ class TestEncoderConversion : public QObject {
 
     // At 2 s the ASS cue stands at the bottom: burned in, the picture differs there from the
     // source's and nowhere else; otherwise it does not differ.
-    const MediaInfo src = inspect(in, 2.0);
-    QCOMPARE(o.lumaWidth, 320);
-    const auto top = lumaDifference(src.luma, o.luma, 320, 0, 120);
-    const auto bottom = lumaDifference(src.luma, o.luma, 320, 170, 240);
+    inspectAt(in, 2.0, srcLuma);
+    QCOMPARE(outLuma.width, 320);
+    const auto top = lumaDifference(srcLuma.plane, outLuma.plane, 320, 0, 120);
+    const auto bottom = lumaDifference(srcLuma.plane, outLuma.plane, 320, 170, 240);
     QVERIFY2(top.first < 2 && top.second < 40, qPrintable(QString::number(top.first)));
     if (burned)
       QVERIFY2(bottom.second > 100, qPrintable(QString::number(bottom.second)));
@@ -1550,7 +1370,7 @@ class TestEncoderConversion : public QObject {
     const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
     QStringList sounds;
-    for (const TrackInfo& t : inspect(out).tracks)
+    for (const TrackFacts& t : inspect(out).tracks)
       if (t.type == AVMEDIA_TYPE_AUDIO) sounds << t.codec;
     QCOMPARE(sounds, codecs);
     const QStringList named =

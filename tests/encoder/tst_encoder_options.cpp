@@ -98,7 +98,9 @@ class TestEncoderOptions : public QObject {
     QCOMPARE(ParseBitRate("96k").value_or(-1), int64_t(96000));
     QCOMPARE(ParseBitRate("2M").value_or(-1), int64_t(2000000));
     QCOMPARE(ParseBitRate("1.5M").value_or(-1), int64_t(1500000));
-    for (const char* bad : {"", "k", "12x", "-5k", "0", "1e6", "99999999999k", "12345678901234567890"})
+    // 2^64 + 128000 and 2^64 + 25: read with a 64-bit wrap they would pass as 128 kbit/s and 25 fps.
+    for (const char* bad : {"", "k", "12x", "-5k", "0", "1e6", "99999999999k", "12345678901234567890",
+                            "18446744073709679616"})
       QVERIFY2(!ParseBitRate(bad), bad);
 
     QVERIFY(ParseFrameRate("25") == (Rational{25, 1}));
@@ -107,8 +109,10 @@ class TestEncoderOptions : public QObject {
     QVERIFY(ParseFrameRate("59.94") == (Rational{60000, 1001}));
     QVERIFY(ParseFrameRate("30000/1001") == (Rational{30000, 1001}));
     QVERIFY(ParseFrameRate("12.5") == (Rational{25, 2}));
+    // Read exactly, digit by digit: 24123456/1000000 in lowest terms.
+    QVERIFY(ParseFrameRate("24.123456") == (Rational{376929, 15625}));
     for (const char* bad : {"", "abc", "0", "25/0", "/25", "-25", "5000", "25fps", "4319.967297",
-                            "12345678901234567890"})
+                            "12345678901234567890", "18446744073709551641"})
       QVERIFY2(!ParseFrameRate(bad), bad);
 
     QVERIFY(ParseAspect("4:3") == (Rational{4, 3}));

@@ -4,6 +4,8 @@
 //
 // Every sample's picture, seen upright, has a red mark at the top left, a green one at the
 // top right and a blue one at the bottom right (tests/data/encoder/real/make_samples.py).
+#include "support/MediaRead.h"
+
 #include <QtTest>
 
 #include <QFile>
@@ -15,7 +17,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/display.h>
 #include <libavutil/log.h>
 #include <libavutil/pixdesc.h>
 }
@@ -25,17 +26,8 @@ namespace {
 const QString kEncoder = QStringLiteral(VIDMORA_ENCODER_PATH);
 const QString kSamples = QStringLiteral(VIDMORA_ENCODER_DATA) + "/real";
 
-struct Facts {
-  bool ok = false;
-  double duration = 0;
-  bool hasVideo = false, hasAudio = false;
-  int width = 0, height = 0;  // as stored
-  double sar = 1, fps = 0;
-  double rotation = 0;                    // degrees from the stream's display matrix, 0 without one
-  bool hasMatrix = false;                 // a display matrix other than "as stored"
-  double videoStart = 0, audioStart = 0;  // times of the first decoded picture and sound
-  QString primaries, transfer, matrix, range;
-  int frames = 0, interlacedFrames = 0, decodeErrors = 0;
+// What the shared reader tells, and what the pictures show.
+struct Facts : TestMedia::MediaFacts {
   double comb = 0;      // mean over frames: row-to-next-row difference over row-to-row-after-next
   double meanLuma = 0;  // 8-bit pictures only
   QString marks;        // colours at top left, top right, bottom right of one picture: "RGB"
@@ -60,121 +52,40 @@ char colourAt(const AVFrame* f, int x, int y) {
   return '?';
 }
 
-// Reads a file's streams and decodes its first video stream to the end.
+// Reads a file's streams, decodes them to the end and measures each 8-bit picture.
 Facts read(const QString& path) {
   Facts facts;
-  AVFormatContext* ic = nullptr;
-  if (avformat_open_input(&ic, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return facts;
-  if (avformat_find_stream_info(ic, nullptr) < 0) {
-    avformat_close_input(&ic);
-    return facts;
-  }
-  facts.ok = true;
-  facts.duration = ic->duration == AV_NOPTS_VALUE ? 0 : ic->duration / double(AV_TIME_BASE);
-  const int vi = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  const int ai = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  AVCodecContext* audio = nullptr;
-  if (ai >= 0) {
-    facts.hasAudio = true;
-    const AVCodecParameters* apar = ic->streams[ai]->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(apar->codec_id);
-    audio = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!audio || avcodec_parameters_to_context(audio, apar) < 0 ||
-        avcodec_open2(audio, codec, nullptr) < 0) {
-      ++facts.decodeErrors;
-      avcodec_free_context(&audio);
-    }
-  }
-  if (vi < 0) {
-    avcodec_free_context(&audio);
-    avformat_close_input(&ic);
-    return facts;
-  }
-  AVStream* st = ic->streams[vi];
-  const AVCodecParameters* par = st->codecpar;
-  facts.hasVideo = true;
-  facts.width = par->width;
-  facts.height = par->height;
-  const AVRational sar = av_guess_sample_aspect_ratio(ic, st, nullptr);
-  facts.sar = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
-  const AVRational rate = av_guess_frame_rate(ic, st, nullptr);
-  facts.fps = rate.den ? av_q2d(rate) : 0;
-  if (const uint8_t* m = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
-    const int32_t* matrix = reinterpret_cast<const int32_t*>(m);
-    const double r = av_display_rotation_get(matrix);
-    facts.rotation = std::isnan(r) ? 0 : r;
-    facts.hasMatrix = !(matrix[0] == 65536 && matrix[1] == 0 && matrix[3] == 0 && matrix[4] == 65536);
-  }
-  facts.primaries = av_color_primaries_name(par->color_primaries);
-  facts.transfer = av_color_transfer_name(par->color_trc);
-  facts.matrix = av_color_space_name(par->color_space);
-  facts.range = av_color_range_name(par->color_range);
-
-  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-  AVCodecContext* dec = codec ? avcodec_alloc_context3(codec) : nullptr;
-  if (!dec || avcodec_parameters_to_context(dec, par) < 0 || avcodec_open2(dec, codec, nullptr) < 0) {
-    ++facts.decodeErrors;
-    avcodec_free_context(&dec);
-    avcodec_free_context(&audio);
-    avformat_close_input(&ic);
-    return facts;
-  }
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* f = av_frame_alloc();
   double combSum = 0, lumaSum = 0;
-  int combFrames = 0, lumaFrames = 0;
-  auto receive = [&] {
-    while (avcodec_receive_frame(dec, f) == 0) {
-      if (++facts.frames == 1) facts.videoStart = f->best_effort_timestamp * av_q2d(st->time_base);
-      if (f->interlaced_frame) ++facts.interlacedFrames;
-      const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
-      if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->comp[0].depth == 8 &&
-          desc->nb_components >= 3) {
-        double near = 0, far = 0, luma = 0;
-        for (int y = 0; y < f->height; ++y) {
-          const uint8_t* row = f->data[0] + y * f->linesize[0];
-          for (int x = 0; x < f->width; ++x) {
-            luma += row[x];
-            if (y + 2 < f->height) {
-              near += std::abs(row[x] - row[x + f->linesize[0]]);
-              far += std::abs(row[x] - row[x + 2 * f->linesize[0]]);
-            }
-          }
-        }
-        if (far > 0) combSum += near / far, ++combFrames;
-        lumaSum += luma / (double(f->width) * f->height), ++lumaFrames;
-        // The marks are read on a picture a little way in, the same for every sample.
-        if (facts.frames == 10 && f->format == AV_PIX_FMT_YUV420P) {
-          const int w = f->width, h = f->height;
-          facts.marks = QString(colourAt(f, w / 10, h / 10)) + colourAt(f, w - w / 10, h / 10) +
-                        colourAt(f, w - w / 10, h - h / 10);
+  int combFrames = 0, lumaFrames = 0, pictures = 0;
+  TestMedia::ReadOptions options;
+  options.onPicture = [&](const AVFrame* f, double) {
+    ++pictures;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    if (!desc || (desc->flags & AV_PIX_FMT_FLAG_RGB) || desc->comp[0].depth != 8 || desc->nb_components < 3)
+      return;
+    double near = 0, far = 0, luma = 0;
+    for (int y = 0; y < f->height; ++y) {
+      const uint8_t* row = f->data[0] + y * f->linesize[0];
+      for (int x = 0; x < f->width; ++x) {
+        luma += row[x];
+        if (y + 2 < f->height) {
+          near += std::abs(row[x] - row[x + f->linesize[0]]);
+          far += std::abs(row[x] - row[x + 2 * f->linesize[0]]);
         }
       }
-      av_frame_unref(f);
+    }
+    if (far > 0) combSum += near / far, ++combFrames;
+    lumaSum += luma / (double(f->width) * f->height), ++lumaFrames;
+    // The marks are read on a picture a little way in, the same for every sample.
+    if (pictures == 10 && f->format == AV_PIX_FMT_YUV420P) {
+      const int w = f->width, h = f->height;
+      facts.marks = QString(colourAt(f, w / 10, h / 10)) + colourAt(f, w - w / 10, h / 10) +
+                    colourAt(f, w - w / 10, h - h / 10);
     }
   };
-  bool soundStarted = false;
-  while (av_read_frame(ic, pkt) >= 0) {
-    if (pkt->stream_index == vi) {
-      if (avcodec_send_packet(dec, pkt) < 0) ++facts.decodeErrors;
-      receive();
-    } else if (pkt->stream_index == ai && audio && !soundStarted && avcodec_send_packet(audio, pkt) >= 0 &&
-               avcodec_receive_frame(audio, f) == 0) {
-      soundStarted = true;
-      facts.audioStart = f->best_effort_timestamp * av_q2d(ic->streams[ai]->time_base);
-      av_frame_unref(f);
-    }
-    av_packet_unref(pkt);
-  }
-  avcodec_send_packet(dec, nullptr);
-  receive();
+  static_cast<TestMedia::MediaFacts&>(facts) = TestMedia::Read(path, options);
   facts.comb = combFrames ? combSum / combFrames : 0;
   facts.meanLuma = lumaFrames ? lumaSum / lumaFrames : 0;
-  av_frame_free(&f);
-  av_packet_free(&pkt);
-  avcodec_free_context(&dec);
-  avcodec_free_context(&audio);
-  avformat_close_input(&ic);
   return facts;
 }
 
@@ -257,34 +168,34 @@ class TestEncoderReal : public QObject {
     const Facts o = read(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
-    QCOMPARE(o.hasVideo, src.hasVideo);
-    QCOMPARE(o.hasAudio, src.hasAudio);
-    const double frame = src.fps > 0 ? 1 / src.fps : 0.05;
+    QCOMPARE(o.video.present, src.video.present);
+    QCOMPARE(o.audio.present, src.audio.present);
+    const double frame = src.video.fps > 0 ? 1 / src.video.fps : 0.05;
     QVERIFY2(std::abs(o.duration - src.duration) <= frame + 0.005,
              qPrintable(QString("%1 s from %2 s").arg(o.duration).arg(src.duration)));
-    if (src.hasVideo && src.hasAudio) {
-      const double before = src.audioStart - src.videoStart, after = o.audioStart - o.videoStart;
+    if (src.video.present && src.audio.present) {
+      const double before = src.audio.firstTime - src.video.firstTime, after = o.audio.firstTime - o.video.firstTime;
       QVERIFY2(
           std::abs(after - before) <= frame,
           qPrintable(
               QString("sound starts %1 s after the picture, in the source %2 s").arg(after).arg(before)));
     }
-    if (!src.hasVideo) return;
+    if (!src.video.present) return;
 
     // Upright: the sides as a player shows the source, no turn left for players to do, and
     // the marks where they belong.
     const bool quarter = std::abs(std::abs(src.rotation) - 90) < 1;
-    QCOMPARE(o.width,
-             size.isEmpty() ? (quarter ? src.height : src.width) & ~1 : size.section('x', 0, 0).toInt());
-    QCOMPARE(o.height,
-             size.isEmpty() ? (quarter ? src.width : src.height) & ~1 : size.section('x', 1, 1).toInt());
+    QCOMPARE(o.video.width,
+             size.isEmpty() ? (quarter ? src.video.height : src.video.width) & ~1 : size.section('x', 0, 0).toInt());
+    QCOMPARE(o.video.height,
+             size.isEmpty() ? (quarter ? src.video.width : src.video.height) & ~1 : size.section('x', 1, 1).toInt());
     QVERIFY(!o.hasMatrix);
     QCOMPARE(o.marks, QString("RGB"));
-    const double srcDar = quarter ? src.height / (src.width * src.sar) : src.width * src.sar / src.height;
-    const double dar = o.width * o.sar / o.height;
+    const double srcDar = quarter ? src.video.height / (src.video.width * src.video.sar) : src.video.width * src.video.sar / src.video.height;
+    const double dar = o.video.width * o.video.sar / o.video.height;
     QVERIFY2(std::abs(dar - srcDar) < 0.01, qPrintable(QString("aspect %1, source %2").arg(dar).arg(srcDar)));
-    QVERIFY2(std::abs(o.frames - src.frames) <= 1,
-             qPrintable(QString("%1 pictures of %2").arg(o.frames).arg(src.frames)));
+    QVERIFY2(std::abs(o.video.decoded - src.video.decoded) <= 1,
+             qPrintable(QString("%1 pictures of %2").arg(o.video.decoded).arg(src.video.decoded)));
 
     // Colours: what is written is 8-bit limited range, tagged as it is.
     QCOMPARE(o.primaries + "/" + o.transfer + "/" + o.matrix, colours);
@@ -296,9 +207,9 @@ class TestEncoderReal : public QObject {
     const bool saysDeinterlaced =
         console.contains(QRegularExpression("^Deinterlacing: .*bwdif", QRegularExpression::MultilineOption));
     QCOMPARE(saysDeinterlaced, interlaced);
-    QCOMPARE(o.interlacedFrames, 0);
+    QCOMPARE(o.interlacedPictures, 0);
     if (interlaced) {
-      QVERIFY2(src.interlacedFrames > 0 && src.comb > 1.1, qPrintable(QString::number(src.comb)));
+      QVERIFY2(src.interlacedPictures > 0 && src.comb > 1.1, qPrintable(QString::number(src.comb)));
       QVERIFY2(o.comb < 0.9, qPrintable(QString::number(o.comb)));
     }
     qInfo("%s: comb %.2f -> %.2f, luma %.1f -> %.1f", qPrintable(sample), src.comb, o.comb, src.meanLuma,

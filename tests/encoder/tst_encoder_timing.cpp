@@ -164,9 +164,9 @@ class TestEncoderTiming : public QObject {
     std::stable_sort(packets.begin(), packets.end(), [](const P& a, const P& b) { return a.dts < b.dts; });
     // The two packets whose presentation crosses come before the sound of the still stretch.
     const auto at = std::find_if(packets.begin(), packets.end(), [](const P& p) { return p.dts >= 3900; });
-    const int i = int(at - packets.begin());
-    packets.insert(i, P{0, 0, 34160, 3940, 40});
-    packets.insert(i, P{0, 0, 34000, 3900, 40});
+    const int still = int(at - packets.begin());
+    packets.insert(still, P{0, 0, 34160, 3940, 40});
+    packets.insert(still, P{0, 0, 34000, 3900, 40});
     packets += {{0, 0, 34080, 34000, 40}, {1, 0, 34000, 34000, 20}, {0, 0, 34040, 34040, 40},
                 {1, 0, 34020, 34020, 20}, {0, 0, 34120, 34080, 40}, {1, 0, 34040, 34040, 20}};
     const QVector<P> out = Run(repair, packets);

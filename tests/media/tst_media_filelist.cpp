@@ -4,6 +4,7 @@
 #include "tests/support/TestSupport.h"
 #include "app/Controls.h"
 #include "app/ConvMainFrm.h"
+#include "app/ListMarks.h"
 #include "media/MediaInfoDll.h"
 
 #include <QtTest>
@@ -82,7 +83,7 @@ class TestMediaFileList : public QObject {
     QCOMPARE(list()->RowCount(), 1);
     QCOMPARE(row(0), (QStringList{MediaSamples::Avi(), "avi", MediaSamples::ExpectedSize(MediaSamples::Avi()),
                                   "00:00:03", "0%"}));
-    QCOMPARE(list()->ImageIndex(0), 4);
+    QCOMPARE(list()->ImageIndex(0), kIconWaiting);
     QCOMPARE(list()->SelectedRow(), -1);
     const QStringList values = panelValues();
     QCOMPARE(values.mid(0, 4),

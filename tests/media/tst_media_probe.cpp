@@ -72,17 +72,17 @@ class TestMediaProbe : public QObject {
 
   // The shown duration text and its seconds, below and from 100 hours on.
   void durationText() {
-    QCOMPARE(FormatMediaDuration(QString(), QStringLiteral("02:00:00")), QStringLiteral("02:00:00"));
-    QCOMPARE(FormatMediaDuration(QString(), QStringLiteral("02:30:00")), QStringLiteral("02:30:00"));
-    QCOMPARE(FormatMediaDuration(QStringLiteral("01:02:03.456"), QStringLiteral("x")),
+    QCOMPARE(DurationTextOf(QString(), QStringLiteral("02:00:00")), QStringLiteral("02:00:00"));
+    QCOMPARE(DurationTextOf(QString(), QStringLiteral("02:30:00")), QStringLiteral("02:30:00"));
+    QCOMPARE(DurationTextOf(QStringLiteral("01:02:03.456"), QStringLiteral("x")),
              QStringLiteral("01:02:03"));
-    QCOMPARE(FormatMediaDuration(QStringLiteral("99:59:59.999"), QStringLiteral("x")),
+    QCOMPARE(DurationTextOf(QStringLiteral("99:59:59.999"), QStringLiteral("x")),
              QStringLiteral("99:59:59"));
-    QCOMPARE(FormatMediaDuration(QStringLiteral("100:00:10.000"), QStringLiteral("x")),
+    QCOMPARE(DurationTextOf(QStringLiteral("100:00:10.000"), QStringLiteral("x")),
              QStringLiteral("100:00:10"));
-    QCOMPARE(FormatMediaDuration(QStringLiteral("123:45:06.789"), QStringLiteral("x")),
+    QCOMPARE(DurationTextOf(QStringLiteral("123:45:06.789"), QStringLiteral("x")),
              QStringLiteral("123:45:06"));
-    QCOMPARE(FormatMediaDuration(QStringLiteral("01:02"), QStringLiteral("x")), QStringLiteral("01:02"));
+    QCOMPARE(DurationTextOf(QStringLiteral("01:02"), QStringLiteral("x")), QStringLiteral("01:02"));
 
     const struct {
       const char* text;
@@ -93,7 +93,8 @@ class TestMediaProbe : public QObject {
         {"99:59:59", true, 359999},   {"100:00:10", true, 360010}, {"123:45:06", true, 445506},
         {"01:02:03.456", true, 3723}, {"01:02", false, 0},         {"", false, 0},
         {"ab:cd:ef", false, 0},       {":01:02", false, 0},        {"1:02:03", true, 3723},
-        {"99999999:00:00", false, 0},
+        {"99999999:00:00", false, 0}, {"01:02-03", false, 0},    {"01:02:0", false, 0},
+        {"-1:02:03", false, 0},
     };
     for (const auto& c : cases) {
       bool ok = !c.ok;

@@ -77,6 +77,7 @@ class TestProfileFile : public QObject {
                "Quoted=\"  padded  \"\n"
                "Single='x'\n"
                "Half=\"open\n"
+               "Mixed=\"x'\n"
                "Empty=\n"
                "Bare\n"
                "[savedir]\n"
@@ -90,6 +91,7 @@ class TestProfileFile : public QObject {
     QCOMPARE(GetPrivateProfileString("SaveDir", "Quoted", "def", ini), QStringLiteral("  padded  "));
     QCOMPARE(GetPrivateProfileString("SaveDir", "Single", "def", ini), QStringLiteral("x"));
     QCOMPARE(GetPrivateProfileString("SaveDir", "Half", "def", ini), QStringLiteral("\"open"));
+    QCOMPARE(GetPrivateProfileString("SaveDir", "Mixed", "def", ini), QStringLiteral("\"x'"));
     // A key that is present with no value is empty, not the default.
     QCOMPARE(GetPrivateProfileString("SaveDir", "Empty", "def", ini), QString());
     QCOMPARE(GetPrivateProfileString("SaveDir", "Bare", "def", ini), QString());

@@ -1,6 +1,7 @@
 #pragma once
 // Test support that needs no window: whole-file reads and writes, the built
-// installation folder and a temporary one that the program is pointed at.
+// installation folder and a temporary one that the program is pointed at, and
+// file access as another user.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -40,7 +41,9 @@ class OtherUser {
 
 // A temporary installation folder that the program is pointed at
 // (Platform::SetExeDir). By default it holds links to the built encoder, the
-// SQLite library and the player, and a fresh copy of the default database.
+// SQLite library and the player, a fresh copy of the built database (readable
+// and writable by its owner only) and an empty SaveFile folder; Options leaves
+// any of them out. The program's folder is unset again when it goes.
 class TempAppDir {
  public:
   struct Options {
