@@ -46,19 +46,19 @@ Source::~Source() { avformat_close_input(&context); }
 
 // Opens the source as a plain local file: through the file protocol only (a name such as
 // "concat:a|b" is a file name here), with none of the demuxers that read other files.
-// False with *context null when it cannot be opened; the library's error stays in
+// False with *opened null when it cannot be opened; the library's error stays in
 // LastLibraryError and the return code in openError_.
-bool Source::OpenFile(AVFormatContext** context) {
-  *context = avformat_alloc_context();
-  if (!*context) {
+bool Source::OpenFile(AVFormatContext** opened) {
+  *opened = avformat_alloc_context();
+  if (!*opened) {
     openError_ = AVERROR(ENOMEM);
     return false;
   }
-  (*context)->interrupt_callback.callback = [](void*) { return StopRequested() ? 1 : 0; };
+  (*opened)->interrupt_callback.callback = [](void*) { return StopRequested() ? 1 : 0; };
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist", "file", 0);
   av_dict_set(&options, "format_whitelist", AllowedFormats().c_str(), 0);
-  openError_ = avformat_open_input(context, ("file:" + path_).c_str(), nullptr, &options);
+  openError_ = avformat_open_input(opened, ("file:" + path_).c_str(), nullptr, &options);
   av_dict_free(&options);
   return openError_ >= 0;
 }
@@ -69,8 +69,8 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
   copyAudio_ = copyAudio;
   // A playlist or list of files is refused by name before the library is asked to open it.
   // (Only a regular file is read twice: what a pipe gives is for the conversion.)
-  struct stat st;
-  isFile_ = stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  struct stat facts;
+  isFile_ = stat(path_.c_str(), &facts) == 0 && S_ISREG(facts.st_mode);
   FILE* f = isFile_ ? std::fopen(path_.c_str(), "rb") : nullptr;
   if (f) {
     std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);

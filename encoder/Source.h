@@ -63,7 +63,7 @@ class Source {
   int64_t announcedEnd = AV_NOPTS_VALUE;
 
  private:
-  bool OpenFile(AVFormatContext** context);
+  bool OpenFile(AVFormatContext** opened);
 
   std::string path_;
   bool copyVideo_ = false, copyAudio_ = false;
