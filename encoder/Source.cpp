@@ -109,6 +109,7 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
       InputStream sound;
       sound.index = int(i);
       sound.stream = st;
+      sound.soundNumber = int(sounds.size()) + 1;
       sounds.push_back(std::move(sound));
     } else if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
       const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
@@ -119,6 +120,12 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     return Coded(protocol::kErrSourceDamaged,
                  "the source " + DisplayName(path_) + " holds no video or audio that can be read");
 
+  // Names a further sound track that cannot be kept, and takes it out of the list.
+  const auto leaveOut = [&](size_t k, const char* why) {
+    leftOut.push_back(Format("sound track %d (%s) %s and is left out", sounds[k].soundNumber,
+                             avcodec_get_name(sounds[k].stream->codecpar->codec_id), why));
+    sounds.erase(sounds.begin() + std::ptrdiff_t(k));
+  };
   // A copy keeps every sound track MP4 can hold as it is; the first one decides whether the
   // copy can be made at all, a further one that cannot is left out and named.
   if (copyAudio_) {
@@ -128,10 +135,7 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
         ++k;
         continue;
       }
-      leftOut.push_back(Format("sound track %d (%s) cannot be copied into MP4 as it is and is left out",
-                               int(k + leftOut.size()) + 1,
-                               avcodec_get_name(sounds[k].stream->codecpar->codec_id)));
-      sounds.erase(sounds.begin() + std::ptrdiff_t(k));
+      leaveOut(k, "cannot be copied into MP4 as it is");
     }
   }
 
@@ -172,9 +176,7 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     // The picture and the first sound track are what the conversion is for; a further
     // sound track that cannot be decoded is left out and named.
     if (k <= 1) return error;
-    leftOut.push_back(Format("sound track %d (%s) cannot be decoded and is left out", int(k + leftOut.size()),
-                             avcodec_get_name(in.stream->codecpar->codec_id)));
-    sounds.erase(sounds.begin() + std::ptrdiff_t(k - 1));
+    leaveOut(k - 1, "cannot be decoded");
     --k;
   }
   std::vector<const InputStream*> streams{&video};

@@ -22,6 +22,7 @@ struct InputStream {
   TCodecPtr decoder;               // none when the stream is copied
   TFramePtr frame;                 // what the decoder gives, reused for every picture or sound frame
   int repairId = -1;               // the stream's number in the timestamp repair
+  int soundNumber = 0;             // a sound track's place among the source's, from 1
   std::deque<TPacketPtr> waiting;  // packets the repair holds back (see TimestampRepair::Holding)
 };
 
