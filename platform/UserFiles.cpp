@@ -117,7 +117,8 @@ void Prepare() {
   }
 
   const QString settings = SettingsFile();
-  if (!QFileInfo::exists(settings)) {
+  // A link that leads nowhere is the user's to mend: nothing is made in its place.
+  if (!QFileInfo::exists(settings) && !QFileInfo(settings).isSymLink()) {
     QDir().mkpath(QFileInfo(settings).path());
     const QString shipped = Beside(Platform::kSettingsFile);
     if (!QFileInfo(shipped).isFile() || !CopyWhole(shipped, settings)) {
