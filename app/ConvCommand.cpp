@@ -19,7 +19,9 @@ QString TConvMainFunc::GetOutputPath(const QString& sourcePath) {
   // A source the probe cannot open still gets its own output name rather than
   // a nameless ".mp4" that every such row would share.
   if (baseName.isEmpty()) baseName = QFileInfo(sourcePath).completeBaseName();
-  return folder + QLatin1Char(Platform::kPathSep) + baseName + GetOutputExt();
+  // A folder that ends in a separator (the root folder) gets no second one.
+  const bool joined = folder.endsWith(QLatin1Char(Platform::kPathSep));
+  return folder + (joined ? QString() : QString(QLatin1Char(Platform::kPathSep))) + baseName + GetOutputExt();
 }
 
 namespace {

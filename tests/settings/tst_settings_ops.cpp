@@ -270,18 +270,54 @@ class TestSettingsOps : public QObject {
     QCOMPARE(dialogs.opened.last(), QStringLiteral("https://vidmora.org/"));
 
     // Help: the page beside the executable.
+    WriteBytes(app.File(QStringLiteral("help.html")), "<html></html>");
     ConvMainForm->ShowHelpBtn->click();
     QCOMPARE(dialogs.opened.last(), app.Path() + QStringLiteral("help.html"));
 
     // Output folder: whatever the edit shows.
-    window.Edit()->setText(QStringLiteral("/srv/视频 out"));
+    const QString folder = app.Path() + QStringLiteral("视频 out");
+    QDir().mkpath(folder);
+    window.Edit()->setText(folder);
     ConvMainForm->OpenDirBtn->click();
-    QCOMPARE(dialogs.opened.last(), QStringLiteral("/srv/视频 out"));
+    QCOMPARE(dialogs.opened.last(), folder);
     QCOMPARE(dialogs.opened.size(), 5);
     QVERIFY(dialogs.messages.empty());
 
+    // What does not exist is not handed on: the user is told which.
+    QFile::remove(app.File(QStringLiteral("help.html")));
+    QDir().rmdir(folder);
+    ConvMainForm->ShowHelpBtn->click();
+    ConvMainForm->OpenDirBtn->click();
+    QCOMPARE(dialogs.opened.size(), 5);
+    QCOMPARE(dialogs.messages.size(), size_t(2));
+    QCOMPARE(dialogs.messages[0],
+             std::make_pair(QStringLiteral("提示"),
+                            QStringLiteral("无法打开 %1: 它不存在。").arg(app.File("help.html"))));
+    QCOMPARE(dialogs.messages[1].second, QStringLiteral("无法打开 %1: 它不存在。").arg(folder));
+
     TConvMainFunc func;
     QCOMPARE(func.GetOutputExt(), QStringLiteral(".mp4"));
+  }
+
+  // One separator between the output folder and the name, whatever the folder ends with.
+  void outputPathHasOneSeparator_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "/srv/out"
+                           << "/srv/out/a b.mp4";
+    QTest::newRow("final separator") << "/srv/out/"
+                                     << "/srv/out/a b.mp4";
+    QTest::newRow("the root folder") << "/"
+                                     << "/a b.mp4";
+  }
+  void outputPathHasOneSeparator() {
+    QFETCH(QString, folder);
+    QFETCH(QString, expected);
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    window.Edit()->setText(folder);
+    QCOMPARE(TConvMainFunc().GetOutputPath(QStringLiteral("/nowhere/a b.avi")), expected);
   }
 
   void startAndExitNeverWriteTheSettingsFile() {
