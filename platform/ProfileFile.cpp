@@ -504,6 +504,12 @@ QStringList SystemFolders() {
 
 void SetSystemFoldersForTests(const QStringList& folders) { g_systemFolders = folders; }
 
+bool SharedWithThisUser(const QString& file) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(file).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+         st.st_uid != FileUser() && SharedWithMe(st);
+}
+
 QString SetProfileFileAside(const QString& file) {
   const QByteArray path = QFile::encodeName(file);
   if (!MyFolder(FolderOf(path))) return QString();

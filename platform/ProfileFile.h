@@ -56,6 +56,11 @@ struct ProfileFileCheck {
 // blocks, never writes.
 ProfileFileCheck CheckProfileFile(const QString& file);
 
+// Whether file is another user's regular file that its owner shared with
+// this user: writable for this user's group or for everyone (the
+// administrator's power to write anything does not count).
+bool SharedWithThisUser(const QString& file);
+
 // Moves a damaged file out of the way: renames file (a link itself, not the
 // file it leads to) to "<name>.broken-<date and time>" in its folder, when that
 // folder is the user's. Returns the new path, or "" when it was not moved.
