@@ -114,8 +114,9 @@ TPlayMainForm::TPlayMainForm(QWidget* parent) : QDialog(parent) {
   connect(&TPlayerProcesses::Instance(), &TPlayerProcesses::PlayerEnded, RzPlayPanel,
           [panel = RzPlayPanel] { panel->update(); });
   // The clock follows the player as soon as it says where its picture is.
-  connect(&TPlayerProcesses::Instance(), &TPlayerProcesses::PositionReported, this,
-          [this] { Route([](TPlayMainFunc& f) { f.FollowPlayer(); }); });
+  connect(&TPlayerProcesses::Instance(), &TPlayerProcesses::PositionReported, this, [this] {
+    if (PlayMainForm == this) Route([](TPlayMainFunc& f) { f.FollowPlayer(); });
+  });
 
   RzLabBgTime = AddLabel("RzLabBgTime", QStringLiteral("00:00:00"), 128, 278, 49, 13);
   RzLabLine = AddLabel("RzLabLine", QStringLiteral("/"), 176, 278, 13, 13);

@@ -86,7 +86,7 @@ void TPlayMainFunc::StepClock() {
 }
 
 void TPlayMainFunc::FollowPlayer() {
-  if (!PlayTimer->isActive()) return;
+  if (!PlayTimer || !PlayTimer->isActive()) return;
   const std::optional<double> reported = TPlayerProcesses::Instance().RecentPosition();
   if (reported && ReportedSecond(*reported) != SkinTrkBar->value()) ShowPosition(ReportedSecond(*reported));
 }
