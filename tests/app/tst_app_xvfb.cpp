@@ -112,8 +112,8 @@ class AppXvfbTest : public QObject {
                                 .arg(form->frameGeometry().width()).arg(form->frameGeometry().height())));
     const QRect inside(form->mapToGlobal(QPoint(0, 0)), form->size());
     QVERIFY(inside.contains(GlobalRect(form->ConvStatusBar)));
-    for (const QWidget* panel : {static_cast<QWidget*>(form->MsgStatusPanel), static_cast<QWidget*>(form->RunStatusPanel),
-                                 static_cast<QWidget*>(form->CvStatusGauge)}) {
+    for (const QWidget* panel :
+         QList<QWidget*>{form->MsgStatusPanel, form->RunStatusPanel, form->CvStatusGauge}) {
       QVERIFY(inside.contains(GlobalRect(panel)));
       QVERIFY(panel->width() >= 40);
     }
@@ -123,9 +123,8 @@ class AppXvfbTest : public QObject {
     } else {
       QVERIFY(form->ConvScrollArea);
       // Whatever lies beyond the window's edge is scrolled into it.
-      for (QWidget* control : {static_cast<QWidget*>(form->ExecExitBtn), static_cast<QWidget*>(form->CmbExVideo[3]),
-                               static_cast<QWidget*>(form->OpenDirBtn), static_cast<QWidget*>(form->ParamsPageControl),
-                               static_cast<QWidget*>(form->AvParamsList)}) {
+      for (QWidget* control : QList<QWidget*>{form->ExecExitBtn, form->CmbExVideo[3], form->OpenDirBtn,
+                                              form->ParamsPageControl, form->AvParamsList}) {
         form->ConvScrollArea->ensureWidgetVisible(control, 0, 0);
         const QRect shown(form->ConvScrollArea->viewport()->mapToGlobal(QPoint(0, 0)),
                           form->ConvScrollArea->viewport()->size());

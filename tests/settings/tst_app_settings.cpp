@@ -17,10 +17,54 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+using TestSupport::OtherUser;
 using TestSupport::ReadBytes;
 using TestSupport::WriteBytes;
+
+namespace {
+
+QByteArray Kept() { return "[SaveDir]\nDir=/srv/kept\n[ChgDirFlag]\nFlag=Yes\n[AddDir]\nDir=/srv/videos\n"; }
+
+// Every file below folder with its bytes.
+QStringList Snapshot(const QString& folder) {
+  QStringList state;
+  QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    state << path + QLatin1Char(' ') + QString::fromLatin1(ReadBytes(path).toHex());
+  }
+  state.sort();
+  return state;
+}
+
+// The immutable flag of a file, taken off again when it goes.
+class ImmutableFlag {
+ public:
+  explicit ImmutableFlag(const QString& file) {
+    if (!file.isEmpty()) fd_ = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
+  }
+  ~ImmutableFlag() {
+    Clear();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Set() { return Change(true); }
+  void Clear() { Change(false); }
+
+ private:
+  bool Change(bool on) {
+    int flags = 0;
+    if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0) return false;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    return ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  int fd_ = -1;
+};
+
+}  // namespace
 
 class TestAppSettings : public QObject {
   Q_OBJECT
@@ -118,140 +162,90 @@ class TestAppSettings : public QObject {
   }
 
   // A settings file that cannot be trusted. Each row: what stands at
-  // libcfg.ini; what the one message says (part of it; "" = none at start);
-  // the output folder the program starts with; whether a change reaches the
-  // file. Whatever the case, the program works on (a change holds for the
-  // run), nothing outside the settings folder is written, a link stays the
-  // link it was, and the next start finds what the row says.
+  // libcfg.ini (or where the link that stands there leads: a file of the
+  // user's elsewhere, one in a system folder, nothing), its mode and owner;
+  // what the one message says (part of it; "" = none at start, or at the
+  // first change for a file that is read but not written); whether the stored
+  // folder is shown; whether a change reaches the file. Whatever the case,
+  // the program works on (a change holds for the run), nothing outside the
+  // settings folder is written, a link stays the link it was, a damaged file
+  // is set aside whole, and the next start finds what the row says.
   void badSettingsFiles_data() {
-    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("linkTo");   // "", "home", "etc" (a system folder), "nowhere"
+    QTest::addColumn<QByteArray>("data");  // "<folder>": a folder stands there
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("otherOwner");
+    QTest::addColumn<bool>("immutable");
     QTest::addColumn<QString>("said");
-    QTest::addColumn<bool>("keptShown");  // the stored folder is shown (else the default)
+    QTest::addColumn<bool>("keptShown");
     QTest::addColumn<bool>("stored");
-    QTest::newRow("link to the user's own dotfile") << "own link"
-                                                    << "" << true << true;
-    QTest::newRow("link to another user's file") << "other's link"
-                                                 << "其他用户的文件" << false << false;
-    QTest::newRow("link into a system folder") << "system link"
-                                               << "系统文件夹" << false << false;
-    QTest::newRow("link to nothing") << "broken link"
-                                     << "指向的文件不存在" << false << false;
-    QTest::newRow("link to a folder") << "folder link"
-                                      << "那是文件夹" << false << false;
-    QTest::newRow("read-only") << "read-only"
-                               << "" << true << false;
-    QTest::newRow("immutable") << "immutable"
-                               << "" << true << false;
-    QTest::newRow("garbage") << "garbage"
-                             << "已损坏，已另存为" << false << true;
-    QTest::newRow("half, cut in a line") << "half"
-                                         << "已损坏，已另存为" << false << true;
-    QTest::newRow("half, cut at a line's end") << "half at a line"
-                                               << "" << false << true;
-    QTest::newRow("empty") << "empty"
-                           << "" << false << true;
-    QTest::newRow("a folder") << "folder"
-                              << "是文件夹" << false << false;
-    QTest::newRow("another user's file") << "other's"
-                                         << "属于其他用户" << false << false;
-    QTest::newRow("shared by another user") << "shared"
-                                            << "" << true << true;
-    QTest::newRow("larger than a settings file") << "huge"
-                                                 << "超过 1 MB" << false << false;
+    const QByteArray kept = Kept();
+    QByteArray noise;
+    for (int i = 0; i < 4096; ++i) noise += char(QRandomGenerator::global()->bounded(256));
+    QTest::newRow("link to the user's own dotfile")
+        << "home" << kept << 0644 << false << false << "" << true << true;
+    QTest::newRow("link to another user's file")
+        << "home" << kept << 0666 << true << false << "其他用户的文件" << false << false;
+    QTest::newRow("link into a system folder")
+        << "etc" << kept << 0644 << false << false << "系统文件夹" << false << false;
+    QTest::newRow("link to nothing") << "nowhere" << kept << 0644 << false << false << "指向的文件不存在"
+                                     << false << false;
+    QTest::newRow("link to a folder")
+        << "home" << QByteArray("<folder>") << 0755 << false << false << "那是文件夹" << false << false;
+    QTest::newRow("read-only") << "" << kept << 0440 << false << false << "" << true << false;
+    QTest::newRow("immutable") << "" << kept << 0644 << false << true << "" << true << false;
+    QTest::newRow("garbage") << "" << noise << 0644 << false << false << "已损坏，已另存为" << false << true;
+    QTest::newRow("half, cut in a line")
+        << "" << kept.left(kept.size() / 2) << 0644 << false << false << "已损坏，已另存为" << false << true;
+    QTest::newRow("half, cut at a line's end: a shorter sound file")
+        << "" << kept.left(kept.indexOf("[ChgDirFlag]")) << 0644 << false << false << "" << false << true;
+    QTest::newRow("empty") << "" << QByteArray() << 0644 << false << false << "" << false << true;
+    QTest::newRow("a folder") << "" << QByteArray("<folder>") << 0755 << false << false << "是文件夹" << false
+                              << false;
+    QTest::newRow("another user's file")
+        << "" << kept << 0644 << true << false << "属于其他用户" << false << false;
+    QTest::newRow("shared by another user") << "" << kept << 0666 << true << false << "" << true << true;
+    QTest::newRow("larger than a settings file") << "" << kept + QByteArray(Platform::kProfileFileMax, '\n')
+                                                 << 0644 << false << false << "超过 1 MB" << false << false;
   }
   void badSettingsFiles() {
-    QFETCH(QString, kind);
+    QFETCH(QString, linkTo);
+    QFETCH(QByteArray, data);
+    QFETCH(int, mode);
+    QFETCH(bool, otherOwner);
+    QFETCH(bool, immutable);
     QFETCH(QString, said);
     QFETCH(bool, keptShown);
     QFETCH(bool, stored);
-    const bool root = ::geteuid() == 0;
-    if ((kind.startsWith(QLatin1String("other")) || kind == QLatin1String("shared") ||
-         kind == QLatin1String("immutable")) &&
-        !root)
+    if ((otherOwner || immutable) && ::geteuid() != 0)
       QSKIP("giving a file to another user or making it immutable needs root");
-    const QByteArray kept = "[SaveDir]\nDir=/srv/kept\n[ChgDirFlag]\nFlag=Yes\n[AddDir]\nDir=/srv/videos\n";
     const QString file = File();
     QTemporaryDir elsewhere;  // where links lead: nothing in it may change
-    const QString target = elsewhere.filePath(QStringLiteral("libcfg.ini"));
-    const QString system = elsewhere.filePath(QStringLiteral("etc"));
-    QDir().mkpath(system);
-    Platform::SetSystemFoldersForTests({system});
-    auto chown = [](const QString& path, int user) {
-      return ::chown(QFile::encodeName(path).constData(), uid_t(user), gid_t(user)) == 0;
-    };
-    int immutableFd = -1;
-    if (kind == QLatin1String("own link")) {
-      WriteBytes(target, kept);
-    } else if (kind == QLatin1String("other's link")) {
-      WriteBytes(target, kept);
-      QVERIFY(chown(target, TestSupport::OtherUser::kId));
-      QVERIFY(QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::WriteOther));
-    } else if (kind == QLatin1String("system link")) {
-      WriteBytes(system + QStringLiteral("/passwd"), kept);
-    } else if (kind == QLatin1String("folder link")) {
+    QDir().mkpath(elsewhere.filePath(QStringLiteral("home")));
+    QDir().mkpath(elsewhere.filePath(QStringLiteral("etc")));
+    Platform::SetSystemFoldersForTests({elsewhere.filePath(QStringLiteral("etc"))});
+    const QString target =
+        linkTo.isEmpty() ? file : elsewhere.filePath(linkTo + QStringLiteral("/libcfg.ini"));
+    if (data == "<folder>") {
       QDir().mkpath(target);
-    } else if (kind == QLatin1String("read-only")) {
-      WriteBytes(file, kept);
-      QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-    } else if (kind == QLatin1String("immutable")) {
-      WriteBytes(file, kept);
-      immutableFd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC);
-      int flags = 0;
-      if (::ioctl(immutableFd, FS_IOC_GETFLAGS, &flags) != 0 ||
-          (flags |= FS_IMMUTABLE_FL, ::ioctl(immutableFd, FS_IOC_SETFLAGS, &flags) != 0)) {
-        ::close(immutableFd);
-        QSKIP("this file system keeps no immutable flag");
-      }
-    } else if (kind == QLatin1String("garbage")) {
-      QByteArray noise;
-      for (int i = 0; i < 4096; ++i) noise += char(QRandomGenerator::global()->bounded(256));
-      WriteBytes(file, noise);
-    } else if (kind == QLatin1String("half")) {
-      WriteBytes(file, kept.left(kept.size() / 2));
-    } else if (kind == QLatin1String("half at a line")) {
-      WriteBytes(file, kept.left(kept.indexOf("[ChgDirFlag]")));
-    } else if (kind == QLatin1String("empty")) {
-      WriteBytes(file, QByteArray());
-    } else if (kind == QLatin1String("folder")) {
-      QDir().mkpath(file);
-    } else if (kind == QLatin1String("other's") || kind == QLatin1String("shared")) {
-      WriteBytes(file, kept);
-      QVERIFY(chown(file, TestSupport::OtherUser::kId));
-      QVERIFY(QFile::setPermissions(
-          file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther |
-                    (kind == QLatin1String("shared") ? QFileDevice::WriteOther : QFileDevice::ReadGroup)));
-    } else if (kind == QLatin1String("huge")) {
-      WriteBytes(file, kept + QByteArray(Platform::kProfileFileMax, '\n'));
+    } else if (linkTo != QLatin1String("nowhere")) {
+      WriteBytes(target, data);
     }
-    const bool isLink = kind.endsWith(QLatin1String("link"));
-    if (isLink) {
-      const QString to = kind == QLatin1String("system link") ? system + QStringLiteral("/passwd") : target;
-      QVERIFY(QFile::link(to, file));
-    }
-    auto snapshot = [&] {
-      QStringList state;
-      QDirIterator it(elsewhere.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                      QDirIterator::Subdirectories);
-      while (it.hasNext()) {
-        const QString path = it.next();
-        state << path + QLatin1Char(' ') + QString::fromLatin1(ReadBytes(path).toHex());
-      }
-      state.sort();
-      return state;
-    };
-    const QStringList before = snapshot();
-    const QString linkedTo = QFileInfo(file).symLinkTarget();
-    const QByteArray original = isLink ? QByteArray() : ReadBytes(file);
-
+    ::chmod(QFile::encodeName(target).constData(), mode_t(mode));
+    if (otherOwner)
+      QVERIFY(::chown(QFile::encodeName(target).constData(), OtherUser::kId, OtherUser::kId) == 0);
+    ImmutableFlag flag(immutable ? target : QString());
+    if (immutable && !flag.Set()) QSKIP("this file system keeps no immutable flag");
+    if (!linkTo.isEmpty()) QVERIFY(QFile::link(target, file));
+    const QStringList before = Snapshot(elsewhere.path());
     const QString defaultDir = dir_.filePath(QStringLiteral("SaveFile"));
     {
       const TAppSettings settings(file);
       settings.Examine();
       settings.Examine();
       QCOMPARE(messages_.size(), said.isEmpty() ? 0 : 1);
-      if (!said.isEmpty()) {
+      if (!said.isEmpty())
         QVERIFY2(messages_[0].contains(said) && messages_[0].contains(file), qPrintable(messages_[0]));
-      }
       QCOMPARE(settings.SaveDir(), keptShown ? QStringLiteral("/srv/kept") : defaultDir);
       // The program works on: a change holds for the run, said at most once.
       settings.StoreSaveDir(QStringLiteral("/srv/new"));
@@ -262,35 +256,23 @@ class TestAppSettings : public QObject {
       if (!stored && said.isEmpty())
         QVERIFY2(messages_[0].contains(QStringLiteral("只读")), qPrintable(messages_[0]));
     }
-    if (immutableFd >= 0) {
-      int flags = 0;
-      ::ioctl(immutableFd, FS_IOC_GETFLAGS, &flags);
-      flags &= ~FS_IMMUTABLE_FL;
-      ::ioctl(immutableFd, FS_IOC_SETFLAGS, &flags);
-      ::close(immutableFd);
-    }
-    // Nothing outside was written (but the user's own linked file), and a
-    // link stays the same link.
-    if (kind == QLatin1String("own link")) {
+    flag.Clear();
+    // Nothing outside was written but the user's own linked file; a link
+    // stays the same link; a file that was not taken keeps its bytes.
+    if (stored && linkTo == QLatin1String("home")) {
       QCOMPARE(Platform::GetPrivateProfileString("SaveDir", "Dir", "", target), QStringLiteral("/srv/new"));
     } else {
-      QCOMPARE(snapshot(), before);
+      QCOMPARE(Snapshot(elsewhere.path()), before);
     }
-    QCOMPARE(QFileInfo(file).symLinkTarget(), linkedTo);
-    // A file that was not taken keeps its bytes; a damaged one is set aside whole.
-    const QStringList aside =
-        QDir(dir_.path()).entryList({QStringLiteral("libcfg.ini.broken-*")}, QDir::AllEntries);
-    if (said.contains(QStringLiteral("另存为"))) {
-      QCOMPARE(aside.size(), 1);
-      QCOMPARE(ReadBytes(dir_.filePath(aside[0])), original);
-      for (const QString& name : aside) QFile::remove(dir_.filePath(name));
-    } else {
-      QVERIFY(aside.isEmpty());
-      if (!stored && !isLink && QFileInfo(file).isFile()) QCOMPARE(ReadBytes(file), original);
-    }
+    if (!linkTo.isEmpty()) QCOMPARE(QFileInfo(file).symLinkTarget(), target);
+    if (!stored && linkTo.isEmpty() && data != "<folder>") QCOMPARE(ReadBytes(file), data);
+    // A damaged file is set aside whole.
+    const QStringList aside = QDir(dir_.path()).entryList({QStringLiteral("libcfg.ini.broken-*")});
+    QCOMPARE(aside.size(), said.contains(QStringLiteral("另存为")) ? 1 : 0);
+    if (!aside.isEmpty()) QCOMPARE(ReadBytes(dir_.filePath(aside[0])), data);
+    for (const QString& name : aside) QFile::remove(dir_.filePath(name));
     // The next start.
     TAppSettings::ForgetSessionForTests();
-    messages_.clear();
     QCOMPARE(TAppSettings(file).SaveDir(), stored      ? QStringLiteral("/srv/new")
                                            : keptShown ? QStringLiteral("/srv/kept")
                                                        : defaultDir);
