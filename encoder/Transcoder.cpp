@@ -181,6 +181,7 @@ class Conversion {
   std::atomic<bool> failed_{false};
 
   int64_t badPackets_ = 0;
+  bool heldSaid_ = false;  // a held picture or pause was named on the console
   // AV_TIME_BASE units, relative to src_.startTime: the end of the last packet on the source's
   // own clock, before any repair.
   int64_t dataEnd_ = AV_NOPTS_VALUE;
@@ -589,11 +590,21 @@ bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
   const TimestampRepair::Jump jump = repair_.Repair(in.repairId, packet->pts, packet->dts, packet->duration);
+  const bool video = in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+  const double at = jump.at - src_.startTime / double(AV_TIME_BASE);
   if (jump.found && repair_.Jumps() == 1)
-    ConsoleLine(
-        Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-               in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", jump.step,
-               jump.at - src_.startTime / double(AV_TIME_BASE)));
+    ConsoleLine(Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
+                       video ? "video" : "audio", jump.step, at));
+  // A still picture (a screen recording's still screen) is content: said once, as kept.
+  if (jump.held && !heldSaid_) {
+    heldSaid_ = true;
+    ConsoleLine(video ? Format("The source's picture is held for %.2f s at %.2f s while the sound goes on; the "
+                               "still picture is kept",
+                               jump.step, at)
+                      : Format("The source's sound is held back for %.2f s at %.2f s while the picture goes on; "
+                               "the pause is kept",
+                               jump.step, at));
+  }
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
