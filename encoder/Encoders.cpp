@@ -53,7 +53,8 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
                              PictureSetup& setup) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.videoCodec.c_str());
   if (!codec)
-    return Coded(protocol::kErrOptionUnsupported, "the video encoder " + opt.videoCodec + " is not available");
+    return Coded(protocol::kErrOptionUnsupported,
+                 "the video encoder " + opt.videoCodec + " is not available");
   const AVCodecContext* dec = src.video.decoder.get();
   setup.picture.width = dec->width;
   setup.picture.height = dec->height;
@@ -67,8 +68,20 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   // Sizes and aspect are those of the upright picture, as players show it.
   const bool swap = SwapsSides(setup.picture.orientation);
   const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
-  int w = opt.width ? opt.width : srcW;
-  int h = opt.height ? opt.height : srcH;
+  AVRational srcSar = src.video.stream->sample_aspect_ratio;
+  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
+  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
+  if (swap) std::swap(srcSar.num, srcSar.den);
+  // A size (and an aspect) chosen is a box the picture fits in its own orientation: a
+  // portrait picture (taller than wide as shown) takes a landscape choice standing up.
+  const bool portrait = int64_t(srcW) * srcSar.num < int64_t(srcH) * srcSar.den;
+  int boxW = opt.width, boxH = opt.height;
+  std::optional<Rational> aspect = opt.aspect;
+  setup.turnedToPortrait = portrait && ((boxW > boxH) || (aspect && aspect->num > aspect->den));
+  if (portrait && boxW > boxH) std::swap(boxW, boxH);
+  if (portrait && aspect && aspect->num > aspect->den) std::swap(aspect->num, aspect->den);
+  int w = boxW ? boxW : srcW;
+  int h = boxH ? boxH : srcH;
   // 4:2:0 pictures need even sizes.
   w = std::max(2, w & ~1);
   h = std::max(2, h & ~1);
@@ -92,13 +105,8 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   if (codec->id == AV_CODEC_ID_MPEG4 && (setup.fps.num > 65535 || setup.fps.den > 65535))
     av_reduce(&setup.fps.num, &setup.fps.den, setup.fps.num, setup.fps.den, 65535);
 
-  AVRational srcSar = src.video.stream->sample_aspect_ratio;
-  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
-  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
-  if (swap) std::swap(srcSar.num, srcSar.den);
-  if (opt.aspect) {
-    av_reduce(&setup.sar.num, &setup.sar.den, int64_t(opt.aspect->num) * h, int64_t(opt.aspect->den) * w,
-              65535);
+  if (aspect) {
+    av_reduce(&setup.sar.num, &setup.sar.den, int64_t(aspect->num) * h, int64_t(aspect->den) * w, 65535);
   } else {
     // A new size keeps the source's display aspect ratio.
     av_reduce(&setup.sar.num, &setup.sar.den, int64_t(srcSar.num) * srcW * h, int64_t(srcSar.den) * srcH * w,
@@ -135,7 +143,8 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
                              OutputStream& out) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.audioCodec.c_str());
   if (!codec)
-    return Coded(protocol::kErrOptionUnsupported, "the audio encoder " + opt.audioCodec + " is not available");
+    return Coded(protocol::kErrOptionUnsupported,
+                 "the audio encoder " + opt.audioCodec + " is not available");
   const AVCodecContext* dec = sound.decoder.get();
 
   int rate = opt.sampleRate ? opt.sampleRate : dec->sample_rate;
@@ -149,8 +158,9 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
       list += (list.empty() ? "" : ", ") + std::to_string(*p);
     }
     if (!supported && opt.sampleRate)
-      return Coded(protocol::kErrOptionUnsupported,
-                   Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
+      return Coded(
+          protocol::kErrOptionUnsupported,
+          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
     if (!supported) rate = closest;
   }
 
@@ -212,7 +222,8 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
   }
   int r = avcodec_send_frame(enc, frame);
   if (r < 0 && r != AVERROR_EOF)
-    return (error = Coded(StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
+    return (error = Coded(StepFailure(r),
+                          std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
         .empty();
   AVPacket* packet = out.packet.get();
   for (;;) {
@@ -222,8 +233,8 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
     r = avcodec_receive_packet(enc, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0)
-      return (error = Coded(StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " +
-                                                ErrorText(r)))
+      return (error = Coded(StepFailure(r),
+                            std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
           .empty();
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;

@@ -40,6 +40,12 @@ const std::string& AllowedFormats() {
   return list;
 }
 
+// The codec's name, for the reasons given: "an unknown codec" where the container names one
+// the libraries do not know.
+std::string CodecName(const AVCodecParameters* par) {
+  return par->codec_id == AV_CODEC_ID_NONE ? "an unknown codec" : avcodec_get_name(par->codec_id);
+}
+
 }  // namespace
 
 Source::~Source() { avformat_close_input(&context); }
@@ -165,7 +171,7 @@ SourceFacts Source::Facts() const {
     const AVCodecParameters* par = st->codecpar;
     StreamFacts s;
     s.index = int(i);
-    s.codec = avcodec_get_name(par->codec_id);
+    s.codec = CodecName(par);
     s.isDefault = st->disposition & AV_DISPOSITION_DEFAULT;
     s.frames = st->nb_frames > 0 ? st->nb_frames : -1;
     s.packetsSeen = i < packetsSeen_.size() ? packetsSeen_[i] : 0;
@@ -236,11 +242,10 @@ std::string Source::Pick(const TrackPlan& plan) {
       if (!refusal.empty()) return refusal;
     }
     if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width <= 0 || par->height <= 0))
-      return Coded(
-          protocol::kErrSourceDamaged,
-          "the source's video (" + std::string(avcodec_get_name(par->codec_id)) + ") states no picture size");
-    return Coded(protocol::kErrSourceUnsupported, Format("the source's %s (%s) cannot be decoded", kindOf(st),
-                                                         avcodec_get_name(par->codec_id)));
+      return Coded(protocol::kErrSourceDamaged,
+                   "the source's video (" + CodecName(par) + ") states no picture size");
+    return Coded(protocol::kErrSourceUnsupported,
+                 Format("the source's %s (%s) cannot be decoded", kindOf(st), CodecName(par).c_str()));
   }
   if (plan.picture >= 0) {
     video.index = plan.picture;
@@ -272,7 +277,7 @@ std::string Source::OpenDecoder(InputStream& in) {
   const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
   if (!codec)
     return Coded(protocol::kErrSourceUnsupported,
-                 Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
+                 Format("the source's %s (%s) cannot be decoded", kind, CodecName(par).c_str()));
   in.decoder.reset(avcodec_alloc_context3(codec));
   in.frame.reset(av_frame_alloc());
   if (!in.decoder || !in.frame || avcodec_parameters_to_context(in.decoder.get(), par) < 0)

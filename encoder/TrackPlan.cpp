@@ -154,7 +154,9 @@ TrackPlan PlanTracks(const SourceFacts& source) {
   for (const StreamFacts& s : source.streams) {
     if (!InProgram(s, plan.program)) {
       if (s.kind != StreamKind::Other)
-        leaveOut(s, "belongs to program " + std::to_string(s.programs.front()) + ", not to the one kept",
+        leaveOut(s,
+                 "belongs to program " + std::to_string(s.programs.front()) + " and is left out (program " +
+                     std::to_string(plan.program) + " is kept)",
                  false);
       continue;
     }
