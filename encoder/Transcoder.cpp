@@ -416,7 +416,8 @@ void Conversion::KeepFileFacts() {
   while ((e = av_dict_get(src_.context->metadata, "", e, AV_DICT_IGNORE_SUFFIX)))
     tags.push_back({e->key, e->value});
   const KeptFileTags kept = FileTagsToKeep(tags);
-  for (const Tag& tag : kept.writer) av_dict_set(&muxer_.Context()->metadata, tag.key.c_str(), tag.value.c_str(), 0);
+  for (const Tag& tag : kept.writer)
+    av_dict_set(&muxer_.Context()->metadata, tag.key.c_str(), tag.value.c_str(), 0);
   std::vector<UserDataString> userData;
   for (const Tag& tag : kept.userData) userData.push_back({tag.key, tag.value});
   muxer_.SetUserData(std::move(userData));
@@ -446,8 +447,8 @@ bool Conversion::AddChapters() {
   }
   for (size_t k = 0; k < starts.size(); ++k) {
     const AVChapter* c = starts[k].second;
-    const int64_t ownEnd = av_rescale_q(c->end, c->time_base, AV_TIME_BASE_Q) - av_rescale_q(c->start, c->time_base, AV_TIME_BASE_Q) +
-                           starts[k].first;
+    const int64_t ownEnd = av_rescale_q(c->end, c->time_base, AV_TIME_BASE_Q) -
+                           av_rescale_q(c->start, c->time_base, AV_TIME_BASE_Q) + starts[k].first;
     int64_t end = k + 1 < starts.size() ? starts[k + 1].first : std::min(ownEnd, outputEnd);
     if (end <= starts[k].first) end = outputEnd;
     if (!muxer_.AddChapter(starts[k].first, end, c->metadata)) return Fail(muxer_.Error());
@@ -490,8 +491,9 @@ void Conversion::Describe() {
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
                        e->height, av_q2d(setup_.fps), dar.num, dar.den, rate.c_str()));
     if (setup_.turnedToPortrait)
-      ConsoleLine(Format("  the size and aspect chosen are taken standing up for the portrait picture (%dx%d)",
-                         e->width, e->height));
+      ConsoleLine(
+          Format("  the size and aspect chosen are taken standing up for the portrait picture (%dx%d)",
+                 e->width, e->height));
     if (setup_.picture.orientation != Orientation::Upright)
       ConsoleLine(std::string("  the picture is turned upright (") +
                   DescribeOrientation(setup_.picture.orientation) + ")");
@@ -671,17 +673,19 @@ void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
   const bool video = in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
   const double at = jump.at - src_.startTime / double(AV_TIME_BASE);
   if (jump.found && repair_.Jumps() == 1)
-    ConsoleLine(Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-                       video ? "video" : "audio", jump.step, at));
+    ConsoleLine(
+        Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
+               video ? "video" : "audio", jump.step, at));
   // A still picture (a screen recording's still screen) is content: said once, as kept.
   if (jump.held && !heldSaid_) {
     heldSaid_ = true;
-    ConsoleLine(video ? Format("The source's picture is held for %.2f s at %.2f s while the sound goes on; the "
-                               "still picture is kept",
-                               jump.step, at)
-                      : Format("The source's sound is held back for %.2f s at %.2f s while the picture goes on; "
-                               "the pause is kept",
-                               jump.step, at));
+    ConsoleLine(
+        video ? Format("The source's picture is held for %.2f s at %.2f s while the sound goes on; the "
+                       "still picture is kept",
+                       jump.step, at)
+              : Format("The source's sound is held back for %.2f s at %.2f s while the picture goes on; "
+                       "the pause is kept",
+                       jump.step, at));
   }
 }
 
@@ -856,7 +860,8 @@ int Conversion::Complete() {
   int keptSounds = 0;
   const auto soundPlace = [this](const InputStream& in) {  // among the source's, from 1
     int place = 0;
-    for (int i = 0; i <= in.index; ++i) place += src_.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    for (int i = 0; i <= in.index; ++i)
+      place += src_.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
     return place;
   };
   for (size_t k = 0; k < aouts_.size(); ++k) {
