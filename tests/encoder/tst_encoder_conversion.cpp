@@ -247,8 +247,7 @@ FilePackets readPackets(const QString& path) {
     StreamPackets& list = video ? result.video : result.audio;
     if (video) result.videoKeys << bool(pkt->flags & AV_PKT_FLAG_KEY);
     list.hashes << QCryptographicHash::hash(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size),
-        QCryptographicHash::Md5);
+        QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size), QCryptographicHash::Md5);
     list.times << (pkt->pts == AV_NOPTS_VALUE ? -1.0 : pkt->pts * av_q2d(st->time_base));
   };
   result.videoTag = TestMedia::Read(path, options).video.tag;
@@ -329,8 +328,7 @@ PartStart secondPartStart(const QString& path) {
   };
   options.onSound = [&start](const AVFrame* f, double t) {
     if (start.sound >= 0 || f->nb_samples <= 0 ||
-        !(f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P ||
-          f->format == AV_SAMPLE_FMT_S16))
+        !(f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P || f->format == AV_SAMPLE_FMT_S16))
       return;
     int crossings = 0;
     double before = 0, peak = 0;
@@ -790,8 +788,9 @@ class TestEncoderConversion : public QObject {
         << "aac" << true << true << "-s, -r, -b:v, -b:a, -ar";
     QTest::newRow("sound only: aac") << "src_audio_only.m4a" << QStringList{"-acodec", "copy"} << ""
                                      << "aac" << false << true << "";
-    QTest::newRow("sound only, picture copy asked") << "src_audio_only.mp3" << both << ""
-                                                    << "mp3" << false << true << "";
+    QTest::newRow("sound only, picture copy asked")
+        << "src_audio_only.mp3" << both << ""
+        << "mp3" << false << true << "";
   }
 
   void copy() {
@@ -904,8 +903,7 @@ class TestEncoderConversion : public QObject {
     const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
-    QVERIFY2(o.duration > 0 && o.duration <= inspect(in).duration + 0.1,
-             qPrintable(QString::number(o.duration)));
+    QVERIFY2(o.duration > 0 && o.duration <= inspect(in).duration + 0.1, qPrintable(QString::number(o.duration)));
     QVERIFY(o.video.decoded > 0 && o.audio.decoded > 0);
     QCOMPARE(folderEntries(dir.path()), (QStringList{"out.mp4"}));
     checkConsoleOfSuccess(run, o.duration);
@@ -1580,80 +1578,55 @@ class TestEncoderConversion : public QObject {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("code");  // the kind of failure, for the front-end
     QTest::newRow("unknown option") << "unknown option"
-                                    << "unknown option"
-                                    << "bad-option";
+                                    << "unknown option" << "bad-option";
     QTest::newRow("missing value") << "missing value"
-                                   << "needs a value"
-                                   << "bad-option";
+                                   << "needs a value" << "bad-option";
     QTest::newRow("malformed size") << "malformed size"
-                                    << "invalid value"
-                                    << "bad-option";
+                                    << "invalid value" << "bad-option";
     QTest::newRow("missing input") << "missing input"
-                                   << "No such file"
-                                   << "source-missing";
+                                   << "No such file" << "source-missing";
     QTest::newRow("random bytes") << "random bytes"
-                                  << "source"
-                                  << "source-damaged";
+                                  << "source" << "source-damaged";
     QTest::newRow("zero bytes") << "zero bytes"
-                                << "source"
-                                << "source-damaged";
+                                << "source" << "source-damaged";
     QTest::newRow("truncated mp4, index at the end") << "truncated"
-                                                     << "source"
-                                                     << "source-damaged";
+                                                     << "source" << "source-damaged";
     QTest::newRow("output folder missing") << "no folder"
-                                           << "output folder"
-                                           << "output-unwritable";
+                                           << "output folder" << "output-unwritable";
     QTest::newRow("output folder is a file") << "folder is file"
-                                             << "output folder"
-                                             << "output-unwritable";
+                                             << "output folder" << "output-unwritable";
     QTest::newRow("output folder unwritable") << "unwritable"
-                                              << "output folder"
-                                              << "output-unwritable";
+                                              << "output folder" << "output-unwritable";
     QTest::newRow("output is input") << "same"
-                                     << "is the source file itself"
-                                     << "output-is-source";
+                                     << "is the source file itself" << "output-is-source";
     QTest::newRow("output is input via ./") << "same dot"
-                                            << "is the source file itself"
-                                            << "output-is-source";
+                                            << "is the source file itself" << "output-is-source";
     QTest::newRow("output is input via ../") << "same dotdot"
-                                             << "is the source file itself"
-                                             << "output-is-source";
+                                             << "is the source file itself" << "output-is-source";
     QTest::newRow("output is a link to input") << "symlink"
-                                               << "is the source file itself"
-                                               << "output-is-source";
+                                               << "is the source file itself" << "output-is-source";
     QTest::newRow("output is a hard link to input") << "hardlink"
-                                                    << "is the source file itself"
-                                                    << "output-is-source";
+                                                    << "is the source file itself" << "output-is-source";
     QTest::newRow("existing output without -y") << "exists"
-                                                << "exists already"
-                                                << "output-name";
+                                                << "exists already" << "output-name";
     QTest::newRow("failed conversion over existing output") << "fail over existing"
-                                                            << "source"
-                                                            << "source-damaged";
+                                                            << "source" << "source-damaged";
     QTest::newRow("mp3 at an impossible rate") << "mp3 rate"
-                                               << "96000 Hz"
-                                               << "option-unsupported";
+                                               << "96000 Hz" << "option-unsupported";
     QTest::newRow("local playlist named .mp4") << "playlist"
-                                               << "list of other files"
-                                               << "source-not-regular";
+                                               << "list of other files" << "source-not-regular";
     QTest::newRow("concatenation list named .mp4") << "concat list"
-                                                   << "list of other files"
-                                                   << "source-not-regular";
+                                                   << "list of other files" << "source-not-regular";
     QTest::newRow("output name of 300 bytes") << "long name"
-                                              << "too long"
-                                              << "output-name";
+                                              << "too long" << "output-name";
     QTest::newRow("copy of flv1 picture") << "copy flv1"
-                                          << "video (flv1) cannot be copied"
-                                          << "copy-unsupported";
+                                          << "video (flv1) cannot be copied" << "copy-unsupported";
     QTest::newRow("copy of opus sound") << "copy opus"
-                                        << "audio (opus) cannot be copied"
-                                        << "copy-unsupported";
+                                        << "audio (opus) cannot be copied" << "copy-unsupported";
     QTest::newRow("named pipe as source") << "fifo"
-                                          << "is not a regular file (a pipe)"
-                                          << "source-not-regular";
+                                          << "is not a regular file (a pipe)" << "source-not-regular";
     QTest::newRow("device as source") << "device"
-                                      << "is not a regular file (a device)"
-                                      << "source-not-regular";
+                                      << "is not a regular file (a device)" << "source-not-regular";
   }
 
   void errors() {

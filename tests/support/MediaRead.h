@@ -21,15 +21,15 @@ namespace TestMedia {
 struct StreamFacts {
   bool present = false;
   QString codec;
-  QString tag;                // the container's four-character code
-  int width = 0, height = 0;  // pictures as stored
+  QString tag;                 // the container's four-character code
+  int width = 0, height = 0;   // pictures as stored
   double fps = 0, sar = 1, dar = 0;
   int sampleRate = 0, channels = 0;
-  double start = 0;      // the stream's start after the file's, seconds
-  double duration = 0;   // as the stream states it, seconds (0 when it does not)
-  qint64 bytes = 0;      // of all its packets
-  int decoded = 0;       // frames decoded
-  double firstTime = 0;  // time of the first decoded frame, seconds
+  double start = 0;            // the stream's start after the file's, seconds
+  double duration = 0;         // as the stream states it, seconds (0 when it does not)
+  qint64 bytes = 0;            // of all its packets
+  int decoded = 0;             // frames decoded
+  double firstTime = 0;        // time of the first decoded frame, seconds
 };
 
 // Every stream of a file, in file order: its kind, language, default flag and first packet.
@@ -52,8 +52,8 @@ struct MediaFacts {
   QList<TrackFacts> tracks;
   int decodeErrors = 0;
   int interlacedPictures = 0;
-  double rotation = 0;                         // degrees, from the video stream's display matrix
-  bool hasMatrix = false;                      // a display matrix other than "as stored"
+  double rotation = 0;     // degrees, from the video stream's display matrix
+  bool hasMatrix = false;  // a display matrix other than "as stored"
   QString primaries, transfer, matrix, range;  // the video stream's colour tags
   QMap<QString, QString> tags;                 // the container's, keys as the library gives them
   QStringList chapters;                        // "start seconds:title", in order
