@@ -53,8 +53,7 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
                              PictureSetup& setup) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.videoCodec.c_str());
   if (!codec)
-    return Coded(protocol::kErrOptionUnsupported,
-                 "the video encoder " + opt.videoCodec + " is not available");
+    return Coded(protocol::kErrOptionUnsupported, "the video encoder " + opt.videoCodec + " is not available");
   const AVCodecContext* dec = src.video.decoder.get();
   setup.picture.width = dec->width;
   setup.picture.height = dec->height;
@@ -143,8 +142,7 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
                              OutputStream& out) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.audioCodec.c_str());
   if (!codec)
-    return Coded(protocol::kErrOptionUnsupported,
-                 "the audio encoder " + opt.audioCodec + " is not available");
+    return Coded(protocol::kErrOptionUnsupported, "the audio encoder " + opt.audioCodec + " is not available");
   const AVCodecContext* dec = sound.decoder.get();
 
   int rate = opt.sampleRate ? opt.sampleRate : dec->sample_rate;
@@ -158,9 +156,8 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
       list += (list.empty() ? "" : ", ") + std::to_string(*p);
     }
     if (!supported && opt.sampleRate)
-      return Coded(
-          protocol::kErrOptionUnsupported,
-          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
+      return Coded(protocol::kErrOptionUnsupported,
+                   Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
     if (!supported) rate = closest;
   }
 
@@ -222,8 +219,7 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
   }
   int r = avcodec_send_frame(enc, frame);
   if (r < 0 && r != AVERROR_EOF)
-    return (error = Coded(StepFailure(r),
-                          std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
+    return (error = Coded(StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
         .empty();
   AVPacket* packet = out.packet.get();
   for (;;) {
@@ -233,8 +229,8 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
     r = avcodec_receive_packet(enc, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0)
-      return (error = Coded(StepFailure(r),
-                            std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
+      return (error = Coded(StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " +
+                                                ErrorText(r)))
           .empty();
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;

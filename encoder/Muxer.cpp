@@ -103,8 +103,8 @@ bool Muxer::Start(int fd) {
   const int r = avformat_write_header(out_, nullptr);
   if (r < 0) {
     const std::string detail = LastLibraryError();
-    return Failed(Coded(OutputFailure(r), "cannot write the output " + name_ + ": " +
-                                              (detail.empty() ? ErrorText(r) : detail)));
+    return Failed(
+        Coded(OutputFailure(r), "cannot write the output " + name_ + ": " + (detail.empty() ? ErrorText(r) : detail)));
   }
   if (cover_) {
     // The writer keeps the picture for the cover box it writes at the end.
@@ -182,8 +182,7 @@ bool Muxer::WriteHeldSound(double upTo) {
 
 bool Muxer::Finish() {
   const int r = av_write_trailer(out_);
-  if (r < 0)
-    return Failed(Coded(OutputFailure(r), "finishing the output " + name_ + " failed: " + ErrorText(r)));
+  if (r < 0) return Failed(Coded(OutputFailure(r), "finishing the output " + name_ + " failed: " + ErrorText(r)));
   finished_ = true;
   return true;
 }
