@@ -43,6 +43,13 @@ int Utf8Length(const unsigned char* p, qsizetype n) {
   return length;
 }
 
+// Control characters (a line break in a name) as blanks, so a name stays on its line.
+QString OneLine(QString text) {
+  for (QChar& c : text)
+    if (c.category() == QChar::Other_Control) c = QLatin1Char(' ');
+  return text;
+}
+
 }  // namespace
 
 QString PathFromNative(const QByteArray& bytes) {
@@ -81,7 +88,7 @@ bool HasForeignBytes(const QString& path) {
 }
 
 QString ShownPath(const QString& path) {
-  if (!HasForeignBytes(path)) return path;
+  if (!HasForeignBytes(path)) return OneLine(path);
   QStringList shown;
   for (const QString& name : path.split(QLatin1Char('/'))) {
     if (!HasForeignBytes(name)) {
@@ -93,7 +100,7 @@ QString ShownPath(const QString& path) {
     const QString text = gb18030.isValid() ? gb18030.decode(bytes) : QString();
     shown << (gb18030.isValid() && !gb18030.hasError() ? text : QString::fromUtf8(bytes));
   }
-  return shown.join(QLatin1Char('/'));
+  return OneLine(shown.join(QLatin1Char('/')));
 }
 
 TPathKind PathKind(const QString& path) {

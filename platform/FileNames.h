@@ -17,9 +17,9 @@ QString PathFromNative(const QByteArray& bytes);
 QByteArray NativePath(const QString& path);
 // Whether a path holds bytes that are not UTF-8.
 bool HasForeignBytes(const QString& path);
-// The path as shown: each name that is not UTF-8 read as GB18030 (the usual case, Chinese
-// Windows' code page) where its bytes are that, else with U+FFFD for the bytes that are not
-// text. A path that is UTF-8 is returned as it is.
+// The path as shown, on one line: each name that is not UTF-8 read as GB18030 (the usual
+// case, Chinese Windows' code page) where its bytes are that, else with U+FFFD for the bytes
+// that are not text; a line break or other control character as a blank.
 QString ShownPath(const QString& path);
 
 // What is at a path, following links: a folder, a regular file, something else, or nothing.

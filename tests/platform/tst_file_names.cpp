@@ -67,7 +67,7 @@ class TestFileNames : public QObject {
       QCOMPARE(Platform::PathKind(dir.path() + '/' + name), Platform::TPathKind::kFile);
       shown << Platform::ShownPath(name);
     }
-    QCOMPARE(shown, (QStringList{"a\nb.mkv", "b.mp4", "中文.mp4"}));
+    QCOMPARE(shown, (QStringList{"a b.mkv", "b.mp4", "中文.mp4"}));
     QCOMPARE(Platform::PathKind(dir.filePath("sub.mp4")), Platform::TPathKind::kFolder);
     QCOMPARE(Platform::PathKind(dir.filePath("gone")), Platform::TPathKind::kMissing);
     // Qt cannot remove what it cannot name.
