@@ -110,7 +110,7 @@ std::string Source::Refusal() {
 // has shown itself and the moving pictures have shown enough of their rate, or after a
 // bounded number of packets. A second opening that sees other streams tells nothing.
 void Source::Scan() {
-  constexpr int kMinPackets = 200, kMaxPackets = 2000;
+  constexpr int kMaxPackets = 2000;
   constexpr size_t kTimes = 60;
   const unsigned n = context->nb_streams;
   packetsSeen_.assign(n, 0);
@@ -127,7 +127,6 @@ void Source::Scan() {
   bool ended = false;
   int read = 0;
   const auto enough = [&] {
-    if (read < kMinPackets) return false;
     for (unsigned i = 0; i < n; ++i) {
       const AVStream* st = context->streams[i];
       const AVMediaType type = st->codecpar->codec_type;
