@@ -126,13 +126,22 @@ void Source::Scan() {
   TPacketPtr packet(av_packet_alloc());
   bool ended = false;
   int read = 0;
+  const auto isPicture = [&](unsigned i) {
+    const AVStream* st = context->streams[i];
+    return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC);
+  };
   const auto enough = [&] {
+    size_t mostTimes = 0;
+    for (unsigned i = 0; i < n; ++i)
+      if (isPicture(i)) mostTimes = std::max(mostTimes, pictureTimes_[i].size());
     for (unsigned i = 0; i < n; ++i) {
-      const AVStream* st = context->streams[i];
-      const AVMediaType type = st->codecpar->codec_type;
-      const bool picture = type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC);
-      if ((picture || type == AVMEDIA_TYPE_AUDIO) && packetsSeen_[i] == 0) return false;
-      if (picture && packetsSeen_[i] > 1 && pictureTimes_[i].size() < kTimes) return false;
+      const bool picture = isPicture(i);
+      if ((picture || context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) &&
+          packetsSeen_[i] == 0)
+        return false;
+      // A picture shows its rate, unless it is a still of one frame beside a film that has.
+      if (picture && pictureTimes_[i].size() < kTimes && (packetsSeen_[i] > 1 || mostTimes < kTimes))
+        return false;
     }
     return true;
   };
