@@ -108,7 +108,8 @@ std::string Source::Refusal() {
 // conversion begins): how many packets each stream has there, and the first timestamps of
 // each picture stream. It ends at the end of the data, once every picture and sound stream
 // has shown itself and the moving pictures have shown enough of their rate, or after a
-// bounded number of packets. A second opening that sees other streams tells nothing.
+// bounded number of packets. A second opening that sees other streams tells nothing (some
+// demuxers, a transport stream's, add streams as they come upon them: each is checked then).
 void Source::Scan() {
   constexpr int kMaxPackets = 2000;
   constexpr size_t kTimes = 60;
@@ -119,10 +120,12 @@ void Source::Scan() {
   if (!isFile_) return;  // a pipe is read once
   AVFormatContext* ic = nullptr;
   if (!OpenFile(&ic)) return;
-  bool same = ic->nb_streams == n;
-  for (unsigned i = 0; same && i < n; ++i)
-    same = ic->streams[i]->codecpar->codec_type == context->streams[i]->codecpar->codec_type &&
+  const auto sameStream = [&](unsigned i) {
+    return i < n && ic->streams[i]->codecpar->codec_type == context->streams[i]->codecpar->codec_type &&
            !av_cmp_q(ic->streams[i]->time_base, context->streams[i]->time_base);
+  };
+  bool same = ic->nb_streams <= n;
+  for (unsigned i = 0; same && i < ic->nb_streams; ++i) same = sameStream(i);
   TPacketPtr packet(av_packet_alloc());
   bool ended = false;
   int read = 0;
@@ -154,7 +157,8 @@ void Source::Scan() {
     if (r < 0) break;
     ++read;
     const int k = packet->stream_index;
-    if (k >= 0 && unsigned(k) < n) {
+    same = k >= 0 && unsigned(k) < ic->nb_streams && sameStream(unsigned(k));
+    if (same) {
       ++packetsSeen_[k];
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ic->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && ts != AV_NOPTS_VALUE &&
@@ -163,6 +167,7 @@ void Source::Scan() {
     }
     av_packet_unref(packet.get());
   }
+  same = same && ic->nb_streams <= n;
   avformat_close_input(&ic);
   if (!same) {
     packetsSeen_.assign(n, 0);
