@@ -100,12 +100,15 @@ class EventBounder {
   }
 
   bool Text(const std::string& s, size_t from, size_t to) {
+    const size_t original = to;
     if (drawing_) {
       if (!keepDrawings_ || points_ >= kMaxDrawingPoints) {
         report_.drawingCut = true;
         return true;
       }
-      // The drawing up to where its points run out.
+      // The drawing up to where its points or its share of the event run out.
+      const size_t room = kMaxEventBytes / 2 > drawn_ ? kMaxEventBytes / 2 - drawn_ : 0;
+      to = std::min(to, from + room);
       size_t end = from;
       long numbers = points_ * 2;
       for (; end < to; ++end)
@@ -113,20 +116,25 @@ class EventBounder {
             ++numbers > kMaxDrawingPoints * 2)
           break;
       points_ = numbers / 2;
-      if (end < to) {
+      if (end < to || to < original) {
         report_.drawingCut = true;
         // Back to the last command letter, so the drawing ends on a whole point.
         while (end > from && !IsLetter(s[end - 1])) --end;
         if (end > from) --end;
       }
+      drawn_ += end - from;
       return Append(s.substr(from, end - from));
     }
     if (shown_ >= kMaxCueText) {
       report_.textCut = true;
       return true;
     }
-    const size_t end = Utf8Cut(s, from, std::min(to - from, kMaxCueText - shown_));
-    if (end < to) report_.textCut = true;
+    size_t end = Utf8Cut(s, from, std::min(to - from, kMaxCueText - shown_));
+    if (end < to) {
+      report_.textCut = true;
+      // An escape ("\N") is not cut in two.
+      if (end > from && s[end - 1] == '\\') --end;
+    }
     shown_ += end - from;
     return Append(s.substr(from, end - from));
   }
@@ -194,6 +202,7 @@ class EventBounder {
   BoundReport& report_;
   std::string out_;
   size_t shown_ = 0;  // bytes of text shown
+  size_t drawn_ = 0;  // bytes of drawings
   int blocks_ = 0;
   long points_ = 0;
   bool drawing_ = false;

@@ -16,7 +16,8 @@ namespace vidmora::encoder {
 
 // The limits, chosen far above what real subtitles use and far below what costs time:
 // - kMaxCueText: bytes of text one cue shows (a screen holds a few hundred characters);
-// - kMaxEventBytes: bytes of the whole Text field with its override blocks;
+// - kMaxEventBytes: bytes of the whole Text field with its override blocks and drawings
+//   (drawings take at most half);
 // - kMaxBlocks: override blocks in a cue (a karaoke line has one a syllable);
 // - kMaxNesting: parentheses inside one another ("\t(\clip(...))" is 2; deeper is no ASS);
 // - kMaxDrawingPoints: coordinate pairs of the drawings and vector clips in a cue (a traced
@@ -25,10 +26,10 @@ namespace vidmora::encoder {
 //   share of the script's height; kMaxBlur: \blur and \be.
 // Font sizes are clamped to the script's height (PlayResY): a glyph as tall as the picture.
 inline constexpr size_t kMaxCueText = 4096;
-inline constexpr size_t kMaxEventBytes = 16384;
+inline constexpr size_t kMaxEventBytes = 65536;
 inline constexpr int kMaxBlocks = 256;
 inline constexpr int kMaxNesting = 2;
-inline constexpr long kMaxDrawingPoints = 10000;
+inline constexpr long kMaxDrawingPoints = 5000;
 inline constexpr double kMaxScale = 400;
 inline constexpr double kMaxEdgeShare = 0.125;
 inline constexpr double kMaxBlur = 20;

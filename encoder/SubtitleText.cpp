@@ -338,13 +338,12 @@ std::string ReadTextCues(const std::string& utf8, const std::string& name, bool 
 
 std::string DescribeDropped(const CueCounts& c) {
   std::string text;
-  const auto add = [&](int64_t n, const char* what) {
-    if (n > 0)
-      text += (text.empty() ? "" : ", ") + Format("%lld %s%s", (long long)n, n == 1 ? "cue " : "cues ", what);
+  const auto add = [&](int64_t n, const char* one, const char* many) {
+    if (n > 0) text += (text.empty() ? "" : ", ") + Format("%lld %s", (long long)n, n == 1 ? one : many);
   };
-  add(c.reversed, "ending before they start");
-  add(c.negative, "before the start");
-  add(c.overBudget, "past the track's limit of text or time");
+  add(c.reversed, "cue that ends before it starts", "cues that end before they start");
+  add(c.negative, "cue before the start", "cues before the start");
+  add(c.overBudget, "cue past the track's limit of text or time", "cues past the track's limit of text or time");
   return text;
 }
 

@@ -101,8 +101,8 @@ std::string ReadTextCues(const std::string& utf8, const std::string& name, bool 
 // The ASS header of plain text cues (one style, "Default"), for a track that comes without.
 std::string DefaultHeader();
 
-// The words a warning uses for what was left out of a track: "2 cues reversed, 1 before
-// the start" ("" for nothing).
+// The words a warning uses for what was left out of a track: "2 cues that end before they
+// start, 1 cue before the start" ("" for nothing).
 std::string DescribeDropped(const CueCounts& counts);
 
 // ---- MP4 text tracks ---------------------------------------------------------------------
