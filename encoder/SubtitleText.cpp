@@ -272,9 +272,35 @@ void TextCueReader::Read(const AVPacket* packet, std::vector<TextCue>& cues) {
   seconds_ += std::chrono::duration<double>(Clock::now() - began).count();
 }
 
-std::string ReadTextCues(const std::string& utf8, const std::string& name, bool keepDrawings,
+namespace {
+
+// Cuts text after kMaxFileCues cues (their time lines, "-->", or ASS events, "Dialogue:"),
+// before the library's reader holds every one as a packet; returns how many were cut off.
+int64_t CutAfterCues(std::string& text) {
+  int64_t seen = 0;
+  size_t cutAt = std::string::npos;
+  size_t arrow = text.find("-->"), event = text.find("\nDialogue:");
+  for (;;) {
+    const size_t next = std::min(arrow, event);
+    if (next == std::string::npos) break;
+    if (++seen > TextCueReader::kMaxFileCues && cutAt == std::string::npos)
+      cutAt = next == arrow ? text.rfind('\n', next) : next;
+    if (next == arrow)
+      arrow = text.find("-->", arrow + 3);
+    else
+      event = text.find("\nDialogue:", event + 1);
+  }
+  if (cutAt == std::string::npos) return 0;
+  text.resize(cutAt);
+  return seen - TextCueReader::kMaxFileCues;
+}
+
+}  // namespace
+
+std::string ReadTextCues(std::string text, const std::string& name, bool keepDrawings,
                          std::vector<TextCue>& cues, std::string& header, CueCounts& counts) {
-  MemoryInput input{&utf8};
+  const int64_t cutOff = CutAfterCues(text);
+  MemoryInput input{&text};
   const int kBuffer = 65536;
   auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
   AVIOContext* io =
@@ -320,6 +346,7 @@ std::string ReadTextCues(const std::string& utf8, const std::string& name, bool 
     if (error.empty() && StopRequested()) error = "stopped";
     header = reader.Header();
     counts = reader.Counts();
+    counts.overBudget += cutOff;
   }
   avformat_close_input(&context);
   if (io) av_freep(&io->buffer);
@@ -343,7 +370,8 @@ std::string DescribeDropped(const CueCounts& c) {
   };
   add(c.reversed, "cue that ends before it starts", "cues that end before they start");
   add(c.negative, "cue before the start", "cues before the start");
-  add(c.overBudget, "cue past the track's limit of text or time", "cues past the track's limit of text or time");
+  add(c.overBudget, "cue past the track's limit of text or time",
+      "cues past the track's limit of text or time");
   return text;
 }
 

@@ -62,6 +62,9 @@ class TextCueReader {
   // seconds of work to decode and bound; the cues after are left out.
   static constexpr int64_t kMaxTrackText = 16 << 20;
   static constexpr double kMaxTrackSeconds = 3.0;
+  // A file's cues read at most (a film has a few thousand): the library's reader holds them
+  // all at once.
+  static constexpr int64_t kMaxFileCues = 100000;
   // A cue without an end of its own lasts until the next one, at most this long.
   static constexpr int64_t kOpenCueLength = 5 * 1000000;
 
@@ -93,9 +96,10 @@ class TextCueReader {
 };
 
 // Reads a subtitle file's cues from its text (UTF-8), by the name's extension (".srt",
-// ".ass", ".ssa", ".vtt"; another is probed among these three). "" or why it holds none:
-// a file that cannot be parsed, or whose cues show no text, is no subtitle track.
-std::string ReadTextCues(const std::string& utf8, const std::string& name, bool keepDrawings,
+// ".ass", ".ssa", ".vtt"; another is probed among these three); the cues past the first
+// TextCueReader::kMaxFileCues are left out. "" or why it holds none: a file that cannot be
+// parsed, or whose cues show no text, is no subtitle track.
+std::string ReadTextCues(std::string utf8, const std::string& name, bool keepDrawings,
                          std::vector<TextCue>& cues, std::string& header, CueCounts& counts);
 
 // The ASS header of plain text cues (one style, "Default"), for a track that comes without.

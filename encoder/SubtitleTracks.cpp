@@ -88,8 +88,7 @@ std::vector<SubtitleTracks::File> SubtitleTracks::ReadFiles(const std::string& i
     const std::string ext = Lower(found.path.substr(found.path.rfind('.') + 1));
     file.ownStyles = ext == "ass" || ext == "ssa";
     CueCounts counts;
-    error = ReadTextCues(text.utf8, found.path, keepDrawings, file.cues, file.header, counts);
-    std::string().swap(text.utf8);
+    error = ReadTextCues(std::move(text.utf8), found.path, keepDrawings, file.cues, file.header, counts);
     if (!error.empty()) {
       leaveOut(error);
       continue;
@@ -255,9 +254,7 @@ bool SubtitleTracks::OnSourcePacket(const AVPacket* packet, int64_t shift, const
 
 bool SubtitleTracks::Reach(int64_t sourceTime, int64_t shift, const CueSink& sink) {
   // A file's time zero is the source's start.
-  const auto reached = [&](const TextCue& cue) {
-    return sourceTime == INT64_MAX || cue.start + startTime_ <= sourceTime;
-  };
+  const auto reached = [&](const TextCue& cue) { return cue.start + startTime_ <= sourceTime; };
   for (size_t k = 0; k < kept_.size(); ++k) {
     Kept& kept = *kept_[k];
     if (!kept.origin.file) continue;

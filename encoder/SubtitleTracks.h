@@ -69,7 +69,7 @@ class SubtitleTracks {
   // A packet of the source; shift (AV_TIME_BASE units) moves its time to the output's.
   bool OnSourcePacket(const AVPacket* packet, int64_t shift, const CueSink& sink);
   // The picture has been read up to sourceTime (AV_TIME_BASE units on the source's own clock,
-  // as its packets); the files' cues up to there go on, moved by shift. INT64_MAX at the end.
+  // as its packets); the files' cues up to there go on, moved by shift.
   bool Reach(int64_t sourceTime, int64_t shift, const CueSink& sink);
   // Draws what is shown at seconds (the output's clock) onto a finished picture.
   bool DrawOn(AVFrame* frame, double seconds);

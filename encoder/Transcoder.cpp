@@ -446,9 +446,11 @@ bool Conversion::DemuxAndDecode() {
   }
   if (!ok || failed_) return false;
   if (!StopRequested()) {
-    // The cues of files beside the source that lie past its last picture.
+    // The cues of files beside the source up to the end of its data (later ones show nowhere).
     const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
-    if (!subtitleTracks_.Reach(INT64_MAX, repair_.CurrentShift(ref->repairId) - src_.startTime, toCueWriter_))
+    if (dataEnd_ != AV_NOPTS_VALUE &&
+        !subtitleTracks_.Reach(dataEnd_ + src_.startTime, repair_.CurrentShift(ref->repairId) - src_.startTime,
+                               toCueWriter_))
       return false;
     std::vector<InputStream*> streams{&src_.video};
     for (InputStream& sound : src_.sounds) streams.push_back(&sound);
