@@ -248,7 +248,8 @@ FilePackets readPackets(const QString& path) {
     StreamPackets& list = video ? result.video : result.audio;
     if (video) result.videoKeys << bool(pkt->flags & AV_PKT_FLAG_KEY);
     list.hashes << QCryptographicHash::hash(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size), QCryptographicHash::Md5);
+        QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size),
+        QCryptographicHash::Md5);
     list.times << (pkt->pts == AV_NOPTS_VALUE ? -1.0 : pkt->pts * av_q2d(st->time_base));
   };
   result.videoTag = TestMedia::Read(path, options).video.tag;
@@ -329,7 +330,8 @@ PartStart secondPartStart(const QString& path) {
   };
   options.onSound = [&start](const AVFrame* f, double t) {
     if (start.sound >= 0 || f->nb_samples <= 0 ||
-        !(f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P || f->format == AV_SAMPLE_FMT_S16))
+        !(f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P ||
+          f->format == AV_SAMPLE_FMT_S16))
       return;
     int crossings = 0;
     double before = 0, peak = 0;
@@ -548,9 +550,10 @@ std::pair<double, int> lumaDifference(const QByteArray& a, const QByteArray& b, 
 
 // A 2 s grey 320x240 clip (H.264, AAC) in MKV, on which any drawn cue shows.
 bool makeGreyClip(const QString& path, double seconds = 2) {
-  return ffmpeg({"-f", "lavfi", "-i", QString("color=c=gray:size=320x240:rate=25:duration=%1").arg(seconds), "-f",
-                 "lavfi", "-i", QString("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds), "-c:v",
-                 "libx264", "-preset", "veryfast", "-c:a", "aac", path});
+  return ffmpeg({"-f", "lavfi", "-i", QString("color=c=gray:size=320x240:rate=25:duration=%1").arg(seconds),
+                 "-f", "lavfi", "-i",
+                 QString("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds), "-c:v", "libx264",
+                 "-preset", "veryfast", "-c:a", "aac", path});
 }
 
 // Text in a legacy character set, through the C library's converter.
@@ -570,7 +573,9 @@ QByteArray inCharset(const QString& text, const char* charset) {
 }
 
 // One SRT cue from 0.5 s to 1.8 s.
-QByteArray srtCue(const QByteArray& text) { return "1\r\n00:00:00,500 --> 00:00:01,800\r\n" + text + "\r\n\r\n"; }
+QByteArray srtCue(const QByteArray& text) {
+  return "1\r\n00:00:00,500 --> 00:00:01,800\r\n" + text + "\r\n\r\n";
+}
 
 // An ASS script of one event over the clip's first three seconds.
 QByteArray assEvent(const QByteArray& text) {
@@ -584,7 +589,8 @@ QByteArray assEvent(const QByteArray& text) {
 QString otherUsersFile(const QString& dir) {
   if (geteuid() != 0) return "/etc/shadow";
   const QString path = dir + "/others.srt";
-  if (!writeAll(path, srtCue("secret")) || chown(QFile::encodeName(path).constData(), 65534, 65534) != 0) return {};
+  if (!writeAll(path, srtCue("secret")) || chown(QFile::encodeName(path).constData(), 65534, 65534) != 0)
+    return {};
   return path;
 }
 
@@ -616,8 +622,6 @@ QList<CueTrack> subtitleTracks(const MediaFacts& facts) {
       tracks << CueTrack{t.language, cueText(t.firstPacket), t.firstTime, t.firstDuration, t.isDefault};
   return tracks;
 }
-
-
 
 }  // namespace
 
@@ -800,9 +804,8 @@ class TestEncoderConversion : public QObject {
         << "aac" << true << true << "-s, -r, -b:v, -b:a, -ar";
     QTest::newRow("sound only: aac") << "src_audio_only.m4a" << QStringList{"-acodec", "copy"} << ""
                                      << "aac" << false << true << "";
-    QTest::newRow("sound only, picture copy asked")
-        << "src_audio_only.mp3" << both << ""
-        << "mp3" << false << true << "";
+    QTest::newRow("sound only, picture copy asked") << "src_audio_only.mp3" << both << ""
+                                                    << "mp3" << false << true << "";
   }
 
   void copy() {
@@ -915,7 +918,8 @@ class TestEncoderConversion : public QObject {
     const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
-    QVERIFY2(o.duration > 0 && o.duration <= inspect(in).duration + 0.1, qPrintable(QString::number(o.duration)));
+    QVERIFY2(o.duration > 0 && o.duration <= inspect(in).duration + 0.1,
+             qPrintable(QString::number(o.duration)));
     QVERIFY(o.video.decoded > 0 && o.audio.decoded > 0);
     QCOMPARE(folderEntries(dir.path()), (QStringList{"out.mp4"}));
     checkConsoleOfSuccess(run, o.duration);
@@ -1054,6 +1058,35 @@ class TestEncoderConversion : public QObject {
              qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
     QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
     checkConsoleOfSuccess(run, o.duration);
+  }
+
+  // A stop while subtitles beside the source are met: a pipe named clip.ass once held the
+  // encoder before it said anything, deaf to the first SIGTERM and to its parent's end. Each
+  // request, sent once the pipe is named, ends the conversion by itself.
+  void stopWithSubtitles_data() {
+    QTest::addColumn<int>("signal");  // 0: "q" on standard input
+    QTest::newRow("q") << 0;
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP, the parent gone") << int(SIGHUP);
+  }
+
+  void stopWithSubtitles() {
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString in = dir.filePath("clip.mkv"), out = dir.filePath("out.mp4");
+    QVERIFY(makeGreyClip(in));
+    QVERIFY(mkfifo(QFile::encodeName(dir.filePath("clip.ass")).constData(), 0600) == 0);
+    const Run run =
+        runEncoder({"-y", "-ipt", in, "-sub", "burn", out}, false, [&](QProcess& p, const QString& line) {
+          if (!line.contains("clip.ass")) return false;
+          if (signal == 0)
+            p.write("q");
+          else
+            ::kill(pid_t(p.processId()), signal);
+          return true;
+        });
+    QVERIFY2(run.finished, qPrintable(run.text()));
+    QVERIFY2(run.exitCode == 0 || run.lines.last().startsWith("Error: stopped"), qPrintable(run.text()));
   }
 
   // A "q" that comes before the first frame (typed ahead, waiting on standard input when
@@ -1453,47 +1486,69 @@ class TestEncoderConversion : public QObject {
     const QString japanese = "これは日本語の字幕です。ありがとうございました。";
     const QString simplified = "我们这个时候还没有来过这里，请问发生了什么事情？";
     QByteArray drawing = "{\\p1}m 0 0";
-    for (int i = 0; i < 200000; ++i) drawing += " l " + QByteArray::number(i % 300) + " " + QByteArray::number(i % 200);
-    QByteArray nested = "{" + QByteArray("\\t(").repeated(20000) + "\\fs40" + QByteArray(")").repeated(20000) + "}";
+    for (int i = 0; i < 200000; ++i)
+      drawing += " l " + QByteArray::number(i % 300) + " " + QByteArray::number(i % 200);
+    QByteArray nested =
+        "{" + QByteArray("\\t(").repeated(20000) + "\\fs40" + QByteArray(")").repeated(20000) + "}";
 
-    QTest::newRow("pipe") << "ass" << "pipe" << QByteArray() << leftOut.arg("ass", "is a pipe") << "" << false;
+    QTest::newRow("pipe") << "ass"
+                          << "pipe" << QByteArray() << leftOut.arg("ass", "is a pipe") << "" << false;
     QTest::newRow("link to /dev/urandom")
-        << "vtt" << "link" << QByteArray("/dev/urandom") << leftOut.arg("vtt", "is a link to a device") << ""
-        << false;
-    QTest::newRow("link to /dev/zero") << "srt" << "link" << QByteArray("/dev/zero")
-                                       << leftOut.arg("srt", "is a link to a device") << "" << false;
+        << "vtt"
+        << "link" << QByteArray("/dev/urandom") << leftOut.arg("vtt", "is a link to a device") << "" << false;
+    QTest::newRow("link to /dev/zero")
+        << "srt"
+        << "link" << QByteArray("/dev/zero") << leftOut.arg("srt", "is a link to a device") << "" << false;
     QTest::newRow("link to another user's file")
-        << "srt" << "link" << QByteArray("@other") << leftOut.arg("srt", "is a link to a file of another user") << ""
+        << "srt"
+        << "link" << QByteArray("@other") << leftOut.arg("srt", "is a link to a file of another user") << ""
         << false;
-    QTest::newRow("link to a file of the user") << "srt" << "link" << QByteArray("@mine") << "" << "Mine" << true;
-    QTest::newRow("folder") << "srt" << "folder" << QByteArray() << leftOut.arg("srt", "is a folder") << "" << false;
-    QTest::newRow("empty") << "srt" << "file" << QByteArray() << leftOut.arg("srt", "is empty") << "" << false;
-    QTest::newRow("random bytes") << "srt" << "file" << noise << leftOut.arg("srt", "") << "" << false;
+    QTest::newRow("link to a file of the user") << "srt"
+                                                << "link" << QByteArray("@mine") << ""
+                                                << "Mine" << true;
+    QTest::newRow("folder") << "srt"
+                            << "folder" << QByteArray() << leftOut.arg("srt", "is a folder") << "" << false;
+    QTest::newRow("empty") << "srt"
+                           << "file" << QByteArray() << leftOut.arg("srt", "is empty") << "" << false;
+    QTest::newRow("random bytes") << "srt"
+                                  << "file" << noise << leftOut.arg("srt", "") << "" << false;
     QTest::newRow("UTF-16 with a byte-order mark")
-        << "srt" << "file" << inCharset("\uFEFF" + QString::fromUtf8(srtCue("你好，世界")), "UTF-16LE") << ""
+        << "srt"
+        << "file" << inCharset("\uFEFF" + QString::fromUtf8(srtCue("你好，世界")), "UTF-16LE") << ""
         << "你好，世界" << true;
     QTest::newRow("French in Windows-1252")
-        << "srt" << "file" << srtCue(inCharset(french, "WINDOWS-1252")) << "" << QRegularExpression::escape(QString(french).replace("\r\n", "\n"))
-        << true;
+        << "srt"
+        << "file" << srtCue(inCharset(french, "WINDOWS-1252")) << ""
+        << QRegularExpression::escape(QString(french).replace("\r\n", "\n")) << true;
     QTest::newRow("traditional Chinese in Big5")
-        << "srt" << "file" << srtCue(inCharset(big5, "BIG5")) << "" << big5 << true;
+        << "srt"
+        << "file" << srtCue(inCharset(big5, "BIG5")) << "" << big5 << true;
     QTest::newRow("Japanese in Shift-JIS")
-        << "srt" << "file" << srtCue(inCharset(japanese, "SHIFT_JIS")) << "" << japanese << true;
+        << "srt"
+        << "file" << srtCue(inCharset(japanese, "SHIFT_JIS")) << "" << japanese << true;
     QTest::newRow("simplified Chinese in GB18030")
-        << "srt" << "file" << srtCue(inCharset(simplified, "GB18030")) << "" << simplified << true;
+        << "srt"
+        << "file" << srtCue(inCharset(simplified, "GB18030")) << "" << simplified << true;
     QTest::newRow("ASS drawing of 200,000 points")
-        << "ass" << "file" << assEvent(drawing + "{\\p0}Drawn") << cut.arg("ass", "cut down") << "Drawn" << true;
+        << "ass"
+        << "file" << assEvent(drawing + "{\\p0}Drawn") << cut.arg("ass", "cut down") << "Drawn" << true;
     QTest::newRow("ASS transforms nested 20,000 deep")
-        << "ass" << "file" << assEvent(nested + "Nested") << cut.arg("ass", "cut down") << "Nested" << true;
+        << "ass"
+        << "file" << assEvent(nested + "Nested") << cut.arg("ass", "cut down") << "Nested" << true;
     QTest::newRow("ASS font size 100,000,000")
-        << "ass" << "file" << assEvent("{\\fs100000000}Big") << cut.arg("ass", "cut down") << "Big" << true;
-    QTest::newRow("SRT line of 1 MB") << "srt" << "file" << srtCue(QByteArray(1 << 20, 'x'))
-                                      << cut.arg("srt", "cut down") << "x{4000,4096}" << true;
-    QTest::newRow("SRT of 50 MB") << "srt" << "file" << srtCue("Big file") << leftOut.arg("srt", "is larger than 20 MB")
-                                  << "" << false;
+        << "ass"
+        << "file" << assEvent("{\\fs100000000}Big") << cut.arg("ass", "cut down") << "Big" << true;
+    QTest::newRow("SRT line of 1 MB")
+        << "srt"
+        << "file" << srtCue(QByteArray(1 << 20, 'x')) << cut.arg("srt", "cut down") << "x{4000,4096}" << true;
+    QTest::newRow("SRT of 50 MB") << "srt"
+                                  << "file" << srtCue("Big file")
+                                  << leftOut.arg("srt", "is larger than 20 MB") << "" << false;
     QTest::newRow("WebVTT with a reversed and a very long cue")
-        << "vtt" << "file"
-        << QByteArray("WEBVTT\n\n00:00:01.000 --> 00:00:00.200\nReversed\n\n00:00:00.500 --> 01:00:00.000\nLong\n")
+        << "vtt"
+        << "file"
+        << QByteArray(
+               "WEBVTT\n\n00:00:01.000 --> 00:00:00.200\nReversed\n\n00:00:00.500 --> 01:00:00.000\nLong\n")
         << cut.arg("vtt", "1 cue that ends before it starts") << "Long" << true;
   }
 
@@ -1528,10 +1583,12 @@ class TestEncoderConversion : public QObject {
       const QString out = dir.filePath(mode + ".mp4");
       const Run run = runEncoder({"-y", "-ipt", in, "-sub", mode, out}, false, {}, 120000);
       QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-      if (entry == "pipe") qInfo("%s with a pipe beside the source: ended after %lld ms", qPrintable(mode), run.ms);
+      if (entry == "pipe")
+        qInfo("%s with a pipe beside the source: ended after %lld ms", qPrintable(mode), run.ms);
       const QStringList about = run.lines.filter(QRegularExpression("^warning: .*clip\\." + name));
       QCOMPARE(about.size(), warning.isEmpty() ? 0 : 1);
-      if (!warning.isEmpty()) QVERIFY2(QRegularExpression(warning).match(about[0]).hasMatch(), qPrintable(about[0]));
+      if (!warning.isEmpty())
+        QVERIFY2(QRegularExpression(warning).match(about[0]).hasMatch(), qPrintable(about[0]));
       const MediaFacts o = inspect(out);
       QVERIFY(o.ok);
       checkConsoleOfSuccess(run, o.duration);
@@ -1540,8 +1597,9 @@ class TestEncoderConversion : public QObject {
       if (mode == "keep") {
         QCOMPARE(tracks.size(), kept.isEmpty() ? 0 : 1);
         if (!kept.isEmpty())
-          QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(kept)).match(tracks[0].text).hasMatch(),
-                   qPrintable(tracks[0].text.left(100)));
+          QVERIFY2(
+              QRegularExpression(QRegularExpression::anchoredPattern(kept)).match(tracks[0].text).hasMatch(),
+              qPrintable(tracks[0].text.left(100)));
       } else {
         QCOMPARE(tracks.size(), 0);
         QCOMPARE(drawnAt(in, out, 1.0), drawn);
@@ -1559,13 +1617,16 @@ class TestEncoderConversion : public QObject {
     QTest::addColumn<QByteArray>("cues");  // the file
     QTest::addColumn<double>("start");
     QTest::addColumn<double>("length");
-    const QByteArray srt = "1\n00:00:00,500 --> 00:00:01,700\nFirst\n\n2\n00:00:02,500 --> 00:00:03,000\nSecond\n";
+    const QByteArray srt =
+        "1\n00:00:00,500 --> 00:00:01,700\nFirst\n\n2\n00:00:02,500 --> 00:00:03,000\nSecond\n";
     const QByteArray late = "1\n00:00:33,000 --> 00:00:33,500\nAfter the pause\n";
     QTest::newRow("SRT beside") << 0.0 << false << "srt" << srt << 0.5 << 1.2;
     QTest::newRow("WebVTT beside") << 0.0 << false << "vtt"
-                                   << QByteArray("WEBVTT\n\n00:00:01.250 --> 00:00:01.750\nFirst\n") << 1.25 << 0.5;
+                                   << QByteArray("WEBVTT\n\n00:00:01.250 --> 00:00:01.750\nFirst\n") << 1.25
+                                   << 0.5;
     QTest::newRow("ASS beside") << 0.0 << false << "ass"
-                                << QByteArray(kFilmAss).replace("0:00:01.00,0:00:03.00", "0:00:00.40,0:00:01.00")
+                                << QByteArray(kFilmAss).replace("0:00:01.00,0:00:03.00",
+                                                                "0:00:00.40,0:00:01.00")
                                 << 0.4 << 0.6;
     QTest::newRow("SRT inside") << 0.0 << true << "srt" << srt << 0.5 << 1.2;
     QTest::newRow("past the end of the picture")
@@ -1618,7 +1679,8 @@ class TestEncoderConversion : public QObject {
     QFETCH(double, at);
     QFETCH(bool, bottom);
     QTemporaryDir dir;
-    const QString plain = dir.filePath("plain.mkv"), in = dir.filePath("dvd.mkv"), out = dir.filePath("out.mp4");
+    const QString plain = dir.filePath("plain.mkv"), in = dir.filePath("dvd.mkv"),
+                  out = dir.filePath("out.mp4");
     QVERIFY(makeGreyClip(plain, 4));
     QVERIFY(addPictureSubtitles(plain, in, cues));
     const Run run = runEncoder({"-y", "-ipt", in, "-sub", "burn", out}, true);
@@ -1634,15 +1696,18 @@ class TestEncoderConversion : public QObject {
   // traditional), then the others, whatever their names' letter case; the first Chinese
   // track is the default and the one drawn.
   void subtitleLanguages_data() {
-    QTest::addColumn<QStringList>("files");  // name, then an SRT cue's text and its start second
-    QTest::addColumn<QStringList>("kept");   // language and first cue of each track, in order
-    QTest::addColumn<double>("shownAt");     // the default track's cue, drawn when burned
+    QTest::addColumn<QStringList>("files");         // name, then an SRT cue's text and its start second
+    QTest::addColumn<QStringList>("kept");          // language and first cue of each track, in order
+    QTest::addColumn<double>("shownAt");            // the default track's cue, drawn when burned
     QTest::addColumn<QList<double>>("notDrawnAt");  // the others' cues
     QTest::newRow("Chinese without a language part, zh, en")
-        << QStringList{"film.en.vtt", "English", "1.5", "film.srt", "中文字幕", "0.2", "film.zh.ass", "中文特效", "1.0"}
-        << QStringList{"chi", "中文字幕", "chi", "中文特效", "eng", "English"} << 0.5 << QList<double>{1.2, 1.7};
+        << QStringList{"film.en.vtt", "English",     "1.5",      "film.srt", "中文字幕",
+                       "0.2",         "film.zh.ass", "中文特效", "1.0"}
+        << QStringList{"chi", "中文字幕", "chi", "中文特效", "eng", "English"} << 0.5
+        << QList<double>{1.2, 1.7};
     QTest::newRow("Windows spellings in capitals")
-        << QStringList{"film.ENG.srt", "English", "1.5", "film.CHT.srt", "繁體", "1.0", "film.CHS.srt", "简体", "0.2"}
+        << QStringList{"film.ENG.srt", "English",      "1.5",  "film.CHT.srt", "繁體",
+                       "1.0",          "film.CHS.srt", "简体", "0.2"}
         << QStringList{"chi", "简体", "chi", "繁體", "eng", "English"} << 0.5 << QList<double>{1.2, 1.7};
   }
 
@@ -1665,10 +1730,10 @@ class TestEncoderConversion : public QObject {
       QByteArray data = ("1\n" + times + "\n" + files[k + 1] + "\n").toUtf8();
       if (ext == "vtt") data = "WEBVTT\n\n" + data.mid(2).replace(',', '.');
       if (ext == "ass")
-        data = assEvent(files[k + 1].toUtf8()).replace("0:00:00.00,0:00:03.00", QString("0:00:0%1,0:00:0%2")
-                                                                                     .arg(at, 0, 'f', 2)
-                                                                                     .arg(at + 0.4, 0, 'f', 2)
-                                                                                     .toUtf8());
+        data =
+            assEvent(files[k + 1].toUtf8())
+                .replace("0:00:00.00,0:00:03.00",
+                         QString("0:00:0%1,0:00:0%2").arg(at, 0, 'f', 2).arg(at + 0.4, 0, 'f', 2).toUtf8());
       QVERIFY(writeAll(dir.filePath(files[k]), data));
     }
     const QString out = dir.filePath("out.mp4"), burned = dir.filePath("burned.mp4");
@@ -1725,55 +1790,80 @@ class TestEncoderConversion : public QObject {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("code");  // the kind of failure, for the front-end
     QTest::newRow("unknown option") << "unknown option"
-                                    << "unknown option" << "bad-option";
+                                    << "unknown option"
+                                    << "bad-option";
     QTest::newRow("missing value") << "missing value"
-                                   << "needs a value" << "bad-option";
+                                   << "needs a value"
+                                   << "bad-option";
     QTest::newRow("malformed size") << "malformed size"
-                                    << "invalid value" << "bad-option";
+                                    << "invalid value"
+                                    << "bad-option";
     QTest::newRow("missing input") << "missing input"
-                                   << "No such file" << "source-missing";
+                                   << "No such file"
+                                   << "source-missing";
     QTest::newRow("random bytes") << "random bytes"
-                                  << "source" << "source-damaged";
+                                  << "source"
+                                  << "source-damaged";
     QTest::newRow("zero bytes") << "zero bytes"
-                                << "source" << "source-damaged";
+                                << "source"
+                                << "source-damaged";
     QTest::newRow("truncated mp4, index at the end") << "truncated"
-                                                     << "source" << "source-damaged";
+                                                     << "source"
+                                                     << "source-damaged";
     QTest::newRow("output folder missing") << "no folder"
-                                           << "output folder" << "output-unwritable";
+                                           << "output folder"
+                                           << "output-unwritable";
     QTest::newRow("output folder is a file") << "folder is file"
-                                             << "output folder" << "output-unwritable";
+                                             << "output folder"
+                                             << "output-unwritable";
     QTest::newRow("output folder unwritable") << "unwritable"
-                                              << "output folder" << "output-unwritable";
+                                              << "output folder"
+                                              << "output-unwritable";
     QTest::newRow("output is input") << "same"
-                                     << "is the source file itself" << "output-is-source";
+                                     << "is the source file itself"
+                                     << "output-is-source";
     QTest::newRow("output is input via ./") << "same dot"
-                                            << "is the source file itself" << "output-is-source";
+                                            << "is the source file itself"
+                                            << "output-is-source";
     QTest::newRow("output is input via ../") << "same dotdot"
-                                             << "is the source file itself" << "output-is-source";
+                                             << "is the source file itself"
+                                             << "output-is-source";
     QTest::newRow("output is a link to input") << "symlink"
-                                               << "is the source file itself" << "output-is-source";
+                                               << "is the source file itself"
+                                               << "output-is-source";
     QTest::newRow("output is a hard link to input") << "hardlink"
-                                                    << "is the source file itself" << "output-is-source";
+                                                    << "is the source file itself"
+                                                    << "output-is-source";
     QTest::newRow("existing output without -y") << "exists"
-                                                << "exists already" << "output-name";
+                                                << "exists already"
+                                                << "output-name";
     QTest::newRow("failed conversion over existing output") << "fail over existing"
-                                                            << "source" << "source-damaged";
+                                                            << "source"
+                                                            << "source-damaged";
     QTest::newRow("mp3 at an impossible rate") << "mp3 rate"
-                                               << "96000 Hz" << "option-unsupported";
+                                               << "96000 Hz"
+                                               << "option-unsupported";
     QTest::newRow("local playlist named .mp4") << "playlist"
-                                               << "list of other files" << "source-not-regular";
+                                               << "list of other files"
+                                               << "source-not-regular";
     QTest::newRow("concatenation list named .mp4") << "concat list"
-                                                   << "list of other files" << "source-not-regular";
+                                                   << "list of other files"
+                                                   << "source-not-regular";
     QTest::newRow("output name of 300 bytes") << "long name"
-                                              << "too long" << "output-name";
+                                              << "too long"
+                                              << "output-name";
     QTest::newRow("copy of vp9 picture") << "copy vp9"
-                                         << "video (vp9) cannot be copied" << "copy-unsupported";
+                                         << "video (vp9) cannot be copied"
+                                         << "copy-unsupported";
     QTest::newRow("copy of opus sound") << "copy opus"
-                                        << "audio (opus) cannot be copied" << "copy-unsupported";
+                                        << "audio (opus) cannot be copied"
+                                        << "copy-unsupported";
     QTest::newRow("named pipe as source") << "fifo"
-                                          << "is not a regular file (a pipe)" << "source-not-regular";
+                                          << "is not a regular file (a pipe)"
+                                          << "source-not-regular";
     QTest::newRow("device as source") << "device"
-                                      << "is not a regular file (a device)" << "source-not-regular";
+                                      << "is not a regular file (a device)"
+                                      << "source-not-regular";
   }
 
   void errors() {
