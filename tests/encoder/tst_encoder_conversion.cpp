@@ -248,8 +248,7 @@ FilePackets readPackets(const QString& path) {
     StreamPackets& list = video ? result.video : result.audio;
     if (video) result.videoKeys << bool(pkt->flags & AV_PKT_FLAG_KEY);
     list.hashes << QCryptographicHash::hash(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size),
-        QCryptographicHash::Md5);
+        QByteArray::fromRawData(reinterpret_cast<const char*>(pkt->data), pkt->size), QCryptographicHash::Md5);
     list.times << (pkt->pts == AV_NOPTS_VALUE ? -1.0 : pkt->pts * av_q2d(st->time_base));
   };
   result.videoTag = TestMedia::Read(path, options).video.tag;
@@ -330,8 +329,7 @@ PartStart secondPartStart(const QString& path) {
   };
   options.onSound = [&start](const AVFrame* f, double t) {
     if (start.sound >= 0 || f->nb_samples <= 0 ||
-        !(f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P ||
-          f->format == AV_SAMPLE_FMT_S16))
+        !(f->format == AV_SAMPLE_FMT_FLTP || f->format == AV_SAMPLE_FMT_S16P || f->format == AV_SAMPLE_FMT_S16))
       return;
     int crossings = 0;
     double before = 0, peak = 0;
@@ -804,8 +802,9 @@ class TestEncoderConversion : public QObject {
         << "aac" << true << true << "-s, -r, -b:v, -b:a, -ar";
     QTest::newRow("sound only: aac") << "src_audio_only.m4a" << QStringList{"-acodec", "copy"} << ""
                                      << "aac" << false << true << "";
-    QTest::newRow("sound only, picture copy asked") << "src_audio_only.mp3" << both << ""
-                                                    << "mp3" << false << true << "";
+    QTest::newRow("sound only, picture copy asked")
+        << "src_audio_only.mp3" << both << ""
+        << "mp3" << false << true << "";
   }
 
   void copy() {
@@ -918,8 +917,7 @@ class TestEncoderConversion : public QObject {
     const MediaFacts o = inspect(out);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
-    QVERIFY2(o.duration > 0 && o.duration <= inspect(in).duration + 0.1,
-             qPrintable(QString::number(o.duration)));
+    QVERIFY2(o.duration > 0 && o.duration <= inspect(in).duration + 0.1, qPrintable(QString::number(o.duration)));
     QVERIFY(o.video.decoded > 0 && o.audio.decoded > 0);
     QCOMPARE(folderEntries(dir.path()), (QStringList{"out.mp4"}));
     checkConsoleOfSuccess(run, o.duration);
