@@ -268,7 +268,8 @@ std::string Conversion::BurnChain() {
 // be read; one that cannot is left out and named.
 bool Conversion::SetUpSubtitles() {
   subtitleTracks_.Keep(muxer_.Context(), src_, opt_.input);
-  for (size_t k = 0; k < subtitleTracks_.KeptCount(); ++k) subtitles_.emplace_back().out.stream = subtitleTracks_.KeptStream(k);
+  for (size_t k = 0; k < subtitleTracks_.KeptCount(); ++k)
+    subtitles_.emplace_back().out.stream = subtitleTracks_.KeptStream(k);
   return !StopRequested() || Fail(Coded(protocol::kErrStopped, "stopped before the conversion began"));
 }
 
@@ -432,7 +433,8 @@ bool Conversion::DemuxAndDecode() {
       }
       RepairTimestamps(*in, packet);
       if (in == ref && reached != AV_NOPTS_VALUE && !repair_.Holding(in->repairId))
-        ok = subtitleTracks_.Reach(reached, repair_.CurrentShift(ref->repairId) - src_.startTime, toCueWriter_);
+        ok = subtitleTracks_.Reach(reached, repair_.CurrentShift(ref->repairId) - src_.startTime,
+                                   toCueWriter_);
       if (repair_.Holding(in->repairId)) {
         TPacketPtr copy(av_packet_alloc());
         if (!copy) ok = Fail(OutOfMemory());
@@ -449,8 +451,8 @@ bool Conversion::DemuxAndDecode() {
     // The cues of files beside the source up to the end of its data (later ones show nowhere).
     const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
     if (dataEnd_ != AV_NOPTS_VALUE &&
-        !subtitleTracks_.Reach(dataEnd_ + src_.startTime, repair_.CurrentShift(ref->repairId) - src_.startTime,
-                               toCueWriter_))
+        !subtitleTracks_.Reach(dataEnd_ + src_.startTime,
+                               repair_.CurrentShift(ref->repairId) - src_.startTime, toCueWriter_))
       return false;
     std::vector<InputStream*> streams{&src_.video};
     for (InputStream& sound : src_.sounds) streams.push_back(&sound);
@@ -606,7 +608,8 @@ bool Conversion::WriteCues(double upTo, bool last) {
     while (!track.cues.empty()) {
       AVPacket* cue = track.cues.front().get();
       const AVPacket* next = track.cues.size() > 1 ? track.cues[1].get() : nullptr;
-      const bool passed = (cue->pts + cue->duration) * av_q2d(tb) <= upTo || (next && next->pts * av_q2d(tb) <= upTo);
+      const bool passed =
+          (cue->pts + cue->duration) * av_q2d(tb) <= upTo || (next && next->pts * av_q2d(tb) <= upTo);
       if (!last && !passed) break;
       if (last && cue->pts * av_q2d(tb) >= upTo) {
         track.cues.clear();
