@@ -76,7 +76,7 @@ std::vector<SubtitleFile> FindSubtitleFiles(const std::string& source) {
 
   std::vector<std::string> names;
   if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
+    while (const dirent* entry = StopRequested() ? nullptr : readdir(dir)) {
       const std::string name = entry->d_name;
       if (name.size() <= base.size() + 1 || name.compare(0, base.size() + 1, base + ".") != 0) continue;
       const std::string rest = name.substr(base.size() + 1);  // "srt" or "chs.ass"

@@ -23,8 +23,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Whether bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool ValidUtf8(const std::string& s) {
+// Well-formed UTF-8 sequences of more than one byte in s (no overlong forms, surrogates or
+// values past U+10FFFF), and bytes that begin none.
+struct Utf8Count {
+  size_t sequences = 0, broken = 0;
+};
+
+Utf8Count CountUtf8(const std::string& s) {
+  Utf8Count count;
   size_t i = 0;
   while (i < s.size()) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
@@ -32,17 +38,23 @@ bool ValidUtf8(const std::string& s) {
       ++i;
       continue;
     }
-    const size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
+    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (i + n > s.size()) n = 0;
     for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    const unsigned char d = static_cast<unsigned char>(s[i + 1]);
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) n = 0;
+    const unsigned char d = n ? static_cast<unsigned char>(s[i + 1]) : 0;
     if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) ||
         (c == 0xF4 && d > 0x8F))
-      return false;
+      n = 0;
+    if (n == 0) {
+      ++count.broken;
+      ++i;
+      continue;
+    }
+    ++count.sequences;
     i += n;
   }
-  return true;
+  return count;
 }
 
 // Converts bytes (from `skip` on) from charset to UTF-8. Strict: false at the first byte
@@ -178,10 +190,17 @@ std::string DecodeText(const std::string& bytes, const std::string& hint, Decode
     if (Convert(bytes, m.length, m.charset, false, out.utf8)) return {};
     return std::string("it is marked as ") + m.charset + " but is not";
   }
-  if (ValidUtf8(bytes)) {
+  const Utf8Count utf8 = CountUtf8(bytes);
+  if (utf8.broken == 0) {
     out.charset = "UTF-8";
     out.utf8 = bytes;
     out.utf8.erase(std::remove(out.utf8.begin(), out.utf8.end(), '\0'), out.utf8.end());
+    return {};
+  }
+  // UTF-8 with a few broken bytes (a line pasted from elsewhere): text in another set
+  // seldom forms a sequence of UTF-8 by chance, let alone four for each broken byte.
+  if (utf8.sequences >= 4 * utf8.broken && Convert(bytes, 0, "UTF-8", false, out.utf8)) {
+    out.charset = "UTF-8";
     return {};
   }
   std::vector<std::string> candidates;
@@ -195,7 +214,7 @@ std::string DecodeText(const std::string& bytes, const std::string& hint, Decode
     }
   const std::string detected = Detect(bytes);
   for (const std::string& charset : {detected, std::string("GB18030")}) {
-    if (charset.empty() || charset == "ASCII" || charset == "UTF-8") continue;
+    if (charset.empty()) continue;
     if (Convert(bytes, 0, charset, false, out.utf8)) {
       out.charset = charset;
       return {};

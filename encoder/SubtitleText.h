@@ -28,12 +28,13 @@ struct DecodedText {
 };
 
 // Reads bytes as text, told as careful tools do: a byte-order mark (UTF-8, UTF-16 LE/BE,
-// UTF-32 LE/BE) first; then text that is valid UTF-8 (ASCII included); then UTF-16 without
-// a mark, told by its zero bytes; then hint (the character set a language part of the
-// file's name suggests, "" for none) when the bytes read cleanly in it; then the character
-// set libuchardet detects (GB18030/GBK, Big5, Shift-JIS, EUC-KR, Windows-1250 to 1258 and
-// more); then GB18030. Bytes the chosen set cannot read become U+FFFD. "" or why the bytes
-// are no text (none of these reads them).
+// UTF-32 LE/BE) first; then text that is valid UTF-8 (ASCII included), or nearly (four
+// sequences of UTF-8 or more for each broken byte); then UTF-16 without a mark, told by its
+// zero bytes; then hint (the character set a language part of the file's name suggests, ""
+// for none) when the bytes read cleanly in it; then the character set libuchardet detects
+// (GB18030/GBK, Big5, Shift-JIS, EUC-KR, Windows-1250 to 1258 and more); then GB18030.
+// Bytes the chosen set cannot read become U+FFFD. "" or why the bytes are no text (none of
+// these reads them).
 std::string DecodeText(const std::string& bytes, const std::string& hint, DecodedText& out);
 
 // ---- cues --------------------------------------------------------------------------------

@@ -1514,6 +1514,9 @@ class TestEncoderConversion : public QObject {
         << "srt"
         << "file" << inCharset("\uFEFF" + QString::fromUtf8(srtCue("你好，世界")), "UTF-16LE") << ""
         << "你好，世界" << true;
+    QTest::newRow("UTF-8 with a broken byte")
+        << "srt" << "file" << srtCue("Caf\xC3\xA9 cr\xE8me \xC3\xA0 la fran\xC3\xA7" "aise, tr\xC3\xA8s bien") << ""
+        << QRegularExpression::escape("Café cr\uFFFDme à la française, très bien") << true;
     QTest::newRow("French in Windows-1252")
         << "srt"
         << "file" << srtCue(inCharset(french, "WINDOWS-1252")) << ""
