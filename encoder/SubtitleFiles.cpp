@@ -124,6 +124,8 @@ std::string ReadSubtitleFile(const std::string& path, std::string& bytes) {
   if (fstat(fd.Get(), &st) != 0) return std::string("cannot be read: ") + std::strerror(errno);
   if (!S_ISREG(st.st_mode)) return std::string(link ? "is a link to " : "is ") + KindOf(st.st_mode);
   if (link && !FollowedTo(st)) return "is a link to a file of another user";
+  // Nor is a link another user planted to a file that is not theirs (the user's own secrets).
+  if (link && named.st_uid != geteuid() && named.st_uid != st.st_uid) return "is a link another user made";
   if (!link && geteuid() == 0 && !ReadableAsOwn(st))
     return "is another user's file that only its owner may read";
   if (st.st_size > kMaxSubtitleFile)

@@ -2,8 +2,9 @@
 // strangers: only regular files are read, opened without blocking and checked on the
 // descriptor that is then read (never opened again by name); a link is followed only to a
 // regular file that the running user owns or could read as their own (never, as root,
-// another user's file); a file larger than kMaxSubtitleFile is not read; and reading ends
-// at a stop request.
+// another user's file), and only when the user made the link or it points to a file of the
+// one who did; a file larger than kMaxSubtitleFile is not read; and reading ends at a stop
+// request.
 #pragma once
 
 #include <cstdint>

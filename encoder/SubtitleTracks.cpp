@@ -254,7 +254,10 @@ bool SubtitleTracks::OnSourcePacket(const AVPacket* packet, int64_t shift, const
 
 bool SubtitleTracks::Reach(int64_t sourceTime, int64_t shift, const CueSink& sink) {
   // A file's time zero is the source's start.
-  const auto reached = [&](const TextCue& cue) { return cue.start + startTime_ <= sourceTime; };
+  // After a stop no more cues are written.
+  const auto reached = [&](const TextCue& cue) {
+    return cue.start + startTime_ <= sourceTime && !StopRequested();
+  };
   for (size_t k = 0; k < kept_.size(); ++k) {
     Kept& kept = *kept_[k];
     if (!kept.origin.file) continue;
