@@ -140,6 +140,7 @@ MediaFacts Read(const QString& path, const ReadOptions& options) {
     if (track.firstPacket.isEmpty() && pkt->size > 2) {
       track.firstPacket = QByteArray(reinterpret_cast<const char*>(pkt->data), pkt->size);
       track.firstTime = Seconds(pkt->pts, ic->streams[pkt->stream_index]->time_base);
+      track.firstDuration = Seconds(pkt->duration, ic->streams[pkt->stream_index]->time_base);
     }
     int k = -1;
     for (int j = 0; j < 2; ++j)

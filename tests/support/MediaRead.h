@@ -41,6 +41,7 @@ struct TrackFacts {
   QByteArray firstPacket;        // the first packet of more than two bytes (an MP4 text track
                                  // begins with an empty sample up to its first cue)
   double firstTime = 0;          // seconds, of that packet
+  double firstDuration = 0;      // seconds, of that packet (a cue: how long it is shown)
 };
 
 struct MediaFacts {
