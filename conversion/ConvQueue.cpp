@@ -5,6 +5,7 @@
 #include "OutputNames.h"
 #include "encoder/Protocol.h"
 #include "media/DurationText.h"
+#include "platform/FileNames.h"
 
 #include <QFile>
 
@@ -23,8 +24,8 @@ namespace {
 // links and other spellings of the path count too).
 bool SameFile(const QString& a, const QString& b) {
   struct stat sa, sb;
-  if (::stat(QFile::encodeName(a).constData(), &sa) != 0) return false;
-  if (::stat(QFile::encodeName(b).constData(), &sb) != 0) return false;
+  if (::stat(Platform::NativePath(a).constData(), &sa) != 0) return false;
+  if (::stat(Platform::NativePath(b).constData(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 

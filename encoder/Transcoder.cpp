@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "Encoders.h"
 #include "Chains.h"
+#include "FileTags.h"
 #include "Muxer.h"
 #include "OutputFile.h"
 #include "PictureFilter.h"
@@ -135,6 +136,8 @@ class Conversion {
   bool SetUpAudio(size_t k);
   bool SetUpCopy(OutputStream& out, const InputStream& in);
   bool SetUpSubtitles();
+  void KeepFileFacts();
+  bool AddChapters();
   std::string BurnChain();
   void Describe();
   InputStream* InputOf(int streamIndex);
@@ -181,6 +184,13 @@ class Conversion {
   std::atomic<bool> failed_{false};
 
   int64_t badPackets_ = 0;
+  bool heldSaid_ = false;  // a held picture or pause was named on the console
+  // The source's chapters in the order of their starts, each with the shift its time takes:
+  // the repair's shift of the picture (or else the first sound track) when it reached the
+  // chapter's start (AV_TIME_BASE units; INT64_MIN while not reached).
+  std::vector<const AVChapter*> chapters_;
+  std::vector<int64_t> chapterShifts_;
+  size_t nextChapter_ = 0;
   // AV_TIME_BASE units, relative to src_.startTime: the end of the last packet on the source's
   // own clock, before any repair.
   int64_t dataEnd_ = AV_NOPTS_VALUE;
@@ -301,11 +311,62 @@ bool Conversion::OpenOutput() {
   const bool burned = opt_.subtitles == SubtitleMode::Burn && vout_.encoder;
   if (opt_.subtitles != SubtitleMode::None && !burned && !SetUpSubtitles()) return false;
 
+  KeepFileFacts();
+  if (src_.cover && !muxer_.AddCover(src_.cover)) return Fail(OutOfMemory());
+
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = temp_.Create(opt_.output, opt_.overwrite);
   if (!err.empty()) return Fail(err);
   SetAbandonPath(temp_.Path());
   return muxer_.Start(temp_.Descriptor()) || Fail(muxer_.Error());
+}
+
+// What the file says of itself (its tags, in MP4's own forms), and its chapters, whose times
+// are settled as the conversion goes.
+void Conversion::KeepFileFacts() {
+  std::vector<Tag> tags;
+  const AVDictionaryEntry* e = nullptr;
+  while ((e = av_dict_get(src_.context->metadata, "", e, AV_DICT_IGNORE_SUFFIX)))
+    tags.push_back({e->key, e->value});
+  const KeptFileTags kept = FileTagsToKeep(tags);
+  for (const Tag& tag : kept.writer)
+    av_dict_set(&muxer_.Context()->metadata, tag.key.c_str(), tag.value.c_str(), 0);
+  std::vector<UserDataString> userData;
+  for (const Tag& tag : kept.userData) userData.push_back({tag.key, tag.value});
+  muxer_.SetUserData(std::move(userData));
+
+  for (unsigned i = 0; i < src_.context->nb_chapters; ++i) chapters_.push_back(src_.context->chapters[i]);
+  std::stable_sort(chapters_.begin(), chapters_.end(), [](const AVChapter* a, const AVChapter* b) {
+    return av_compare_ts(a->start, a->time_base, b->start, b->time_base) < 0;
+  });
+  chapterShifts_.assign(chapters_.size(), INT64_MIN);
+}
+
+// The chapters, on the output's clock: each moved as the picture was where it begins, ending
+// where the next begins (or its own end, or the output's), those past the output's end left out.
+bool Conversion::AddChapters() {
+  const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+  const int64_t lastShift = ref ? repair_.CurrentShift(ref->repairId) : 0;
+  const int64_t outputEnd = int64_t(muxer_.OutputTime() * AV_TIME_BASE);
+  std::vector<std::pair<int64_t, const AVChapter*>> starts;
+  for (size_t k = 0; k < chapters_.size(); ++k) {
+    const int64_t shift = chapterShifts_[k] == INT64_MIN ? lastShift : chapterShifts_[k];
+    const int64_t start =
+        std::max<int64_t>(0, av_rescale_q(chapters_[k]->start, chapters_[k]->time_base, AV_TIME_BASE_Q) -
+                                 src_.startTime + shift);
+    if (start >= outputEnd) continue;
+    if (!starts.empty() && start <= starts.back().first) continue;  // two at one time: the first
+    starts.push_back({start, chapters_[k]});
+  }
+  for (size_t k = 0; k < starts.size(); ++k) {
+    const AVChapter* c = starts[k].second;
+    const int64_t ownEnd = av_rescale_q(c->end, c->time_base, AV_TIME_BASE_Q) -
+                           av_rescale_q(c->start, c->time_base, AV_TIME_BASE_Q) + starts[k].first;
+    int64_t end = k + 1 < starts.size() ? starts[k + 1].first : std::min(ownEnd, outputEnd);
+    if (end <= starts[k].first) end = outputEnd;
+    if (!muxer_.AddChapter(starts[k].first, end, c->metadata)) return Fail(muxer_.Error());
+  }
+  return true;
 }
 
 void Conversion::Describe() {
@@ -342,6 +403,10 @@ void Conversion::Describe() {
                                  : std::string("the encoder's default quality");
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
                        e->height, av_q2d(setup_.fps), dar.num, dar.den, rate.c_str()));
+    if (setup_.turnedToPortrait)
+      ConsoleLine(
+          Format("  the size and aspect chosen are taken standing up for the portrait picture (%dx%d)",
+                 e->width, e->height));
     if (setup_.picture.orientation != Orientation::Upright)
       ConsoleLine(std::string("  the picture is turned upright (") +
                   DescribeOrientation(setup_.picture.orientation) + ")");
@@ -366,6 +431,14 @@ void Conversion::Describe() {
     ConsoleLine(Format("  subtitles: text%s%s%s", language ? ", " : "", language ? language->value : "",
                        track.out.stream->disposition & AV_DISPOSITION_DEFAULT ? ", default" : ""));
   }
+  if (src_.cover) {
+    const AVCodecParameters* c = src_.cover->codecpar;
+    ConsoleLine(Format("  cover: %s %dx%d, kept as the MP4's cover", avcodec_get_name(c->codec_id), c->width,
+                       c->height));
+  }
+  if (!chapters_.empty())
+    ConsoleLine(Format("  chapters: %d, kept with their titles", int(chapters_.size())));
+  for (const std::string& note : src_.notes) ConsoleLine("  " + note);
   for (const std::string& track : src_.leftOut)
     ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " + track);
   // Picture subtitles are named where subtitles are kept as tracks; drawn in, only the
@@ -417,7 +490,8 @@ bool Conversion::DemuxAndDecode() {
       break;
     }
     InputStream* in = InputOf(packet->stream_index);
-    // Cues move with the picture (or else the first sound track) when its clock is repaired.
+    // Cues and chapters move with the picture (or else the first sound track) when its clock
+    // is repaired.
     const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
     const int64_t cueShift = repair_.CurrentShift(ref->repairId) - src_.startTime;
     ok = subtitleTracks_.OnSourcePacket(packet, cueShift, toCueWriter_);
@@ -432,6 +506,11 @@ bool Conversion::DemuxAndDecode() {
         if (dataEnd_ == AV_NOPTS_VALUE || t > dataEnd_) dataEnd_ = t;
       }
       RepairTimestamps(*in, packet);
+      // A chapter whose start the picture has reached takes the picture's shift there.
+      while (in == ref && ts != AV_NOPTS_VALUE && nextChapter_ < chapters_.size() &&
+             av_compare_ts(ts, in->stream->time_base, chapters_[nextChapter_]->start,
+                           chapters_[nextChapter_]->time_base) >= 0)
+        chapterShifts_[nextChapter_++] = repair_.CurrentShift(ref->repairId);
       if (in == ref && reached != AV_NOPTS_VALUE && !repair_.Holding(in->repairId))
         ok = subtitleTracks_.Reach(reached, repair_.CurrentShift(ref->repairId) - src_.startTime,
                                    toCueWriter_);
@@ -499,11 +578,23 @@ bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
   const TimestampRepair::Jump jump = repair_.Repair(in.repairId, packet->pts, packet->dts, packet->duration);
+  const bool video = in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+  const double at = jump.at - src_.startTime / double(AV_TIME_BASE);
   if (jump.found && repair_.Jumps() == 1)
     ConsoleLine(
         Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-               in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", jump.step,
-               jump.at - src_.startTime / double(AV_TIME_BASE)));
+               video ? "video" : "audio", jump.step, at));
+  // A still picture (a screen recording's still screen) is content: said once, as kept.
+  if (jump.held && !heldSaid_) {
+    heldSaid_ = true;
+    ConsoleLine(
+        video ? Format("The source's picture is held for %.2f s at %.2f s while the sound goes on; the "
+                       "still picture is kept",
+                       jump.step, at)
+              : Format("The source's sound is held back for %.2f s at %.2f s while the picture goes on; "
+                       "the pause is kept",
+                       jump.step, at));
+  }
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
@@ -676,9 +767,32 @@ int Conversion::Complete() {
   const double dataEnd = dataEnd_ == AV_NOPTS_VALUE ? 0.0 : dataEnd_ / double(AV_TIME_BASE);
   const double stated = src_.announcedEnd == AV_NOPTS_VALUE ? -1.0 : src_.announcedEnd / double(AV_TIME_BASE);
 
+  // A sound track that held nothing after all has no place in the file: said, and the tracks
+  // said again as the file keeps them.
+  int keptSounds = 0;
+  const auto soundPlace = [this](const InputStream& in) {  // among the source's, from 1
+    int place = 0;
+    for (int i = 0; i <= in.index; ++i)
+      place += src_.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    return place;
+  };
+  for (size_t k = 0; k < aouts_.size(); ++k) {
+    if (aouts_[k].bytes > 0) {
+      ++keptSounds;
+      continue;
+    }
+    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " +
+                Format("sound track %d (%s) holds no sound and is left out", soundPlace(src_.sounds[k]),
+                       avcodec_get_name(src_.sounds[k].stream->codecpar->codec_id)));
+  }
+  if (keptSounds < int(aouts_.size()))
+    ConsoleLine(Format("%ssound=%d subtitles=%d", protocol::kTracksMark, keptSounds, int(subtitles_.size())));
+  if (!AddChapters()) return Abandon();
   if (!muxer_.Finish()) return Abandon(muxer_.Error());
   Progress();
   if (!muxer_.Close()) return Abandon(muxer_.Error());
+  if (!muxer_.UserDataError().empty())
+    ConsoleLine("The make, model and place of the recording could not be added: " + muxer_.UserDataError());
 
   struct stat st;
   const int64_t fileSize = fstat(temp_.Descriptor(), &st) == 0 ? int64_t(st.st_size) : 0;

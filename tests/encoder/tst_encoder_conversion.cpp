@@ -351,6 +351,88 @@ PartStart secondPartStart(const QString& path) {
   return start;
 }
 
+// ---- what files hold beside their picture and sound --------------------------------------
+
+// Replaces the first occurrence of `from` by `to` (of the same length).
+bool replaceFirst(const QString& path, const QByteArray& from, const QByteArray& to) {
+  QByteArray d = readAll(path);
+  const int at = d.indexOf(from);
+  if (at < 0 || from.size() != to.size()) return false;
+  d.replace(at, from.size(), to);
+  return writeAll(path, d);
+}
+
+// A source for keepsWhatTheFileHolds, made in dir; its path, or "" when it could not be made.
+// Films are 160x120 at 25 frames a second with a tone (AAC, 44.1 kHz, mono), 3 s long.
+QString makeKept(const QString& recipe, const QString& dir) {
+  const QStringList film = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=3",
+                            "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3"};
+  const QStringList h264 = {"-c:v", "libx264", "-preset", "veryfast", "-c:a", "aac"};
+  const QString in = dir + "/in." + (recipe == "programs" ? "ts" : "mkv");
+  bool ok = false;
+  if (recipe == "thumbnail") {  // a one-frame picture, larger than the film, as the first video track
+    ok = ffmpeg(QStringList{"-f", "lavfi", "-i", "color=c=white:size=320x180:rate=25:duration=0.04"} + film +
+                QStringList{"-map", "0", "-map", "1", "-map", "2", "-c:v:0", "mjpeg", "-c:v:1", "libx264",
+                            "-preset", "veryfast", "-c:a", "aac", in});
+  } else if (recipe == "chapters") {
+    ok = writeAll(dir + "/chapters.txt",
+                  ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\ntitle=第一章\n"
+                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=3000\ntitle=第二章\n") &&
+         ffmpeg(film +
+                QStringList{"-i", dir + "/chapters.txt", "-map", "0", "-map", "1", "-map_chapters", "2"} +
+                h264 + QStringList{in});
+  } else if (recipe == "paused chapters") {  // 30 s of the clock skipped at 2 s; the second chapter after it
+    ok = writeAll(dir + "/chapters.txt",
+                  ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\ntitle=第一章\n"
+                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=32000\nEND=33000\ntitle=第二章\n") &&
+         ffmpeg(film +
+                QStringList{"-i", dir + "/chapters.txt", "-map", "0", "-map", "1", "-map_chapters", "2",
+                            "-vf", "setpts='if(gte(T,2),PTS+30/TB,PTS)'", "-af",
+                            "asetpts='if(gte(T,2),PTS+30/TB,PTS)'", "-fps_mode", "passthrough"} +
+                h264 + QStringList{in});
+  } else if (recipe == "tags") {
+    ok = ffmpeg(film + h264 +
+                QStringList{"-metadata", "creation_time=2021-05-01T10:20:30.000000Z", "-metadata",
+                            "title=标题", "-metadata", "location=+39.9042+116.4074/", "-metadata",
+                            "make=Apple", "-metadata", "model=iPhone 12", in});
+  } else if (recipe == "cover") {
+    ok = ffmpeg({"-f", "lavfi", "-i", "color=c=red:size=64x48:duration=0.04", "-frames:v", "1",
+                 dir + "/cover.jpg"}) &&
+         ffmpeg(film + h264 +
+                QStringList{"-attach", dir + "/cover.jpg", "-metadata:s:t", "mimetype=image/jpeg",
+                            "-metadata:s:t", "filename=cover.jpg", in});
+  } else if (recipe == "vp9 eac3") {
+    ok = ffmpeg(film + QStringList{"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-c:a",
+                                   "eac3", "-ar", "48000", "-ac", "2", in});
+  } else if (recipe == "mpeg2 mp2") {
+    ok = ffmpeg(film + QStringList{"-c:v", "mpeg2video", "-c:a", "mp2", "-ar", "48000", in});
+  } else if (recipe == "aspect") {  // 16:9 in the container only: the picture says square pixels
+    ok = ffmpeg(film + h264 + QStringList{dir + "/square.mkv"}) &&
+         ffmpeg({"-i", dir + "/square.mkv", "-c", "copy", "-aspect", "16:9", in});
+  } else if (recipe == "programs") {  // program 2 has the larger picture, its sound at 48 kHz
+    ok = ffmpeg(film +
+                QStringList{"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=3", "-f", "lavfi",
+                            "-i", "sine=frequency=880:sample_rate=48000:duration=3", "-map", "0", "-map", "1",
+                            "-map", "2", "-map", "3"} +
+                h264 + QStringList{"-program", "title=one:st=0:st=1", "-program", "title=two:st=2:st=3", in});
+  } else if (recipe == "undecodable") {  // the first sound track's codec made unknown
+    ok = ffmpeg(film +
+                QStringList{"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=48000:duration=3", "-map",
+                            "0", "-map", "1", "-map", "2"} +
+                h264 + QStringList{in}) &&
+         replaceFirst(in, "A_AAC", "A_XYZ");
+  } else if (recipe == "empty") {  // a second sound track without a single packet
+    ok = ffmpeg(film + QStringList{"-map", "0", "-map", "1", "-map", "1", "-filter:a:1", "atrim=start=10"} +
+                h264 + QStringList{in});
+  } else if (recipe == "portrait") {
+    ok = ffmpeg({"-f", "lavfi", "-i", "testsrc=size=360x640:rate=25:duration=1", "-c:v", "libx264", "-preset",
+                 "veryfast", in});
+  } else if (recipe == "turned phone") {  // stored 320x180 and turned a quarter
+    return kData + "/real/phone_portrait_hevc10.mp4";
+  }
+  return ok ? in : QString();
+}
+
 // ---- a film as they are shared: several sound tracks and subtitles --------------------
 
 const char kFilmAss[] =
@@ -1793,6 +1875,133 @@ class TestEncoderConversion : public QObject {
     QCOMPARE(named.size(), codecs.size() == 2 ? 1 : 0);
   }
 
+  // What a file holds is kept: the film and not its thumbnail, chapters, tags, a cover; a
+  // copy puts what MP4 carries into it as it is, with the container's aspect; of two
+  // programs the one with the larger picture, with its own sound only; a sound track that
+  // cannot be decoded or holds nothing is left out and the tracks said as kept; a portrait
+  // picture takes the chosen size standing up, with square pixels.
+  void keepsWhatTheFileHolds_data() {
+    QTest::addColumn<QString>("source");  // the recipe of makeKept
+    QTest::addColumn<QStringList>("opts");
+    QTest::addColumn<QString>("picture");  // the output's picture: codec and size
+    QTest::addColumn<double>("dar");       // its display aspect; 0: not checked
+    QTest::addColumn<QStringList>("sounds");
+    QTest::addColumn<int>("rate");  // of the first sound track
+    QTest::addColumn<QStringList>("chapters");
+    QTest::addColumn<QString>("tags");  // "key=value|..." the output holds (among others)
+    QTest::addColumn<bool>("cover");
+    QTest::addColumn<bool>("samePackets");  // the picture's and first sound's packets are the source's
+    QTest::addColumn<QString>("said");      // a console line that must be there (a pattern); "" none
+    QTest::addColumn<QString>("tracks");    // the last tracks line
+
+    const QStringList copy{"-vcodec", "copy", "-acodec", "copy"};
+    const QStringList chapters{"0:第一章", "2:第二章"};
+    const QString tags =
+        "creation_time=2021-05-01T10:20:30.000000Z|title=标题|location=+39.9042+116.4074/|"
+        "make=Apple|model=iPhone 12";
+    const QString one = "sound=1 subtitles=0";
+    for (const bool copied : {false, true}) {
+      const QStringList opts = copied ? copy : QStringList{};
+      const char* how = copied ? "copied" : "converted";
+      QTest::addRow("thumbnail-first mkv, %s", how)
+          << "thumbnail" << opts << "h264 160x120" << 4.0 / 3 << QStringList{"aac"} << 44100 << QStringList{}
+          << "" << false << false
+          << "video stream 1 \\(mjpeg\\) is a still picture \\(one frame\\) beside the film" << one;
+      QTest::addRow("two chapters with their titles, %s", how)
+          << "chapters" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100 << chapters << ""
+          << false << copied << "chapters: 2" << one;
+      QTest::addRow("chapters across a 30 s pause, %s", how)
+          << "paused chapters" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100
+          << QStringList{"0:第一章", "2:第二章"} << "" << false << copied << "jump by 30" << one;
+      QTest::addRow("tags, %s", how) << "tags" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100
+                                     << QStringList{} << tags << false << copied << "" << one;
+      QTest::addRow("a cover, %s", how)
+          << "cover" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100 << QStringList{} << ""
+          << true << copied << "cover: mjpeg 64x48" << one;
+      QTest::addRow("two programs, %s", how)
+          << "programs" << opts << "h264 320x240" << 0.0 << QStringList{"aac"} << 48000 << QStringList{} << ""
+          << false << false << "sound track 1 \\(aac\\) belongs to program 1 and is left out" << one;
+      QTest::addRow("an empty sound track, %s", how)
+          << "empty" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100 << QStringList{} << ""
+          << false << copied << "sound track 2 \\(aac\\) holds no sound" << one;
+    }
+    QTest::newRow("vp9 and e-ac-3 copied")
+        << "vp9 eac3" << copy << "vp9 160x120" << 0.0 << QStringList{"eac3"} << 48000 << QStringList{} << ""
+        << false << true << "" << one;
+    QTest::newRow("mpeg-2 and mp2 copied (MP4 names MPEG audio mp3)")
+        << "mpeg2 mp2" << copy << "mpeg2video 160x120" << 0.0 << QStringList{"mp3"} << 48000 << QStringList{}
+        << "" << false << true << "" << one;
+    QTest::newRow("16:9 only in the container, copied")
+        << "aspect" << copy << "h264 160x120" << 16.0 / 9 << QStringList{"aac"} << 44100 << QStringList{}
+        << "" << false << true << "" << one;
+    QTest::newRow("the first sound track cannot be decoded")
+        << "undecodable" << QStringList{} << "h264 160x120" << 0.0 << QStringList{"aac"} << 48000
+        << QStringList{} << "" << false << false
+        << "^warning: sound-left-out: sound track 1 \\(an unknown codec\\) cannot be decoded" << one;
+    QTest::newRow("portrait 360x640 at 640x360")
+        << "portrait" << QStringList{"-s", "640x360"} << "h264 360x640" << 9.0 / 16 << QStringList{} << 0
+        << QStringList{} << "" << false << false << "standing up"
+        << "sound=0 subtitles=0";
+    QTest::newRow("a turned phone recording at 640x360, aspect 16:9")
+        << "turned phone" << QStringList{"-s", "640x360", "-aspect", "16:9"} << "h264 360x640" << 9.0 / 16
+        << QStringList{"aac"} << 0 << QStringList{} << "" << false << false << "standing up" << one;
+  }
+
+  void keepsWhatTheFileHolds() {
+    QFETCH(QString, source);
+    QFETCH(QStringList, opts);
+    QFETCH(QString, picture);
+    QFETCH(double, dar);
+    QFETCH(QStringList, sounds);
+    QFETCH(int, rate);
+    QFETCH(QStringList, chapters);
+    QFETCH(QString, tags);
+    QFETCH(bool, cover);
+    QFETCH(bool, samePackets);
+    QFETCH(QString, said);
+    QFETCH(QString, tracks);
+    QTemporaryDir dir;
+    const QString in = makeKept(source, dir.path());
+    QVERIFY2(!in.isEmpty(), qPrintable(source));
+    const QString out = dir.filePath("out.mp4");
+    const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const MediaFacts o = inspect(out);
+    QVERIFY(o.ok);
+    QCOMPARE(o.decodeErrors, 0);
+    checkConsoleOfSuccess(run, o.duration);
+
+    QCOMPARE(QString("%1 %2x%3").arg(o.video.codec).arg(o.video.width).arg(o.video.height), picture);
+    if (dar > 0) QVERIFY2(qAbs(o.video.dar - dar) < 0.01, qPrintable(QString::number(o.video.dar)));
+    // The whole film: the picture lasts as long as the file, a picture every frame.
+    QVERIFY2(
+        o.video.duration >= 0.9 * o.duration && o.video.decoded >= int(o.video.duration * o.video.fps) - 2,
+        qPrintable(
+            QString("%1 pictures, %2 s of %3 s").arg(o.video.decoded).arg(o.video.duration).arg(o.duration)));
+    QStringList outSounds;
+    bool hasCover = false;
+    for (const TrackFacts& t : o.tracks) {
+      if (t.type == AVMEDIA_TYPE_AUDIO) outSounds << t.codec;
+      hasCover = hasCover || t.attachedPicture;
+    }
+    QCOMPARE(outSounds, sounds);
+    if (rate) QCOMPARE(o.audio.sampleRate, rate);
+    QCOMPARE(o.chapters, chapters);
+    for (const QString& tag : tags.split('|', Qt::SkipEmptyParts))
+      QCOMPARE(o.tags.value(tag.section('=', 0, 0)), tag.section('=', 1));
+    QCOMPARE(hasCover, cover);
+    if (samePackets) {
+      const FilePackets a = readPackets(in), b = readPackets(out);
+      QVERIFY(!b.video.hashes.isEmpty() && b.video.hashes == a.video.hashes);
+      QVERIFY(!b.audio.hashes.isEmpty() && b.audio.hashes == a.audio.hashes);
+    }
+    if (!said.isEmpty())
+      QVERIFY2(!run.lines.filter(QRegularExpression(said)).isEmpty(), qPrintable(run.text()));
+    const QStringList tracksLines = run.lines.filter(QRegularExpression("^tracks: "));
+    QVERIFY(!tracksLines.isEmpty());
+    QCOMPARE(tracksLines.last(), "tracks: " + tracks);
+  }
+
   void errors_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message");
@@ -1860,9 +2069,9 @@ class TestEncoderConversion : public QObject {
     QTest::newRow("output name of 300 bytes") << "long name"
                                               << "too long"
                                               << "output-name";
-    QTest::newRow("copy of vp9 picture") << "copy vp9"
-                                         << "video (vp9) cannot be copied"
-                                         << "copy-unsupported";
+    QTest::newRow("copy of flv1 picture") << "copy flv1"
+                                          << "video (flv1) cannot be copied"
+                                          << "copy-unsupported";
     QTest::newRow("copy of opus sound") << "copy opus"
                                         << "audio (opus) cannot be copied"
                                         << "copy-unsupported";
@@ -1957,8 +2166,9 @@ class TestEncoderConversion : public QObject {
     } else if (kind == "device") {
       in = "/dev/zero";
     } else if (kind.startsWith("copy ")) {
-      QVERIFY(QFile::remove(in) && QFile::copy(kData + "/src_vp9_opus.webm", in));
-      extra = {kind == "copy vp9" ? "-vcodec" : "-acodec", "copy"};
+      QVERIFY(QFile::remove(in) &&
+              QFile::copy(kData + (kind == "copy flv1" ? "/src_flv1_mp3.flv" : "/src_vp9_opus.webm"), in));
+      extra = {kind == "copy flv1" ? "-vcodec" : "-acodec", "copy"};
     }
     if (kind == "fail over existing") QVERIFY(writeFile(out, "keep me"));
 
