@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include "platform/FileNames.h"
 #include "platform/Shell.h"
 
 #include <QFile>
@@ -23,6 +24,7 @@ constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kSelectedImageRole = Qt::UserRole + 2;
 constexpr int kPresentRole = Qt::UserRole + 3;
 constexpr int kOutputRole = Qt::UserRole + 4;
+constexpr int kPathRole = Qt::UserRole + 5;  // the caption as the program holds it
 }  // namespace
 
 QString ToolTipWithDetail(const QString& text, const QString& detail) {
@@ -125,8 +127,10 @@ TListViewEx::TListViewEx(QWidget* parent) : QTreeWidget(parent) {
 
 int TListViewEx::AddRow(const QString& caption, int imageIndex, const QStringList& subItems) {
   auto* item = new QTreeWidgetItem(this);
-  item->setText(0, caption);
-  item->setToolTip(0, caption);
+  // A path is shown with its names read as the user knows them; the row keeps its bytes.
+  item->setText(0, Platform::ShownPath(caption));
+  item->setData(0, kPathRole, caption);
+  item->setToolTip(0, item->text(0));
   for (int k = 0; k < subItems.size(); ++k) {
     item->setText(k + 1, subItems[k]);
     item->setData(k + 1, kPresentRole, true);
@@ -148,7 +152,7 @@ void TListViewEx::ClearRows() { clear(); }
 
 QString TListViewEx::Caption(int row) const {
   const QTreeWidgetItem* item = topLevelItem(row);
-  return item ? item->text(0) : QString();
+  return item ? item->data(0, kPathRole).toString() : QString();
 }
 
 QString TListViewEx::SubItem(int row, int k) const {
@@ -299,7 +303,9 @@ void TListViewEx::dropEvent(QDropEvent* event) {
   int notLocal = 0;
   for (const QUrl& url : event->mimeData()->urls()) {
     if (url.isLocalFile()) {
-      paths << url.toLocalFile();
+      // The path's own bytes: a name that is not UTF-8 arrives percent-encoded.
+      paths << Platform::PathFromNative(
+          QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
     } else {
       ++notLocal;
     }

@@ -74,6 +74,8 @@ class TListViewEx : public QTreeWidget {
   TImageList* Images = nullptr;
 
   int RowCount() const { return topLevelItemCount(); }
+  // The caption is a path as the program holds it (platform/FileNames.h); the list shows it
+  // as ShownPath gives it, Caption() gives it back as it was added.
   int AddRow(const QString& caption, int imageIndex, const QStringList& subItems = {});
   // Afterwards no row is selected and none is current.
   void DeleteRow(int row);

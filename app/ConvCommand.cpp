@@ -4,8 +4,10 @@
 
 #include "Controls.h"
 #include "conversion/ConvQueue.h"
+#include "conversion/OutputNames.h"
 #include "media/MediaInfoDll.h"
 #include "platform/CommandLine.h"
+#include "platform/FileNames.h"
 #include "platform/Platform.h"
 
 #include <QFileInfo>
@@ -13,15 +15,16 @@
 
 QString TConvMainFunc::GetOutputPath(const QString& sourcePath) {
   const QString folder = AvSaveDirEdit ? AvSaveDirEdit->text() : QString();
-  // No loader here: a row exists only after the library was loaded, and the
-  // queue has just probed the same file for the properties panel.
-  QString baseName = ProbeBaseName(sourcePath);
-  // A source the probe cannot open still gets its own output name rather than
-  // a nameless ".mp4" that every such row would share.
-  if (baseName.isEmpty()) baseName = QFileInfo(sourcePath).completeBaseName();
+  // The source's own name as it is shown (a name that is not UTF-8 read as GB18030):
+  // the media library reads no better (it makes a line break " / "), and a source it
+  // cannot open still gets its own output name. (No loader here: a row exists only after
+  // the library was loaded.)
+  QString baseName = QFileInfo(Platform::ShownPath(sourcePath)).completeBaseName();
+  if (baseName.isEmpty()) baseName = ProbeBaseName(sourcePath);
   // A folder that ends in a separator (the root folder) gets no second one.
   const bool joined = folder.endsWith(QLatin1Char(Platform::kPathSep));
-  return folder + (joined ? QString() : QString(QLatin1Char(Platform::kPathSep))) + baseName + GetOutputExt();
+  return folder + (joined ? QString() : QString(QLatin1Char(Platform::kPathSep))) + OutputBaseName(baseName) +
+         GetOutputExt();
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "conversion/OutputNames.h"
 #include "platform/AppError.h"
 #include "platform/DesktopNotice.h"
+#include "platform/FileNames.h"
 #include "platform/Shell.h"
 #include "settings/AppSettings.h"
 
@@ -26,7 +27,7 @@
 
 namespace {
 
-QString FileNameOf(const QString& path) { return QFileInfo(path).fileName(); }
+QString FileNameOf(const QString& path) { return QFileInfo(Platform::ShownPath(path)).fileName(); }
 
 // A steady clock for the run's timing, in milliseconds.
 qint64 NowMs() {

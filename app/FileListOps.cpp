@@ -6,6 +6,7 @@
 #include "FileAdder.h"
 #include "ListMarks.h"
 #include "media/FileFacts.h"
+#include "platform/FileNames.h"
 #include "settings/AppSettings.h"
 
 #include <QDir>
@@ -45,9 +46,11 @@ void TConvMainFunc::AddAvFiles(const QStringList& paths, int notLocal, bool anyK
   QStringList files;
   for (const QString& path : paths) {
     const QFileInfo info(path);
-    if (info.isDir()) {
+    // Asked of the path's own bytes: Qt cannot reach a name that is not UTF-8.
+    const Platform::TPathKind kind = Platform::PathKind(path);
+    if (kind == Platform::TPathKind::kFolder) {
       files << MediaFilesInFolder(path, &ignored);
-    } else if (anyKind || (info.isFile() && IsMediaFileName(info.fileName()))) {
+    } else if (anyKind || (kind == Platform::TPathKind::kFile && IsMediaFileName(info.fileName()))) {
       files << path;
     } else {
       ++ignored;

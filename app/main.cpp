@@ -3,6 +3,7 @@
 #include "ConvMainFrm.h"
 #include "params/DataModule.h"
 #include "platform/CommandLine.h"
+#include "platform/FileNames.h"
 #include "platform/Platform.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Vidmora"));
   // Qt has taken its own options out of argv by now.
   QStringList args;
-  for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  // Paths keep their own bytes, also names that are not UTF-8 (platform/FileNames.h).
+  for (int i = 1; i < argc; ++i) args << Platform::PathFromNative(QByteArray(argv[i]));
   QStringList unknown;
   const QStringList files = Platform::StartPaths(args, QDir::currentPath(), &unknown);
   for (const QString& option : unknown) std::fprintf(stderr, "vidmora: unknown option %s\n", qPrintable(option));

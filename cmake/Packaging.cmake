@@ -30,8 +30,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Add video files to a list, choose the vide
 output folder and convert every file in turn to MP4, with live progress. Shows
 each file's media properties and previews a file in a small player window.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# Qt 6 (with its X11 platform plugin and SVG icon plugins), FFmpeg's libraries
-# and the C library, found from what the program and the encoder are linked with.
+# Qt 6 (with its X11 platform plugin and SVG icon plugins), FFmpeg's libraries,
+# libuchardet (libuchardet0: the character sets of subtitle files), libass (libass9:
+# subtitles drawn into the picture) and the C library, found from what the program and
+# the encoder are linked with.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What is loaded or started by name at run time: the media-information
 # library, SQLite (behind LibDatFunc.so), the player and Qt's Chinese texts.

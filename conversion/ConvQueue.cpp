@@ -5,6 +5,7 @@
 #include "OutputNames.h"
 #include "encoder/Protocol.h"
 #include "media/DurationText.h"
+#include "platform/FileNames.h"
 
 #include <QFile>
 
@@ -23,8 +24,8 @@ namespace {
 // links and other spellings of the path count too).
 bool SameFile(const QString& a, const QString& b) {
   struct stat sa, sb;
-  if (::stat(QFile::encodeName(a).constData(), &sa) != 0) return false;
-  if (::stat(QFile::encodeName(b).constData(), &sb) != 0) return false;
+  if (::stat(Platform::NativePath(a).constData(), &sa) != 0) return false;
+  if (::stat(Platform::NativePath(b).constData(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
@@ -50,6 +51,8 @@ QString TConvQueue::WarningText(const QString& warning) {
     return QStringLiteral("源文件的图形字幕无法存为 MP4 文字字幕，已略过 (%1)").arg(detail);
   if (code == QLatin1String(vidmora::protocol::kWarnSubtitleLeftOut))
     return QStringLiteral("有一条字幕无法读取，已略过 (%1)").arg(detail);
+  if (code == QLatin1String(vidmora::protocol::kWarnSubtitleCues))
+    return QStringLiteral("字幕中有部分内容有误或过大，已略过或截短 (%1)").arg(detail);
   if (code == QLatin1String(vidmora::protocol::kWarnSoundLeftOut))
     return QStringLiteral("源文件的一条声音无法保留，已略过 (%1)").arg(detail);
   return detail.isEmpty() ? warning : detail;

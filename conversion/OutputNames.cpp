@@ -2,6 +2,7 @@
 
 #include "encoder/TempName.h"
 #include "platform/ChildProcess.h"
+#include "platform/FileNames.h"
 #include "platform/Platform.h"
 
 #include <QDir>
@@ -23,7 +24,7 @@ namespace {
 QString Clean(const QString& path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); }
 
 bool Lstat(const QString& path, struct stat* st) {
-  return ::lstat(QFile::encodeName(path).constData(), st) == 0;
+  return ::lstat(Platform::NativePath(path).constData(), st) == 0;
 }
 
 // What the names of one run must stay clear of.
@@ -34,13 +35,13 @@ class TNames {
       sourcePaths_.insert(Clean(s));
       struct stat st;
       // A link among the sources protects the file it leads to.
-      if (::stat(QFile::encodeName(s).constData(), &st) == 0) sourceFiles_.insert({st.st_dev, st.st_ino});
+      if (::stat(Platform::NativePath(s).constData(), &st) == 0) sourceFiles_.insert({st.st_dev, st.st_ino});
     }
   }
   bool IsSource(const QString& path) const {
     if (sourcePaths_.contains(Clean(path))) return true;
     struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 &&
+    return ::stat(Platform::NativePath(path).constData(), &st) == 0 &&
            sourceFiles_.contains({st.st_dev, st.st_ino});
   }
   // Names already given to this run. Compared without regard to case, so that
@@ -69,6 +70,14 @@ class TNames {
 bool PathInUse(const QString& path) {
   struct stat st;
   return Lstat(path, &st);
+}
+
+QString OutputBaseName(const QString& baseName) {
+  QString name = baseName;
+  for (QChar& c : name)
+    if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+      c = QLatin1Char(' ');
+  return name;
 }
 
 QString NextFreeName(const QString& path, const std::function<bool(const QString&)>& taken) {

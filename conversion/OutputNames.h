@@ -27,6 +27,10 @@ QVector<TOutputPlan> PlanOutputs(const QStringList& wanted, const QStringList& s
 // How many rows of a plan replace an existing file.
 int CountReplaced(const QVector<TOutputPlan>& plan);
 
+// A source's base name made fit for an output name: a line break or any other control
+// character becomes a blank (a name holding one is legal, but no player lists it well).
+QString OutputBaseName(const QString& baseName);
+
 // "name (n).ext" beside path for the least n >= 1 for which taken() is false
 // (the extension is the part after the last dot of the file name).
 QString NextFreeName(const QString& path, const std::function<bool(const QString&)>& taken);

@@ -67,8 +67,20 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   // Sizes and aspect are those of the upright picture, as players show it.
   const bool swap = SwapsSides(setup.picture.orientation);
   const int srcW = swap ? dec->height : dec->width, srcH = swap ? dec->width : dec->height;
-  int w = opt.width ? opt.width : srcW;
-  int h = opt.height ? opt.height : srcH;
+  AVRational srcSar = src.video.stream->sample_aspect_ratio;
+  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
+  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
+  if (swap) std::swap(srcSar.num, srcSar.den);
+  // A size (and an aspect) chosen is a box the picture fits in its own orientation: a
+  // portrait picture (taller than wide as shown) takes a landscape choice standing up.
+  const bool portrait = int64_t(srcW) * srcSar.num < int64_t(srcH) * srcSar.den;
+  int boxW = opt.width, boxH = opt.height;
+  std::optional<Rational> aspect = opt.aspect;
+  setup.turnedToPortrait = portrait && ((boxW > boxH) || (aspect && aspect->num > aspect->den));
+  if (portrait && boxW > boxH) std::swap(boxW, boxH);
+  if (portrait && aspect && aspect->num > aspect->den) std::swap(aspect->num, aspect->den);
+  int w = boxW ? boxW : srcW;
+  int h = boxH ? boxH : srcH;
   // 4:2:0 pictures need even sizes.
   w = std::max(2, w & ~1);
   h = std::max(2, h & ~1);
@@ -92,13 +104,8 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   if (codec->id == AV_CODEC_ID_MPEG4 && (setup.fps.num > 65535 || setup.fps.den > 65535))
     av_reduce(&setup.fps.num, &setup.fps.den, setup.fps.num, setup.fps.den, 65535);
 
-  AVRational srcSar = src.video.stream->sample_aspect_ratio;
-  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = dec->sample_aspect_ratio;
-  if (srcSar.num <= 0 || srcSar.den <= 0) srcSar = {1, 1};
-  if (swap) std::swap(srcSar.num, srcSar.den);
-  if (opt.aspect) {
-    av_reduce(&setup.sar.num, &setup.sar.den, int64_t(opt.aspect->num) * h, int64_t(opt.aspect->den) * w,
-              65535);
+  if (aspect) {
+    av_reduce(&setup.sar.num, &setup.sar.den, int64_t(aspect->num) * h, int64_t(aspect->den) * w, 65535);
   } else {
     // A new size keeps the source's display aspect ratio.
     av_reduce(&setup.sar.num, &setup.sar.den, int64_t(srcSar.num) * srcW * h, int64_t(srcSar.den) * srcH * w,

@@ -18,6 +18,7 @@ struct PictureSetup {
   PictureSource picture;  // what the source's picture needs on its way to the encoder
   AVRational fps{25, 1};
   AVRational sar{1, 1};
+  bool turnedToPortrait = false;  // the size or aspect chosen was taken standing up
 };
 
 // Sets up and opens the encoder for the source's picture (or one sound track) in out, with its

@@ -60,6 +60,34 @@ bool Muxer::Create(const std::string& path) {
   return r >= 0 && out_;
 }
 
+bool Muxer::AddCover(const AVStream* source) {
+  cover_ = avformat_new_stream(out_, nullptr);
+  if (!cover_ || avcodec_parameters_copy(cover_->codecpar, source->codecpar) < 0) return false;
+  cover_->codecpar->codec_tag = 0;
+  cover_->disposition = AV_DISPOSITION_ATTACHED_PIC;
+  cover_->time_base = {1, 90000};
+  coverSource_ = source;
+  return true;
+}
+
+bool Muxer::AddChapter(int64_t start, int64_t end, const AVDictionary* tags) {
+  auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+  if (!chapter) return Failed(OutOfMemory());
+  chapter->id = int64_t(out_->nb_chapters) + 1;
+  chapter->time_base = {1, 1000};
+  chapter->start = av_rescale_q(start, AV_TIME_BASE_Q, chapter->time_base);
+  chapter->end = av_rescale_q(end, AV_TIME_BASE_Q, chapter->time_base);
+  if (av_dict_copy(&chapter->metadata, tags, 0) < 0 ||
+      av_reallocp_array(&out_->chapters, out_->nb_chapters + 1, sizeof(*out_->chapters)) < 0) {
+    av_dict_free(&chapter->metadata);
+    av_free(chapter);
+    out_->nb_chapters = 0;  // the array is gone when it could not grow
+    return Failed(OutOfMemory());
+  }
+  out_->chapters[out_->nb_chapters++] = chapter;
+  return true;
+}
+
 bool Muxer::Start(int fd) {
   fd_ = fd;
   constexpr int kBufferSize = 1 << 16;
@@ -77,6 +105,18 @@ bool Muxer::Start(int fd) {
     const std::string detail = LastLibraryError();
     return Failed(
         Coded(OutputFailure(r), "cannot write the output " + name_ + ": " + (detail.empty() ? ErrorText(r) : detail)));
+  }
+  if (cover_) {
+    // The writer keeps the picture for the cover box it writes at the end.
+    TPacketPtr picture(av_packet_clone(&coverSource_->attached_pic));
+    if (!picture) return Failed(OutOfMemory());
+    picture->stream_index = cover_->index;
+    picture->pts = picture->dts = 0;
+    picture->duration = 0;
+    picture->pos = -1;
+    const int w = av_interleaved_write_frame(out_, picture.get());
+    if (w < 0)
+      return Failed(Coded(OutputFailure(w), "writing the output " + name_ + " failed: " + ErrorText(w)));
   }
   return true;
 }
@@ -143,12 +183,17 @@ bool Muxer::WriteHeldSound(double upTo) {
 bool Muxer::Finish() {
   const int r = av_write_trailer(out_);
   if (r < 0) return Failed(Coded(OutputFailure(r), "finishing the output " + name_ + " failed: " + ErrorText(r)));
+  finished_ = true;
   return true;
 }
 
 bool Muxer::Close() {
   const int error = CloseIo();
-  return error >= 0 || Failed(Coded(OutputFailure(error), "writing the output " + name_ + " failed: " + ErrorText(error)));
+  if (error < 0)
+    return Failed(
+        Coded(OutputFailure(error), "writing the output " + name_ + " failed: " + ErrorText(error)));
+  if (finished_ && fd_ >= 0 && !userData_.empty()) userDataError_ = AppendUserData(fd_, userData_);
+  return true;
 }
 
 int64_t Muxer::Position() const { return out_ && out_->pb ? std::max<int64_t>(0, avio_tell(out_->pb)) : 0; }

@@ -4,12 +4,15 @@
 
 #include "LibraryObjects.h"
 #include "StreamCopy.h"
+#include "UserData.h"
 
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 extern "C" {
+struct AVDictionary;
 struct AVFormatContext;
 struct AVPacket;
 struct AVStream;
@@ -40,8 +43,16 @@ class Muxer {
   // The MP4 writer for path, to which streams are then added. False when it is not available.
   bool Create(const std::string& path);
   AVFormatContext* Context() const { return out_; }
+  // The source's cover (an attached picture) kept as the MP4's cover: added before the
+  // header, its picture written with it. False when memory ran out.
+  bool AddCover(const AVStream* source);
+  // User-data strings added once the file is complete (see UserData.h).
+  void SetUserData(std::vector<UserDataString> strings) { userData_ = std::move(strings); }
   // Writes the header into the file open at fd. False on failure (Error() tells why).
   bool Start(int fd);
+  // A chapter, in AV_TIME_BASE units from the output's start, with the source's tags (its
+  // title): added after the header, the writer puts it in as the file is completed.
+  bool AddChapter(int64_t start, int64_t end, const AVDictionary* tags);
 
   // One packet whose timestamps are in its output stream's time base. Subtitles do not
   // count towards the output's time: the cues of a subtitle file are all known at the start.
@@ -55,9 +66,12 @@ class Muxer {
   // Writes the sound held up to upTo seconds (all of it: HUGE_VAL).
   bool WriteHeldSound(double upTo);
 
-  // Completes the file (its index), then closes the writer's buffer. False on failure.
+  // Completes the file (its index), then closes the writer's buffer and adds the user data.
+  // False on failure; user data that cannot be added leaves the file as it was and is told
+  // by UserDataError().
   bool Finish();
   bool Close();
+  const std::string& UserDataError() const { return userDataError_; }
 
   int64_t Position() const;                          // bytes written so far
   double OutputTime() const { return outputTime_; }  // seconds of output written so far
@@ -75,6 +89,11 @@ class Muxer {
   std::string name_;
   AVFormatContext* out_ = nullptr;
   int fd_ = -1;  // the temporary file's descriptor, as the writer's opaque
+  const AVStream* coverSource_ = nullptr;
+  AVStream* cover_ = nullptr;
+  std::vector<UserDataString> userData_;
+  std::string userDataError_;
+  bool finished_ = false;  // the trailer is written
   struct HeldPacket {
     OutputStream* out;
     TPacketPtr packet;

@@ -33,11 +33,16 @@ inline constexpr char kWarnPictureSubtitles[] = "picture-subtitles";
 // A subtitle track or a subtitle file beside the source that cannot be read; the
 // conversion goes on without it.
 inline constexpr char kWarnSubtitleLeftOut[] = "subtitle-left-out";
-// A further sound track left out: a stream copy cannot put it into MP4 as it is, or it
-// cannot be decoded.
+// Cues of a subtitle track left out or cut down: cues that end before they start or lie
+// before the start, text and drawings beyond the bounds a cue may ask, cues that took too
+// long to draw. The rest of the track is kept.
+inline constexpr char kWarnSubtitleCues[] = "subtitle-cues";
+// A sound track left out while another is kept: a stream copy cannot put it into MP4 as it
+// is, it cannot be decoded, or it turned out to hold no sound.
 inline constexpr char kWarnSoundLeftOut[] = "sound-left-out";
 // The tracks the output keeps, said once before the first progress line:
-// "tracks: sound=2 subtitles=1".
+// "tracks: sound=2 subtitles=1"; said again before the summary when a track turned out to
+// hold nothing (the last one counts).
 inline constexpr char kTracksMark[] = "tracks: ";
 inline constexpr char kQuitKey = 'q';
 

@@ -40,6 +40,12 @@ const std::string& AllowedFormats() {
   return list;
 }
 
+// The codec's name, for the reasons given: "an unknown codec" where the container names one
+// the libraries do not know.
+std::string CodecName(const AVCodecParameters* par) {
+  return par->codec_id == AV_CODEC_ID_NONE ? "an unknown codec" : avcodec_get_name(par->codec_id);
+}
+
 }  // namespace
 
 Source::~Source() { avformat_close_input(&context); }
@@ -63,11 +69,9 @@ bool Source::OpenFile(AVFormatContext** opened) {
   return openError_ >= 0;
 }
 
-std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio) {
-  path_ = path;
-  copyVideo_ = copyVideo;
-  copyAudio_ = copyAudio;
-  // A playlist or list of files is refused by name before the library is asked to open it.
+// Refused before anything else: a playlist or list of files (by name, before the library is
+// asked to open it), a file that cannot be opened or read.
+std::string Source::Refusal() {
   // (Only a regular file is read twice: what a pipe gives is for the conversion.)
   struct stat facts;
   isFile_ = stat(path_.c_str(), &facts) == 0 && S_ISREG(facts.st_mode);
@@ -83,8 +87,9 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     int score = 0;
     const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
     if (format && IsRefusedFormat(format->name))
-      return Coded(protocol::kErrSourceNotRegular, "the source " + DisplayName(path_) + " is a list of other files (" +
-                                                       format->name + "); only plain media files are converted");
+      return Coded(protocol::kErrSourceNotRegular, "the source " + DisplayName(path_) +
+                                                       " is a list of other files (" + format->name +
+                                                       "); only plain media files are converted");
   }
   ClearLibraryError();
   int r = OpenFile(&context) ? 0 : openError_;
@@ -96,94 +101,253 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
     if (!detail.empty() && detail.find(why) == std::string::npos) why += " (" + detail + ")";
     return Coded(SourceFailure(r), "cannot read the source " + DisplayName(path_) + ": " + why);
   }
+  return {};
+}
 
-  for (unsigned i = 0; i < context->nb_streams; ++i) {
-    AVStream* st = context->streams[i];
-    const AVCodecParameters* par = st->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO && video.index < 0 &&
-        !(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && par->width > 0 && par->height > 0) {
-      video.index = int(i);
-      video.stream = st;
-    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > 0 &&
-               par->sample_rate > 0) {
-      InputStream sound;
-      sound.index = int(i);
-      sound.stream = st;
-      sound.soundNumber = int(sounds.size()) + 1;
-      sounds.push_back(std::move(sound));
-    } else if (par->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-      const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
-      (d && (d->props & AV_CODEC_PROP_TEXT_SUB) ? textSubtitles : pictureSubtitles).push_back(st);
+// Reads the start of the data through a second opening (the first is left where the
+// conversion begins): how many packets each stream has there, and the first timestamps of
+// each picture stream. It ends at the end of the data, once every picture and sound stream
+// has shown itself and the moving pictures have shown enough of their rate, or after a
+// bounded number of packets. A second opening that sees other streams tells nothing (some
+// demuxers, a transport stream's, add streams as they come upon them: each is checked then).
+void Source::Scan() {
+  constexpr int kMaxPackets = 2000;
+  constexpr size_t kTimes = 60;
+  const unsigned n = context->nb_streams;
+  packetsSeen_.assign(n, 0);
+  pictureTimes_.assign(n, {});
+  scannedToEnd_ = false;
+  if (!isFile_) return;  // a pipe is read once
+  AVFormatContext* ic = nullptr;
+  if (!OpenFile(&ic)) return;
+  const auto sameStream = [&](unsigned i) {
+    return i < n && ic->streams[i]->codecpar->codec_type == context->streams[i]->codecpar->codec_type &&
+           !av_cmp_q(ic->streams[i]->time_base, context->streams[i]->time_base);
+  };
+  bool same = ic->nb_streams <= n;
+  for (unsigned i = 0; same && i < ic->nb_streams; ++i) same = sameStream(i);
+  TPacketPtr packet(av_packet_alloc());
+  bool ended = false;
+  int read = 0;
+  const auto isPicture = [&](unsigned i) {
+    const AVStream* st = context->streams[i];
+    return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC);
+  };
+  const auto enough = [&] {
+    size_t mostTimes = 0;
+    for (unsigned i = 0; i < n; ++i)
+      if (isPicture(i)) mostTimes = std::max(mostTimes, pictureTimes_[i].size());
+    for (unsigned i = 0; i < n; ++i) {
+      const bool picture = isPicture(i);
+      if ((picture || context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) &&
+          packetsSeen_[i] == 0)
+        return false;
+      // A picture shows its rate, unless it is a still of one frame beside a film that has.
+      if (picture && pictureTimes_[i].size() < kTimes && (packetsSeen_[i] > 1 || mostTimes < kTimes))
+        return false;
     }
+    return true;
+  };
+  while (same && packet && read < kMaxPackets && !StopRequested() && !enough()) {
+    const int r = av_read_frame(ic, packet.get());
+    if (r == AVERROR_EOF || (r < 0 && ic->pb && avio_feof(ic->pb))) {
+      ended = true;
+      break;
+    }
+    if (r < 0) break;
+    ++read;
+    const int k = packet->stream_index;
+    same = k >= 0 && unsigned(k) < ic->nb_streams && sameStream(unsigned(k));
+    if (same) {
+      ++packetsSeen_[k];
+      const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      if (ic->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && ts != AV_NOPTS_VALUE &&
+          pictureTimes_[k].size() < kTimes)
+        pictureTimes_[k].push_back(ts);
+    }
+    av_packet_unref(packet.get());
   }
+  same = same && ic->nb_streams <= n;
+  avformat_close_input(&ic);
+  if (!same) {
+    packetsSeen_.assign(n, 0);
+    pictureTimes_.assign(n, {});
+  }
+  scannedToEnd_ = same && ended;
+}
+
+SourceFacts Source::Facts() const {
+  SourceFacts facts;
+  facts.scannedToEnd = scannedToEnd_;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    const AVStream* st = context->streams[i];
+    const AVCodecParameters* par = st->codecpar;
+    StreamFacts s;
+    s.index = int(i);
+    s.codec = CodecName(par);
+    s.isDefault = st->disposition & AV_DISPOSITION_DEFAULT;
+    s.frames = st->nb_frames > 0 ? st->nb_frames : -1;
+    s.packetsSeen = i < packetsSeen_.size() ? packetsSeen_[i] : 0;
+    const bool copies = par->codec_type == AVMEDIA_TYPE_VIDEO ? copyVideo_ : copyAudio_;
+    const char* unusable = copies ? "cannot be copied into MP4 as it is" : "cannot be decoded";
+    const bool decodes = avcodec_find_decoder(par->codec_id) != nullptr;
+    switch (par->codec_type) {
+      case AVMEDIA_TYPE_VIDEO:
+        s.kind = StreamKind::Picture;
+        s.attachedPicture = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
+        s.coverFormat = par->codec_id == AV_CODEC_ID_MJPEG || par->codec_id == AV_CODEC_ID_PNG ||
+                        par->codec_id == AV_CODEC_ID_BMP;
+        s.width = par->width;
+        s.height = par->height;
+        // A picture without a size cannot be shown, let alone converted.
+        if (!s.attachedPicture && (par->width <= 0 || par->height <= 0))
+          s.unusable = "states no picture size";
+        else if (!s.attachedPicture && (copies ? !CheckCopyable(par).empty() : !decodes))
+          s.unusable = unusable;
+        break;
+      case AVMEDIA_TYPE_AUDIO:
+        s.kind = StreamKind::Sound;
+        // Sound whose rate and channels could not be read from any packet holds nothing
+        // that can be decoded or described: it counts as empty, not as a refusal.
+        if (par->ch_layout.nb_channels <= 0 || par->sample_rate <= 0) s.frames = 0;
+        if (copies ? !CheckCopyable(par).empty() : !decodes) s.unusable = unusable;
+        break;
+      case AVMEDIA_TYPE_SUBTITLE: {
+        s.kind = StreamKind::Subtitle;
+        const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
+        s.textSubtitle = d && (d->props & AV_CODEC_PROP_TEXT_SUB);
+        break;
+      }
+      default:
+        s.kind = StreamKind::Other;
+        break;
+    }
+    facts.streams.push_back(std::move(s));
+  }
+  for (unsigned p = 0; p < context->nb_programs; ++p) {
+    const AVProgram* program = context->programs[p];
+    for (unsigned k = 0; k < program->nb_stream_indexes; ++k)
+      if (program->stream_index[k] < context->nb_streams)
+        facts.streams[program->stream_index[k]].programs.push_back(program->id);
+  }
+  return facts;
+}
+
+// Takes the streams the plan keeps; a refusal when the film, or every sound track, cannot be
+// used (or nothing can be read at all).
+std::string Source::Pick(const TrackPlan& plan) {
+  video = InputStream();
+  sounds.clear();
+  textSubtitles.clear();
+  pictureSubtitles.clear();
+  cover = nullptr;
+  leftOut.clear();
+  notes.clear();
+  const auto kindOf = [&](AVStream* st) {
+    return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
+  };
+  for (int k : {plan.unusablePicture, plan.unusableSound}) {
+    if (k < 0) continue;
+    AVStream* st = context->streams[k];
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO ? copyVideo_ : copyAudio_) {
+      const std::string refusal = CheckCopyable(par);
+      if (!refusal.empty()) return refusal;
+    }
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width <= 0 || par->height <= 0))
+      return Coded(protocol::kErrSourceDamaged,
+                   "the source's video (" + CodecName(par) + ") states no picture size");
+    return Coded(protocol::kErrSourceUnsupported,
+                 Format("the source's %s (%s) cannot be decoded", kindOf(st), CodecName(par).c_str()));
+  }
+  if (plan.picture >= 0) {
+    video.index = plan.picture;
+    video.stream = context->streams[plan.picture];
+  }
+  for (int k : plan.sounds) {
+    InputStream sound;
+    sound.index = k;
+    sound.stream = context->streams[k];
+    sounds.push_back(std::move(sound));
+  }
+  for (int k : plan.subtitles) {
+    AVStream* st = context->streams[k];
+    const AVCodecDescriptor* d = avcodec_descriptor_get(st->codecpar->codec_id);
+    (d && (d->props & AV_CODEC_PROP_TEXT_SUB) ? textSubtitles : pictureSubtitles).push_back(st);
+  }
+  if (plan.cover >= 0) cover = context->streams[plan.cover];
+  for (const LeftOutStream& out : plan.leftOut) (out.warn ? leftOut : notes).push_back(out.why);
   if (video.index < 0 && sounds.empty())
     return Coded(protocol::kErrSourceDamaged,
                  "the source " + DisplayName(path_) + " holds no video or audio that can be read");
+  return {};
+}
 
-  // Names a further sound track that cannot be kept, and takes it out of the list.
-  const auto leaveOut = [&](size_t k, const char* why) {
-    leftOut.push_back(Format("sound track %d (%s) %s and is left out", sounds[k].soundNumber,
-                             avcodec_get_name(sounds[k].stream->codecpar->codec_id), why));
-    sounds.erase(sounds.begin() + std::ptrdiff_t(k));
-  };
-  // A copy keeps every sound track MP4 can hold as it is; the first one decides whether the
-  // copy can be made at all, a further one that cannot is left out and named.
-  if (copyAudio_) {
-    for (size_t k = 1; k < sounds.size();) {
-      const std::string refusal = CheckCopyable(sounds[k].stream->codecpar);
-      if (refusal.empty()) {
-        ++k;
-        continue;
-      }
-      leaveOut(k, "cannot be copied into MP4 as it is");
-    }
-  }
+// The decoder of a stream that is converted; "" or why it cannot be decoded.
+std::string Source::OpenDecoder(InputStream& in) {
+  const AVCodecParameters* par = in.stream->codecpar;
+  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+  const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
+  if (!codec)
+    return Coded(protocol::kErrSourceUnsupported,
+                 Format("the source's %s (%s) cannot be decoded", kind, CodecName(par).c_str()));
+  in.decoder.reset(avcodec_alloc_context3(codec));
+  in.frame.reset(av_frame_alloc());
+  if (!in.decoder || !in.frame || avcodec_parameters_to_context(in.decoder.get(), par) < 0)
+    return OutOfMemory();
+  in.decoder->pkt_timebase = in.stream->time_base;
+  in.decoder->thread_count = 0;
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO)
+    in.decoder->framerate = av_guess_frame_rate(context, in.stream, nullptr);
+  ClearLibraryError();
+  const int opened = avcodec_open2(in.decoder.get(), codec, nullptr);
+  if (opened < 0)
+    return Coded(
+        opened == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrSourceUnsupported,
+        Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(opened).c_str()));
+  return {};
+}
 
-  // The decoder of a stream that is converted; "" or why it cannot be decoded.
-  const auto openDecoder = [&](InputStream& in) -> std::string {
-    const AVCodecParameters* par = in.stream->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
-    if (!codec)
-      return Coded(protocol::kErrSourceUnsupported,
-                   Format("the source's %s (%s) cannot be decoded", kind, avcodec_get_name(par->codec_id)));
-    in.decoder.reset(avcodec_alloc_context3(codec));
-    in.frame.reset(av_frame_alloc());
-    if (!in.decoder || !in.frame || avcodec_parameters_to_context(in.decoder.get(), par) < 0)
-      return OutOfMemory();
-    in.decoder->pkt_timebase = in.stream->time_base;
-    in.decoder->thread_count = 0;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      in.decoder->framerate = av_guess_frame_rate(context, in.stream, nullptr);
-    ClearLibraryError();
-    const int opened = avcodec_open2(in.decoder.get(), codec, nullptr);
-    if (opened < 0)
-      return Coded(opened == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrSourceUnsupported,
-                   Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(opened).c_str()));
-    return {};
-  };
-  for (size_t k = 0; k <= sounds.size(); ++k) {
-    InputStream& in = k == 0 ? video : sounds[k - 1];
-    if (in.index < 0) continue;
-    if (Copies(in)) {
-      // Refused here, before anything is written, when MP4 cannot hold it as it is.
-      const std::string refusal = CheckCopyable(in.stream->codecpar);
-      if (!refusal.empty()) return refusal;
-      continue;
+std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio) {
+  path_ = path;
+  copyVideo_ = copyVideo;
+  copyAudio_ = copyAudio;
+  const std::string refusal = Refusal();
+  if (!refusal.empty()) return refusal;
+  Scan();
+  SourceFacts facts = Facts();
+  // A decoder that will not open after all makes its stream unusable, and the streams are
+  // picked again without it (each time one stream fewer can be picked). When that stream
+  // was the last film or sound track, its own reason refuses the source.
+  std::string failed;
+  int failedIndex = -1;
+  for (;;) {
+    const TrackPlan plan = PlanTracks(facts);
+    if (failedIndex >= 0 && (plan.unusablePicture == failedIndex || plan.unusableSound == failedIndex))
+      return failed;
+    const std::string pickError = Pick(plan);
+    if (!pickError.empty()) return pickError;
+    failed.clear();
+    for (size_t k = 0; k <= sounds.size() && failed.empty(); ++k) {
+      InputStream& in = k == 0 ? video : sounds[k - 1];
+      if (in.index < 0 || Copies(in)) continue;
+      failed = OpenDecoder(in);
+      failedIndex = in.index;
     }
-    const std::string error = openDecoder(in);
-    if (error.empty()) continue;
-    // The picture and the first sound track are what the conversion is for; a further
-    // sound track that cannot be decoded is left out and named.
-    if (k <= 1) return error;
-    leaveOut(k - 1, "cannot be decoded");
-    --k;
+    if (failed.empty()) break;
+    if (failed.rfind(protocol::kErrOutOfMemory, 0) == 0) return failed;
+    facts.streams[size_t(failedIndex)].unusable = "cannot be decoded";
   }
+  FindStart();
+  return {};
+}
+
+// Timestamps count from the earliest start of the picture and sound streams (subtitles may
+// start earlier and are left out), so the output starts at zero with sound and picture as far
+// apart as in the source; and what the header says of the length.
+void Source::FindStart() {
   std::vector<const InputStream*> streams{&video};
   for (const InputStream& sound : sounds) streams.push_back(&sound);
-  // Timestamps count from the earliest start of the picture and sound streams (subtitles
-  // may start earlier and are left out), so the output starts at zero with sound and
-  // picture as far apart as in the source.
   startTime = AV_NOPTS_VALUE;
   for (const InputStream* in : streams) {
     if (in->index < 0 || in->stream->start_time == AV_NOPTS_VALUE) continue;
@@ -193,35 +357,19 @@ std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio
   if (startTime == AV_NOPTS_VALUE)
     startTime = context->start_time == AV_NOPTS_VALUE ? 0 : context->start_time;
   // A length merely estimated from the bit rate is no announcement.
+  announcedEnd = AV_NOPTS_VALUE;
   if (context->duration != AV_NOPTS_VALUE && context->duration > 0 &&
       context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
     announcedEnd = context->duration;
   }
-  return {};
 }
 
-// The rate the first pictures' own timestamps show, read from a second opening of the
-// source (the first is left where the conversion begins); {0, 1} when they show none.
-// Timestamps are sorted first, so pictures stored out of display order count too.
-AVRational Source::MeasuredFrameRate() {
-  if (!isFile_) return {0, 1};  // a pipe is read once
-  AVFormatContext* ic = nullptr;
-  if (!OpenFile(&ic)) return {0, 1};
-  std::vector<int64_t> times;
-  TPacketPtr packet(av_packet_alloc());
+// The rate the first pictures' own timestamps show, from the scan; {0, 1} when they show
+// none. Timestamps are sorted first, so pictures stored out of display order count too.
+AVRational Source::MeasuredFrameRate() const {
+  if (video.index < 0 || size_t(video.index) >= pictureTimes_.size()) return {0, 1};
+  std::vector<int64_t> times = pictureTimes_[size_t(video.index)];
   const AVRational tb = video.stream->time_base;
-  for (int read = 0; packet && read < 1000 && times.size() < 60 && !StopRequested(); ++read) {
-    if (av_read_frame(ic, packet.get()) < 0) break;
-    const int k = packet->stream_index;
-    if (k == video.index && k < int(ic->nb_streams) &&
-        ic->streams[k]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-        !av_cmp_q(ic->streams[k]->time_base, tb)) {
-      const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-      if (ts != AV_NOPTS_VALUE) times.push_back(ts);
-    }
-    av_packet_unref(packet.get());
-  }
-  avformat_close_input(&ic);
   std::sort(times.begin(), times.end());
   std::vector<int64_t> steps;
   for (size_t i = 1; i < times.size(); ++i)

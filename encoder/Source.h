@@ -1,9 +1,11 @@
-// The source of a conversion: the file opened and probed, its first picture stream, every
-// sound track and its subtitle tracks picked, a decoder opened for each picture or sound
-// stream that is not copied as it is, and what its header says of its start and length.
+// The source of a conversion: the file opened and probed, its start scanned, its streams
+// picked through the track plan (the film, every sound track, its subtitle tracks and its
+// cover), a decoder opened for each picture or sound stream that is not copied as it is, and
+// what its header says of its start and length.
 #pragma once
 
 #include "LibraryObjects.h"
+#include "TrackPlan.h"
 
 #include <cstdint>
 #include <deque>
@@ -22,7 +24,6 @@ struct InputStream {
   TCodecPtr decoder;               // none when the stream is copied
   TFramePtr frame;                 // what the decoder gives, reused for every picture or sound frame
   int repairId = -1;               // the stream's number in the timestamp repair
-  int soundNumber = 0;             // a sound track's place among the source's, from 1
   std::deque<TPacketPtr> waiting;  // packets the repair holds back (see TimestampRepair::Holding)
 };
 
@@ -33,15 +34,16 @@ class Source {
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;
 
-  // Opens path as a plain local file and picks its streams; the video or the sound tracks
-  // are to be copied as they are when copyVideo or copyAudio. "" or the one line that
-  // refuses it. A further sound track that MP4 cannot hold as it is (in a copy) or that
-  // cannot be decoded is left out and named in leftOut.
+  // Opens path as a plain local file and picks its streams through the track plan; the
+  // video or the sound tracks are to be copied as they are when copyVideo or copyAudio. ""
+  // or the one line that refuses it. A sound track that MP4 cannot hold as it is (in a copy)
+  // or that cannot be decoded is left out and named in leftOut while another can be kept;
+  // the other streams left out are named in notes.
   std::string Open(const std::string& path, bool copyVideo, bool copyAudio);
 
-  // The rate the first pictures' own timestamps show, read from a second opening of the
-  // source; {0, 1} when they show none (or the source is a pipe, which is read once).
-  AVRational MeasuredFrameRate();
+  // The rate the first pictures' own timestamps show, read in the scan of the source's start;
+  // {0, 1} when they show none (or the source is a pipe, which is read once).
+  AVRational MeasuredFrameRate() const;
 
   bool Copies(const InputStream& in) const {
     return in.index >= 0 && (&in == &video ? copyVideo_ : copyAudio_);
@@ -55,7 +57,9 @@ class Source {
   // The subtitle tracks, in the source's order: text ones (which MP4 holds as text) and
   // the picture ones (which it cannot), apart.
   std::vector<AVStream*> textSubtitles, pictureSubtitles;
-  std::vector<std::string> leftOut;  // sound tracks left out, each with why
+  AVStream* cover = nullptr;         // an attached picture kept as the MP4's cover
+  std::vector<std::string> leftOut;  // tracks left out that the user may miss, each with why
+  std::vector<std::string> notes;    // other streams left out, each with why
   // AV_TIME_BASE units, subtracted from every timestamp: the earlier start of the two streams.
   int64_t startTime = 0;
   // AV_TIME_BASE units from startTime; AV_NOPTS_VALUE when the source states no length (a
@@ -65,11 +69,22 @@ class Source {
 
  private:
   bool OpenFile(AVFormatContext** opened);
+  std::string Refusal();                    // "" when the file opens as a plain media file
+  void Scan();                              // reads the start of the data through a second opening
+  SourceFacts Facts() const;                // the streams as the track plan sees them
+  std::string Pick(const TrackPlan& plan);  // takes the plan's streams; "" or a refusal
+  std::string OpenDecoder(InputStream& in);
+  void FindStart();
 
   std::string path_;
   bool copyVideo_ = false, copyAudio_ = false;
   bool isFile_ = false;  // a regular file, which can be opened twice (a pipe cannot)
   int openError_ = 0;
+  // What the scan met: packets per stream, whether it read to the end, and the first
+  // timestamps of each picture stream.
+  std::vector<int64_t> packetsSeen_;
+  bool scannedToEnd_ = false;
+  std::vector<std::vector<int64_t>> pictureTimes_;
 };
 
 }  // namespace vidmora::encoder

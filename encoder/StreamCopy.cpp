@@ -20,19 +20,32 @@ namespace {
 // Pictures dropped at most while waiting for a key frame: ten seconds at 25 frames a second.
 constexpr int kMaxSkippedPictures = 250;
 
+// What MP4 holds as it is and the usual players play from it: the codecs MP4 registers
+// (the MPEG families, Dolby's two through their own sample entries, VP9 and AV1 through
+// theirs). FLAC (which the writer here calls experimental), Opus, DTS, Vorbis and VP8 are
+// left to conversion: many players and TVs do not play them from MP4, or the writer refuses.
 bool IsCopyable(AVCodecID id) {
   switch (id) {
     case AV_CODEC_ID_H264:
     case AV_CODEC_ID_HEVC:
     case AV_CODEC_ID_MPEG4:
+    case AV_CODEC_ID_MPEG1VIDEO:
+    case AV_CODEC_ID_MPEG2VIDEO:
+    case AV_CODEC_ID_VP9:
+    case AV_CODEC_ID_AV1:
     case AV_CODEC_ID_AAC:
     case AV_CODEC_ID_MP3:
+    case AV_CODEC_ID_MP2:
     case AV_CODEC_ID_AC3:
+    case AV_CODEC_ID_EAC3:
       return true;
     default:
       return false;
   }
 }
+
+// MPEG audio below 16 kHz (the half and quarter rates of MPEG-2.5) is refused by the MP4 writer.
+constexpr int kLowestMpegAudioRate = 16000;
 
 }  // namespace
 
@@ -41,22 +54,33 @@ std::string CheckCopyable(const AVCodecParameters* par) {
   if (IsCopyable(par->codec_id)) {
     // Without its parameter sets in the stream's header, a copy of H.264 or H.265 would
     // give a file that no player can start.
-    if ((par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC) && par->extradata_size <= 0)
+    // (AV1 likewise without its configuration record.)
+    if ((par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC ||
+         par->codec_id == AV_CODEC_ID_AV1) &&
+        par->extradata_size <= 0)
       return Coded(protocol::kErrCopyUnsupported,
                    std::string("the source's video (") + avcodec_get_name(par->codec_id) +
                        ") holds no parameter sets at its start and cannot be copied into MP4; choose a video "
                        "codec to convert it");
+    if (par->codec_id == AV_CODEC_ID_MP3 && par->sample_rate > 0 && par->sample_rate < kLowestMpegAudioRate)
+      return Coded(
+          protocol::kErrCopyUnsupported,
+          Format("the source's audio (mp3 at %d Hz) cannot be copied into MP4, which takes MPEG audio at "
+                 "16 kHz or more; choose an audio codec to convert it",
+                 par->sample_rate));
     return {};
   }
   if (video)
-    return Coded(protocol::kErrCopyUnsupported,
-                 std::string("the source's video (") + avcodec_get_name(par->codec_id) +
-                     ") cannot be copied into MP4, which takes H.264, H.265 or MPEG-4 Part 2 as they are; "
-                     "choose a video codec to convert it");
-  return Coded(protocol::kErrCopyUnsupported,
-               std::string("the source's audio (") + avcodec_get_name(par->codec_id) +
-                   ") cannot be copied into MP4, which takes AAC, MP3 or AC-3 as they are; choose an audio "
-                   "codec to convert it");
+    return Coded(
+        protocol::kErrCopyUnsupported,
+        std::string("the source's video (") + avcodec_get_name(par->codec_id) +
+            ") cannot be copied into MP4, which takes H.264, H.265, MPEG-4 Part 2, MPEG-1, MPEG-2, VP9 or "
+            "AV1 as they are; choose a video codec to convert it");
+  return Coded(
+      protocol::kErrCopyUnsupported,
+      std::string("the source's audio (") + avcodec_get_name(par->codec_id) +
+          ") cannot be copied into MP4, which takes AAC, MP3, MP2, AC-3 or E-AC-3 as they are; choose an "
+          "audio codec to convert it");
 }
 
 StreamCopy::~StreamCopy() {
@@ -97,7 +121,14 @@ std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t sta
   st->time_base = source->time_base;
   st->avg_frame_rate = source->avg_frame_rate;
   st->r_frame_rate = source->r_frame_rate;
-  st->sample_aspect_ratio = source->sample_aspect_ratio;
+  // The pixel shape the container states (a Matroska track's display size) outranks the one
+  // inside the stream, as players take it; the MP4 gets it in both places, which its writer
+  // requires to agree.
+  AVRational sar = source->sample_aspect_ratio;
+  if (sar.num <= 0 || sar.den <= 0) sar = par->sample_aspect_ratio;
+  if (sar.num <= 0 || sar.den <= 0) sar = {0, 1};
+  st->sample_aspect_ratio = sar;
+  st->codecpar->sample_aspect_ratio = sar;
   st->disposition = source->disposition & AV_DISPOSITION_DEFAULT;
   // The rotation of a phone's recording and similar facts travel with the stream.
   if (!CopyStreamSideData(source, st)) return OutOfMemory();

@@ -17,8 +17,9 @@ struct AVStream;
 
 namespace vidmora::encoder {
 
-// "" when MP4 can hold the stream's codec as it is (video: H.264, H.265, MPEG-4 Part 2;
-// sound: AAC, MP3, AC-3), otherwise the one line that refuses the copy.
+// "" when MP4 can hold the stream's codec as it is (video: H.264, H.265, MPEG-4 Part 2,
+// MPEG-1, MPEG-2, VP9, AV1; sound: AAC, MP3, MP2, AC-3, E-AC-3), otherwise the one line that
+// refuses the copy.
 std::string CheckCopyable(const AVCodecParameters* par);
 
 class StreamCopy {

@@ -168,8 +168,18 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
       break;
     case Window::Presentation:
       if (!OnOldClock(s, raw)) {
+        // The decoding times have crossed: a jump when they step as far and nothing went
+        // along, a picture held when the other stream went along.
         const int64_t unmoved = raw + s.oldOffset;
-        Settle(s, unmoved - s.lastTs > Seconds(kMaxForwardStep, s.tb) && !Held(stream, unmoved, s.lastTs));
+        const bool far = unmoved - s.lastTs > Seconds(kMaxForwardStep, s.tb);
+        const bool held = far && Held(stream, unmoved, s.lastTs);
+        if (far) {
+          jump = s.pending;
+          jump.found = !held;
+          jump.held = held;
+          if (!held) ++jumps_;
+        }
+        Settle(s, far && !held);
       } else if (++s.windowPackets > kPresentationWindow) {
         Settle(s, false);
       }
@@ -187,8 +197,11 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
   if (s.lastTs != AV_NOPTS_VALUE) {
     const int64_t follow = s.lastTs + std::max<int64_t>(1, s.lastDuration > 0 ? s.lastDuration : s.lastStep);
     const int64_t step = ts - s.lastTs;
-    const bool forward = step > Seconds(kMaxForwardStep, s.tb) && !Held(stream, ts, s.lastTs);
+    const bool far = step > Seconds(kMaxForwardStep, s.tb);
+    const bool forward = far && !Held(stream, ts, s.lastTs);
     const bool back = step < -Seconds(kMaxBackwardStep, s.tb);
+    if (far && !forward)
+      jump = {false, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.lastTs), true};
     if (forward || back) {
       const int64_t shift = Shift(stream, raw, follow);
       s.oldOffset = s.offset;
@@ -217,10 +230,10 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
       s.jumpRaw = pts;
       s.window = Window::Presentation;
       s.windowPackets = 0;
-      jump = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.maxPts)};
+      s.pending = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.maxPts)};
     }
   }
-  if (jump.found && (moved || s.window == Window::Presentation)) ++jumps_;
+  if (jump.found && moved) ++jumps_;
 
   s.lastTs = ts;
   if (duration > 0) s.lastDuration = duration;

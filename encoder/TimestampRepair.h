@@ -22,12 +22,14 @@ namespace vidmora::encoder {
 
 class TimestampRepair {
  public:
-  // What the console reports of a jump that was closed.
+  // What the console reports of a jump that was closed, or of a step forward that was kept
+  // as content (a picture held while the other stream went on).
   struct Jump {
     bool found = false;
     int stream = -1;
-    double step = 0;  // seconds the clock jumped (negative: back)
-    double at = 0;    // seconds, the stream's repaired time before the jump
+    double step = 0;    // seconds the clock jumped (negative: back)
+    double at = 0;      // seconds, the stream's repaired time before the jump
+    bool held = false;  // instead of a jump: a step of `step` seconds at `at` kept as it is
   };
 
   // Adds a stream whose times are counted in timeBase; returns its number.
@@ -35,7 +37,9 @@ class TimestampRepair {
 
   // Repairs one packet's presentation and decoding times in place (AV_NOPTS_VALUE where the
   // packet has none); duration is the packet's stated length (0 when unknown). Returns the
-  // jump this packet revealed, if any.
+  // jump this packet revealed or confirmed, if any, or the step it showed to be held content.
+  // A jump seen in the presentation times first is returned only once the decoding times
+  // confirm it.
   Jump Repair(int stream, int64_t& pts, int64_t& dts, int64_t duration);
 
   // True while the stream's packets must wait: the first packet waits for the second (a
@@ -76,6 +80,7 @@ class TimestampRepair {
     int64_t firstTs = AV_NOPTS_VALUE;  // the first packet's main time, while it waits
     int64_t firstDuration = 0;
     int64_t firstFix = 0;  // moves the first packet alone, when it lay far from the rest
+    Jump pending;          // a jump in the presentation times, until the decoding times tell
   };
   // The last jump closed, for the other streams to take the same shift at the same point.
   struct SharedJump {

@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "Encoders.h"
 #include "Chains.h"
+#include "FileTags.h"
 #include "Muxer.h"
 #include "OutputFile.h"
 #include "PictureFilter.h"
@@ -11,7 +12,7 @@
 #include "Source.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
-#include "Subtitles.h"
+#include "SubtitleTracks.h"
 #include "TimestampRepair.h"
 
 #include <algorithm>
@@ -103,11 +104,9 @@ class FrameQueue {
 };
 
 // A subtitle track of the output: its cues wait until the picture and sound written have
-// reached them, so that the file ends where they end.
+// passed them, so that no cue runs past the end of the file.
 struct SubtitleTrack {
-  TextSubtitles text;
   OutputStream out;
-  int sourceIndex = -1;  // the source's stream; -1 for a file beside it
   std::deque<TPacketPtr> cues;
 };
 
@@ -116,9 +115,12 @@ class Conversion {
   explicit Conversion(const Options& options)
       : opt_(options), muxer_(vout_, DisplayName(options.output)), queue_(12) {
     toVideoEncoder_ = [this](TFramePtr frame, AVRational tb) {
-      if (burnPictures_.IsOpen() && !burnPictures_.Draw(frame.get(), frame->pts * av_q2d(tb)))
+      if (subtitleTracks_.Drawing() && !subtitleTracks_.DrawOn(frame.get(), frame->pts * av_q2d(tb)))
         return Fail(OutOfMemory());
       return queue_.Push({FrameQueue::Video, std::move(frame), tb, nullptr});
+    };
+    toCueWriter_ = [this](size_t k, TPacketPtr cue) {
+      return queue_.Push({FrameQueue::Subtitle, nullptr, {0, 1}, std::move(cue), int(k)});
     };
   }
   int Run();
@@ -134,11 +136,12 @@ class Conversion {
   bool SetUpAudio(size_t k);
   bool SetUpCopy(OutputStream& out, const InputStream& in);
   bool SetUpSubtitles();
+  void KeepFileFacts();
+  bool AddChapters();
   std::string BurnChain();
   void Describe();
   InputStream* InputOf(int streamIndex);
   size_t TrackOf(const InputStream& in) const { return size_t(&in - src_.sounds.data()); }
-  bool ConvertCue(size_t k, const AVPacket* packet, int64_t shift, bool queued);
 
   // Decoding thread.
   bool DemuxAndDecode();
@@ -162,6 +165,8 @@ class Conversion {
   OutputStream vout_;
   std::deque<OutputStream> aouts_;  // one a sound track, as the source's
   std::deque<SubtitleTrack> subtitles_;
+  SubtitleTracks subtitleTracks_;  // which subtitles are kept or drawn, and their cues
+  SubtitleTracks::CueSink toCueWriter_;
   Muxer muxer_;
   PictureConverter pictures_;
   std::deque<SoundConverter> sounds_;
@@ -172,15 +177,20 @@ class Conversion {
   TimestampRepair repair_;
   FrameQueue queue_;
 
-  std::string burnNote_;           // which subtitles are drawn into the picture, for the console
-  PictureSubtitles burnPictures_;  // subtitles drawn as pictures, when they are drawn in
-  int burnStream_ = -1;            // their stream in the source
+  std::string burnNote_;  // which subtitles are drawn into the picture, for the console
 
   std::mutex failMutex_;
   std::string failure_;
   std::atomic<bool> failed_{false};
 
   int64_t badPackets_ = 0;
+  bool heldSaid_ = false;  // a held picture or pause was named on the console
+  // The source's chapters in the order of their starts, each with the shift its time takes:
+  // the repair's shift of the picture (or else the first sound track) when it reached the
+  // chapter's start (AV_TIME_BASE units; INT64_MIN while not reached).
+  std::vector<const AVChapter*> chapters_;
+  std::vector<int64_t> chapterShifts_;
+  size_t nextChapter_ = 0;
   // AV_TIME_BASE units, relative to src_.startTime: the end of the last packet on the source's
   // own clock, before any repair.
   int64_t dataEnd_ = AV_NOPTS_VALUE;
@@ -248,116 +258,29 @@ int DefaultOf(const std::vector<const AVStream*>& streams) {
   return streams.empty() ? -1 : 0;
 }
 
-// The tracks subtitles are read from: the source's text tracks, then the files beside it.
-struct SubtitleChoice {
-  std::vector<const AVStream*> streams;  // nullptr for a file
-  std::vector<SubtitleFile> files;       // one a track; path "" for a stream of the source
-};
-
-// withPictures: the source's picture subtitles too, among its text ones in its order.
-SubtitleChoice SubtitleTracks(const Source& src, const std::string& input, bool withPictures = false) {
-  SubtitleChoice c;
-  std::vector<const AVStream*> streams(src.textSubtitles.begin(), src.textSubtitles.end());
-  if (withPictures) streams.insert(streams.end(), src.pictureSubtitles.begin(), src.pictureSubtitles.end());
-  std::sort(streams.begin(), streams.end(),
-            [](const AVStream* a, const AVStream* b) { return a->index < b->index; });
-  for (const AVStream* st : streams) {
-    c.streams.push_back(st);
-    c.files.push_back({});
-  }
-  for (const SubtitleFile& f : FindSubtitleFiles(input)) {
-    c.streams.push_back(nullptr);
-    c.files.push_back(f);
-  }
-  return c;
-}
-
-// Burned in: the filter that draws the default (else the first) text track; "" for none.
+// Burned in: the default subtitle track is drawn onto the finished pictures; no filter of
+// the chain draws it, so "" always.
 std::string Conversion::BurnChain() {
   if (opt_.subtitles != SubtitleMode::Burn) return {};
-  const SubtitleChoice c = SubtitleTracks(src_, opt_.input, true);
-  const int k = DefaultOf(c.streams);
-  if (k < 0) return {};
-  const AVStream* st = c.streams[size_t(k)];
-  const bool picture = st && std::find(src_.pictureSubtitles.begin(), src_.pictureSubtitles.end(), st) !=
-                                 src_.pictureSubtitles.end();
-  if (picture) {
-    // Drawn onto the finished pictures, its cues placed on the source's picture.
-    const AVCodecContext* dec = src_.video.decoder.get();
-    const std::string error = burnPictures_.Open(st->codecpar, st->time_base, dec->width, dec->height);
-    if (!error.empty()) {
-      burnNote_ = "  " + error + "; no subtitles are drawn";
-      return {};
-    }
-    burnStream_ = st->index;
-    burnNote_ = Format("  subtitles drawn into the picture: the source's %s track",
-                       avcodec_get_name(st->codecpar->codec_id));
-    return {};
-  }
-  int n = -1;
-  bool ownStyles = false;
-  std::string path = opt_.input, charset;
-  if (st) {
-    n = 0;
-    for (unsigned i = 0; i < unsigned(st->index); ++i)
-      n += src_.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
-    ownStyles = st->codecpar->codec_id == AV_CODEC_ID_ASS || st->codecpar->codec_id == AV_CODEC_ID_SSA;
-  } else {
-    path = c.files[size_t(k)].path;
-    charset = c.files[size_t(k)].charset;
-    const std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : path;
-    ownStyles = ext == ".ass" || ext == ".ssa" || ext == ".ASS" || ext == ".SSA";
-  }
-  // The chain ends in the encoder's frame rate; its pictures count from the output's start,
-  // the cues of the source's from the source's own.
-  const int64_t offset = st ? av_rescale_q(src_.startTime, AV_TIME_BASE_Q, av_inv_q(setup_.fps)) : 0;
-  burnNote_ = "  subtitles drawn into the picture: " +
-              (st ? Format("the source's subtitle track %d", n + 1) : DisplayName(path));
-  return BurnFilter(path, n, charset, offset, ownStyles);
+  const AVCodecContext* dec = src_.video.decoder.get();
+  DrawingTarget target;
+  target.width = vout_.encoder->width;
+  target.height = vout_.encoder->height;
+  target.pixelAspect = setup_.sar.num > 0 && setup_.sar.den > 0 ? av_q2d(setup_.sar) : 1.0;
+  target.sourceWidth = dec->width;
+  target.sourceHeight = dec->height;
+  subtitleTracks_.Draw(src_, opt_.input, target);
+  burnNote_ = subtitleTracks_.DrawingNote();
+  return {};
 }
 
-// Kept: a text track in the MP4 for each of the source's and each file beside it.
+// Kept: a text track in the MP4 for each of the source's and each file beside it that can
+// be read; one that cannot is left out and named.
 bool Conversion::SetUpSubtitles() {
-  const SubtitleChoice c = SubtitleTracks(src_, opt_.input);
-  const int def = DefaultOf(c.streams);
-  for (size_t k = 0; k < c.streams.size(); ++k) {
-    const AVStream* st = c.streams[k];
-    AVFormatContext* file = nullptr;
-    if (!st) {
-      const std::string error = ReadSubtitleFile(c.files[k].path, &file);
-      if (!error.empty()) {
-        ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSubtitleLeftOut + ": " + error);
-        continue;
-      }
-    }
-    SubtitleTrack& track = subtitles_.emplace_back();
-    const AVStream* from = st ? st : file->streams[0];
-    std::string error = track.text.Open(muxer_.Context(), from->codecpar, from->time_base,
-                                        st ? std::string() : c.files[k].charset);
-    if (!error.empty() && !track.text.Stream()) {
-      // A track that cannot be decoded is left out; the conversion goes on without it.
-      ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSubtitleLeftOut + ": " + error);
-      subtitles_.pop_back();
-      avformat_close_input(&file);
-      continue;
-    }
-    if (error.empty()) {
-      track.out.stream = track.text.Stream();
-      track.sourceIndex = st ? st->index : -1;
-      KeepTags(track.out.stream, from->metadata, int(k) == def);
-      if (!st && !c.files[k].language.empty())
-        av_dict_set(&track.out.stream->metadata, "language", c.files[k].language.c_str(), 0);
-    }
-    // A file's cues are all read now; they wait for the picture and sound like the others.
-    TPacketPtr packet(file && error.empty() ? av_packet_alloc() : nullptr);
-    while (packet && av_read_frame(file, packet.get()) >= 0) {
-      if (!ConvertCue(subtitles_.size() - 1, packet.get(), 0, false)) error = "out of memory";
-      av_packet_unref(packet.get());
-    }
-    avformat_close_input(&file);
-    if (!error.empty()) return Fail(error);
-  }
-  return true;
+  subtitleTracks_.Keep(muxer_.Context(), src_, opt_.input);
+  for (size_t k = 0; k < subtitleTracks_.KeptCount(); ++k)
+    subtitles_.emplace_back().out.stream = subtitleTracks_.KeptStream(k);
+  return !StopRequested() || Fail(Coded(protocol::kErrStopped, "stopped before the conversion began"));
 }
 
 bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
@@ -388,11 +311,62 @@ bool Conversion::OpenOutput() {
   const bool burned = opt_.subtitles == SubtitleMode::Burn && vout_.encoder;
   if (opt_.subtitles != SubtitleMode::None && !burned && !SetUpSubtitles()) return false;
 
+  KeepFileFacts();
+  if (src_.cover && !muxer_.AddCover(src_.cover)) return Fail(OutOfMemory());
+
   // Only now, with everything checked, is anything created in the output folder.
   const std::string err = temp_.Create(opt_.output, opt_.overwrite);
   if (!err.empty()) return Fail(err);
   SetAbandonPath(temp_.Path());
   return muxer_.Start(temp_.Descriptor()) || Fail(muxer_.Error());
+}
+
+// What the file says of itself (its tags, in MP4's own forms), and its chapters, whose times
+// are settled as the conversion goes.
+void Conversion::KeepFileFacts() {
+  std::vector<Tag> tags;
+  const AVDictionaryEntry* e = nullptr;
+  while ((e = av_dict_get(src_.context->metadata, "", e, AV_DICT_IGNORE_SUFFIX)))
+    tags.push_back({e->key, e->value});
+  const KeptFileTags kept = FileTagsToKeep(tags);
+  for (const Tag& tag : kept.writer)
+    av_dict_set(&muxer_.Context()->metadata, tag.key.c_str(), tag.value.c_str(), 0);
+  std::vector<UserDataString> userData;
+  for (const Tag& tag : kept.userData) userData.push_back({tag.key, tag.value});
+  muxer_.SetUserData(std::move(userData));
+
+  for (unsigned i = 0; i < src_.context->nb_chapters; ++i) chapters_.push_back(src_.context->chapters[i]);
+  std::stable_sort(chapters_.begin(), chapters_.end(), [](const AVChapter* a, const AVChapter* b) {
+    return av_compare_ts(a->start, a->time_base, b->start, b->time_base) < 0;
+  });
+  chapterShifts_.assign(chapters_.size(), INT64_MIN);
+}
+
+// The chapters, on the output's clock: each moved as the picture was where it begins, ending
+// where the next begins (or its own end, or the output's), those past the output's end left out.
+bool Conversion::AddChapters() {
+  const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+  const int64_t lastShift = ref ? repair_.CurrentShift(ref->repairId) : 0;
+  const int64_t outputEnd = int64_t(muxer_.OutputTime() * AV_TIME_BASE);
+  std::vector<std::pair<int64_t, const AVChapter*>> starts;
+  for (size_t k = 0; k < chapters_.size(); ++k) {
+    const int64_t shift = chapterShifts_[k] == INT64_MIN ? lastShift : chapterShifts_[k];
+    const int64_t start =
+        std::max<int64_t>(0, av_rescale_q(chapters_[k]->start, chapters_[k]->time_base, AV_TIME_BASE_Q) -
+                                 src_.startTime + shift);
+    if (start >= outputEnd) continue;
+    if (!starts.empty() && start <= starts.back().first) continue;  // two at one time: the first
+    starts.push_back({start, chapters_[k]});
+  }
+  for (size_t k = 0; k < starts.size(); ++k) {
+    const AVChapter* c = starts[k].second;
+    const int64_t ownEnd = av_rescale_q(c->end, c->time_base, AV_TIME_BASE_Q) -
+                           av_rescale_q(c->start, c->time_base, AV_TIME_BASE_Q) + starts[k].first;
+    int64_t end = k + 1 < starts.size() ? starts[k + 1].first : std::min(ownEnd, outputEnd);
+    if (end <= starts[k].first) end = outputEnd;
+    if (!muxer_.AddChapter(starts[k].first, end, c->metadata)) return Fail(muxer_.Error());
+  }
+  return true;
 }
 
 void Conversion::Describe() {
@@ -429,6 +403,10 @@ void Conversion::Describe() {
                                  : std::string("the encoder's default quality");
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
                        e->height, av_q2d(setup_.fps), dar.num, dar.den, rate.c_str()));
+    if (setup_.turnedToPortrait)
+      ConsoleLine(
+          Format("  the size and aspect chosen are taken standing up for the portrait picture (%dx%d)",
+                 e->width, e->height));
     if (setup_.picture.orientation != Orientation::Upright)
       ConsoleLine(std::string("  the picture is turned upright (") +
                   DescribeOrientation(setup_.picture.orientation) + ")");
@@ -453,6 +431,14 @@ void Conversion::Describe() {
     ConsoleLine(Format("  subtitles: text%s%s%s", language ? ", " : "", language ? language->value : "",
                        track.out.stream->disposition & AV_DISPOSITION_DEFAULT ? ", default" : ""));
   }
+  if (src_.cover) {
+    const AVCodecParameters* c = src_.cover->codecpar;
+    ConsoleLine(Format("  cover: %s %dx%d, kept as the MP4's cover", avcodec_get_name(c->codec_id), c->width,
+                       c->height));
+  }
+  if (!chapters_.empty())
+    ConsoleLine(Format("  chapters: %d, kept with their titles", int(chapters_.size())));
+  for (const std::string& note : src_.notes) ConsoleLine("  " + note);
   for (const std::string& track : src_.leftOut)
     ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " + track);
   // Picture subtitles are named where subtitles are kept as tracks; drawn in, only the
@@ -504,21 +490,30 @@ bool Conversion::DemuxAndDecode() {
       break;
     }
     InputStream* in = InputOf(packet->stream_index);
-    // Cues move with the picture (or else the first sound track) when its clock is repaired.
+    // Cues and chapters move with the picture (or else the first sound track) when its clock
+    // is repaired.
     const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
     const int64_t cueShift = repair_.CurrentShift(ref->repairId) - src_.startTime;
-    for (size_t k = 0; k < subtitles_.size() && ok; ++k)
-      if (subtitles_[k].sourceIndex == packet->stream_index) ok = ConvertCue(k, packet, cueShift, true);
-    if (packet->stream_index == burnStream_) burnPictures_.Add(packet, cueShift);
-    if (in) {
+    ok = subtitleTracks_.OnSourcePacket(packet, cueShift, toCueWriter_);
+    if (in && ok) {
       const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      int64_t reached = AV_NOPTS_VALUE;  // the picture's own time, for the cues of files beside it
       if (ts != AV_NOPTS_VALUE) {
+        reached = av_rescale_q(ts, in->stream->time_base, AV_TIME_BASE_Q);
         const int64_t t =
             av_rescale_q(ts + std::max<int64_t>(0, packet->duration), in->stream->time_base, AV_TIME_BASE_Q) -
             src_.startTime;
         if (dataEnd_ == AV_NOPTS_VALUE || t > dataEnd_) dataEnd_ = t;
       }
       RepairTimestamps(*in, packet);
+      // A chapter whose start the picture has reached takes the picture's shift there.
+      while (in == ref && ts != AV_NOPTS_VALUE && nextChapter_ < chapters_.size() &&
+             av_compare_ts(ts, in->stream->time_base, chapters_[nextChapter_]->start,
+                           chapters_[nextChapter_]->time_base) >= 0)
+        chapterShifts_[nextChapter_++] = repair_.CurrentShift(ref->repairId);
+      if (in == ref && reached != AV_NOPTS_VALUE && !repair_.Holding(in->repairId))
+        ok = subtitleTracks_.Reach(reached, repair_.CurrentShift(ref->repairId) - src_.startTime,
+                                   toCueWriter_);
       if (repair_.Holding(in->repairId)) {
         TPacketPtr copy(av_packet_alloc());
         if (!copy) ok = Fail(OutOfMemory());
@@ -532,6 +527,12 @@ bool Conversion::DemuxAndDecode() {
   }
   if (!ok || failed_) return false;
   if (!StopRequested()) {
+    // The cues of files beside the source up to the end of its data (later ones show nowhere).
+    const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+    if (dataEnd_ != AV_NOPTS_VALUE &&
+        !subtitleTracks_.Reach(dataEnd_ + src_.startTime,
+                               repair_.CurrentShift(ref->repairId) - src_.startTime, toCueWriter_))
+      return false;
     std::vector<InputStream*> streams{&src_.video};
     for (InputStream& sound : src_.sounds) streams.push_back(&sound);
     for (InputStream* in : streams) {
@@ -544,6 +545,7 @@ bool Conversion::DemuxAndDecode() {
       if (in->decoder && !Decode(*in, nullptr)) return false;
   }
   if (!CloseChains()) return false;
+  subtitleTracks_.Finish();
   return queue_.Push({FrameQueue::End, nullptr, {0, 1}, nullptr});
 }
 
@@ -552,19 +554,6 @@ InputStream* Conversion::InputOf(int streamIndex) {
   for (InputStream& sound : src_.sounds)
     if (sound.index == streamIndex) return &sound;
   return nullptr;
-}
-
-// A cue of a subtitle track, moved by shift: queued for the writing thread, or (before it
-// starts) straight into the track's waiting cues.
-bool Conversion::ConvertCue(size_t k, const AVPacket* packet, int64_t shift, bool queued) {
-  SubtitleTrack& track = subtitles_[k];
-  return track.text.Convert(packet, shift, [&](TPacketPtr cue) {
-    if (!queued) {
-      track.cues.push_back(std::move(cue));
-      return true;
-    }
-    return queue_.Push({FrameQueue::Subtitle, nullptr, {0, 1}, std::move(cue), int(k)});
-  });
 }
 
 // The packets the timestamp repair held back go on, with their times now settled.
@@ -589,11 +578,23 @@ bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
   const TimestampRepair::Jump jump = repair_.Repair(in.repairId, packet->pts, packet->dts, packet->duration);
+  const bool video = in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+  const double at = jump.at - src_.startTime / double(AV_TIME_BASE);
   if (jump.found && repair_.Jumps() == 1)
     ConsoleLine(
         Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-               in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio", jump.step,
-               jump.at - src_.startTime / double(AV_TIME_BASE)));
+               video ? "video" : "audio", jump.step, at));
+  // A still picture (a screen recording's still screen) is content: said once, as kept.
+  if (jump.held && !heldSaid_) {
+    heldSaid_ = true;
+    ConsoleLine(
+        video ? Format("The source's picture is held for %.2f s at %.2f s while the sound goes on; the "
+                       "still picture is kept",
+                       jump.step, at)
+              : Format("The source's sound is held back for %.2f s at %.2f s while the picture goes on; "
+                       "the pause is kept",
+                       jump.step, at));
+  }
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
@@ -689,19 +690,23 @@ bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
   return ok || Fail(out.copy.Error().empty() ? muxer_.Error() : out.copy.Error());
 }
 
-// Writes the cues that the picture and sound written have reached (up to upTo seconds); the
-// last time, those that start before the end, cut to it, and no others.
+// Writes the cues that the picture and sound written have passed (up to upTo seconds): a cue
+// once its end is passed, or once the next cue of its track has begun (which ends it in
+// MP4); the last time, those that start before the end, cut to it, and no others.
 bool Conversion::WriteCues(double upTo, bool last) {
   for (SubtitleTrack& track : subtitles_) {
     const AVRational tb = track.out.stream->time_base;
     while (!track.cues.empty()) {
       AVPacket* cue = track.cues.front().get();
-      const double start = cue->pts * av_q2d(tb);
-      if (start > upTo) {
-        if (!last) break;
+      const AVPacket* next = track.cues.size() > 1 ? track.cues[1].get() : nullptr;
+      const bool passed =
+          (cue->pts + cue->duration) * av_q2d(tb) <= upTo || (next && next->pts * av_q2d(tb) <= upTo);
+      if (!last && !passed) break;
+      if (last && cue->pts * av_q2d(tb) >= upTo) {
         track.cues.clear();
         break;
       }
+      if (next && next->pts > cue->pts) cue->duration = std::min(cue->duration, next->pts - cue->pts);
       if (last)
         cue->duration = std::min(cue->duration, std::max<int64_t>(1, int64_t(upTo / av_q2d(tb)) - cue->pts));
       if (!muxer_.Write(track.out, cue)) return Fail(muxer_.Error());
@@ -762,9 +767,32 @@ int Conversion::Complete() {
   const double dataEnd = dataEnd_ == AV_NOPTS_VALUE ? 0.0 : dataEnd_ / double(AV_TIME_BASE);
   const double stated = src_.announcedEnd == AV_NOPTS_VALUE ? -1.0 : src_.announcedEnd / double(AV_TIME_BASE);
 
+  // A sound track that held nothing after all has no place in the file: said, and the tracks
+  // said again as the file keeps them.
+  int keptSounds = 0;
+  const auto soundPlace = [this](const InputStream& in) {  // among the source's, from 1
+    int place = 0;
+    for (int i = 0; i <= in.index; ++i)
+      place += src_.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+    return place;
+  };
+  for (size_t k = 0; k < aouts_.size(); ++k) {
+    if (aouts_[k].bytes > 0) {
+      ++keptSounds;
+      continue;
+    }
+    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " +
+                Format("sound track %d (%s) holds no sound and is left out", soundPlace(src_.sounds[k]),
+                       avcodec_get_name(src_.sounds[k].stream->codecpar->codec_id)));
+  }
+  if (keptSounds < int(aouts_.size()))
+    ConsoleLine(Format("%ssound=%d subtitles=%d", protocol::kTracksMark, keptSounds, int(subtitles_.size())));
+  if (!AddChapters()) return Abandon();
   if (!muxer_.Finish()) return Abandon(muxer_.Error());
   Progress();
   if (!muxer_.Close()) return Abandon(muxer_.Error());
+  if (!muxer_.UserDataError().empty())
+    ConsoleLine("The make, model and place of the recording could not be added: " + muxer_.UserDataError());
 
   struct stat st;
   const int64_t fileSize = fstat(temp_.Descriptor(), &st) == 0 ? int64_t(st.st_size) : 0;

@@ -1,6 +1,7 @@
 #include "media/FileFacts.h"
 
 #include "media/MediaInfoDll.h"
+#include "platform/FileNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,8 +38,9 @@ QString UnknownDuration() { return QString::fromUtf8(kUnknownDuration); }
 
 QString NotASourceReason(const QString& path) {
   struct stat st;
-  const QString name = QFileInfo(path).fileName();
-  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};  // the probe reports what is missing
+  const QString name = QFileInfo(Platform::ShownPath(path)).fileName();
+  if (::stat(Platform::NativePath(path).constData(), &st) != 0)
+    return {};  // the probe reports what is missing
   if (S_ISREG(st.st_mode)) return {};
   const QString kind = S_ISDIR(st.st_mode)    ? QStringLiteral("文件夹")
                        : S_ISFIFO(st.st_mode) ? QStringLiteral("管道")
@@ -79,7 +81,8 @@ QString MediaFileFilter() {
 QStringList MediaFilesInFolder(const QString& folder, int* ignored) {
   QStringList files;
   const QDir dir(folder);
-  for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
+  // Every name, also one that is not UTF-8 (a folder listing of Qt's would skip it).
+  for (const QString& name : Platform::FilesInFolder(folder)) {
     if (IsMediaFileName(name)) {
       files << dir.filePath(name);
     } else if (ignored) {

@@ -49,5 +49,6 @@ bool IsMediaFileName(const QString& fileName);
 // "所有文件" with every file.
 QString MediaFileFilter();
 // The media files directly inside folder, in name order (hidden files and
-// folders left out); ignored counts the other files.
+// folders left out), names that are not UTF-8 included (see platform/FileNames.h);
+// ignored counts the other files.
 QStringList MediaFilesInFolder(const QString& folder, int* ignored);

@@ -2,10 +2,12 @@
 
 #include "media/DurationText.h"
 
+#include "platform/FileNames.h"
 #include "platform/Platform.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -14,7 +16,10 @@
 #include <cstddef>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -160,15 +165,38 @@ QStringList ProbeMediaFile(const QString& path, const QVector<MediaQuery>& queri
     // parameter names switched on.
     aOption(handle, "Legacy", "1");
   }
-  if (handle) aOpen(handle, QFile::encodeName(path).constData());
+  // The library reads a file name as text of the locale: a name that is not UTF-8 is
+  // opened here and handed over as the descriptor's name, and the file's own name is
+  // answered from the name as shown.
+  int fd = -1;
+  const bool foreign = Platform::HasForeignBytes(path);
+  if (handle && foreign) {
+    fd = ::open(Platform::NativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+      ::close(fd);
+      fd = -1;
+    }
+    if (fd >= 0) aOpen(handle, QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData());
+  } else if (handle) {
+    aOpen(handle, QFile::encodeName(path).constData());
+  }
+  const QFileInfo shown(Platform::ShownPath(path));
 
   QStringList result;
   result.reserve(queries.size());
   for (MediaQuery query : queries) {
     QStringList answers;
     for (const Question& q : QuestionsOf(query)) {
-      const char* text = handle ? aGet(handle, q.streamKind, 0, q.parameter, 1, 0) : nullptr;
-      answers << (text ? QString::fromUtf8(text) : QString());  // copied at once
+      const char* text =
+          handle && (!foreign || fd >= 0) ? aGet(handle, q.streamKind, 0, q.parameter, 1, 0) : nullptr;
+      QString answer = text ? QString::fromUtf8(text) : QString();  // copied at once
+      if (foreign && fd >= 0 && q.streamKind == kGeneral && std::strcmp(q.parameter, "FileName") == 0)
+        answer = shown.completeBaseName();
+      else if (foreign && fd >= 0 && q.streamKind == kGeneral &&
+               std::strcmp(q.parameter, "FileExtension") == 0)
+        answer = shown.suffix();
+      answers << answer;
     }
     result << Transform(query, answers, durationFallback);
   }
@@ -176,6 +204,7 @@ QStringList ProbeMediaFile(const QString& path, const QVector<MediaQuery>& queri
     aClose(handle);
     if (aDelete) aDelete(handle);  // the handle is not used after the close
   }
+  if (fd >= 0) ::close(fd);
   return result;
 }
 

@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "FileNames.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -228,7 +230,8 @@ bool TChildProcess::Start(const QStringList& argv, const Options& options) {
 
   std::vector<QByteArray> encoded;
   encoded.reserve(static_cast<size_t>(argv.size()));
-  for (const QString& arg : argv) encoded.push_back(QFile::encodeName(arg));
+  // A path's own bytes, also where they are not UTF-8 (see FileNames.h).
+  for (const QString& arg : argv) encoded.push_back(NativePath(arg));
   std::vector<char*> args;
   for (QByteArray& arg : encoded) args.push_back(arg.data());
   args.push_back(nullptr);

@@ -1,6 +1,7 @@
 #include "DesktopNotice.h"
 
 #include "Platform.h"
+#include "ServiceSlot.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -93,20 +94,16 @@ class FreedesktopNotice : public IDesktopNotice {
   NoticeActions* actions_ = nullptr;  // lives as long as the program
 };
 
-IDesktopNotice*& Current() {
-  static IDesktopNotice* current = nullptr;
-  return current;
+TServiceSlot<IDesktopNotice, FreedesktopNotice>& Slot() {
+  static TServiceSlot<IDesktopNotice, FreedesktopNotice> slot;
+  return slot;
 }
 
 }  // namespace
 
-IDesktopNotice& DesktopNotice() {
-  static FreedesktopNotice system;
-  IDesktopNotice* current = Current();
-  return current ? *current : system;
-}
+IDesktopNotice& DesktopNotice() { return Slot().Get(); }
 
-void SetDesktopNotice(IDesktopNotice* notice) { Current() = notice; }
+void SetDesktopNotice(IDesktopNotice* notice) { Slot().Set(notice); }
 
 }  // namespace Platform
 

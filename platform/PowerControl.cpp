@@ -1,5 +1,7 @@
 #include "PowerControl.h"
 
+#include "ServiceSlot.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -50,23 +52,24 @@ class LogindPowerControl : public IPowerControl {
  public:
   bool CanPowerOff() override {
     return CanFrom(QDBusConnection::systemBus().isConnected()
-                       ? QDBusConnection::systemBus().call(Request(QStringLiteral("CanPowerOff")), QDBus::Block,
-                                                           kTimeoutMs)
+                       ? QDBusConnection::systemBus().call(Request(QStringLiteral("CanPowerOff")),
+                                                           QDBus::Block, kTimeoutMs)
                        : QDBusMessage::createError(QString(), QString()));
   }
 
   bool PowerOff() override {
     // Not interactive: nobody is asked.
     return OffFrom(QDBusConnection::systemBus().isConnected()
-                       ? QDBusConnection::systemBus().call(Request(QStringLiteral("PowerOff"), {QVariant(false)}),
-                                                           QDBus::Block, kTimeoutMs)
+                       ? QDBusConnection::systemBus().call(
+                             Request(QStringLiteral("PowerOff"), {QVariant(false)}), QDBus::Block, kTimeoutMs)
                        : QDBusMessage::createError(QString(), QString()));
   }
 
   // The asynchronous calls: the program stays responsive while logind takes
   // its time (up to the time-out) to answer.
   void AskCanPowerOff(std::function<void(bool)> done) override {
-    Call(QStringLiteral("CanPowerOff"), {}, [this, done](const QDBusMessage& reply) { done(CanFrom(reply)); });
+    Call(QStringLiteral("CanPowerOff"), {},
+         [this, done](const QDBusMessage& reply) { done(CanFrom(reply)); });
   }
 
   void AskPowerOff(std::function<void(bool)> done) override {
@@ -126,19 +129,15 @@ void LogindPowerControl::Call(const QString& method, const QVariantList& args,
   });
 }
 
-IPowerControl*& Current() {
-  static IPowerControl* current = nullptr;
-  return current;
+TServiceSlot<IPowerControl, LogindPowerControl>& Slot() {
+  static TServiceSlot<IPowerControl, LogindPowerControl> slot;
+  return slot;
 }
 
 }  // namespace
 
-IPowerControl& PowerControl() {
-  static LogindPowerControl system;
-  IPowerControl* current = Current();
-  return current ? *current : system;
-}
+IPowerControl& PowerControl() { return Slot().Get(); }
 
-void SetPowerControl(IPowerControl* control) { Current() = control; }
+void SetPowerControl(IPowerControl* control) { Slot().Set(control); }
 
 }  // namespace Platform

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins libgl-dev
   libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
+  libass-dev libuchardet-dev
   libmediainfo0v5 libsqlite3-0 libsqlite3-dev sqlite3 mplayer e2fsprogs qt6-translations-l10n
   xvfb xauth x11-utils imagemagick fonts-noto-cjk shared-mime-info
   ffmpeg time bc lintian

@@ -325,6 +325,22 @@ class TestConvCore : public QObject {
     QCOMPARE(h.queue.Position(), 2);
   }
 
+  // A line break or any other control character in a source's name is a blank in its output's.
+  void outputBaseNames_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("plain") << QStringLiteral("片段 一") << QStringLiteral("片段 一");
+    QTest::newRow("line break, return, tab") << QStringLiteral("a\nb\r\nc\td") << QStringLiteral("a b  c d");
+    QTest::newRow("delete and a C1 control") << QStringLiteral("x\x7fy\u0085z") << QStringLiteral("x y z");
+    QTest::newRow("Unicode's line separator") << QStringLiteral("p\u2028q") << QStringLiteral("p q");
+  }
+
+  void outputBaseNames() {
+    QFETCH(QString, name);
+    QFETCH(QString, output);
+    QCOMPARE(OutputBaseName(name), output);
+  }
+
   void outputNamesNeverCollide() {
     QTemporaryDir tmp;
     const QString a = tmp.filePath(QStringLiteral("A/clip.avi")),

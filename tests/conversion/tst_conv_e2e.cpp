@@ -3,9 +3,11 @@
 // replaced unasked, and a stop halfway leaves a playable shorter file beside
 // the one it was to replace.
 #include "ProcessCheck.h"
+#include "app/FileAdder.h"
 #include "QueueEnv.h"
 #include "conversion/ConvQueue.h"
 #include "conversion/DosConvFunc.h"
+#include "platform/FileNames.h"
 #include "platform/Platform.h"
 #include "support/MediaRead.h"
 
@@ -17,6 +19,8 @@
 #include <QMap>
 
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -155,8 +159,9 @@ class TestConvEndToEnd : public QObject {
     QTest::addColumn<QString>("reason");
     QTest::newRow("damaged source") << "damaged" << QStringLiteral("源文件已损坏或不是视频文件");
     QTest::newRow("source moved away") << "missing" << QStringLiteral("找不到源文件");
-    // This encoder copies only H.264, H.265 and MPEG-4 Part 2 pictures into MP4.
-    QTest::newRow("copy of a VP9 picture") << "copy vp9" << QStringLiteral("此编码无法直接复制到 MP4, 请改选转码");
+    // The encoder copies into MP4 only the pictures MP4 carries (not Flash's H.263).
+    QTest::newRow("copy of an FLV1 picture")
+        << "copy flv1" << QStringLiteral("此编码无法直接复制到 MP4, 请改选转码");
     QTest::newRow("output disk full") << "full" << QStringLiteral("输出磁盘已满");
   }
 
@@ -165,9 +170,10 @@ class TestConvEndToEnd : public QObject {
     QFETCH(QString, reason);
     QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
     const QString source = env.SourceDir() + QStringLiteral("/clip.mp4");
-    QVERIFY(QFile::copy(DataFile(kind == QLatin1String("copy vp9") ? QStringLiteral("encoder/src_vp9_opus.webm")
-                                                                   : QStringLiteral("encoder/src_long.mp4")),
-                        source));
+    QVERIFY(
+        QFile::copy(DataFile(kind == QLatin1String("copy flv1") ? QStringLiteral("encoder/src_flv1_mp3.flv")
+                                                                : QStringLiteral("encoder/src_long.mp4")),
+                    source));
     env.AddRowFor(source, QStringLiteral("00:00:10"));
     QString mounted;
     if (kind == QLatin1String("damaged")) {
@@ -177,7 +183,7 @@ class TestConvEndToEnd : public QObject {
       TestSupport::WriteBytes(source, noise);
     } else if (kind == QLatin1String("missing")) {
       QVERIFY(QFile::remove(source));
-    } else if (kind == QLatin1String("copy vp9")) {
+    } else if (kind == QLatin1String("copy flv1")) {
       auto* codec =
           qobject_cast<TComboBoxEx*>(Platform::FindComponent(env.form(), QStringLiteral("CmbExVideo1")));
       codec->SetItemIndex(3);
@@ -206,6 +212,65 @@ class TestConvEndToEnd : public QObject {
     // Nothing half-written is left behind.
     QCOMPARE(QDir(env.SaveDir()).entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(env.ErrorBoxes(), 0);
+  }
+
+  // Every name a user has: a folder holding a file whose name is not UTF-8 (GBK, as zips
+  // from Chinese Windows hold them) and one whose name holds a line break is added whole; each
+  // row is probed and converted from its own bytes; the GBK name is shown as GB18030, the line
+  // break as a blank, and the outputs are named from the names as shown.
+  void everyNameConverts() {
+    QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
+    const QString folder = env.SourceDir() + QStringLiteral("/名字");
+    QDir().mkpath(folder);
+    const QByteArray sample = TestSupport::ReadBytes(DataFile(QStringLiteral("encoder/src_h264_aac.mp4")));
+    // Raw names, written past Qt, which cannot name the GBK one.
+    const QList<QByteArray> names = {"plain.mp4", QByteArray::fromHex("d6d0cec42e6d7034") /* 中文.mp4 */,
+                                     "line1\nline2.mp4"};
+    for (const QByteArray& name : names) {
+      const int fd =
+          ::open((QFile::encodeName(folder) + '/' + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+      QVERIFY(fd >= 0 && ::write(fd, sample.constData(), size_t(sample.size())) == sample.size());
+      ::close(fd);
+    }
+    // Qt cannot remove what it cannot name.
+    const auto removeNames = qScopeGuard([&] {
+      for (const QByteArray& name : names) ::unlink((QFile::encodeName(folder) + '/' + name).constData());
+    });
+    QVERIFY(Drop(env.list(), {folder}));
+    QTRY_VERIFY_WITH_TIMEOUT(!env.form()->AvFileAdder->IsBusy(), 60000);
+    QCOMPARE(env.list()->RowCount(), 3);
+    const QMap<QString, QString> outputs = {
+        {QStringLiteral("plain.mp4"), QStringLiteral("plain.mp4")},
+        {QStringLiteral("中文.mp4"), QStringLiteral("中文.mp4")},
+        {QStringLiteral("line1 line2.mp4"), QStringLiteral("line1 line2.mp4")}};
+    QStringList shown;
+    for (int r = 0; r < 3; ++r) {
+      const QString text = env.list()->topLevelItem(r)->text(0);
+      shown << QFileInfo(text).fileName();
+      // The row holds the file's own bytes, and the probe read the file through them.
+      const QByteArray bytes = Platform::NativePath(env.list()->Caption(r));
+      QVERIFY2(names.contains(bytes.mid(bytes.lastIndexOf('/') + 1)), bytes.constData());
+      QCOMPARE(env.list()->SubItem(r, 0), QStringLiteral("mp4"));
+      QCOMPARE(env.list()->SubItem(r, 2), QStringLiteral("00:00:03"));
+    }
+    std::sort(shown.begin(), shown.end());
+    QStringList expected = outputs.keys();
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(shown, expected);
+
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(kHangMs));
+    QCOMPARE(env.ErrorBoxes(), 0);
+    for (int r = 0; r < 3; ++r) QCOMPARE(env.list()->ImageIndex(r), kIconFinished);
+    QStringList written = QDir(env.SaveDir()).entryList(QDir::Files);
+    std::sort(written.begin(), written.end());
+    QStringList wanted = outputs.values();
+    std::sort(wanted.begin(), wanted.end());
+    QCOMPARE(written, wanted);
+    for (const QString& name : wanted) {
+      const TestMedia::MediaFacts out = CheckMedia(env.SaveDir() + QLatin1Char('/') + name);
+      QVERIFY2(out.ok && out.video.decoded && qAbs(out.duration - 3.0) < 0.25, qPrintable(name));
+    }
   }
 
   void neverReplacesUserFiles() {

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <iconv.h>
 #include <functional>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -350,6 +351,88 @@ PartStart secondPartStart(const QString& path) {
   return start;
 }
 
+// ---- what files hold beside their picture and sound --------------------------------------
+
+// Replaces the first occurrence of `from` by `to` (of the same length).
+bool replaceFirst(const QString& path, const QByteArray& from, const QByteArray& to) {
+  QByteArray d = readAll(path);
+  const int at = d.indexOf(from);
+  if (at < 0 || from.size() != to.size()) return false;
+  d.replace(at, from.size(), to);
+  return writeAll(path, d);
+}
+
+// A source for keepsWhatTheFileHolds, made in dir; its path, or "" when it could not be made.
+// Films are 160x120 at 25 frames a second with a tone (AAC, 44.1 kHz, mono), 3 s long.
+QString makeKept(const QString& recipe, const QString& dir) {
+  const QStringList film = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=3",
+                            "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3"};
+  const QStringList h264 = {"-c:v", "libx264", "-preset", "veryfast", "-c:a", "aac"};
+  const QString in = dir + "/in." + (recipe == "programs" ? "ts" : "mkv");
+  bool ok = false;
+  if (recipe == "thumbnail") {  // a one-frame picture, larger than the film, as the first video track
+    ok = ffmpeg(QStringList{"-f", "lavfi", "-i", "color=c=white:size=320x180:rate=25:duration=0.04"} + film +
+                QStringList{"-map", "0", "-map", "1", "-map", "2", "-c:v:0", "mjpeg", "-c:v:1", "libx264",
+                            "-preset", "veryfast", "-c:a", "aac", in});
+  } else if (recipe == "chapters") {
+    ok = writeAll(dir + "/chapters.txt",
+                  ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\ntitle=第一章\n"
+                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=3000\ntitle=第二章\n") &&
+         ffmpeg(film +
+                QStringList{"-i", dir + "/chapters.txt", "-map", "0", "-map", "1", "-map_chapters", "2"} +
+                h264 + QStringList{in});
+  } else if (recipe == "paused chapters") {  // 30 s of the clock skipped at 2 s; the second chapter after it
+    ok = writeAll(dir + "/chapters.txt",
+                  ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\ntitle=第一章\n"
+                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=32000\nEND=33000\ntitle=第二章\n") &&
+         ffmpeg(film +
+                QStringList{"-i", dir + "/chapters.txt", "-map", "0", "-map", "1", "-map_chapters", "2",
+                            "-vf", "setpts='if(gte(T,2),PTS+30/TB,PTS)'", "-af",
+                            "asetpts='if(gte(T,2),PTS+30/TB,PTS)'", "-fps_mode", "passthrough"} +
+                h264 + QStringList{in});
+  } else if (recipe == "tags") {
+    ok = ffmpeg(film + h264 +
+                QStringList{"-metadata", "creation_time=2021-05-01T10:20:30.000000Z", "-metadata",
+                            "title=标题", "-metadata", "location=+39.9042+116.4074/", "-metadata",
+                            "make=Apple", "-metadata", "model=iPhone 12", in});
+  } else if (recipe == "cover") {
+    ok = ffmpeg({"-f", "lavfi", "-i", "color=c=red:size=64x48:duration=0.04", "-frames:v", "1",
+                 dir + "/cover.jpg"}) &&
+         ffmpeg(film + h264 +
+                QStringList{"-attach", dir + "/cover.jpg", "-metadata:s:t", "mimetype=image/jpeg",
+                            "-metadata:s:t", "filename=cover.jpg", in});
+  } else if (recipe == "vp9 eac3") {
+    ok = ffmpeg(film + QStringList{"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-c:a",
+                                   "eac3", "-ar", "48000", "-ac", "2", in});
+  } else if (recipe == "mpeg2 mp2") {
+    ok = ffmpeg(film + QStringList{"-c:v", "mpeg2video", "-c:a", "mp2", "-ar", "48000", in});
+  } else if (recipe == "aspect") {  // 16:9 in the container only: the picture says square pixels
+    ok = ffmpeg(film + h264 + QStringList{dir + "/square.mkv"}) &&
+         ffmpeg({"-i", dir + "/square.mkv", "-c", "copy", "-aspect", "16:9", in});
+  } else if (recipe == "programs") {  // program 2 has the larger picture, its sound at 48 kHz
+    ok = ffmpeg(film +
+                QStringList{"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=3", "-f", "lavfi",
+                            "-i", "sine=frequency=880:sample_rate=48000:duration=3", "-map", "0", "-map", "1",
+                            "-map", "2", "-map", "3"} +
+                h264 + QStringList{"-program", "title=one:st=0:st=1", "-program", "title=two:st=2:st=3", in});
+  } else if (recipe == "undecodable") {  // the first sound track's codec made unknown
+    ok = ffmpeg(film +
+                QStringList{"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=48000:duration=3", "-map",
+                            "0", "-map", "1", "-map", "2"} +
+                h264 + QStringList{in}) &&
+         replaceFirst(in, "A_AAC", "A_XYZ");
+  } else if (recipe == "empty") {  // a second sound track without a single packet
+    ok = ffmpeg(film + QStringList{"-map", "0", "-map", "1", "-map", "1", "-filter:a:1", "atrim=start=10"} +
+                h264 + QStringList{in});
+  } else if (recipe == "portrait") {
+    ok = ffmpeg({"-f", "lavfi", "-i", "testsrc=size=360x640:rate=25:duration=1", "-c:v", "libx264", "-preset",
+                 "veryfast", in});
+  } else if (recipe == "turned phone") {  // stored 320x180 and turned a quarter
+    return kData + "/real/phone_portrait_hevc10.mp4";
+  }
+  return ok ? in : QString();
+}
+
 // ---- a film as they are shared: several sound tracks and subtitles --------------------
 
 const char kFilmAss[] =
@@ -362,9 +445,16 @@ const char kFilmAss[] =
     "Effect, Text\nDialogue: 0,0:00:01.00,0:00:03.00,Default,,0,0,0,,你好世界\n";
 const char kFilmSrt[] = "1\n00:00:00,500 --> 00:00:02,000\nHello there\n";
 
-// A DVD subtitle cue: a white bar over the bottom of a 320x240 picture (rows 180 to 219),
-// shown for two seconds.
-QByteArray dvdCue() {
+// A cue of a DVD subtitle track: at `at` seconds, a white bar over the bottom of a 320x240
+// picture (rows 180 to 219; at the top, rows 20 to 59), with its own end after `length`
+// seconds or none (0).
+struct PictureCue {
+  double at = 0;
+  bool bottom = true;
+  double length = 0;
+};
+
+QByteArray dvdCue(const PictureCue& cue) {
   AVCodecContext* enc = avcodec_alloc_context3(avcodec_find_encoder(AV_CODEC_ID_DVD_SUBTITLE));
   if (!enc) return {};
   enc->width = 320;
@@ -376,7 +466,7 @@ QByteArray dvdCue() {
   uint32_t palette[4] = {0, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
   AVSubtitleRect rect{};
   rect.x = 40;
-  rect.y = 180;
+  rect.y = cue.bottom ? 180 : 20;
   rect.w = 240;
   rect.h = 40;
   rect.nb_colors = 4;
@@ -388,7 +478,7 @@ QByteArray dvdCue() {
   AVSubtitle sub{};
   sub.num_rects = 1;
   sub.rects = rects;
-  sub.end_display_time = 2000;
+  sub.end_display_time = uint32_t(cue.length * 1000);
   if (avcodec_open2(enc, enc->codec, nullptr) >= 0) {
     QByteArray buffer(1 << 16, '\0');
     const int n =
@@ -400,10 +490,9 @@ QByteArray dvdCue() {
 }
 
 // Copies the streams of `in` to `out` (Matroska) and adds a track of DVD subtitles with
-// two cues, at 1 s and 3 s.
-bool addPictureSubtitles(const QString& in, const QString& out) {
-  const QByteArray bar = dvdCue();
-  if (bar.isEmpty()) return false;
+// the given cues (in order of time), by default two bars shown for 2 s, at 1 s and 3 s.
+bool addPictureSubtitles(const QString& in, const QString& out,
+                         const QList<PictureCue>& pictureCues = {{1, true, 2}, {3, true, 2}}) {
   AVFormatContext *ic = nullptr, *oc = nullptr;
   if (avformat_open_input(&ic, QFile::encodeName(in).constData(), nullptr, nullptr) < 0) return false;
   bool ok = avformat_find_stream_info(ic, nullptr) >= 0 &&
@@ -431,14 +520,15 @@ bool addPictureSubtitles(const QString& in, const QString& out) {
     const double t = pkt->pts == AV_NOPTS_VALUE ? 0 : pkt->pts * av_q2d(from);
     av_packet_rescale_ts(pkt, from, oc->streams[pkt->stream_index]->time_base);
     ok = av_interleaved_write_frame(oc, pkt) >= 0;
-    if (ok && cues < 2 && t >= 1 + 2 * cues) {
+    if (ok && cues < pictureCues.size() && t >= pictureCues[cues].at) {
+      const QByteArray bar = dvdCue(pictureCues[cues]);
       AVPacket* cue = av_packet_alloc();
-      ok = cue && av_new_packet(cue, bar.size()) >= 0;
+      ok = cue && !bar.isEmpty() && av_new_packet(cue, bar.size()) >= 0;
       if (ok) {
         std::copy_n(bar.constData(), bar.size(), cue->data);
         cue->stream_index = dvd->index;
         cue->pts = cue->dts = int64_t(t * 1000);
-        cue->duration = 2000;
+        cue->duration = int64_t(pictureCues[cues].length * 1000);
         ok = av_interleaved_write_frame(oc, cue) >= 0;
       }
       av_packet_free(&cue);
@@ -536,7 +626,86 @@ std::pair<double, int> lumaDifference(const QByteArray& a, const QByteArray& b, 
   return {n ? sum / n : 255.0, largest};
 }
 
+// ---- subtitle files beside a clip ----------------------------------------------------
+
+// A 2 s grey 320x240 clip (H.264, AAC) in MKV, on which any drawn cue shows.
+bool makeGreyClip(const QString& path, double seconds = 2) {
+  return ffmpeg({"-f", "lavfi", "-i", QString("color=c=gray:size=320x240:rate=25:duration=%1").arg(seconds),
+                 "-f", "lavfi", "-i",
+                 QString("sine=frequency=440:sample_rate=44100:duration=%1").arg(seconds), "-c:v", "libx264",
+                 "-preset", "veryfast", "-c:a", "aac", path});
+}
+
+// Text in a legacy character set, through the C library's converter.
+QByteArray inCharset(const QString& text, const char* charset) {
+  const QByteArray utf8 = text.toUtf8();
+  iconv_t cd = iconv_open(charset, "UTF-8");
+  if (cd == iconv_t(-1)) return {};
+  QByteArray out(utf8.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(utf8.constData());
+  size_t inLeft = size_t(utf8.size()), outLeft = size_t(out.size());
+  char* to = out.data();
+  const size_t r = iconv(cd, &in, &inLeft, &to, &outLeft);
+  iconv_close(cd);
+  if (r == size_t(-1)) return {};
+  out.resize(out.size() - int(outLeft));
+  return out;
+}
+
+// One SRT cue from 0.5 s to 1.8 s.
+QByteArray srtCue(const QByteArray& text) {
+  return "1\r\n00:00:00,500 --> 00:00:01,800\r\n" + text + "\r\n\r\n";
+}
+
+// An ASS script of one event over the clip's first three seconds.
+QByteArray assEvent(const QByteArray& text) {
+  return QByteArray(kFilmAss).left(QByteArray(kFilmAss).indexOf("Dialogue:")) +
+         "Dialogue: 0,0:00:00.00,0:00:03.00,Default,,0,0,0,," + text + "\n";
+}
+
+// Where a link planted beside a source by someone else points: as root, a readable file of
+// another user holding a cue (read by mistake, it would show); otherwise a file the user may
+// not read.
+QString otherUsersFile(const QString& dir) {
+  if (geteuid() != 0) return "/etc/shadow";
+  const QString path = dir + "/others.srt";
+  if (!writeAll(path, srtCue("secret")) || chown(QFile::encodeName(path).constData(), 65534, 65534) != 0)
+    return {};
+  return path;
+}
+
+// The largest luma difference between two pictures (whole frame).
+int largestDifference(const Luma& a, const Luma& b) {
+  return lumaDifference(a.plane, b.plane, a.width, 0, a.width ? a.plane.size() / a.width : 0).second;
+}
+
+// Whether the output shows a cue at `at` seconds: its picture there differs from the grey
+// source's.
+bool drawnAt(const QString& source, const QString& out, double at) {
+  Luma src, drawn;
+  inspectAt(source, at, src);
+  inspectAt(out, at, drawn);
+  return largestDifference(src, drawn) > 100;
+}
+
+// A subtitle track of an output: its language, first cue's text, time and length.
+struct CueTrack {
+  QString language, text;
+  double start = 0, length = 0;
+  bool isDefault = false;
+};
+
+QList<CueTrack> subtitleTracks(const MediaFacts& facts) {
+  QList<CueTrack> tracks;
+  for (const TrackFacts& t : facts.tracks)
+    if (t.type == AVMEDIA_TYPE_SUBTITLE)
+      tracks << CueTrack{t.language, cueText(t.firstPacket), t.firstTime, t.firstDuration, t.isDefault};
+  return tracks;
+}
+
 }  // namespace
+
+Q_DECLARE_METATYPE(QList<PictureCue>)
 
 class TestEncoderConversion : public QObject {
   Q_OBJECT
@@ -971,6 +1140,35 @@ class TestEncoderConversion : public QObject {
     checkConsoleOfSuccess(run, o.duration);
   }
 
+  // A stop while subtitles beside the source are met: a pipe named clip.ass once held the
+  // encoder before it said anything, deaf to the first SIGTERM and to its parent's end. Each
+  // request, sent once the pipe is named, ends the conversion by itself.
+  void stopWithSubtitles_data() {
+    QTest::addColumn<int>("signal");  // 0: "q" on standard input
+    QTest::newRow("q") << 0;
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP, the parent gone") << int(SIGHUP);
+  }
+
+  void stopWithSubtitles() {
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString in = dir.filePath("clip.mkv"), out = dir.filePath("out.mp4");
+    QVERIFY(makeGreyClip(in));
+    QVERIFY(mkfifo(QFile::encodeName(dir.filePath("clip.ass")).constData(), 0600) == 0);
+    const Run run =
+        runEncoder({"-y", "-ipt", in, "-sub", "burn", out}, false, [&](QProcess& p, const QString& line) {
+          if (!line.contains("clip.ass")) return false;
+          if (signal == 0)
+            p.write("q");
+          else
+            ::kill(pid_t(p.processId()), signal);
+          return true;
+        });
+    QVERIFY2(run.finished, qPrintable(run.text()));
+    QVERIFY2(run.exitCode == 0 || run.lines.last().startsWith("Error: stopped"), qPrintable(run.text()));
+  }
+
   // A "q" that comes before the first frame (typed ahead, waiting on standard input when
   // the encoder starts): no empty file is passed off as a conversion, the file already at
   // the output path stays, and the status is non-zero.
@@ -1347,6 +1545,305 @@ class TestEncoderConversion : public QObject {
       QVERIFY2(bottom.second < 40, qPrintable(QString::number(bottom.second)));
   }
 
+  // Subtitle files of every kind beside a 2 s clip, kept and burned: the conversion ends
+  // (exit 0) with at most one warning line about the file, the expected cue text kept (or
+  // no track), a cue drawn or not, and an output no longer than its picture.
+  void subtitleFilesBeside_data() {
+    QTest::addColumn<QString>("name");     // the file beside clip.mkv
+    QTest::addColumn<QString>("entry");    // what it is: file, pipe, folder, link (data: its target)
+    QTest::addColumn<QByteArray>("data");  // its bytes
+    QTest::addColumn<QString>("warning");  // the one warning line about it ("" none)
+    QTest::addColumn<QString>("kept");     // the first cue's text kept, a pattern ("" no track)
+    QTest::addColumn<bool>("drawn");       // burned in, a cue shows at 1 s
+
+    const QString leftOut = "^warning: subtitle-left-out: the subtitle file \"[^\"]*clip\\.%1\" %2";
+    const QString cut = "^warning: subtitle-cues: the subtitle file \"[^\"]*clip\\.%1\": .*%2";
+    QByteArray noise(200000, '\0');
+    quint32 x = 99;
+    for (char& c : noise) c = char((x = x * 1664525u + 1013904223u) >> 24);
+    const QString french = "Ça a été très difficile, n'est-ce pas ?\r\nOù êtes-vous, élève ?";
+    const QString big5 = "我們這個時候還沒有來過這裡，請問發生了什麼事情？";
+    const QString japanese = "これは日本語の字幕です。ありがとうございました。";
+    const QString simplified = "我们这个时候还没有来过这里，请问发生了什么事情？";
+    QByteArray drawing = "{\\p1}m 0 0";
+    for (int i = 0; i < 200000; ++i)
+      drawing += " l " + QByteArray::number(i % 300) + " " + QByteArray::number(i % 200);
+    QByteArray nested =
+        "{" + QByteArray("\\t(").repeated(20000) + "\\fs40" + QByteArray(")").repeated(20000) + "}";
+
+    QTest::newRow("pipe") << "ass"
+                          << "pipe" << QByteArray() << leftOut.arg("ass", "is a pipe") << "" << false;
+    QTest::newRow("link to /dev/urandom")
+        << "vtt"
+        << "link" << QByteArray("/dev/urandom") << leftOut.arg("vtt", "is a link to a device") << "" << false;
+    QTest::newRow("link to /dev/zero")
+        << "srt"
+        << "link" << QByteArray("/dev/zero") << leftOut.arg("srt", "is a link to a device") << "" << false;
+    QTest::newRow("link to another user's file")
+        << "srt"
+        << "link" << QByteArray("@other") << leftOut.arg("srt", "is a link to a file of another user") << ""
+        << false;
+    QTest::newRow("link to a file of the user") << "srt"
+                                                << "link" << QByteArray("@mine") << ""
+                                                << "Mine" << true;
+    QTest::newRow("another user's link to a file of the user")
+        << "srt"
+        << "link" << QByteArray("@mine, linked by another") << leftOut.arg("srt", "is a link another user made") << ""
+        << false;
+    QTest::newRow("folder") << "srt"
+                            << "folder" << QByteArray() << leftOut.arg("srt", "is a folder") << "" << false;
+    QTest::newRow("empty") << "srt"
+                           << "file" << QByteArray() << leftOut.arg("srt", "is empty") << "" << false;
+    QTest::newRow("random bytes") << "srt"
+                                  << "file" << noise << leftOut.arg("srt", "") << "" << false;
+    QTest::newRow("UTF-16 with a byte-order mark")
+        << "srt"
+        << "file" << inCharset("\uFEFF" + QString::fromUtf8(srtCue("你好，世界")), "UTF-16LE") << ""
+        << "你好，世界" << true;
+    QTest::newRow("UTF-8 with a broken byte")
+        << "srt" << "file" << srtCue("Caf\xC3\xA9 cr\xE8me \xC3\xA0 la fran\xC3\xA7" "aise, tr\xC3\xA8s bien") << ""
+        << QRegularExpression::escape("Café cr\uFFFDme à la française, très bien") << true;
+    QTest::newRow("French in Windows-1252")
+        << "srt"
+        << "file" << srtCue(inCharset(french, "WINDOWS-1252")) << ""
+        << QRegularExpression::escape(QString(french).replace("\r\n", "\n")) << true;
+    QTest::newRow("traditional Chinese in Big5")
+        << "srt"
+        << "file" << srtCue(inCharset(big5, "BIG5")) << "" << big5 << true;
+    QTest::newRow("Japanese in Shift-JIS")
+        << "srt"
+        << "file" << srtCue(inCharset(japanese, "SHIFT_JIS")) << "" << japanese << true;
+    QTest::newRow("simplified Chinese in GB18030")
+        << "srt"
+        << "file" << srtCue(inCharset(simplified, "GB18030")) << "" << simplified << true;
+    QTest::newRow("ASS drawing of 200,000 points")
+        << "ass"
+        << "file" << assEvent(drawing + "{\\p0}Drawn") << cut.arg("ass", "cut down") << "Drawn" << true;
+    QTest::newRow("ASS transforms nested 20,000 deep")
+        << "ass"
+        << "file" << assEvent(nested + "Nested") << cut.arg("ass", "cut down") << "Nested" << true;
+    QTest::newRow("ASS font size 100,000,000")
+        << "ass"
+        << "file" << assEvent("{\\fs100000000}Big") << cut.arg("ass", "cut down") << "Big" << true;
+    QTest::newRow("SRT line of 1 MB")
+        << "srt"
+        << "file" << srtCue(QByteArray(1 << 20, 'x')) << cut.arg("srt", "cut down") << "x{4000,4096}" << true;
+    QTest::newRow("SRT of 50 MB") << "srt"
+                                  << "file" << srtCue("Big file")
+                                  << leftOut.arg("srt", "is larger than 20 MB") << "" << false;
+    QTest::newRow("WebVTT with a reversed and a very long cue")
+        << "vtt"
+        << "file"
+        << QByteArray(
+               "WEBVTT\n\n00:00:01.000 --> 00:00:00.200\nReversed\n\n00:00:00.500 --> 01:00:00.000\nLong\n")
+        << cut.arg("vtt", "1 cue that ends before it starts") << "Long" << true;
+  }
+
+  void subtitleFilesBeside() {
+    QFETCH(QString, name);
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, data);
+    QFETCH(QString, warning);
+    QFETCH(QString, kept);
+    QFETCH(bool, drawn);
+    QTemporaryDir dir;
+    const QString in = dir.filePath("clip.mkv"), beside = dir.filePath("clip." + name);
+    QVERIFY(makeGreyClip(in));
+    if (entry == "file") {
+      QVERIFY(writeAll(beside, data));
+      // The 50 MB file: its first cue, then nothing (a sparse file is as large to a reader).
+      if (QTest::currentDataTag() == QLatin1String("SRT of 50 MB")) QVERIFY(QFile(beside).resize(50 << 20));
+    } else if (entry == "pipe") {
+      QVERIFY(mkfifo(QFile::encodeName(beside).constData(), 0600) == 0);
+    } else if (entry == "folder") {
+      QVERIFY(QDir(dir.path()).mkdir("clip." + name));
+    } else {
+      QString target = QString::fromUtf8(data);
+      if (target == "@other") target = otherUsersFile(dir.path());
+      const bool linkedByAnother = target.endsWith(", linked by another");
+      if (linkedByAnother && geteuid() != 0) QSKIP("only root can give a link to another user");
+      if (target.startsWith("@mine")) {
+        target = dir.filePath("mine.txt");
+        QVERIFY(writeAll(target, srtCue("Mine")));
+      }
+      QVERIFY(!target.isEmpty() && QFile::link(target, beside));
+      if (linkedByAnother) QVERIFY(lchown(QFile::encodeName(beside).constData(), 65534, 65534) == 0);
+    }
+    for (const QString mode : {"keep", "burn"}) {
+      const QString out = dir.filePath(mode + ".mp4");
+      const Run run = runEncoder({"-y", "-ipt", in, "-sub", mode, out}, false, {}, 120000);
+      QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+      if (entry == "pipe")
+        qInfo("%s with a pipe beside the source: ended after %lld ms", qPrintable(mode), run.ms);
+      const QStringList about = run.lines.filter(QRegularExpression("^warning: .*clip\\." + name));
+      QCOMPARE(about.size(), warning.isEmpty() ? 0 : 1);
+      if (!warning.isEmpty())
+        QVERIFY2(QRegularExpression(warning).match(about[0]).hasMatch(), qPrintable(about[0]));
+      const MediaFacts o = inspect(out);
+      QVERIFY(o.ok);
+      checkConsoleOfSuccess(run, o.duration);
+      QVERIFY2(o.duration <= o.video.duration + 0.1, qPrintable(QString::number(o.duration)));
+      const QList<CueTrack> tracks = subtitleTracks(o);
+      if (mode == "keep") {
+        QCOMPARE(tracks.size(), kept.isEmpty() ? 0 : 1);
+        if (!kept.isEmpty())
+          QVERIFY2(
+              QRegularExpression(QRegularExpression::anchoredPattern(kept)).match(tracks[0].text).hasMatch(),
+              qPrintable(tracks[0].text.left(100)));
+      } else {
+        QCOMPARE(tracks.size(), 0);
+        QCOMPARE(drawnAt(in, out, 1.0), drawn);
+      }
+    }
+  }
+
+  // When cues are shown: the first cue's start and length as the file (or the source's
+  // track) gives them, after a closed 30 s pause of the source's clock too, and never past
+  // the end of the picture.
+  void cueTiming_data() {
+    QTest::addColumn<double>("pause");     // seconds of the source's clock between its two 2 s parts
+    QTest::addColumn<bool>("inside");      // the cues are a track of the source, not a file beside it
+    QTest::addColumn<QString>("name");     // the file's extension
+    QTest::addColumn<QByteArray>("cues");  // the file
+    QTest::addColumn<double>("start");
+    QTest::addColumn<double>("length");
+    const QByteArray srt =
+        "1\n00:00:00,500 --> 00:00:01,700\nFirst\n\n2\n00:00:02,500 --> 00:00:03,000\nSecond\n";
+    const QByteArray late = "1\n00:00:33,000 --> 00:00:33,500\nAfter the pause\n";
+    QTest::newRow("SRT beside") << 0.0 << false << "srt" << srt << 0.5 << 1.2;
+    QTest::newRow("WebVTT beside") << 0.0 << false << "vtt"
+                                   << QByteArray("WEBVTT\n\n00:00:01.250 --> 00:00:01.750\nFirst\n") << 1.25
+                                   << 0.5;
+    QTest::newRow("ASS beside") << 0.0 << false << "ass"
+                                << QByteArray(kFilmAss).replace("0:00:01.00,0:00:03.00",
+                                                                "0:00:00.40,0:00:01.00")
+                                << 0.4 << 0.6;
+    QTest::newRow("SRT inside") << 0.0 << true << "srt" << srt << 0.5 << 1.2;
+    QTest::newRow("past the end of the picture")
+        << 0.0 << false << "srt" << QByteArray("1\n00:00:03,500 --> 00:01:00,000\nLast\n") << 3.5 << 0.5;
+    QTest::newRow("beside, after a 30 s pause") << 30.0 << false << "srt" << late << 3.0 << 0.5;
+    QTest::newRow("inside, after a 30 s pause") << 30.0 << true << "srt" << late << 3.0 << 0.5;
+  }
+
+  void cueTiming() {
+    QFETCH(double, pause);
+    QFETCH(bool, inside);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, cues);
+    QFETCH(double, start);
+    QFETCH(double, length);
+    QTemporaryDir dir;
+    const QString clip = dir.filePath("clip.mkv"), cueFile = dir.filePath("clip." + name);
+    const QString in = inside ? dir.filePath("with.mkv") : clip;
+    QVERIFY(twoParts(clip, 2, 2, {"-c:v", "libx264", "-preset", "veryfast", "-c:a", "aac"}, pause));
+    QVERIFY(writeAll(cueFile, cues));
+    if (inside) {
+      QVERIFY(ffmpeg({"-i", clip, "-i", cueFile, "-map", "0", "-map", "1", "-c", "copy", "-c:s", "srt", in}));
+      QVERIFY(QFile::remove(cueFile));
+    }
+    const QString out = dir.filePath("out.mp4");
+    const Run run = runEncoder({"-y", "-ipt", in, out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const MediaFacts o = inspect(out);
+    QVERIFY2(o.duration <= o.video.duration + 0.1, qPrintable(QString::number(o.duration)));
+    const QList<CueTrack> tracks = subtitleTracks(o);
+    QCOMPARE(tracks.size(), 1);
+    QVERIFY2(qAbs(tracks[0].start - start) < 0.05, qPrintable(QString::number(tracks[0].start)));
+    QVERIFY2(qAbs(tracks[0].length - length) < 0.05, qPrintable(QString::number(tracks[0].length)));
+  }
+
+  // DVD subtitles burned in: a cue without an end of its own (at the bottom) is shown until
+  // the next cue (at the top) ends it; one with its own end is gone after it.
+  void pictureCueEnds_data() {
+    QTest::addColumn<QList<PictureCue>>("cues");
+    QTest::addColumn<double>("at");
+    QTest::addColumn<bool>("bottom");  // the bottom bar is drawn at `at`
+    const QList<PictureCue> open{{1, true, 0}, {3, false, 0}};
+    QTest::newRow("no end, before the next") << open << 2.5 << true;
+    QTest::newRow("no end, after the next") << open << 3.5 << false;
+    QTest::newRow("an end of its own, after it") << QList<PictureCue>{{1, true, 1}} << 2.5 << false;
+  }
+
+  void pictureCueEnds() {
+    QFETCH(QList<PictureCue>, cues);
+    QFETCH(double, at);
+    QFETCH(bool, bottom);
+    QTemporaryDir dir;
+    const QString plain = dir.filePath("plain.mkv"), in = dir.filePath("dvd.mkv"),
+                  out = dir.filePath("out.mp4");
+    QVERIFY(makeGreyClip(plain, 4));
+    QVERIFY(addPictureSubtitles(plain, in, cues));
+    const Run run = runEncoder({"-y", "-ipt", in, "-sub", "burn", out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    Luma src, drawn;
+    inspectAt(in, at, src);
+    inspectAt(out, at, drawn);
+    QCOMPARE(drawn.width, 320);
+    QCOMPARE(lumaDifference(src.plane, drawn.plane, 320, 170, 240).second > 100, bottom);
+  }
+
+  // The reader's language first: files beside the source ordered Chinese (simplified, then
+  // traditional), then the others, whatever their names' letter case; the first Chinese
+  // track is the default and the one drawn.
+  void subtitleLanguages_data() {
+    QTest::addColumn<QStringList>("files");         // name, then an SRT cue's text and its start second
+    QTest::addColumn<QStringList>("kept");          // language and first cue of each track, in order
+    QTest::addColumn<double>("shownAt");            // the default track's cue, drawn when burned
+    QTest::addColumn<QList<double>>("notDrawnAt");  // the others' cues
+    QTest::newRow("Chinese without a language part, zh, en")
+        << QStringList{"film.en.vtt", "English",     "1.5",      "film.srt", "中文字幕",
+                       "0.2",         "film.zh.ass", "中文特效", "1.0"}
+        << QStringList{"chi", "中文字幕", "chi", "中文特效", "eng", "English"} << 0.5
+        << QList<double>{1.2, 1.7};
+    QTest::newRow("Windows spellings in capitals")
+        << QStringList{"film.ENG.srt", "English",      "1.5",  "film.CHT.srt", "繁體",
+                       "1.0",          "film.CHS.srt", "简体", "0.2"}
+        << QStringList{"chi", "简体", "chi", "繁體", "eng", "English"} << 0.5 << QList<double>{1.2, 1.7};
+  }
+
+  void subtitleLanguages() {
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, kept);
+    QFETCH(double, shownAt);
+    QFETCH(QList<double>, notDrawnAt);
+    QTemporaryDir dir;
+    const QString in = dir.filePath("film.mkv");
+    QVERIFY(makeGreyClip(in));
+    for (int k = 0; k + 2 < files.size(); k += 3) {
+      const double at = files[k + 2].toDouble();
+      const QString times = QString("00:00:0%1,%2 --> 00:00:0%3,%4")
+                                .arg(int(at))
+                                .arg(int(at * 1000) % 1000, 3, 10, QChar('0'))
+                                .arg(int(at + 0.4))
+                                .arg(int((at + 0.4) * 1000) % 1000, 3, 10, QChar('0'));
+      const QString ext = files[k].section('.', -1);
+      QByteArray data = ("1\n" + times + "\n" + files[k + 1] + "\n").toUtf8();
+      if (ext == "vtt") data = "WEBVTT\n\n" + data.mid(2).replace(',', '.');
+      if (ext == "ass")
+        data =
+            assEvent(files[k + 1].toUtf8())
+                .replace("0:00:00.00,0:00:03.00",
+                         QString("0:00:0%1,0:00:0%2").arg(at, 0, 'f', 2).arg(at + 0.4, 0, 'f', 2).toUtf8());
+      QVERIFY(writeAll(dir.filePath(files[k]), data));
+    }
+    const QString out = dir.filePath("out.mp4"), burned = dir.filePath("burned.mp4");
+    Run run = runEncoder({"-y", "-ipt", in, out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    QStringList texts;
+    int defaultTrack = -1;
+    const QList<CueTrack> tracks = subtitleTracks(inspect(out));
+    for (int k = 0; k < tracks.size(); ++k) {
+      texts << tracks[k].language << tracks[k].text;
+      if (tracks[k].isDefault) defaultTrack = defaultTrack < 0 ? k : -2;
+    }
+    QCOMPARE(texts, kept);
+    QCOMPARE(defaultTrack, 0);
+    run = runEncoder({"-y", "-ipt", in, "-sub", "burn", burned}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    QVERIFY(drawnAt(in, burned, shownAt));
+    for (double at : notDrawnAt) QVERIFY2(!drawnAt(in, burned, at), qPrintable(QString::number(at)));
+  }
+
   // A further sound track that a copy cannot put into MP4 as it is (FLAC) is left out and
   // named; the tracks after it keep their place; converted, every track stays.
   void soundTrackLeftOut_data() {
@@ -1378,60 +1875,212 @@ class TestEncoderConversion : public QObject {
     QCOMPARE(named.size(), codecs.size() == 2 ? 1 : 0);
   }
 
+  // What a file holds is kept: the film and not its thumbnail, chapters, tags, a cover; a
+  // copy puts what MP4 carries into it as it is, with the container's aspect; of two
+  // programs the one with the larger picture, with its own sound only; a sound track that
+  // cannot be decoded or holds nothing is left out and the tracks said as kept; a portrait
+  // picture takes the chosen size standing up, with square pixels.
+  void keepsWhatTheFileHolds_data() {
+    QTest::addColumn<QString>("source");  // the recipe of makeKept
+    QTest::addColumn<QStringList>("opts");
+    QTest::addColumn<QString>("picture");  // the output's picture: codec and size
+    QTest::addColumn<double>("dar");       // its display aspect; 0: not checked
+    QTest::addColumn<QStringList>("sounds");
+    QTest::addColumn<int>("rate");  // of the first sound track
+    QTest::addColumn<QStringList>("chapters");
+    QTest::addColumn<QString>("tags");  // "key=value|..." the output holds (among others)
+    QTest::addColumn<bool>("cover");
+    QTest::addColumn<bool>("samePackets");  // the picture's and first sound's packets are the source's
+    QTest::addColumn<QString>("said");      // a console line that must be there (a pattern); "" none
+    QTest::addColumn<QString>("tracks");    // the last tracks line
+
+    const QStringList copy{"-vcodec", "copy", "-acodec", "copy"};
+    const QStringList chapters{"0:第一章", "2:第二章"};
+    const QString tags =
+        "creation_time=2021-05-01T10:20:30.000000Z|title=标题|location=+39.9042+116.4074/|"
+        "make=Apple|model=iPhone 12";
+    const QString one = "sound=1 subtitles=0";
+    for (const bool copied : {false, true}) {
+      const QStringList opts = copied ? copy : QStringList{};
+      const char* how = copied ? "copied" : "converted";
+      QTest::addRow("thumbnail-first mkv, %s", how)
+          << "thumbnail" << opts << "h264 160x120" << 4.0 / 3 << QStringList{"aac"} << 44100 << QStringList{}
+          << "" << false << false
+          << "video stream 1 \\(mjpeg\\) is a still picture \\(one frame\\) beside the film" << one;
+      QTest::addRow("two chapters with their titles, %s", how)
+          << "chapters" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100 << chapters << ""
+          << false << copied << "chapters: 2" << one;
+      QTest::addRow("chapters across a 30 s pause, %s", how)
+          << "paused chapters" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100
+          << QStringList{"0:第一章", "2:第二章"} << "" << false << copied << "jump by 30" << one;
+      QTest::addRow("tags, %s", how) << "tags" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100
+                                     << QStringList{} << tags << false << copied << "" << one;
+      QTest::addRow("a cover, %s", how)
+          << "cover" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100 << QStringList{} << ""
+          << true << copied << "cover: mjpeg 64x48" << one;
+      QTest::addRow("two programs, %s", how)
+          << "programs" << opts << "h264 320x240" << 0.0 << QStringList{"aac"} << 48000 << QStringList{} << ""
+          << false << false << "sound track 1 \\(aac\\) belongs to program 1 and is left out" << one;
+      QTest::addRow("an empty sound track, %s", how)
+          << "empty" << opts << "h264 160x120" << 0.0 << QStringList{"aac"} << 44100 << QStringList{} << ""
+          << false << copied << "sound track 2 \\(aac\\) holds no sound" << one;
+    }
+    QTest::newRow("vp9 and e-ac-3 copied")
+        << "vp9 eac3" << copy << "vp9 160x120" << 0.0 << QStringList{"eac3"} << 48000 << QStringList{} << ""
+        << false << true << "" << one;
+    QTest::newRow("mpeg-2 and mp2 copied (MP4 names MPEG audio mp3)")
+        << "mpeg2 mp2" << copy << "mpeg2video 160x120" << 0.0 << QStringList{"mp3"} << 48000 << QStringList{}
+        << "" << false << true << "" << one;
+    QTest::newRow("16:9 only in the container, copied")
+        << "aspect" << copy << "h264 160x120" << 16.0 / 9 << QStringList{"aac"} << 44100 << QStringList{}
+        << "" << false << true << "" << one;
+    QTest::newRow("the first sound track cannot be decoded")
+        << "undecodable" << QStringList{} << "h264 160x120" << 0.0 << QStringList{"aac"} << 48000
+        << QStringList{} << "" << false << false
+        << "^warning: sound-left-out: sound track 1 \\(an unknown codec\\) cannot be decoded" << one;
+    QTest::newRow("portrait 360x640 at 640x360")
+        << "portrait" << QStringList{"-s", "640x360"} << "h264 360x640" << 9.0 / 16 << QStringList{} << 0
+        << QStringList{} << "" << false << false << "standing up"
+        << "sound=0 subtitles=0";
+    QTest::newRow("a turned phone recording at 640x360, aspect 16:9")
+        << "turned phone" << QStringList{"-s", "640x360", "-aspect", "16:9"} << "h264 360x640" << 9.0 / 16
+        << QStringList{"aac"} << 0 << QStringList{} << "" << false << false << "standing up" << one;
+  }
+
+  void keepsWhatTheFileHolds() {
+    QFETCH(QString, source);
+    QFETCH(QStringList, opts);
+    QFETCH(QString, picture);
+    QFETCH(double, dar);
+    QFETCH(QStringList, sounds);
+    QFETCH(int, rate);
+    QFETCH(QStringList, chapters);
+    QFETCH(QString, tags);
+    QFETCH(bool, cover);
+    QFETCH(bool, samePackets);
+    QFETCH(QString, said);
+    QFETCH(QString, tracks);
+    QTemporaryDir dir;
+    const QString in = makeKept(source, dir.path());
+    QVERIFY2(!in.isEmpty(), qPrintable(source));
+    const QString out = dir.filePath("out.mp4");
+    const Run run = runEncoder(QStringList{"-y", "-ipt", in} + opts + QStringList{out}, true);
+    QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
+    const MediaFacts o = inspect(out);
+    QVERIFY(o.ok);
+    QCOMPARE(o.decodeErrors, 0);
+    checkConsoleOfSuccess(run, o.duration);
+
+    QCOMPARE(QString("%1 %2x%3").arg(o.video.codec).arg(o.video.width).arg(o.video.height), picture);
+    if (dar > 0) QVERIFY2(qAbs(o.video.dar - dar) < 0.01, qPrintable(QString::number(o.video.dar)));
+    // The whole film: the picture lasts as long as the file, a picture every frame.
+    QVERIFY2(
+        o.video.duration >= 0.9 * o.duration && o.video.decoded >= int(o.video.duration * o.video.fps) - 2,
+        qPrintable(
+            QString("%1 pictures, %2 s of %3 s").arg(o.video.decoded).arg(o.video.duration).arg(o.duration)));
+    QStringList outSounds;
+    bool hasCover = false;
+    for (const TrackFacts& t : o.tracks) {
+      if (t.type == AVMEDIA_TYPE_AUDIO) outSounds << t.codec;
+      hasCover = hasCover || t.attachedPicture;
+    }
+    QCOMPARE(outSounds, sounds);
+    if (rate) QCOMPARE(o.audio.sampleRate, rate);
+    QCOMPARE(o.chapters, chapters);
+    for (const QString& tag : tags.split('|', Qt::SkipEmptyParts))
+      QCOMPARE(o.tags.value(tag.section('=', 0, 0)), tag.section('=', 1));
+    QCOMPARE(hasCover, cover);
+    if (samePackets) {
+      const FilePackets a = readPackets(in), b = readPackets(out);
+      QVERIFY(!b.video.hashes.isEmpty() && b.video.hashes == a.video.hashes);
+      QVERIFY(!b.audio.hashes.isEmpty() && b.audio.hashes == a.audio.hashes);
+    }
+    if (!said.isEmpty())
+      QVERIFY2(!run.lines.filter(QRegularExpression(said)).isEmpty(), qPrintable(run.text()));
+    const QStringList tracksLines = run.lines.filter(QRegularExpression("^tracks: "));
+    QVERIFY(!tracksLines.isEmpty());
+    QCOMPARE(tracksLines.last(), "tracks: " + tracks);
+  }
+
   void errors_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("code");  // the kind of failure, for the front-end
     QTest::newRow("unknown option") << "unknown option"
-                                    << "unknown option" << "bad-option";
+                                    << "unknown option"
+                                    << "bad-option";
     QTest::newRow("missing value") << "missing value"
-                                   << "needs a value" << "bad-option";
+                                   << "needs a value"
+                                   << "bad-option";
     QTest::newRow("malformed size") << "malformed size"
-                                    << "invalid value" << "bad-option";
+                                    << "invalid value"
+                                    << "bad-option";
     QTest::newRow("missing input") << "missing input"
-                                   << "No such file" << "source-missing";
+                                   << "No such file"
+                                   << "source-missing";
     QTest::newRow("random bytes") << "random bytes"
-                                  << "source" << "source-damaged";
+                                  << "source"
+                                  << "source-damaged";
     QTest::newRow("zero bytes") << "zero bytes"
-                                << "source" << "source-damaged";
+                                << "source"
+                                << "source-damaged";
     QTest::newRow("truncated mp4, index at the end") << "truncated"
-                                                     << "source" << "source-damaged";
+                                                     << "source"
+                                                     << "source-damaged";
     QTest::newRow("output folder missing") << "no folder"
-                                           << "output folder" << "output-unwritable";
+                                           << "output folder"
+                                           << "output-unwritable";
     QTest::newRow("output folder is a file") << "folder is file"
-                                             << "output folder" << "output-unwritable";
+                                             << "output folder"
+                                             << "output-unwritable";
     QTest::newRow("output folder unwritable") << "unwritable"
-                                              << "output folder" << "output-unwritable";
+                                              << "output folder"
+                                              << "output-unwritable";
     QTest::newRow("output is input") << "same"
-                                     << "is the source file itself" << "output-is-source";
+                                     << "is the source file itself"
+                                     << "output-is-source";
     QTest::newRow("output is input via ./") << "same dot"
-                                            << "is the source file itself" << "output-is-source";
+                                            << "is the source file itself"
+                                            << "output-is-source";
     QTest::newRow("output is input via ../") << "same dotdot"
-                                             << "is the source file itself" << "output-is-source";
+                                             << "is the source file itself"
+                                             << "output-is-source";
     QTest::newRow("output is a link to input") << "symlink"
-                                               << "is the source file itself" << "output-is-source";
+                                               << "is the source file itself"
+                                               << "output-is-source";
     QTest::newRow("output is a hard link to input") << "hardlink"
-                                                    << "is the source file itself" << "output-is-source";
+                                                    << "is the source file itself"
+                                                    << "output-is-source";
     QTest::newRow("existing output without -y") << "exists"
-                                                << "exists already" << "output-name";
+                                                << "exists already"
+                                                << "output-name";
     QTest::newRow("failed conversion over existing output") << "fail over existing"
-                                                            << "source" << "source-damaged";
+                                                            << "source"
+                                                            << "source-damaged";
     QTest::newRow("mp3 at an impossible rate") << "mp3 rate"
-                                               << "96000 Hz" << "option-unsupported";
+                                               << "96000 Hz"
+                                               << "option-unsupported";
     QTest::newRow("local playlist named .mp4") << "playlist"
-                                               << "list of other files" << "source-not-regular";
+                                               << "list of other files"
+                                               << "source-not-regular";
     QTest::newRow("concatenation list named .mp4") << "concat list"
-                                                   << "list of other files" << "source-not-regular";
+                                                   << "list of other files"
+                                                   << "source-not-regular";
     QTest::newRow("output name of 300 bytes") << "long name"
-                                              << "too long" << "output-name";
-    QTest::newRow("copy of vp9 picture") << "copy vp9"
-                                         << "video (vp9) cannot be copied" << "copy-unsupported";
+                                              << "too long"
+                                              << "output-name";
+    QTest::newRow("copy of flv1 picture") << "copy flv1"
+                                          << "video (flv1) cannot be copied"
+                                          << "copy-unsupported";
     QTest::newRow("copy of opus sound") << "copy opus"
-                                        << "audio (opus) cannot be copied" << "copy-unsupported";
+                                        << "audio (opus) cannot be copied"
+                                        << "copy-unsupported";
     QTest::newRow("named pipe as source") << "fifo"
-                                          << "is not a regular file (a pipe)" << "source-not-regular";
+                                          << "is not a regular file (a pipe)"
+                                          << "source-not-regular";
     QTest::newRow("device as source") << "device"
-                                      << "is not a regular file (a device)" << "source-not-regular";
+                                      << "is not a regular file (a device)"
+                                      << "source-not-regular";
   }
 
   void errors() {
@@ -1517,8 +2166,9 @@ class TestEncoderConversion : public QObject {
     } else if (kind == "device") {
       in = "/dev/zero";
     } else if (kind.startsWith("copy ")) {
-      QVERIFY(QFile::remove(in) && QFile::copy(kData + "/src_vp9_opus.webm", in));
-      extra = {kind == "copy vp9" ? "-vcodec" : "-acodec", "copy"};
+      QVERIFY(QFile::remove(in) &&
+              QFile::copy(kData + (kind == "copy flv1" ? "/src_flv1_mp3.flv" : "/src_vp9_opus.webm"), in));
+      extra = {kind == "copy flv1" ? "-vcodec" : "-acodec", "copy"};
     }
     if (kind == "fail over existing") QVERIFY(writeFile(out, "keep me"));
 

@@ -40,12 +40,14 @@ QVector<Packet> Make(int64_t length, const std::function<int64_t(int, int64_t)>&
 
 // Runs the packets through the repair as the encoder does: a packet the repair holds back
 // waits, and goes on (Release) before the next packet of its stream that is not held.
-// Returns the packets in the order they go on, with their repaired times.
-QVector<Packet> Run(TimestampRepair& repair, const QVector<Packet>& packets) {
+// Returns the packets in the order they go on, with their repaired times; reports receives
+// what the console would say of each: "jump" or "held".
+QVector<Packet> Run(TimestampRepair& repair, const QVector<Packet>& packets, QStringList* reports = nullptr) {
   QVector<Packet> waiting[2], out;
   for (const Packet& p : packets) {
     Packet q = p;
-    repair.Repair(p.stream, q.pts, q.dts, p.duration);
+    const TimestampRepair::Jump jump = repair.Repair(p.stream, q.pts, q.dts, p.duration);
+    if (reports && (jump.found || jump.held)) *reports << (jump.found ? "jump" : "held");
     if (repair.Holding(p.stream)) {
       waiting[p.stream].push_back(p);
       continue;
@@ -67,70 +69,102 @@ QVector<Packet> Run(TimestampRepair& repair, const QVector<Packet>& packets) {
   return out;
 }
 
+// A stretch of one or both streams' content, [from, to) ms, and a time added to it.
+enum { kPicture = 1, kSound = 2 };
+constexpr int64_t kForever = INT64_MAX;
+struct Span {
+  int streams = 0;  // kPicture, kSound or both; 0: none
+  int64_t from = 0, to = 0, shift = 0;
+};
+
+// How a source lays out its content: its length, whether it has sound, where the source's
+// clock differs from the content (shifts), where packets are missing, where content follows
+// a gap the repair closes (closed: its shift moves the content), and a picture whose stated
+// duration (stated.shift) differs from its frame's.
+struct Layout {
+  int64_t length = 8000;
+  bool sound = true;
+  QVector<Span> shifts, missing;
+  Span closed, stated;
+};
+
 }  // namespace
+
+Q_DECLARE_METATYPE(Layout)
 
 class TestEncoderTiming : public QObject {
   Q_OBJECT
  private slots:
   void jumps_data() {
-    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<Layout>("layout");
     QTest::addColumn<double>("contentEnd");  // seconds the content lasts after the repair
-    QTest::newRow("paused recording: both streams 30 s on at 4 s") << "pause" << 8.0;
-    QTest::newRow("joined parts: both streams back to 0 at 4 s") << "joined" << 8.0;
-    QTest::newRow("damage: pictures 30 s late from 2 s on") << "onward" << 8.0;
-    QTest::newRow("damage: one picture 100 s late") << "outlier" << 8.0;
-    QTest::newRow("damage: the first picture 100 s late") << "first late" << 8.0;
-    QTest::newRow("damage: the first sound frame 50 s back") << "first back" << 8.0;
-    QTest::newRow("damage: one sound frame 5 s back") << "outlier back" << 8.0;
-    QTest::newRow("still picture for 20 s while the sound goes on, no duration stated") << "still" << 24.0;
-    QTest::newRow("still picture, no sound, its duration stated") << "still stated" << 24.0;
-    QTest::newRow("gap of 20 s in pictures alone, nothing says why") << "gap" << 4.04;
+    QTest::addColumn<QString>("said");  // what the console says: a jump closed, or a picture held
+    // The sound dropped its last frames before the pause.
+    QTest::newRow("paused recording: both streams 30 s on at 4 s")
+        << Layout{8000, true, {Span{kPicture | kSound, 4000, kForever, 30000}}, {Span{kSound, 3900, 4000, 0}},
+                  {},   {}}
+        << 8.0 << "jump";
+    QTest::newRow("joined parts: both streams back to 0 at 4 s")
+        << Layout{8000, true, {Span{kPicture | kSound, 4000, kForever, -4000}}, {}, {}, {}} << 8.0 << "jump";
+    QTest::newRow("damage: pictures 30 s late from 2 s on")
+        << Layout{8000, true, {Span{kPicture, 2000, kForever, 30000}}, {}, {}, {}} << 8.0 << "jump";
+    QTest::newRow("damage: one picture 100 s late")
+        << Layout{8000, true, {Span{kPicture, 2000, 2040, 100000}}, {}, {}, {}} << 8.0 << "jump";
+    QTest::newRow("damage: the first picture 100 s late")
+        << Layout{8000, true, {Span{kPicture, 0, 40, 100000}}, {}, {}, {}} << 8.0 << "jump";
+    QTest::newRow("damage: the first sound frame 50 s back")
+        << Layout{8000, true, {Span{kSound, 0, 20, -50000}}, {}, {}, {}} << 8.0 << "jump";
+    QTest::newRow("damage: one sound frame 5 s back")
+        << Layout{8000, true, {Span{kSound, 2000, 2020, -5000}}, {}, {}, {}} << 8.0 << "jump";
+    // Pictures up to 1.96 s and from 22 s on.
+    QTest::newRow("still picture for 20 s while the sound goes on, no duration stated")
+        << Layout{24000, true, {}, {Span{kPicture, 2000, 22000, 0}}, {}, {}} << 24.0 << "held";
+    QTest::newRow("still picture, no sound, its duration stated")
+        << Layout{24000, false, {}, {Span{kPicture, 2000, 22000, 0}}, {}, Span{kPicture, 1960, 1961, 20040}}
+        << 24.0 << "held";
+    // The gap is closed: the pictures after it follow on.
+    QTest::newRow("gap of 20 s in pictures alone, nothing says why")
+        << Layout{24000, false, {}, {Span{kPicture, 2000, 22000, 0}}, Span{kPicture, 22000, kForever, -20000},
+                  {}}
+        << 4.04 << "jump";
+    // A recorder that dropped frames under load: a gap shorter than a jump is kept.
+    QTest::newRow("gap of 4 s in pictures alone, nothing says why")
+        << Layout{8000, false, {}, {Span{kPicture, 2000, 6000, 0}}, {}, {}} << 8.0 << "";
   }
 
   void jumps() {
-    QFETCH(QString, scenario);
+    QFETCH(Layout, layout);
     QFETCH(double, contentEnd);
-    QVector<Packet> packets;
-    const auto all = [](int, int64_t) { return true; };
-    if (scenario == "pause")  // the sound dropped its last frames before the pause
-      packets = Make(
-          8000, [](int, int64_t t) { return t < 4000 ? t : t + 30000; },
-          [](int s, int64_t t) { return s == 0 || t < 3900 || t >= 4000; });
-    else if (scenario == "joined")
-      packets = Make(
-          8000, [](int, int64_t t) { return t < 4000 ? t : t - 4000; }, all);
-    else if (scenario == "onward")
-      packets = Make(
-          8000, [](int s, int64_t t) { return s == 0 && t >= 2000 ? t + 30000 : t; }, all);
-    else if (scenario == "outlier")
-      packets = Make(
-          8000, [](int s, int64_t t) { return s == 0 && t == 2000 ? t + 100000 : t; }, all);
-    else if (scenario == "first late")
-      packets = Make(
-          8000, [](int s, int64_t t) { return s == 0 && t == 0 ? t + 100000 : t; }, all);
-    else if (scenario == "first back")
-      packets = Make(
-          8000, [](int s, int64_t t) { return s == 1 && t == 0 ? t - 50000 : t; }, all);
-    else if (scenario == "outlier back")
-      packets = Make(
-          8000, [](int s, int64_t t) { return s == 1 && t == 2000 ? t - 5000 : t; }, all);
-    else if (scenario == "still" || scenario == "still stated" || scenario == "gap") {
-      // Pictures up to 1.96 s and from 22 s on; the sound (if any) throughout.
-      const auto present = [](int s, int64_t t) { return s == 1 || t < 2000 || t >= 22000; };
-      const auto duration = [&](int s, int64_t t) -> int64_t {
-        return s == 0 && t == 1960 && scenario == "still stated" ? 20040 : 40;
-      };
-      packets = Make(
-          24000, [](int, int64_t t) { return t; }, present, scenario == "still", duration);
-      if (scenario == "gap")  // the gap is closed: the pictures after it follow on
-        for (Packet& p : packets)
-          if (p.content >= 22000) p.content -= 22000 - 2000;
-    }
+    QFETCH(QString, said);
+    const auto in = [](const Span& s, int stream, int64_t t) {
+      return (s.streams & (1 << stream)) && t >= s.from && t < s.to;
+    };
+    QVector<Packet> packets = Make(
+        layout.length,
+        [&](int stream, int64_t t) {
+          for (const Span& s : layout.shifts)
+            if (in(s, stream, t)) return t + s.shift;
+          return t;
+        },
+        [&](int stream, int64_t t) {
+          for (const Span& s : layout.missing)
+            if (in(s, stream, t)) return false;
+          return true;
+        },
+        layout.sound,
+        [&](int stream, int64_t t) -> int64_t {
+          return in(layout.stated, stream, t) ? layout.stated.shift : (stream == 0 ? 40 : 20);
+        });
+    for (Packet& p : packets)
+      if (in(layout.closed, p.stream, p.content)) p.content += layout.closed.shift;
 
     TimestampRepair repair;
     QCOMPARE(repair.AddStream({1, 1000}), 0);
     QCOMPARE(repair.AddStream({1, 1000}), 1);
-    const QVector<Packet> out = Run(repair, packets);
+    QStringList reports;
+    const QVector<Packet> out = Run(repair, packets, &reports);
+    reports.removeDuplicates();
+    QCOMPARE(reports.join(' '), said);
     QCOMPARE(out.size(), packets.size());
     for (const Packet& p : out) {
       // A closed gap lets the next packet follow the one before: within a frame of its place.
@@ -169,8 +203,12 @@ class TestEncoderTiming : public QObject {
     packets.insert(still, P{0, 0, 34000, 3900, 40});
     packets += {{0, 0, 34080, 34000, 40}, {1, 0, 34000, 34000, 20}, {0, 0, 34040, 34040, 40},
                 {1, 0, 34020, 34020, 20}, {0, 0, 34120, 34080, 40}, {1, 0, 34040, 34040, 20}};
-    const QVector<P> out = Run(repair, packets);
+    QStringList reports;
+    const QVector<P> out = Run(repair, packets, &reports);
     QCOMPARE(out.size(), packets.size());
+    // Said once the decoding times have told which it is.
+    reports.removeDuplicates();
+    QCOMPARE(reports, QStringList{pause ? "jump" : "held"});
     const int64_t shift = pause ? 30000 : 0;  // the pause is closed, the still picture kept
     int64_t firstPicture = INT64_MAX, firstSound = INT64_MAX, lastDts = -1;
     for (int i = 0; i < out.size(); ++i) {

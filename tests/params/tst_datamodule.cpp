@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -510,48 +511,97 @@ void TestDataModule::lockedAtStartIsWaitedForOnce() {
 }
 
 // A parameter database that is no sound one of ours is set aside under a dated
-// name and a fresh one made from the shipped text takes its place, with one
-// message.
+// name no earlier file has, and a fresh one made from the shipped text takes its
+// place, with one message.
+enum class TBrokenBase { kBytes, kFolder, kFresh, kPristine };
+Q_DECLARE_METATYPE(TBrokenBase)
+
+namespace {
+
+QByteArray RandomBytes(int size) {
+  QByteArray bytes(size, '\0');
+  QRandomGenerator generator(1234);
+  for (char& c : bytes) c = char(generator.bounded(256));
+  return bytes;
+}
+
+// Misstates the fragmented bytes in the header of a table's root page: every
+// table is there and reads, but the integrity check reports the page.
+void DamageRootPage(const QString& path, const QString& table) {
+  int page = 0, pageSize = 0;
+  {
+    Sql sql(path);
+    const auto root = sql.Rows(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = '%1'").arg(table));
+    const auto size = sql.Rows(QStringLiteral("PRAGMA page_size"));
+    QVERIFY(!root.isEmpty() && !size.isEmpty());
+    page = root[0][0].toInt();
+    pageSize = size[0][0].toInt();
+  }
+  QVERIFY(page > 1 && pageSize > 0);
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::ReadWrite));
+  QVERIFY(file.seek(qint64(page - 1) * pageSize + 7));
+  QCOMPARE(file.write(QByteArray(1, '\x01')), qint64(1));
+}
+
+}  // namespace
+
 void TestDataModule::brokenDatabaseIsSetAside_data() {
-  QTest::addColumn<QString>("kind");
-  QTest::newRow("random bytes") << "random";
-  QTest::newRow("empty file") << "empty";
-  QTest::newRow("folder") << "folder";
-  QTest::newRow("another database") << "other";
-  QTest::newRow("a table missing") << "missing table";
+  QTest::addColumn<TBrokenBase>("base");
+  QTest::addColumn<QByteArray>("bytes");  // the file's content, for kBytes
+  QTest::addColumn<QString>("statement");  // run on the database before the start
+  QTest::addColumn<QString>("damagedTable");  // whose root page is damaged
+  QTest::newRow("random bytes") << TBrokenBase::kBytes << RandomBytes(8192) << QString() << QString();
+  QTest::newRow("empty file") << TBrokenBase::kBytes << QByteArray() << QString() << QString();
+  QTest::newRow("folder") << TBrokenBase::kFolder << QByteArray() << QString() << QString();
+  QTest::newRow("another database") << TBrokenBase::kFresh << QByteArray()
+                                    << QStringLiteral("create table notes (t text)") << QString();
+  QTest::newRow("a table missing") << TBrokenBase::kPristine << QByteArray()
+                                   << QStringLiteral("drop table cmbex_adofreq") << QString();
+  QTest::newRow("one damaged page, every table there")
+      << TBrokenBase::kPristine << QByteArray() << QString() << QStringLiteral("cmbex_vdosize");
 }
 
 void TestDataModule::brokenDatabaseIsSetAside() {
-  QFETCH(QString, kind);
+  QFETCH(TBrokenBase, base);
+  QFETCH(QByteArray, bytes);
+  QFETCH(QString, statement);
+  QFETCH(QString, damagedTable);
   TempAppDir dir;
   const QString path = DbPath(dir);
   QFile::remove(path);
-  QByteArray content;
-  if (kind == "random") {
-    content = QByteArray(8192, '\0');
-    QRandomGenerator generator(1234);
-    for (char& c : content) c = char(generator.bounded(256));
-  }
-  if (kind == "folder") {
-    QVERIFY(QDir().mkdir(path));
-  } else if (kind == "other" || kind == "missing table") {
-    if (kind == "missing table") ParamsTest::UsePristineDatabase(path);
-    Sql sql(path);
-    QVERIFY(sql.Exec(kind == "other" ? QStringLiteral("create table notes (t text)")
-                                     : QStringLiteral("drop table cmbex_adofreq")));
-  } else {
+  if (base == TBrokenBase::kFolder) QVERIFY(QDir().mkdir(path));
+  if (base == TBrokenBase::kPristine) ParamsTest::UsePristineDatabase(path);
+  if (base == TBrokenBase::kBytes) {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+  }
+  if (!statement.isEmpty()) QVERIFY(Sql(path).Exec(statement));
+  if (!damagedTable.isEmpty()) DamageRootPage(path, damagedTable);
+  // Files set aside earlier, under every name this minute can give, stay as they are.
+  QStringList earlier;
+  const QDateTime now = QDateTime::currentDateTime();
+  for (int s = -1; s < 60; ++s) {
+    const QString name = QStringLiteral("LibParmt.dat.broken-") +
+                         now.addSecs(s).toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QFile file(dir.File(name));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("earlier") == 7);
+    earlier << name;
   }
   CapturedDialogs dialogs;
   TDataMod mod;
   QCOMPARE(dialogs.messages.size(), size_t(1));
-  const QStringList aside = QDir(dir.Path()).entryList({QStringLiteral("LibParmt.dat.broken-*")},
-                                                       QDir::AllEntries | QDir::NoDotAndDotDot);
+  QStringList aside = QDir(dir.Path()).entryList({QStringLiteral("LibParmt.dat.broken-*")},
+                                                 QDir::AllEntries | QDir::NoDotAndDotDot);
+  for (const QString& name : earlier) {
+    QFile file(dir.File(name));
+    QVERIFY2(file.open(QIODevice::ReadOnly) && file.readAll() == "earlier", qPrintable(name));
+    aside.removeOne(name);
+  }
   QCOMPARE(aside.size(), 1);
   QVERIFY2(dialogs.messages[0].second.contains(aside[0]), qPrintable(dialogs.messages[0].second));
-  QCOMPARE(QFileInfo(dir.File(aside[0])).isDir(), kind == "folder");
-  if (kind == "random") QCOMPARE(QFileInfo(dir.File(aside[0])).size(), 8192);
+  QCOMPARE(QFileInfo(dir.File(aside[0])).isDir(), base == TBrokenBase::kFolder);
+  if (base == TBrokenBase::kBytes) QCOMPARE(QFileInfo(dir.File(aside[0])).size(), qint64(bytes.size()));
   QCOMPARE(TryOpen(mod, kFillCodec), QString());
   QCOMPARE(mod.PramQuery.RecordCount(), CodecRows());
   // The next start finds it sound and says nothing.

@@ -74,6 +74,15 @@ MediaFacts Read(const QString& path, const ReadOptions& options) {
   facts.format = Name(ic->iformat->name);
   facts.duration = ic->duration > 0 ? double(ic->duration) / AV_TIME_BASE : 0;
   const double fileStart = ic->start_time == AV_NOPTS_VALUE ? 0 : double(ic->start_time) / AV_TIME_BASE;
+  const AVDictionaryEntry* tag = nullptr;
+  while ((tag = av_dict_get(ic->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
+    facts.tags.insert(QString::fromUtf8(tag->key), QString::fromUtf8(tag->value));
+  for (unsigned i = 0; i < ic->nb_chapters; ++i) {
+    const AVChapter* c = ic->chapters[i];
+    const AVDictionaryEntry* title = av_dict_get(c->metadata, "title", nullptr, 0);
+    facts.chapters << QString::number(Seconds(c->start, c->time_base)) + ':' +
+                          (title ? QString::fromUtf8(title->value) : QString());
+  }
 
   // The first video and the first audio stream, as the encoder picks them.
   AVStream* streams[2] = {nullptr, nullptr};
@@ -86,8 +95,11 @@ MediaFacts Read(const QString& path, const ReadOptions& options) {
     track.codec = Name(avcodec_get_name(st->codecpar->codec_id));
     track.language = language ? Name(language->value) : QString();
     track.isDefault = st->disposition & AV_DISPOSITION_DEFAULT;
+    track.attachedPicture = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
     facts.tracks.append(track);
-    const int k = type == AVMEDIA_TYPE_VIDEO ? 0 : type == AVMEDIA_TYPE_AUDIO ? 1 : -1;
+    const int k = type == AVMEDIA_TYPE_VIDEO && !track.attachedPicture ? 0
+                  : type == AVMEDIA_TYPE_AUDIO                         ? 1
+                                                                       : -1;
     if (k < 0 || streams[k]) continue;
     streams[k] = st;
     StreamFacts& s = k == 0 ? facts.video : facts.audio;
@@ -128,6 +140,7 @@ MediaFacts Read(const QString& path, const ReadOptions& options) {
     if (track.firstPacket.isEmpty() && pkt->size > 2) {
       track.firstPacket = QByteArray(reinterpret_cast<const char*>(pkt->data), pkt->size);
       track.firstTime = Seconds(pkt->pts, ic->streams[pkt->stream_index]->time_base);
+      track.firstDuration = Seconds(pkt->duration, ic->streams[pkt->stream_index]->time_base);
     }
     int k = -1;
     for (int j = 0; j < 2; ++j)

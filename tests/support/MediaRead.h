@@ -4,6 +4,8 @@
 // what decoding their packets gives.
 #include <QByteArray>
 #include <QList>
+#include <QMap>
+#include <QStringList>
 #include <QString>
 
 #include <functional>
@@ -35,9 +37,11 @@ struct TrackFacts {
   int type = -1;  // an AVMediaType
   QString codec, language;
   bool isDefault = false;
-  QByteArray firstPacket;  // the first packet of more than two bytes (an MP4 text track
-                           // begins with an empty sample up to its first cue)
-  double firstTime = 0;    // seconds, of that packet
+  bool attachedPicture = false;  // a cover picture
+  QByteArray firstPacket;        // the first packet of more than two bytes (an MP4 text track
+                                 // begins with an empty sample up to its first cue)
+  double firstTime = 0;          // seconds, of that packet
+  double firstDuration = 0;      // seconds, of that packet (a cue: how long it is shown)
 };
 
 struct MediaFacts {
@@ -52,6 +56,8 @@ struct MediaFacts {
   double rotation = 0;     // degrees, from the video stream's display matrix
   bool hasMatrix = false;  // a display matrix other than "as stored"
   QString primaries, transfer, matrix, range;  // the video stream's colour tags
+  QMap<QString, QString> tags;                 // the container's, keys as the library gives them
+  QStringList chapters;                        // "start seconds:title", in order
 };
 
 enum class Decode { None, FirstPicture, All };
