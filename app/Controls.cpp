@@ -27,6 +27,11 @@ constexpr int kOutputRole = Qt::UserRole + 4;
 constexpr int kPathRole = Qt::UserRole + 5;  // the caption as the program holds it
 }  // namespace
 
+QString ToolTipWithDetail(const QString& text, const QString& detail) {
+  if (detail.trimmed().isEmpty()) return text;
+  return text + QLatin1Char('\n') + QString::fromUtf8(kTechnicalMark) + detail.trimmed();
+}
+
 TImageList::TImageList(QObject* owner) : QObject(owner) {
   setObjectName(QStringLiteral("BarImgList"));
   for (int i = 0; i < kCount; ++i) {
@@ -167,10 +172,15 @@ void TListViewEx::SetSubItem(int row, int k, const QString& text) {
   }
 }
 
+void TListViewEx::SetSubItemToolTip(int row, int k, const QString& tip) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) item->setToolTip(k + 1, tip);
+}
+
 void TListViewEx::RemoveSubItems(int row) {
   if (QTreeWidgetItem* item = topLevelItem(row)) {
     for (int c = 1; c < columnCount(); ++c) {
       item->setText(c, QString());
+      item->setToolTip(c, QString());
       item->setData(c, kPresentRole, false);
     }
   }

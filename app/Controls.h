@@ -12,6 +12,12 @@
 
 #include <functional>
 
+// A tool tip: the text for the user, and under it, on a line of its own marked
+// kTechnicalMark, the technical account (a library's or a program's own words)
+// when there is one.
+inline constexpr char kTechnicalMark[] = "技术信息: ";
+QString ToolTipWithDetail(const QString& text, const QString& detail);
+
 // The shared image list: nineteen 16 x 16 icons, addressed by index.
 class TImageList : public QObject {
   Q_OBJECT
@@ -78,6 +84,9 @@ class TListViewEx : public QTreeWidget {
   QString SubItem(int row, int k) const;
   bool HasSubItem(int row, int k) const;
   void SetSubItem(int row, int k, const QString& text);
+  // The tool tip of sub-item k (none when empty).
+  void SetSubItemToolTip(int row, int k, const QString& tip);
+  // Removes the sub-items and their tool tips.
   void RemoveSubItems(int row);
   int ImageIndex(int row) const;
   void SetImageIndex(int row, int imageIndex);

@@ -21,7 +21,10 @@ QString TConvMainFunc::GetOutputPath(const QString& sourcePath) {
   // the library was loaded.)
   QString baseName = QFileInfo(Platform::ShownPath(sourcePath)).completeBaseName();
   if (baseName.isEmpty()) baseName = ProbeBaseName(sourcePath);
-  return folder + QLatin1Char(Platform::kPathSep) + OutputBaseName(baseName) + GetOutputExt();
+  // A folder that ends in a separator (the root folder) gets no second one.
+  const bool joined = folder.endsWith(QLatin1Char(Platform::kPathSep));
+  return folder + (joined ? QString() : QString(QLatin1Char(Platform::kPathSep))) + OutputBaseName(baseName) +
+         GetOutputExt();
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCloseEvent>
+#include <QMoveEvent>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
@@ -25,7 +26,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTimer>
@@ -35,6 +38,7 @@
 TConvMainForm* ConvMainForm = nullptr;
 bool TConvMainForm::ShowMainFormAtStart = true;
 bool TConvMainForm::QuitWithoutAsking = false;
+const QSize TConvMainForm::kClientSize(752, 459);
 
 namespace {
 
@@ -42,6 +46,14 @@ namespace {
 // Chinese font, so the toolbar band takes the free strip above the file list.
 constexpr QSize kToolButtonSize(40, 36);
 constexpr int kToolBandHeight = 40;
+constexpr int kStatusBarHeight = 21;
+// The status bar's panels as built; the smallest each may become.
+constexpr int kPanel1Width = 10;
+constexpr int kMsgPanelWidth = 380, kMsgPanelMin = 150;
+constexpr int kRunPanelWidth = 210, kRunPanelMin = 150;
+constexpr int kGaugeMin = 40;
+// The smallest window: the status bar's panels at their smallest.
+constexpr QSize kSmallestClient(kPanel1Width + kMsgPanelMin + kRunPanelMin + kGaugeMin, 120);
 
 QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int w, int h) {
   auto* label = new QLabel(text, parent);
@@ -60,7 +72,7 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
   setWindowTitle(QStringLiteral("视频转换器"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::WindowMinimizeButtonHint);
-  setFixedSize(752, 459);
+  setFixedSize(kClientSize);
   setWindowIcon(QIcon(QStringLiteral(":/vidmora.svg")));
 
   BarImgList = new TImageList(this);
@@ -85,10 +97,80 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
   OpenDialog->Filter = MediaFileFilter();
   BuildShortcuts();
 
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(StartPosition(size(), screen->availableGeometry()));
-  }
+  FitToScreen();
   FormCreate();
+}
+
+void TConvMainForm::FitToScreen() {
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect available = screen->availableGeometry();
+  // The frame is known once the window manager has framed the window; until
+  // then a title bar is reckoned with.
+  QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                 frameGeometry().right() - geometry().right(),
+                 frameGeometry().bottom() - geometry().bottom());
+  if (!isVisible() || frame.isNull())
+    frame = QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+  FitInto(available.size().shrunkBy(frame));
+  if (isVisible()) return;
+  // A window that had to be fitted is placed with its frame; one as built as it always was.
+  const QSize framed = size() + QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+  move(StartPosition(ConvScrollArea ? framed : size(), available));
+}
+
+void TConvMainForm::FitInto(const QSize& room) {
+  if (!ConvScrollArea && kClientSize.width() <= room.width() && kClientSize.height() <= room.height()) return;
+  const QSize client = kClientSize.boundedTo(room).expandedTo(kSmallestClient);
+  if (!ConvScrollArea) {
+    // Every control but the status bar moves, in its order and place, onto a
+    // client area of the size as built that scrolls in the window.
+    auto* content = new QWidget;
+    content->setObjectName(QStringLiteral("ConvClientArea"));
+    content->setFixedSize(kClientSize.width(), kClientSize.height() - kStatusBarHeight);
+    for (QWidget* child : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      if (child == ConvStatusBar || child->isWindow()) continue;
+      const bool hidden = child->isHidden();
+      child->setParent(content);
+      child->setVisible(!hidden);
+    }
+    ConvScrollArea = new QScrollArea(this);
+    ConvScrollArea->setObjectName(QStringLiteral("ConvScrollArea"));
+    ConvScrollArea->setFrameShape(QFrame::NoFrame);
+    ConvScrollArea->setWidget(content);
+    ConvScrollArea->show();
+    ConvStatusBar->raise();
+  }
+  ConvScrollArea->setGeometry(0, 0, client.width(), client.height() - kStatusBarHeight);
+  ConvStatusBar->setGeometry(0, client.height() - kStatusBarHeight, client.width(), kStatusBarHeight);
+  LayOutStatusBar(client.width());
+  setFixedSize(client);
+}
+
+void TConvMainForm::LayOutStatusBar(int width) {
+  int deficit = kClientSize.width() - width;
+  auto give = [&deficit](int built, int least) {
+    const int given = qBound(0, deficit, built - least);
+    deficit -= given;
+    return built - given;
+  };
+  const int msg = give(kMsgPanelWidth, kMsgPanelMin);
+  const int run = give(kRunPanelWidth, kRunPanelMin);
+  ConvStatusPanel1->setGeometry(0, 1, kPanel1Width, kStatusBarHeight - 1);
+  MsgStatusPanel->setGeometry(kPanel1Width, 1, msg, kStatusBarHeight - 1);
+  RunStatusPanel->setGeometry(kPanel1Width + msg, 1, run, kStatusBarHeight - 1);
+  CvStatusGauge->setGeometry(kPanel1Width + msg + run, 1, qMax(kGaugeMin, width - kPanel1Width - msg - run),
+                             kStatusBarHeight - 1);
+}
+
+void TConvMainForm::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  // The window manager has framed the window: the frame may leave less room
+  // than was reckoned with.
+  if (isVisible() && !frameGeometry().isEmpty()) {
+    const QScreen* screen = this->screen();
+    if (screen && !screen->availableGeometry().contains(frameGeometry())) FitToScreen();
+  }
 }
 
 QPoint TConvMainForm::StartPosition(const QSize& window, const QRect& available) {
@@ -335,32 +417,30 @@ void TConvMainForm::BuildOptionTabs() {
 void TConvMainForm::BuildStatusBar() {
   ConvStatusBar = new QFrame(this);
   ConvStatusBar->setObjectName(QStringLiteral("ConvStatusBar"));
-  ConvStatusBar->setGeometry(0, 438, 752, 21);
+  ConvStatusBar->setGeometry(0, kClientSize.height() - kStatusBarHeight, kClientSize.width(),
+                             kStatusBarHeight);
   ConvStatusPanel1 = new QLabel(ConvStatusBar);
   ConvStatusPanel1->setObjectName(QStringLiteral("ConvStatusPanel1"));
   ConvStatusPanel1->setFrameShape(QFrame::Panel);
   ConvStatusPanel1->setFrameShadow(QFrame::Sunken);
-  ConvStatusPanel1->setGeometry(0, 1, 10, 20);
   MsgStatusPanel = new TStatusPanel(ConvStatusBar);
   MsgStatusPanel->setObjectName(QStringLiteral("MsgStatusPanel"));
   MsgStatusPanel->setFrameShape(QFrame::Panel);
   MsgStatusPanel->setFrameShadow(QFrame::Sunken);
-  MsgStatusPanel->setGeometry(10, 1, 380, 20);
   RunStatusPanel = new QLabel(ConvStatusBar);
   RunStatusPanel->setObjectName(QStringLiteral("RunStatusPanel"));
   RunStatusPanel->setFrameShape(QFrame::Panel);
   RunStatusPanel->setFrameShadow(QFrame::Sunken);
-  RunStatusPanel->setGeometry(390, 1, 210, 20);
   // Plain text during a run; a link once the batch is over.
   RunStatusPanel->setTextFormat(Qt::AutoText);
   RunStatusPanel->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   connect(RunStatusPanel, &QLabel::linkActivated, this, [this] { OpenDirBtnClick(); });
   CvStatusGauge = new QProgressBar(ConvStatusBar);
   CvStatusGauge->setObjectName(QStringLiteral("CvStatusGauge"));
-  CvStatusGauge->setGeometry(600, 1, 152, 20);
   CvStatusGauge->setRange(0, 100);
   CvStatusGauge->setValue(0);
   CvStatusGauge->setTextVisible(false);
+  LayOutStatusBar(kClientSize.width());
 }
 
 void TConvMainForm::BuildQueue() {

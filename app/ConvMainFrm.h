@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QScrollBar;
 class QTabWidget;
 class QTimer;
@@ -44,6 +45,19 @@ class TConvMainForm : public QWidget {
   // Where the window of the given size opens on a screen's free area: in its
   // middle, or at its top or left edge where the window does not fit.
   static QPoint StartPosition(const QSize& window, const QRect& available);
+
+  // The client area as built, 752 x 459.
+  static const QSize kClientSize;
+  // Fits the window into room, the screen's free area less the window's frame:
+  // where the client area as built does not fit (a large scale factor on a
+  // small screen), the window takes the room there is, its controls scroll in
+  // ConvScrollArea and the status bar stays at its bottom, its panels
+  // narrower. Where it fits, the window is exactly as built.
+  void FitInto(const QSize& room);
+  // FitInto the free area of the window's screen, with the frame the window
+  // manager gives it (a title bar's height until it is known), and places the
+  // window on it as StartPosition says.
+  void FitToScreen();
 
   // Controls, in the order they are created.
   QFrame* ConvCoolBar = nullptr;
@@ -85,6 +99,9 @@ class TConvMainForm : public QWidget {
   TFileAdder* AvFileAdder = nullptr;
   TOpenDialog* OpenDialog = nullptr;
   TImageList* BarImgList = nullptr;
+  // Made only on a screen too small for the window: holds every control but
+  // the status bar.
+  QScrollArea* ConvScrollArea = nullptr;
 
   // Event handlers.
   void FormCreate();
@@ -118,6 +135,7 @@ class TConvMainForm : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
 
  private:
   // Creates one controller, runs the operations and frees it.
@@ -129,6 +147,8 @@ class TConvMainForm : public QWidget {
   void BuildStatusBar();
   void BuildQueue();
   void BuildShortcuts();
+  // The status bar's panels across a width: the message panel gives way first.
+  void LayOutStatusBar(int width);
   QToolButton* AddToolButton(const char* name, const QString& caption, const QString& hint, int icon,
                              void (TConvMainForm::*handler)());
 };

@@ -111,8 +111,11 @@ void TConvMainFunc::DeleteAvFile() {
   // Every selected row goes; the rows below move up.
   const QList<int> rows = AvFilesList->SelectedRows();
   for (auto it = rows.crbegin(); it != rows.crend(); ++it) AvFilesList->DeleteRow(*it);
-  // While rows remain the panel keeps what it shows, even the removed file.
-  if (AvFilesList->RowCount() == 0) ClearAvParams();
+  // The panel never shows a file that is no longer listed.
+  const QString shown = AvParamsList->property(kShownFile).toString();
+  bool listed = false;
+  for (int r = 0; r < AvFilesList->RowCount() && !listed; ++r) listed = AvFilesList->Caption(r) == shown;
+  if (!listed) ClearAvParams();
 }
 
 void TConvMainFunc::ClearAvFiles() {
@@ -142,6 +145,9 @@ void TConvMainFunc::ShowAvParams(const QString& path) {
     AvParamsList->RemoveSubItems(row);
     if (!IsHeadingRow(row)) AvParamsList->SetSubItem(row, 0, properties->values.value(next++));
   }
+  // The channels in words; the library's own account under them.
+  const QString channels = AvParamsList->SubItem(kPanelChannels, 0);
+  AvParamsList->SetSubItemToolTip(kPanelChannels, 0, ToolTipWithDetail(channels, properties->channelDetail));
   AvParamsList->setProperty(kShownFile, path);
 }
 

@@ -23,6 +23,7 @@ enum TPanelRow : int {
   kPanelFirstValue = 1,
   kPanelVideoHeading = 5,
   kPanelAudioHeading = 11,
+  kPanelChannels = 14,
   kPanelLastValue = 15,
   kPanelRowCount = 16,
 };

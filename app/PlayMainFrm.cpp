@@ -68,8 +68,25 @@ void TSkinTrackBar::mousePressEvent(QMouseEvent* event) {
   QStyleOptionSlider option;
   initStyleOption(&option);
   const QRect handle = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
-  // Only the thumb can be taken; a press on the track does not move the value.
-  if (handle.contains(event->position().toPoint())) QSlider::mousePressEvent(event);
+  const QPoint at = event->position().toPoint();
+  if (!handle.contains(at)) {
+    // The thumb comes to the point pressed, centred under the mouse, and is
+    // taken there: the value is the point's second, not one page step on.
+    const QRect groove = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+    const int span = groove.width() - handle.width();
+    const int from = at.x() - groove.x() - handle.width() / 2;
+    setValue(QStyle::sliderValueFromPosition(minimum(), maximum(), qBound(0, from, span), span,
+                                             option.upsideDown));
+    // Taken where it now is, however narrow the thumb is against a second.
+    initStyleOption(&option);
+    const QPoint grip =
+        style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this).center();
+    QMouseEvent press(event->type(), QPointF(grip), mapToGlobal(QPointF(grip)), event->button(),
+                      event->buttons(), event->modifiers());
+    QSlider::mousePressEvent(&press);
+    return;
+  }
+  QSlider::mousePressEvent(event);
 }
 
 void TSkinTrackBar::mouseReleaseEvent(QMouseEvent* event) {
@@ -96,6 +113,10 @@ TPlayMainForm::TPlayMainForm(QWidget* parent) : QDialog(parent) {
   // the panel paints itself dark again once no player draws into it.
   connect(&TPlayerProcesses::Instance(), &TPlayerProcesses::PlayerEnded, RzPlayPanel,
           [panel = RzPlayPanel] { panel->update(); });
+  // The clock follows the player as soon as it says where its picture is.
+  connect(&TPlayerProcesses::Instance(), &TPlayerProcesses::PositionReported, this, [this] {
+    if (PlayMainForm == this) Route([](TPlayMainFunc& f) { f.FollowPlayer(); });
+  });
 
   RzLabBgTime = AddLabel("RzLabBgTime", QStringLiteral("00:00:00"), 128, 278, 49, 13);
   RzLabLine = AddLabel("RzLabLine", QStringLiteral("/"), 176, 278, 13, 13);
@@ -177,10 +198,11 @@ void TPlayMainForm::closeEvent(QCloseEvent* event) {
 }
 
 void TPlayMainForm::keyPressEvent(QKeyEvent* event) {
-  // The window has no cancel button: Escape does not close it behind the
-  // close event's back.
+  // Escape closes the window the way its close button does, through the close
+  // event (which stops the player), not behind its back.
   if (event->key() == Qt::Key_Escape) {
     event->accept();
+    close();
     return;
   }
   QDialog::keyPressEvent(event);

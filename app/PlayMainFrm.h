@@ -24,9 +24,10 @@ class TPlayPanel : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 };
 
-// The seek track bar: the value moves only by dragging the thumb (a click
-// elsewhere on the track, the wheel and the keyboard do nothing), and the
-// release of any mouse button over it raises MouseUp.
+// The seek track bar: a press on the track puts the thumb where it was
+// pressed and takes it (a drag goes on from there), the thumb can be dragged,
+// the wheel and the keyboard do nothing, and the release of any mouse button
+// over it raises MouseUp.
 class TSkinTrackBar : public QSlider {
   Q_OBJECT
  public:

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cmath>
+
 namespace {
 
 const QString kZeroTime = QStringLiteral("00:00:00");
@@ -76,7 +78,29 @@ void TPlayMainFunc::ApplyDurationText(const QString& text) {
 QString TPlayMainFunc::FormatTime(int seconds) { return DurationTextFromSeconds(seconds); }
 
 void TPlayMainFunc::StepClock() {
-  SkinTrkBar->setValue(SkinTrkBar->value() + 1);
+  // Where the player says its picture is, while it says so (it starts at a
+  // key frame, which may lie well after the second asked for); otherwise one
+  // second on.
+  const std::optional<double> reported = TPlayerProcesses::Instance().RecentPosition();
+  ShowPosition(reported ? ReportedSecond(*reported) : SkinTrkBar->value() + 1);
+}
+
+void TPlayMainFunc::FollowPlayer() {
+  if (!PlayTimer || !PlayTimer->isActive()) return;
+  const std::optional<double> reported = TPlayerProcesses::Instance().RecentPosition();
+  if (reported && ReportedSecond(*reported) != SkinTrkBar->value()) ShowPosition(ReportedSecond(*reported));
+}
+
+int TPlayMainFunc::ReportedSecond(double position) {
+  // A picture a little before a whole second (time stamps of pictures that
+  // wait for later ones) counts as that second.
+  return static_cast<int>(std::floor(position + 0.2));
+}
+
+void TPlayMainFunc::ShowPosition(int second) {
+  // The thumb the user holds is not taken from under the mouse.
+  if (SkinTrkBar->isSliderDown()) return;
+  SkinTrkBar->setValue(second);
   RzLabBgTime->setText(FormatTime(SkinTrkBar->value()));
   if (SkinTrkBar->value() >= SkinTrkBar->maximum()) {
     // The player is left alone: it ends by itself at the end of the file.

@@ -28,8 +28,17 @@ class TPlayMainFunc {
   QString FormatTime(int seconds);
   // Stops the clock and resets the readout and the thumb; players are left alone.
   void ResetClock();
-  // One clock step: the thumb moves on one second; at the end everything resets.
+  // One clock step: the thumb moves to where the player says its picture is,
+  // or one second on while it says nothing; at the end everything resets.
   void StepClock();
+  // While playing, shows at once the second the player has just reported,
+  // when it is another than the one shown.
+  void FollowPlayer();
+  // The clock's second of a picture at a reported position.
+  static int ReportedSecond(double position);
+  // Shows a second in the readout and the thumb (not while the user holds the
+  // thumb); at the maximum everything resets.
+  void ShowPosition(int second);
   // Restarts the player at the thumb's second while playing; springs the thumb
   // back while idle.
   void SeekPlay(const QString& file);

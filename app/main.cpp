@@ -10,6 +10,7 @@
 #include "platform/Translations.h"
 #include "platform/UserFiles.h"
 #include "player/PlayerCore.h"
+#include "settings/AppSettings.h"
 
 #include <QApplication>
 #include <QDir>
@@ -100,8 +101,10 @@ int main(int argc, char** argv) {
   if (sheet.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromUtf8(sheet.readAll()));
   app.setWindowIcon(QIcon(QStringLiteral(":/vidmora.svg")));
 
-  // The database is open before any window exists.
+  // The database is open before any window exists, and what is wrong with the
+  // settings file is said before it too.
   DataMod = new TDataMod();
+  TAppSettings().Examine();
   // The main window's creation hides it and shows the splash window.
   new TConvMainForm();
   if (TConvMainForm::ShowMainFormAtStart) ConvMainForm->show();

@@ -38,8 +38,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What is loaded or started by name at run time: the media-information
 # library, SQLite (behind LibDatFunc.so), the player and Qt's Chinese texts.
 # fonts-noto-cjk: subtitles drawn into the picture show Chinese text in a font that has it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmediainfo0v5, libsqlite3-0, mplayer, qt6-translations-l10n, fonts-noto-cjk")
-# Opens the output folder and the help page in the user's programs.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# xdg-utils: xdg-open opens the output folder, a source's folder, the help page
+# and the homepage in the user's programs (without it they cannot be opened).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libmediainfo0v5, libsqlite3-0, mplayer, qt6-translations-l10n, fonts-noto-cjk, xdg-utils")
 
 include(CPack)

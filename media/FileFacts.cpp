@@ -58,7 +58,10 @@ std::optional<TFileRow> ProbeFileRow(const QString& path) {
 
 std::optional<TFileProperties> ProbeFileProperties(const QString& path) {
   if (!LoadMediaInfoLib(MediaInfoLibFile())) return std::nullopt;
-  return TFileProperties{ProbeMediaFile(path, kPropertyQueries, UnknownDuration())};
+  QStringList values = ProbeMediaFile(path, kPropertyQueries + QVector<MediaQuery>{MediaQuery::ChannelDetail},
+                                      UnknownDuration());
+  const QString detail = values.takeLast();
+  return TFileProperties{values, detail};
 }
 
 const QStringList& MediaExtensions() { return kMediaExtensions; }
@@ -72,7 +75,7 @@ bool IsMediaFileName(const QString& fileName) {
 QString MediaFileFilter() {
   QStringList patterns;
   for (const QString& ext : kMediaExtensions) patterns << QStringLiteral("*.") + ext;
-  return QStringLiteral("All Media Files|") + patterns.join(QLatin1Char(';')) + QStringLiteral("|所有文件|*");
+  return QStringLiteral("媒体文件|") + patterns.join(QLatin1Char(';')) + QStringLiteral("|所有文件|*");
 }
 
 QStringList MediaFilesInFolder(const QString& folder, int* ignored) {

@@ -26,6 +26,9 @@ struct TFileRow {
 // aspect ratio; audio codec, bit rate, channels, sampling rate.
 struct TFileProperties {
   QStringList values;
+  // The library's own account of the channels ("6 channels, C L R Ls Rs
+  // LFE"), for a tool tip: the panel says them in words.
+  QString channelDetail;
 };
 
 // Why a path cannot be a source: "" for a regular file (also through a link);
@@ -42,7 +45,7 @@ std::optional<TFileProperties> ProbeFileProperties(const QString& path);
 // folders take. A name matches without regard to case.
 const QStringList& MediaExtensions();
 bool IsMediaFileName(const QString& fileName);
-// The open dialog's filter: "All Media Files" with every media extension, then
+// The open dialog's filter: "媒体文件" with every media extension, then
 // "所有文件" with every file.
 QString MediaFileFilter();
 // The media files directly inside folder, in name order (hidden files and

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <clocale>
@@ -82,7 +83,9 @@ QVector<Question> QuestionsOf(MediaQuery query) {
     case MediaQuery::AudioBitRate:
       return {{kAudio, "BitRate/String"}};
     case MediaQuery::Channels:
-      return {{kAudio, "Channel(s)/String"}};
+      return {{kAudio, "Channel(s)"}, {kAudio, "ChannelLayout"}};
+    case MediaQuery::ChannelDetail:
+      return {{kAudio, "Channel(s)/String"}, {kAudio, "ChannelLayout"}};
     case MediaQuery::SamplingRate:
       return {{kAudio, "SamplingRate/String"}};
   }
@@ -94,7 +97,14 @@ QString Transform(MediaQuery query, const QStringList& answers, const QString& d
     case MediaQuery::DisplayName:
       return answers.value(0) + QLatin1Char('.') + answers.value(1);
     case MediaQuery::PictureSize:
+      if (answers.value(0).isEmpty() || answers.value(1).isEmpty()) return QString();
       return answers.value(0) + QLatin1Char('x') + answers.value(1);
+    case MediaQuery::Channels:
+      return ChannelCountText(answers.value(0), answers.value(1));
+    case MediaQuery::ChannelDetail:
+      return QStringList{answers.value(0), answers.value(1)}
+          .filter(QRegularExpression(QStringLiteral("\\S")))
+          .join(QStringLiteral(", "));
     case MediaQuery::Size:
       return FormatMediaSize(answers.value(0));
     case MediaQuery::Duration:
@@ -110,6 +120,18 @@ bool LocaleIsUtf8() {
 }
 
 }  // namespace
+
+QString ChannelCountText(const QString& count, const QString& layout) {
+  // "6 / 2" for a track whose count changes: the first one counts.
+  bool ok = false;
+  const int channels = count.section(QLatin1Char('/'), 0, 0).trimmed().toInt(&ok);
+  if (!ok || channels <= 0) return QString();
+  if (channels == 1) return QStringLiteral("单声道");
+  if (channels == 2) return QStringLiteral("立体声");
+  if (channels == 6 && (layout.trimmed().isEmpty() || layout.contains(QLatin1String("LFE"))))
+    return QStringLiteral("5.1 声道");
+  return QStringLiteral("%1 声道").arg(channels);
+}
 
 bool LoadMediaInfoLib(const QString& fileName) {
   if (!g_module) g_module = dlopen(QFile::encodeName(fileName).constData(), RTLD_NOW | RTLD_LOCAL);

@@ -2,13 +2,18 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdlib>
 #include <utility>
+#include <vector>
 #include <fcntl.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,13 +194,136 @@ class Fd {
   int fd_;
 };
 
-// Opens file when it is a regular file (following links). Opening never
-// blocks: a named pipe in the file's place is refused, as is any other kind of
-// file. st receives the file's status.
+// Opens path when it is a regular file and not a link (the callers open the
+// file a link leads to by its own name). Opening never blocks: a named pipe in
+// the file's place is refused, as is any other kind of file. st receives the
+// file's status.
 Fd OpenRegular(const QByteArray& path, int flags, struct stat* st) {
-  Fd fd(::open(path.constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  Fd fd(::open(path.constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
   if (!fd.valid()) return fd;
   if (::fstat(fd.get(), st) != 0 || !S_ISREG(st->st_mode)) return Fd();
+  return fd;
+}
+
+QStringList g_systemFolders;
+
+// The user and group whose rights this process's file accesses have: the
+// effective ones, unless the file-system ids were set apart from them. An
+// invalid id changes nothing and gives the current one back.
+uid_t FileUser() { return uid_t(::setfsuid(uid_t(-1))); }
+gid_t FileGroup() { return gid_t(::setfsgid(gid_t(-1))); }
+
+bool InMyGroups(gid_t gid) {
+  if (FileGroup() == gid) return true;
+  const int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(size_t(count), 0);
+  const int got = ::getgroups(count, groups.data());
+  for (int i = 0; i < got; ++i) {
+    if (groups[size_t(i)] == gid) return true;
+  }
+  return false;
+}
+
+// Another user's file that its owner let this user write (by group or for
+// everyone); the administrator's power to write anything does not count.
+bool SharedWithMe(const struct stat& st) {
+  return (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && InMyGroups(st.st_gid));
+}
+
+bool Under(const QString& path, const QString& folder) {
+  if (folder == QLatin1String("/")) return true;
+  return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+// Whether a file (its real path) lies in one of the system's folders.
+bool InSystemFolder(const QString& real) {
+  const QStringList folders = SystemFolders();
+  // Some systems keep the home folders under /var: a user's own files there
+  // are no system files.
+  const QString home = QDir(QDir::homePath()).canonicalPath();
+  if (!home.isEmpty() && !folders.contains(home) && home != QLatin1String("/") && Under(real, home))
+    return false;
+  for (const QString& folder : folders) {
+    if (Under(real, folder)) return true;
+  }
+  return false;
+}
+
+// The folder part of a path.
+QByteArray FolderOf(const QByteArray& path) {
+  const qsizetype slash = path.lastIndexOf('/');
+  if (slash < 0) return QByteArrayLiteral(".");
+  return slash == 0 ? QByteArrayLiteral("/") : path.left(slash);
+}
+
+// Whether folder is a folder that this user owns.
+bool MyFolder(const QByteArray& folder) {
+  struct stat st {};
+  return ::stat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == FileUser();
+}
+
+// What the functions may do with a file, and which file that is.
+struct Admission {
+  ProfileFileState state = ProfileFileState::Missing;
+  bool link = false;
+  QByteArray target;  // the file read and written
+  struct stat st {};  // its status, when it exists
+};
+
+Admission Admit(const QString& file) {
+  Admission a;
+  a.target = QFile::encodeName(file);
+  if (::lstat(a.target.constData(), &a.st) != 0) {
+    a.state = errno == ENOENT || errno == ENOTDIR ? ProfileFileState::Missing : ProfileFileState::Unreadable;
+    return a;
+  }
+  if (S_ISLNK(a.st.st_mode)) {
+    a.link = true;
+    char* real = ::realpath(a.target.constData(), nullptr);
+    if (!real) {
+      a.state = ProfileFileState::BrokenLink;
+      return a;
+    }
+    a.target = QByteArray(real);
+    std::free(real);
+    if (::stat(a.target.constData(), &a.st) != 0) {
+      a.state = ProfileFileState::BrokenLink;
+      return a;
+    }
+    if (InSystemFolder(QFile::decodeName(a.target))) {
+      a.state = ProfileFileState::LinkIntoSystem;
+      return a;
+    }
+  }
+  if (!S_ISREG(a.st.st_mode)) {
+    a.state = ProfileFileState::NotRegular;
+  } else if (a.st.st_uid != FileUser() && (a.link || !SharedWithMe(a.st))) {
+    // A link is followed to the user's own file only.
+    a.state = ProfileFileState::OtherOwner;
+  } else if (a.st.st_size > kProfileFileMax) {
+    a.state = ProfileFileState::TooLarge;
+  } else if ((a.st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+             ::faccessat(AT_FDCWD, a.target.constData(), W_OK, AT_EACCESS) != 0) {
+    // The file's owner decides: one that nobody may write (made read-only on
+    // purpose, which binds the administrator too), or that this user may not
+    // write (an immutable file, a read-only file system), is never replaced.
+    a.state = ProfileFileState::ReadOnly;
+  } else {
+    a.state = ProfileFileState::Usable;
+  }
+  return a;
+}
+
+bool Readable(const Admission& a) {
+  return a.state == ProfileFileState::Usable || a.state == ProfileFileState::ReadOnly;
+}
+
+// Opens the admitted file for reading; nothing when it is no longer the file
+// that was examined (replaced in between).
+Fd OpenAdmitted(const Admission& a, struct stat* st) {
+  Fd fd = OpenRegular(a.target, O_RDONLY, st);
+  if (fd.valid() && (st->st_dev != a.st.st_dev || st->st_ino != a.st.st_ino)) return Fd();
   return fd;
 }
 
@@ -324,10 +452,11 @@ bool WriteReplacing(const QByteArray& target, const QByteArray& data, const stru
 // The space is reserved before the first byte changes, so a full disk refuses
 // the write up front; when a later step fails, the previous contents are put
 // back.
-bool WriteInPlace(const QByteArray& target, const QByteArray& previous, const QByteArray& data) {
+bool WriteInPlace(const QByteArray& target, const struct stat& examined, const QByteArray& previous,
+                  const QByteArray& data) {
   struct stat st {};
   Fd fd = OpenRegular(target, O_WRONLY, &st);
-  if (!fd.valid()) return false;
+  if (!fd.valid() || st.st_dev != examined.st_dev || st.st_ino != examined.st_ino) return false;
   if (data.size() > previous.size()) {
     const int reserved = ::posix_fallocate(fd.get(), 0, off_t(data.size()));
     if (reserved != 0) {
@@ -344,13 +473,79 @@ bool WriteInPlace(const QByteArray& target, const QByteArray& previous, const QB
   return fd.Close() && ok;
 }
 
+// Whether data is the text of a profile file (see CheckProfileFile).
+bool LooksLikeProfileText(const QByteArray& data) {
+  for (const char c : data) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && !IsBlankByte(c)) || u == 0x7f) return false;
+  }
+  bool inSection = false;
+  for (const Line& line : ParseLines(data)) {
+    if (line.kind == Line::Other) return false;  // "[name" cut off before its ']'
+    inSection = inSection || line.kind == Line::Section;
+    // A word on a line of its own is a key without a value inside a section;
+    // before any section it is no part of a profile file.
+    if (!inSection && line.kind == Line::Key && line.equals < 0 && !line.name.startsWith(QLatin1Char('#')))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+QStringList SystemFolders() {
+  if (!g_systemFolders.isEmpty()) return g_systemFolders;
+  return {QStringLiteral("/bin"),   QStringLiteral("/boot"),   QStringLiteral("/dev"),
+          QStringLiteral("/etc"),   QStringLiteral("/lib"),    QStringLiteral("/lib32"),
+          QStringLiteral("/lib64"), QStringLiteral("/libx32"), QStringLiteral("/proc"),
+          QStringLiteral("/run"),   QStringLiteral("/sbin"),   QStringLiteral("/srv"),
+          QStringLiteral("/sys"),   QStringLiteral("/usr"),    QStringLiteral("/var")};
+}
+
+void SetSystemFoldersForTests(const QStringList& folders) { g_systemFolders = folders; }
+
+bool SharedWithThisUser(const QString& file) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(file).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+         st.st_uid != FileUser() && SharedWithMe(st);
+}
+
+QString SetProfileFileAside(const QString& file) {
+  const QByteArray path = QFile::encodeName(file);
+  if (!MyFolder(FolderOf(path))) return QString();
+  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  QString aside = file + QStringLiteral(".broken-") + stamp;
+  for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+    aside = file + QStringLiteral(".broken-%1-%2").arg(stamp).arg(n);
+  if (::rename(path.constData(), QFile::encodeName(aside).constData()) != 0) return QString();
+  return aside;
+}
+
+ProfileFileCheck CheckProfileFile(const QString& file) {
+  const Admission a = Admit(file);
+  ProfileFileCheck check;
+  check.state = a.state;
+  check.link = a.link;
+  check.target = QFile::decodeName(a.target);
+  if (!Readable(a)) return check;
+  struct stat st {};
+  Fd fd = OpenAdmitted(a, &st);
+  QByteArray data;
+  if (!fd.valid() || !ReadAll(fd.get(), &data)) {
+    check.state = data.size() > kProfileFileMax ? ProfileFileState::TooLarge : ProfileFileState::Unreadable;
+  } else if (!LooksLikeProfileText(data)) {
+    check.state = ProfileFileState::Damaged;
+  }
+  return check;
+}
 
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
                                 const QString& file) {
   const QString fallback = Limit(TrimRight(defaultValue));
+  const Admission admitted = Admit(file);
+  if (!Readable(admitted)) return fallback;
   struct stat st {};
-  Fd fd = OpenRegular(QFile::encodeName(file), O_RDONLY, &st);
+  Fd fd = OpenAdmitted(admitted, &st);
   if (!fd.valid() || st.st_size > kProfileFileMax) return fallback;
 
   const QString sectionName = Trim(section);
@@ -388,20 +583,21 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
   // A longer value would be stored in full and read back cut.
   if (value.size() > kProfileValueMax) return false;
 
-  // A link is followed: the file it names gets the new contents.
-  const QFileInfo info(file);
-  const QByteArray target = QFile::encodeName(info.exists() ? info.canonicalFilePath() : file);
+  // A link is followed only to a file of the user's own: that file gets the
+  // new contents.
+  const Admission admitted = Admit(file);
+  if (admitted.state != ProfileFileState::Usable && admitted.state != ProfileFileState::Missing) return false;
+  const QByteArray& target = admitted.target;
+  const bool existed = admitted.state == ProfileFileState::Usable;
+  // Temporaries are made only in a folder of the user's, and a new file only there.
+  const bool ownFolder = MyFolder(FolderOf(target));
+  if (!existed && !ownFolder) return false;
   QByteArray data;
   struct stat old {};
-  const bool existed = info.exists();
   if (existed) {
     // Without the old contents every other line would be lost.
-    Fd fd = OpenRegular(target, O_RDONLY, &old);
+    Fd fd = OpenAdmitted(admitted, &old);
     if (!fd.valid() || old.st_size > kProfileFileMax || !ReadAll(fd.get(), &data)) return false;
-    // The file's owner decides: one that nobody may write (made read-only on
-    // purpose, which binds the administrator too), or that this user may not
-    // write, is never replaced by a new file in its place.
-    if ((old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.constData(), W_OK) != 0) return false;
   }
   const QByteArray previous = data;
 
@@ -442,12 +638,12 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
 
   if (data.size() > kProfileFileMax) return false;
 
-  bool folderRefused = false;
-  if (WriteReplacing(target, data, existed ? &old : nullptr, &folderRefused)) return true;
-  // A writable file in a folder that takes no new files (an installation
-  // folder with a settings file made writable for its users) is written in
-  // place rather than refused.
-  if (folderRefused && existed) return WriteInPlace(target, previous, data);
+  bool folderRefused = !ownFolder;
+  if (ownFolder && WriteReplacing(target, data, existed ? &old : nullptr, &folderRefused)) return true;
+  // A writable file in a folder that is not the user's, or that takes no new
+  // files (an installation folder with a settings file made writable for its
+  // users), is written in place rather than refused.
+  if (folderRefused && existed) return WriteInPlace(target, old, previous, data);
   return false;
 }
 

@@ -3,8 +3,11 @@
 #include "AppError.h"
 #include "Platform.h"
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -79,19 +82,34 @@ std::optional<QStringList> ChooseOpenFiles(QWidget* owner, const QString& title,
                                            const QString& startDir) {
   if (TestHooks().openFiles) return TestHooks().openFiles(title, filter, startDir);
   ModalScope modal;
-  const QStringList files =
-      QFileDialog::getOpenFileNames(owner, title, startDir, QtFilterFromWindowsFilter(filter));
+  // The filter list shows the entries' names ("媒体文件"), not their patterns.
+  const QStringList files = QFileDialog::getOpenFileNames(
+      owner, title, startDir, QtFilterFromWindowsFilter(filter), nullptr, QFileDialog::HideNameFilterDetails);
   if (files.isEmpty()) return std::nullopt;
   return files;
 }
 
-void OpenDocument(const QString& target) {
+bool OpenDocument(const QString& target) {
+  const bool web = target.contains(QStringLiteral("://"));
+  const QString shown = web ? target : QDir::toNativeSeparators(target);
+  if (!web && !QFileInfo::exists(target)) {
+    MessageBox(QApplication::activeWindow(), QStringLiteral("无法打开 %1: 它不存在。").arg(shown),
+               QStringLiteral("提示"));
+    return false;
+  }
   if (TestHooks().open) {
     TestHooks().open(target);
-    return;
+    return true;
   }
-  const QUrl url = target.contains(QStringLiteral("://")) ? QUrl(target) : QUrl::fromLocalFile(target);
-  QDesktopServices::openUrl(url);
+  const QUrl url = web ? QUrl(target) : QUrl::fromLocalFile(target);
+  if (QDesktopServices::openUrl(url)) return true;
+  // Qt has said why on standard error; the user is told here.
+  MessageBox(QApplication::activeWindow(),
+             QStringLiteral(
+                 "无法打开 %1: 没有找到可以打开它的程序。请安装 xdg-utils (或桌面环境的文件管理器和浏览器)。")
+                 .arg(shown),
+             QStringLiteral("提示"));
+  return false;
 }
 
 }  // namespace Shell

@@ -22,12 +22,15 @@ int Question(QWidget* owner, const QString& caption, const QString& text, const 
 std::optional<QString> BrowseForFolder(QWidget* owner, const QString& title,
                                        const QString& startDir = QString());
 // The open-file dialog, opened in startDir, for one file or several; nothing
-// when the user cancels. The filter is "Description|*.a;*.b[|Description|*]".
+// when the user cancels. The filter is "Description|*.a;*.b[|Description|*]";
+// the dialog's list of filters shows the descriptions only.
 std::optional<QStringList> ChooseOpenFiles(QWidget* owner, const QString& title, const QString& filter,
                                            const QString& startDir);
 // Opens a document, a folder or an address with the desktop's handler. A local
-// path is opened as a file URL. The result is not reported.
-void OpenDocument(const QString& pathOrUrl);
+// path is opened as a file URL. When it cannot be (a local path that does not
+// exist, no program on the desktop that opens things, such as xdg-open), a
+// message box captioned "提示" says so, naming it; false then.
+bool OpenDocument(const QString& pathOrUrl);
 
 struct Hooks {
   std::function<void(const QString& caption, const QString& text)> message;

@@ -1,6 +1,7 @@
 #include "UserFiles.h"
 
 #include "Platform.h"
+#include "ProfileFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,12 +43,6 @@ bool UnderUsr(const QString& path) {
 // nothing and gives the current one back.
 uid_t FileUser() { return uid_t(::setfsuid(uid_t(-1))); }
 
-// Whether that user owns path (false when it cannot be examined).
-bool OwnedByMe(const QString& path) {
-  struct stat st {};
-  return ::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_uid == FileUser();
-}
-
 QString UserFolder(QStandardPaths::StandardLocation location) {
   return QStandardPaths::writableLocation(location) + QLatin1Char('/') + kFolderName;
 }
@@ -81,9 +76,9 @@ QString SettingsFile() {
   const QString shipped = Beside(Platform::kSettingsFile);
   if (Portable()) return shipped;
   // A settings file that someone else made writable for this user is shared
-  // on purpose; the file a package or root shipped for itself is not.
-  if (!UnderUsr(shipped) && QFileInfo(shipped).isFile() && MayWrite(shipped) && !OwnedByMe(shipped))
-    return shipped;
+  // on purpose; the file a package or root shipped for itself is not, nor one
+  // only the administrator's power could write.
+  if (!UnderUsr(shipped) && Platform::SharedWithThisUser(shipped) && MayWrite(shipped)) return shipped;
   return UserFolder(QStandardPaths::GenericConfigLocation) + QLatin1Char('/') +
          QString::fromLatin1(Platform::kSettingsFile);
 }
@@ -117,7 +112,8 @@ void Prepare() {
   }
 
   const QString settings = SettingsFile();
-  if (!QFileInfo::exists(settings)) {
+  // A link that leads nowhere is the user's to mend: nothing is made in its place.
+  if (!QFileInfo::exists(settings) && !QFileInfo(settings).isSymLink()) {
     QDir().mkpath(QFileInfo(settings).path());
     const QString shipped = Beside(Platform::kSettingsFile);
     if (!QFileInfo(shipped).isFile() || !CopyWhole(shipped, settings)) {

@@ -28,8 +28,9 @@ inline constexpr char kMarkerFile[] = "user-files";
 bool Portable();
 
 // The settings file. Where the installation folder is not portable but holds
-// a settings file that another user made writable for this one, that file is
-// kept; never one under /usr, nor one this user owns (root's own shipped file).
+// a settings file that another user made writable for this one (by group or
+// for everyone), that file is kept; never one under /usr, nor one this user
+// owns (root's own shipped file), nor one only root's power may write.
 QString SettingsFile();
 // The parameter database.
 QString DatabaseFile();

@@ -4,9 +4,13 @@
 #include "platform/ChildProcess.h"
 #include "platform/CommandLine.h"
 
+#include <QSocketNotifier>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -56,6 +60,33 @@ QString SeekCommand(const QString& playerPath, std::uint32_t window, int second,
          Platform::QuoteArg(file);
 }
 
+namespace {
+// The number after a label, blanks skipped.
+std::optional<double> NumberAt(const QByteArray& line, qsizetype at) {
+  const QByteArray rest = line.mid(at).trimmed();
+  char* end = nullptr;
+  const double value = std::strtod(rest.constData(), &end);
+  if (end == rest.constData()) return std::nullopt;
+  return value;
+}
+}  // namespace
+
+TPlayerReport ReadPlayerLine(const QByteArray& line) {
+  TPlayerReport report;
+  static const QByteArray kStart("ID_START_TIME=");
+  if (line.startsWith(kStart)) {
+    report.startTime = NumberAt(line, kStart.size());
+    return report;
+  }
+  const qsizetype video = line.startsWith("V:") ? 0 : line.indexOf(" V:");
+  if (video >= 0) {
+    report.position = NumberAt(line, video + (video == 0 ? 2 : 3));
+  } else if (line.startsWith("A:")) {
+    report.position = NumberAt(line, 2);
+  }
+  return report;
+}
+
 }  // namespace Player
 
 TPlayerProcesses& TPlayerProcesses::Instance() {
@@ -69,17 +100,78 @@ long long TPlayerProcesses::Start(const QString& commandLine) {
   auto* player = new Platform::TChildProcess(this);
   Platform::TChildProcess::Options options;
   options.endWithProgram = true;
+  // Its output says where its picture is (it is read as it comes, so that
+  // the player never waits on a full pipe).
+  options.captureOutput = true;
   if (!player->Start(args, options)) {
     delete player;
     return -1;
   }
   players_.append(player);
-  connect(player, &Platform::TChildProcess::Finished, this, [this, player] {
+  outputs_.insert(player, TOutput());
+  newest_ = player;
+  position_.reset();
+  reportedAt_.invalidate();
+  auto* notifier = new QSocketNotifier(player->OutputFd(), QSocketNotifier::Read, player);
+  connect(notifier, &QSocketNotifier::activated, this, [this, player, notifier] {
+    // Nothing waiting when the notice comes: the player closed its output.
+    if (Platform::BytesWaiting(player->OutputFd()) == 0) {
+      notifier->setEnabled(false);
+      return;
+    }
+    ReadOutput(player);
+  });
+  connect(player, &Platform::TChildProcess::Finished, this, [this, player, notifier] {
+    delete notifier;
+    ReadOutput(player);
     players_.removeAll(player);
+    outputs_.remove(player);
+    if (newest_ == player) {
+      newest_ = nullptr;
+      position_.reset();
+    }
     player->deleteLater();
     emit PlayerEnded();
   });
   return player->Pid();
+}
+
+void TPlayerProcesses::ReadOutput(Platform::TChildProcess* player) {
+  auto output = outputs_.find(player);
+  const int fd = player->OutputFd();
+  if (output == outputs_.end() || fd < 0) return;
+  // What is waiting, and no more: the read never blocks.
+  const int waiting = qMin(Platform::BytesWaiting(fd), 64 * 1024);
+  if (waiting <= 0) return;
+  QByteArray chunk(waiting, '\0');
+  const ssize_t got = ::read(fd, chunk.data(), size_t(waiting));
+  if (got <= 0) return;
+  chunk.resize(got);
+  QByteArray& pending = output->pending;
+  pending += chunk;
+  // The status line is rewritten in place with a carriage return.
+  qsizetype start = 0;
+  bool reported = false;
+  for (qsizetype i = 0; i < pending.size(); ++i) {
+    if (pending[i] != '\n' && pending[i] != '\r') continue;
+    const Player::TPlayerReport report = Player::ReadPlayerLine(pending.mid(start, i - start));
+    if (report.startTime) output->startTime = *report.startTime;
+    if (report.position && player == newest_) {
+      position_ = *report.position - output->startTime;
+      reportedAt_.start();
+      reported = true;
+    }
+    start = i + 1;
+  }
+  if (reported) emit PositionReported();
+  pending.remove(0, start);
+  // A line longer than any line of the player's is no line of its.
+  if (pending.size() > 4096) pending.clear();
+}
+
+std::optional<double> TPlayerProcesses::RecentPosition(int withinMs) const {
+  if (!position_ || !reportedAt_.isValid() || reportedAt_.elapsed() > withinMs) return std::nullopt;
+  return position_;
 }
 
 int TPlayerProcesses::EndByName(const QString& name) {

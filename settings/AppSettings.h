@@ -2,6 +2,22 @@
 // The settings file libcfg.ini beside the executable: the output folder the
 // user chose and the homepage address. Values are read and written one at a
 // time; nothing is kept open.
+//
+// The file is examined once in a run of the program (Examine, or the first
+// read or write), and what cannot be trusted is said once, in Chinese, through
+// the application's error box; the program then works on:
+//   - a link is followed only to a regular file of the user's outside the
+//     system's folders; any other link is left as it is and not read;
+//   - a folder, pipe or device, another user's file (unless shared with this
+//     user), a file larger than a settings file grows or one that cannot be
+//     read is neither read nor written;
+//   - a damaged file (random bytes, a line cut off) is set aside as
+//     "libcfg.ini.broken-<date and time>" and a new one is made at the next
+//     change; where it cannot be moved it is neither read nor written;
+//   - a read-only or immutable file is read and never written; that is said
+//     at the first change that cannot be kept.
+// In each case the defaults apply, and every change the file cannot take is
+// kept for the rest of the run and read back from there.
 #include <QString>
 #include <QStringList>
 
@@ -13,20 +29,25 @@ class TAppSettings {
 
   QString File() const { return file_; }
 
+  // Examines the file, once in a run (later calls do nothing); the program
+  // calls it at start-up, before any window.
+  void Examine() const;
+  // Forgets what this run knows of every settings file (tests).
+  static void ForgetSessionForTests();
+
   // The output folder: the folder the user chose ("Dir" once "Flag" is exactly
   // "Yes"), otherwise the default output folder (UserFiles::DefaultSaveDir: the user's
   // Vidmora folder in their videos folder, or SaveFile beside a portable
   // program). A chosen folder that is empty also means the default: the
   // output folder is never empty.
   QString SaveDir() const;
-  // Remembers a chosen folder: "Dir", then "Flag" = "Yes". A write that fails
-  // raises "Unable to write to <file>"; after a failed "Dir" the flag is not
-  // written.
+  // Remembers a chosen folder: "Dir", then "Flag" = "Yes". What the file
+  // cannot take holds for this run (see above); after a failed "Dir" the flag
+  // is not written to the file either.
   void StoreSaveDir(const QString& dir) const;
   // The folder of the files last picked in the open dialog, kept in a key of
   // its own ("AddDir", "Dir"); empty when none was stored. Storing returns
-  // false when the file cannot be written: the folder is a convenience, and
-  // its loss is no error.
+  // false when the file cannot be written (the folder holds for this run).
   QString LastAddDir() const;
   bool StoreLastAddDir(const QString& dir) const;
   // What becomes of a source's subtitles, as the encoder's word: "keep" (tracks
@@ -48,7 +69,8 @@ class TAppSettings {
 
  private:
   QString Read(const QString& section, const QString& key, const QString& defaultValue) const;
-  void Write(const QString& section, const QString& key, const QString& value) const;
+  // False when the file did not take the value (it holds for this run).
+  bool Write(const QString& section, const QString& key, const QString& value) const;
 
   QString file_;
 };

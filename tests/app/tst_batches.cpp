@@ -75,7 +75,7 @@ class TestBatches : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!env.form()->AvFileAdder->IsBusy(), 60000);
     QCOMPARE(Captions(env.list()), picked);
     const QString filter = env.dialogs.fileFilters.value(0);
-    QVERIFY(filter.startsWith(QStringLiteral("All Media Files|*.mp4;*.asf;*.avi;")));
+    QVERIFY(filter.startsWith(QStringLiteral("媒体文件|*.mp4;*.asf;*.avi;")));
     QVERIFY(Shell::QtFilterFromWindowsFilter(filter).endsWith(QStringLiteral(";;所有文件 (*)")));
     QCOMPARE(env.dialogs.fileTitles, QStringList{QStringLiteral("添加")});
   }

@@ -93,7 +93,10 @@ class TestMediaFileList : public QObject {
     QVERIFY(values[6].endsWith(QLatin1String(" kb/s")));
     QCOMPARE(values.mid(7, 3), (QStringList{"320x240", "25.000 FPS", "4:3"}));
     QCOMPARE(values[10], QString());  // heading
-    QCOMPARE(values.mid(11), (QStringList{"MPEG-1 Audio layer 3", "64.0 kb/s", "2 channels", "44.1 kHz"}));
+    QCOMPARE(values.mid(11), (QStringList{"MPEG-1 Audio layer 3", "64.0 kb/s", "立体声", "44.1 kHz"}));
+    // The channels in words; the library's own account on a marked line under them.
+    QCOMPARE(panel()->topLevelItem(kPanelChannels)->toolTip(1),
+             QStringLiteral("立体声\n技术信息: 2 channels"));
     verifyHeadings();
     QVERIFY(dialogs_->messages.empty());
   }
@@ -123,8 +126,7 @@ class TestMediaFileList : public QObject {
   void unreadableAndOddFiles() {
     add(MediaSamples::Missing());
     QCOMPARE(row(0), (QStringList{MediaSamples::Missing(), "", "MB", "未知", "0%"}));
-    QCOMPARE(panelValues(),
-             (QStringList{".", "", "MB", "未知", "", "", "", "x", "", "", "", "", "", "", ""}));
+    QCOMPARE(panelValues(), (QStringList{".", "", "MB", "未知", "", "", "", "", "", "", "", "", "", "", ""}));
     verifyHeadings();
     add(MediaSamples::NoExt());
     QCOMPARE(panelName(), QStringLiteral("noext."));
@@ -182,16 +184,22 @@ class TestMediaFileList : public QObject {
     form()->DelAvFileBtnClick();
     QCOMPARE(list()->RowCount(), 3);
     QCOMPARE(panelName(), QStringLiteral("silent.mp4"));
-    // The file the panel shows is removed while rows remain: the panel keeps it.
-    list()->SelectRow(2);
+    // The file the panel shows (the selected one) is removed while rows
+    // remain: it is shown no more; the rows below move up.
+    list()->SelectRow(0);
+    QCOMPARE(panelName(), QStringLiteral("clip.avi"));
+    form()->DelAvFileBtnClick();
+    QCOMPARE(list()->RowCount(), 2);
+    QCOMPARE(list()->Caption(0), MediaSamples::Mp4());
+    verifyBlankPanel();
+    // A file shown in two rows is still listed when one of them goes.
+    add(MediaSamples::Silent());
+    list()->SelectRow(1);
     form()->DelAvFileBtnClick();
     QCOMPARE(list()->RowCount(), 2);
     QCOMPARE(panelName(), QStringLiteral("silent.mp4"));
-    // A middle row: the rows below move up.
-    list()->SelectRow(0);
+    list()->SelectRow(1);
     form()->DelAvFileBtnClick();
-    QCOMPARE(list()->RowCount(), 1);
-    QCOMPARE(list()->Caption(0), MediaSamples::Mp4());
     // The last row: the panel is blanked.
     list()->SelectRow(0);
     form()->DelAvFileBtnClick();

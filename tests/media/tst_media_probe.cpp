@@ -70,6 +70,46 @@ class TestMediaProbe : public QObject {
     QCOMPARE(FormatMediaSize(bytes), expected);
   }
 
+  // The channels in the user's words, from the library's count and layout.
+  void channelWords_data() {
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("mono") << "1"
+                          << "M"
+                          << "单声道";
+    QTest::newRow("stereo") << "2"
+                            << "L R"
+                            << "立体声";
+    QTest::newRow("5.1") << "6"
+                         << "C L R Ls Rs LFE"
+                         << "5.1 声道";
+    QTest::newRow("six, layout unknown") << "6"
+                                         << ""
+                                         << "5.1 声道";
+    QTest::newRow("six without LFE (hexagonal)") << "6"
+                                                 << "L R C Lb Rb Cb"
+                                                 << "6 声道";
+    QTest::newRow("7.1") << "8"
+                         << "L R C LFE Lb Rb Ls Rs"
+                         << "8 声道";
+    QTest::newRow("count that changes: the first") << "6 / 2"
+                                                   << ""
+                                                   << "5.1 声道";
+    QTest::newRow("no sound") << ""
+                              << ""
+                              << "";
+    QTest::newRow("not a number") << "n/a"
+                                  << ""
+                                  << "";
+  }
+  void channelWords() {
+    QFETCH(QString, count);
+    QFETCH(QString, layout);
+    QFETCH(QString, expected);
+    QCOMPARE(ChannelCountText(count, layout), expected);
+  }
+
   // The shown duration text and its seconds, below and from 100 hours on.
   void durationText() {
     QCOMPARE(DurationTextOf(QString(), QStringLiteral("02:00:00")), QStringLiteral("02:00:00"));
@@ -142,33 +182,33 @@ class TestMediaProbe : public QObject {
                                                   "4:3",
                                                   "MPEG-1 Audio layer 3",
                                                   "64.0 kb/s",
-                                                  "2 channels",
+                                                  "立体声",
                                                   "44.1 kHz"};
     QTest::newRow("mp4 h264+aac") << MediaSamples::Mp4()
-                                  << QStringList{"clip",   "mp4",   "clip.mp4",  "=size",      "00:00:05",
-                                                 "AVC",    "*kbps", "352x288",   "30.000 FPS", "1.222",
-                                                 "AAC LC", "*kbps", "1 channel", "48.0 kHz"};
+                                  << QStringList{"clip",   "mp4",   "clip.mp4", "=size",      "00:00:05",
+                                                 "AVC",    "*kbps", "352x288",  "30.000 FPS", "1.222",
+                                                 "AAC LC", "*kbps", "单声道",   "48.0 kHz"};
     QTest::newRow("mp4 without audio")
         << MediaSamples::Silent()
         << QStringList{"silent",  "mp4",        "silent.mp4", "=size", "00:00:02", "AVC", "*kbps",
                        "160x120", "15.000 FPS", "4:3",        "",      "",         "",    ""};
     QTest::newRow("no extension") << MediaSamples::NoExt()
-                                  << QStringList{"noext",  "",      "noext.",    "=size",      "00:00:05",
-                                                 "AVC",    "*kbps", "352x288",   "30.000 FPS", "1.222",
-                                                 "AAC LC", "*kbps", "1 channel", "48.0 kHz"};
+                                  << QStringList{"noext",  "",      "noext.",  "=size",      "00:00:05",
+                                                 "AVC",    "*kbps", "352x288", "30.000 FPS", "1.222",
+                                                 "AAC LC", "*kbps", "单声道",  "48.0 kHz"};
     QTest::newRow("zero bytes") << MediaSamples::Empty()
                                 << QStringList{"empty", "mp4", "empty.mp4", "0 MB", "02:00:00", "", "",
-                                               "x",     "",    "",          "",     "",         "", ""};
+                                               "",      "",    "",          "",     "",         "", ""};
     QTest::newRow("random bytes") << MediaSamples::Random()
                                   << QStringList{"random", "avi", "random.avi", "=size", "02:00:00", "", "",
-                                                 "x",      "",    "",           "",      "",         "", ""};
+                                                 "",       "",    "",           "",      "",         "", ""};
     QTest::newRow("unreadable") << MediaSamples::Missing()
-                                << QStringList{"",  "", ".", "MB", "02:00:00", "", "",
-                                               "x", "", "",  "",   "",         "", ""};
+                                << QStringList{"", "", ".", "MB", "02:00:00", "", "",
+                                               "", "", "",  "",   "",         "", ""};
     QTest::newRow("chinese folder and name")
-        << MediaSamples::Chinese() << QStringList{"片段 一", "mp4",   "片段 一.mp4", "=size",      "00:00:02",
-                                                  "AVC",     "*kbps", "176x144",     "25.000 FPS", "1.222",
-                                                  "AAC LC",  "*kbps", "2 channels",  "22.05 kHz"};
+        << MediaSamples::Chinese()
+        << QStringList{"片段 一", "mp4",        "片段 一.mp4", "=size",  "00:00:02", "AVC",    "*kbps",
+                       "176x144", "25.000 FPS", "1.222",       "AAC LC", "*kbps",    "立体声", "22.05 kHz"};
   }
   void fullProbe() {
     QFETCH(QString, path);

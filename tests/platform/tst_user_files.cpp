@@ -200,6 +200,30 @@ class TestUserFiles : public QObject {
     QVERIFY(ReadBytes(UserFiles::SettingsFile()).contains("Dir=/srv/转换"));
   }
 
+  // Only its owner's leave shares a shipped settings file with this user; the
+  // administrator's power to write any file does not.
+  void onlyItsOwnerSharesAShippedSettingsFile_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("shared");
+    QTest::newRow("writable for everyone") << 0666 << true;
+    QTest::newRow("writable for its owner's group") << 0664 << false;
+    QTest::newRow("writable for its owner only") << 0644 << false;
+  }
+  void onlyItsOwnerSharesAShippedSettingsFile() {
+    QFETCH(int, mode);
+    QFETCH(bool, shared);
+    if (::geteuid() != 0) QSKIP("giving a file away needs root");
+    OtherHome home;
+    TempAppDir app;
+    WriteBytes(app.File(QString::fromLatin1(UserFiles::kMarkerFile)), "");
+    const QString shipped = app.File(QStringLiteral("libcfg.ini"));
+    WriteBytes(shipped, "[SoftHttp]\nHttpUrl=https://mirror.example/\n");
+    QVERIFY(::chown(QFile::encodeName(shipped).constData(), kOtherId, kOtherId) == 0);
+    QVERIFY(::chmod(QFile::encodeName(shipped).constData(), mode_t(mode)) == 0);
+    QCOMPARE(UserFiles::SettingsFile(),
+             shared ? shipped : home.Path(QStringLiteral(".config/vidmora/libcfg.ini")));
+  }
+
   void xdgFoldersAreFollowed() {
     OtherHome home;
     TempAppDir app;

@@ -48,6 +48,7 @@ class FakePlayer {
     TPlayerProcesses::Instance().EndAllNow();
     qunsetenv("VIDMORA_FAKE_PLAYER_LOG");
     qunsetenv("VIDMORA_FAKE_PLAYER_STUBBORN");
+    qunsetenv("VIDMORA_FAKE_PLAYER_SAYS");
   }
   // Every stand-in started so far (by us or by anyone using this log), by pid.
   QMap<long long, QStringList> Runs() const {

@@ -190,7 +190,58 @@ class PlayerClockTest : public QObject {
     QCOMPARE(Position(), QStringLiteral("00:01:24"));
   }
 
-  void trackBarMovesOnlyByItsThumb() {
+  // After a start or a seek the player starts at a key frame, which may lie
+  // well before or after the second asked for: the clock shows the second of
+  // the picture it reports (its own time stamps less the file's start time),
+  // and goes on by itself while the player says nothing.
+  void clockFollowsWhereThePlayerSaysItsPictureIs_data() {
+    QTest::addColumn<QByteArray>("says");
+    QTest::addColumn<int>("second");  // shown after the next clock step
+    QTest::newRow("picture at the next key frame")
+        << QByteArray("ID_START_TIME=0.00\nV:  90.0   1/  1 ??% ??% ??,?% 0 0 \r") << 90;
+    QTest::newRow("file starting at 1.5 s") << QByteArray("ID_START_TIME=1.50\nV:  81.6   1/  1 ??%\r") << 80;
+    QTest::newRow("sound and picture, two status lines")
+        << QByteArray("A:  79.9 V:  79.5 A-V:  0.050 ct:  0.005   2/  2\rA:  80.0 V:  79.9 A-V:  0.05\r")
+        << 80;
+    QTest::newRow("sound only") << QByteArray("A:  70.3 (01:10.3) of 100.0 (01:40.0)  0.1%\r") << 70;
+    QTest::newRow("a player that says nothing: one second on") << QByteArray() << 84;
+  }
+  void clockFollowsWhereThePlayerSaysItsPictureIs() {
+    QFETCH(QByteArray, says);
+    QFETCH(int, second);
+    if (!says.isEmpty()) qputenv("VIDMORA_FAKE_PLAYER_SAYS", says);
+    TPlayMainFunc f;
+    f.ApplyDurationText(QStringLiteral("00:01:40"));
+    form_->PlayTimer->start();
+    Bar()->setValue(83);
+    QSignalSpy reported(&TPlayerProcesses::Instance(), &TPlayerProcesses::PositionReported);
+    f.SeekPlay(PlayerTest::SampleClip());
+    QCOMPARE(Position(), QStringLiteral("00:01:23"));  // at once, before the player says anything
+    if (says.isEmpty()) {
+      f.StepClock();
+    } else {
+      // Shown as soon as the player says it; the next step keeps it while
+      // the report is fresh.
+      QVERIFY(reported.wait(5000));
+      QCOMPARE(Position(), f.FormatTime(second));
+      f.StepClock();
+    }
+    QCOMPARE(Position(), f.FormatTime(second));
+  }
+
+  // Esc closes the window as its close button does: the player ends.
+  void escapeClosesTheWindow() {
+    form_->show();
+    QVERIFY(fake_->WaitForRuns(1));
+    QTest::keyClick(form_.get(), Qt::Key_Escape);
+    QVERIFY(!form_->isVisible());
+    QVERIFY(!form_->PlayTimer->isActive());
+    QTRY_VERIFY(TPlayerProcesses::Instance().Running().isEmpty());
+  }
+
+  // A press on the track puts the thumb at the point pressed (not one page
+  // step on) and the release restarts the player there.
+  void trackBarTakesThePointPressed() {
     form_->show();  // starts playing: a release restarts the player
     QVERIFY(fake_->WaitForRuns(1));
     TPlayMainFunc f;
@@ -199,14 +250,18 @@ class PlayerClockTest : public QObject {
     const QPoint farRight(Bar()->width() - 8, Bar()->height() / 2);
     QVERIFY(!Handle().contains(farRight));
 
-    // A click on the track away from the thumb does not move it, but its
-    // release still restarts the player at the clock's second.
-    SendMouse(QEvent::MouseButtonPress, farRight, Qt::LeftButton, Qt::LeftButton);
-    QCOMPARE(Bar()->value(), 0);
-    SendMouse(QEvent::MouseButtonRelease, farRight, Qt::LeftButton, Qt::NoButton);
-    QCOMPARE(Bar()->value(), 0);
-    QCOMPARE(ups.count(), 1);
-    QVERIFY(fake_->WaitForRuns(2));
+    int runs = 1;
+    for (const QPoint& at : {QPoint(Bar()->width() * 3 / 4, Bar()->height() / 2), farRight}) {
+      SendMouse(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+      QVERIFY2(Handle().contains(at), qPrintable(QString::number(Bar()->value())));
+      SendMouse(QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+      QVERIFY(fake_->WaitForRuns(++runs));
+    }
+    QVERIFY2(Bar()->value() >= 95, qPrintable(QString::number(Bar()->value())));
+    QCOMPARE(ups.count(), 2);
+    QStringList seconds;
+    for (const QStringList& run : fake_->Runs()) seconds << run.value(run.indexOf(QStringLiteral("-ss")) + 1);
+    QVERIFY2(seconds.contains(f.FormatTime(Bar()->value())), qPrintable(seconds.join(u' ')));
 
     // Dragging the thumb moves it.
     const QPoint grip = Handle().center();
@@ -214,15 +269,15 @@ class PlayerClockTest : public QObject {
     SendMouse(QEvent::MouseMove, QPoint(Bar()->width() / 2, grip.y()), Qt::NoButton, Qt::LeftButton);
     SendMouse(QEvent::MouseButtonRelease, QPoint(Bar()->width() / 2, grip.y()), Qt::LeftButton, Qt::NoButton);
     QVERIFY2(Bar()->value() > 30 && Bar()->value() < 70, qPrintable(QString::number(Bar()->value())));
-    QCOMPARE(ups.count(), 2);
+    QCOMPARE(ups.count(), 3);
     QCOMPARE(Position(), f.FormatTime(Bar()->value()));
-    QVERIFY(fake_->WaitForRuns(3));
+    QVERIFY(fake_->WaitForRuns(4));
 
     // Any button's release counts; the wheel does nothing.
     const int value = Bar()->value();
     SendMouse(QEvent::MouseButtonPress, farRight, Qt::RightButton, Qt::RightButton);
     SendMouse(QEvent::MouseButtonRelease, farRight, Qt::RightButton, Qt::NoButton);
-    QCOMPARE(ups.count(), 3);
+    QCOMPARE(ups.count(), 4);
     QWheelEvent wheel(QPointF(farRight), Bar()->mapToGlobal(QPointF(farRight)), QPoint(), QPoint(0, -120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(Bar(), &wheel);

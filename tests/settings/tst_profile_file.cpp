@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -281,19 +282,117 @@ class TestProfileFile : public QObject {
     QVERIFY(::stat(QFile::encodeName(ini).constData(), &st) == 0);
     QCOMPARE(st.st_mode & 07777, mode_t(0640));
 
-    // A settings file that is a link to another file stays a link; the
-    // target gets the new value.
-    const QString target = File(QStringLiteral("target.ini"));
-    const QString link = File(QStringLiteral("link.ini"));
-    WriteBytes(target, "[S]\nK=1\n");
-    QVERIFY(QFile::link(target, link));
-    QVERIFY(WritePrivateProfileString("S", "K", "3", link));
-    QVERIFY(QFileInfo(link).isSymLink());
-    QCOMPARE(ReadBytes(target), QByteArray("[S]\nK=3\n"));
-
     // No temporary file is left behind in the folder.
     const QStringList names = QDir(tmp_.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : names) QVERIFY2(!name.contains(QLatin1String("perm.ini.")), qPrintable(name));
+  }
+
+  // A link is followed only to a regular file of the user's own outside the
+  // system's folders: that file is read and gets the new value, and the link
+  // stays a link. Any other link reads as no file and nothing is written
+  // through it. (Following every link let a portable copy's libcfg.ini,
+  // linked to /etc/passwd and run as root, rewrite that file.)
+  void linksLeadOnlyToTheUsersOwnFiles_data() {
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<int>("state");
+    QTest::newRow("the user's own file") << "own" << int(Platform::ProfileFileState::Usable);
+    QTest::newRow("a file in a system folder") << "system" << int(Platform::ProfileFileState::LinkIntoSystem);
+    QTest::newRow("another user's file, writable for all")
+        << "other" << int(Platform::ProfileFileState::OtherOwner);
+    QTest::newRow("nothing") << "nothing" << int(Platform::ProfileFileState::BrokenLink);
+    QTest::newRow("a folder") << "folder" << int(Platform::ProfileFileState::NotRegular);
+  }
+  void linksLeadOnlyToTheUsersOwnFiles() {
+    QFETCH(QString, to);
+    QFETCH(int, state);
+    if (to == QLatin1String("other") && ::geteuid() != 0) QSKIP("giving a file to another user needs root");
+    QTemporaryDir where;
+    const QString system = where.filePath(QStringLiteral("etc"));
+    const QString home = where.filePath(QStringLiteral("home"));
+    QDir().mkpath(system);
+    QDir().mkpath(home);
+    Platform::SetSystemFoldersForTests({system});
+    const QString target = (to == QLatin1String("system") ? system : home) + QStringLiteral("/target.ini");
+    const QByteArray before = "[S]\nK=1\n";
+    if (to == QLatin1String("folder")) {
+      QDir().mkpath(target);
+    } else if (to != QLatin1String("nothing")) {
+      WriteBytes(target, before);
+    }
+    if (to == QLatin1String("other")) {
+      QVERIFY(::chown(QFile::encodeName(target).constData(), OtherUser::kId, OtherUser::kId) == 0);
+      QVERIFY(::chmod(QFile::encodeName(target).constData(), 0666) == 0);
+    }
+    const QString link = File(QStringLiteral("link.ini"));
+    QFile::remove(link);
+    QVERIFY(QFile::link(target, link));
+    const bool own = to == QLatin1String("own");
+    const Platform::ProfileFileCheck check = Platform::CheckProfileFile(link);
+    QCOMPARE(int(check.state), state);
+    QVERIFY(check.link);
+    QCOMPARE(GetPrivateProfileString("S", "K", "def", link),
+             own ? QStringLiteral("1") : QStringLiteral("def"));
+    QCOMPARE(WritePrivateProfileString("S", "K", "3", link), own);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+    if (QFileInfo(target).isFile()) QCOMPARE(ReadBytes(target), own ? QByteArray("[S]\nK=3\n") : before);
+    // Nothing else appeared where the link leads.
+    QCOMPARE(QDir(QFileInfo(target).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             to == QLatin1String("nothing") ? QStringList() : QStringList{QStringLiteral("target.ini")});
+    Platform::SetSystemFoldersForTests({});
+    QFile::remove(link);
+  }
+
+  // Temporaries are made only in a folder of the user's: the user's own file
+  // in a folder that everyone may write (where another user could swap the
+  // temporary) is written in place, and nothing is created beside it.
+  void noTemporaryInAFolderOfAnotherUser() {
+    if (::geteuid() != 0) QSKIP("giving a folder to another user needs root");
+    QTemporaryDir shared;
+    QVERIFY(::chown(QFile::encodeName(shared.path()).constData(), OtherUser::kId, OtherUser::kId) == 0);
+    QVERIFY(::chmod(QFile::encodeName(shared.path()).constData(), 01777) == 0);
+    const QString target = shared.filePath(QStringLiteral("mine.ini"));
+    WriteBytes(target, "[S]\nK=1\n");
+    const QString link = File(QStringLiteral("to-shared.ini"));
+    QVERIFY(QFile::link(target, link));
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(shared.path()).constData(),
+                                IN_CREATE | IN_MOVED_TO) >= 0);
+    QVERIFY(WritePrivateProfileString("S", "K", "2", link));
+    char events[4096];
+    QCOMPARE(::read(watch, events, sizeof events), ssize_t(-1));  // nothing was created there
+    ::close(watch);
+    QCOMPARE(ReadBytes(target), QByteArray("[S]\nK=2\n"));
+    // A new file is not made in such a folder either.
+    QVERIFY(!WritePrivateProfileString("S", "K", "2", shared.filePath(QStringLiteral("new.ini"))));
+    QVERIFY(!QFile::exists(shared.filePath(QStringLiteral("new.ini"))));
+  }
+
+  // What counts as damaged: text that is not a profile file's. A file
+  // written in another code page, hand-written comments and keys without a
+  // value are not.
+  void damagedFilesAreTold_data() {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("damaged");
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("settings") << QByteArray("[SaveDir]\r\nDir=/srv\r\n") << false;
+    QTest::newRow("GBK bytes, '#' comments, bare key")
+        << QByteArray("# mine\n[SaveDir]\nDir=D:\\\xca\xd3\xc6\xb5\nBare\n") << false;
+    QTest::newRow("key before any section") << QByteArray("Top=1\n[S]\n") << false;
+    QTest::newRow("cut in a section line") << QByteArray("[SaveDir]\nDir=/srv\n[ChgDir") << true;
+    QTest::newRow("NUL bytes") << QByteArray("[S]\nK=1\n\0\0\0", 11) << true;
+    QTest::newRow("other text") << QByteArray("root:x:0:0:root:/root:/bin/bash\n") << true;
+    QTest::newRow("escape character") << QByteArray("[S]\nK=\x1b[31m\n") << true;
+  }
+  void damagedFilesAreTold() {
+    QFETCH(QByteArray, data);
+    QFETCH(bool, damaged);
+    const QString ini = File(QStringLiteral("damaged.ini"));
+    WriteBytes(ini, data);
+    QCOMPARE(Platform::CheckProfileFile(ini).state,
+             damaged ? Platform::ProfileFileState::Damaged : Platform::ProfileFileState::Usable);
+    QCOMPARE(ReadBytes(ini), data);
   }
 
   // Settings files that would block or swamp start-up read as missing and are

@@ -7,6 +7,7 @@
 #include "platform/AppError.h"
 #include "platform/Platform.h"
 #include "platform/ProfileFile.h"
+#include "settings/AppSettings.h"
 #include "tests/support/TestSupport.h"
 
 #include <QComboBox>
@@ -195,14 +196,20 @@ class TestSettingsOps : public QObject {
     QVERIFY(dialogs.messages.empty());
   }
 
+  // Said once, in Chinese, naming the file; the chosen folder holds for the run.
   void unwritableSettingsFileReportsOnce_data() {
     QTest::addColumn<QString>("how");
-    QTest::newRow("settings path is a folder") << QStringLiteral("folder");
-    QTest::newRow("parent of the settings path is a file") << QStringLiteral("parent file");
-    QTest::newRow("settings file made read-only by its owner") << QStringLiteral("read-only");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("settings path is a folder")
+        << QStringLiteral("folder") << QStringLiteral("是文件夹，不是普通文件");
+    QTest::newRow("parent of the settings path is a file")
+        << QStringLiteral("parent file") << QStringLiteral("无法把设置写入");
+    QTest::newRow("settings file made read-only by its owner")
+        << QStringLiteral("read-only") << QStringLiteral("是只读的，不会被改写");
   }
   void unwritableSettingsFileReportsOnce() {
     QFETCH(QString, how);
+    QFETCH(QString, said);
     TempAppDir app(BareFolder());
     CapturedDialogs dialogs;
     WindowOnly window;
@@ -219,22 +226,28 @@ class TestSettingsOps : public QObject {
     }
     const QString settings = Platform::ExePath(QStringLiteral("libcfg.ini"));
 
-    dialogs.folderAnswers.push_back(QStringLiteral("/srv/chosen"));
-    ConvMainForm->SltDirBtn->click();
+    for (const char* chosen : {"/srv/chosen", "/srv/second"}) {
+      dialogs.folderAnswers.push_back(QString::fromLatin1(chosen));
+      ConvMainForm->SltDirBtn->click();
+      // The edit shows the new folder, and it holds for the rest of this run.
+      QCOMPARE(window.Edit()->text(), QString::fromLatin1(chosen));
+      QCOMPARE(LoadedSaveDir(), QString::fromLatin1(chosen));
+    }
     QCOMPARE(dialogs.messages.size(), size_t(1));
     QCOMPARE(dialogs.messages[0].first, QStringLiteral("Vidmora"));
-    QCOMPARE(dialogs.messages[0].second, QStringLiteral("Unable to write to ") + settings);
-    // The edit already shows the new folder for the rest of this run.
-    QCOMPARE(window.Edit()->text(), QStringLiteral("/srv/chosen"));
+    QVERIFY2(dialogs.messages[0].second.contains(said) && dialogs.messages[0].second.contains(settings),
+             qPrintable(dialogs.messages[0].second));
     if (how == QLatin1String("read-only")) {
       // Not replaced, not written: the same bytes and the same permissions.
       QCOMPARE(ReadBytes(settings), kept);
       QCOMPARE(QFileInfo(settings).permissions() & 0x7077,
                QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-      QCOMPARE(LoadedSaveDir(), QStringLiteral("/srv/kept"));
-    } else {
-      QCOMPARE(LoadedSaveDir(), Platform::ExeDir() + QStringLiteral("SaveFile"));
     }
+    // The next start: what the file holds.
+    TAppSettings::ForgetSessionForTests();
+    QCOMPARE(LoadedSaveDir(), how == QLatin1String("read-only")
+                                  ? QStringLiteral("/srv/kept")
+                                  : Platform::ExeDir() + QStringLiteral("SaveFile"));
   }
 
   void shellRequests() {
@@ -257,18 +270,54 @@ class TestSettingsOps : public QObject {
     QCOMPARE(dialogs.opened.last(), QStringLiteral("https://vidmora.org/"));
 
     // Help: the page beside the executable.
+    WriteBytes(app.File(QStringLiteral("help.html")), "<html></html>");
     ConvMainForm->ShowHelpBtn->click();
     QCOMPARE(dialogs.opened.last(), app.Path() + QStringLiteral("help.html"));
 
     // Output folder: whatever the edit shows.
-    window.Edit()->setText(QStringLiteral("/srv/视频 out"));
+    const QString folder = app.Path() + QStringLiteral("视频 out");
+    QDir().mkpath(folder);
+    window.Edit()->setText(folder);
     ConvMainForm->OpenDirBtn->click();
-    QCOMPARE(dialogs.opened.last(), QStringLiteral("/srv/视频 out"));
+    QCOMPARE(dialogs.opened.last(), folder);
     QCOMPARE(dialogs.opened.size(), 5);
     QVERIFY(dialogs.messages.empty());
 
+    // What does not exist is not handed on: the user is told which.
+    QFile::remove(app.File(QStringLiteral("help.html")));
+    QDir().rmdir(folder);
+    ConvMainForm->ShowHelpBtn->click();
+    ConvMainForm->OpenDirBtn->click();
+    QCOMPARE(dialogs.opened.size(), 5);
+    QCOMPARE(dialogs.messages.size(), size_t(2));
+    QCOMPARE(dialogs.messages[0],
+             std::make_pair(QStringLiteral("提示"),
+                            QStringLiteral("无法打开 %1: 它不存在。").arg(app.File("help.html"))));
+    QCOMPARE(dialogs.messages[1].second, QStringLiteral("无法打开 %1: 它不存在。").arg(folder));
+
     TConvMainFunc func;
     QCOMPARE(func.GetOutputExt(), QStringLiteral(".mp4"));
+  }
+
+  // One separator between the output folder and the name, whatever the folder ends with.
+  void outputPathHasOneSeparator_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "/srv/out"
+                           << "/srv/out/a b.mp4";
+    QTest::newRow("final separator") << "/srv/out/"
+                                     << "/srv/out/a b.mp4";
+    QTest::newRow("the root folder") << "/"
+                                     << "/a b.mp4";
+  }
+  void outputPathHasOneSeparator() {
+    QFETCH(QString, folder);
+    QFETCH(QString, expected);
+    TempAppDir app(BareFolder());
+    CapturedDialogs dialogs;
+    WindowOnly window;
+    window.Edit()->setText(folder);
+    QCOMPARE(TConvMainFunc().GetOutputPath(QStringLiteral("/nowhere/a b.avi")), expected);
   }
 
   void startAndExitNeverWriteTheSettingsFile() {
