@@ -8,7 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libswresample-dev libavutil-dev
   libass-dev libuchardet-dev
   libmediainfo0v5 libsqlite3-0 libsqlite3-dev sqlite3 mplayer e2fsprogs qt6-translations-l10n
-  xvfb xauth x11-utils imagemagick fonts-noto-cjk shared-mime-info
+  xvfb xauth x11-utils imagemagick fonts-noto-cjk shared-mime-info xdg-utils
   ffmpeg time bc lintian
 )
 missing=()
