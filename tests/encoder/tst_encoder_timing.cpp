@@ -139,6 +139,60 @@ class TestEncoderTiming : public QObject {
     }
     QVERIFY2(qAbs(repair.ContentEnd() / 1e6 - contentEnd) < 0.05,
              qPrintable(QString::number(repair.ContentEnd())));
+    // A paused recording states the length of its clock, a joined file the length of one
+    // part: the closed jump brings the length the progress works to onto the content
+    // before its end is read.
+    if (scenario == "pause" || scenario == "joined") {
+      LengthClues clues;
+      clues.stated = scenario == "pause" ? 38.0 : 4.0;
+      clues.jumps = repair.Jumps();
+      clues.shift = repair.CurrentShift(0) / 1e6;
+      clues.content = 5.0;
+      QVERIFY2(qAbs(WorkingLength(clues) - contentEnd) < 0.05,
+               qPrintable(QString::number(WorkingLength(clues))));
+    }
+  }
+
+  // The length the progress works to, from what the source states and what has been read.
+  void workingLength_data() {
+    QTest::addColumn<double>("stated");  // -1: none
+    QTest::addColumn<int>("jumps");
+    QTest::addColumn<double>("shift");
+    QTest::addColumn<double>("content");
+    QTest::addColumn<double>("share");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<double>("expected");  // -1: not known
+    QTest::newRow("stated, nothing read yet") << 300.0 << 0 << 0.0 << 0.0 << 0.0 << false << 300.0;
+    QTest::newRow("nothing stated, nothing read") << -1.0 << 0 << 0.0 << 0.0 << 0.0 << false << -1.0;
+    QTest::newRow("nothing stated, a tenth read") << -1.0 << 0 << 0.0 << 30.0 << 0.1 << false << 300.0;
+    QTest::newRow("nothing stated, too little read to tell")
+        << -1.0 << 0 << 0.0 << 1.0 << 0.01 << false << 1.0;
+    QTest::newRow("pause of 30 s closed") << 38.0 << 1 << -30.0 << 5.0 << 0.6 << false << 8.0;
+    QTest::newRow("second part joined on") << 4.0 << 1 << 4.0 << 5.0 << 0.6 << false << 8.0;
+    QTest::newRow("content beyond the statement") << 4.0 << 0 << 0.0 << 9.0 << 0.9 << false << 10.0;
+    QTest::newRow("stale long header: trusted until the end")
+        << 3600.0 << 0 << 0.0 << 3.0 << 0.5 << false << 3600.0;
+    QTest::newRow("stale long header, read to the end") << 3600.0 << 0 << 0.0 << 6.0 << 1.0 << true << 6.0;
+    QTest::newRow("file cut short, read to the end") << 10.0 << 0 << 0.0 << 5.0 << 1.0 << true << 5.0;
+    QTest::newRow("joined, read to the end") << 4.0 << 1 << 4.0 << 8.0 << 1.0 << true << 8.0;
+  }
+  void workingLength() {
+    QFETCH(double, stated);
+    QFETCH(int, jumps);
+    QFETCH(double, shift);
+    QFETCH(double, content);
+    QFETCH(double, share);
+    QFETCH(bool, ended);
+    QFETCH(double, expected);
+    LengthClues clues;
+    clues.stated = stated;
+    clues.jumps = jumps;
+    clues.shift = shift;
+    clues.content = content;
+    clues.readShare = share;
+    clues.ended = ended;
+    QCOMPARE(WorkingLength(clues), expected);
+    QCOMPARE(QString::fromStdString(LengthLine(12.5)), QStringLiteral("length: 12.50"));
   }
 
   // Pictures shown out of order cross a step in their presentation times two packets
