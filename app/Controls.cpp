@@ -23,6 +23,7 @@ constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kSelectedImageRole = Qt::UserRole + 2;
 constexpr int kPresentRole = Qt::UserRole + 3;
 constexpr int kOutputRole = Qt::UserRole + 4;
+constexpr int kRecordRole = Qt::UserRole + 5;
 }  // namespace
 
 TImageList::TImageList(QObject* owner) : QObject(owner) {
@@ -208,6 +209,15 @@ QString TListViewEx::OutputPath(int row) const {
 
 void TListViewEx::SetOutputPath(int row, const QString& path) {
   if (QTreeWidgetItem* item = topLevelItem(row)) item->setData(0, kOutputRole, path);
+}
+
+QVariant TListViewEx::RowData(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->data(0, kRecordRole) : QVariant();
+}
+
+void TListViewEx::SetRowData(int row, const QVariant& data) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) item->setData(0, kRecordRole, data);
 }
 
 void TListViewEx::SelectRow(int row) {
