@@ -99,7 +99,8 @@ QString TConvQueue::WarningText(const QString& warning, QString* technical) {
 
 qint64 TConvQueue::PercentOf(double converted, double length) {
   if (length <= 0 || converted <= 0) return 0;
-  return std::clamp<qint64>(static_cast<qint64>(converted * 100.0 / length), 0, 99);
+  // A hair above, so that 5.1 of 10 s is 51 % however the division rounds.
+  return std::clamp<qint64>(static_cast<qint64>(converted * 100.0 / length + 1e-9), 0, 99);
 }
 
 QString TConvQueue::FreeUnfinishedName(const QString& output) {
