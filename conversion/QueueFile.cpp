@@ -156,7 +156,7 @@ QByteArray QueueFileBytes(const QVector<TQueueRow>& rows) {
   top[QStringLiteral("format")] = QLatin1String(kFormat);
   top[QStringLiteral("version")] = kQueueFileVersion;
   top[QStringLiteral("rows")] = list;
-  return QJsonDocument(top).toJson(QJsonDocument::Indented);
+  return QJsonDocument(top).toJson(QJsonDocument::Compact);
 }
 
 bool ParseQueueFile(const QByteArray& bytes, QVector<TQueueRow>* rows, QString* why) {

@@ -62,7 +62,7 @@ class TestQueueFile : public QObject {
     full.outputBytes = 123456789;
     rows[1].nextUnfinished = QStringLiteral("/out/b (未完成).mp4");
     const QByteArray bytes = QueueFileBytes(rows);
-    QVERIFY(bytes.contains("\"version\": 1"));
+    QVERIFY(bytes.contains("\"version\":1"));
     QVector<TQueueRow> back;
     QString why;
     QVERIFY(ParseQueueFile(bytes, &back, &why));
