@@ -6,9 +6,11 @@
 #include "encoder/Protocol.h"
 #include "media/DurationText.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -311,10 +313,18 @@ void TConvQueue::DisposeUnfinished(TQueueRow& row) {
   // The complete file holds all that the unfinished ones held: they go to the trash,
   // where the user can still find them. Only plain files under the names a stop left.
   QStringList trashed, kept;
+  // The user's trash is made where it is missing: without it the file would be moved
+  // into a trash of the working folder's.
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  const bool trash =
+      !data.isEmpty() && QDir().mkpath(data) &&
+      (QFileInfo(data + QStringLiteral("/Trash")).isDir() ||
+       QDir(data).mkdir(QStringLiteral("Trash"),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
   for (const QString& path : std::as_const(row.unfinished)) {
     const QFileInfo info(path);
     if (!info.exists() || info.isSymLink() || !info.isFile()) continue;
-    if (QFile::moveToTrash(path)) {
+    if (trash && QFile::moveToTrash(path)) {
       trashed << info.fileName();
     } else {
       kept << path;

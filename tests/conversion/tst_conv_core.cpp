@@ -181,8 +181,10 @@ class TestConvCore : public QObject {
   // Rows given during a run join it and are converted after the others; a row
   // converted at last sends the files its stops left to the trash.
   void rowsJoinARunAndUnfinishedFilesGo() {
+    // A user's data folder that does not exist yet: the trash is made in it (never in the
+    // working folder, where the library would put it otherwise).
     QTemporaryDir home;
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("share"))));
     Harness h;
     h.Add(QStringLiteral("a.avi"), "sleep 300\nsummary\n");
     QVERIFY(!h.queue.Append({}));  // no run: nothing to join
@@ -201,7 +203,8 @@ class TestConvCore : public QObject {
     QCOMPARE(h.positions, (QList<int>{0, 1, 2, 3}));
     for (int r = 0; r < 3; ++r) QCOMPARE(h.Result(r), TRowResult::Converted);
     for (const QString& f : stops) QVERIFY2(!QFile::exists(f), qPrintable(f));
-    QCOMPARE(QDir(home.filePath(QStringLiteral("Trash/files"))).entryList(QDir::Files).size(), 2);
+    QCOMPARE(QDir(home.filePath(QStringLiteral("share/Trash/files"))).entryList(QDir::Files).size(), 2);
+    QVERIFY(!QFileInfo::exists(QDir::current().filePath(QStringLiteral("files"))));
     QCOMPARE(TestBytes(h.dir.filePath(QStringLiteral("b (未完成) (2).mp4"))), QByteArray("the user's"));
     QVERIFY(h.queue.Rows().at(1).unfinished.isEmpty());
     QVERIFY(h.queue.Rows().at(1).disposal.contains(QStringLiteral("已移到回收站")));
