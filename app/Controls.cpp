@@ -25,6 +25,7 @@ constexpr int kSelectedImageRole = Qt::UserRole + 2;
 constexpr int kPresentRole = Qt::UserRole + 3;
 constexpr int kOutputRole = Qt::UserRole + 4;
 constexpr int kPathRole = Qt::UserRole + 5;  // the caption as the program holds it
+constexpr int kRecordRole = Qt::UserRole + 6;
 }  // namespace
 
 QString ToolTipWithDetail(const QString& text, const QString& detail) {
@@ -222,6 +223,15 @@ QString TListViewEx::OutputPath(int row) const {
 
 void TListViewEx::SetOutputPath(int row, const QString& path) {
   if (QTreeWidgetItem* item = topLevelItem(row)) item->setData(0, kOutputRole, path);
+}
+
+QVariant TListViewEx::RowData(int row) const {
+  const QTreeWidgetItem* item = topLevelItem(row);
+  return item ? item->data(0, kRecordRole) : QVariant();
+}
+
+void TListViewEx::SetRowData(int row, const QVariant& data) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) item->setData(0, kRecordRole, data);
 }
 
 void TListViewEx::SelectRow(int row) {

@@ -6,8 +6,10 @@
 #include "ListMarks.h"
 #include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
+#include "conversion/QueueFile.h"
 #include "media/FileFacts.h"
 #include "platform/AppError.h"
+#include "platform/UserFiles.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -90,6 +92,13 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
   RunClock = std::make_unique<TBatchClock>();
   AvFileAdder = new TFileAdder(this);
   AvFileAdder->OnSlice = [this] { Route([](TConvMainFunc& f) { f.AddAvFileSlice(); }); };
+  BatchStore = std::make_unique<TQueueStore>(UserFiles::QueueFile());
+  AvSaveTimer = new QTimer(this);
+  AvSaveTimer->setObjectName(QStringLiteral("AvSaveTimer"));
+  AvSaveTimer->setSingleShot(true);
+  AvSaveTimer->setInterval(0);
+  connect(AvSaveTimer, &QTimer::timeout, this,
+          [this] { Route([](TConvMainFunc& f) { f.SaveConvQueue(); }); });
 
   OpenDialog = new TOpenDialog(this);
   OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
@@ -99,6 +108,8 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
 
   FitToScreen();
   FormCreate();
+  // The batch of the last time comes back before any file of this start joins it.
+  Route([](TConvMainFunc& f) { f.LoadConvQueue(); });
 }
 
 void TConvMainForm::FitToScreen() {
@@ -181,6 +192,12 @@ QPoint TConvMainForm::StartPosition(const QSize& window, const QRect& available)
 }
 
 TConvMainForm::~TConvMainForm() {
+  // The last change is kept, whichever way the window goes.
+  if (AvSaveTimer && AvSaveTimer->isActive() && ConvMainForm == this) {
+    AvSaveTimer->stop();
+    Route([](TConvMainFunc& f) { f.SaveConvQueue(); });
+  }
+  BatchStore.reset();
   if (ConvMainForm == this) ConvMainForm = nullptr;
 }
 
@@ -262,11 +279,11 @@ void TConvMainForm::BuildLists() {
     std::unique_ptr<QMenu> menu(BuildRowMenu(row));
     if (menu) menu->exec(at);
   });
-  // Files dropped from the desktop are added as the Add button adds them; not
-  // during a run.
+  // Files dropped from the desktop are added as the Add button adds them, also
+  // during a run, which they join.
   AvFilesList->setAcceptDrops(true);
   AvFilesList->viewport()->setAcceptDrops(true);
-  AvFilesList->AcceptsFiles = [this] { return !ConvQueue || !ConvQueue->IsRunning(); };
+  AvFilesList->AcceptsFiles = [] { return true; };
   connect(AvFilesList, &TListViewEx::FilesDropped, this, &TConvMainForm::AvFilesListDragDrop);
 
   // The list's horizontal scroll bar is a control of its own, shown only when
@@ -470,11 +487,19 @@ void TConvMainForm::BuildQueue() {
     });
     return go;
   };
+  // Rows that join a run are given outputs clear of the run's.
+  ConvQueue->PlanAppended = [](QVector<TQueueRow>& rows, int first) {
+    RunEvent([&] {
+      TConvMainFunc f;
+      f.PlanAppendedOutputs(rows, first);
+    });
+  };
   connect(ConvQueue, &TConvQueue::PositionChanged, this,
           [this](int p) { Route([p](TConvMainFunc& f) { f.ShowQueuePosition(p); }); });
-  connect(ConvQueue, &TConvQueue::ProgressText, this, [this](int row, const QString& text) {
-    Route([row, &text](TConvMainFunc& f) { f.ShowConvProgress(row, text); });
-  });
+  connect(ConvQueue, &TConvQueue::RowStarted, this,
+          [this](int row) { Route([row](TConvMainFunc& f) { f.ShowRowStarted(row); }); });
+  connect(ConvQueue, &TConvQueue::RowProgress, this,
+          [this](int row) { Route([row](TConvMainFunc& f) { f.ShowConvProgress(row); }); });
   connect(ConvQueue, &TConvQueue::RowPercent, this, [this](int row, qint64 percent) {
     Route([row, percent](TConvMainFunc& f) { f.ShowConvPercent(row, percent); });
   });
@@ -532,7 +557,11 @@ void TConvMainForm::FormShow() {
 }
 
 void TConvMainForm::FormClose() {
-  Route([](TConvMainFunc& f) { f.StopConvQueue(); });
+  // A run cut off by the close is interrupted: its row waits again at the next start.
+  Route([](TConvMainFunc& f) { f.StopConvQueue(true); });
+  AvSaveTimer->stop();
+  Route([](TConvMainFunc& f) { f.SaveConvQueue(); });
+  BatchStore->Flush();
 }
 
 void TConvMainForm::AddAvFileBtnClick() {
@@ -568,6 +597,13 @@ void TConvMainForm::AvFilesListClick() {
 }
 void TConvMainForm::AvFilesListDragDrop(const QStringList& paths, int notLocal) {
   Route([&paths, notLocal](TConvMainFunc& f) { f.AddAvFiles(paths, notLocal); });
+}
+void TConvMainForm::TakeStartFiles(const QStringList& paths) {
+  if (!paths.isEmpty()) AvFilesListDragDrop(paths, 0);
+  if (isVisible()) {
+    raise();
+    activateWindow();
+  }
 }
 void TConvMainForm::AvFilesListCurrentChange(int row) {
   if (row >= 0) Route([](TConvMainFunc& f) { f.ShowCurrentParams(); });

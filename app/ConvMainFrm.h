@@ -25,6 +25,7 @@ class TComboBoxEx;
 class TConvMainFunc;
 class TConvQueue;
 class TImageList;
+class TQueueStore;
 class TListViewEx;
 class TOpenDialog;
 class TStatEdit;
@@ -96,6 +97,10 @@ class TConvMainForm : public QWidget {
   QTimer* AvMsgTimer = nullptr;
   TConvQueue* ConvQueue = nullptr;
   std::unique_ptr<TBatchClock> RunClock;
+  // The list kept on disk: the queue file, and the timer that writes it once the
+  // events of the moment are handled.
+  std::unique_ptr<TQueueStore> BatchStore;
+  QTimer* AvSaveTimer = nullptr;
   TFileAdder* AvFileAdder = nullptr;
   TOpenDialog* OpenDialog = nullptr;
   TImageList* BarImgList = nullptr;
@@ -121,6 +126,9 @@ class TConvMainForm : public QWidget {
   // Files and folders dropped onto the list; also the way in for files named
   // on the command line.
   void AvFilesListDragDrop(const QStringList& paths, int notLocal);
+  // Files handed over by a later start of the program ("Open with"): added as
+  // dropped ones are (joining a run that goes on), and the window comes forward.
+  void TakeStartFiles(const QStringList& paths);
   void AvFilesListCurrentChange(int row);
   void AvFilesListActivate();
   // The context menu of a row, built but not shown; nullptr below the rows.

@@ -50,6 +50,8 @@ TConvMainFunc::TConvMainFunc() {
   CvStatusGauge = Lookup<QProgressBar>("CvStatusGauge");
   AvMsgTimer = Lookup<QTimer>("AvMsgTimer");
   ConvQueue = Lookup<TConvQueue>("ConvQueue");
+  BatchStore = ConvMainForm ? ConvMainForm->BatchStore.get() : nullptr;
+  AvSaveTimer = Lookup<QTimer>("AvSaveTimer");
   CvFshChkBox = Lookup<QCheckBox>("CvFshChkBox");
   CmbSubMode = Lookup<QComboBox>("CmbSubMode");
   AppTitle = Platform::AppTitle();

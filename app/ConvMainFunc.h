@@ -19,6 +19,7 @@ class TBatchClock;
 class TFileAdder;
 class TComboBoxEx;
 class TConvQueue;
+class TQueueStore;
 struct TConvJob;
 class TListViewEx;
 class TOpenDialog;
@@ -78,8 +79,9 @@ class TConvMainFunc {
   // given; of a folder the media files directly inside it, in name order.
   // Files that are no media files are counted in the status text with
   // notLocal (dropped items that are no local files), unless anyKind takes
-  // every file as it is (files picked one by one). Nothing during a run. A
-  // large addition goes on in slices after this returns (AddAvFileSlice).
+  // every file as it is (files picked one by one). Files added during a run
+  // join it. A large addition goes on in slices after this returns
+  // (AddAvFileSlice).
   void AddAvFiles(const QStringList& paths, int notLocal = 0, bool anyKind = false);
   // Probes and adds the next files of the addition for a short while; ends
   // the addition when none are left.
@@ -118,14 +120,19 @@ class TConvMainFunc {
   // outputs stand in the way the user chooses to replace them or keep both.
   // False when the user cancels.
   bool PlanOutputNames(QVector<TQueueRow>& rows);
+  // The outputs of rows that join a running run: never an existing file.
+  void PlanAppendedOutputs(QVector<TQueueRow>& rows, int first);
   // Shows the queue's row as started and gives its job.
   TConvJob ConvCurrentFile(int row);
+  // The row's encoder runs: its record says where it writes.
+  void ShowRowStarted(int row);
   void PollConvOutput();
   void DisableFileButtons();
   void EnableFileButtons();
   // What the queue reports, shown in the window.
   void ShowQueuePosition(int position);
-  void ShowConvProgress(int row, const QString& text);
+  // The running row's progress in our own words, its sizes and the run's clock.
+  void ShowConvProgress(int row);
   void ShowConvPercent(int row, qint64 percent);
   void ShowRowResult(int row);
   void EndConvRun(bool stopped);
@@ -133,9 +140,25 @@ class TConvMainFunc {
   void ShowRunClock();
   // The position of a list row among the rows of the run.
   int RunIndexOf(int row);
+  // A message that progress does not replace for a few seconds, and whether one is shown.
+  void SayForAWhile(const QString& text);
+  bool StatusHeld();
 
-  // Stopping and power-off.
-  void StopConvQueue();
+  // The batch kept on disk. A row's record: what the queue knows of it, with
+  // what the list shows; a record shown on its row.
+  TQueueRow ListRowRecord(int row);
+  void ShowRowRecord(int row, const TQueueRow& record);
+  // Writes the list to the queue file soon (once the events of the moment are
+  // handled), or now: the writing itself happens apart from the window.
+  void ScheduleQueueSave();
+  void SaveConvQueue();
+  // Shows the rows the queue file kept, as a new start shows them, and says
+  // what was restored.
+  void LoadConvQueue();
+
+  // Stopping and power-off. closing: the program ends, and the running row is
+  // interrupted (it waits again at the next start) rather than stopped.
+  void StopConvQueue(bool closing = false);
   // Asked when the window is to close: during a run, whether to stop it and
   // quit. False keeps the window and the run.
   bool ConfirmClose();
@@ -161,6 +184,8 @@ class TConvMainFunc {
   QLineEdit* AvSaveDirEdit = nullptr;
   QTimer* AvMsgTimer = nullptr;
   TConvQueue* ConvQueue = nullptr;  // the window's conversion queue
+  TQueueStore* BatchStore = nullptr;  // the window's queue file
+  QTimer* AvSaveTimer = nullptr;      // writes the queue file once the events of the moment are handled
   QLabel* MsgStatusPanel = nullptr;
   QLabel* RunStatusPanel = nullptr;
   TFileAdder* AvFileAdder = nullptr;

@@ -1,7 +1,9 @@
 // The conversion queue as the main window shows it. The queue itself
 // (conversion/ConvQueue) owns the run; these operations start, poll and stop
 // it, and mirror what it reports into the list, the gauge, the status text,
-// the hidden position edit AvListStat and the timer AvMsgTimer.
+// the hidden position edit AvListStat and the timer AvMsgTimer. Each row keeps
+// its record (what the queue knows of it) beside what it shows, and the whole
+// list is kept on disk after every change (conversion/QueueFile).
 #include "ConvMainFunc.h"
 
 #include "Controls.h"
@@ -9,21 +11,27 @@
 #include "ListMarks.h"
 #include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
-#include "media/DurationText.h"
 #include "conversion/OutputNames.h"
+#include "conversion/QueueFile.h"
+#include "media/DurationText.h"
+#include "media/FileFacts.h"
 #include "platform/AppError.h"
 #include "platform/DesktopNotice.h"
 #include "platform/FileNames.h"
 #include "platform/Shell.h"
+#include "platform/UserFiles.h"
 #include "settings/AppSettings.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
+
+#include <cmath>
 
 namespace {
 
@@ -39,8 +47,15 @@ qint64 NowMs() {
   return clock.elapsed();
 }
 
-// The progress column of a row that failed.
+// The progress column of a row that failed, and of one that waits again after
+// its conversion was cut off.
 const QString kFailedText = QStringLiteral("失败");
+const QString kInterruptedText = QStringLiteral("已中断");
+// What marks the encoder's own words in a tool tip, under the user's sentence.
+const QString kTechnicalMark = QStringLiteral("技术细节: ");
+// How long a message stays in the status text before progress may replace it.
+constexpr qint64 kHoldMessageMs = 5000;
+constexpr char kHeldUntil[] = "HeldUntilMs";
 
 // The question asked when existing outputs stand in the way, and its answers.
 enum { kAnswerReplace, kAnswerKeepBoth, kAnswerCancel };
@@ -62,25 +77,209 @@ QString ReplaceQuestion(const QVector<TOutputPlan>& plan) {
       .arg(names.join(QLatin1Char('\n')));
 }
 
+// "12.3 MB": kilobytes below a megabyte, gigabytes from a gigabyte on.
+QString SizeText(qint64 bytes) {
+  constexpr double kMB = 1024.0 * 1024.0;
+  if (bytes < 0) return QString();
+  if (bytes < kMB) return QStringLiteral("%1 KB").arg(std::ceil(bytes / 1024.0), 0, 'f', 0);
+  if (bytes < 1024 * kMB) return QStringLiteral("%1 MB").arg(bytes / kMB, 0, 'f', 1);
+  return QStringLiteral("%1 GB").arg(bytes / kMB / 1024.0, 0, 'f', 2);
+}
+
+QString HeldText(double seconds) { return DurationTextFromSeconds(static_cast<int>(seconds)); }
+
+// Where a row's latest unfinished file is and how much it holds; "" without one.
+QString UnfinishedText(const TQueueRow& r) {
+  if (r.unfinished.isEmpty()) return QString();
+  const QString where = QDir::toNativeSeparators(r.unfinished.last());
+  if (r.convertedSeconds <= 0) return QStringLiteral("未完成的文件: %1").arg(where);
+  return QStringLiteral("未完成的文件: %1 (含前 %2)").arg(where, HeldText(r.convertedSeconds));
+}
+
 // Where a stopped row's unfinished file was saved and how much it holds. The
 // encoder finishes the file after the stop, so this is what it holds at the stop.
 QString StoppedText(const TQueueRow& r) {
-  const QString where = QDir::toNativeSeparators(r.output);
-  if (r.convertedSeconds <= 0)
+  if (r.convertedSeconds <= 0 || r.unfinished.isEmpty())
     return QStringLiteral("已停止: %1 尚未转换任何内容，没有保存文件").arg(FileNameOf(r.source));
-  const int s = static_cast<int>(r.convertedSeconds);
-  const QString held = QStringLiteral("%1:%2:%3")
-                           .arg(s / 3600, 2, 10, QLatin1Char('0'))
-                           .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-                           .arg(s % 60, 2, 10, QLatin1Char('0'));
-  // A stopped file that was to replace an existing one stays beside it.
+  const QString where = QDir::toNativeSeparators(r.unfinished.last());
+  const QString held = HeldText(r.convertedSeconds);
+  // A stopped file that was to replace an existing one leaves it as it was.
   if (!r.replaces.isEmpty())
     return QStringLiteral("已停止: 未完成的文件保存为 %1 (已转换 %2)，原有的 %3 未改动")
         .arg(where, held, FileNameOf(r.replaces));
   return QStringLiteral("已停止: 未完成的文件保存为 %1 (已转换 %2)").arg(where, held);
 }
 
+// A row's tool tip (under its caption) for what its record says.
+QString RowTip(const TQueueRow& r) {
+  QStringList lines;
+  switch (r.result) {
+    case TRowResult::Converted:
+      // The user's words first, the encoder's own on the second line.
+      if (!r.warning.isEmpty()) {
+        lines << r.warning;
+        if (!r.warningDetail.isEmpty()) lines << kTechnicalMark + r.warningDetail;
+      }
+      lines << QStringLiteral("输出文件: ") + QDir::toNativeSeparators(r.output);
+      if (!r.tracks.isEmpty()) lines << r.tracks;
+      if (r.sourceBytes >= 0 && r.outputBytes >= 0)
+        lines << QStringLiteral("源文件 %1 → 输出 %2").arg(SizeText(r.sourceBytes), SizeText(r.outputBytes));
+      if (!r.disposal.isEmpty()) lines << r.disposal;
+      break;
+    case TRowResult::Failed:
+    case TRowResult::Skipped:
+      lines << r.reason;
+      if (!r.detail.isEmpty()) lines << r.detail;
+      break;
+    case TRowResult::Stopped:
+      lines << QStringLiteral("已停止");
+      lines << UnfinishedText(r);
+      break;
+    case TRowResult::Interrupted:
+      lines << (r.reason.isEmpty() ? QStringLiteral("转换被中断") : r.reason)
+            << QStringLiteral("将在下次转换时重新转换");
+      lines << UnfinishedText(r);
+      break;
+    case TRowResult::Waiting:
+      lines << r.reason;
+      break;
+    case TRowResult::Converting:
+      break;
+  }
+  lines.removeAll(QString());
+  return lines.join(QLatin1Char('\n'));
+}
+
+// The icon and the progress column of a row's record.
+int IconOf(const TQueueRow& r) {
+  switch (r.result) {
+    case TRowResult::Converted:
+      return r.warning.isEmpty() ? kIconFinished : kIconFinishedWithWarning;
+    case TRowResult::Converting:
+      return kIconConverting;
+    case TRowResult::Failed:
+    case TRowResult::Skipped:
+    case TRowResult::Stopped:
+      return kIconStopped;
+    case TRowResult::Waiting:
+    case TRowResult::Interrupted:
+      break;
+  }
+  return kIconWaiting;
+}
+
 }  // namespace
+
+TQueueRow TConvMainFunc::ListRowRecord(int r) {
+  TQueueRow row = AvFilesList->RowData(r).value<TQueueRow>();
+  row.source = AvFilesList->Caption(r);
+  row.typeText = AvFilesList->SubItem(r, 0);
+  row.sizeText = AvFilesList->SubItem(r, 1);
+  row.durationText = AvFilesList->SubItem(r, 2);
+  if (!AvFilesList->OutputPath(r).isEmpty()) row.output = AvFilesList->OutputPath(r);
+  // What the row shows is its state; the record tells apart what one icon shows.
+  switch (AvFilesList->ImageIndex(r)) {
+    case kIconConverting:
+      row.result = TRowResult::Converting;
+      break;
+    case kIconFinished:
+    case kIconFinishedWithWarning:
+      row.result = TRowResult::Converted;
+      break;
+    case kIconStopped:
+      if (row.result != TRowResult::Stopped && row.result != TRowResult::Skipped)
+        row.result = TRowResult::Failed;
+      break;
+    default:
+      if (row.result != TRowResult::Interrupted) row.result = TRowResult::Waiting;
+      break;
+  }
+  return row;
+}
+
+void TConvMainFunc::ShowRowRecord(int r, const TQueueRow& row) {
+  AvFilesList->SetRowData(r, QVariant::fromValue(row));
+  AvFilesList->SetImageIndex(r, IconOf(row));
+  if (!row.output.isEmpty() && row.result == TRowResult::Converted) AvFilesList->SetOutputPath(r, row.output);
+  switch (row.result) {
+    case TRowResult::Converted:
+      AvFilesList->SetSubItem(r, 3, QStringLiteral("100%"));
+      break;
+    case TRowResult::Failed:
+    case TRowResult::Skipped:
+      AvFilesList->SetSubItem(r, 3, kFailedText);
+      break;
+    case TRowResult::Interrupted:
+      AvFilesList->SetSubItem(r, 3, kInterruptedText);
+      break;
+    case TRowResult::Waiting:
+      AvFilesList->SetSubItem(r, 3, QStringLiteral("0%"));
+      break;
+    case TRowResult::Stopped:  // its percentage column keeps the last value shown
+    case TRowResult::Converting:
+      break;
+  }
+  AvFilesList->SetRowToolTip(r, RowTip(row));
+}
+
+void TConvMainFunc::ScheduleQueueSave() {
+  if (AvSaveTimer) AvSaveTimer->start();
+}
+
+void TConvMainFunc::SaveConvQueue() {
+  if (!BatchStore) return;
+  QVector<TQueueRow> rows;
+  rows.reserve(AvFilesList->RowCount());
+  for (int r = 0; r < AvFilesList->RowCount(); ++r) rows << ListRowRecord(r);
+  BatchStore->Save(rows);
+}
+
+void TConvMainFunc::LoadConvQueue() {
+  if (!BatchStore) return;
+  const TQueueFileRead read = ReadQueueFile(BatchStore->Path());
+  QStringList said;
+  if (read.state == TQueueFileRead::TState::kSetAside)
+    said << QStringLiteral("上次的转换列表无法读取 (%1)，已另存为 %2")
+                .arg(read.why, FileNameOf(read.setAsideAs));
+  else if (read.state == TQueueFileRead::TState::kUnusable)
+    said << QStringLiteral("上次的转换列表无法读取 (%1)").arg(read.why);
+  int waiting = 0, finished = 0;
+  for (TQueueRow row : RestoredRows(read.rows)) {
+    // How much an unfinished file holds is what its data holds.
+    if (row.result == TRowResult::Interrupted && !row.unfinished.isEmpty()) {
+      row.convertedSeconds = 0;
+      if (QFileInfo(row.unfinished.last()).isFile()) {
+        const std::optional<TFileRow> probed = ProbeFileRow(row.unfinished.last());
+        bool ok = false;
+        const int seconds = probed ? DurationSeconds(probed->duration, &ok) : 0;
+        if (ok) row.convertedSeconds = seconds;
+      }
+    }
+    const int r = AvFilesList->AddRow(row.source, kIconWaiting,
+                                      {row.typeText, row.sizeText, row.durationText, QStringLiteral("0%")});
+    ShowRowRecord(r, row);
+    waiting += row.result == TRowResult::Waiting || row.result == TRowResult::Interrupted ? 1 : 0;
+    finished += row.result == TRowResult::Converted ? 1 : 0;
+  }
+  if (waiting > 0)
+    said << QStringLiteral("已恢复上次未完成的 %1 个文件").arg(waiting) +
+                (finished > 0 ? QStringLiteral(", 另有 %1 个已完成").arg(finished) : QString());
+  else if (!read.rows.isEmpty())
+    said << QStringLiteral("已恢复上次的列表: %1 个文件").arg(read.rows.size());
+  if (!said.isEmpty()) SayForAWhile(said.join(QStringLiteral("；")));
+  // What a start changed (a cut-off row is interrupted now) is kept at once.
+  if (!read.rows.isEmpty() || read.state != TQueueFileRead::TState::kMissing) SaveConvQueue();
+}
+
+void TConvMainFunc::SayForAWhile(const QString& text) {
+  MsgStatusPanel->setText(text);
+  MsgStatusPanel->setProperty(kHeldUntil, NowMs() + kHoldMessageMs);
+}
+
+bool TConvMainFunc::StatusHeld() {
+  const QVariant until = MsgStatusPanel->property(kHeldUntil);
+  return until.isValid() && NowMs() < until.toLongLong();
+}
 
 void TConvMainFunc::StartConvQueue() {
   if (AvFilesList->RowCount() == 0 || ConvQueue->IsRunning()) return;
@@ -96,17 +295,15 @@ void TConvMainFunc::StartConvQueue() {
   RemoveStaleTemps(folder);
   DisableFileButtons();
   AvMsgTimer->start();
-  // The rows that wait (added since, or put back with 重新转换) are the run;
-  // when none waits, every row is converted again.
+  // The rows that wait (added since, put back with 重新转换, or cut off) are the
+  // run; when none waits, every row is converted again.
   bool anyWaiting = false;
   for (int r = 0; r < AvFilesList->RowCount(); ++r) anyWaiting |= AvFilesList->ImageIndex(r) == kIconWaiting;
   QVector<TQueueRow> rows;
   QVector<int> durations;
   rows.reserve(AvFilesList->RowCount());
   for (int r = 0; r < AvFilesList->RowCount(); ++r) {
-    TQueueRow row;
-    row.source = AvFilesList->Caption(r);
-    row.durationText = AvFilesList->SubItem(r, 2);
+    TQueueRow row = ListRowRecord(r);
     row.convert = !anyWaiting || AvFilesList->ImageIndex(r) == kIconWaiting;
     if (row.convert) {
       int seconds = 0;
@@ -147,7 +344,30 @@ bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
     rows[planned[k]].output = plan[k].output;
     rows[planned[k]].replaces = plan[k].replaces;
   }
+  // The run is on: what an earlier run said of its rows goes before the first
+  // one starts, so no row not yet reached shows an old mark.
+  for (int i : planned) {
+    if (i >= AvFilesList->RowCount()) continue;
+    TQueueRow shown = rows[i];
+    shown.result = TRowResult::Waiting;
+    shown.reason.clear();
+    ShowRowRecord(i, shown);
+    AvFilesList->SetOutputPath(i, QString());
+  }
   return true;
+}
+
+void TConvMainFunc::PlanAppendedOutputs(QVector<TQueueRow>& rows, int first) {
+  // Rows joining a run never replace anything: a name in the way is avoided as
+  // the run's sources and its earlier outputs are.
+  QStringList wanted, sources, reserved;
+  for (int i = 0; i < rows.size(); ++i) {
+    sources << rows[i].source;
+    if (i < first) reserved << rows[i].output << rows[i].replaces;
+    if (i >= first) wanted << GetOutputPath(rows[i].source);
+  }
+  const QVector<TOutputPlan> plan = PlanOutputs(wanted, sources, false, reserved);
+  for (int k = 0; k < plan.size(); ++k) rows[first + k].output = plan[k].output;
 }
 
 TConvJob TConvMainFunc::ConvCurrentFile(int p) {
@@ -156,8 +376,18 @@ TConvJob TConvMainFunc::ConvCurrentFile(int p) {
   AvFilesList->SetImageIndex(p, kIconConverting);
   // What an earlier run said of this row goes.
   AvFilesList->SetRowToolTip(p, QString());
-  if (AvFilesList->SubItem(p, 3) == kFailedText) AvFilesList->SetSubItem(p, 3, QStringLiteral("0%"));
+  if (AvFilesList->SubItem(p, 3) == kFailedText || AvFilesList->SubItem(p, 3) == kInterruptedText)
+    AvFilesList->SetSubItem(p, 3, QStringLiteral("0%"));
   return BuildConvJob(p);
+}
+
+void TConvMainFunc::ShowRowStarted(int row) {
+  if (row < 0 || row >= AvFilesList->RowCount() || row >= ConvQueue->Rows().size()) return;
+  // The record knows where the row writes, and where a cut would leave its file.
+  TQueueRow record = ConvQueue->Rows().at(row);
+  record.result = TRowResult::Converting;
+  AvFilesList->SetRowData(row, QVariant::fromValue(record));
+  ScheduleQueueSave();
 }
 
 void TConvMainFunc::PollConvOutput() { ConvQueue->Poll(); }
@@ -171,13 +401,25 @@ void TConvMainFunc::ShowQueuePosition(int position) {
   }
 }
 
-void TConvMainFunc::ShowConvProgress(int row, const QString& text) {
-  MsgStatusPanel->setText(text);
-  int seconds = 0;
-  if (TConvQueue::ParseProgressTime(text, &seconds)) {
-    RunClock->Progress(RunIndexOf(row), seconds, NowMs());
-    ShowRunClock();
-  }
+void TConvMainFunc::ShowConvProgress(int row) {
+  if (row < 0 || row >= ConvQueue->Rows().size() || row >= AvFilesList->RowCount()) return;
+  const TQueueRow& r = ConvQueue->Rows().at(row);
+  // Our own words, from the encoder's clock: how far, of how long, how fast.
+  QString text = QStringLiteral("正在转换 ") + HeldText(r.convertedSeconds);
+  if (r.lengthSeconds > 0) text += QStringLiteral(" / ") + HeldText(std::ceil(r.lengthSeconds));
+  if (r.fps > 0) text += QStringLiteral(", %1 帧/秒").arg(std::lround(r.fps));
+  if (!StatusHeld()) MsgStatusPanel->setText(text);
+  // The output's size so far, and what it comes to at this rate.
+  QString tip = QStringLiteral("正在转换: 已输出 ") + SizeText(r.writtenBytes);
+  if (r.lengthSeconds > 0 && r.convertedSeconds >= 1 && r.writtenBytes > 0)
+    tip += QStringLiteral(", 预计共 ") +
+           SizeText(static_cast<qint64>(r.writtenBytes * std::max(r.lengthSeconds, r.convertedSeconds) /
+                                        r.convertedSeconds));
+  AvFilesList->SetRowToolTip(row, tip);
+  const int index = RunIndexOf(row);
+  if (r.lengthSeconds >= 0) RunClock->SetLength(index, r.lengthSeconds);
+  RunClock->Progress(index, r.convertedSeconds, NowMs());
+  ShowRunClock();
 }
 
 int TConvMainFunc::RunIndexOf(int row) {
@@ -203,21 +445,19 @@ void TConvMainFunc::ShowRowResult(int row) {
   if (r.result != TRowResult::Waiting && r.result != TRowResult::Converting) {
     RunClock->FileDone(RunIndexOf(row), r.result == TRowResult::Converted, NowMs());
   }
+  ShowRowRecord(row, r);
+  ScheduleQueueSave();
   switch (r.result) {
     case TRowResult::Converted: {
-      AvFilesList->SetOutputPath(row, r.output);
       CvStatusGauge->setValue(0);
-      AvFilesList->SetImageIndex(row, r.warning.isEmpty() ? kIconFinished : kIconFinishedWithWarning);
-      AvFilesList->SetSubItem(row, 3, QStringLiteral("100%"));
-      QString saved = QStringLiteral("输出文件: ") + QDir::toNativeSeparators(r.output);
-      if (!r.tracks.isEmpty()) saved += QLatin1Char('\n') + r.tracks;
-      AvFilesList->SetRowToolTip(row, r.warning.isEmpty() ? saved : r.warning + QLatin1Char('\n') + saved);
       // A name other than the planned one is told at once; so is a caveat.
       QStringList told;
       if (!r.planned.isEmpty() && r.output != r.planned && r.replaces.isEmpty())
         told << QStringLiteral("%1 已保存为 %2 (原定的名字 %3 已被占用或不被文件系统接受)")
                     .arg(FileNameOf(r.source), QDir::toNativeSeparators(r.output), FileNameOf(r.planned));
-      if (!r.warning.isEmpty()) told << FileNameOf(r.source) + QStringLiteral(": ") + r.warning;
+      if (!r.warning.isEmpty())
+        told << FileNameOf(r.source) + QStringLiteral(": ") +
+                    QString(r.warning).replace(QLatin1Char('\n'), QStringLiteral("；"));
       MsgStatusPanel->setText(told.join(QStringLiteral("；")));
       break;
     }
@@ -225,18 +465,17 @@ void TConvMainFunc::ShowRowResult(int row) {
     case TRowResult::Skipped:
       // The reason stays on the row, and in the status text until the next
       // file shows its progress.
-      AvFilesList->SetImageIndex(row, kIconStopped);
-      AvFilesList->SetSubItem(row, 3, kFailedText);
-      // The sentence for the user first, the technical account under it.
-      AvFilesList->SetRowToolTip(row, r.detail.isEmpty() ? r.reason : r.reason + QLatin1Char('\n') + r.detail);
       CvStatusGauge->setValue(0);
       MsgStatusPanel->setText(QStringLiteral("转换失败: ") + FileNameOf(r.source) +
                               (r.reason.isEmpty() ? QString() : QStringLiteral(": ") + r.reason));
       break;
-    case TRowResult::Stopped:
-      // Its percentage column keeps the last value shown.
-      AvFilesList->SetImageIndex(row, kIconStopped);
+    case TRowResult::Interrupted:
+      CvStatusGauge->setValue(0);
+      if (ConvQueue->IsRunning())
+        MsgStatusPanel->setText(QStringLiteral("转换被中断: ") + FileNameOf(r.source) + QStringLiteral(": ") +
+                                r.reason);
       break;
+    case TRowResult::Stopped:
     case TRowResult::Waiting:
     case TRowResult::Converting:
       break;
@@ -247,13 +486,20 @@ void TConvMainFunc::EndConvRun(bool stopped) {
   EnableFileButtons();
   AvMsgTimer->stop();
   CvStatusGauge->setValue(0);
+  MsgStatusPanel->setProperty(kHeldUntil, QVariant());
+  ScheduleQueueSave();
   int converted = 0, failed = 0, warned = 0;
+  qint64 before = 0, after = 0;
   QString kept;
   for (const TQueueRow& r : ConvQueue->Rows()) {
     if (r.result == TRowResult::Converted) ++converted;
+    if (r.result == TRowResult::Converted && r.sourceBytes >= 0 && r.outputBytes >= 0) {
+      before += r.sourceBytes;
+      after += r.outputBytes;
+    }
     if (r.result == TRowResult::Converted && !r.warning.isEmpty()) ++warned;
     if (r.result == TRowResult::Failed || r.result == TRowResult::Skipped) ++failed;
-    if (r.result == TRowResult::Stopped) kept = StoppedText(r);
+    if (r.result == TRowResult::Stopped || r.result == TRowResult::Interrupted) kept = StoppedText(r);
   }
   if (stopped) {
     MsgStatusPanel->setText(kept);
@@ -262,6 +508,9 @@ void TConvMainFunc::EndConvRun(bool stopped) {
   }
   QString summary = QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed);
   if (warned > 0) summary += QStringLiteral(", 其中 %1 个有警告").arg(warned);
+  // What the batch came to on the disk.
+  if (before > 0)
+    summary += QStringLiteral(", 源文件共 %1, 输出共 %2").arg(SizeText(before), SizeText(after));
   MsgStatusPanel->setText(summary);
   // The batch's time, and the way to its files.
   RunStatusPanel->setText(QStringLiteral("用时 %1  <a href=\"open\">打开输出目录</a>")
@@ -274,26 +523,33 @@ void TConvMainFunc::EndConvRun(bool stopped) {
 }
 
 void TConvMainFunc::DisableFileButtons() {
-  AddAvFileBtn->setEnabled(false);
+  // Files may still be added during a run: they join it.
+  AddAvFileBtn->setEnabled(!AvFileAdder || !AvFileAdder->IsBusy());
   DelAvFileBtn->setEnabled(false);
   CvAvFileBtn->setEnabled(false);
   ClearAvFileBtn->setEnabled(false);
 }
 
 void TConvMainFunc::EnableFileButtons() {
-  AddAvFileBtn->setEnabled(true);
-  DelAvFileBtn->setEnabled(true);
-  CvAvFileBtn->setEnabled(true);
-  ClearAvFileBtn->setEnabled(true);
+  const bool adding = AvFileAdder && AvFileAdder->IsBusy();
+  const bool running = ConvQueue && ConvQueue->IsRunning();
+  AddAvFileBtn->setEnabled(!adding);
+  DelAvFileBtn->setEnabled(!adding && !running);
+  CvAvFileBtn->setEnabled(!adding && !running);
+  ClearAvFileBtn->setEnabled(!adding && !running);
 }
 
 void TConvMainFunc::ReconvertAvFile(int row) {
   if (ConvQueue->IsRunning() || row < 0 || row >= AvFilesList->RowCount()) return;
   if (AvFilesList->ImageIndex(row) != kIconStopped) return;
   // Waiting again: the next run takes it (with the other waiting rows only).
-  AvFilesList->SetImageIndex(row, kIconWaiting);
-  AvFilesList->SetSubItem(row, 3, QStringLiteral("0%"));
+  TQueueRow record = ListRowRecord(row);
+  record.result = TRowResult::Waiting;
+  record.reason.clear();
+  record.detail.clear();
+  ShowRowRecord(row, record);
   AvFilesList->SetRowToolTip(row, QString());
+  ScheduleQueueSave();
 }
 
 void TConvMainFunc::OpenSourceDir(int row) {

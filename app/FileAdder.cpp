@@ -13,6 +13,7 @@ void TFileAdder::ScheduleSlice() {
 void TFileAdder::Reset() {
   Pending.clear();
   Added = 0;
+  Joined = 0;
   Ignored = 0;
   Slices = 0;
   LastAdded.clear();

@@ -15,6 +15,7 @@ class TFileAdder : public QObject {
 
   QStringList Pending;  // files still to be probed and added, in order
   int Added = 0;        // rows added by this addition so far
+  int Joined = 0;       // of them, rows that joined a run that goes on
   int Ignored = 0;      // items of this addition that are no video files
   int Slices = 0;       // slices run by this addition
   QString LastAdded;    // the file of the last row added

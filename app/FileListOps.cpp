@@ -2,6 +2,7 @@
 // files, and filling or blanking the panel with the probe's values.
 #include "ConvMainFunc.h"
 #include "Controls.h"
+#include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
 #include "FileAdder.h"
 #include "ListMarks.h"
@@ -40,8 +41,7 @@ void TConvMainFunc::AddAvFile() {
 }
 
 void TConvMainFunc::AddAvFiles(const QStringList& paths, int notLocal, bool anyKind) {
-  // The list keeps its rows during a run, as the Add button is disabled then.
-  if (ConvQueue->IsRunning()) return;
+  // During a run too: the files join it.
   int ignored = notLocal;
   QStringList files;
   for (const QString& path : paths) {
@@ -87,8 +87,25 @@ void TConvMainFunc::AddAvFileSlice() {
     ++adder.Added;
     if (slice.elapsed() >= adder.SliceMs) break;
   }
+  // Rows added during a run join it, after the rows before them.
+  if (ConvQueue->IsRunning() && AvFilesList->RowCount() > ConvQueue->Rows().size()) {
+    QVector<TQueueRow> joining;
+    QVector<int> durations;
+    for (int r = ConvQueue->Rows().size(); r < AvFilesList->RowCount(); ++r) {
+      joining << ListRowRecord(r);
+      int seconds = 0;
+      durations << (TConvQueue::ParseDuration(joining.last().durationText, &seconds) ? seconds : -1);
+    }
+    if (ConvQueue->Append(joining)) {
+      adder.Joined += joining.size();
+      RunClock->Append(durations);
+      ShowRunClock();
+    }
+  }
+  ScheduleQueueSave();
   if (adder.IsBusy()) {
     // The list takes no other change until the addition is over.
+    AddAvFileBtn->setEnabled(false);
     DisableFileButtons();
     MsgStatusPanel->setText(QStringLiteral("正在添加文件: 已添加 %1 个, 还有 %2 个")
                                 .arg(adder.Added)
@@ -96,21 +113,41 @@ void TConvMainFunc::AddAvFileSlice() {
     adder.ScheduleSlice();
     return;
   }
-  if (adder.Slices > 1) EnableFileButtons();
-  // The panel shows the last file added (one probe, not one per file).
-  if (!adder.LastAdded.isEmpty()) ShowAvParams(adder.LastAdded);
+  if (adder.Slices > 1) {
+    if (ConvQueue->IsRunning()) {
+      DisableFileButtons();
+    } else {
+      EnableFileButtons();
+    }
+  }
+  // The panel shows the last file added (one probe, not one per file); during a
+  // run it keeps showing the file converted.
+  if (!adder.LastAdded.isEmpty() && !ConvQueue->IsRunning()) ShowAvParams(adder.LastAdded);
   QStringList said;
-  if (adder.Added > 1) said << QStringLiteral("已添加 %1 个文件").arg(adder.Added);
+  if (adder.Joined > 0)
+    said << QStringLiteral("已添加 %1 个文件, 将在本次转换中依次转换").arg(adder.Joined);
+  else if (adder.Added > 1 || (adder.Added == 1 && ConvQueue->IsRunning()))
+    said << QStringLiteral("已添加 %1 个文件").arg(adder.Added);
   if (adder.Ignored > 0) said << QStringLiteral("已忽略 %1 个不是视频的文件").arg(adder.Ignored);
   if (!adder.Refused.isEmpty()) said << adder.Refused;
-  if (!said.isEmpty()) MsgStatusPanel->setText(said.join(QStringLiteral(", ")));
+  if (!said.isEmpty()) {
+    // During a run the progress would replace it at once: it stays a while.
+    if (ConvQueue->IsRunning()) {
+      SayForAWhile(said.join(QStringLiteral(", ")));
+    } else {
+      MsgStatusPanel->setText(said.join(QStringLiteral(", ")));
+    }
+  }
   adder.Reset();
 }
 
 void TConvMainFunc::DeleteAvFile() {
   // Every selected row goes; the rows below move up.
   const QList<int> rows = AvFilesList->SelectedRows();
+  // Not during a run: the run's rows keep their places.
+  if (ConvQueue->IsRunning()) return;
   for (auto it = rows.crbegin(); it != rows.crend(); ++it) AvFilesList->DeleteRow(*it);
+  if (!rows.isEmpty()) ScheduleQueueSave();
   // The panel never shows a file that is no longer listed.
   const QString shown = AvParamsList->property(kShownFile).toString();
   bool listed = false;
@@ -119,9 +156,10 @@ void TConvMainFunc::DeleteAvFile() {
 }
 
 void TConvMainFunc::ClearAvFiles() {
-  if (AvFilesList->RowCount() == 0) return;
+  if (AvFilesList->RowCount() == 0 || ConvQueue->IsRunning()) return;
   AvFilesList->ClearRows();
   ClearAvParams();
+  ScheduleQueueSave();
 }
 
 void TConvMainFunc::ShowSelectedParams() {

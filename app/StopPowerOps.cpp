@@ -7,11 +7,11 @@
 #include "platform/PowerControl.h"
 #include "platform/Shell.h"
 
-void TConvMainFunc::StopConvQueue() {
+void TConvMainFunc::StopConvQueue(bool closing) {
   if (AvFilesList->RowCount() == 0 || !ConvQueue->IsRunning()) return;
   // The encoder gets its quit key; the queue reports the stopped row and the
   // end of the run, which the window shows.
-  ConvQueue->Stop();
+  ConvQueue->Stop(closing);
 }
 
 bool TConvMainFunc::ConfirmClose() {

@@ -110,12 +110,9 @@ int main(int argc, char** argv) {
   if (TConvMainForm::ShowMainFormAtStart) ConvMainForm->show();
   // Files named on the command line are added once the message loop runs.
   QTimer::singleShot(0, &app, [files] { AddToList(files); });
+  // A later start's files join this window's list, and a run that goes on.
   QObject::connect(&instance, &Platform::TSingleInstance::FilesReceived, &app, [](const QStringList& paths) {
-    AddToList(paths);
-    if (ConvMainForm && ConvMainForm->isVisible()) {
-      ConvMainForm->raise();
-      ConvMainForm->activateWindow();
-    }
+    if (ConvMainForm) ConvMainForm->TakeStartFiles(paths);
   });
   // SIGTERM, SIGHUP and SIGINT end the program the way closing its window
   // does: the preview window closes first, a running conversion is stopped.

@@ -8,18 +8,9 @@
 #include <cmath>
 
 void TBatchClock::Start(const QVector<int>& durations, qint64 nowMs) {
-  double sum = 0;
-  int known = 0;
-  for (int d : durations) {
-    if (d >= 0) {
-      sum += d;
-      ++known;
-    }
-  }
-  const double mean = known > 0 ? sum / known : 0;
-  lengths_.clear();
-  for (int d : durations) lengths_ << (d >= 0 ? double(d) : mean);
-  lengthsKnown_ = known > 0;
+  stated_.clear();
+  for (int d : durations) stated_ << double(d);
+  WorkOutLengths();
   done_ = QVector<double>(lengths_.size(), 0.0);
   index_ = 0;
   startMs_ = lastMs_ = nowMs;
@@ -28,6 +19,40 @@ void TBatchClock::Start(const QVector<int>& durations, qint64 nowMs) {
   samples_.push_back({nowMs, 0.0});
   speed_ = 0;
   shown_ = -1;
+  shownIndex_ = -1;
+  steady_ = false;
+  estimates_.clear();
+}
+
+void TBatchClock::WorkOutLengths() {
+  double sum = 0;
+  int known = 0;
+  for (double d : stated_) {
+    if (d >= 0) {
+      sum += d;
+      ++known;
+    }
+  }
+  const double mean = known > 0 ? sum / known : 0;
+  lengths_.clear();
+  for (double d : stated_) lengths_ << (d >= 0 ? d : mean);
+  lengthsKnown_ = known > 0;
+}
+
+void TBatchClock::Append(const QVector<int>& durations) {
+  for (int d : durations) {
+    stated_ << double(d);
+    done_ << 0.0;
+  }
+  WorkOutLengths();
+  // The batch grew: the next estimate is shown as it is, not eased towards.
+  shownIndex_ = -1;
+}
+
+void TBatchClock::SetLength(int index, double seconds) {
+  if (index < 0 || index >= stated_.size() || seconds < 0 || stated_[index] == seconds) return;
+  stated_[index] = seconds;
+  WorkOutLengths();
   shownIndex_ = -1;
 }
 
@@ -77,6 +102,19 @@ void TBatchClock::Update(qint64 nowMs) {
   if (since < kWarmUpSeconds || speed_ <= 0 || !lengthsKnown_) return;
 
   const double estimate = RemainingContent() / speed_;
+  // Whether the end it points to has held still.
+  estimates_.push_back({nowMs, nowMs + estimate * 1000.0});
+  while (estimates_.size() > 2 && nowMs - estimates_[1].ms >= qint64(kSteadyWindowSeconds * 1000))
+    estimates_.removeFirst();
+  if (!steady_ && since >= kSteadyAfterSeconds &&
+      nowMs - estimates_.first().ms >= qint64(kSteadyWindowSeconds * 1000)) {
+    double low = estimates_.first().endMs, high = low;
+    for (const Estimate& e : estimates_) {
+      low = std::min(low, e.endMs);
+      high = std::max(high, e.endMs);
+    }
+    steady_ = high - low <= 1000.0 * std::max(kSteadyMinSeconds, kSteadyShare * estimate);
+  }
   const bool settled = index_ == shownIndex_ && lengths_[index_] > 0 &&
                        done_[index_] >= kSettledShare * lengths_[index_];
   if (shown_ >= 0 && settled) {
@@ -92,9 +130,11 @@ void TBatchClock::Update(qint64 nowMs) {
 QString TBatchClock::Text() const {
   if (lengths_.isEmpty()) return QString();
   QString text = QStringLiteral("第 %1/%2 个").arg(index_ + 1).arg(lengths_.size());
-  if (speed_ > 0 && Elapsed() >= kWarmUpSeconds) {
-    text += QStringLiteral("  %1 倍速").arg(speed_, 0, 'f', 1);
-    if (shown_ >= 0) text += QStringLiteral("  剩余 ") + DurationTextFromSeconds(static_cast<int>(std::ceil(shown_)));
+  if (speed_ > 0 && Elapsed() >= kWarmUpSeconds) text += QStringLiteral("  %1 倍速").arg(speed_, 0, 'f', 1);
+  if (lengthsKnown_) {
+    text += steady_ && shown_ >= 0
+                ? QStringLiteral("  剩余 ") + DurationTextFromSeconds(static_cast<int>(std::ceil(shown_)))
+                : QStringLiteral("  剩余 正在估算");
   }
   return text;
 }

@@ -5,7 +5,9 @@
 // long file among short ones is weighed by its length. The speed is measured
 // over the last twenty seconds; once a file is past a tenth of its
 // length, the remaining time shown moves by at most a few seconds per report
-// beyond the time that passed, so it does not jump about.
+// beyond the time that passed, so it does not jump about. Until the estimate
+// has held still for a few seconds it is not shown at all ("正在估算"): the
+// first seconds of an encoder are slow and say little of the rest.
 #include <QString>
 #include <QVector>
 
@@ -15,6 +17,11 @@ class TBatchClock {
   // taken as the mean of the known ones), started at nowMs, a reading of any
   // steady clock in milliseconds.
   void Start(const QVector<int>& durations, qint64 nowMs);
+  // Files that join the batch while it runs, after the others.
+  void Append(const QVector<int>& durations);
+  // The length the encoder of the file at index works to (seconds), which
+  // replaces the length the file was started with.
+  void SetLength(int index, double seconds);
   // The file at index (0-based in the batch) has converted elapsed seconds of
   // its content by nowMs. Files before it count as done.
   void Progress(int index, double elapsed, qint64 nowMs);
@@ -28,9 +35,12 @@ class TBatchClock {
   double Speed() const { return speed_; }
   // Seconds until the batch ends; negative while not known.
   double Remaining() const { return shown_; }
+  // Whether the remaining time has held still long enough to be shown.
+  bool Steady() const { return steady_; }
   // Seconds since the batch started, as of the last report.
   double Elapsed() const { return (lastMs_ - startMs_) / 1000.0; }
-  // "第 3/10 个", then "2.4 倍速" and "剩余 00:12:34" once they are known.
+  // "第 3/10 个  剩余 正在估算", then "2.4 倍速" once it is known and
+  // "剩余 00:12:34" once it is steady; no remaining time without any length.
   QString Text() const;
 
   // The time over which the speed is measured, and the largest move of the
@@ -40,12 +50,22 @@ class TBatchClock {
   static constexpr double kSettledShare = 0.1;
   // Reports before this much time has passed give no estimate yet.
   static constexpr double kWarmUpSeconds = 2.0;
+  // The estimate is shown once this much time has passed and the end it points
+  // to has moved by at most kSteadyShare of the time left (or kSteadyMinSeconds)
+  // over the last kSteadyWindowSeconds.
+  static constexpr double kSteadyAfterSeconds = 6.0;
+  static constexpr double kSteadyWindowSeconds = 4.0;
+  static constexpr double kSteadyShare = 0.1;
+  static constexpr double kSteadyMinSeconds = 3.0;
 
  private:
   void Update(qint64 nowMs);
   void Settle(int index, bool converted);
   double RemainingContent() const;
+  // The lengths worked out from the stated ones: unknown ones as the mean of the known.
+  void WorkOutLengths();
 
+  QVector<double> stated_;  // negative: unknown
   QVector<double> lengths_;
   QVector<double> done_;  // content converted of each file
   bool lengthsKnown_ = false;
@@ -61,4 +81,10 @@ class TBatchClock {
   double speed_ = 0;
   double shown_ = -1;
   int shownIndex_ = -1;
+  bool steady_ = false;
+  struct Estimate {
+    qint64 ms;
+    double endMs;  // when the batch would end by the estimate of that moment
+  };
+  QVector<Estimate> estimates_;
 };

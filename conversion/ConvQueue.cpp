@@ -7,7 +7,11 @@
 #include "media/DurationText.h"
 #include "platform/FileNames.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -29,6 +33,37 @@ bool SameFile(const QString& a, const QString& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+// A row as a run takes it: nothing of an earlier run is left on it.
+void ResetForRun(TQueueRow& row) {
+  row.result = TRowResult::Waiting;
+  row.reason.clear();
+  row.detail.clear();
+  row.warning.clear();
+  row.warningDetail.clear();
+  row.tracks.clear();
+  row.disposal.clear();
+  row.nextUnfinished.clear();
+  row.convertedSeconds = 0;
+  row.lengthSeconds = -1;
+  row.fps = 0;
+  row.writtenBytes = 0;
+  row.outputBytes = -1;
+  row.percent = 0;
+  int seconds = 0;
+  row.durationSeconds = TConvQueue::ParseDuration(row.durationText, &seconds) ? seconds : -1;
+}
+
+// The number after "key=" in a progress line (blanks allowed before it); false when none.
+bool ProgressValue(const QString& line, const QString& key, double* value) {
+  const int k = line.indexOf(key + QLatin1Char('='));
+  if (k < 0) return false;
+  static const QRegularExpression number(QStringLiteral("^\\s*([0-9]+(?:\\.[0-9]+)?)"));
+  const QRegularExpressionMatch m = number.match(line.mid(k + key.size() + 1));
+  if (!m.hasMatch()) return false;
+  *value = m.captured(1).toDouble();
+  return true;
+}
+
 }  // namespace
 
 bool TConvQueue::ParseProgressTime(const QString& text, int* seconds) {
@@ -39,23 +74,44 @@ bool TConvQueue::ParseProgressTime(const QString& text, int* seconds) {
   return ok;
 }
 
-QString TConvQueue::WarningText(const QString& warning) {
+QString TConvQueue::WarningText(const QString& warning, QString* technical) {
   const int colon = warning.indexOf(QLatin1String(": "));
   const QString code = colon >= 0 ? warning.left(colon) : warning;
   const QString detail = colon >= 0 ? warning.mid(colon + 2) : QString();
-  if (code == QLatin1String(vidmora::protocol::kWarnShortSource))
-    return QStringLiteral("源文件的数据在其标明的长度之前结束，只转换了其中的内容 (%1)").arg(detail);
+  // The encoder's own words stay for the technical line; the user reads Chinese.
+  if (technical) *technical = warning;
+  if (code == QLatin1String(vidmora::protocol::kWarnShortSource)) {
+    // "the source's data ends at 5.0 s of a stated 10.0 s"
+    static const QRegularExpression values(QStringLiteral("ends at ([0-9.]+) s of a stated ([0-9.]+) s"));
+    const QRegularExpressionMatch m = values.match(detail);
+    if (m.hasMatch())
+      return QStringLiteral("源文件标明长 %1 秒，但其数据在 %2 秒处就结束了：已转换其中的全部内容")
+          .arg(m.captured(2), m.captured(1));
+    return QStringLiteral("源文件的数据在其标明的长度之前结束：已转换其中的全部内容");
+  }
   if (code == QLatin1String(vidmora::protocol::kWarnNoPicture))
     return QStringLiteral("源文件没有画面，输出只有声音");
   if (code == QLatin1String(vidmora::protocol::kWarnPictureSubtitles))
-    return QStringLiteral("源文件的图形字幕无法存为 MP4 文字字幕，已略过 (%1)").arg(detail);
+    return QStringLiteral("源文件的图形字幕无法存为 MP4 文字字幕，已略过");
   if (code == QLatin1String(vidmora::protocol::kWarnSubtitleLeftOut))
-    return QStringLiteral("有一条字幕无法读取，已略过 (%1)").arg(detail);
+    return QStringLiteral("有一条字幕无法读取，已略过");
   if (code == QLatin1String(vidmora::protocol::kWarnSubtitleCues))
-    return QStringLiteral("字幕中有部分内容有误或过大，已略过或截短 (%1)").arg(detail);
+    return QStringLiteral("字幕中有部分内容有误或过大，已略过或截短");
   if (code == QLatin1String(vidmora::protocol::kWarnSoundLeftOut))
-    return QStringLiteral("源文件的一条声音无法保留，已略过 (%1)").arg(detail);
-  return detail.isEmpty() ? warning : detail;
+    return QStringLiteral("源文件的一条声音无法保留，已略过");
+  return QStringLiteral("编码器给出了警告");
+}
+
+qint64 TConvQueue::PercentOf(double converted, double length) {
+  if (length <= 0 || converted <= 0) return 0;
+  // A hair above, so that 5.1 of 10 s is 51 % however the division rounds.
+  return std::clamp<qint64>(static_cast<qint64>(converted * 100.0 / length + 1e-9), 0, 99);
+}
+
+QString TConvQueue::FreeUnfinishedName(const QString& output) {
+  const QString name = Platform::PathFromNative(
+      QByteArray::fromStdString(vidmora::protocol::UnfinishedName(Platform::NativePath(output).toStdString())));
+  return PathInUse(name) ? NextFreeName(name, PathInUse) : name;
 }
 
 bool TConvQueue::ParseDuration(const QString& text, int* seconds) {
@@ -71,21 +127,23 @@ TConvQueue::~TConvQueue() = default;
 bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
   if (rows.isEmpty() || running_ || !PrepareRow) return false;
   QVector<TQueueRow> planned = rows;
-  for (TQueueRow& row : planned) {
-    row.result = TRowResult::Waiting;
-    row.reason.clear();
-    row.detail.clear();
-    row.warning.clear();
-    row.tracks.clear();
-    row.convertedSeconds = 0;
-    row.percent = 0;
-    int seconds = 0;
-    row.durationSeconds = ParseDuration(row.durationText, &seconds) ? seconds : -1;
-  }
+  for (TQueueRow& row : planned) ResetForRun(row);
   if (ResolveOutputs && !ResolveOutputs(planned)) return false;
   rows_ = planned;
   running_ = true;
   StartFrom(0);
+  return true;
+}
+
+bool TConvQueue::Append(const QVector<TQueueRow>& rows) {
+  if (!running_) return false;
+  const int first = rows_.size();
+  for (TQueueRow row : rows) {
+    ResetForRun(row);
+    row.convert = true;
+    rows_ << row;
+  }
+  if (PlanAppended) PlanAppended(rows_, first);
   return true;
 }
 
@@ -128,6 +186,9 @@ bool TConvQueue::StartRow(int row) {
     return false;
   }
   r.output = r.planned = job.output;
+  r.options = job.arguments;
+  r.sourceBytes = Platform::FileSize(r.source);
+  r.nextUnfinished = FreeUnfinishedName(r.output);
   // An output that names the source file itself would destroy the source.
   if (SameFile(r.source, job.output)) {
     Finish(row, TRowResult::Skipped, QStringLiteral("输出文件与源文件相同"));
@@ -135,50 +196,68 @@ bool TConvQueue::StartRow(int row) {
   }
   encoder_ = new TDosProcess(this);
   connect(encoder_, &TDosProcess::Ended, this, &TConvQueue::EncoderEnded);
+  connect(encoder_, &TDosProcess::LineRead, this, [this, row](const QString& line) { TakeLine(row, line); });
   if (!encoder_->StartDosProcess(job.program, job.arguments)) {
     RetireEncoder();
     Finish(row, TRowResult::Failed, QStringLiteral("编码器无法启动"));
     return false;
   }
+  encoder_->ReadLinesAsTheyCome();
+  emit RowStarted(row);
   return true;
 }
 
 void TConvQueue::Poll() {
   if (!running_ || starting_ || !encoder_) return;
-  const int p = position_;
-  if (p < 0 || p >= rows_.size()) return;
-  TakeText(p, encoder_->ReadDosPipe());
+  encoder_->TakeWaiting();
 }
 
-void TConvQueue::TakeText(int row, const QString& text) {
-  if (text.isEmpty()) return;
-  if (!text.startsWith(QLatin1String(vidmora::protocol::kProgressMark))) return;
-  emit ProgressText(row, text);
-  // A text whose time, or a row whose duration, does not read as a number
-  // leaves the percentage as it is.
-  int elapsed = 0;
+void TConvQueue::TakeLine(int row, const QString& line) {
+  if (row < 0 || row >= rows_.size()) return;
   TQueueRow& r = rows_[row];
-  if (!ParseProgressTime(text, &elapsed) || r.durationSeconds < 0) return;
-  // A file shorter than one second has no percentage until it is finished.
-  r.percent = r.durationSeconds > 0 ? static_cast<qint64>(elapsed) * 100 / r.durationSeconds : 0;
-  emit RowPercent(row, r.percent);
+  if (line.startsWith(QLatin1String(vidmora::protocol::kLengthMark))) {
+    r.lengthSeconds = encoder_ ? encoder_->WorkingLength() : r.lengthSeconds;
+  } else if (line.startsWith(QLatin1String(vidmora::protocol::kProgressMark))) {
+    emit ProgressText(row, line);
+    // A text whose time does not read as a number leaves the progress as it is.
+    double seconds = 0;
+    if (!ParseProgressSeconds(line, &seconds)) return;
+    r.convertedSeconds = seconds;
+    double value = 0;
+    r.fps = ProgressValue(line, QStringLiteral("fps"), &value) ? value : 0;
+    if (ProgressValue(line, QStringLiteral("size"), &value))
+      r.writtenBytes = static_cast<qint64>(value * 1024);
+  } else {
+    return;
+  }
+  // The percentage comes from the encoder's own clock: its time of the length it works to.
+  const qint64 percent = PercentOf(r.convertedSeconds, r.lengthSeconds);
+  const bool changed = percent != r.percent;
+  r.percent = percent;
+  emit RowProgress(row);
+  if (r.lengthSeconds >= 0 && (changed || line.startsWith(QLatin1String(vidmora::protocol::kProgressMark))))
+    emit RowPercent(row, percent);
 }
 
 void TConvQueue::EncoderEnded() {
   if (!running_ || !encoder_) return;
   const int p = position_;
-  // Everything the encoder wrote is in the pipe now: its last progress text
-  // counts like any other.
-  TakeText(p, encoder_->ReadDosPipe());
+  // Everything the encoder wrote is in the pipe now: its last lines count like any other.
+  encoder_->TakeWaiting();
   bool done = encoder_->ExitCode() == 0 && !encoder_->Crashed() && encoder_->SummarySeen();
   QString reason, detail;
-  const TQueueRow& r = rows_[p];
+  TQueueRow& r = rows_[p];
+  r.nextUnfinished.clear();
   // The encoder put its file under another name (the planned one was taken meanwhile,
   // or the folder's file system refused a character of it).
-  if (done && !encoder_->OutputPath().isEmpty()) rows_[p].output = encoder_->OutputPath();
+  if (done && !encoder_->OutputPath().isEmpty()) r.output = encoder_->OutputPath();
   if (done) {
-    QStringList caveats;
-    for (const QString& w : encoder_->Warnings()) caveats << WarningText(w);
+    QStringList caveats, technical;
+    for (const QString& w : encoder_->Warnings()) {
+      QString words;
+      caveats << WarningText(w, &words);
+      technical << words;
+    }
     // A source whose container states no length cannot be caught by the encoder when
     // its data ends early: the length the list shows is the measure.
     const double converted = encoder_->LastProgressSeconds();
@@ -186,26 +265,39 @@ void TConvQueue::EncoderEnded() {
       caveats << QStringLiteral("只转换了 %1 秒，列表中的长度为 %2 秒: 源文件可能不完整")
                      .arg(converted, 0, 'f', 2)
                      .arg(r.durationSeconds);
-    rows_[p].warning = caveats.join(QLatin1Char('\n'));
+    r.warning = caveats.join(QLatin1Char('\n'));
+    r.warningDetail = technical.join(QLatin1Char('\n'));
     if (encoder_->SoundTracks() >= 0)
-      rows_[p].tracks = QStringLiteral("声音 %1 条, 字幕 %2 条")
-                            .arg(encoder_->SoundTracks())
-                            .arg(encoder_->SubtitleTracks());
+      r.tracks = QStringLiteral("声音 %1 条, 字幕 %2 条")
+                     .arg(encoder_->SoundTracks())
+                     .arg(encoder_->SubtitleTracks());
   }
   if (done && !r.replaces.isEmpty()) {
     // Only a complete conversion takes the old file's place, in one step.
-    if (std::rename(QFile::encodeName(r.output).constData(), QFile::encodeName(r.replaces).constData()) ==
+    if (std::rename(Platform::NativePath(r.output).constData(), Platform::NativePath(r.replaces).constData()) ==
         0) {
       // The file now has the name the user chose to replace: that is its planned name.
-      rows_[p].output = rows_[p].planned = r.replaces;
-      rows_[p].replaces.clear();
+      r.output = r.planned = r.replaces;
+      r.replaces.clear();
     } else {
       done = false;
       reason = QStringLiteral("无法替换 %1 (%2)，输出保存为 %3")
                    .arg(r.replaces, QString::fromLocal8Bit(std::strerror(errno)), r.output);
     }
   }
-  if (!done && reason.isEmpty()) {
+  TRowResult result = done ? TRowResult::Converted : TRowResult::Failed;
+  if (done) {
+    const QFileInfo written(r.output);
+    r.outputBytes = written.exists() ? written.size() : -1;
+    DisposeUnfinished(r);
+  } else if (!encoder_->UnfinishedPath().isEmpty()) {
+    // Stopped by someone else (the system, a signal): what it holds is kept, and the
+    // row waits for another run.
+    result = TRowResult::Interrupted;
+    r.convertedSeconds = std::max(0.0, encoder_->LastProgressSeconds());
+    r.unfinished << encoder_->UnfinishedPath();
+    reason = QStringLiteral("转换被中断 (编码器收到了停止信号)");
+  } else if (reason.isEmpty()) {
     // The encoder's own account first; without one, how it ended.
     const TFailureText text =
         encoder_->LastErrorLine().isEmpty()
@@ -215,9 +307,40 @@ void TConvQueue::EncoderEnded() {
     detail = text.detail;
   }
   RetireEncoder();
-  Finish(p, done ? TRowResult::Converted : TRowResult::Failed, reason, detail);
+  Finish(p, result, reason, detail);
   // The next file starts as soon as this one's end is seen.
   StartFrom(p + 1);
+}
+
+void TConvQueue::DisposeUnfinished(TQueueRow& row) {
+  // The complete file holds all that the unfinished ones held: they go to the trash,
+  // where the user can still find them. Only plain files under the names a stop left.
+  QStringList trashed, kept;
+  // The user's trash is made where it is missing: without it the file would be moved
+  // into a trash of the working folder's.
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  const bool trash =
+      !data.isEmpty() && QDir().mkpath(data) &&
+      (QFileInfo(data + QStringLiteral("/Trash")).isDir() ||
+       QDir(data).mkdir(QStringLiteral("Trash"),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+  for (const QString& path : std::as_const(row.unfinished)) {
+    const QFileInfo info(path);
+    if (!info.exists() || info.isSymLink() || !info.isFile()) continue;
+    if (trash && QFile::moveToTrash(path)) {
+      trashed << info.fileName();
+    } else {
+      kept << path;
+    }
+  }
+  row.unfinished = kept;
+  QStringList said;
+  if (!trashed.isEmpty())
+    said << QStringLiteral("之前未完成的文件 %1 已移到回收站").arg(trashed.join(QStringLiteral(", ")));
+  if (!kept.isEmpty())
+    said << QStringLiteral("之前未完成的文件 %1 无法移到回收站, 仍在原处")
+                .arg(kept.join(QStringLiteral(", ")));
+  row.disposal = said.join(QLatin1Char('\n'));
 }
 
 void TConvQueue::Finish(int row, TRowResult result, const QString& reason, const QString& detail) {
@@ -229,20 +352,27 @@ void TConvQueue::Finish(int row, TRowResult result, const QString& reason, const
   emit RowFinished(row);
 }
 
-bool TConvQueue::Stop() {
+bool TConvQueue::Stop(bool closing) {
   if (!running_) return false;
   const int p = position_;
+  const bool atRow = p >= 0 && p < rows_.size();
   if (encoder_) {
     // What it has converted so far: the stopped file holds about that much.
-    encoder_->ReadDosPipe();
-    if (p >= 0 && p < rows_.size()) rows_[p].convertedSeconds = std::max(0.0, encoder_->LastProgressSeconds());
+    encoder_->TakeWaiting();
+    if (atRow) {
+      TQueueRow& r = rows_[p];
+      r.convertedSeconds = std::max(0.0, encoder_->LastProgressSeconds());
+      // The encoder leaves what it has under the unfinished name, never the final one.
+      if (r.convertedSeconds > 0 && !r.output.isEmpty()) r.unfinished << FreeUnfinishedName(r.output);
+      r.nextUnfinished.clear();
+    }
     // The encoder ends itself on the quit key and closes its output file; it
     // is reaped when it has ended.
     encoder_->SendQuitKey();
     RetireEncoder();
   }
   running_ = false;
-  if (p >= 0 && p < rows_.size()) Finish(p, TRowResult::Stopped, QString());
+  if (atRow) Finish(p, closing ? TRowResult::Interrupted : TRowResult::Stopped, QString());
   SetPosition(-1);
   emit RunEnded(true);
   return true;

@@ -1,10 +1,12 @@
 #pragma once
-// The encoder's console process: started with its output on a pipe, read on
-// the queue's timer without ever waiting for more output, and reaped when it
-// ends.
+// The encoder's console process: started with its output on a pipe, read line
+// by line as the lines arrive (or on a caller's timer) without ever waiting for
+// more output, and reaped when it ends.
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+class QSocketNotifier;
 
 namespace Platform {
 class TChildProcess;
@@ -22,7 +24,7 @@ bool ParseProgressSeconds(const QString& text, double* seconds);
 
 // One encoder run. The object owns the child process: its pid, its pipe ends
 // and its reaping. Ended comes once the encoder has ended and been reaped;
-// what it wrote last is still waiting to be read then.
+// what it wrote last is still waiting to be read then (TakeWaiting reads it).
 class TDosProcess : public QObject {
   Q_OBJECT
  public:
@@ -37,8 +39,17 @@ class TDosProcess : public QObject {
   // started; then Ended never comes.
   bool StartDosProcess(const QString& program, const QStringList& arguments);
 
-  // What is waiting in the output pipe now, as ReadDosPipe gives it.
+  // What is waiting in the output pipe now, as ReadDosPipe gives it. Every
+  // line in it is taken as well (LineRead).
   QString ReadDosPipe();
+
+  // From now on the output is read as soon as it arrives (a notifier on the
+  // pipe), and LineRead comes for every line, in order: none is missed or
+  // merged with another, however fast they come.
+  void ReadLinesAsTheyCome();
+  // Reads everything waiting in the pipe now and takes its lines; once the
+  // encoder has ended, its last line without a line end too.
+  void TakeWaiting();
 
   // Writes the quit key into the encoder's standard input. A process that has
   // gone already is no error; returns whether it was written.
@@ -67,6 +78,11 @@ class TDosProcess : public QObject {
   int SubtitleTracks() const { return subtitleTracks_; }
   // The elapsed time of the last progress line, in seconds; -1 before the first.
   double LastProgressSeconds() const { return lastProgress_; }
+  // The length the encoder says its progress works to (its last length line),
+  // in seconds; -1 before it said one.
+  double WorkingLength() const { return workingLength_; }
+  // Where a stopped encoder says it left its unfinished file; empty when it said nothing.
+  QString UnfinishedPath() const { return unfinishedPath_; }
 
   // From now on the output is read and dropped as it arrives (a stopped
   // encoder that nobody reads any more must not block on a full pipe).
@@ -74,12 +90,18 @@ class TDosProcess : public QObject {
 
  signals:
   void Ended(int exitCode, bool crashed);
+  // One line of the encoder's output, without its line end (empty lines are left out).
+  void LineRead(const QString& line);
 
  private:
   void TakeLines(const QByteArray& bytes, bool final);
+  void TakeLine(const QString& line);
 
   Platform::TChildProcess* process_ = nullptr;
+  QSocketNotifier* lineNotifier_ = nullptr;
   QByteArray partialLine_;
+  QString unfinishedPath_;
+  double workingLength_ = -1;
   QString lastErrorLine_;
   QString outputPath_;
   QStringList warnings_;

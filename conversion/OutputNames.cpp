@@ -93,9 +93,11 @@ QString NextFreeName(const QString& path, const std::function<bool(const QString
   }
 }
 
-QVector<TOutputPlan> PlanOutputs(const QStringList& wanted, const QStringList& sources,
-                                 bool replaceExisting) {
+QVector<TOutputPlan> PlanOutputs(const QStringList& wanted, const QStringList& sources, bool replaceExisting,
+                                 const QStringList& reserved) {
   TNames names(sources);
+  for (const QString& name : reserved)
+    if (!name.isEmpty()) names.Reserve(name);
   QVector<TOutputPlan> plan;
   plan.reserve(wanted.size());
   const auto held = [&names](const QString& p) { return names.Held(p); };

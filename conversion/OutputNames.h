@@ -21,8 +21,10 @@ struct TOutputPlan {
 // The outputs of one run. wanted[i] is row i's own output name (folder, base
 // name, ".mp4"), sources[i] its source. With replaceExisting false, existing
 // files are avoided like sources; with it true, an existing file (not a
-// source, not a folder) in the way is replaced.
-QVector<TOutputPlan> PlanOutputs(const QStringList& wanted, const QStringList& sources, bool replaceExisting);
+// source, not a folder) in the way is replaced. Names in reserved (the outputs
+// of rows planned before) are avoided too.
+QVector<TOutputPlan> PlanOutputs(const QStringList& wanted, const QStringList& sources, bool replaceExisting,
+                                 const QStringList& reserved = {});
 
 // How many rows of a plan replace an existing file.
 int CountReplaced(const QVector<TOutputPlan>& plan);

@@ -217,14 +217,17 @@ std::string TempOutput::Create(const std::string& output, bool overwrite) {
   return {};
 }
 
-std::string TempOutput::Commit() {
+std::string TempOutput::CloseWritten() {
   if (temp_.empty() || fd_ < 0) return Coded(protocol::kErrEncodeFailed, "no output was written");
   struct stat written, named;
   const bool same = fstat(fd_, &written) == 0 && lstat(temp_.c_str(), &named) == 0 &&
                     written.st_dev == named.st_dev && written.st_ino == named.st_ino;
+  // On the disk before it takes a name: a power cut after the rename must not leave a
+  // file of the right name and the wrong contents. A file system that cannot sync is no
+  // failure.
+  const int synced = fsync(fd_) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS ? 0 : errno;
   const int closed = close(fd_);
-  const int closeErrno = closed != 0 ? errno : 0;
-  const std::string closeError = closed != 0 ? std::strerror(closeErrno) : "";
+  const int closeErrno = closed != 0 ? errno : synced;
   fd_ = -1;
   if (!same) {
     // Someone replaced the temporary meanwhile: whatever is there now is not ours to move
@@ -233,10 +236,34 @@ std::string TempOutput::Commit() {
     return Coded(protocol::kErrOutputUnwritable,
                  "cannot put the output " + DisplayName(output_) + " in place: its temporary file was replaced");
   }
-  if (closed != 0) {
+  if (closeErrno != 0) {
     Discard();
-    return Coded(OutputFailure(AVERROR(closeErrno)), "writing the output " + DisplayName(output_) + " failed: " + closeError);
+    return Coded(OutputFailure(AVERROR(closeErrno)),
+                 "writing the output " + DisplayName(output_) + " failed: " + std::strerror(closeErrno));
   }
+  return {};
+}
+
+std::string TempOutput::MoveToFreeName(const std::string& target) {
+  int error = EEXIST;
+  std::string name = target;
+  for (int n = 1; n <= 10000 && error == EEXIST; ++n) {
+    error = MoveWithoutReplacing(temp_, name);
+    if (error == EEXIST) name = NumberedName(target, n);
+  }
+  if (error != 0) {
+    Discard();
+    return Coded(OutputFailure(AVERROR(error)),
+                 "cannot put the output " + DisplayName(target) + " in place: " + std::strerror(error));
+  }
+  final_ = name;
+  temp_.clear();
+  return {};
+}
+
+std::string TempOutput::Commit() {
+  const std::string closeError = CloseWritten();
+  if (!closeError.empty()) return closeError;
   struct stat there;
   const bool stillThere = replaces_ && lstat(output_.c_str(), &there) == 0 && there.st_dev == replacedDev_ &&
                           there.st_ino == replacedIno_;
@@ -248,22 +275,21 @@ std::string TempOutput::Commit() {
                    "cannot put the output " + DisplayName(output_) + " in place: " + std::strerror(error));
     }
     final_ = output_;
+    temp_.clear();
   } else {
-    int error = EEXIST;
-    std::string target = output_;
-    for (int n = 1; n <= 10000 && error == EEXIST; ++n) {
-      error = MoveWithoutReplacing(temp_, target);
-      if (error == EEXIST) target = NumberedName(output_, n);
-    }
-    if (error != 0) {
-      Discard();
-      return Coded(OutputFailure(AVERROR(error)),
-                   "cannot put the output " + DisplayName(output_) + " in place: " + std::strerror(error));
-    }
-    final_ = target;
+    const std::string moveError = MoveToFreeName(output_);
+    if (!moveError.empty()) return moveError;
   }
-  temp_.clear();
   if (final_ != asked_) ConsoleLine(protocol::kOutputMark + LinePath(final_));
+  return {};
+}
+
+std::string TempOutput::CommitUnfinished() {
+  const std::string closeError = CloseWritten();
+  if (!closeError.empty()) return closeError;
+  const std::string moveError = MoveToFreeName(protocol::UnfinishedName(output_));
+  if (!moveError.empty()) return moveError;
+  ConsoleLine(protocol::kUnfinishedMark + LinePath(final_));
   return {};
 }
 

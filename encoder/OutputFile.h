@@ -39,12 +39,22 @@ class TempOutput {
   // the file ends up under another name than asked for, one output line says where.
   // Returns an error line or "".
   std::string Commit();
-  // Where the output was put by Commit.
+  // Closes the temporary of a conversion that was stopped early and puts it under the
+  // unfinished name (protocol::UnfinishedName of the output), or the next free
+  // "name (未完成) (n).mp4": it never replaces anything, and never takes the output's own
+  // name. One unfinished line says where it went. Returns an error line or "".
+  std::string CommitUnfinished();
+  // Where the output was put by Commit or CommitUnfinished.
   const std::string& FinalPath() const { return final_; }
   void Discard();
 
  private:
   std::string CreateAt(const std::string& output, int* error);
+  // Closes the temporary once its data is on the disk; "" or an error line.
+  std::string CloseWritten();
+  // Moves the temporary to target, or the next free numbered name beside it; "" or an
+  // error line.
+  std::string MoveToFreeName(const std::string& target);
 
   std::string temp_;
   std::string asked_;   // the output as asked for

@@ -3,6 +3,8 @@
 #include "Console.h"
 #include "Protocol.h"
 
+#include <algorithm>
+
 namespace vidmora::encoder {
 
 namespace {
@@ -14,6 +16,8 @@ constexpr double kShortSourceSlack = 1.0;
 // picture or sound frame that does not decode, pictures before a copy's first key frame).
 constexpr double kLostShare = 0.1;
 constexpr double kLostSeconds = 2.0;
+// The share of a source file that must have been read before it tells the whole file's length.
+constexpr double kShareToEstimate = 0.02;
 
 }  // namespace
 
@@ -41,6 +45,22 @@ std::string SummaryLine(int64_t videoBytes, int64_t audioBytes, int64_t headerBy
          protocol::kSummaryMark +
          Format("%.0fkB muxing overhead: %s", headerBytes / 1024.0, overhead.c_str());
 }
+
+double WorkingLength(const LengthClues& c) {
+  if (c.ended) return c.content;
+  double length = c.stated > 0 ? c.stated : -1;
+  // A closed jump moves where the stated end lands on the repaired clock: a pause takes
+  // its gap off, a second part joined on adds the first part's length.
+  if (length > 0 && c.jumps > 0) length += c.shift;
+  // Nothing stated, or a statement the content has outgrown: the share of the file read
+  // carries the content read on to the whole file (once enough is read to tell).
+  if ((length <= 0 || c.content > length) && c.readShare >= kShareToEstimate && c.content > 0)
+    length = c.content / std::min(1.0, c.readShare);
+  if (length <= 0 && c.content <= 0) return -1;
+  return std::max(length, c.content);
+}
+
+std::string LengthLine(double seconds) { return protocol::kLengthMark + Format("%.2f", seconds); }
 
 bool EndsEarly(double dataEnd, double stated) { return stated > 0 && dataEnd + kShortSourceSlack < stated; }
 

@@ -17,7 +17,20 @@
 // - An output line begins with kOutputMark followed by the path of the finished file,
 //   written when the file was put in place under another name than the one asked for
 //   (that name was taken meanwhile).
+// - A length line begins with kLengthMark followed by the length in seconds that the
+//   progress lines' times work towards ("length: 300.00"): the content the source holds
+//   once its clock is repaired. It is written before the first progress line from what
+//   the source states (or, when it states nothing, from how much of the file has been
+//   read), and written again whenever the encoder learns better: a closed jump in the
+//   source's clock, content read past it, and the exact content once the source is read
+//   to its end (before the last progress line and the summary).
+// - An unfinished line begins with kUnfinishedMark followed by the path of the file a
+//   stopped conversion left: complete as a file and playable, but shorter than the source.
+//   It never takes the output's name: it is named by UnfinishedName (or, when that is
+//   taken, the next free "name (未完成) (1).mp4", ...). No summary follows it.
 // - kQuitKey arriving on the encoder's standard input asks it to finish early.
+#include <string>
+
 namespace vidmora::protocol {
 
 inline constexpr char kProgressMark[] = "frame=";
@@ -44,7 +57,21 @@ inline constexpr char kWarnSoundLeftOut[] = "sound-left-out";
 // "tracks: sound=2 subtitles=1"; said again before the summary when a track turned out to
 // hold nothing (the last one counts).
 inline constexpr char kTracksMark[] = "tracks: ";
+inline constexpr char kLengthMark[] = "length: ";
+inline constexpr char kUnfinishedMark[] = "unfinished: ";
+// What an unfinished file's name adds to the output's, before its extension (UTF-8).
+inline constexpr char kUnfinishedTag[] = " (未完成)";
 inline constexpr char kQuitKey = 'q';
+
+// The name a stopped conversion's file takes instead of output: "long300.mp4" becomes
+// "long300 (未完成).mp4" in the same folder.
+inline std::string UnfinishedName(const std::string& output) {
+  const std::string::size_type slash = output.find_last_of('/');
+  const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::string::size_type dot = output.find_last_of('.');
+  const bool hasExt = dot != std::string::npos && dot > nameStart;
+  return hasExt ? output.substr(0, dot) + kUnfinishedTag + output.substr(dot) : output + kUnfinishedTag;
+}
 
 // Error codes. The command line is malformed:
 inline constexpr char kErrBadOption[] = "bad-option";

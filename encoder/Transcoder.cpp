@@ -157,7 +157,11 @@ class Conversion {
   bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
   bool Copy(OutputStream& out, AVPacket* packet);
   bool WriteCues(double upTo, bool last);
-  void Progress();
+  // The progress line, after a length line when the working length has moved (final: by
+  // any amount, so the last length said is the content's).
+  void Progress(bool final = false);
+  // Works the length out again from what has been read (decoding thread).
+  void UpdateWorkingLength(bool ended);
 
   Options opt_;
   Source src_;
@@ -196,6 +200,14 @@ class Conversion {
   int64_t dataEnd_ = AV_NOPTS_VALUE;
   Clock::time_point started_;
   Clock::time_point lastProgress_;
+
+  // The length the progress works towards (seconds; negative: not known), worked out by
+  // the decoding thread and said by the encoding thread, and the last length said.
+  std::atomic<double> working_{-1};
+  double saidLength_ = -1;
+  int64_t sourceSize_ = 0;  // bytes; 0 before it was asked, -1 when it cannot be known
+  // Whether a stop left out part of the source (set by the encoding thread at the end).
+  bool cutShort_ = false;
 };
 
 bool Conversion::Fail(const std::string& message) {
@@ -375,6 +387,9 @@ void Conversion::Describe() {
     line += Format(", duration %.2f s%s", src_.context->duration / double(AV_TIME_BASE),
                    src_.announcedEnd == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
   ConsoleLine(line);
+  UpdateWorkingLength(false);
+  saidLength_ = working_;
+  if (saidLength_ > 0) ConsoleLine(LengthLine(saidLength_));
   if (src_.video.index >= 0) {
     const AVCodecParameters* d = src_.video.stream->codecpar;
     const AVRational fps = av_guess_frame_rate(src_.context, src_.video.stream, nullptr);
@@ -524,6 +539,7 @@ bool Conversion::DemuxAndDecode() {
       }
     }
     av_packet_unref(packet);
+    UpdateWorkingLength(false);
   }
   if (!ok || failed_) return false;
   if (!StopRequested()) {
@@ -543,6 +559,8 @@ bool Conversion::DemuxAndDecode() {
     // Frames the decoders still hold.
     for (InputStream* in : streams)
       if (in->decoder && !Decode(*in, nullptr)) return false;
+    // All the content there is has been read.
+    UpdateWorkingLength(true);
   }
   if (!CloseChains()) return false;
   subtitleTracks_.Finish();
@@ -647,6 +665,9 @@ void Conversion::EncodeLoop() {
     if (r < 0) return;
     if (r == 0) continue;
     if (item.kind == FrameQueue::End) {
+      // A stop that came before the end was reached has cut the file short: what was
+      // read or queued after it was left out. (A stop after this point cuts nothing.)
+      cutShort_ = StopRequested();
       std::vector<OutputStream*> outs{&vout_};
       for (OutputStream& out : aouts_) outs.push_back(&out);
       for (OutputStream* out : outs) {
@@ -654,7 +675,8 @@ void Conversion::EncodeLoop() {
         if (out->copy.IsOpen() && !Copy(*out, nullptr)) return;
       }
       // After a stop whose flush was cut short, sound past the last picture is left out.
-      if (!muxer_.WriteHeldSound(StopRequested() ? muxer_.VideoEnd() : HUGE_VAL)) Fail(muxer_.Error());
+      if (!muxer_.WriteHeldSound(cutShort_ ? muxer_.VideoEnd() : HUGE_VAL))
+        Fail(muxer_.Error());
       else
         WriteCues(muxer_.OutputTime(), true);
       return;
@@ -716,7 +738,31 @@ bool Conversion::WriteCues(double upTo, bool last) {
   return true;
 }
 
-void Conversion::Progress() {
+void Conversion::UpdateWorkingLength(bool ended) {
+  LengthClues clues;
+  const int64_t stated = src_.announcedEnd != AV_NOPTS_VALUE ? src_.announcedEnd : src_.context->duration;
+  clues.stated = stated != AV_NOPTS_VALUE && stated > 0 ? stated / double(AV_TIME_BASE) : -1;
+  const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+  clues.jumps = repair_.Jumps();
+  clues.shift = ref ? repair_.CurrentShift(ref->repairId) / double(AV_TIME_BASE) : 0;
+  const int64_t content = repair_.ContentEnd();
+  clues.content =
+      content == AV_NOPTS_VALUE ? 0 : std::max(0.0, (content - src_.startTime) / double(AV_TIME_BASE));
+  if (sourceSize_ == 0)
+    sourceSize_ = src_.context->pb ? std::max<int64_t>(-1, avio_size(src_.context->pb)) : -1;
+  if (sourceSize_ > 0 && src_.context->pb)
+    clues.readShare = avio_tell(src_.context->pb) / double(sourceSize_);
+  clues.ended = ended;
+  working_ = WorkingLength(clues);
+}
+
+void Conversion::Progress(bool final) {
+  const double working = working_;
+  const double step = final ? 0.005 : std::max(0.5, 0.01 * saidLength_);
+  if (working > 0 && (saidLength_ <= 0 || std::fabs(working - saidLength_) >= step)) {
+    saidLength_ = working;
+    ConsoleLine(LengthLine(working));
+  }
   lastProgress_ = Clock::now();
   const double elapsed = std::chrono::duration<double>(lastProgress_ - started_).count();
   ConsoleLine(ProgressLine(vout_.frames, elapsed, muxer_.Position(), muxer_.OutputTime()));
@@ -760,7 +806,7 @@ int Conversion::Complete() {
   const int64_t content = repair_.ContentEnd();
   const double contentSeconds =
       content == AV_NOPTS_VALUE ? 0.0 : (content - src_.startTime) / double(AV_TIME_BASE);
-  if (!StopRequested() && LostContent(muxer_.OutputTime(), contentSeconds))
+  if (!cutShort_ && LostContent(muxer_.OutputTime(), contentSeconds))
     return Abandon(Coded(protocol::kErrSourceIncomplete,
                          Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
                                 DisplayName(opt_.input).c_str(), muxer_.OutputTime(), contentSeconds)));
@@ -789,22 +835,25 @@ int Conversion::Complete() {
     ConsoleLine(Format("%ssound=%d subtitles=%d", protocol::kTracksMark, keptSounds, int(subtitles_.size())));
   if (!AddChapters()) return Abandon();
   if (!muxer_.Finish()) return Abandon(muxer_.Error());
-  Progress();
+  Progress(true);
   if (!muxer_.Close()) return Abandon(muxer_.Error());
   if (!muxer_.UserDataError().empty())
     ConsoleLine("The make, model and place of the recording could not be added: " + muxer_.UserDataError());
 
   struct stat st;
   const int64_t fileSize = fstat(temp_.Descriptor(), &st) == 0 ? int64_t(st.st_size) : 0;
-  const std::string commitError = temp_.Commit();
+  // A file cut short by a stop plays, but it never takes the output's name, whatever
+  // stood there, and no summary says it is complete.
+  const std::string commitError = cutShort_ ? temp_.CommitUnfinished() : temp_.Commit();
   SetAbandonPath({});
   if (!commitError.empty()) return Abandon(commitError);
+  if (cutShort_) return 0;
 
   int64_t headers = 0;
   if (vout_.stream) headers += vout_.stream->codecpar->extradata_size;
   for (const OutputStream& out : aouts_) headers += out.stream->codecpar->extradata_size;
   // Said once the file is in place, before the summary that ends the conversion.
-  if (!StopRequested() && EndsEarly(dataEnd, stated)) ConsoleLine(ShortSourceLine(dataEnd, stated));
+  if (EndsEarly(dataEnd, stated)) ConsoleLine(ShortSourceLine(dataEnd, stated));
   ConsoleLine(SummaryLine(vout_.bytes, soundBytes, headers, fileSize));
   return 0;
 }

@@ -103,6 +103,11 @@ QString ShownPath(const QString& path) {
   return OneLine(shown.join(QLatin1Char('/')));
 }
 
+qint64 FileSize(const QString& path) {
+  struct stat st;
+  return ::stat(NativePath(path).constData(), &st) == 0 ? qint64(st.st_size) : -1;
+}
+
 TPathKind PathKind(const QString& path) {
   struct stat st;
   if (::stat(NativePath(path).constData(), &st) != 0) return TPathKind::kMissing;

@@ -25,6 +25,8 @@ QString ShownPath(const QString& path);
 // What is at a path, following links: a folder, a regular file, something else, or nothing.
 enum class TPathKind { kMissing, kFolder, kFile, kOther };
 TPathKind PathKind(const QString& path);
+// The size in bytes of what is at a path (links followed); -1 when there is nothing.
+qint64 FileSize(const QString& path);
 
 // The names of the regular files directly inside folder (links followed), as the program
 // holds them, hidden ones left out, in name order.

@@ -16,6 +16,7 @@ inline constexpr char kPlayerFile[] = "mplayer";
 inline constexpr char kHelpFile[] = "help.html";
 inline constexpr char kSettingsFile[] = "libcfg.ini";
 inline constexpr char kDefaultSaveDir[] = "SaveFile";
+inline constexpr char kQueueFile[] = "ConvQueue.json";
 
 // Path joiner of this platform.
 inline constexpr char kPathSep = '/';

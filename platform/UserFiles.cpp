@@ -89,6 +89,12 @@ QString DatabaseFile() {
          QString::fromLatin1(Platform::kDatabaseFile);
 }
 
+QString QueueFile() {
+  if (Portable()) return Beside(Platform::kQueueFile);
+  return UserFolder(QStandardPaths::GenericDataLocation) + QLatin1Char('/') +
+         QString::fromLatin1(Platform::kQueueFile);
+}
+
 QString DefaultSaveDir() {
   if (Portable()) return Beside(Platform::kDefaultSaveDir);
   return QStandardPaths::writableLocation(QStandardPaths::MoviesLocation) + QLatin1Char('/') +

@@ -8,6 +8,7 @@
 // the user's own folders instead:
 //   $XDG_CONFIG_HOME/vidmora/libcfg.ini   ($XDG_CONFIG_HOME defaults to ~/.config)
 //   $XDG_DATA_HOME/vidmora/LibParmt.dat   ($XDG_DATA_HOME defaults to ~/.local/share)
+//   $XDG_DATA_HOME/vidmora/ConvQueue.json (the conversion list kept between starts)
 //   <the XDG videos folder>/Vidmora        (the videos folder defaults to ~/Videos)
 // The help page, the encoder, the player and the libraries stay beside the
 // executable either way. A folder is not portable when it lies under /usr,
@@ -36,6 +37,9 @@ QString SettingsFile();
 QString DatabaseFile();
 // The output folder used until the user chooses one.
 QString DefaultSaveDir();
+// The conversion list kept between starts, beside the database (in the user's
+// data folder, or beside the executable when portable).
+QString QueueFile();
 
 // Makes the user's own files on a start that is not portable: the three
 // folders, a copy of the database shipped beside the executable where the user

@@ -182,6 +182,11 @@ def run_case(args, index, sample, work):
         result["outcome"] = "refused"
     else:
         result["outcome"] = "converted"
+        # A conversion cut short by the stop leaves its file under the unfinished name.
+        unfinished = [line[len("unfinished: "):] for line in result["stderr"].splitlines()
+                      if line.startswith("unfinished: ")]
+        if unfinished:
+            output = unfinished[-1]
         length = probe_duration(output) if os.path.exists(output) else None
         content = content_length(source, rate)
         result["output"] = length

@@ -236,7 +236,8 @@ class TestBatches : public QObject {
     QCOMPARE(env.list()->ImageIndex(0), kIconFinished);
     QCOMPARE(env.LogOfRow(0).count(QStringLiteral("start")), 2);
     QCOMPARE(env.LogOfRow(1).count(QStringLiteral("start")), 1);  // not converted again
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 0 个"));
+    QCOMPARE(env.form()->MsgStatusPanel->text(),
+             QStringLiteral("完成 1 个, 失败 0 个, 源文件共 1 KB, 输出共 1 KB"));
     QCOMPARE(env.dialogs.questions.size(), size_t(0));
   }
 

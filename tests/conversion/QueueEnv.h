@@ -112,6 +112,32 @@ class QueueEnv {
     if (!encoder.isEmpty()) QFile::link(encoder, make);
     Platform::SetPowerControl(&power);
     Platform::SetDesktopNotice(&notice);
+    Open();
+  }
+  ~QueueEnv() {
+    window.reset();
+    Platform::SetPowerControl(nullptr);
+    Platform::SetDesktopNotice(nullptr);
+  }
+
+  // A new start of the program on the same installation folder: the window goes
+  // (closed as the user closes it, or just gone, as a killed program is) and a new
+  // one opens, which finds the list the last one kept.
+  void Restart(bool close) {
+    if (close) {
+      TConvMainForm::QuitWithoutAsking = true;
+      form()->close();
+      TConvMainForm::QuitWithoutAsking = false;
+    }
+    window.reset();
+    ticks.clear();
+    rowEnds.clear();
+    Open();
+  }
+  // The list file of this installation folder.
+  QString QueueFile() const { return app.File(QStringLiteral("ConvQueue.json")); }
+
+  void Open() {
     window = std::make_unique<TestSupport::MainWindowFixture>();
     // The window's mirror of the queue is what these tests check; a quicker
     // progress tick than the program's 500 ms keeps them short.
@@ -123,11 +149,6 @@ class QueueEnv {
     // The window's state right after it showed each row's result.
     QObject::connect(form()->ConvQueue, &TConvQueue::RowFinished, form(),
                      [this](int) { rowEnds.push_back(Take()); });
-  }
-  ~QueueEnv() {
-    window.reset();
-    Platform::SetPowerControl(nullptr);
-    Platform::SetDesktopNotice(nullptr);
   }
 
   TConvMainForm* form() const { return window->form(); }

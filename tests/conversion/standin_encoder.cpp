@@ -3,10 +3,14 @@
 // Encoder form:  make [-y] -ipt SOURCE [fragments...] OUTPUT
 //   The SOURCE file is the script, one command a line:
 //     say TEXT       TEXT and a line end on standard error
-//     raw TEXT       TEXT without a line end
+//     raw TEXT       TEXT without a line end, in one write ("\n" in it is a line end)
+//     length S       a length line: the progress works to S seconds
 //     progress S     a progress line with time=S
 //     summary        the summary line
-//     sleep MS       waits; a "q" on standard input ends the program (status 0)
+//     sleep MS       waits; a "q" on standard input ends the program (status 0), and
+//                    an OUTPUT written before is moved to its unfinished name (the next
+//                    free "name (未完成) (n).mp4" when taken), as the encoder does,
+//                    with its unfinished line
 //     hold           the n-th hold: appends a byte to SOURCE + ".said" (all that was
 //                    written before is in the pipe then) and waits, as sleep does, until
 //                    SOURCE + ".ack" holds n bytes (status 3 after two minutes)
@@ -23,8 +27,11 @@
 //   standin zero          writes "before", a zero byte, "after"
 //   standin args          writes every argument (from argv[1]) hex encoded, one a line
 //   standin sleep MS      waits MS milliseconds without writing anything
+#include "encoder/Protocol.h"
+
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -94,6 +101,22 @@ int Hold(const std::string& source, long n) {
   return -1;
 }
 
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// A stop after the output was written: the file is left under the unfinished name.
+void LeaveUnfinished(const std::string& output, bool written) {
+  if (!written || !Exists(output)) return;
+  const std::string name = vidmora::protocol::UnfinishedName(output);
+  std::string target = name;
+  const auto dot = name.find_last_of('.');
+  for (int n = 1; Exists(target); ++n)
+    target = name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+  if (::rename(output.c_str(), target.c_str()) == 0) Write(2, std::string("unfinished: ") + target + "\n");
+}
+
 std::string Hex(const std::string& s) {
   static const char* digits = "0123456789abcdef";
   std::string out;
@@ -153,6 +176,7 @@ int main(int argc, char** argv) {
   }
   int frame = 0;
   long holds = 0;
+  bool written = false;
   std::string line;
   while (std::getline(script, line)) {
     std::istringstream words(line);
@@ -164,7 +188,11 @@ int main(int argc, char** argv) {
     if (command == "say") {
       Write(2, rest + "\n");
     } else if (command == "raw") {
+      // "\n" stands for a line end: several lines in one write.
+      for (size_t at; (at = rest.find("\\n")) != std::string::npos;) rest.replace(at, 2, "\n");
       Write(2, rest);
+    } else if (command == "length") {
+      Write(2, "length: " + rest + "\n");
     } else if (command == "progress") {
       frame += 25;
       char text[256];
@@ -178,12 +206,14 @@ int main(int argc, char** argv) {
             "0.41%\n");
     } else if (command == "sleep") {
       if (WaitForQuit(std::atol(rest.c_str()))) {
+        LeaveUnfinished(output, written);
         Log("q");
         Log("exit 0");
         return 0;
       }
     } else if (command == "hold") {
       const int held = Hold(source, ++holds);
+      if (held > 0) LeaveUnfinished(output, written);
       if (held != 0) {
         Log(held > 0 ? "q" : "hold given up");
         Log(held > 0 ? "exit 0" : "exit 3");
@@ -192,6 +222,7 @@ int main(int argc, char** argv) {
     } else if (command == "write") {
       std::ofstream out(output, std::ios::binary);
       out << "standin output\n";
+      written = true;
     } else if (command == "moved") {
       const std::string path = output.substr(0, output.find_last_of('/') + 1) + rest;
       std::ofstream out(path, std::ios::binary);

@@ -94,14 +94,15 @@ class TestBatchClock : public QObject {
     QVERIFY(checked > 20);
   }
 
-  // What the status panel shows: the position at once, speed and remaining
-  // time once known; unknown lengths count as the mean of the known ones.
+  // What the status panel shows: the position at once, the speed once known,
+  // the remaining time once it holds still ("正在估算" until then); unknown
+  // lengths count as the mean of the known ones.
   void textAndUnknownLengths() {
     TBatchClock clock;
     clock.Start({100, -1, 300}, 0);
-    QCOMPARE(clock.Text(), QStringLiteral("第 1/3 个"));
+    QCOMPARE(clock.Text(), QStringLiteral("第 1/3 个  剩余 正在估算"));
     clock.Progress(0, 1, 1000);
-    QCOMPARE(clock.Text(), QStringLiteral("第 1/3 个"));  // too early to tell
+    QCOMPARE(clock.Text(), QStringLiteral("第 1/3 个  剩余 正在估算"));  // too early to tell
     for (int s = 2; s <= 20; ++s) clock.Progress(0, 2.0 * s, s * 1000);
     QCOMPARE(clock.Speed(), 2.0);
     // 60 of 100 left, 200 assumed for the unknown file, 300: 560 s at 2x.
@@ -114,11 +115,66 @@ class TestBatchClock : public QObject {
     QVERIFY(clock.Speed() <= 2.0);
     QVERIFY(clock.Text().startsWith(QStringLiteral("第 2/3 个")));
 
+    // Files that join, and a length the encoder says, count from then on.
+    clock.Append({400});
+    QCOMPARE(clock.Count(), 4);
+    clock.Progress(1, 1.5, 21500);
+    QVERIFY(clock.Text().startsWith(QStringLiteral("第 2/4 个")));
+    const double before = clock.Remaining();
+    clock.SetLength(1, 20);
+    clock.Progress(1, 2, 22000);
+    QVERIFY2(clock.Remaining() < before, qPrintable(QString::number(clock.Remaining())));
+
     TBatchClock none;
     none.Start({-1, -1}, 0);
     for (int s = 1; s <= 10; ++s) none.Progress(0, s, s * 1000);
     QVERIFY(none.Remaining() < 0);
     QCOMPARE(none.Text(), QStringLiteral("第 1/2 个  1.0 倍速"));
+  }
+
+  // An encoder that starts slowly and speeds up: the remaining time is not shown
+  // while its estimate keeps moving, and once shown it is near the truth.
+  void estimatingUntilSteady_data() {
+    QTest::addColumn<double>("rampSeconds");  // wall seconds until full speed
+    QTest::newRow("steady from the start") << 0.0;
+    QTest::newRow("speeds up over 15 s") << 15.0;
+    QTest::newRow("speeds up over 40 s") << 40.0;
+  }
+  void estimatingUntilSteady() {
+    QFETCH(double, rampSeconds);
+    const auto speed = [&](double t) {
+      return rampSeconds > 0 && t < rampSeconds ? 0.3 + 2.7 * t / rampSeconds : 3.0;
+    };
+    // The truth: 600 s of content at that speed, from the start.
+    double total = 0, content = 0;
+    while (content < 600) {
+      content += speed(total) * 0.1;
+      total += 0.1;
+    }
+    TBatchClock clock;
+    clock.Start({600}, 0);
+    double t = 0;
+    content = 0;
+    double firstShown = -1;
+    while (content < 590) {
+      content += speed(t) * 0.5;
+      t += 0.5;
+      clock.Progress(0, content, qint64(t * 1000));
+      if (clock.Steady() && firstShown < 0) {
+        firstShown = t;
+        const double truth = total - t;
+        QVERIFY2(
+            std::abs(clock.Remaining() - truth) <= std::max(10.0, 0.25 * truth),
+            qPrintable(
+                QStringLiteral("shown at %1 s: %2 s, truly %3 s").arg(t).arg(clock.Remaining()).arg(truth)));
+      }
+      QCOMPARE(clock.Text().contains(QStringLiteral("正在估算")), !clock.Steady());
+    }
+    QVERIFY(firstShown >= TBatchClock::kSteadyAfterSeconds);
+    // Not much later than the speed, measured over its window, has settled.
+    QVERIFY2(
+        firstShown < std::max(TBatchClock::kSteadyAfterSeconds, rampSeconds) + TBatchClock::kWindowSeconds,
+        qPrintable(QString::number(firstShown)));
   }
 };
 

@@ -114,36 +114,102 @@ class TestConvCore : public QObject {
  private slots:
   void initTestCase() { QVERIFY(QFile::exists(kStandin)); }
 
+  // The percentage is the encoder's time of the length the encoder says it works to
+  // (never the list's length), never above 99 until the row is converted.
   void rowsInOrderWithProgress() {
     Harness h;
-    h.Add(QStringLiteral("a.avi"),
-          "say banner\nsleep 150\nprogress 2.50\nsleep 150\nprogress 8.00\nsleep 150\nsummary\n");
-    // The first "time=" of a text counts, whole seconds, blanks allowed.
-    h.Add(QStringLiteral("b.avi"), "say frame=  1 fps=0 time=   12.96 bitrate=1\nsleep 150\nsummary\n",
+    h.Add(
+        QStringLiteral("a.avi"),
+        "say banner\nlength 10.00\nsleep 150\nprogress 2.50\nsleep 150\nprogress 8.00\nsleep 150\nsummary\n");
+    // The first "time=" of a text counts, blanks allowed.
+    h.Add(QStringLiteral("b.avi"),
+          "length 100\nsay frame=  1 fps=0 time=   12.96 bitrate=1\nsleep 150\nsummary\n",
           QStringLiteral("00:01:40"));
-    h.Add(QStringLiteral("long.avi"), "progress 10.00\nsleep 150\nprogress 7300.00\nsleep 150\nsummary\n",
+    // A length said again counts from then on; content beyond it shows 99.
+    h.Add(QStringLiteral("long.avi"),
+          "length 7200.00\nprogress 10.00\nsleep 150\nlength 100.00\nsleep 150\nprogress 7300.00\nsleep "
+          "150\nsummary\n",
           QStringLiteral("02:00:00"));
-    // Neither a zero nor an unreadable duration stops a file from finishing.
-    h.Add(QStringLiteral("short.avi"), "progress 0.40\nsleep 150\nsummary\n", QStringLiteral("00:00:00"));
+    // Neither a zero nor an unknown length stops a file from finishing.
+    h.Add(QStringLiteral("short.avi"), "length 0.00\nprogress 0.40\nsleep 150\nsummary\n",
+          QStringLiteral("00:00:00"));
     h.Add(QStringLiteral("odd.avi"), "progress 2.00\nsleep 150\nsay frame= 2 time=N/A\nsleep 150\nsummary\n",
           QStringLiteral("??:??:??"));
+    // The list's length is no measure: the encoder's says 10 s of a listed hour.
+    h.Add(QStringLiteral("listed.avi"), "length 10.00\nprogress 5.00\nsleep 150\nsummary\n",
+          QStringLiteral("01:00:00"));
     QVERIFY(h.Run());
-    QCOMPARE(h.positions, (QList<int>{0, 1, 2, 3, 4, 5}));
+    QCOMPARE(h.positions, (QList<int>{0, 1, 2, 3, 4, 5, 6}));
     QCOMPARE(h.ends, QList<bool>{false});
     QVERIFY(!h.queue.IsRunning());
-    for (int r = 0; r < 5; ++r) QCOMPARE(h.Result(r), TRowResult::Converted);
-    QCOMPARE(h.percents[0], (QStringList{"20", "80"}));
+    for (int r = 0; r < 6; ++r) QCOMPARE(h.Result(r), TRowResult::Converted);
+    QCOMPARE(h.percents[0], (QStringList{"25", "80"}));  // the fraction counts, the percentage is cut
     QCOMPARE(h.percents[1], (QStringList{"12"}));
-    QCOMPARE(h.percents[2], (QStringList{"0", "101"}));  // not limited to 100
+    QCOMPARE(h.percents[2], (QStringList{"0", "10", "99"}));
     QCOMPARE(h.percents[3], (QStringList{"0"}));
     QVERIFY(h.percents[4].isEmpty());
-    QVERIFY(h.texts.contains(QStringLiteral("frame= 2 time=N/A\n")));  // shown although it is no number
+    QCOMPARE(h.percents[5], (QStringList{"50"}));
+    QCOMPARE(h.queue.Rows().at(2).lengthSeconds, 100.0);
+    for (int r = 0; r < 6; ++r) QCOMPARE(h.queue.Rows().at(r).percent, qint64(100));
+    QVERIFY(h.texts.contains(QStringLiteral("frame= 2 time=N/A")));  // handed on although it is no number
     QCOMPARE(h.queue.Rows().at(2).durationSeconds, 7200);
     QCOMPARE(h.queue.Rows().at(4).durationSeconds, -1);
     // A new run starts again at the first row.
     h.positions.clear();
     QVERIFY(h.Run());
     QCOMPARE(h.positions.first(), 0);
+  }
+
+  // Every line is handed on as it arrives, also several in one write: a warning
+  // between two progress lines is not lost, and the percentages follow without a tick.
+  void linesArrivingTogether() {
+    Harness h;
+    h.Add(
+        QStringLiteral("a.avi"),
+        "length 10\nraw frame= 1 fps=25 size=  100kB time=1.00\\nwarning: no-picture: none\\nframe= 2 fps=25 "
+        "size=  200kB time=2.00\\n\nsleep 100\nraw frame= 3 time=4.00\\nvideo:1kB global headers:0kB\nexit "
+        "0\n");
+    QVERIFY(h.Run(0));
+    QCOMPARE(h.percents[0], (QStringList{"10", "20", "40"}));
+    QCOMPARE(h.Result(0), TRowResult::Converted);
+    QCOMPARE(h.queue.Rows().at(0).warning, QStringLiteral("源文件没有画面，输出只有声音"));
+    QCOMPARE(h.queue.Rows().at(0).warningDetail, QStringLiteral("no-picture: none"));
+    QCOMPARE(h.queue.Rows().at(0).writtenBytes, qint64(200 * 1024));
+    QCOMPARE(h.texts.size(), 3);
+  }
+
+  // Rows given during a run join it and are converted after the others; a row
+  // converted at last sends the files its stops left to the trash.
+  void rowsJoinARunAndUnfinishedFilesGo() {
+    // A user's data folder that does not exist yet: the trash is made in it (never in the
+    // working folder, where the library would put it otherwise).
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("share"))));
+    Harness h;
+    h.Add(QStringLiteral("a.avi"), "sleep 300\nsummary\n");
+    QVERIFY(!h.queue.Append({}));  // no run: nothing to join
+    QSignalSpy ended(&h.queue, &TConvQueue::RunEnded);
+    QVERIFY(h.queue.Start(h.rows));
+    h.Add(QStringLiteral("b.avi"), "write\nsummary\n");
+    h.Add(QStringLiteral("c.avi"), "summary\n");
+    // b was stopped twice before; a file of the user's has a look-alike name.
+    const QString stops[2] = {h.dir.filePath(QStringLiteral("b (未完成).mp4")),
+                              h.dir.filePath(QStringLiteral("b (未完成) (1).mp4"))};
+    for (const QString& f : stops) Write(f, "part");
+    Write(h.dir.filePath(QStringLiteral("b (未完成) (2).mp4")), "the user's");
+    h.rows[1].unfinished = {stops[0], stops[1], h.dir.filePath(QStringLiteral("gone (未完成).mp4"))};
+    QVERIFY(h.queue.Append(h.rows.mid(1)));
+    QVERIFY(ended.wait(10000));
+    QCOMPARE(h.positions, (QList<int>{0, 1, 2, 3}));
+    for (int r = 0; r < 3; ++r) QCOMPARE(h.Result(r), TRowResult::Converted);
+    for (const QString& f : stops) QVERIFY2(!QFile::exists(f), qPrintable(f));
+    QCOMPARE(QDir(home.filePath(QStringLiteral("share/Trash/files"))).entryList(QDir::Files).size(), 2);
+    QVERIFY(!QFileInfo::exists(QDir::current().filePath(QStringLiteral("files"))));
+    QCOMPARE(TestBytes(h.dir.filePath(QStringLiteral("b (未完成) (2).mp4"))), QByteArray("the user's"));
+    QVERIFY(h.queue.Rows().at(1).unfinished.isEmpty());
+    QVERIFY(h.queue.Rows().at(1).disposal.contains(QStringLiteral("已移到回收站")));
+    QCOMPARE(h.queue.Rows().at(1).outputBytes, qint64(15));
+    qunsetenv("XDG_DATA_HOME");
   }
 
   void movesOnAtEachEncodersEndWithoutTicks() {
@@ -259,12 +325,15 @@ class TestConvCore : public QObject {
   void stopSendsQuitKeyAndReapsTheEncoder() {
     Harness h;
     h.Add(QStringLiteral("a.avi"), "summary\n");
-    h.Add(QStringLiteral("b.avi"), "progress 3.00\nsleep 10000\nsummary\n");
+    h.Add(QStringLiteral("b.avi"), "length 10\nwrite\nprogress 3.00\nsleep 10000\nsummary\n");
     h.Add(QStringLiteral("c.avi"), "summary\n");
     h.tick.start(40);
     QVERIFY(h.queue.Start(h.rows));
     QTRY_COMPARE(h.percents.value(1), QStringList{"30"});
     const long long pid = h.queue.Encoder()->Pid();
+    // An earlier stop's file is in the way: this one takes the next free name.
+    const QString earlier = h.dir.filePath(QStringLiteral("b (未完成).mp4"));
+    Write(earlier, "earlier stop");
     QVERIFY(h.queue.Stop());
     QVERIFY(!h.queue.IsRunning());
     QCOMPARE(h.queue.Position(), -1);
@@ -278,6 +347,13 @@ class TestConvCore : public QObject {
     QFile log(h.rows[1].source + QStringLiteral(".log"));
     log.open(QIODevice::ReadOnly);
     QVERIFY(log.readAll().contains("\nq\nexit 0"));
+    // Where the stopped row's file went, and how much it holds; never the final name.
+    const QString unfinished = h.dir.filePath(QStringLiteral("b (未完成) (1).mp4"));
+    QCOMPARE(h.queue.Rows().at(1).unfinished, QStringList{unfinished});
+    QCOMPARE(h.queue.Rows().at(1).convertedSeconds, 3.0);
+    QCOMPARE(TestBytes(unfinished), QByteArray("standin output\n"));
+    QCOMPARE(TestBytes(earlier), QByteArray("earlier stop"));
+    QVERIFY(!QFile::exists(h.dir.filePath(QStringLiteral("b.mp4"))));
     // The next run is not disturbed by the stopped one.
     h.positions.clear();
     h.ends.clear();
@@ -452,7 +528,7 @@ class TestConvCore : public QObject {
   void replacingTakesPlaceOnlyWhenComplete() {
     Harness h;
     h.Add(QStringLiteral("done.avi"), "write\nsummary\n");
-    h.Add(QStringLiteral("stopped.avi"), "write\nprogress 3.00\nsleep 10000\nsummary\n");
+    h.Add(QStringLiteral("stopped.avi"), "length 10\nwrite\nprogress 3.00\nsleep 10000\nsummary\n");
     const QString doneOld = h.dir.filePath(QStringLiteral("out/done.mp4"));
     const QString stoppedOld = h.dir.filePath(QStringLiteral("out/stopped.mp4"));
     const QString appeared = h.dir.filePath(QStringLiteral("out/stopped (1).mp4"));
@@ -476,13 +552,17 @@ class TestConvCore : public QObject {
     QCOMPARE(TestBytes(doneOld), QByteArray("standin output\n"));
     QVERIFY(!QFile::exists(h.dir.filePath(QStringLiteral("out/done (1).mp4"))));
     QCOMPARE(h.queue.Rows().at(0).output, doneOld);
-    // The stopped one writes beside both files and replaces neither.
+    // The stopped one writes beside both files and replaces neither; its file is
+    // left under the unfinished name.
     const QString written = h.queue.Rows().at(1).output;
     QCOMPARE(written, h.dir.filePath(QStringLiteral("out/stopped (1) (1).mp4")));
     QVERIFY(h.queue.Stop());
     QCOMPARE(TestBytes(stoppedOld), QByteArray("old stopped"));
     QCOMPARE(TestBytes(appeared), QByteArray("appeared"));
-    QCOMPARE(TestBytes(written), QByteArray("standin output\n"));
+    const QString unfinished = h.dir.filePath(QStringLiteral("out/stopped (1) (1) (未完成).mp4"));
+    QCOMPARE(h.queue.Rows().at(1).unfinished, QStringList{unfinished});
+    QTRY_COMPARE(TestBytes(unfinished), QByteArray("standin output\n"));
+    QVERIFY(!QFile::exists(written));
 
     // A declined plan starts nothing.
     h.queue.ResolveOutputs = [](QVector<TQueueRow>&) { return false; };

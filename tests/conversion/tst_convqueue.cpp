@@ -34,7 +34,7 @@ const QString kStandin = QStringLiteral(STANDIN_PATH);
 // holds until AckHolds lets it go on.
 QString ThreeSteps(const QString& a, const QString& b, const QString& c) {
   return QStringLiteral(
-             "say banner line\nhold\nprogress %1\nhold\nprogress %2\nhold\n"
+             "say banner line\nlength 10.00\nhold\nprogress %1\nhold\nprogress %2\nhold\n"
              "progress %3\nhold\nprogress 10.00\nsummary\n")
       .arg(a, b, c);
 }
@@ -56,7 +56,8 @@ void AckHolds(QueueEnv& env, QHash<QString, qint64>& saidBefore) {
   saidBefore[source] = SizeOf(source + QStringLiteral(".said"));
 }
 
-const QString kLong = QStringLiteral("say banner\nsleep 120\nprogress 3.00\nsleep 10000\nsummary\n");
+const QString kLong =
+    QStringLiteral("say banner\nlength 10\nsleep 120\nprogress 3.00\nsleep 10000\nsummary\n");
 
 // The percentages a row showed over the ticks, without repeats.
 QStringList PercentHistory(const std::vector<Snapshot>& ticks, int row) {
@@ -75,7 +76,7 @@ class TestConvQueue : public QObject {
 
  private slots:
   void threeRowsInOrder() {
-    // Times count in whole seconds, the fraction dropped: 2.50 of 10 s is 20%.
+    // Percentages of the length the encoder says, cut to whole numbers: 2.50 of 10 s is 25%.
     QueueEnv env(kStandin);
     env.AddScripted(QStringLiteral("a.avi"),
                     ThreeSteps(QStringLiteral("2.50"), QStringLiteral("5.10"), QStringLiteral("8.00")));
@@ -90,7 +91,10 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
     QCOMPARE(env.list()->ImageIndex(0), kIconConverting);
     QCOMPARE(env.list()->ImageIndex(1), kIconWaiting);
-    QVERIFY(env.AllButtons(false));
+    // Files may still be added; the list keeps its rows otherwise.
+    QVERIFY(env.form()->AddAvFileBtn->isEnabled());
+    for (const QWidget* b : {env.form()->DelAvFileBtn, env.form()->CvAvFileBtn, env.form()->ClearAvFileBtn})
+      QVERIFY(!b->isEnabled());
     QVERIFY(env.form()->StopCvAvBtn->isEnabled());
     QVERIFY(env.WaitIdle());
     env.ticks.push_back(env.Take());  // the end of the run comes between ticks
@@ -105,8 +109,8 @@ class TestConvQueue : public QObject {
         if (r > p) QCOMPARE(s.icons[r], kIconWaiting);
       }
     }
-    QCOMPARE(PercentHistory(env.ticks, 0), (QStringList{"0%", "20%", "50%", "80%", "100%"}));
-    QCOMPARE(PercentHistory(env.ticks, 1), (QStringList{"0%", "10%", "40%", "90%", "100%"}));
+    QCOMPARE(PercentHistory(env.ticks, 0), (QStringList{"0%", "25%", "51%", "80%", "100%"}));
+    QCOMPARE(PercentHistory(env.ticks, 1), (QStringList{"0%", "10%", "40%", "99%", "100%"}));
     QCOMPARE(PercentHistory(env.ticks, 2), (QStringList{"0%", "30%", "60%", "70%", "100%"}));
 
     // The run ends with the last encoder, not a tick later; the text stays "3".
@@ -134,12 +138,17 @@ class TestConvQueue : public QObject {
     }
     QCOMPARE(env.ErrorBoxes(), 0);
 
-    // A new run starts again at row 0 and converts every row.
+    // A new run starts again at row 0 and converts every row; no row not yet
+    // reached keeps the mark of the last run.
     env.ticks.clear();
     env.form()->CvAvFileBtnClick();
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("0"));
     QCOMPARE(env.list()->ImageIndex(0), kIconConverting);
-    QCOMPARE(env.list()->ImageIndex(1), kIconFinished);
+    for (int r = 1; r < 3; ++r) {
+      QCOMPARE(env.list()->ImageIndex(r), kIconWaiting);
+      QCOMPARE(env.list()->SubItem(r, 3), QStringLiteral("0%"));
+      QCOMPARE(env.list()->topLevelItem(r)->toolTip(4), QString());
+    }
     env.form()->StopCvAvBtnClick();
   }
 
@@ -184,9 +193,12 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
     QVERIFY(!env.form()->AvMsgTimer->isActive());
     QVERIFY(env.AllButtons(true));
-    // Where the unfinished file is and how much it holds.
-    QCOMPARE(env.form()->MsgStatusPanel->text(),
-             QStringLiteral("已停止: 未完成的文件保存为 %1/b.mp4 (已转换 00:00:03)").arg(env.SaveDir()));
+    // Where the unfinished file is and how much it holds: never under the final name.
+    QCOMPARE(
+        env.form()->MsgStatusPanel->text(),
+        QStringLiteral("已停止: 未完成的文件保存为 %1/b (未完成).mp4 (已转换 00:00:03)").arg(env.SaveDir()));
+    QCOMPARE(env.list()->topLevelItem(1)->toolTip(4),
+             QStringLiteral("已停止\n未完成的文件: %1/b (未完成).mp4 (含前 00:00:03)").arg(env.SaveDir()));
     QCOMPARE(env.form()->CvStatusGauge->value(), 0);
     QVERIFY(env.notice.notices.isEmpty());  // a stopped run is no finished batch
     // The second encoder received the quit key and ended by itself.
@@ -287,7 +299,9 @@ class TestConvQueue : public QObject {
     QVERIFY(env.form()->close());
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
     QVERIFY(!env.form()->AvMsgTimer->isActive());
-    QCOMPARE(env.list()->ImageIndex(0), kIconStopped);
+    // Cut off by the close: the row waits again, and says why.
+    QCOMPARE(env.list()->ImageIndex(0), kIconWaiting);
+    QCOMPARE(env.list()->SubItem(0, 3), QStringLiteral("已中断"));
     QVERIFY(QTest::qWaitFor([&] { return env.LogOfRow(0).contains(QStringLiteral("\nq\n")); }, 5000));
     QTRY_VERIFY_WITH_TIMEOUT(!ProcessCheck::IsChild(encoder), 1000);
     QCOMPARE(env.power.offCalls, 0);
@@ -460,21 +474,29 @@ class TestConvQueue : public QObject {
                                             << "00:00:10" << int(kIconFinished) << ""
                                             << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)"
                                             << "a (1).mp4" << QByteArray() << "";
+    // A warning is told in Chinese, from its values; the encoder's words only on a marked
+    // second line of the tool tip.
     QTest::newRow("source data ends early")
-        << "progress 3.00\nsay warning: short-source: its data ends at 3.00 s of 10.00 s\nsummary\n"
-        << "00:00:10" << int(kIconFinishedWithWarning) << "源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
-        << "a.avi: 源文件的数据在其标明的长度之前结束，只转换了其中的内容 (its data ends at 3.00 s of 10.00 s)"
+        << "progress 3.00\nsay warning: short-source: the source's data ends at 3.0 s of a stated 10.0 "
+           "s\nsummary\n"
+        << "00:00:10" << int(kIconFinishedWithWarning)
+        << "源文件标明长 10.0 秒，但其数据在 3.0 秒处就结束了：已转换其中的全部内容\n"
+           "技术细节: short-source: the source's data ends at 3.0 s of a stated 10.0 s"
+        << "a.avi: 源文件标明长 10.0 秒，但其数据在 3.0 秒处就结束了：已转换其中的全部内容"
         << "a.mp4" << QByteArray() << "";
     QTest::newRow("no picture") << "say warning: no-picture: no picture\nprogress 10.00\nsummary\n"
-                                << "00:00:10" << int(kIconFinishedWithWarning) << "源文件没有画面，输出只有声音"
-                                << "a.avi: 源文件没有画面，输出只有声音" << "a.mp4" << QByteArray() << "";
+                                << "00:00:10" << int(kIconFinishedWithWarning)
+                                << "源文件没有画面，输出只有声音\n技术细节: no-picture: no picture"
+                                << "a.avi: 源文件没有画面，输出只有声音"
+                                << "a.mp4" << QByteArray() << "";
     QTest::newRow("tracks told, picture subtitles left out")
         << "say tracks: sound=2 subtitles=1\nsay warning: picture-subtitles: 1 subtitle track "
            "(dvd_subtitle)\n"
            "progress 10.00\nsummary\n"
         << "00:00:10" << 19
-        << "源文件的图形字幕无法存为 MP4 文字字幕，已略过 (1 subtitle track (dvd_subtitle))"
-        << "a.avi: 源文件的图形字幕无法存为 MP4 文字字幕，已略过 (1 subtitle track (dvd_subtitle))"
+        << "源文件的图形字幕无法存为 MP4 文字字幕，已略过\n技术细节: picture-subtitles: 1 subtitle track "
+           "(dvd_subtitle)"
+        << "a.avi: 源文件的图形字幕无法存为 MP4 文字字幕，已略过"
         << "a.mp4" << QByteArray() << "";
     QTest::newRow("cut short, no stated length") << "progress 0.56\nsummary\n"
                                                  << "00:00:06" << 19
@@ -519,19 +541,22 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.list()->SubItem(row, 3), failed ? QStringLiteral("失败") : QStringLiteral("100%"));
     const QString written = env.form()->ConvQueue->Rows().at(row).output;
     QString saved = QStringLiteral("输出文件: ") + written;
-    // The tracks the encoder names are told under the file.
+    // The tracks the encoder names are told under the file, then the sizes.
     const auto tracks = QRegularExpression(QStringLiteral("sound=(\\d) subtitles=(\\d)")).match(script);
     if (tracks.hasMatch())
       saved += QStringLiteral("\n声音 %1 条, 字幕 %2 条").arg(tracks.captured(1), tracks.captured(2));
+    if (QFileInfo::exists(written)) saved += QStringLiteral("\n源文件 1 KB → 输出 1 KB");
     QCOMPARE(env.list()->topLevelItem(row)->toolTip(4),
              failed ? tip : tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
     QCOMPARE(env.rowEnds.at(row).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
     if (!output.isEmpty()) QCOMPARE(QFileInfo(written).fileName(), output);
     if (!oldA.isEmpty()) QCOMPARE(TestSupport::ReadBytes(oldPath), failed ? oldA : QByteArray("standin output\n"));
     const int converted = (failed ? 0 : 1) + (twin.isEmpty() ? 0 : 1);
+    const int sized = (failed || !QFileInfo::exists(written) ? 0 : 1) + (twin.isEmpty() ? 0 : 1);
     QCOMPARE(env.form()->MsgStatusPanel->text(),
              QStringLiteral("完成 %1 个, 失败 %2 个").arg(converted).arg(failed ? 1 : 0) +
-                 (icon == kIconFinishedWithWarning ? QStringLiteral(", 其中 1 个有警告") : QString()));
+                 (icon == kIconFinishedWithWarning ? QStringLiteral(", 其中 1 个有警告") : QString()) +
+                 (sized > 0 ? QStringLiteral(", 源文件共 1 KB, 输出共 1 KB") : QString()));
   }
 
   void dropsOntoTheList() {
@@ -564,13 +589,25 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("three.mp4"));
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 5 个文件, 已忽略 2 个不是视频的文件"));
 
-    // During a run the drop is refused and adds nothing.
+    // During a run a drop joins it: its file is converted after the others, in the same run.
     env.list()->ClearRows();
-    env.AddScripted(QStringLiteral("long.avi"), kLong);
+    const QString script = env.SourceDir() + QStringLiteral("/joins.avi");
+    TestSupport::WriteBytes(script, "length 2\nprogress 2.00\nsummary\n");
+    env.AddScripted(QStringLiteral("first.avi"),
+                    QStringLiteral("length 10\nprogress 1.00\nhold\nprogress 10.00\nsummary\n"));
     env.form()->CvAvFileBtnClick();
-    QVERIFY(!Drop(env.list(), {files[0]}));
-    QCOMPARE(env.list()->RowCount(), 1);
-    env.form()->StopCvAvBtnClick();
+    QVERIFY(Drop(env.list(), {script}));
+    QCOMPARE(env.list()->RowCount(), 2);
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 1 个文件, 将在本次转换中依次转换"));
+    QCOMPARE(env.form()->RunStatusPanel->text().left(7), QStringLiteral("第 1/2 个"));
+    QFile ack(env.list()->Caption(0) + QStringLiteral(".ack"));
+    QVERIFY(ack.open(QIODevice::WriteOnly));
+    ack.write(".");
+    ack.close();
+    QVERIFY(env.WaitIdle(10000));
+    QCOMPARE(env.list()->ImageIndex(1), kIconFinished);
+    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 2 个, 失败 0 个"));
+    QCOMPARE(env.LogOfRow(1).count(QStringLiteral("start")), 1);
   }
 };
 

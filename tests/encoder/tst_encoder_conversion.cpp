@@ -134,10 +134,23 @@ QStringList folderEntries(const QString& dir) {
                              QDir::Name);
 }
 
-// Progress times rise and stay within a second of the output's length; the summary is the
-// last line and comes exactly once.
+// The length lines' seconds, in order.
+QList<double> statedLengths(const Run& run) {
+  QList<double> lengths;
+  for (const QString& line : run.lines)
+    if (line.startsWith("length: ")) lengths << line.mid(8).toDouble();
+  return lengths;
+}
+
+// Progress times rise and stay within a second of the output's length; the last length
+// line says the output's length (the content, whatever the source stated); the summary is
+// the last line and comes exactly once.
 void checkConsoleOfSuccess(const Run& run, double outputDuration) {
   const QStringList progress = run.progressLines();
+  const QList<double> lengths = statedLengths(run);
+  QVERIFY2(!lengths.isEmpty(), qPrintable(run.text()));
+  QVERIFY2(qAbs(lengths.last() - outputDuration) <= 0.3 + 0.02 * outputDuration,
+           qPrintable(QString("stated %1 s, the output lasts %2 s").arg(lengths.last()).arg(outputDuration)));
   QVERIFY2(!progress.isEmpty(), qPrintable(run.text()));
   static const QRegularExpression timeRe("time=\\s*(\\d+)\\.(\\d\\d)(?!\\d)");
   double last = -1;
@@ -157,6 +170,20 @@ void checkConsoleOfSuccess(const Run& run, double outputDuration) {
               .hasMatch());
   QVERIFY(!run.text().contains("Error"));
   QVERIFY(run.stdOut.isEmpty());
+}
+
+// A conversion cut short by a stop: progress as for a success, then the unfinished line
+// naming where the file went, last, and no summary.
+void checkConsoleOfStop(const Run& run, const QString& unfinished, double outputDuration) {
+  double last = -1;
+  for (const QString& line : run.progressLines()) {
+    const double t = line.section("time=", 1).section(' ', 0, 0).toDouble();
+    QVERIFY2(t >= last && t <= outputDuration + 1.0, qPrintable(run.text()));
+    last = t;
+  }
+  QCOMPARE(run.count("global headers:"), 0);
+  QCOMPARE(run.lines.last(), "unfinished: " + unfinished);
+  QVERIFY(!run.text().contains("Error"));
 }
 
 QByteArray readAll(const QString& path) {
@@ -742,6 +769,10 @@ class TestEncoderConversion : public QObject {
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
     QVERIFY2(run.lines.first().startsWith("Input:") && run.text().contains("Output:"),
              qPrintable(run.text()));
+    // The length it works to is said before the first progress line.
+    const qsizetype firstLength = run.lines.indexOf(QRegularExpression("length: .*"));
+    QVERIFY2(firstLength >= 0 && firstLength < run.lines.indexOf(QRegularExpression("frame=.*")),
+             qPrintable(run.text()));
     QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
 
     const MediaFacts o = inspect(out);
@@ -983,8 +1014,9 @@ class TestEncoderConversion : public QObject {
     checkConsoleOfSuccess(run, inspect(out).duration);
   }
 
-  // "q" during a copy: the file that is there when it comes plays, and the summary comes.
-  // (Sources are regular files, which never stall, so the copy may be all but done.)
+  // "q" during a copy: the file that is there when it comes plays. (Sources are regular
+  // files, which never stall, so the copy may be done before the stop: then it is complete
+  // and takes the output's name, with the summary; cut short, it is named unfinished.)
   void stopDuringCopy() {
     QTemporaryDir dir;
     const QString in = kData + "/src_h264_aac.ts";
@@ -996,13 +1028,19 @@ class TestEncoderConversion : public QObject {
                                  return true;
                                });
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-    const MediaFacts o = inspect(out);
+    const bool cut = run.lines.last().startsWith("unfinished: ");
+    const QString file = cut ? dir.filePath("out (未完成).mp4") : out;
+    const MediaFacts o = inspect(file);
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
     QVERIFY2(o.duration > 0 && o.duration <= inspect(in).duration + 0.1, qPrintable(QString::number(o.duration)));
     QVERIFY(o.video.decoded > 0 && o.audio.decoded > 0);
-    QCOMPARE(folderEntries(dir.path()), (QStringList{"out.mp4"}));
-    checkConsoleOfSuccess(run, o.duration);
+    QCOMPARE(folderEntries(dir.path()), (QStringList{QFileInfo(file).fileName()}));
+    if (cut) {
+      checkConsoleOfStop(run, file, o.duration);
+    } else {
+      checkConsoleOfSuccess(run, o.duration);
+    }
   }
 
   // With -y an existing output is replaced, and only once the new one is complete.
@@ -1103,19 +1141,29 @@ class TestEncoderConversion : public QObject {
     checkConsoleOfSuccess(run, 1.0);
   }
 
-  // "q" on standard input, SIGINT and SIGTERM end the conversion early with a complete,
-  // playable and shorter file, the summary and status 0.
+  // "q" on standard input, SIGINT, SIGTERM and SIGHUP (the program that started it is
+  // gone) end the conversion early with a playable and shorter file and status 0. It is
+  // cut short, so it never takes the output's name (nor replaces the file there): it is
+  // named unfinished, one line says where, and no summary says it is complete.
   void stopEarly_data() {
     QTest::addColumn<QString>("how");
-    QTest::newRow("q") << "q";
-    QTest::newRow("SIGINT") << "INT";
-    QTest::newRow("SIGTERM") << "TERM";
+    QTest::addColumn<QStringList>("before");  // files in the folder before the start
+    QTest::addColumn<QString>("unfinished");
+    QTest::newRow("q") << "q" << QStringList() << "out (未完成).mp4";
+    QTest::newRow("SIGINT") << "INT" << QStringList() << "out (未完成).mp4";
+    QTest::newRow("SIGTERM") << "TERM" << QStringList() << "out (未完成).mp4";
+    QTest::newRow("SIGHUP") << "HUP" << QStringList() << "out (未完成).mp4";
+    QTest::newRow("q, the user's out.mp4 and an earlier stop's file there")
+        << "q" << QStringList{"out.mp4", "out (未完成).mp4"} << "out (未完成) (1).mp4";
   }
 
   void stopEarly() {
     QFETCH(QString, how);
+    QFETCH(QStringList, before);
+    QFETCH(QString, unfinished);
     QTemporaryDir dir;
     const QString out = dir.filePath("out.mp4");
+    for (const QString& name : before) QVERIFY(writeAll(dir.filePath(name), name.toUtf8()));
     // A 10 s source made large enough that its conversion takes a while.
     const Run run = runEncoder({"-y", "-ipt", kData + "/src_long.mp4", "-s", "1280x720", out}, false,
                                [&](QProcess& p, const QString& line) {
@@ -1123,11 +1171,13 @@ class TestEncoderConversion : public QObject {
                                  if (how == "q")
                                    p.write("q");
                                  else
-                                   ::kill(pid_t(p.processId()), how == "INT" ? SIGINT : SIGTERM);
+                                   ::kill(pid_t(p.processId()), how == "INT"   ? SIGINT
+                                                                : how == "HUP" ? SIGHUP
+                                                                               : SIGTERM);
                                  return true;
                                });
     QVERIFY2(run.finished && run.exitCode == 0, qPrintable(run.text()));
-    const MediaFacts o = inspect(out);
+    const MediaFacts o = inspect(dir.filePath(unfinished));
     QVERIFY(o.ok);
     QCOMPARE(o.decodeErrors, 0);
     // However early the stop: a slow picture encoder's flush may be cut short after a stop,
@@ -1136,8 +1186,12 @@ class TestEncoderConversion : public QObject {
     QVERIFY(o.video.decoded > 0 && o.audio.decoded > 0);
     QVERIFY2(qAbs(o.video.duration - o.audio.duration) < 0.5,
              qPrintable(QString("%1 %2").arg(o.video.duration).arg(o.audio.duration)));
-    QCOMPARE(folderEntries(dir.path()), QStringList{"out.mp4"});
-    checkConsoleOfSuccess(run, o.duration);
+    QStringList expected = before;
+    expected << unfinished;
+    expected.sort();
+    QCOMPARE(folderEntries(dir.path()), expected);
+    for (const QString& name : before) QCOMPARE(readAll(dir.filePath(name)), name.toUtf8());
+    checkConsoleOfStop(run, dir.filePath(unfinished), o.duration);
   }
 
   // A stop while subtitles beside the source are met: a pipe named clip.ass once held the

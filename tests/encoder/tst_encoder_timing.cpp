@@ -98,44 +98,49 @@ class TestEncoderTiming : public QObject {
   void jumps_data() {
     QTest::addColumn<Layout>("layout");
     QTest::addColumn<double>("contentEnd");  // seconds the content lasts after the repair
-    QTest::addColumn<QString>("said");  // what the console says: a jump closed, or a picture held
+    QTest::addColumn<QString>("said");       // what the console says: a jump closed, or a picture held
+    // The length the source's header states, where the closed jump must bring the length the
+    // progress works to onto the content (-1: not checked).
+    QTest::addColumn<double>("stated");
     // The sound dropped its last frames before the pause.
     QTest::newRow("paused recording: both streams 30 s on at 4 s")
         << Layout{8000, true, {Span{kPicture | kSound, 4000, kForever, 30000}}, {Span{kSound, 3900, 4000, 0}},
                   {},   {}}
-        << 8.0 << "jump";
+        << 8.0 << "jump" << 38.0;
     QTest::newRow("joined parts: both streams back to 0 at 4 s")
-        << Layout{8000, true, {Span{kPicture | kSound, 4000, kForever, -4000}}, {}, {}, {}} << 8.0 << "jump";
+        << Layout{8000, true, {Span{kPicture | kSound, 4000, kForever, -4000}}, {}, {}, {}} << 8.0 << "jump"
+        << 4.0;
     QTest::newRow("damage: pictures 30 s late from 2 s on")
-        << Layout{8000, true, {Span{kPicture, 2000, kForever, 30000}}, {}, {}, {}} << 8.0 << "jump";
+        << Layout{8000, true, {Span{kPicture, 2000, kForever, 30000}}, {}, {}, {}} << 8.0 << "jump" << -1.0;
     QTest::newRow("damage: one picture 100 s late")
-        << Layout{8000, true, {Span{kPicture, 2000, 2040, 100000}}, {}, {}, {}} << 8.0 << "jump";
+        << Layout{8000, true, {Span{kPicture, 2000, 2040, 100000}}, {}, {}, {}} << 8.0 << "jump" << -1.0;
     QTest::newRow("damage: the first picture 100 s late")
-        << Layout{8000, true, {Span{kPicture, 0, 40, 100000}}, {}, {}, {}} << 8.0 << "jump";
+        << Layout{8000, true, {Span{kPicture, 0, 40, 100000}}, {}, {}, {}} << 8.0 << "jump" << -1.0;
     QTest::newRow("damage: the first sound frame 50 s back")
-        << Layout{8000, true, {Span{kSound, 0, 20, -50000}}, {}, {}, {}} << 8.0 << "jump";
+        << Layout{8000, true, {Span{kSound, 0, 20, -50000}}, {}, {}, {}} << 8.0 << "jump" << -1.0;
     QTest::newRow("damage: one sound frame 5 s back")
-        << Layout{8000, true, {Span{kSound, 2000, 2020, -5000}}, {}, {}, {}} << 8.0 << "jump";
+        << Layout{8000, true, {Span{kSound, 2000, 2020, -5000}}, {}, {}, {}} << 8.0 << "jump" << -1.0;
     // Pictures up to 1.96 s and from 22 s on.
     QTest::newRow("still picture for 20 s while the sound goes on, no duration stated")
-        << Layout{24000, true, {}, {Span{kPicture, 2000, 22000, 0}}, {}, {}} << 24.0 << "held";
+        << Layout{24000, true, {}, {Span{kPicture, 2000, 22000, 0}}, {}, {}} << 24.0 << "held" << -1.0;
     QTest::newRow("still picture, no sound, its duration stated")
         << Layout{24000, false, {}, {Span{kPicture, 2000, 22000, 0}}, {}, Span{kPicture, 1960, 1961, 20040}}
-        << 24.0 << "held";
+        << 24.0 << "held" << -1.0;
     // The gap is closed: the pictures after it follow on.
     QTest::newRow("gap of 20 s in pictures alone, nothing says why")
         << Layout{24000, false, {}, {Span{kPicture, 2000, 22000, 0}}, Span{kPicture, 22000, kForever, -20000},
                   {}}
-        << 4.04 << "jump";
+        << 4.04 << "jump" << -1.0;
     // A recorder that dropped frames under load: a gap shorter than a jump is kept.
     QTest::newRow("gap of 4 s in pictures alone, nothing says why")
-        << Layout{8000, false, {}, {Span{kPicture, 2000, 6000, 0}}, {}, {}} << 8.0 << "";
+        << Layout{8000, false, {}, {Span{kPicture, 2000, 6000, 0}}, {}, {}} << 8.0 << "" << -1.0;
   }
 
   void jumps() {
     QFETCH(Layout, layout);
     QFETCH(double, contentEnd);
     QFETCH(QString, said);
+    QFETCH(double, stated);
     const auto in = [](const Span& s, int stream, int64_t t) {
       return (s.streams & (1 << stream)) && t >= s.from && t < s.to;
     };
@@ -173,6 +178,60 @@ class TestEncoderTiming : public QObject {
     }
     QVERIFY2(qAbs(repair.ContentEnd() / 1e6 - contentEnd) < 0.05,
              qPrintable(QString::number(repair.ContentEnd())));
+    // A paused recording states the length of its clock, a joined file the length of one
+    // part: the closed jump brings the length the progress works to onto the content
+    // before its end is read.
+    if (stated >= 0) {
+      LengthClues clues;
+      clues.stated = stated;
+      clues.jumps = repair.Jumps();
+      clues.shift = repair.CurrentShift(0) / 1e6;
+      clues.content = 5.0;
+      QVERIFY2(qAbs(WorkingLength(clues) - contentEnd) < 0.05,
+               qPrintable(QString::number(WorkingLength(clues))));
+    }
+  }
+
+  // The length the progress works to, from what the source states and what has been read.
+  void workingLength_data() {
+    QTest::addColumn<double>("stated");  // -1: none
+    QTest::addColumn<int>("jumps");
+    QTest::addColumn<double>("shift");
+    QTest::addColumn<double>("content");
+    QTest::addColumn<double>("share");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<double>("expected");  // -1: not known
+    QTest::newRow("stated, nothing read yet") << 300.0 << 0 << 0.0 << 0.0 << 0.0 << false << 300.0;
+    QTest::newRow("nothing stated, nothing read") << -1.0 << 0 << 0.0 << 0.0 << 0.0 << false << -1.0;
+    QTest::newRow("nothing stated, a tenth read") << -1.0 << 0 << 0.0 << 30.0 << 0.1 << false << 300.0;
+    QTest::newRow("nothing stated, too little read to tell")
+        << -1.0 << 0 << 0.0 << 1.0 << 0.01 << false << 1.0;
+    QTest::newRow("pause of 30 s closed") << 38.0 << 1 << -30.0 << 5.0 << 0.6 << false << 8.0;
+    QTest::newRow("second part joined on") << 4.0 << 1 << 4.0 << 5.0 << 0.6 << false << 8.0;
+    QTest::newRow("content beyond the statement") << 4.0 << 0 << 0.0 << 9.0 << 0.9 << false << 10.0;
+    QTest::newRow("stale long header: trusted until the end")
+        << 3600.0 << 0 << 0.0 << 3.0 << 0.5 << false << 3600.0;
+    QTest::newRow("stale long header, read to the end") << 3600.0 << 0 << 0.0 << 6.0 << 1.0 << true << 6.0;
+    QTest::newRow("file cut short, read to the end") << 10.0 << 0 << 0.0 << 5.0 << 1.0 << true << 5.0;
+    QTest::newRow("joined, read to the end") << 4.0 << 1 << 4.0 << 8.0 << 1.0 << true << 8.0;
+  }
+  void workingLength() {
+    QFETCH(double, stated);
+    QFETCH(int, jumps);
+    QFETCH(double, shift);
+    QFETCH(double, content);
+    QFETCH(double, share);
+    QFETCH(bool, ended);
+    QFETCH(double, expected);
+    LengthClues clues;
+    clues.stated = stated;
+    clues.jumps = jumps;
+    clues.shift = shift;
+    clues.content = content;
+    clues.readShare = share;
+    clues.ended = ended;
+    QCOMPARE(WorkingLength(clues), expected);
+    QCOMPARE(QString::fromStdString(LengthLine(12.5)), QStringLiteral("length: 12.50"));
   }
 
   // Pictures shown out of order cross a step in their presentation times two packets

@@ -127,13 +127,17 @@ start_as() {
     env -i -C "$folder" HOME="$home" XDG_RUNTIME_DIR="$home/run" PATH=/usr/bin:/bin DISPLAY="$display" \
     LANG=C.UTF-8 "$tree/usr/bin/vidmora" "$@"
 }
-# The main window of the process PID, once it is shown.
+# The main window of the process PID, once it is shown (the splash, which has the
+# same title and may still be up, is far narrower).
 main_window() {
-  local id
+  local id info
   for id in $(DISPLAY=$display xwininfo -root -tree 2>/dev/null | awk '/"Vidmora": \("vidmora"/ {print $1}'); do
     DISPLAY=$display xprop -id "$id" _NET_WM_PID 2>/dev/null | grep -q "= $1\$" || continue
-    DISPLAY=$display xwininfo -id "$id" | grep -q IsViewable && echo "$id" && return
+    info=$(DISPLAY=$display xwininfo -id "$id")
+    echo "$info" | grep -q IsViewable || continue
+    [ "$(echo "$info" | awk '/Width:/ {print $2}')" -gt 600 ] && echo "$id" && return
   done
+  return 0
 }
 # How many rows the main window's file list shows: the bands of dark pixels
 # (text and icons) in the list below its header; -1 while it is not painted

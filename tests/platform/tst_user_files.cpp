@@ -95,6 +95,7 @@ class TestUserFiles : public QObject {
     QVERIFY(UserFiles::Portable());
     QCOMPARE(UserFiles::SettingsFile(), app.File(QStringLiteral("libcfg.ini")));
     QCOMPARE(UserFiles::DatabaseFile(), app.File(QStringLiteral("LibParmt.dat")));
+    QCOMPARE(UserFiles::QueueFile(), app.File(QStringLiteral("ConvQueue.json")));
     QCOMPARE(UserFiles::DefaultSaveDir(), app.File(QStringLiteral("SaveFile")));
     UserFiles::Prepare();
     QCOMPARE(home.Files(), QStringList());
@@ -144,6 +145,7 @@ class TestUserFiles : public QObject {
     QVERIFY(!UserFiles::Portable());
     QCOMPARE(UserFiles::SettingsFile(), home.Path(QStringLiteral(".config/vidmora/libcfg.ini")));
     QCOMPARE(UserFiles::DatabaseFile(), home.Path(QStringLiteral(".local/share/vidmora/LibParmt.dat")));
+    QCOMPARE(UserFiles::QueueFile(), home.Path(QStringLiteral(".local/share/vidmora/ConvQueue.json")));
     QCOMPARE(UserFiles::DefaultSaveDir(), home.Path(QStringLiteral("Videos/Vidmora")));
     if (kind.startsWith(QLatin1String("usr")) || kind == QLatin1String("read-only mount")) return;
     const QStringList before = QDir(app.Path()).entryList(QDir::AllEntries | QDir::Hidden);
