@@ -13,8 +13,13 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
-QString TConvMainFunc::GetOutputPath(const QString& sourcePath) {
-  const QString folder = AvSaveDirEdit ? AvSaveDirEdit->text() : QString();
+QString TConvMainFunc::GetOutputPath(const QString& sourcePath, const QString& subFolder) {
+  QString folder = AvSaveDirEdit ? AvSaveDirEdit->text() : QString();
+  const QString below = OutputSubFolder(subFolder);
+  if (!below.isEmpty())
+    folder += (folder.endsWith(QLatin1Char(Platform::kPathSep)) ? QString()
+                                                                : QString(QLatin1Char(Platform::kPathSep))) +
+              below;
   // The source's own name as it is shown (a name that is not UTF-8 read as GB18030):
   // the media library reads no better (it makes a line break " / "), and a source it
   // cannot open still gets its own output name. (No loader here: a row exists only after
@@ -45,9 +50,10 @@ TConvPieces PiecesOf(TConvMainFunc& f, int row) {
   const QString source = f.AvFilesList->Caption(row);
   // The output chosen for the row when its run started; outside a run, its own name.
   const TConvQueue* queue = f.ConvQueue;
-  const bool planned = queue && queue->IsRunning() && queue->Position() == row && row < queue->Rows().size() &&
-                       !queue->Rows().at(row).output.isEmpty();
-  p.output = planned ? queue->Rows().at(row).output : f.GetOutputPath(source);
+  const bool planned = queue && queue->IsRunning() && queue->Position() == row &&
+                       row < queue->Rows().size() && !queue->Rows().at(row).output.isEmpty();
+  const TQueueRow record = f.ListRowRecord(row);
+  p.output = planned ? queue->Rows().at(row).output : f.GetOutputPath(source, record.subFolder);
   // A planned name is free when the run starts: nothing there is to be replaced (the
   // queue itself moves a finished file over one the user chose to replace).
   if (!planned) p.head << QStringLiteral("-y");

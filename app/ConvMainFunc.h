@@ -25,6 +25,7 @@ class TListViewEx;
 class TOpenDialog;
 class TStatEdit;
 struct TQueueRow;
+struct TFileRow;
 
 class TConvMainFunc {
  public:
@@ -86,6 +87,9 @@ class TConvMainFunc {
   // Probes and adds the next files of the addition for a short while; ends
   // the addition when none are left.
   void AddAvFileSlice();
+  // Appends a probed file's row (its record knows the folder its output goes to and its
+  // picture's size); its position.
+  int AddFileRow(const TFileRow& row);
   void DeleteAvFile();
   void ClearAvFiles();
   void ShowAvParams(const QString& path);
@@ -103,7 +107,9 @@ class TConvMainFunc {
   void ClearAvParams();
 
   // Encoder command line.
-  QString GetOutputPath(const QString& sourcePath);
+  // The output of a source: its name in the output folder, or in subFolder below it (a
+  // source that came with a folder keeps that folder's structure).
+  QString GetOutputPath(const QString& sourcePath, const QString& subFolder = QString());
   // The encoder and its arguments for a row: the source, the selectors' nine
   // fragments and the output (the one planned for it while it is the queue's
   // running row, else its own name).

@@ -329,7 +329,7 @@ bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
     sources << rows[i].source;
     if (!rows[i].convert) continue;
     planned << i;
-    wanted << GetOutputPath(rows[i].source);
+    wanted << GetOutputPath(rows[i].source, rows[i].subFolder);
   }
   QVector<TOutputPlan> plan = PlanOutputs(wanted, sources, true);
   if (CountReplaced(plan) > 0) {
@@ -364,7 +364,7 @@ void TConvMainFunc::PlanAppendedOutputs(QVector<TQueueRow>& rows, int first) {
   for (int i = 0; i < rows.size(); ++i) {
     sources << rows[i].source;
     if (i < first) reserved << rows[i].output << rows[i].replaces;
-    if (i >= first) wanted << GetOutputPath(rows[i].source);
+    if (i >= first) wanted << GetOutputPath(rows[i].source, rows[i].subFolder);
   }
   const QVector<TOutputPlan> plan = PlanOutputs(wanted, sources, false, reserved);
   for (int k = 0; k < plan.size(); ++k) rows[first + k].output = plan[k].output;

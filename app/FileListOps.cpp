@@ -82,7 +82,7 @@ void TConvMainFunc::AddAvFileSlice() {
       adder.Pending.clear();
       break;
     }
-    AvFilesList->AddRow(row->path, kIconWaiting, row->SubItems());
+    AddFileRow(*row);
     adder.LastAdded = file;
     ++adder.Added;
     if (slice.elapsed() >= adder.SliceMs) break;
@@ -107,9 +107,8 @@ void TConvMainFunc::AddAvFileSlice() {
     // The list takes no other change until the addition is over.
     AddAvFileBtn->setEnabled(false);
     DisableFileButtons();
-    MsgStatusPanel->setText(QStringLiteral("正在添加文件: 已添加 %1 个, 还有 %2 个")
-                                .arg(adder.Added)
-                                .arg(adder.Pending.size()));
+    MsgStatusPanel->setText(
+        QStringLiteral("正在添加文件: 已添加 %1 个, 还有 %2 个").arg(adder.Added).arg(adder.Pending.size()));
     adder.ScheduleSlice();
     return;
   }
@@ -139,6 +138,16 @@ void TConvMainFunc::AddAvFileSlice() {
     }
   }
   adder.Reset();
+}
+
+int TConvMainFunc::AddFileRow(const TFileRow& row) {
+  const int r = AvFilesList->AddRow(row.path, kIconWaiting, row.SubItems());
+  TQueueRow record;
+  record.subFolder = row.subFolder;
+  record.pictureWidth = row.width;
+  record.pictureHeight = row.height;
+  AvFilesList->SetRowData(r, QVariant::fromValue(record));
+  return r;
 }
 
 void TConvMainFunc::DeleteAvFile() {

@@ -32,6 +32,10 @@ struct TQueueRow {
   QString sizeText;
   QString durationText;      // "hh:mm:ss", as the file list shows it
   int durationSeconds = -1;  // read from durationText when the run starts; -1 when it is no duration
+  QString subFolder;         // where below the output folder its output goes ("" the folder itself):
+                             // the source's folder below the folder it was added with
+  int pictureWidth = 0;      // the source's picture as the probe gave it; 0 when unknown
+  int pictureHeight = 0;
   QString output;            // the output path, once it is known: the file the encoder writes,
                              // and once converted the file as it was put in place
   QString planned;           // the output as planned when the row started (once a complete

@@ -11,6 +11,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace {
 
 const QVector<MediaQuery> kPropertyQueries = {
@@ -52,8 +54,17 @@ QString NotASourceReason(const QString& path) {
 std::optional<TFileRow> ProbeFileRow(const QString& path) {
   if (!LoadMediaInfoLib(MediaInfoLibFile())) return std::nullopt;
   const QStringList facts = ProbeMediaFile(
-      path, {MediaQuery::Extension, MediaQuery::Size, MediaQuery::Duration}, UnknownDuration());
-  return TFileRow{path, facts.value(0), facts.value(1), facts.value(2), QStringLiteral("0%")};
+      path, {MediaQuery::Extension, MediaQuery::Size, MediaQuery::Duration, MediaQuery::PictureSize},
+      UnknownDuration());
+  TFileRow row{path, facts.value(0), facts.value(1), facts.value(2), QStringLiteral("0%")};
+  // "1920x1080": how much work the file's conversion is, and how much memory it takes.
+  const QString size = facts.value(3);
+  const int x = size.indexOf(QLatin1Char('x'));
+  if (x > 0) {
+    row.width = std::max(0, size.left(x).toInt());
+    row.height = std::max(0, size.mid(x + 1).toInt());
+  }
+  return row;
 }
 
 std::optional<TFileProperties> ProbeFileProperties(const QString& path) {

@@ -18,6 +18,11 @@ struct TFileRow {
   QString size;      // "12.34 MB"
   QString duration;  // duration text, kUnknownDuration when unknown
   QString progress;  // "0%"
+  // Where below the output folder the file's output goes: its folder below a folder that was
+  // added whole ("100ANDRO" for DCIM/100ANDRO/VIDEO_001.mp4 when DCIM was added); "" for a
+  // file added one by one or lying directly in the added folder.
+  QString subFolder;
+  int width = 0, height = 0;  // the picture's size; 0 when unknown
   QStringList SubItems() const { return {type, size, duration, progress}; }
 };
 
