@@ -41,6 +41,7 @@ struct TConvPieces {
   QStringList head;
   QVector<QStringList> fragments;
   QStringList subtitles;  // the subtitle option, when not the default
+  QStringList threads;    // the encoder's share of the cores, when several run at once
   QString output;
 };
 
@@ -65,6 +66,8 @@ TConvPieces PiecesOf(TConvMainFunc& f, int row) {
         f.GetAdoCodecCmd(), f.GetAdoBitrateCmd(), f.GetAdoChannelsCmd(), f.GetAdoFreqCmd()})
     p.fragments << Platform::SplitCommandLine(fragment);
   p.subtitles = f.GetSubtitleCmd();
+  if (planned && queue->Rows().at(row).threads > 0)
+    p.threads = QStringList{QStringLiteral("-threads"), QString::number(queue->Rows().at(row).threads)};
   return p;
 }
 
@@ -82,7 +85,7 @@ TConvJob TConvMainFunc::BuildConvJob(int row) {
   job.program = p.program;
   job.arguments = p.head;
   for (const QStringList& words : p.fragments) job.arguments << words;
-  job.arguments << p.subtitles << p.output;
+  job.arguments << p.subtitles << p.threads << p.output;
   job.output = p.output;
   return job;
 }
@@ -93,5 +96,6 @@ QString TConvMainFunc::BuildConvCommand(int row) {
   QString line = Platform::QuoteArg(p.program) + QLatin1Char(' ') + Quoted(p.head);
   for (const QStringList& words : p.fragments) line += QLatin1Char(' ') + Quoted(words);
   if (!p.subtitles.isEmpty()) line += QLatin1Char(' ') + Quoted(p.subtitles);
+  if (!p.threads.isEmpty()) line += QLatin1Char(' ') + Quoted(p.threads);
   return line + QLatin1Char(' ') + Platform::QuoteArg(p.output);
 }

@@ -21,6 +21,7 @@ class TComboBoxEx;
 class TConvQueue;
 class TQueueStore;
 struct TConvJob;
+struct TEncoderWork;
 class TListViewEx;
 class TOpenDialog;
 class TStatEdit;
@@ -45,6 +46,12 @@ class TConvMainFunc {
   void LoadSubtitleMode();
   void StoreSubtitleMode();
   QStringList GetSubtitleCmd();
+  // How many files are converted at once (同时转换): shown from the settings file
+  // and stored there when the user picks one; a run going on follows the choice
+  // from its next file on.
+  void LoadConcurrent();
+  void StoreConcurrent();
+  int GetConcurrent();
   void SelectSaveDir();
   void OpenSaveDir();
   void ShowHelp();
@@ -144,6 +151,10 @@ class TConvMainFunc {
   void EndConvRun(bool stopped);
   // The second status panel: position, speed and remaining time of the run.
   void ShowRunClock();
+  // What a row's conversion works on: its picture, the size chosen, a copy.
+  TEncoderWork RowWork(int row);
+  // The next file waits for memory (row -1: no longer), in the status text.
+  void ShowMemoryHold(int row, qint64 needed, qint64 available);
   // The position of a list row among the rows of the run.
   int RunIndexOf(int row);
   // A message that progress does not replace for a few seconds, and whether one is shown.
@@ -189,7 +200,7 @@ class TConvMainFunc {
   TStatEdit* AvListStat = nullptr;
   QLineEdit* AvSaveDirEdit = nullptr;
   QTimer* AvMsgTimer = nullptr;
-  TConvQueue* ConvQueue = nullptr;  // the window's conversion queue
+  TConvQueue* ConvQueue = nullptr;    // the window's conversion queue
   TQueueStore* BatchStore = nullptr;  // the window's queue file
   QTimer* AvSaveTimer = nullptr;      // writes the queue file once the events of the moment are handled
   QLabel* MsgStatusPanel = nullptr;
@@ -199,6 +210,7 @@ class TConvMainFunc {
   QProgressBar* CvStatusGauge = nullptr;
   QCheckBox* CvFshChkBox = nullptr;
   QComboBox* CmbSubMode = nullptr;
+  QComboBox* CmbConcurrent = nullptr;
   QString AppTitle;
 
   // The selector in slot tag (1 to 9).

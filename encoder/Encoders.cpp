@@ -53,7 +53,8 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
                              PictureSetup& setup) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.videoCodec.c_str());
   if (!codec)
-    return Coded(protocol::kErrOptionUnsupported, "the video encoder " + opt.videoCodec + " is not available");
+    return Coded(protocol::kErrOptionUnsupported,
+                 "the video encoder " + opt.videoCodec + " is not available");
   const AVCodecContext* dec = src.video.decoder.get();
   setup.picture.width = dec->width;
   setup.picture.height = dec->height;
@@ -121,14 +122,24 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   enc->time_base = av_inv_q(setup.fps);
   enc->framerate = setup.fps;
   enc->sample_aspect_ratio = setup.sar;
-  enc->thread_count = 0;
+  // Its share of the cores when several conversions run at once (0: as many as it likes).
+  enc->thread_count = opt.threads;
+  if (opt.threads > 0 && codec->id == AV_CODEC_ID_H264 && std::string(codec->name) == "libx264")
+    av_opt_set(enc->priv_data, "x264-params",
+               Format("lookahead-threads=%d", std::max(1, opt.threads / 2)).c_str(), 0);
   const ColourTags tags = OutputColours(setup.picture);
   enc->color_primaries = tags.primaries;
   enc->color_trc = tags.transfer;
   enc->colorspace = tags.matrix;
   enc->color_range = tags.range;
   if (opt.videoBitRate > 0) enc->bit_rate = opt.videoBitRate;
-  if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
+  if (codec->id == AV_CODEC_ID_HEVC) {
+    // x265 keeps a pool of its own threads: its share too.
+    std::string params = "log-level=error";
+    if (opt.threads > 0)
+      params += Format(":pools=%d:frame-threads=%d", opt.threads, std::max(1, opt.threads / 2));
+    av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
+  }
   const std::string error = OpenEncoder(file, out, codec, "video", opt.videoCodec);
   if (!error.empty()) return error;
   out.stream->avg_frame_rate = setup.fps;
@@ -142,7 +153,8 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
                              OutputStream& out) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.audioCodec.c_str());
   if (!codec)
-    return Coded(protocol::kErrOptionUnsupported, "the audio encoder " + opt.audioCodec + " is not available");
+    return Coded(protocol::kErrOptionUnsupported,
+                 "the audio encoder " + opt.audioCodec + " is not available");
   const AVCodecContext* dec = sound.decoder.get();
 
   int rate = opt.sampleRate ? opt.sampleRate : dec->sample_rate;
@@ -156,8 +168,9 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
       list += (list.empty() ? "" : ", ") + std::to_string(*p);
     }
     if (!supported && opt.sampleRate)
-      return Coded(protocol::kErrOptionUnsupported,
-                   Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
+      return Coded(
+          protocol::kErrOptionUnsupported,
+          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
     if (!supported) rate = closest;
   }
 
@@ -219,7 +232,8 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
   }
   int r = avcodec_send_frame(enc, frame);
   if (r < 0 && r != AVERROR_EOF)
-    return (error = Coded(StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
+    return (error = Coded(StepFailure(r),
+                          std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
         .empty();
   AVPacket* packet = out.packet.get();
   for (;;) {
@@ -229,8 +243,8 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
     r = avcodec_receive_packet(enc, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0)
-      return (error = Coded(StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " +
-                                                ErrorText(r)))
+      return (error = Coded(StepFailure(r),
+                            std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
           .empty();
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;

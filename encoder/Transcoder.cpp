@@ -771,6 +771,7 @@ void Conversion::Progress(bool final) {
 int Conversion::Run() {
   const std::string pathError = CheckPaths(opt_.input, opt_.output, opt_.overwrite);
   if (!pathError.empty()) return Abandon(pathError);
+  src_.threads = opt_.threads;
   const std::string refusal = src_.Open(opt_.input, opt_.videoCodec == "copy", opt_.audioCodec == "copy");
   if (!refusal.empty()) return Abandon(refusal);
   if (src_.video.index >= 0) src_.video.repairId = repair_.AddStream(src_.video.stream->time_base);
