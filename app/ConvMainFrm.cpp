@@ -91,7 +91,10 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
   BuildQueue();
   RunClock = std::make_unique<TBatchClock>();
   AvFileAdder = new TFileAdder(this);
-  AvFileAdder->OnSlice = [this] { Route([](TConvMainFunc& f) { f.AddAvFileSlice(); }); };
+  AvFileAdder->OnRows = [this](const QVector<TFileRow>& rows) {
+    Route([&rows](TConvMainFunc& f) { f.AddProbedRows(rows); });
+  };
+  AvFileAdder->OnEnd = [this] { Route([](TConvMainFunc& f) { f.EndAddition(); }); };
   BatchStore = std::make_unique<TQueueStore>(UserFiles::QueueFile());
   AvSaveTimer = new QTimer(this);
   AvSaveTimer->setObjectName(QStringLiteral("AvSaveTimer"));

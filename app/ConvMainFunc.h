@@ -84,16 +84,18 @@ class TConvMainFunc {
   void AddAvFile();
   // The one way files enter the list, whether picked in the open dialog,
   // dropped, or named on the command line: files and folders, in the order
-  // given; of a folder the media files directly inside it, in name order.
-  // Files that are no media files are counted in the status text with
-  // notLocal (dropped items that are no local files), unless anyKind takes
-  // every file as it is (files picked one by one). Files added during a run
-  // join it. A large addition goes on in slices after this returns
-  // (AddAvFileSlice).
+  // given; of a folder the media files of its whole tree, each folder's files
+  // in name order before its subfolders (their outputs keep the tree's
+  // structure below the output folder). Files that are no media files are
+  // counted in the status text with notLocal (dropped items that are no local
+  // files), unless anyKind takes every file as it is (files picked one by one).
+  // Files added during a run join it. The files are probed away from the
+  // window, and their rows come after this returns (AddProbedRows).
   void AddAvFiles(const QStringList& paths, int notLocal = 0, bool anyKind = false);
-  // Probes and adds the next files of the addition for a short while; ends
-  // the addition when none are left.
-  void AddAvFileSlice();
+  // Rows of the addition whose probes have finished, in the order given; the
+  // addition's end (buttons, the panel, what was added and left out).
+  void AddProbedRows(const QVector<TFileRow>& rows);
+  void EndAddition();
   // Appends a probed file's row (its record knows the folder its output goes to and its
   // picture's size); its position.
   int AddFileRow(const TFileRow& row);

@@ -13,6 +13,8 @@ inline constexpr char kDatabaseFile[] = "LibParmt.dat";
 inline constexpr char kSqliteLibFile[] = "LibDatFunc.so";
 inline constexpr char kMediaInfoLibFile[] = "libmediainfo.so.0";
 inline constexpr char kEncoderFile[] = "make";
+// The program that probes files for the list, one or several beside the window.
+inline constexpr char kProbeFile[] = "mediaprobe";
 inline constexpr char kPlayerFile[] = "mplayer";
 inline constexpr char kHelpFile[] = "help.html";
 inline constexpr char kSettingsFile[] = "libcfg.ini";
