@@ -11,6 +11,9 @@ TFileAdder::TFileAdder(QObject* owner) : QObject(owner) {
   setObjectName(QStringLiteral("AvFileAdder"));
   pool_ = new TProbePool(this);
   connect(pool_, &TProbePool::Answered, this, &TFileAdder::Answered);
+  deliver_ = new QTimer(this);
+  deliver_->setSingleShot(true);
+  connect(deliver_, &QTimer::timeout, this, &TFileAdder::Deliver);
   walker_ = std::thread([this] { Walk(); });
 }
 
@@ -35,7 +38,7 @@ void TFileAdder::Add(const QStringList& paths, int notLocal, bool anyKind) {
   }
   wake_.notify_all();
   // Nothing to walk: the end is told from the event loop, as any other.
-  if (paths.isEmpty()) QTimer::singleShot(0, this, [this] { Deliver(); });
+  if (paths.isEmpty()) ScheduleDelivery();
 }
 
 void TFileAdder::Walk() {
@@ -87,7 +90,13 @@ void TFileAdder::Found(const QVector<TTreeFile>& files, int ignored, bool walkDo
     }
     pool_->Probe(id, file.path);
   }
-  Deliver();
+  ScheduleDelivery();
+}
+
+void TFileAdder::ScheduleDelivery() {
+  // Answers are given a slice at a time: the window adds many rows in one go
+  // rather than one row an event.
+  if (!deliver_->isActive()) deliver_->start(SliceMs);
 }
 
 void TFileAdder::Answered(qint64 id, const TProbeAnswer& answer) {
@@ -114,7 +123,7 @@ void TFileAdder::Answered(qint64 id, const TProbeAnswer& answer) {
       for (auto& e : entries_) e.second.answered = true;
       break;
   }
-  Deliver();
+  ScheduleDelivery();
 }
 
 void TFileAdder::Deliver() {
@@ -135,7 +144,7 @@ void TFileAdder::Deliver() {
   }
   // More ready: the next slice after other events.
   if (!entries_.empty() && entries_.begin()->second.answered) {
-    QTimer::singleShot(0, this, [this] { Deliver(); });
+    ScheduleDelivery();
     return;
   }
   if (!IsBusy() && !ended_) {

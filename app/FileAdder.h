@@ -39,8 +39,10 @@ class TFileAdder : public QObject {
   int Slices = 0;       // slices of rows given to the window
   QString LastAdded;    // the file of the last row added
   QString Refused;      // why the last file that cannot be a source was refused
-  // The most rows given to the window in one slice.
+  // The most rows given to the window in one slice, and the time between slices:
+  // answers that come meanwhile are given together.
   int SliceRows = 100;
+  int SliceMs = 25;
 
   bool IsBusy() const;
   // Files found and not yet given to the window as rows.
@@ -82,4 +84,6 @@ class TFileAdder : public QObject {
   bool delivering_ = false;
   bool noLibrary_ = false;
   bool ended_ = true;  // the addition's end was told
+  class QTimer* deliver_ = nullptr;
+  void ScheduleDelivery();
 };

@@ -5,6 +5,7 @@
 #include "platform/FileNames.h"
 #include "platform/Platform.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -15,12 +16,15 @@
 #include <iostream>
 #include <string>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
 // A request whose answer is no longer wanted (Clear came meanwhile).
 constexpr qint64 kDropped = -2;
+// How long probes on the caller's thread may take before other events come in.
+constexpr qint64 kHereSliceMs = 20;
 
 QByteArray Field(const QString& text) { return text.toUtf8().toBase64(); }
 QString FromField(const QByteArray& field) { return QString::fromUtf8(QByteArray::fromBase64(field)); }
@@ -94,6 +98,8 @@ bool ParseProbeAnswerLine(const QByteArray& line, const QString& path, TProbeAns
 
 int TProbePool::RunWorker(int argc, char** argv) {
   Platform::EnsureUtf8Locale();
+  // Background work: the window and the encoders come first.
+  ::setpriority(PRIO_PROCESS, 0, 4);
   // A test may name another library file.
   for (int i = 1; i + 1 < argc; ++i)
     if (std::strcmp(argv[i], "--library") == 0) SetMediaInfoLibFileForTests(QString::fromLocal8Bit(argv[i + 1]));
@@ -109,6 +115,9 @@ int TProbePool::RunWorker(int argc, char** argv) {
 }
 
 TProbePool::TProbePool(QObject* parent) : QObject(parent) {
+  dispatch_ = new QTimer(this);
+  dispatch_->setSingleShot(true);
+  connect(dispatch_, &QTimer::timeout, this, &TProbePool::Dispatch);
   idle_ = new QTimer(this);
   idle_->setSingleShot(true);
   connect(idle_, &QTimer::timeout, this, &TProbePool::EndIdleWorkers);
@@ -132,7 +141,12 @@ TProbePool::~TProbePool() {
 void TProbePool::Probe(qint64 id, const QString& path) {
   queue_.enqueue(TRequest{id, path});
   // Answered from the event loop, never inside this call.
-  QTimer::singleShot(0, this, [this] { Dispatch(); });
+  ScheduleDispatch(0);
+}
+
+void TProbePool::ScheduleDispatch(int ms) {
+  if (dispatch_->isActive() && dispatch_->remainingTime() <= ms) return;
+  dispatch_->start(ms);
 }
 
 void TProbePool::Clear() {
@@ -174,9 +188,17 @@ void TProbePool::Dispatch() {
   }
   idle_->stop();
   const int most = MaxWorkers > 0 ? MaxWorkers : std::min(4, Platform::UsableCores());
+  QElapsedTimer slice;
+  slice.start();
   while (!queue_.isEmpty()) {
     if (unavailable_) {
-      // No worker program: the file is probed here, as it always was.
+      // No worker program: the files are probed here, as they always were, a
+      // short slice at a time between the window's other events.
+      if (slice.elapsed() >= kHereSliceMs) {
+        // A timer, not a posted event: the window's own timers come first.
+        ScheduleDispatch(1);
+        return;
+      }
       const TRequest request = queue_.dequeue();
       emit Answered(request.id, ProbeHere(request.path));
       continue;
@@ -240,7 +262,7 @@ void TProbePool::WorkerGone(TWorker* w, bool timedOut) {
   workers_.removeAll(w);
   if (w->id != -1) Answer(w, TProbeAnswer{TProbeAnswer::TKind::kRow, UnknownRow(w->path), QString()});
   Retire(w);
-  QTimer::singleShot(0, this, [this] { Dispatch(); });
+  ScheduleDispatch(0);
 }
 
 void TProbePool::Retire(TWorker* w) {

@@ -74,6 +74,7 @@ class TProbePool : public QObject {
     class QSocketNotifier* notifier = nullptr;
   };
   void Dispatch();
+  void ScheduleDispatch(int ms);
   TWorker* StartWorker();
   void TakeOutput(TWorker* worker);
   void WorkerGone(TWorker* worker, bool timedOut);
@@ -91,6 +92,7 @@ class TProbePool : public QObject {
   int busy_ = 0;
   bool unavailable_ = false;  // the program could not be started: probes run here
   QTimer* idle_ = nullptr;
+  QTimer* dispatch_ = nullptr;
 };
 
 // What a worker answers for a file: one line. And back.
