@@ -56,8 +56,8 @@ void TFileAdder::Walk() {
     QVector<TTreeFile> files;
     const Platform::TPathKind kind = Platform::PathKind(item.path);
     auto report = [this](const QVector<TTreeFile>& found, int skipped, bool done) {
-      QMetaObject::invokeMethod(this, [this, found, skipped, done] { Found(found, skipped, done); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, found, skipped, done] { Found(found, skipped, done); }, Qt::QueuedConnection);
     };
     if (kind == Platform::TPathKind::kFolder) {
       // The tree's files go to the window in chunks as they are found.

@@ -33,12 +33,12 @@ class TFileAdder : public QObject {
   // counted in Ignored, as are notLocal items.
   void Add(const QStringList& paths, int notLocal = 0, bool anyKind = false);
 
-  int Added = 0;        // rows added by this addition so far
-  int Joined = 0;       // of them, rows that joined a run that goes on
-  int Ignored = 0;      // items of this addition that are no video files
-  int Slices = 0;       // slices of rows given to the window
-  QString LastAdded;    // the file of the last row added
-  QString Refused;      // why the last file that cannot be a source was refused
+  int Added = 0;      // rows added by this addition so far
+  int Joined = 0;     // of them, rows that joined a run that goes on
+  int Ignored = 0;    // items of this addition that are no video files
+  int Slices = 0;     // slices of rows given to the window
+  QString LastAdded;  // the file of the last row added
+  QString Refused;    // why the last file that cannot be a source was refused
   // The most rows given to the window in one slice, and the time between slices:
   // answers that come meanwhile are given together.
   int SliceRows = 100;

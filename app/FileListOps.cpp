@@ -71,9 +71,8 @@ void TConvMainFunc::AddProbedRows(const QVector<TFileRow>& rows) {
   }
   ScheduleQueueSave();
   if (adder.IsBusy())
-    MsgStatusPanel->setText(QStringLiteral("正在添加文件: 已添加 %1 个, 还有 %2 个")
-                                .arg(adder.Added)
-                                .arg(adder.Remaining()));
+    MsgStatusPanel->setText(
+        QStringLiteral("正在添加文件: 已添加 %1 个, 还有 %2 个").arg(adder.Added).arg(adder.Remaining()));
 }
 
 void TConvMainFunc::EndAddition() {

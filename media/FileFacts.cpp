@@ -115,8 +115,8 @@ QVector<TTreeFile> MediaFilesInTree(const QString& folder, int* ignored,
   QVector<Platform::TFolderId> seen;
   int count = 0;
   // Depth first, each folder's files before its subfolders.
-  std::function<void(const QString&, const QString&, int)> walk = [&](const QString& dir, const QString& below,
-                                                                      int depth) {
+  std::function<void(const QString&, const QString&, int)> walk = [&](const QString& dir,
+                                                                      const QString& below, int depth) {
     if ((stop && *stop) || count >= kTreeFiles) return;
     QStringList files, folders;
     Platform::TFolderId id;
@@ -140,7 +140,9 @@ QVector<TTreeFile> MediaFilesInTree(const QString& folder, int* ignored,
       walk(at.filePath(name), below.isEmpty() ? name : below + QLatin1Char('/') + name, depth + 1);
   };
   walk(folder, QString(), 0);
-  if (!found) all = chunk;
-  else if (!chunk.isEmpty()) found(chunk);
+  if (!found)
+    all = chunk;
+  else if (!chunk.isEmpty())
+    found(chunk);
   return all;
 }

@@ -102,7 +102,8 @@ int TProbePool::RunWorker(int argc, char** argv) {
   ::setpriority(PRIO_PROCESS, 0, 4);
   // A test may name another library file.
   for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--library") == 0) SetMediaInfoLibFileForTests(QString::fromLocal8Bit(argv[i + 1]));
+    if (std::strcmp(argv[i], "--library") == 0)
+      SetMediaInfoLibFileForTests(QString::fromLocal8Bit(argv[i + 1]));
   std::string line;
   // One path a line (its bytes in base64), one answer a line.
   while (std::getline(std::cin, line)) {
@@ -158,7 +159,8 @@ void TProbePool::Clear() {
 TProbePool::TWorker* TProbePool::StartWorker() {
   auto* w = new TWorker;
   w->process = new Platform::TChildProcess(this);
-  QStringList argv{Program.isEmpty() ? Platform::ExePath(QString::fromLatin1(Platform::kProbeFile)) : Program};
+  QStringList argv{Program.isEmpty() ? Platform::ExePath(QString::fromLatin1(Platform::kProbeFile))
+                                     : Program};
   if (MediaInfoLibFile() != QString::fromLatin1(Platform::kMediaInfoLibFile))
     argv << QStringLiteral("--library") << MediaInfoLibFile();
   Platform::TChildProcess::Options options;
@@ -226,7 +228,8 @@ void TProbePool::Dispatch() {
 void TProbePool::TakeOutput(TWorker* w) {
   // Only what is waiting: the read never blocks.
   char chunk[4096];
-  for (int waiting; w->process->OutputFd() >= 0 && (waiting = Platform::BytesWaiting(w->process->OutputFd())) > 0;) {
+  for (int waiting;
+       w->process->OutputFd() >= 0 && (waiting = Platform::BytesWaiting(w->process->OutputFd())) > 0;) {
     const ssize_t n = ::read(w->process->OutputFd(), chunk, std::min<size_t>(sizeof chunk, size_t(waiting)));
     if (n <= 0) break;
     w->buffer.append(chunk, static_cast<int>(n));

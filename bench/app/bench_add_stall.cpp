@@ -61,7 +61,8 @@ Figures Watch(const std::function<void()>& start, const std::function<bool()>& d
 
 Figures Measure(TConvMainForm* form, const std::function<void()>& add) {
   form->AvFilesList->ClearRows();
-  Figures f = Watch(add, [form] { return !form->AvFileAdder->IsBusy() && form->AvFilesList->RowCount() > 0; });
+  Figures f =
+      Watch(add, [form] { return !form->AvFileAdder->IsBusy() && form->AvFilesList->RowCount() > 0; });
   f.rows = form->AvFilesList->RowCount();
   return f;
 }
@@ -81,7 +82,8 @@ int main(int argc, char** argv) {
   }
   const QString folder = QString::fromLocal8Bit(argv[1]);
   QStringList files;
-  for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) files << QDir(folder).filePath(name);
+  for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+    files << QDir(folder).filePath(name);
 
   TestSupport::TempAppDir appDir;
   TestSupport::CapturedDialogs dialogs;

@@ -54,11 +54,12 @@ class TestBatches : public QObject {
       TestSupport::WriteBytes(dir + QLatin1Char('/') + QLatin1String(other), "x");
     }
     for (const char* must : {"mkv", "webm", "ts", "mts", "m2ts", "mpg", "mpeg", "m4v", "f4v", "ogv", "dv",
-                                "divx", "rmvb", "mxf", "mpq"}) {
+                             "divx", "rmvb", "mxf", "mpq"}) {
       QVERIFY2(MediaExtensions().contains(must), qPrintable(must));
     }
-    std::sort(expected.begin(), expected.end(),
-              [](const QString& a, const QString& b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
+    std::sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) {
+      return QFileInfo(a).fileName() < QFileInfo(b).fileName();
+    });
 
     Drop(env.list(), {dir});
     QTRY_VERIFY_WITH_TIMEOUT(!env.form()->AvFileAdder->IsBusy(), 60000);
@@ -102,11 +103,12 @@ class TestBatches : public QObject {
     }
     TestSupport::MainWindowFixture again;
     again.form()->AddAvFileBtnClick();
-    QCOMPARE(dialogs.fileStarts,
-             (QStringList{QDir::homePath(), media.filePath(QStringLiteral("a")), media.filePath(QStringLiteral("a"))}));
+    QCOMPARE(dialogs.fileStarts, (QStringList{QDir::homePath(), media.filePath(QStringLiteral("a")),
+                                              media.filePath(QStringLiteral("a"))}));
     QCOMPARE(again.form()->AvSaveDirEdit->text(), QStringLiteral("/somewhere"));
-    QCOMPARE(Platform::GetPrivateProfileString(QStringLiteral("AddDir"), QStringLiteral("Dir"), QString(), ini),
-             media.filePath(QStringLiteral("a")));
+    QCOMPARE(
+        Platform::GetPrivateProfileString(QStringLiteral("AddDir"), QStringLiteral("Dir"), QString(), ini),
+        media.filePath(QStringLiteral("a")));
     // A folder that is gone: the home folder again.
     QDir(media.filePath(QStringLiteral("a"))).removeRecursively();
     again.form()->AddAvFileBtnClick();
@@ -118,9 +120,9 @@ class TestBatches : public QObject {
   void keyboardOnTheList() {
     QueueEnv env(kStandin);
     const QString media = TestSupport::SourceDir() + QStringLiteral("/tests/data/media/");
-    env.dialogs.filesAnswers.push_back(
-        QStringList{media + "clip.avi", media + "clip.mp4", media + "silent.mp4", media + "clip.avi",
-                    media + "clip.mp4"});
+    env.dialogs.filesAnswers.push_back(QStringList{media + "clip.avi", media + "clip.mp4",
+                                                   media + "silent.mp4", media + "clip.avi",
+                                                   media + "clip.mp4"});
     env.form()->show();
     QVERIFY(QTest::qWaitForWindowActive(env.form()));
     QTest::keyClick(env.form(), Qt::Key_O, Qt::ControlModifier);
@@ -132,7 +134,8 @@ class TestBatches : public QObject {
     QCOMPARE(Captions(env.list()), (QStringList{media + "clip.mp4", media + "clip.mp4"}));
 
     env.list()->ClearRows();
-    env.dialogs.filesAnswers.push_back(QStringList{media + "clip.avi", media + "silent.mp4", media + "clip.mp4"});
+    env.dialogs.filesAnswers.push_back(
+        QStringList{media + "clip.avi", media + "silent.mp4", media + "clip.mp4"});
     env.form()->AddAvFileBtnClick();
     QTRY_COMPARE(env.list()->RowCount(), 3);
     env.list()->setFocus();
@@ -260,7 +263,8 @@ class TestBatches : public QObject {
     QueueEnv env(kStandin);
     const QString dir = env.SourceDir() + QStringLiteral("/many");
     QDir().mkpath(dir);
-    for (int i = 0; i < 300; ++i) TestSupport::WriteBytes(dir + QStringLiteral("/%1.mp4").arg(i, 3, 10, QLatin1Char('0')), "x");
+    for (int i = 0; i < 300; ++i)
+      TestSupport::WriteBytes(dir + QStringLiteral("/%1.mp4").arg(i, 3, 10, QLatin1Char('0')), "x");
     env.form()->AvFileAdder->SliceRows = 10;
     Drop(env.list(), {dir}, false);
     // Nothing is probed inside the drop: the rows come as their probes finish.
@@ -279,7 +283,9 @@ class TestBatches : public QObject {
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 301 个文件"));
     QVERIFY(env.AllButtons(true));
     // In the order given, whatever order the probes finished in.
-    for (int i = 0; i < 300; ++i) QCOMPARE(QFileInfo(env.list()->Caption(i)).fileName(), QStringLiteral("%1.mp4").arg(i, 3, 10, QLatin1Char('0')));
+    for (int i = 0; i < 300; ++i)
+      QCOMPARE(QFileInfo(env.list()->Caption(i)).fileName(),
+               QStringLiteral("%1.mp4").arg(i, 3, 10, QLatin1Char('0')));
   }
 
   // A folder brings its whole tree, and its files' outputs keep its structure below the
@@ -291,8 +297,8 @@ class TestBatches : public QObject {
     QueueEnv env(kStandin);
     const QString dcim = env.SourceDir() + QStringLiteral("/DCIM");
     const QByteArray script = "length 2\nwrite\nprogress 2.00\nsummary\n";
-    for (const char* name : {"/100ANDRO/VIDEO_001.mp4", "/101ANDRO/VIDEO_001.mp4", "/top.mp4", "/101ANDRO/sub/deep.mkv",
-                             "/.thumbnails/hidden.mp4"})
+    for (const char* name : {"/100ANDRO/VIDEO_001.mp4", "/101ANDRO/VIDEO_001.mp4", "/top.mp4",
+                             "/101ANDRO/sub/deep.mkv", "/.thumbnails/hidden.mp4"})
       TestSupport::WriteBytes(dcim + QString::fromLatin1(name), script);
     TestSupport::WriteBytes(dcim + QStringLiteral("/100ANDRO/note.txt"), "not a video");
     const QString elsewhere = env.SourceDir() + QStringLiteral("/elsewhere");
@@ -306,14 +312,15 @@ class TestBatches : public QObject {
     env.dialogs.fileAnswers.push_back(elsewhere + QStringLiteral("/VIDEO_001.mp4"));
     env.form()->AddAvFileBtnClick();
     QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
-    const QStringList expected{"top.mp4", "100ANDRO/VIDEO_001.mp4", "101ANDRO/VIDEO_001.mp4", "101ANDRO/sub/deep.mkv"};
+    const QStringList expected{"top.mp4", "100ANDRO/VIDEO_001.mp4", "101ANDRO/VIDEO_001.mp4",
+                               "101ANDRO/sub/deep.mkv"};
     QCOMPARE(env.list()->RowCount(), 5);
     for (int r = 0; r < 4; ++r) QCOMPARE(env.list()->Caption(r), dcim + QLatin1Char('/') + expected[r]);
     QCOMPARE(env.list()->Caption(4), elsewhere + QStringLiteral("/VIDEO_001.mp4"));
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(20000));
-    const QStringList outputs{"top.mp4", "100ANDRO/VIDEO_001.mp4", "101ANDRO/VIDEO_001.mp4", "101ANDRO/sub/deep.mp4",
-                              "VIDEO_001.mp4"};
+    const QStringList outputs{"top.mp4", "100ANDRO/VIDEO_001.mp4", "101ANDRO/VIDEO_001.mp4",
+                              "101ANDRO/sub/deep.mp4", "VIDEO_001.mp4"};
     for (int r = 0; r < 5; ++r) {
       QCOMPARE(env.list()->ImageIndex(r), kIconFinished);
       QCOMPARE(env.list()->OutputPath(r), env.SaveDir() + QLatin1Char('/') + outputs[r]);
