@@ -422,10 +422,13 @@ void TConvMainFunc::ShowConvProgress(int row) {
     for (int k : running) fps += ConvQueue->Rows().at(k).fps;
     text = QStringLiteral("正在同时转换 %1 个文件").arg(running.size());
     if (fps > 0) text += QStringLiteral(", 共 %1 帧/秒").arg(std::lround(fps));
+    // A further file waits for memory: said for as long as it waits.
+    if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
   } else {
     text = QStringLiteral("正在转换 ") + HeldText(r.convertedSeconds);
     if (r.lengthSeconds > 0) text += QStringLiteral(" / ") + HeldText(std::ceil(r.lengthSeconds));
     if (r.fps > 0) text += QStringLiteral(", %1 帧/秒").arg(std::lround(r.fps));
+    if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
   }
   if (!StatusHeld()) MsgStatusPanel->setText(text);
   // The output's size so far, and what it comes to at this rate.

@@ -134,6 +134,7 @@ bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
   running_ = true;
   next_ = 0;
   heldBack_ = -1;
+  needFor_ = -1;
   StartMore();
   return true;
 }
@@ -186,7 +187,14 @@ void TConvQueue::StartMore() {
       return;
     }
     const int cores = Cores > 0 ? Cores : Platform::UsableCores();
-    const TEncoderNeed need = EncoderNeed(WorkOf ? WorkOf(next_) : TEncoderWork(), Chosen, cores);
+    // What the next row needs is worked out once while it waits.
+    if (needFor_ != next_ || needChosen_ != Chosen || needCores_ != cores) {
+      nextNeed_ = EncoderNeed(WorkOf ? WorkOf(next_) : TEncoderWork(), Chosen, cores);
+      needFor_ = next_;
+      needChosen_ = Chosen;
+      needCores_ = cores;
+    }
+    const TEncoderNeed need = nextNeed_;
     QVector<TEncoderNeed> busy;
     for (const TRunning& r : encoders_) busy << r.need;
     const qint64 available =

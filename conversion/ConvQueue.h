@@ -128,6 +128,8 @@ class TConvQueue : public QObject {
   // The rows whose encoders run, in list order.
   QVector<int> RunningRows() const;
   bool IsRowRunning(int row) const;
+  // The row that waits for memory to start, -1 when none does.
+  int HeldBackRow() const { return heldBack_; }
   // The encoder of a running row (of the row started last when none is
   // named), or nullptr.
   TDosProcess* Encoder(int row = -1) const;
@@ -191,5 +193,8 @@ class TConvQueue : public QObject {
   bool running_ = false;
   int preparing_ = -1;  // the row whose job is being prepared, -1 when none is
   int heldBack_ = -1;   // the row that waits for memory, -1 when none does
+  // What the next row needs, worked out for row needFor_ under needChosen_ and needCores_.
+  TEncoderNeed nextNeed_;
+  int needFor_ = -1, needChosen_ = -1, needCores_ = 0;
   QVector<TRunning> encoders_;
 };

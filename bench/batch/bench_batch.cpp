@@ -86,7 +86,8 @@ Figures RunBatch(TConvMainForm* form, int chosen) {
   QElapsedTimer t;
   t.start();
   form->CvAvFileBtnClick();
-  QTest::qWaitFor([form] { return !form->AvMsgTimer->isActive(); }, 3600000);
+  if (!QTest::qWaitFor([form] { return !form->AvMsgTimer->isActive(); }, 3600000))
+    std::printf("  (the batch did not end within an hour)\n");
   f.seconds = t.nsecsElapsed() / 1e9;
   for (int r = 0; r < form->AvFilesList->RowCount(); ++r)
     f.converted += form->AvFilesList->ImageIndex(r) == 5;

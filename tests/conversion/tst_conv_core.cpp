@@ -391,9 +391,11 @@ class TestConvCore : public QObject {
     QTest::qWait(200);
     QCOMPARE(h.started, QList<int>{0});
     QCOMPARE(held, QList<int>{1});
+    QCOMPARE(h.queue.HeldBackRow(), 1);
     available = qint64(1) << 40;
     QTRY_COMPARE(h.started, (QList<int>{0, 1}));
     QCOMPARE(held, (QList<int>{1, -1}));
+    QCOMPARE(h.queue.HeldBackRow(), -1);
     AckAll(h.rows);
     QSignalSpy ended(&h.queue, &TConvQueue::RunEnded);
     QVERIFY(!h.ends.isEmpty() || ended.wait(10000));
