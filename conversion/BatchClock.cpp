@@ -151,7 +151,7 @@ int TBatchClock::Percent() const {
 
 QString TBatchClock::Text() const {
   if (lengths_.isEmpty()) return QString();
-  QString text = QStringLiteral("已完成 %1/%2 个").arg(doneCount_).arg(lengths_.size());
+  QString text = QStringLiteral("完成 %1/%2 个").arg(doneCount_).arg(lengths_.size());
   if (speed_ > 0 && Elapsed() >= kWarmUpSeconds) text += QStringLiteral("  %1 倍速").arg(speed_, 0, 'f', 1);
   if (lengthsKnown_) {
     text += steady_ && shown_ >= 0

@@ -45,7 +45,7 @@ class TBatchClock {
   bool Steady() const { return steady_; }
   // Seconds since the batch started, as of the last report.
   double Elapsed() const { return (lastMs_ - startMs_) / 1000.0; }
-  // "已完成 2/10 个  剩余 正在估算", then "2.4 倍速" once it is known and
+  // "完成 2/10 个  剩余 正在估算", then "2.4 倍速" once it is known and
   // "剩余 00:12:34" once it is steady; no remaining time without any length.
   QString Text() const;
 

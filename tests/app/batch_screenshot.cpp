@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QTabWidget>
 #include <QFile>
 #include <QMenu>
 #include <QToolButton>
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
   if (at > 0) {
     form->CmbConcurrent->setCurrentIndex(form->CmbConcurrent->findData(at));
     form->CmbConcurrentChange();
+    // The setting shows on its tab.
+    form->ParamsPageControl->setCurrentWidget(form->TabShtOther);
   }
   dialogs.filesAnswers.push_back(files);
   form->AddAvFileBtnClick();

@@ -190,8 +190,8 @@ class TestBatches : public QObject {
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(10000));
     QCOMPARE(seen.size(), 3);  // two rows, then the end
-    QVERIFY2(seen[0].startsWith(QStringLiteral("已完成 0/2 个")), qPrintable(seen.join('|')));
-    QVERIFY2(seen[1].startsWith(QStringLiteral("已完成 1/2 个")), qPrintable(seen.join('|')));
+    QVERIFY2(seen[0].startsWith(QStringLiteral("完成 0/2 个")), qPrintable(seen.join('|')));
+    QVERIFY2(seen[1].startsWith(QStringLiteral("完成 1/2 个")), qPrintable(seen.join('|')));
     const QString end = env.form()->RunStatusPanel->text();
     QVERIFY(end.contains(QStringLiteral("打开输出目录")));
     emit env.form()->RunStatusPanel->linkActivated(QStringLiteral("open"));

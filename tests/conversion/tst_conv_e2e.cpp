@@ -50,6 +50,7 @@ TestMedia::MediaFacts CheckMedia(const QString& path) {
 void AddThroughDialog(QueueEnv& env, const QString& path) {
   env.dialogs.fileAnswers.push_back(path);
   env.form()->AddAvFileBtnClick();
+  QVERIFY(TestSupport::WaitForAddition(env.form()));
 }
 
 // The slow codec at a large picture size, so that a file is still converting when the
