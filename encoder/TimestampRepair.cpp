@@ -236,14 +236,12 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
       s.jumpRaw = raw;
       s.window = Window::Main;
       moved = true;
-      jump = {true,
-              stream,
-              av_q2d(s.tb) * double(step),
-              av_q2d(s.tb) * double(s.lastTs),
-              false,
-              forward ? Format("a step forward of more than %.0f s that no other stream goes along with",
-                               kMaxForwardStep)
-                      : Format("a step back of more than %.0f s", kMaxBackwardStep)};
+      std::string why =
+          forward ? Format("a step forward of more than %.0f s that no other stream goes along with",
+                           kMaxForwardStep)
+                  : Format("a step back of more than %.0f s", kMaxBackwardStep);
+      if (shared_.from != stream) why += "; moved by the same shift as the stream that jumped there first";
+      jump = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.lastTs), false, why};
       ts = raw + s.offset;
     } else if (step > 0) {
       s.lastStep = step;
