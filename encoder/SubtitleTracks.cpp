@@ -174,6 +174,9 @@ void SubtitleTracks::Keep(AVFormatContext* out, const Source& src, const std::st
     kept_.push_back(std::move(kept));
   }
   const int def = DefaultOf(origins);
+  if (def >= 0)
+    Trace("subtitles: " + origins[size_t(def)].name +
+          " is the default track: the first Chinese track, else the source's default, else the first");
   for (size_t k = 0; k < kept_.size(); ++k)
     kept_[k]->track.Stream()->disposition = int(k) == def ? AV_DISPOSITION_DEFAULT : 0;
 }
@@ -212,8 +215,13 @@ void SubtitleTracks::Draw(const Source& src, const std::string& input, const Dra
       drawnPictures_.reset();
       drawnReader_.reset();
       drawnText_.reset();
+      Trace("subtitles: " + o.name + " cannot be drawn (" + error +
+            "): the next one by the same rule is tried");
       continue;
     }
+    Trace("subtitles: " + o.name +
+          " is drawn into the picture: the first Chinese track, else the source's default, " +
+          "else the first");
     drawnStream_ = o.stream ? o.stream->index : -1;
     drawnFile_ = o.file;
     drawnName_ = o.name;

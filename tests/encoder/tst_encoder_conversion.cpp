@@ -1972,7 +1972,8 @@ class TestEncoderConversion : public QObject {
   }
 
   // DVD subtitles burned in: a cue without an end of its own (at the bottom) is shown until
-  // the next cue (at the top) ends it; one with its own end is gone after it.
+  // the next cue (at the top) ends it, and not again after that one; one with its own end is
+  // gone after it.
   void pictureCueEnds_data() {
     QTest::addColumn<QList<PictureCue>>("cues");
     QTest::addColumn<double>("at");
@@ -1980,6 +1981,9 @@ class TestEncoderConversion : public QObject {
     const QList<PictureCue> open{{1, true, 0}, {3, false, 0}};
     QTest::newRow("no end, before the next") << open << 2.5 << true;
     QTest::newRow("no end, after the next") << open << 3.5 << false;
+    // Ended by the next, it stays ended once the next has gone too.
+    QTest::newRow("no end, after the next has ended")
+        << QList<PictureCue>{{1, true, 0}, {3, false, 0.4}} << 3.7 << false;
     QTest::newRow("an end of its own, after it") << QList<PictureCue>{{1, true, 1}} << 2.5 << false;
   }
 
