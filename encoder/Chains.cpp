@@ -76,6 +76,13 @@ bool Chain::Drain(const FrameSink& sink) {
   return true;
 }
 
+bool Chain::NewGraph() {
+  graph_ = avfilter_graph_alloc();
+  if (!graph_) return Failed(OutOfMemory());
+  graph_->nb_threads = 1;
+  return true;
+}
+
 bool Chain::Close(const FrameSink& sink) {
   if (!graph_ || closed_) return true;
   closed_ = true;
@@ -104,9 +111,7 @@ void PictureConverter::Configure(const AVStream* stream, const PictureSource& pi
 }
 
 bool PictureConverter::Build(const AVFrame* frame) {
-  graph_ = avfilter_graph_alloc();
-  if (!graph_) return Failed(OutOfMemory());
-  graph_->nb_threads = 1;
+  if (!NewGraph()) return false;
   const AVRational tb = stream_->time_base;
   AVRational sar = frame->sample_aspect_ratio;
   if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
@@ -189,9 +194,7 @@ void SoundConverter::Configure(const AVStream* stream, int sampleFormat, int sam
 }
 
 bool SoundConverter::Build(const AVFrame* frame) {
-  graph_ = avfilter_graph_alloc();
-  if (!graph_) return Failed(OutOfMemory());
-  graph_->nb_threads = 1;
+  if (!NewGraph()) return false;
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || !av_channel_layout_check(&frame->ch_layout))
     av_channel_layout_default(&layout_, frame->ch_layout.nb_channels);
   else

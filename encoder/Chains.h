@@ -43,6 +43,9 @@ class Chain {
  protected:
   Chain() = default;
   ~Chain();
+  // A new, empty filter graph (one thread: the chains run beside the encoders); false when
+  // memory ran out.
+  bool NewGraph();
   // Joins a source and a sink of the given kinds ("buffer"/"buffersink" or
   // "abuffer"/"abuffersink") through the filter chain and configures the graph.
   int Connect(const char* sourceKind, const std::string& sourceArgs, const char* sinkKind,
