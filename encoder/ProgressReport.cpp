@@ -16,19 +16,20 @@ extern "C" {
 
 namespace vidmora::encoder {
 
-void ProgressReport::Describe(const ConversionSetup& c, double length) {
-  std::string line = "Input: " + DisplayName(c.options.input) + " (" + c.source.context->iformat->name + ")";
-  if (c.source.context->duration != AV_NOPTS_VALUE)
-    line += Format(", duration %.2f s%s", c.source.context->duration / double(AV_TIME_BASE),
-                   c.source.announcedEnd == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
+void ProgressReport::Describe(const ConversionSetup& setup, double length) {
+  std::string line =
+      "Input: " + DisplayName(setup.options.input) + " (" + setup.source.context->iformat->name + ")";
+  if (setup.source.context->duration != AV_NOPTS_VALUE)
+    line += Format(", duration %.2f s%s", setup.source.context->duration / double(AV_TIME_BASE),
+                   setup.source.announcedEnd == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
   ConsoleLine(line);
   saidLength_ = length;
   if (saidLength_ > 0) ConsoleLine(LengthLine(saidLength_));
-  if (c.source.video.index >= 0) {
-    const AVCodecParameters* d = c.source.video.stream->codecpar;
-    const AVRational fps = av_guess_frame_rate(c.source.context, c.source.video.stream, nullptr);
-    AVRational sar = c.source.video.stream->sample_aspect_ratio.num > 0
-                         ? c.source.video.stream->sample_aspect_ratio
+  if (setup.source.video.index >= 0) {
+    const AVCodecParameters* d = setup.source.video.stream->codecpar;
+    const AVRational fps = av_guess_frame_rate(setup.source.context, setup.source.video.stream, nullptr);
+    AVRational sar = setup.source.video.stream->sample_aspect_ratio.num > 0
+                         ? setup.source.video.stream->sample_aspect_ratio
                          : d->sample_aspect_ratio;
     if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
     AVRational dar;
@@ -36,83 +37,84 @@ void ProgressReport::Describe(const ConversionSetup& c, double length) {
     ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d", avcodec_get_name(d->codec_id), d->width,
                        d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
   }
-  for (const InputStream& in : c.source.sounds) {
+  for (const InputStream& in : setup.source.sounds) {
     const AVCodecParameters* d = in.stream->codecpar;
     const AVDictionaryEntry* language = av_dict_get(in.stream->metadata, "language", nullptr, 0);
     ConsoleLine(Format("  audio: %s %d Hz, %s%s%s", avcodec_get_name(d->codec_id), d->sample_rate,
                        DescribeLayout(d->ch_layout).c_str(), language ? ", " : "",
                        language ? language->value : ""));
   }
-  ConsoleLine("Output: " + DisplayName(c.options.output) + " (MP4)");
-  if (const AVCodecContext* e = c.video.encoder.get()) {
+  ConsoleLine("Output: " + DisplayName(setup.options.output) + " (MP4)");
+  if (const AVCodecContext* e = setup.video.encoder.get()) {
     AVRational dar;
-    av_reduce(&dar.num, &dar.den, int64_t(e->width) * c.picture.sar.num,
-              int64_t(e->height) * c.picture.sar.den, 1000);
-    const std::string rate = e->bit_rate > 0 && c.options.videoBitRate > 0
+    av_reduce(&dar.num, &dar.den, int64_t(e->width) * setup.picture.sar.num,
+              int64_t(e->height) * setup.picture.sar.den, 1000);
+    const std::string rate = e->bit_rate > 0 && setup.options.videoBitRate > 0
                                  ? Format("%lld kbit/s", (long long)(e->bit_rate / 1000))
                                  : std::string("the encoder's default quality");
-    ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", c.options.videoCodec.c_str(),
-                       e->width, e->height, av_q2d(c.picture.fps), dar.num, dar.den, rate.c_str()));
-    if (c.picture.turnedToPortrait)
+    ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", setup.options.videoCodec.c_str(),
+                       e->width, e->height, av_q2d(setup.picture.fps), dar.num, dar.den, rate.c_str()));
+    if (setup.picture.turnedToPortrait)
       ConsoleLine(
           Format("  the size and aspect chosen are taken standing up for the portrait picture (%dx%d)",
                  e->width, e->height));
-    if (c.picture.picture.orientation != Orientation::Upright)
+    if (setup.picture.picture.orientation != Orientation::Upright)
       ConsoleLine(std::string("  the picture is turned upright (") +
-                  DescribeOrientation(c.picture.picture.orientation) + ")");
-    if (IsHdr(c.picture.picture.colours.transfer))
+                  DescribeOrientation(setup.picture.picture.orientation) + ")");
+    if (IsHdr(setup.picture.picture.colours.transfer))
       ConsoleLine(Format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
-                         c.picture.picture.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
+                         setup.picture.picture.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
   }
-  if (!c.burnNote.empty()) ConsoleLine(c.burnNote);
-  std::vector<const OutputStream*> outs{&c.video};
-  for (const OutputStream& out : c.sounds) {
+  if (!setup.burnNote.empty()) ConsoleLine(setup.burnNote);
+  std::vector<const OutputStream*> outs{&setup.video};
+  for (const OutputStream& out : setup.sounds) {
     outs.push_back(&out);
     if (const AVCodecContext* e = out.encoder.get())
-      ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", c.options.audioCodec.c_str(), e->sample_rate,
-                         DescribeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
+      ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", setup.options.audioCodec.c_str(),
+                         e->sample_rate, DescribeLayout(e->ch_layout).c_str(),
+                         (long long)(e->bit_rate / 1000)));
   }
   for (const OutputStream* out : outs)
     if (out->copy.IsOpen())
-      ConsoleLine(Format("  %s: %s copied as it is", out == &c.video ? "video" : "audio",
+      ConsoleLine(Format("  %s: %s copied as it is", out == &setup.video ? "video" : "audio",
                          avcodec_get_name(out->stream->codecpar->codec_id)));
-  for (const AVStream* st : c.subtitles) {
+  for (const AVStream* st : setup.subtitles) {
     const AVDictionaryEntry* language = av_dict_get(st->metadata, "language", nullptr, 0);
     ConsoleLine(Format("  subtitles: text%s%s%s", language ? ", " : "", language ? language->value : "",
                        st->disposition & AV_DISPOSITION_DEFAULT ? ", default" : ""));
   }
-  if (c.source.cover) {
-    const AVCodecParameters* cover = c.source.cover->codecpar;
+  if (setup.source.cover) {
+    const AVCodecParameters* cover = setup.source.cover->codecpar;
     ConsoleLine(Format("  cover: %s %dx%d, kept as the MP4's cover", avcodec_get_name(cover->codec_id),
                        cover->width, cover->height));
   }
-  if (c.chapters > 0) ConsoleLine(Format("  chapters: %d, kept with their titles", int(c.chapters)));
-  for (const std::string& note : c.source.notes) ConsoleLine("  " + note);
-  for (const std::string& track : c.source.leftOut) ConsoleWarning(WarningCode::SoundLeftOut, track);
+  if (setup.chapters > 0) ConsoleLine(Format("  chapters: %d, kept with their titles", int(setup.chapters)));
+  for (const std::string& note : setup.source.notes) ConsoleLine("  " + note);
+  for (const std::string& track : setup.source.leftOut) ConsoleWarning(WarningCode::SoundLeftOut, track);
   // Picture subtitles are named where subtitles are kept as tracks; drawn in, only the
   // track drawn counts.
-  const bool keptAsTracks = c.options.subtitles == SubtitleMode::Keep ||
-                            (c.options.subtitles == SubtitleMode::Burn && !c.video.encoder);
-  if (!c.source.pictureSubtitles.empty() && keptAsTracks) {
+  const bool keptAsTracks = setup.options.subtitles == SubtitleMode::Keep ||
+                            (setup.options.subtitles == SubtitleMode::Burn && !setup.video.encoder);
+  if (!setup.source.pictureSubtitles.empty() && keptAsTracks) {
     std::string codecs;
-    for (const AVStream* st : c.source.pictureSubtitles) {
+    for (const AVStream* st : setup.source.pictureSubtitles) {
       const std::string name = avcodec_get_name(st->codecpar->codec_id);
       if (codecs.find(name) == std::string::npos) codecs += (codecs.empty() ? "" : ", ") + name;
     }
     ConsoleWarning(WarningCode::PictureSubtitles,
                    Format("%d subtitle track%s drawn as pictures (%s) left out; MP4 keeps subtitles as text",
-                          int(c.source.pictureSubtitles.size()),
-                          c.source.pictureSubtitles.size() > 1 ? "s" : "", codecs.c_str()));
+                          int(setup.source.pictureSubtitles.size()),
+                          setup.source.pictureSubtitles.size() > 1 ? "s" : "", codecs.c_str()));
   }
-  if (c.options.subtitles == SubtitleMode::Burn && !c.video.encoder && c.source.video.index >= 0)
+  if (setup.options.subtitles == SubtitleMode::Burn && !setup.video.encoder && setup.source.video.index >= 0)
     ConsoleLine("Subtitles cannot be drawn into a picture copied as it is; they are kept as tracks");
-  Tracks(int(c.sounds.size()), int(c.subtitles.size()));
-  if (!c.options.ignored.empty()) {
+  Tracks(int(setup.sounds.size()), int(setup.subtitles.size()));
+  if (!setup.options.ignored.empty()) {
     std::string names;
-    for (const std::string& name : c.options.ignored) names += (names.empty() ? "" : ", ") + name;
+    for (const std::string& name : setup.options.ignored) names += (names.empty() ? "" : ", ") + name;
     ConsoleLine("Ignored for a stream copied as it is: " + names + " (these need re-encoding)");
   }
-  if (c.source.video.index < 0 && c.options.videoCodec == "copy")
+  if (setup.source.video.index < 0 && setup.options.videoCodec == "copy")
     ConsoleWarning(WarningCode::NoPicture, "the source holds no picture; the output holds its sound only");
   ConsoleLine("Press q to stop early.");
 }

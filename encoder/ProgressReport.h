@@ -49,9 +49,9 @@ class ProgressReport {
                 bool final = false);
 
   // A sound track (its place among the source's, from 1) that wrote nothing and is left out.
-  void EmptySound(int place, const char* codec);
+  static void EmptySound(int place, const char* codec);
   // "tracks: sound=2 subtitles=1".
-  void Tracks(int sounds, int subtitles);
+  static void Tracks(int sounds, int subtitles);
 
  private:
   double saidLength_ = -1;  // the last length said

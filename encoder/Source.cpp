@@ -47,6 +47,18 @@ std::string CodecName(const AVCodecParameters* par) {
   return par->codec_id == AV_CODEC_ID_NONE ? "an unknown codec" : avcodec_get_name(par->codec_id);
 }
 
+// Every stream kept or left out, and why.
+void TracePlan(const TrackPlan& plan) {
+  if (!TraceOn()) return;
+  if (!plan.programWhy.empty()) Trace("streams: " + plan.programWhy);
+  std::vector<std::pair<int, std::string>> lines;
+  for (const KeptStream& s : plan.kept) lines.push_back({s.index, s.why});
+  for (const LeftOutStream& s : plan.leftOut) lines.push_back({s.index, s.why});
+  std::stable_sort(lines.begin(), lines.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& line : lines) Trace(Format("streams: #%d ", line.first) + line.second);
+}
+
 }  // namespace
 
 Source::~Source() { avformat_close_input(&context); }
@@ -342,18 +354,6 @@ MaybeFailure Source::Open(const std::string& path, bool copyVideo, bool copyAudi
   }
   FindStart();
   return {};
-}
-
-// Every stream kept or left out, and why.
-void Source::TracePlan(const TrackPlan& plan) const {
-  if (!TraceOn()) return;
-  if (!plan.programWhy.empty()) Trace("streams: " + plan.programWhy);
-  std::vector<std::pair<int, std::string>> lines;
-  for (const KeptStream& s : plan.kept) lines.push_back({s.index, s.why});
-  for (const LeftOutStream& s : plan.leftOut) lines.push_back({s.index, s.why});
-  std::stable_sort(lines.begin(), lines.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& line : lines) Trace(Format("streams: #%d ", line.first) + line.second);
 }
 
 // Timestamps count from the earliest start of the picture and sound streams (subtitles may

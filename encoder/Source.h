@@ -75,7 +75,6 @@ class Source {
   SourceFacts Facts() const;                 // the streams as the track plan sees them
   MaybeFailure Pick(const TrackPlan& plan);  // takes the plan's streams, or refuses the source
   MaybeFailure OpenDecoder(InputStream& in);
-  void TracePlan(const TrackPlan& plan) const;
   void FindStart();
 
   std::string path_;

@@ -615,10 +615,10 @@ int Conversion::Complete() {
       ++keptSounds;
       continue;
     }
-    report_.EmptySound(soundPlace(src_.sounds[k]),
-                       avcodec_get_name(src_.sounds[k].stream->codecpar->codec_id));
+    ProgressReport::EmptySound(soundPlace(src_.sounds[k]),
+                               avcodec_get_name(src_.sounds[k].stream->codecpar->codec_id));
   }
-  if (keptSounds < int(aouts_.size())) report_.Tracks(keptSounds, int(subtitles_.size()));
+  if (keptSounds < int(aouts_.size())) ProgressReport::Tracks(keptSounds, int(subtitles_.size()));
   if (!AddChapters()) return Abandon();
   if (!muxer_.Finish()) return Abandon(muxer_.Error());
   Progress(true);
