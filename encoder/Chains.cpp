@@ -70,9 +70,16 @@ bool Chain::Drain(const FrameSink& sink) {
     if (!out) return Failed(OutOfMemory());
     const int r = av_buffersink_get_frame(sink_, out.get());
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return Failed(Coded(StepFailure(r), "the filters failed: " + ErrorText(r)));
+    if (r < 0) return Failed(Failure{StepFailure(r), "the filters failed: " + ErrorText(r)});
     if (!sink(std::move(out), av_buffersink_get_time_base(sink_))) return false;
   }
+  return true;
+}
+
+bool Chain::NewGraph() {
+  graph_ = avfilter_graph_alloc();
+  if (!graph_) return Failed(OutOfMemory());
+  graph_->nb_threads = 1;
   return true;
 }
 
@@ -82,7 +89,7 @@ bool Chain::Close(const FrameSink& sink) {
   if (StopRequested()) return true;  // what the filters hold is dropped
   // The end time lets the frame-rate filter fill the last picture's whole duration.
   const int r = av_buffersrc_close(source_, nextPts_, AV_BUFFERSRC_FLAG_PUSH);
-  if (r < 0) return Failed(Coded(StepFailure(r), "the filters failed: " + ErrorText(r)));
+  if (r < 0) return Failed(Failure{StepFailure(r), "the filters failed: " + ErrorText(r)});
   return Drain(sink);
 }
 
@@ -104,9 +111,7 @@ void PictureConverter::Configure(const AVStream* stream, const PictureSource& pi
 }
 
 bool PictureConverter::Build(const AVFrame* frame) {
-  graph_ = avfilter_graph_alloc();
-  if (!graph_) return Failed(OutOfMemory());
-  graph_->nb_threads = 1;
+  if (!NewGraph()) return false;
   const AVRational tb = stream_->time_base;
   AVRational sar = frame->sample_aspect_ratio;
   if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
@@ -123,7 +128,7 @@ bool PictureConverter::Build(const AVFrame* frame) {
   std::string chain = PictureChain(picture_, fps_, encoderWidth_, encoderHeight_);
   if (!drawn_.empty()) chain += "," + drawn_;
   const int r = Connect("buffer", srcArgs, "buffersink", chain);
-  if (r < 0) return Failed(Coded(StepFailure(r), "cannot set up the picture conversion: " + ErrorText(r)));
+  if (r < 0) return Failed(Failure{StepFailure(r), "cannot set up the picture conversion: " + ErrorText(r)});
   width_ = frame->width;
   height_ = frame->height;
   format_ = frame->format;
@@ -152,7 +157,8 @@ bool PictureConverter::Push(AVFrame* frame, const FrameSink& sink) {
                                 height_, AVPixelFormat(format_), SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!converted_) converted_.reset(av_frame_alloc());
     AVFrame* converted = converted_.get();
-    if (!sws_ || !converted) return Failed(Coded(protocol::kErrEncodeFailed, "cannot convert a changed picture size"));
+    if (!sws_ || !converted)
+      return Failed(Failure{ErrorCode::EncodeFailed, "cannot convert a changed picture size"});
     av_frame_unref(converted);
     converted->width = width_;
     converted->height = height_;
@@ -164,7 +170,7 @@ bool PictureConverter::Push(AVFrame* frame, const FrameSink& sink) {
   }
   const int r = av_buffersrc_add_frame_flags(source_, input, AV_BUFFERSRC_FLAG_KEEP_REF);
   if (input != frame) av_frame_unref(input);
-  if (r < 0) return Failed(Coded(StepFailure(r), "the picture conversion failed: " + ErrorText(r)));
+  if (r < 0) return Failed(Failure{StepFailure(r), "the picture conversion failed: " + ErrorText(r)});
   return Drain(sink);
 }
 
@@ -188,9 +194,7 @@ void SoundConverter::Configure(const AVStream* stream, int sampleFormat, int sam
 }
 
 bool SoundConverter::Build(const AVFrame* frame) {
-  graph_ = avfilter_graph_alloc();
-  if (!graph_) return Failed(OutOfMemory());
-  graph_->nb_threads = 1;
+  if (!NewGraph()) return false;
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || !av_channel_layout_check(&frame->ch_layout))
     av_channel_layout_default(&layout_, frame->ch_layout.nb_channels);
   else
@@ -204,7 +208,7 @@ bool SoundConverter::Build(const AVFrame* frame) {
                                    av_get_sample_fmt_name(AVSampleFormat(encoderFormat_)), encoderRate_,
                                    DescribeLayout(encoderLayout_).c_str());
   const int r = Connect("abuffer", srcArgs, "abuffersink", chain);
-  if (r < 0) return Failed(Coded(StepFailure(r), "cannot set up the sound conversion: " + ErrorText(r)));
+  if (r < 0) return Failed(Failure{StepFailure(r), "cannot set up the sound conversion: " + ErrorText(r)});
   // AAC takes 1024 samples a frame, MP3 1152: the sink cuts frames to the encoder's size.
   if (frameSize_ > 0) av_buffersink_set_frame_size(sink_, unsigned(frameSize_));
   return true;
@@ -254,7 +258,7 @@ bool SoundConverter::Push(AVFrame* frame, const FrameSink& sink) {
     }
     if (r < 0) {
       av_frame_unref(converted);
-      return Failed(Coded(StepFailure(r), "cannot convert a changed sound format: " + ErrorText(r)));
+      return Failed(Failure{StepFailure(r), "cannot convert a changed sound format: " + ErrorText(r)});
     }
     pts = av_rescale_q(pts, sampleTb, {1, sampleRate_});
     input = converted;
@@ -265,7 +269,7 @@ bool SoundConverter::Push(AVFrame* frame, const FrameSink& sink) {
   const int r =
       input->nb_samples > 0 ? av_buffersrc_add_frame_flags(source_, input, AV_BUFFERSRC_FLAG_KEEP_REF) : 0;
   if (input != frame) av_frame_unref(input);
-  if (r < 0) return Failed(Coded(StepFailure(r), "the sound conversion failed: " + ErrorText(r)));
+  if (r < 0) return Failed(Failure{StepFailure(r), "the sound conversion failed: " + ErrorText(r)});
   return Drain(sink);
 }
 

@@ -4,6 +4,7 @@
 // that changes its format midway is brought back to the first frame's format first.
 #pragma once
 
+#include "Failure.h"
 #include "LibraryObjects.h"
 #include "PictureFilter.h"
 
@@ -37,18 +38,21 @@ class Chain {
   // whole duration). After a stop it is dropped.
   bool Close(const FrameSink& sink);
   // Why Push() or Close() failed; empty when the sink refused a frame.
-  const std::string& Error() const { return error_; }
+  const MaybeFailure& Error() const { return error_; }
 
  protected:
   Chain() = default;
   ~Chain();
+  // A new, empty filter graph (one thread: the chains run beside the encoders); false when
+  // memory ran out.
+  bool NewGraph();
   // Joins a source and a sink of the given kinds ("buffer"/"buffersink" or
   // "abuffer"/"abuffersink") through the filter chain and configures the graph.
   int Connect(const char* sourceKind, const std::string& sourceArgs, const char* sinkKind,
               const std::string& chain);
   bool Drain(const FrameSink& sink);
-  bool Failed(const std::string& message) {
-    error_ = message;
+  bool Failed(Failure failure) {
+    error_ = std::move(failure);
     return false;
   }
 
@@ -60,7 +64,7 @@ class Chain {
 
  private:
   bool closed_ = false;
-  std::string error_;
+  MaybeFailure error_;
 };
 
 class PictureConverter : public Chain {

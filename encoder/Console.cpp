@@ -43,6 +43,15 @@ void LibraryLog(void* avcl, int level, const char* fmt, va_list vl) {
   std::lock_guard<std::mutex> lock(g_logMutex);
   g_lastError = text;
 }
+
+// The mark, the code, ": " and the detail, on one line whatever the detail holds.
+std::string CodedLine(const char* mark, const char* code, const std::string& detail) {
+  std::string line = std::string(mark) + code + ": " + detail;
+  for (auto& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  return line;
+}
+
 }  // namespace
 
 void ConsoleLine(const std::string& line) {
@@ -62,74 +71,17 @@ void ConsoleLine(const std::string& line) {
   }
 }
 
-static bool HasCode(const std::string& message) {
-  for (const char* code : protocol::kErrorCodes) {
-    const size_t n = std::strlen(code);
-    if (message.compare(0, n, code) == 0 && message.compare(n, 2, ": ") == 0) return true;
-  }
-  return false;
+std::string ErrorLine(const Failure& failure) {
+  return CodedLine(protocol::kErrorMark, protocol::Spelling(failure.code), failure.detail);
 }
 
-void ConsoleError(const std::string& message) {
-  std::string line = protocol::kErrorMark + (HasCode(message) ? message : Coded(protocol::kErrEncodeFailed, message));
-  for (auto& c : line)
-    if (c == '\n' || c == '\r') c = ' ';
-  ConsoleLine(line);
+void ConsoleError(const Failure& failure) { ConsoleLine(ErrorLine(failure)); }
+
+std::string WarningLine(WarningCode code, const std::string& detail) {
+  return CodedLine(protocol::kWarningMark, protocol::Spelling(code), detail);
 }
 
-std::string Coded(const char* code, const std::string& detail) { return code + (": " + detail); }
-
-std::string OutOfMemory() { return Coded(protocol::kErrOutOfMemory, "out of memory"); }
-
-const char* SourceFailure(int averror) {
-  switch (averror) {
-    case AVERROR(ENOENT):
-    case AVERROR(ENOTDIR):
-      return protocol::kErrSourceMissing;
-    case AVERROR(EACCES):
-    case AVERROR(EPERM):
-    case AVERROR(EIO):
-      return protocol::kErrSourceUnreadable;
-    case AVERROR(EISDIR):
-      return protocol::kErrSourceNotRegular;
-    case AVERROR(ENOMEM):
-      return protocol::kErrOutOfMemory;
-    case AVERROR_EXIT:
-      return protocol::kErrStopped;
-    case AVERROR_PATCHWELCOME:
-    case AVERROR_DECODER_NOT_FOUND:
-    case AVERROR_DEMUXER_NOT_FOUND:
-      return protocol::kErrSourceUnsupported;
-    default:
-      return protocol::kErrSourceDamaged;
-  }
-}
-
-const char* OutputFailure(int averror) {
-  switch (averror) {
-    case AVERROR(ENOSPC):
-    case AVERROR(EDQUOT):
-      return protocol::kErrOutputFull;
-    case AVERROR(EFBIG):
-      return protocol::kErrOutputTooLarge;
-    case AVERROR(EACCES):
-    case AVERROR(EPERM):
-    case AVERROR(EROFS):
-    case AVERROR(EIO):
-    case AVERROR(ENOENT):
-    case AVERROR(ENOTDIR):
-      return protocol::kErrOutputUnwritable;
-    case AVERROR(ENAMETOOLONG):
-    case AVERROR(EILSEQ):
-      return protocol::kErrOutputName;
-    default:
-      return StepFailure(averror);
-  }
-}
-
-const char* StepFailure(int averror) {
-  return averror == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrEncodeFailed;
-}
+void ConsoleWarning(WarningCode code, const std::string& detail) { ConsoleLine(WarningLine(code, detail)); }
 
 std::string DisplayName(const std::string& path) {
   std::string s = path;

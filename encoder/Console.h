@@ -2,6 +2,8 @@
 // so that a reader polling the pipe never sees two lines interleaved.
 #pragma once
 
+#include "Failure.h"
+
 #include <string>
 
 namespace vidmora::encoder {
@@ -9,20 +11,14 @@ namespace vidmora::encoder {
 // Writes one line (a newline is appended).
 void ConsoleLine(const std::string& line);
 
-// The one line that reports a failure: message is "code: detail" (see Coded); a message
-// without a known code is reported as a failed conversion step.
-void ConsoleError(const std::string& message);
+// The one line that reports a failure: "Error: <code>: <detail>" (line breaks in the detail
+// become blanks). ErrorLine forms it, ConsoleError writes it.
+std::string ErrorLine(const Failure& failure);
+void ConsoleError(const Failure& failure);
 
-// A failure's message: its code (one of the protocol's error codes), ": " and the detail.
-std::string Coded(const char* code, const std::string& detail);
-// "out-of-memory: out of memory".
-std::string OutOfMemory();
-// The code for a system or library error (errno as AVERROR(errno), or an AVERROR) met
-// while opening or reading the source, while writing the output, or in any other step
-// (out-of-memory or encode-failed).
-const char* SourceFailure(int averror);
-const char* OutputFailure(int averror);
-const char* StepFailure(int averror);
+// A warning: "warning: <code>: <detail>".
+std::string WarningLine(WarningCode code, const std::string& detail);
+void ConsoleWarning(WarningCode code, const std::string& detail);
 
 // A file name made safe to show: control characters become '?', and the two texts the
 // front-end watches for ("frame=" at a line start cannot happen here, "time=" and

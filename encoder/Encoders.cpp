@@ -1,7 +1,6 @@
 #include "Encoders.h"
 
 #include "Console.h"
-#include "Protocol.h"
 #include "LibraryFields.h"
 #include "StopRequest.h"
 
@@ -26,8 +25,8 @@ constexpr double kStopFlushBudget = 1.4;
 constexpr double kRateMismatch = 1.5;
 
 // Opens the encoder prepared in out (picture or sound) and gives it a stream in the file.
-std::string OpenEncoder(AVFormatContext* file, OutputStream& out, const AVCodec* codec, const char* kind,
-                        const std::string& name) {
+MaybeFailure OpenEncoder(AVFormatContext* file, OutputStream& out, const AVCodec* codec, const char* kind,
+                         const std::string& name) {
   AVCodecContext* enc = out.encoder.get();
   if (file->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   ClearLibraryError();
@@ -35,9 +34,9 @@ std::string OpenEncoder(AVFormatContext* file, OutputStream& out, const AVCodec*
   if (r < 0) {
     const std::string detail = LastLibraryError();
     // An encoder that refuses to open refuses what it was asked for (a size, a rate).
-    return Coded(r == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrOptionUnsupported,
-                 std::string("cannot start the ") + kind + " encoder " + name + ": " +
-                     (detail.empty() ? ErrorText(r) : detail));
+    return Failure{r == AVERROR(ENOMEM) ? ErrorCode::OutOfMemory : ErrorCode::OptionUnsupported,
+                   std::string("cannot start the ") + kind + " encoder " + name + ": " +
+                       (detail.empty() ? ErrorText(r) : detail)};
   }
   out.packet.reset(av_packet_alloc());
   out.stream = avformat_new_stream(file, nullptr);
@@ -49,12 +48,11 @@ std::string OpenEncoder(AVFormatContext* file, OutputStream& out, const AVCodec*
 
 }  // namespace
 
-std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* file, OutputStream& out,
-                             PictureSetup& setup) {
+MaybeFailure OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* file, OutputStream& out,
+                              PictureSetup& setup) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.videoCodec.c_str());
   if (!codec)
-    return Coded(protocol::kErrOptionUnsupported,
-                 "the video encoder " + opt.videoCodec + " is not available");
+    return Failure{ErrorCode::OptionUnsupported, "the video encoder " + opt.videoCodec + " is not available"};
   const AVCodecContext* dec = src.video.decoder.get();
   setup.picture.width = dec->width;
   setup.picture.height = dec->height;
@@ -140,8 +138,7 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
       params += Format(":pools=%d:frame-threads=%d", opt.threads, std::max(1, opt.threads / 2));
     av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
   }
-  const std::string error = OpenEncoder(file, out, codec, "video", opt.videoCodec);
-  if (!error.empty()) return error;
+  if (MaybeFailure failure = OpenEncoder(file, out, codec, "video", opt.videoCodec)) return failure;
   out.stream->avg_frame_rate = setup.fps;
   out.stream->sample_aspect_ratio = setup.sar;
   // The tag most players expect for H.265 in MP4.
@@ -149,12 +146,11 @@ std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* f
   return {};
 }
 
-std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFormatContext* file,
-                             OutputStream& out) {
+MaybeFailure OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFormatContext* file,
+                              OutputStream& out) {
   const AVCodec* codec = avcodec_find_encoder_by_name(opt.audioCodec.c_str());
   if (!codec)
-    return Coded(protocol::kErrOptionUnsupported,
-                 "the audio encoder " + opt.audioCodec + " is not available");
+    return Failure{ErrorCode::OptionUnsupported, "the audio encoder " + opt.audioCodec + " is not available"};
   const AVCodecContext* dec = sound.decoder.get();
 
   int rate = opt.sampleRate ? opt.sampleRate : dec->sample_rate;
@@ -168,9 +164,9 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
       list += (list.empty() ? "" : ", ") + std::to_string(*p);
     }
     if (!supported && opt.sampleRate)
-      return Coded(
-          protocol::kErrOptionUnsupported,
-          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str()));
+      return Failure{
+          ErrorCode::OptionUnsupported,
+          Format("the audio encoder %s cannot use %d Hz (it takes %s)", codec->name, rate, list.c_str())};
     if (!supported) rate = closest;
   }
 
@@ -187,8 +183,8 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
       if (p->nb_channels <= channels && (!fallback || p->nb_channels > fallback->nb_channels)) fallback = p;
     }
     if (!match && opt.channels)
-      return Coded(protocol::kErrOptionUnsupported,
-                   Format("the audio encoder %s cannot encode %d channels", codec->name, channels));
+      return Failure{ErrorCode::OptionUnsupported,
+                     Format("the audio encoder %s cannot encode %d channels", codec->name, channels)};
     if (!match) match = fallback ? fallback : layouts;
     av_channel_layout_uninit(&layout);
     av_channel_layout_copy(&layout, match);
@@ -210,7 +206,7 @@ std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFor
 }
 
 bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const PacketWriter& write,
-            std::string& error) {
+            MaybeFailure& error) {
   AVCodecContext* enc = out.encoder.get();
   if (frame) {
     frame->pts = av_rescale_q(frame->pts, timeBase, enc->time_base);
@@ -230,11 +226,13 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
     }
     ++out.frames;
   }
+  const auto failed = [&](int r) {
+    error =
+        Failure{StepFailure(r), std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)};
+    return false;
+  };
   int r = avcodec_send_frame(enc, frame);
-  if (r < 0 && r != AVERROR_EOF)
-    return (error = Coded(StepFailure(r),
-                          std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
-        .empty();
+  if (r < 0 && r != AVERROR_EOF) return failed(r);
   AVPacket* packet = out.packet.get();
   for (;;) {
     // A flush after a stop ends when its time is up; the packets written so far make a
@@ -242,10 +240,7 @@ bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const Packet
     if (!frame && StopRequested() && SecondsSinceStopRequest() > kStopFlushBudget) break;
     r = avcodec_receive_packet(enc, packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
-    if (r < 0)
-      return (error = Coded(StepFailure(r),
-                            std::string("the ") + enc->codec->name + " encoder failed: " + ErrorText(r)))
-          .empty();
+    if (r < 0) return failed(r);
     av_packet_rescale_ts(packet, enc->time_base, out.stream->time_base);
     packet->stream_index = out.stream->index;
     if (!write(packet)) return false;

@@ -22,11 +22,11 @@ struct PictureSetup {
 };
 
 // Sets up and opens the encoder for the source's picture (or one sound track) in out, with its
-// stream in file. "" or the one line that refuses it.
-std::string OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* file, OutputStream& out,
-                             PictureSetup& setup);
-std::string OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFormatContext* file,
-                             OutputStream& out);
+// stream in file. Returns why it is refused, if it is.
+MaybeFailure OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* file, OutputStream& out,
+                              PictureSetup& setup);
+MaybeFailure OpenAudioEncoder(const Options& opt, const InputStream& sound, AVFormatContext* file,
+                              OutputStream& out);
 
 // Takes each encoded packet, its timestamps in the output stream's time base; false when
 // it could not be written.
@@ -36,6 +36,6 @@ using PacketWriter = std::function<bool(AVPacket*)>;
 // and writes what it gives. False on failure: error tells why, or is empty when write
 // failed. After a stop, the flush gives up what the encoder still holds after a while.
 bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase, const PacketWriter& write,
-            std::string& error);
+            MaybeFailure& error);
 
 }  // namespace vidmora::encoder

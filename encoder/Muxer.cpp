@@ -103,8 +103,8 @@ bool Muxer::Start(int fd) {
   const int r = avformat_write_header(out_, nullptr);
   if (r < 0) {
     const std::string detail = LastLibraryError();
-    return Failed(
-        Coded(OutputFailure(r), "cannot write the output " + name_ + ": " + (detail.empty() ? ErrorText(r) : detail)));
+    return Failed(Failure{OutputFailure(r), "cannot write the output " + name_ + ": " +
+                                                (detail.empty() ? ErrorText(r) : detail)});
   }
   if (cover_) {
     // The writer keeps the picture for the cover box it writes at the end.
@@ -116,7 +116,7 @@ bool Muxer::Start(int fd) {
     picture->pos = -1;
     const int w = av_interleaved_write_frame(out_, picture.get());
     if (w < 0)
-      return Failed(Coded(OutputFailure(w), "writing the output " + name_ + " failed: " + ErrorText(w)));
+      return Failed(Failure{OutputFailure(w), "writing the output " + name_ + " failed: " + ErrorText(w)});
   }
   return true;
 }
@@ -148,7 +148,7 @@ bool Muxer::Write(OutputStream& out, AVPacket* packet) {
   const int r = av_interleaved_write_frame(out_, packet);
   if (r < 0) {
     av_packet_unref(packet);
-    return Failed(Coded(OutputFailure(r), "writing the output " + name_ + " failed: " + ErrorText(r)));
+    return Failed(Failure{OutputFailure(r), "writing the output " + name_ + " failed: " + ErrorText(r)});
   }
   return true;
 }
@@ -182,7 +182,8 @@ bool Muxer::WriteHeldSound(double upTo) {
 
 bool Muxer::Finish() {
   const int r = av_write_trailer(out_);
-  if (r < 0) return Failed(Coded(OutputFailure(r), "finishing the output " + name_ + " failed: " + ErrorText(r)));
+  if (r < 0)
+    return Failed(Failure{OutputFailure(r), "finishing the output " + name_ + " failed: " + ErrorText(r)});
   finished_ = true;
   return true;
 }
@@ -191,7 +192,7 @@ bool Muxer::Close() {
   const int error = CloseIo();
   if (error < 0)
     return Failed(
-        Coded(OutputFailure(error), "writing the output " + name_ + " failed: " + ErrorText(error)));
+        Failure{OutputFailure(error), "writing the output " + name_ + " failed: " + ErrorText(error)});
   if (finished_ && fd_ >= 0 && !userData_.empty()) userDataError_ = AppendUserData(fd_, userData_);
   return true;
 }

@@ -2,6 +2,7 @@
 // and the order in which the encoded streams reach it.
 #pragma once
 
+#include "Failure.h"
 #include "LibraryObjects.h"
 #include "StreamCopy.h"
 #include "UserData.h"
@@ -76,11 +77,11 @@ class Muxer {
   int64_t Position() const;                          // bytes written so far
   double OutputTime() const { return outputTime_; }  // seconds of output written so far
   double VideoEnd() const { return videoEnd_; }      // seconds: the end of the pictures written
-  const std::string& Error() const { return error_; }
+  const MaybeFailure& Error() const { return error_; }
 
  private:
-  bool Failed(const std::string& message) {
-    if (error_.empty()) error_ = message;
+  bool Failed(Failure failure) {
+    if (!error_) error_ = std::move(failure);
     return false;
   }
   int CloseIo();  // the write error seen, if any
@@ -102,7 +103,7 @@ class Muxer {
   std::deque<HeldPacket> heldSound_;  // of every sound track, in the order encoded
   double outputTime_ = 0;
   double videoEnd_ = 0;
-  std::string error_;
+  MaybeFailure error_;
 };
 
 }  // namespace vidmora::encoder

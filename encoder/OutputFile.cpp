@@ -1,7 +1,7 @@
 #include "OutputFile.h"
 
 #include "Console.h"
-#include "Protocol.h"
+#include "OutputNaming.h"
 #include "StopRequest.h"
 #include "TempName.h"
 
@@ -63,87 +63,81 @@ std::string LinePath(const std::string& path) {
 
 }  // namespace
 
-std::string CheckPaths(const std::string& input, const std::string& output, bool overwrite) {
+MaybeFailure CheckPaths(const std::string& input, const std::string& output, bool overwrite) {
   // Opened without waiting: a pipe with no writer or a device must not hold the program.
   const int inFd = open(input.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (inFd < 0) {
     const int error = errno;
     struct stat st;
     if (error == EISDIR || (stat(input.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-      return Coded(protocol::kErrSourceNotRegular, "the source " + DisplayName(input) + " is a folder, not a file");
-    return Coded(SourceFailure(AVERROR(error)),
-                 "cannot open the source " + DisplayName(input) + ": " + std::strerror(error));
+      return Failure{ErrorCode::SourceNotRegular,
+                     "the source " + DisplayName(input) + " is a folder, not a file"};
+    return Failure{SourceFailure(AVERROR(error)),
+                   "cannot open the source " + DisplayName(input) + ": " + std::strerror(error)};
   }
   struct stat in;
   const bool statted = fstat(inFd, &in) == 0;
   close(inFd);
   if (!statted)
-    return Coded(SourceFailure(AVERROR(errno)),
-                 "cannot open the source " + DisplayName(input) + ": " + std::strerror(errno));
+    return Failure{SourceFailure(AVERROR(errno)),
+                   "cannot open the source " + DisplayName(input) + ": " + std::strerror(errno)};
   if (S_ISDIR(in.st_mode))
-    return Coded(protocol::kErrSourceNotRegular, "the source " + DisplayName(input) + " is a folder, not a file");
+    return Failure{ErrorCode::SourceNotRegular,
+                   "the source " + DisplayName(input) + " is a folder, not a file"};
   if (!S_ISREG(in.st_mode))
-    return Coded(protocol::kErrSourceNotRegular,
-                 "the source " + DisplayName(input) + " is not a regular file (" +
-                     (S_ISFIFO(in.st_mode) ? "a pipe" : S_ISSOCK(in.st_mode) ? "a socket" : "a device") +
-                     "); only files are converted");
+    return Failure{ErrorCode::SourceNotRegular, "the source " + DisplayName(input) +
+                                                    " is not a regular file (" +
+                                                    (S_ISFIFO(in.st_mode)   ? "a pipe"
+                                                     : S_ISSOCK(in.st_mode) ? "a socket"
+                                                                            : "a device") +
+                                                    "); only files are converted"};
 
   std::string folder, name;
   SplitPath(output, folder, name);
   if (name.empty() || name == "." || name == "..")
-    return Coded(protocol::kErrOutputName, "the output " + DisplayName(output) + " does not name a file");
+    return Failure{ErrorCode::OutputName, "the output " + DisplayName(output) + " does not name a file"};
   const long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
   const size_t longest = nameMax > 0 ? size_t(nameMax) : size_t(NAME_MAX);
   if (name.size() > longest || output.size() >= PATH_MAX)
-    return Coded(protocol::kErrOutputName,
-                 "the output name " + DisplayName(output) + " is too long for the file system (" +
-                     std::to_string(name.size() > longest ? name.size() : output.size()) + " bytes, at most " +
-                     std::to_string(name.size() > longest ? longest : size_t(PATH_MAX - 1)) + ")");
+    return Failure{ErrorCode::OutputName,
+                   "the output name " + DisplayName(output) + " is too long for the file system (" +
+                       std::to_string(name.size() > longest ? name.size() : output.size()) +
+                       " bytes, at most " +
+                       std::to_string(name.size() > longest ? longest : size_t(PATH_MAX - 1)) + ")"};
   const std::string realDir = RealFolder(folder);
   if (realDir.empty())
-    return Coded(OutputFailure(AVERROR(errno)),
-                 "the output folder " + DisplayName(folder) + " cannot be used: " + std::strerror(errno));
+    return Failure{OutputFailure(AVERROR(errno)),
+                   "the output folder " + DisplayName(folder) + " cannot be used: " + std::strerror(errno)};
   struct stat dir;
   if (stat(realDir.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))
-    return Coded(protocol::kErrOutputUnwritable, "the output folder " + DisplayName(folder) + " is not a folder");
+    return Failure{ErrorCode::OutputUnwritable,
+                   "the output folder " + DisplayName(folder) + " is not a folder"};
 
   // The same file whatever the spelling: the folder's real path plus the name, and,
   // when the output exists, its device and inode (which also sees links).
   char realIn[PATH_MAX];
   const std::string canonicalOut = (realDir == "/" ? "" : realDir) + "/" + name;
   if (realpath(input.c_str(), realIn) && canonicalOut == realIn)
-    return Coded(protocol::kErrOutputIsSource, "the output " + DisplayName(output) + " is the source file itself");
+    return Failure{ErrorCode::OutputIsSource,
+                   "the output " + DisplayName(output) + " is the source file itself"};
   struct stat out;
   if (stat(output.c_str(), &out) == 0) {
     if (out.st_dev == in.st_dev && out.st_ino == in.st_ino)
-      return Coded(protocol::kErrOutputIsSource, "the output " + DisplayName(output) + " is the source file itself");
-    if (S_ISDIR(out.st_mode)) return Coded(protocol::kErrOutputName, "the output " + DisplayName(output) + " is a folder");
+      return Failure{ErrorCode::OutputIsSource,
+                     "the output " + DisplayName(output) + " is the source file itself"};
+    if (S_ISDIR(out.st_mode))
+      return Failure{ErrorCode::OutputName, "the output " + DisplayName(output) + " is a folder"};
     if (!overwrite)
-      return Coded(protocol::kErrOutputName, "the output " + DisplayName(output) + " exists already (-y overwrites it)");
+      return Failure{ErrorCode::OutputName,
+                     "the output " + DisplayName(output) + " exists already (-y overwrites it)"};
   }
   if (access(realDir.c_str(), W_OK) != 0)
-    return Coded(OutputFailure(AVERROR(errno)),
-                 "the output folder " + DisplayName(folder) + " is not writable: " + std::strerror(errno));
+    return Failure{OutputFailure(AVERROR(errno)),
+                   "the output folder " + DisplayName(folder) + " is not writable: " + std::strerror(errno)};
   return {};
 }
 
 TempOutput::~TempOutput() { Discard(); }
-
-std::string NoPictureWarning() {
-  return std::string(protocol::kWarningMark) + protocol::kWarnNoPicture +
-         ": the source holds no picture; the output holds its sound only";
-}
-
-std::string NumberedName(const std::string& path, int n) {
-  std::string folder, name;
-  SplitPath(path, folder, name);
-  const auto dot = name.find_last_of('.');
-  const bool hasExt = dot != std::string::npos && dot > 0;
-  const std::string stem = hasExt ? name.substr(0, dot) : name;
-  const std::string ext = hasExt ? name.substr(dot) : std::string();
-  const std::string prefix = path.size() > name.size() ? path.substr(0, path.size() - name.size()) : "";
-  return prefix + stem + " (" + std::to_string(n) + ")" + ext;
-}
 
 int MoveWithoutReplacing(const std::string& from, const std::string& to) {
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
@@ -162,7 +156,7 @@ int MoveWithoutReplacing(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
-std::string TempOutput::CreateAt(const std::string& output, int* error) {
+MaybeFailure TempOutput::CreateAt(const std::string& output, int* error) {
   std::string folder, name;
   SplitPath(output, folder, name);
   const std::string prefix = folder == "/" ? "/" : folder + "/";
@@ -173,8 +167,8 @@ std::string TempOutput::CreateAt(const std::string& output, int* error) {
     if (fd < 0) {
       if (errno == EEXIST) continue;
       *error = errno;
-      return Coded(OutputFailure(AVERROR(errno)),
-                   "cannot write in the output folder " + DisplayName(folder) + ": " + std::strerror(errno));
+      return Failure{OutputFailure(AVERROR(errno)), "cannot write in the output folder " +
+                                                        DisplayName(folder) + ": " + std::strerror(errno)};
     }
     // Held until the encoder ends: a sweep for leftovers never takes a locked file.
     flock(fd, LOCK_EX | LOCK_NB);
@@ -183,11 +177,11 @@ std::string TempOutput::CreateAt(const std::string& output, int* error) {
     return {};
   }
   *error = EEXIST;
-  return Coded(protocol::kErrOutputUnwritable,
-               "cannot write in the output folder " + DisplayName(folder) + ": no free temporary name");
+  return Failure{ErrorCode::OutputUnwritable,
+                 "cannot write in the output folder " + DisplayName(folder) + ": no free temporary name"};
 }
 
-std::string TempOutput::Create(const std::string& output, bool overwrite) {
+MaybeFailure TempOutput::Create(const std::string& output, bool overwrite) {
   asked_ = output_ = output;
   overwrite_ = overwrite;
   struct stat there;
@@ -197,28 +191,29 @@ std::string TempOutput::Create(const std::string& output, bool overwrite) {
     replacedIno_ = there.st_ino;
   }
   int error = 0;
-  const std::string err = CreateAt(output, &error);
-  if (err.empty()) return {};
+  MaybeFailure failure = CreateAt(output, &error);
+  if (!failure) return {};
   std::string folder, name;
   SplitPath(output, folder, name);
   const auto refused = name.find_first_of(kRefusedByFat);
-  if (refused == std::string::npos || (error != EINVAL && error != EPERM && error != EILSEQ)) return err;
+  if (refused == std::string::npos || (error != EINVAL && error != EPERM && error != EILSEQ)) return failure;
   // The folder's file system refuses the name: once more with "_" for what it refuses.
   std::string safe = name;
   for (char& c : safe)
     if (std::strchr(kRefusedByFat, c)) c = '_';
   const std::string safePath = (folder == "/" ? "/" : folder + "/") + safe;
-  if (!CreateAt(safePath, &error).empty())
-    return Coded(protocol::kErrOutputName, "the file system of the output folder " + DisplayName(folder) +
-                                               " does not accept the character '" + name[refused] + "' in the name " +
-                                               DisplayName(name) + ": " + std::strerror(error));
+  if (CreateAt(safePath, &error))
+    return Failure{ErrorCode::OutputName, "the file system of the output folder " + DisplayName(folder) +
+                                              " does not accept the character '" + name[refused] +
+                                              "' in the name " + DisplayName(name) + ": " +
+                                              std::strerror(error)};
   output_ = safePath;
   overwrite_ = replaces_ = false;  // a name the caller never asked for replaces nothing
   return {};
 }
 
-std::string TempOutput::CloseWritten() {
-  if (temp_.empty() || fd_ < 0) return Coded(protocol::kErrEncodeFailed, "no output was written");
+MaybeFailure TempOutput::CloseWritten() {
+  if (temp_.empty() || fd_ < 0) return Failure{ErrorCode::EncodeFailed, "no output was written"};
   struct stat written, named;
   const bool same = fstat(fd_, &written) == 0 && lstat(temp_.c_str(), &named) == 0 &&
                     written.st_dev == named.st_dev && written.st_ino == named.st_ino;
@@ -233,37 +228,36 @@ std::string TempOutput::CloseWritten() {
     // Someone replaced the temporary meanwhile: whatever is there now is not ours to move
     // over the user's file, nor to remove.
     temp_.clear();
-    return Coded(protocol::kErrOutputUnwritable,
-                 "cannot put the output " + DisplayName(output_) + " in place: its temporary file was replaced");
+    return Failure{ErrorCode::OutputUnwritable, "cannot put the output " + DisplayName(output_) +
+                                                    " in place: its temporary file was replaced"};
   }
   if (closeErrno != 0) {
     Discard();
-    return Coded(OutputFailure(AVERROR(closeErrno)),
-                 "writing the output " + DisplayName(output_) + " failed: " + std::strerror(closeErrno));
+    return Failure{OutputFailure(AVERROR(closeErrno)),
+                   "writing the output " + DisplayName(output_) + " failed: " + std::strerror(closeErrno)};
   }
   return {};
 }
 
-std::string TempOutput::MoveToFreeName(const std::string& target) {
+MaybeFailure TempOutput::MoveToFreeName(const std::string& target) {
   int error = EEXIST;
   std::string name = target;
   for (int n = 1; n <= 10000 && error == EEXIST; ++n) {
     error = MoveWithoutReplacing(temp_, name);
-    if (error == EEXIST) name = NumberedName(target, n);
+    if (error == EEXIST) name = naming::NumberedName(target, n);
   }
   if (error != 0) {
     Discard();
-    return Coded(OutputFailure(AVERROR(error)),
-                 "cannot put the output " + DisplayName(target) + " in place: " + std::strerror(error));
+    return Failure{OutputFailure(AVERROR(error)),
+                   "cannot put the output " + DisplayName(target) + " in place: " + std::strerror(error)};
   }
   final_ = name;
   temp_.clear();
   return {};
 }
 
-std::string TempOutput::Commit() {
-  const std::string closeError = CloseWritten();
-  if (!closeError.empty()) return closeError;
+MaybeFailure TempOutput::Commit() {
+  if (MaybeFailure failure = CloseWritten()) return failure;
   struct stat there;
   const bool stillThere = replaces_ && lstat(output_.c_str(), &there) == 0 && there.st_dev == replacedDev_ &&
                           there.st_ino == replacedIno_;
@@ -271,24 +265,21 @@ std::string TempOutput::Commit() {
     if (rename(temp_.c_str(), output_.c_str()) != 0) {
       const int error = errno;
       Discard();
-      return Coded(OutputFailure(AVERROR(error)),
-                   "cannot put the output " + DisplayName(output_) + " in place: " + std::strerror(error));
+      return Failure{OutputFailure(AVERROR(error)),
+                     "cannot put the output " + DisplayName(output_) + " in place: " + std::strerror(error)};
     }
     final_ = output_;
     temp_.clear();
   } else {
-    const std::string moveError = MoveToFreeName(output_);
-    if (!moveError.empty()) return moveError;
+    if (MaybeFailure failure = MoveToFreeName(output_)) return failure;
   }
   if (final_ != asked_) ConsoleLine(protocol::kOutputMark + LinePath(final_));
   return {};
 }
 
-std::string TempOutput::CommitUnfinished() {
-  const std::string closeError = CloseWritten();
-  if (!closeError.empty()) return closeError;
-  const std::string moveError = MoveToFreeName(protocol::UnfinishedName(output_));
-  if (!moveError.empty()) return moveError;
+MaybeFailure TempOutput::CommitUnfinished() {
+  if (MaybeFailure failure = CloseWritten()) return failure;
+  if (MaybeFailure failure = MoveToFreeName(protocol::UnfinishedName(output_))) return failure;
   ConsoleLine(protocol::kUnfinishedMark + LinePath(final_));
   return {};
 }

@@ -3,6 +3,8 @@
 // file under the user's name, and never harms a file that was there before.
 #pragma once
 
+#include "Failure.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -12,8 +14,8 @@ namespace vidmora::encoder {
 // waiting, so a pipe or a device is refused at once rather than blocking), the output's
 // folder exists, the output is not a folder, not the source itself (by any spelling or
 // link), and, without overwrite, does not exist yet; its name fits the file system.
-// Returns an error line or "".
-std::string CheckPaths(const std::string& input, const std::string& output, bool overwrite);
+// Returns why it failed, if it did.
+MaybeFailure CheckPaths(const std::string& input, const std::string& output, bool overwrite);
 
 class TempOutput {
  public:
@@ -27,8 +29,8 @@ class TempOutput {
   // by opening the name again, so a link planted at the name is not followed. A folder
   // whose file system refuses a character of the name (FAT: " * : < > ? \ |) is tried
   // once more with those characters replaced by "_". overwrite: the output may replace
-  // a file that stands at its name when it is committed. Returns an error line or "".
-  std::string Create(const std::string& output, bool overwrite);
+  // a file that stands at its name when it is committed. Returns why it failed, if it did.
+  MaybeFailure Create(const std::string& output, bool overwrite);
   const std::string& Path() const { return temp_; }
   int Descriptor() const { return fd_; }
   // Closes the temporary and puts it in place, if the name still holds the file written
@@ -37,24 +39,23 @@ class TempOutput {
   // program that started the encoder is gone) nothing is: a file that took the name
   // meanwhile stays, and the output takes the next free name "name (1).mp4". When
   // the file ends up under another name than asked for, one output line says where.
-  // Returns an error line or "".
-  std::string Commit();
+  // Returns why it failed, if it did.
+  MaybeFailure Commit();
   // Closes the temporary of a conversion that was stopped early and puts it under the
   // unfinished name (protocol::UnfinishedName of the output), or the next free
   // "name (未完成) (n).mp4": it never replaces anything, and never takes the output's own
-  // name. One unfinished line says where it went. Returns an error line or "".
-  std::string CommitUnfinished();
+  // name. One unfinished line says where it went. Returns why it failed, if it did.
+  MaybeFailure CommitUnfinished();
   // Where the output was put by Commit or CommitUnfinished.
   const std::string& FinalPath() const { return final_; }
   void Discard();
 
  private:
-  std::string CreateAt(const std::string& output, int* error);
-  // Closes the temporary once its data is on the disk; "" or an error line.
-  std::string CloseWritten();
-  // Moves the temporary to target, or the next free numbered name beside it; "" or an
-  // error line.
-  std::string MoveToFreeName(const std::string& target);
+  MaybeFailure CreateAt(const std::string& output, int* error);
+  // Closes the temporary once its data is on the disk.
+  MaybeFailure CloseWritten();
+  // Moves the temporary to target, or the next free numbered name beside it (OutputNaming.h).
+  MaybeFailure MoveToFreeName(const std::string& target);
 
   std::string temp_;
   std::string asked_;   // the output as asked for
@@ -67,13 +68,6 @@ class TempOutput {
   ino_t replacedIno_ = 0;
   int fd_ = -1;
 };
-
-// The warning line for a picture copy asked of a source that holds none: its sound is
-// converted alone.
-std::string NoPictureWarning();
-
-// "name (n).ext" beside path.
-std::string NumberedName(const std::string& path, int n);
 
 // Puts the file `from` at `to` unless something is there: 0, EEXIST when the name is
 // taken, or another errno value.

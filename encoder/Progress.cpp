@@ -65,8 +65,8 @@ std::string LengthLine(double seconds) { return protocol::kLengthMark + Format("
 bool EndsEarly(double dataEnd, double stated) { return stated > 0 && dataEnd + kShortSourceSlack < stated; }
 
 std::string ShortSourceLine(double dataEnd, double stated) {
-  return std::string(protocol::kWarningMark) + protocol::kWarnShortSource +
-         Format(": the source's data ends at %.1f s of a stated %.1f s", dataEnd, stated);
+  return WarningLine(WarningCode::ShortSource,
+                     Format("the source's data ends at %.1f s of a stated %.1f s", dataEnd, stated));
 }
 
 bool LostContent(double written, double content) {

@@ -29,6 +29,8 @@
 //   It never takes the output's name: it is named by UnfinishedName (or, when that is
 //   taken, the next free "name (未完成) (1).mp4", ...). No summary follows it.
 // - kQuitKey arriving on the encoder's standard input asks it to finish early.
+#include "OutputNaming.h"
+
 #include <string>
 
 namespace vidmora::protocol {
@@ -38,21 +40,7 @@ inline constexpr char kTimeMark[] = "time=";
 inline constexpr char kSummaryMark[] = "global headers:";
 inline constexpr char kErrorMark[] = "Error: ";
 inline constexpr char kWarningMark[] = "warning: ";
-inline constexpr char kWarnShortSource[] = "short-source";
 inline constexpr char kOutputMark[] = "output: ";
-inline constexpr char kWarnNoPicture[] = "no-picture";
-// Subtitle tracks drawn as pictures (DVD, Blu-ray, DVB) that MP4 cannot keep as text.
-inline constexpr char kWarnPictureSubtitles[] = "picture-subtitles";
-// A subtitle track or a subtitle file beside the source that cannot be read; the
-// conversion goes on without it.
-inline constexpr char kWarnSubtitleLeftOut[] = "subtitle-left-out";
-// Cues of a subtitle track left out or cut down: cues that end before they start or lie
-// before the start, text and drawings beyond the bounds a cue may ask, cues that took too
-// long to draw. The rest of the track is kept.
-inline constexpr char kWarnSubtitleCues[] = "subtitle-cues";
-// A sound track left out while another is kept: a stream copy cannot put it into MP4 as it
-// is, it cannot be decoded, or it turned out to hold no sound.
-inline constexpr char kWarnSoundLeftOut[] = "sound-left-out";
 // The tracks the output keeps, said once before the first progress line:
 // "tracks: sound=2 subtitles=1"; said again before the summary when a track turned out to
 // hold nothing (the last one counts).
@@ -66,48 +54,88 @@ inline constexpr char kQuitKey = 'q';
 // The name a stopped conversion's file takes instead of output: "long300.mp4" becomes
 // "long300 (未完成).mp4" in the same folder.
 inline std::string UnfinishedName(const std::string& output) {
-  const std::string::size_type slash = output.find_last_of('/');
-  const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const std::string::size_type dot = output.find_last_of('.');
-  const bool hasExt = dot != std::string::npos && dot > nameStart;
-  return hasExt ? output.substr(0, dot) + kUnfinishedTag + output.substr(dot) : output + kUnfinishedTag;
+  return naming::TaggedName(output, kUnfinishedTag);
 }
 
-// Error codes. The command line is malformed:
-inline constexpr char kErrBadOption[] = "bad-option";
-// The chosen encoder or value cannot be used (not available, a rate or channel count it
-// does not take):
-inline constexpr char kErrOptionUnsupported[] = "option-unsupported";
-// The source is not there / cannot be read (permissions, a read error) / is a folder,
-// pipe, device or list of other files / holds no readable video or sound / is in a
-// format nothing here decodes / ends in damaged data after part of it was converted:
-inline constexpr char kErrSourceMissing[] = "source-missing";
-inline constexpr char kErrSourceUnreadable[] = "source-unreadable";
-inline constexpr char kErrSourceNotRegular[] = "source-not-regular";
-inline constexpr char kErrSourceDamaged[] = "source-damaged";
-inline constexpr char kErrSourceUnsupported[] = "source-unsupported";
-inline constexpr char kErrSourceIncomplete[] = "source-incomplete";
-// A stream that MP4 cannot hold as it is was to be copied:
-inline constexpr char kErrCopyUnsupported[] = "copy-unsupported";
-// The output's disk is full (or the user's quota spent) / the file is larger than its
-// file system allows / the folder cannot be written / the name cannot be used there /
-// the output is the source file itself:
-inline constexpr char kErrOutputFull[] = "output-full";
-inline constexpr char kErrOutputTooLarge[] = "output-too-large";
-inline constexpr char kErrOutputUnwritable[] = "output-unwritable";
-inline constexpr char kErrOutputName[] = "output-name";
-inline constexpr char kErrOutputIsSource[] = "output-is-source";
-inline constexpr char kErrOutOfMemory[] = "out-of-memory";
-// Anything else that went wrong while converting (a library step failed):
-inline constexpr char kErrEncodeFailed[] = "encode-failed";
-// A stop came before anything was converted, or a second stop gave up at once:
-inline constexpr char kErrStopped[] = "stopped";
+// Error codes, one row each: the name the programs use, its spelling on the console, and
+// what it means. The encoder carries a failure as a value {code, detail} from where it arises
+// to its error line; the queue words each code for the user. A new code is one row here, its
+// sentence on the queue's side and one test row.
+#define VIDMORA_ERROR_CODES(X)                                                                      \
+  /* The command line is malformed. */                                                              \
+  X(BadOption, "bad-option")                                                                        \
+  /* The chosen encoder or value cannot be used (not available, a rate or channel count it does  */ \
+  /* not take). */                                                                                  \
+  X(OptionUnsupported, "option-unsupported")                                                        \
+  /* The source is not there / cannot be read (permissions, a read error) / is a folder, pipe,   */ \
+  /* device or list of other files / holds no readable video or sound / is in a format nothing   */ \
+  /* here decodes / ends in damaged data after part of it was converted. */                         \
+  X(SourceMissing, "source-missing")                                                                \
+  X(SourceUnreadable, "source-unreadable")                                                          \
+  X(SourceNotRegular, "source-not-regular")                                                         \
+  X(SourceDamaged, "source-damaged")                                                                \
+  X(SourceUnsupported, "source-unsupported")                                                        \
+  X(SourceIncomplete, "source-incomplete")                                                          \
+  /* A stream that MP4 cannot hold as it is was to be copied. */                                    \
+  X(CopyUnsupported, "copy-unsupported")                                                            \
+  /* The output's disk is full (or the user's quota spent) / the file is larger than its file    */ \
+  /* system allows / the folder cannot be written / the name cannot be used there / the output   */ \
+  /* is the source file itself. */                                                                  \
+  X(OutputFull, "output-full")                                                                      \
+  X(OutputTooLarge, "output-too-large")                                                             \
+  X(OutputUnwritable, "output-unwritable")                                                          \
+  X(OutputName, "output-name")                                                                      \
+  X(OutputIsSource, "output-is-source")                                                             \
+  X(OutOfMemory, "out-of-memory")                                                                   \
+  /* Anything else that went wrong while converting (a library step failed). */                     \
+  X(EncodeFailed, "encode-failed")                                                                  \
+  /* A stop came before anything was converted, or a second stop gave up at once. */                \
+  X(Stopped, "stopped")
 
-inline constexpr const char* kErrorCodes[] = {
-    kErrBadOption,        kErrOptionUnsupported, kErrSourceMissing,     kErrSourceUnreadable,
-    kErrSourceNotRegular, kErrSourceDamaged,     kErrSourceUnsupported, kErrSourceIncomplete,
-    kErrCopyUnsupported,  kErrOutputFull,        kErrOutputTooLarge,    kErrOutputUnwritable,
-    kErrOutputName,       kErrOutputIsSource,    kErrOutOfMemory,       kErrEncodeFailed,
-    kErrStopped};
+// Warning codes, likewise: a warning line is written for a conversion that still succeeded
+// but is not what the user may expect.
+#define VIDMORA_WARNING_CODES(X)                                                                   \
+  /* The source's data ends before the length its header states; the output holds what the     */  \
+  /* data holds. */                                                                                \
+  X(ShortSource, "short-source")                                                                   \
+  /* A picture copy was asked of a source that holds none: its sound is converted alone. */        \
+  X(NoPicture, "no-picture")                                                                       \
+  /* Subtitle tracks drawn as pictures (DVD, Blu-ray, DVB) that MP4 cannot keep as text. */        \
+  X(PictureSubtitles, "picture-subtitles")                                                         \
+  /* A subtitle track or a subtitle file beside the source that cannot be read; the conversion  */ \
+  /* goes on without it. */                                                                        \
+  X(SubtitleLeftOut, "subtitle-left-out")                                                          \
+  /* Cues of a subtitle track left out or cut down: cues that end before they start or lie      */ \
+  /* before the start, text and drawings beyond the bounds a cue may ask, cues that took too    */ \
+  /* long to draw. The rest of the track is kept. */                                               \
+  X(SubtitleCues, "subtitle-cues")                                                                 \
+  /* A sound track left out while another is kept: a stream copy cannot put it into MP4 as it   */ \
+  /* is, it cannot be decoded, or it turned out to hold no sound. */                               \
+  X(SoundLeftOut, "sound-left-out")
+
+#define VIDMORA_CODE_NAME(name, spelling) name,
+#define VIDMORA_CODE_SPELLING(name, spelling) spelling,
+#define VIDMORA_ERROR_CONSTANT(name, spelling) inline constexpr const char* kErr##name = spelling;
+#define VIDMORA_WARNING_CONSTANT(name, spelling) inline constexpr const char* kWarn##name = spelling;
+
+enum class ErrorCode { VIDMORA_ERROR_CODES(VIDMORA_CODE_NAME) };
+enum class WarningCode { VIDMORA_WARNING_CODES(VIDMORA_CODE_NAME) };
+
+// Each code's spelling, in the order of its enum.
+inline constexpr const char* kErrorCodes[] = {VIDMORA_ERROR_CODES(VIDMORA_CODE_SPELLING)};
+inline constexpr const char* kWarningCodes[] = {VIDMORA_WARNING_CODES(VIDMORA_CODE_SPELLING)};
+
+inline constexpr const char* Spelling(ErrorCode code) { return kErrorCodes[static_cast<int>(code)]; }
+inline constexpr const char* Spelling(WarningCode code) { return kWarningCodes[static_cast<int>(code)]; }
+
+// The spellings by name, for code that compares a line's code with one of them:
+// kErrSourceIncomplete, kWarnSoundLeftOut, ...
+VIDMORA_ERROR_CODES(VIDMORA_ERROR_CONSTANT)
+VIDMORA_WARNING_CODES(VIDMORA_WARNING_CONSTANT)
+
+#undef VIDMORA_CODE_NAME
+#undef VIDMORA_CODE_SPELLING
+#undef VIDMORA_ERROR_CONSTANT
+#undef VIDMORA_WARNING_CONSTANT
 
 }  // namespace vidmora::protocol

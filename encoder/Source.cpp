@@ -4,6 +4,7 @@
 #include "Protocol.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
+#include "Trace.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,6 +47,18 @@ std::string CodecName(const AVCodecParameters* par) {
   return par->codec_id == AV_CODEC_ID_NONE ? "an unknown codec" : avcodec_get_name(par->codec_id);
 }
 
+// Every stream kept or left out, and why.
+void TracePlan(const TrackPlan& plan) {
+  if (!TraceOn()) return;
+  if (!plan.programWhy.empty()) Trace("streams: " + plan.programWhy);
+  std::vector<std::pair<int, std::string>> lines;
+  for (const KeptStream& s : plan.kept) lines.push_back({s.index, s.why});
+  for (const LeftOutStream& s : plan.leftOut) lines.push_back({s.index, s.why});
+  std::stable_sort(lines.begin(), lines.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& line : lines) Trace(Format("streams: #%d ", line.first) + line.second);
+}
+
 }  // namespace
 
 Source::~Source() { avformat_close_input(&context); }
@@ -71,7 +84,7 @@ bool Source::OpenFile(AVFormatContext** opened) {
 
 // Refused before anything else: a playlist or list of files (by name, before the library is
 // asked to open it), a file that cannot be opened or read.
-std::string Source::Refusal() {
+MaybeFailure Source::Refusal() {
   // (Only a regular file is read twice: what a pipe gives is for the conversion.)
   struct stat facts;
   isFile_ = stat(path_.c_str(), &facts) == 0 && S_ISREG(facts.st_mode);
@@ -87,19 +100,19 @@ std::string Source::Refusal() {
     int score = 0;
     const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
     if (format && IsRefusedFormat(format->name))
-      return Coded(protocol::kErrSourceNotRegular, "the source " + DisplayName(path_) +
-                                                       " is a list of other files (" + format->name +
-                                                       "); only plain media files are converted");
+      return Failure{ErrorCode::SourceNotRegular, "the source " + DisplayName(path_) +
+                                                      " is a list of other files (" + format->name +
+                                                      "); only plain media files are converted"};
   }
   ClearLibraryError();
   int r = OpenFile(&context) ? 0 : openError_;
   if (r >= 0) r = avformat_find_stream_info(context, nullptr);
   if (r < 0) {
-    if (StopRequested()) return Coded(protocol::kErrStopped, "stopped before the conversion began");
+    if (StopRequested()) return Failure{ErrorCode::Stopped, "stopped before the conversion began"};
     std::string why = ErrorText(r);
     const std::string detail = LastLibraryError();
     if (!detail.empty() && detail.find(why) == std::string::npos) why += " (" + detail + ")";
-    return Coded(SourceFailure(r), "cannot read the source " + DisplayName(path_) + ": " + why);
+    return Failure{SourceFailure(r), "cannot read the source " + DisplayName(path_) + ": " + why};
   }
   return {};
 }
@@ -202,7 +215,7 @@ SourceFacts Source::Facts() const {
         // A picture without a size cannot be shown, let alone converted.
         if (!s.attachedPicture && (par->width <= 0 || par->height <= 0))
           s.unusable = "states no picture size";
-        else if (!s.attachedPicture && (copies ? !CheckCopyable(par).empty() : !decodes))
+        else if (!s.attachedPicture && (copies ? CheckCopyable(par).has_value() : !decodes))
           s.unusable = unusable;
         break;
       case AVMEDIA_TYPE_AUDIO:
@@ -210,7 +223,7 @@ SourceFacts Source::Facts() const {
         // Sound whose rate and channels could not be read from any packet holds nothing
         // that can be decoded or described: it counts as empty, not as a refusal.
         if (par->ch_layout.nb_channels <= 0 || par->sample_rate <= 0) s.frames = 0;
-        if (copies ? !CheckCopyable(par).empty() : !decodes) s.unusable = unusable;
+        if (copies ? CheckCopyable(par).has_value() : !decodes) s.unusable = unusable;
         break;
       case AVMEDIA_TYPE_SUBTITLE: {
         s.kind = StreamKind::Subtitle;
@@ -235,7 +248,7 @@ SourceFacts Source::Facts() const {
 
 // Takes the streams the plan keeps; a refusal when the film, or every sound track, cannot be
 // used (or nothing can be read at all).
-std::string Source::Pick(const TrackPlan& plan) {
+MaybeFailure Source::Pick(const TrackPlan& plan) {
   video = InputStream();
   sounds.clear();
   textSubtitles.clear();
@@ -251,14 +264,13 @@ std::string Source::Pick(const TrackPlan& plan) {
     AVStream* st = context->streams[k];
     const AVCodecParameters* par = st->codecpar;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO ? copyVideo_ : copyAudio_) {
-      const std::string refusal = CheckCopyable(par);
-      if (!refusal.empty()) return refusal;
+      if (MaybeFailure refusal = CheckCopyable(par)) return refusal;
     }
     if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width <= 0 || par->height <= 0))
-      return Coded(protocol::kErrSourceDamaged,
-                   "the source's video (" + CodecName(par) + ") states no picture size");
-    return Coded(protocol::kErrSourceUnsupported,
-                 Format("the source's %s (%s) cannot be decoded", kindOf(st), CodecName(par).c_str()));
+      return Failure{ErrorCode::SourceDamaged,
+                     "the source's video (" + CodecName(par) + ") states no picture size"};
+    return Failure{ErrorCode::SourceUnsupported,
+                   Format("the source's %s (%s) cannot be decoded", kindOf(st), CodecName(par).c_str())};
   }
   if (plan.picture >= 0) {
     video.index = plan.picture;
@@ -278,19 +290,19 @@ std::string Source::Pick(const TrackPlan& plan) {
   if (plan.cover >= 0) cover = context->streams[plan.cover];
   for (const LeftOutStream& out : plan.leftOut) (out.warn ? leftOut : notes).push_back(out.why);
   if (video.index < 0 && sounds.empty())
-    return Coded(protocol::kErrSourceDamaged,
-                 "the source " + DisplayName(path_) + " holds no video or audio that can be read");
+    return Failure{ErrorCode::SourceDamaged,
+                   "the source " + DisplayName(path_) + " holds no video or audio that can be read"};
   return {};
 }
 
 // The decoder of a stream that is converted; "" or why it cannot be decoded.
-std::string Source::OpenDecoder(InputStream& in) {
+MaybeFailure Source::OpenDecoder(InputStream& in) {
   const AVCodecParameters* par = in.stream->codecpar;
   const AVCodec* codec = avcodec_find_decoder(par->codec_id);
   const char* kind = par->codec_type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
   if (!codec)
-    return Coded(protocol::kErrSourceUnsupported,
-                 Format("the source's %s (%s) cannot be decoded", kind, CodecName(par).c_str()));
+    return Failure{ErrorCode::SourceUnsupported,
+                   Format("the source's %s (%s) cannot be decoded", kind, CodecName(par).c_str())};
   in.decoder.reset(avcodec_alloc_context3(codec));
   in.frame.reset(av_frame_alloc());
   if (!in.decoder || !in.frame || avcodec_parameters_to_context(in.decoder.get(), par) < 0)
@@ -302,40 +314,42 @@ std::string Source::OpenDecoder(InputStream& in) {
   ClearLibraryError();
   const int opened = avcodec_open2(in.decoder.get(), codec, nullptr);
   if (opened < 0)
-    return Coded(
-        opened == AVERROR(ENOMEM) ? protocol::kErrOutOfMemory : protocol::kErrSourceUnsupported,
-        Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(opened).c_str()));
+    return Failure{
+        opened == AVERROR(ENOMEM) ? ErrorCode::OutOfMemory : ErrorCode::SourceUnsupported,
+        Format("cannot decode the source's %s (%s): %s", kind, codec->name, ErrorText(opened).c_str())};
   return {};
 }
 
-std::string Source::Open(const std::string& path, bool copyVideo, bool copyAudio) {
+MaybeFailure Source::Open(const std::string& path, bool copyVideo, bool copyAudio) {
   path_ = path;
   copyVideo_ = copyVideo;
   copyAudio_ = copyAudio;
-  const std::string refusal = Refusal();
-  if (!refusal.empty()) return refusal;
+  if (MaybeFailure refusal = Refusal()) return refusal;
   Scan();
   SourceFacts facts = Facts();
   // A decoder that will not open after all makes its stream unusable, and the streams are
   // picked again without it (each time one stream fewer can be picked). When that stream
   // was the last film or sound track, its own reason refuses the source.
-  std::string failed;
+  MaybeFailure failed;
   int failedIndex = -1;
   for (;;) {
     const TrackPlan plan = PlanTracks(facts);
     if (failedIndex >= 0 && (plan.unusablePicture == failedIndex || plan.unusableSound == failedIndex))
       return failed;
-    const std::string pickError = Pick(plan);
-    if (!pickError.empty()) return pickError;
-    failed.clear();
-    for (size_t k = 0; k <= sounds.size() && failed.empty(); ++k) {
+    if (MaybeFailure refusal = Pick(plan)) return refusal;
+    failed.reset();
+    for (size_t k = 0; k <= sounds.size() && !failed; ++k) {
       InputStream& in = k == 0 ? video : sounds[k - 1];
       if (in.index < 0 || Copies(in)) continue;
       failed = OpenDecoder(in);
       failedIndex = in.index;
     }
-    if (failed.empty()) break;
-    if (failed.rfind(protocol::kErrOutOfMemory, 0) == 0) return failed;
+    if (!failed) {
+      TracePlan(plan);
+      break;
+    }
+    if (failed->code == ErrorCode::OutOfMemory) return failed;
+    Trace("streams: " + failed->detail + "; the streams are picked again without it");
     facts.streams[size_t(failedIndex)].unusable = "cannot be decoded";
   }
   FindStart();

@@ -4,6 +4,7 @@
 // what its header says of its start and length.
 #pragma once
 
+#include "Failure.h"
 #include "LibraryObjects.h"
 #include "TrackPlan.h"
 
@@ -35,11 +36,11 @@ class Source {
   Source& operator=(const Source&) = delete;
 
   // Opens path as a plain local file and picks its streams through the track plan; the
-  // video or the sound tracks are to be copied as they are when copyVideo or copyAudio. ""
-  // or the one line that refuses it. A sound track that MP4 cannot hold as it is (in a copy)
+  // video or the sound tracks are to be copied as they are when copyVideo or copyAudio.
+  // Returns why it is refused, if it is. A sound track that MP4 cannot hold as it is (in a copy)
   // or that cannot be decoded is left out and named in leftOut while another can be kept;
   // the other streams left out are named in notes.
-  std::string Open(const std::string& path, bool copyVideo, bool copyAudio);
+  MaybeFailure Open(const std::string& path, bool copyVideo, bool copyAudio);
 
   // The rate the first pictures' own timestamps show, read in the scan of the source's start;
   // {0, 1} when they show none (or the source is a pipe, which is read once).
@@ -71,11 +72,11 @@ class Source {
 
  private:
   bool OpenFile(AVFormatContext** opened);
-  std::string Refusal();                    // "" when the file opens as a plain media file
-  void Scan();                              // reads the start of the data through a second opening
-  SourceFacts Facts() const;                // the streams as the track plan sees them
-  std::string Pick(const TrackPlan& plan);  // takes the plan's streams; "" or a refusal
-  std::string OpenDecoder(InputStream& in);
+  MaybeFailure Refusal();                    // nothing when the file opens as a plain media file
+  void Scan();                               // reads the start of the data through a second opening
+  SourceFacts Facts() const;                 // the streams as the track plan sees them
+  MaybeFailure Pick(const TrackPlan& plan);  // takes the plan's streams, or refuses the source
+  MaybeFailure OpenDecoder(InputStream& in);
   void FindStart();
 
   std::string path_;

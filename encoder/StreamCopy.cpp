@@ -1,7 +1,6 @@
 #include "StreamCopy.h"
 
 #include "Console.h"
-#include "Protocol.h"
 #include "LibraryFields.h"
 
 #include <algorithm>
@@ -49,7 +48,7 @@ constexpr int kLowestMpegAudioRate = 16000;
 
 }  // namespace
 
-std::string CheckCopyable(const AVCodecParameters* par) {
+MaybeFailure CheckCopyable(const AVCodecParameters* par) {
   const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
   if (IsCopyable(par->codec_id)) {
     // Without its parameter sets in the stream's header, a copy of H.264 or H.265 would
@@ -58,29 +57,30 @@ std::string CheckCopyable(const AVCodecParameters* par) {
     if ((par->codec_id == AV_CODEC_ID_H264 || par->codec_id == AV_CODEC_ID_HEVC ||
          par->codec_id == AV_CODEC_ID_AV1) &&
         par->extradata_size <= 0)
-      return Coded(protocol::kErrCopyUnsupported,
-                   std::string("the source's video (") + avcodec_get_name(par->codec_id) +
-                       ") holds no parameter sets at its start and cannot be copied into MP4; choose a video "
-                       "codec to convert it");
+      return Failure{
+          ErrorCode::CopyUnsupported,
+          std::string("the source's video (") + avcodec_get_name(par->codec_id) +
+              ") holds no parameter sets at its start and cannot be copied into MP4; choose a video "
+              "codec to convert it"};
     if (par->codec_id == AV_CODEC_ID_MP3 && par->sample_rate > 0 && par->sample_rate < kLowestMpegAudioRate)
-      return Coded(
-          protocol::kErrCopyUnsupported,
+      return Failure{
+          ErrorCode::CopyUnsupported,
           Format("the source's audio (mp3 at %d Hz) cannot be copied into MP4, which takes MPEG audio at "
                  "16 kHz or more; choose an audio codec to convert it",
-                 par->sample_rate));
+                 par->sample_rate)};
     return {};
   }
   if (video)
-    return Coded(
-        protocol::kErrCopyUnsupported,
+    return Failure{
+        ErrorCode::CopyUnsupported,
         std::string("the source's video (") + avcodec_get_name(par->codec_id) +
             ") cannot be copied into MP4, which takes H.264, H.265, MPEG-4 Part 2, MPEG-1, MPEG-2, VP9 or "
-            "AV1 as they are; choose a video codec to convert it");
-  return Coded(
-      protocol::kErrCopyUnsupported,
+            "AV1 as they are; choose a video codec to convert it"};
+  return Failure{
+      ErrorCode::CopyUnsupported,
       std::string("the source's audio (") + avcodec_get_name(par->codec_id) +
           ") cannot be copied into MP4, which takes AAC, MP3, MP2, AC-3 or E-AC-3 as they are; choose an "
-          "audio codec to convert it");
+          "audio codec to convert it"};
 }
 
 StreamCopy::~StreamCopy() {
@@ -88,10 +88,9 @@ StreamCopy::~StreamCopy() {
   av_packet_free(&filtered_);
 }
 
-std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t startTime) {
+MaybeFailure StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t startTime) {
   const AVCodecParameters* par = source->codecpar;
-  std::string refusal = CheckCopyable(par);
-  if (!refusal.empty()) return refusal;
+  if (MaybeFailure refusal = CheckCopyable(par)) return refusal;
   source_ = source;
   offset_ = av_rescale_q(startTime, AV_TIME_BASE_Q, source->time_base);
 
@@ -100,14 +99,15 @@ std::string StreamCopy::Open(AVFormatContext* out, AVStream* source, int64_t sta
   const AVCodecParameters* outPar = par;
   if (par->codec_id == AV_CODEC_ID_AAC && par->extradata_size <= 0) {
     const AVBitStreamFilter* kind = av_bsf_get_by_name("aac_adtstoasc");
-    if (!kind) return Coded(protocol::kErrEncodeFailed, "the filter for AAC in ADTS frames is not available");
+    if (!kind) return Failure{ErrorCode::EncodeFailed, "the filter for AAC in ADTS frames is not available"};
     int r = av_bsf_alloc(kind, &filter_);
     if (r >= 0) r = avcodec_parameters_copy(filter_->par_in, par);
     if (r >= 0) {
       filter_->time_base_in = source->time_base;
       r = av_bsf_init(filter_);
     }
-    if (r < 0) return Coded(StepFailure(r), "cannot prepare the source's AAC sound for MP4: " + ErrorText(r));
+    if (r < 0)
+      return Failure{StepFailure(r), "cannot prepare the source's AAC sound for MP4: " + ErrorText(r)};
     filtered_ = av_packet_alloc();
     if (!filtered_) return OutOfMemory();
     outPar = filter_->par_out;
@@ -179,7 +179,7 @@ bool StreamCopy::Push(AVPacket* packet, const Writer& write) {
 
   int r = av_bsf_send_packet(filter_, packet);
   if (r < 0 && r != AVERROR_EOF) {
-    error_ = Coded(StepFailure(r), "the source's sound could not be prepared for MP4: " + ErrorText(r));
+    error_ = Failure{StepFailure(r), "the source's sound could not be prepared for MP4: " + ErrorText(r)};
     return false;
   }
   bool ok = true;
@@ -187,7 +187,7 @@ bool StreamCopy::Push(AVPacket* packet, const Writer& write) {
     r = av_bsf_receive_packet(filter_, filtered_);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
     if (r < 0) {
-      error_ = Coded(StepFailure(r), "the source's sound could not be prepared for MP4: " + ErrorText(r));
+      error_ = Failure{StepFailure(r), "the source's sound could not be prepared for MP4: " + ErrorText(r)};
       ok = false;
       break;
     }

@@ -3,6 +3,8 @@
 // differs from MP4's, a bitstream filter.
 #pragma once
 
+#include "Failure.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,9 +20,9 @@ struct AVStream;
 namespace vidmora::encoder {
 
 // "" when MP4 can hold the stream's codec as it is (video: H.264, H.265, MPEG-4 Part 2,
-// MPEG-1, MPEG-2, VP9, AV1; sound: AAC, MP3, MP2, AC-3, E-AC-3), otherwise the one line that
-// refuses the copy.
-std::string CheckCopyable(const AVCodecParameters* par);
+// MPEG-1, MPEG-2, VP9, AV1; sound: AAC, MP3, MP2, AC-3, E-AC-3), otherwise why the copy is
+// refused.
+MaybeFailure CheckCopyable(const AVCodecParameters* par);
 
 class StreamCopy {
  public:
@@ -35,15 +37,15 @@ class StreamCopy {
 
   // Adds the copy of source to out, before its header is written. startTime (in
   // AV_TIME_BASE units) is where the output's time zero lies in the source.
-  // Returns an error line or "".
-  std::string Open(AVFormatContext* out, AVStream* source, int64_t startTime);
+  // Returns why it failed, if it did.
+  MaybeFailure Open(AVFormatContext* out, AVStream* source, int64_t startTime);
   bool IsOpen() const { return out_ != nullptr; }
   AVStream* Stream() const { return out_; }
 
   // One packet of the source stream, or nullptr at the end to pass on what the filter
   // still holds. False on failure: Error() tells why, or is empty when write failed.
   bool Push(AVPacket* packet, const Writer& write);
-  const std::string& Error() const { return error_; }
+  const MaybeFailure& Error() const { return error_; }
 
  private:
   void FillTimestamps(AVPacket* packet);
@@ -58,7 +60,7 @@ class StreamCopy {
   int64_t frameDuration_ = 0;      // a picture's or sound packet's length, likewise
   bool waitsForKeyFrame_ = false;  // pictures before the first key frame cannot be shown
   int skippedPictures_ = 0;
-  std::string error_;
+  MaybeFailure error_;
 };
 
 }  // namespace vidmora::encoder

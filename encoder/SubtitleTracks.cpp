@@ -7,6 +7,7 @@
 #include "SubtitleBounds.h"
 #include "SubtitleFiles.h"
 #include "SubtitleLanguage.h"
+#include "Trace.h"
 
 #include <algorithm>
 #include <cctype>
@@ -20,10 +21,6 @@ namespace vidmora::encoder {
 
 namespace {
 
-void Warn(const char* code, const std::string& detail) {
-  ConsoleLine(std::string(protocol::kWarningMark) + code + ": " + detail);
-}
-
 // The cues a track lost, in one warning line; nothing when it lost none.
 void WarnCues(const std::string& name, const CueCounts& counts, int64_t slow = 0, bool gaveUp = false) {
   std::string what = DescribeDropped(counts);
@@ -35,7 +32,7 @@ void WarnCues(const std::string& name, const CueCounts& counts, int64_t slow = 0
   if (slow > 0)
     add(Format("%lld cue%s took too long to draw and left out", (long long)slow, slow == 1 ? "" : "s"));
   if (gaveUp) add("drawing took too long, the rest is not drawn");
-  if (!what.empty()) Warn(protocol::kWarnSubtitleCues, name + ": " + what);
+  if (!what.empty()) ConsoleWarning(WarningCode::SubtitleCues, name + ": " + what);
 }
 
 // The language of a track of the source, from its tags.
@@ -67,7 +64,8 @@ std::vector<SubtitleTracks::File> SubtitleTracks::ReadFiles(const std::string& i
     if (StopRequested()) break;
     const std::string name = "the subtitle file " + DisplayName(found.path);
     const auto leaveOut = [&](const std::string& why) {
-      Warn(protocol::kWarnSubtitleLeftOut, name + " " + why + "; it is left out");
+      ConsoleWarning(WarningCode::SubtitleLeftOut, name + " " + why + "; it is left out");
+      Trace("subtitles: " + name + " " + why + ": left out");
     };
     std::string bytes;
     std::string error = ReadSubtitleFile(found.path, bytes);
@@ -108,6 +106,9 @@ std::vector<SubtitleTracks::File> SubtitleTracks::ReadFiles(const std::string& i
                                                                          : ChineseScript::Unknown;
     file.language = language.code;
     file.rank = language.Rank();
+    Trace("subtitles: " + name + " is taken, read as " + text.charset + ", language " +
+          (language.code.empty() ? std::string("unknown") : language.code) +
+          (LanguageOfName(found.part).code.empty() ? " (from its text)" : " (from its name)"));
     files.push_back(std::move(file));
   }
   std::stable_sort(files.begin(), files.end(), [](const File& a, const File& b) { return a.rank < b.rank; });
@@ -155,7 +156,7 @@ void SubtitleTracks::Keep(AVFormatContext* out, const Source& src, const std::st
     }
     if (error.empty()) error = kept->track.Open(out, header);
     if (!error.empty()) {
-      Warn(protocol::kWarnSubtitleLeftOut, origin.name + ": " + error + "; it is left out");
+      ConsoleWarning(WarningCode::SubtitleLeftOut, origin.name + ": " + error + "; it is left out");
       continue;
     }
     AVStream* to = kept->track.Stream();
@@ -173,6 +174,9 @@ void SubtitleTracks::Keep(AVFormatContext* out, const Source& src, const std::st
     kept_.push_back(std::move(kept));
   }
   const int def = DefaultOf(origins);
+  if (def >= 0)
+    Trace("subtitles: " + origins[size_t(def)].name +
+          " is the default track: the first Chinese track, else the source's default, else the first");
   for (size_t k = 0; k < kept_.size(); ++k)
     kept_[k]->track.Stream()->disposition = int(k) == def ? AV_DISPOSITION_DEFAULT : 0;
 }
@@ -206,12 +210,18 @@ void SubtitleTracks::Draw(const Source& src, const std::string& input, const Dra
       }
     }
     if (!error.empty()) {
-      Warn(protocol::kWarnSubtitleLeftOut, o.name + " cannot be drawn: " + error + "; it is left out");
+      ConsoleWarning(WarningCode::SubtitleLeftOut,
+                     o.name + " cannot be drawn: " + error + "; it is left out");
       drawnPictures_.reset();
       drawnReader_.reset();
       drawnText_.reset();
+      Trace("subtitles: " + o.name + " cannot be drawn (" + error +
+            "): the next one by the same rule is tried");
       continue;
     }
+    Trace("subtitles: " + o.name +
+          " is drawn into the picture: the first Chinese track, else the source's default, " +
+          "else the first");
     drawnStream_ = o.stream ? o.stream->index : -1;
     drawnFile_ = o.file;
     drawnName_ = o.name;

@@ -1,5 +1,7 @@
 #include "TimestampRepair.h"
 
+#include "Console.h"
+
 #include <algorithm>
 
 extern "C" {
@@ -80,16 +82,22 @@ bool TimestampRepair::HeldByOthers(int stream, int64_t ts) const {
   return false;
 }
 
-// True when a step forward from `since` to ts is content, not a jump: another stream goes
-// along with it, or, with no other stream yet, the packet before says it lasts that long.
-bool TimestampRepair::Held(int stream, int64_t ts, int64_t since) const {
+// Why a step forward from `since` to ts is content, not a jump: another stream goes along
+// with it, or, with no other stream yet, the packet before says it lasts that long. nullptr
+// when it is a jump.
+const char* TimestampRepair::Held(int stream, int64_t ts, int64_t since) const {
   const Stream& s = streams_[stream];
   bool others = false;
   for (size_t k = 0; k < streams_.size(); ++k)
     others = others || (int(k) != stream && streams_[k].lastTs != AV_NOPTS_VALUE);
-  if (others) return HeldByOthers(stream, ts);
+  if (others)
+    return HeldByOthers(stream, ts) ? "another stream has already reached the new time: a still picture or a "
+                                      "pause that is content"
+                                    : nullptr;
   return s.lastDuration > 0 && s.lastDuration <= Seconds(kMaxHeldPicture, s.tb) &&
-         ts <= since + s.lastDuration + Seconds(kMaxForwardStep, s.tb);
+                 ts <= since + s.lastDuration + Seconds(kMaxForwardStep, s.tb)
+             ? "the packet before states that it lasts until then"
+             : nullptr;
 }
 
 // The shift that brings the packet at raw (on the stream's current clock) to follow: the
@@ -155,7 +163,12 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
     if (apart) {
       s.firstFix = ts - std::max<int64_t>(1, s.firstDuration) - s.firstTs;
       ++jumps_;
-      jump = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.firstTs)};
+      jump = {true,
+              stream,
+              av_q2d(s.tb) * double(step),
+              av_q2d(s.tb) * double(s.firstTs),
+              false,
+              "the first packet lies a jump away from the second: it is moved to just before it"};
     } else {
       s.lastTs = s.firstTs;
     }
@@ -172,15 +185,28 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
         // along, a picture held when the other stream went along.
         const int64_t unmoved = raw + s.oldOffset;
         const bool far = unmoved - s.lastTs > Seconds(kMaxForwardStep, s.tb);
-        const bool held = far && Held(stream, unmoved, s.lastTs);
+        const char* heldWhy = far ? Held(stream, unmoved, s.lastTs) : nullptr;
+        const bool held = heldWhy != nullptr;
         if (far) {
           jump = s.pending;
           jump.found = !held;
           jump.held = held;
+          jump.why = held ? heldWhy : "the presentation times jumped first and the decoding times followed";
           if (!held) ++jumps_;
+        } else {
+          jump = s.pending;
+          jump.found = false;
+          jump.why =
+              "the presentation times stepped alone and the decoding times did not follow: a damaged time, "
+              "nothing is moved";
         }
         Settle(s, far && !held);
       } else if (++s.windowPackets > kPresentationWindow) {
+        jump = s.pending;
+        jump.found = false;
+        jump.why =
+            "the presentation times stepped and the decoding times did not follow within a while: a "
+            "damaged time, nothing is moved";
         Settle(s, false);
       }
       break;
@@ -198,10 +224,11 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
     const int64_t follow = s.lastTs + std::max<int64_t>(1, s.lastDuration > 0 ? s.lastDuration : s.lastStep);
     const int64_t step = ts - s.lastTs;
     const bool far = step > Seconds(kMaxForwardStep, s.tb);
-    const bool forward = far && !Held(stream, ts, s.lastTs);
+    const char* heldWhy = far ? Held(stream, ts, s.lastTs) : nullptr;
+    const bool forward = far && !heldWhy;
     const bool back = step < -Seconds(kMaxBackwardStep, s.tb);
-    if (far && !forward)
-      jump = {false, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.lastTs), true};
+    if (heldWhy)
+      jump = {false, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.lastTs), true, heldWhy};
     if (forward || back) {
       const int64_t shift = Shift(stream, raw, follow);
       s.oldOffset = s.offset;
@@ -209,7 +236,12 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
       s.jumpRaw = raw;
       s.window = Window::Main;
       moved = true;
-      jump = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.lastTs)};
+      std::string why =
+          forward ? Format("a step forward of more than %.0f s that no other stream goes along with",
+                           kMaxForwardStep)
+                  : Format("a step back of more than %.0f s", kMaxBackwardStep);
+      if (shared_.from != stream) why += "; moved by the same shift as the stream that jumped there first";
+      jump = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.lastTs), false, why};
       ts = raw + s.offset;
     } else if (step > 0) {
       s.lastStep = step;
@@ -230,7 +262,7 @@ TimestampRepair::Jump TimestampRepair::Repair(int stream, int64_t& pts, int64_t&
       s.jumpRaw = pts;
       s.window = Window::Presentation;
       s.windowPackets = 0;
-      s.pending = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.maxPts)};
+      s.pending = {true, stream, av_q2d(s.tb) * double(step), av_q2d(s.tb) * double(s.maxPts), false, {}};
     }
   }
   if (jump.found && moved) ++jumps_;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -30,6 +31,8 @@ class TimestampRepair {
     double step = 0;    // seconds the clock jumped (negative: back)
     double at = 0;      // seconds, the stream's repaired time before the jump
     bool held = false;  // instead of a jump: a step of `step` seconds at `at` kept as it is
+    // Why the step was closed or held, for the trace; "" when the packet showed no such step.
+    std::string why;
   };
 
   // Adds a stream whose times are counted in timeBase; returns its number.
@@ -93,7 +96,8 @@ class TimestampRepair {
   bool OnOldClock(const Stream& s, int64_t t) const;
   int64_t Map(const Stream& s, int64_t t) const;
   bool HeldByOthers(int stream, int64_t ts) const;
-  bool Held(int stream, int64_t ts, int64_t since) const;
+  // Why a step forward is content, not a jump; nullptr when it is a jump.
+  const char* Held(int stream, int64_t ts, int64_t since) const;
   int64_t Shift(int stream, int64_t raw, int64_t follow);
   void Settle(Stream& s, bool keep);
   void Account(Stream& s, int64_t pts, int64_t dts, int64_t duration);

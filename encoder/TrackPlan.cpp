@@ -73,8 +73,9 @@ const StreamFacts* BestFilm(const std::vector<const StreamFacts*>& films) {
 }
 
 // The program kept of several: the one whose film is the largest (the first of equals); with
-// no pictures at all, the first that holds sound; -1 when the source has fewer than two.
-int ChooseProgram(const SourceFacts& source) {
+// no pictures at all, the first that holds sound; -1 when the source has fewer than two. *why
+// says which rule chose it.
+int ChooseProgram(const SourceFacts& source, std::string* why) {
   std::vector<int> programs;
   for (const StreamFacts& s : source.streams)
     for (int id : s.programs)
@@ -91,13 +92,41 @@ int ChooseProgram(const SourceFacts& source) {
       chosen = id;
     }
   }
-  if (largest >= 0) return chosen;
+  const std::string name = "program ";
+  *why = " of " + std::to_string(programs.size()) + " is kept: ";
+  if (largest >= 0) {
+    *why = name + std::to_string(chosen) + *why + "its film is the largest (the first of equal ones)";
+    return chosen;
+  }
   for (int id : programs)
     for (const StreamFacts& s : source.streams)
       if (s.kind == StreamKind::Sound &&
-          std::find(s.programs.begin(), s.programs.end(), id) != s.programs.end())
+          std::find(s.programs.begin(), s.programs.end(), id) != s.programs.end()) {
+        *why = name + std::to_string(id) + *why + "none holds a picture, it is the first with sound";
         return id;
+      }
+  *why = name + std::to_string(programs.front()) + *why + "none holds a picture or sound, it is the first";
   return programs.front();
+}
+
+// Why the film kept is the one: what it was chosen from.
+std::string FilmWhy(const std::vector<const StreamFacts*>& films, const StreamFacts& film,
+                    const SourceFacts& source) {
+  if (films.size() == 1)
+    return IsStillPicture(film, source) ? "is the film: the only picture, a still of one frame"
+                                        : "is the film: the only moving picture";
+  size_t usable = 0, equal = 0;
+  for (const StreamFacts* s : films) {
+    if (!s->unusable.empty()) continue;
+    ++usable;
+    equal += Area(*s) == Area(film);
+  }
+  const std::string of = " of " + std::to_string(films.size()) + " pictures" +
+                         (usable < films.size() ? " (the others cannot be used)" : "");
+  if (equal == 1) return "is the film: the largest" + of;
+  return (film.isDefault ? "is the film: marked default, of equal largest"
+                         : "is the film: the first of equal largest") +
+         of;
 }
 
 }  // namespace
@@ -133,9 +162,12 @@ bool IsStillPicture(const StreamFacts& s, const SourceFacts& source) {
 
 TrackPlan PlanTracks(const SourceFacts& source) {
   TrackPlan plan;
-  plan.program = ChooseProgram(source);
+  plan.program = ChooseProgram(source, &plan.programWhy);
   const auto leaveOut = [&](const StreamFacts& s, const std::string& why, bool warn) {
     plan.leftOut.push_back({s.index, s.kind, Name(source, s) + " " + why, warn});
+  };
+  const auto keep = [&](const StreamFacts& s, const std::string& why) {
+    plan.kept.push_back({s.index, s.kind, Name(source, s) + " " + why});
   };
 
   const std::vector<const StreamFacts*> films = Films(source, plan.program);
@@ -163,14 +195,18 @@ TrackPlan PlanTracks(const SourceFacts& source) {
     switch (s.kind) {
       case StreamKind::Picture:
         if (s.attachedPicture) {
-          if (plan.cover < 0 && s.coverFormat && !HoldsNothing(s, source))
+          if (plan.cover < 0 && s.coverFormat && !HoldsNothing(s, source)) {
             plan.cover = s.index;
-          else
+            keep(s, "is kept as the MP4's cover");
+          } else {
             leaveOut(s,
                      s.coverFormat ? "is a further cover picture and is left out"
                                    : "is a cover picture in a format MP4 does not keep as its cover",
                      false);
-        } else if (s.index == plan.picture || s.index == plan.unusablePicture) {
+          }
+        } else if (s.index == plan.picture) {
+          keep(s, FilmWhy(films, s, source));
+        } else if (s.index == plan.unusablePicture) {
           break;
         } else if (HoldsNothing(s, source)) {
           leaveOut(s, "holds no pictures and is left out", false);
@@ -190,6 +226,7 @@ TrackPlan PlanTracks(const SourceFacts& source) {
           leaveOut(s, "holds no sound and is left out", false);
         } else if (s.unusable.empty()) {
           plan.sounds.push_back(s.index);
+          keep(s, "is kept");
         } else if (anySoundUsable) {
           leaveOut(s, s.unusable + " and is left out", true);
         } else if (plan.unusableSound < 0) {
@@ -199,8 +236,10 @@ TrackPlan PlanTracks(const SourceFacts& source) {
       case StreamKind::Subtitle:
         if (HoldsNothing(s, source))
           leaveOut(s, "holds no cues and is left out", false);
-        else
+        else {
           plan.subtitles.push_back(s.index);
+          keep(s, s.textSubtitle ? "is kept (text)" : "is taken (drawn as pictures)");
+        }
         break;
       case StreamKind::Other:
         break;

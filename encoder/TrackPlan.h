@@ -50,13 +50,21 @@ struct LeftOutStream {
   bool warn = false;  // worth a warning line: something the user may have wanted is missing
 };
 
+struct KeptStream {
+  int index = -1;
+  StreamKind kind = StreamKind::Other;
+  std::string why;  // "video stream 2 (h264) is the film: the largest of 2 moving pictures"
+};
+
 struct TrackPlan {
-  int picture = -1;            // the film; -1 for none
-  std::vector<int> sounds;     // in the source's order
-  std::vector<int> subtitles;  // text and picture ones, in the source's order
-  int cover = -1;              // an attached picture kept as the MP4's cover
-  int program = -1;            // the program kept, when the source has more than one
+  int picture = -1;              // the film; -1 for none
+  std::vector<int> sounds;       // in the source's order
+  std::vector<int> subtitles;    // text and picture ones, in the source's order
+  int cover = -1;                // an attached picture kept as the MP4's cover
+  int program = -1;              // the program kept, when the source has more than one
+  std::vector<KeptStream> kept;  // what is kept, and why, in the source's order
   std::vector<LeftOutStream> leftOut;
+  std::string programWhy;  // why the program kept was chosen; "" with fewer than two
   // Set when nothing of a kind the source holds can be used: the film that cannot (no other
   // film can), the first sound track (none can). The caller refuses the source with its reason.
   int unusablePicture = -1;

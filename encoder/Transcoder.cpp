@@ -1,14 +1,15 @@
 #include "Transcoder.h"
 
+#include "Chains.h"
 #include "Console.h"
 #include "Encoders.h"
-#include "Chains.h"
 #include "FileTags.h"
 #include "Muxer.h"
 #include "OutputFile.h"
 #include "PictureFilter.h"
 #include "Progress.h"
-#include "Protocol.h"
+#include "ProgressReport.h"
+#include "Scheduler.h"
 #include "Source.h"
 #include "StopRequest.h"
 #include "StreamCopy.h"
@@ -16,23 +17,12 @@
 #include "TimestampRepair.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstdarg>
 #include <cmath>
-#include <cstdlib>
-#include <cstdio>
-#include <cstring>
 #include <deque>
-#include <memory>
-#include <mutex>
-#include <vector>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <thread>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -50,59 +40,6 @@ namespace vidmora::encoder {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Decoded and filtered frames travel from the decoding thread to the encoding thread
-// through this bounded queue, so the two stages overlap without piling up pictures.
-class FrameQueue {
- public:
-  enum Kind { Video, Audio, Subtitle, End };
-  struct Item {
-    Kind kind = End;
-    TFramePtr frame;
-    AVRational timeBase{0, 1};
-    TPacketPtr packet;  // instead of a frame: a packet of a stream copied as it is, or a cue
-    int track = 0;      // the sound or subtitle track's number
-  };
-
-  explicit FrameQueue(size_t capacity) : capacity_(capacity) {}
-
-  // False when the queue was aborted; the frame is then dropped.
-  bool Push(Item item) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    notFull_.wait(lock, [&] { return aborted_ || items_.size() < capacity_; });
-    if (aborted_) return false;
-    items_.push_back(std::move(item));
-    notEmpty_.notify_one();
-    return true;
-  }
-
-  // 1: an item, 0: nothing within the wait, -1: aborted.
-  int Pop(Item& item, std::chrono::milliseconds wait) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!notEmpty_.wait_for(lock, wait, [&] { return aborted_ || !items_.empty(); })) return 0;
-    if (aborted_) return -1;
-    item = std::move(items_.front());
-    items_.pop_front();
-    notFull_.notify_one();
-    return 1;
-  }
-
-  void Abort() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    aborted_ = true;
-    notEmpty_.notify_all();
-    notFull_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable notEmpty_, notFull_;
-  std::deque<Item> items_;
-  size_t capacity_;
-  bool aborted_ = false;
-};
-
 // A subtitle track of the output: its cues wait until the picture and sound written have
 // passed them, so that no cue runs past the end of the file.
 struct SubtitleTrack {
@@ -113,24 +50,24 @@ struct SubtitleTrack {
 class Conversion {
  public:
   explicit Conversion(const Options& options)
-      : opt_(options), muxer_(vout_, DisplayName(options.output)), queue_(12) {
+      : opt_(options), muxer_(vout_, DisplayName(options.output)), scheduler_(12) {
     toVideoEncoder_ = [this](TFramePtr frame, AVRational tb) {
       if (subtitleTracks_.Drawing() && !subtitleTracks_.DrawOn(frame.get(), frame->pts * av_q2d(tb)))
         return Fail(OutOfMemory());
-      return queue_.Push({FrameQueue::Video, std::move(frame), tb, nullptr});
+      return scheduler_.Send({Scheduler::Kind::Video, std::move(frame), tb, nullptr});
     };
     toCueWriter_ = [this](size_t k, TPacketPtr cue) {
-      return queue_.Push({FrameQueue::Subtitle, nullptr, {0, 1}, std::move(cue), int(k)});
+      return scheduler_.Send({Scheduler::Kind::Subtitle, nullptr, {0, 1}, std::move(cue), int(k)});
     };
   }
   int Run();
 
  private:
   int Complete();
-  bool Fail(const std::string& message);
+  bool Fail(Failure failure) { return scheduler_.Fail(std::move(failure)); }
   // Reports the failure (the first one recorded wins), removes the unfinished file and
   // gives the process's exit status.
-  int Abandon(const std::string& message = {});
+  int Abandon(MaybeFailure failure = {});
   bool OpenOutput();
   bool SetUpVideo();
   bool SetUpAudio(size_t k);
@@ -152,14 +89,17 @@ class Conversion {
   bool Filter(InputStream& in, AVFrame* frame);
   bool CloseChains();
 
-  // Encoding thread.
-  void EncodeLoop();
+  // Encoding thread: one item handed over from the decoding thread; false once it failed.
+  bool Write(Scheduler::Item& item);
   bool Encode(OutputStream& out, AVFrame* frame, AVRational timeBase);
   bool Copy(OutputStream& out, AVPacket* packet);
   bool WriteCues(double upTo, bool last);
   // The progress line, after a length line when the working length has moved (final: by
   // any amount, so the last length said is the content's).
-  void Progress(bool final = false);
+  void Progress(bool final = false) {
+    report_.Progress(working_, vout_.frames, muxer_.Position(), muxer_.OutputTime(), scheduler_.Started(),
+                     final);
+  }
   // Works the length out again from what has been read (decoding thread).
   void UpdateWorkingLength(bool ended);
 
@@ -179,16 +119,12 @@ class Conversion {
   TPacketPtr packet_;   // what the source gives, reused for every packet
   PictureSetup setup_;  // what the picture encoder was set up with
   TimestampRepair repair_;
-  FrameQueue queue_;
+  Scheduler scheduler_;
+  ProgressReport report_;
 
   std::string burnNote_;  // which subtitles are drawn into the picture, for the console
 
-  std::mutex failMutex_;
-  std::string failure_;
-  std::atomic<bool> failed_{false};
-
   int64_t badPackets_ = 0;
-  bool heldSaid_ = false;  // a held picture or pause was named on the console
   // The source's chapters in the order of their starts, each with the shift its time takes:
   // the repair's shift of the picture (or else the first sound track) when it reached the
   // chapter's start (AV_TIME_BASE units; INT64_MIN while not reached).
@@ -198,33 +134,21 @@ class Conversion {
   // AV_TIME_BASE units, relative to src_.startTime: the end of the last packet on the source's
   // own clock, before any repair.
   int64_t dataEnd_ = AV_NOPTS_VALUE;
-  Clock::time_point started_;
-  Clock::time_point lastProgress_;
 
   // The length the progress works towards (seconds; negative: not known), worked out by
   // the decoding thread and said by the encoding thread, and the last length said.
   std::atomic<double> working_{-1};
-  double saidLength_ = -1;
   int64_t sourceSize_ = 0;  // bytes; 0 before it was asked, -1 when it cannot be known
   // Whether a stop left out part of the source (set by the encoding thread at the end).
   bool cutShort_ = false;
 };
 
-bool Conversion::Fail(const std::string& message) {
-  std::lock_guard<std::mutex> lock(failMutex_);
-  if (!failed_) {
-    failure_ = message;
-    failed_ = true;
-  }
-  queue_.Abort();
-  return false;
-}
-
-int Conversion::Abandon(const std::string& message) {
-  if (!message.empty()) Fail(message);
+int Conversion::Abandon(MaybeFailure failure) {
+  if (failure) Fail(std::move(*failure));
+  const Failure& first = scheduler_.FirstFailure();
   // How much was converted before the source's data broke off: the last progress line.
-  if (failure_.rfind(protocol::kErrSourceIncomplete, 0) == 0) Progress();
-  ConsoleError(failure_);
+  if (first.code == ErrorCode::SourceIncomplete) Progress();
+  ConsoleError(first);
   muxer_.Close();  // before its descriptor is closed
   temp_.Discard();
   SetAbandonPath({});
@@ -232,8 +156,8 @@ int Conversion::Abandon(const std::string& message) {
 }
 
 bool Conversion::SetUpVideo() {
-  const std::string error = OpenVideoEncoder(opt_, src_, muxer_.Context(), vout_, setup_);
-  if (!error.empty()) return Fail(error);
+  if (MaybeFailure failure = OpenVideoEncoder(opt_, src_, muxer_.Context(), vout_, setup_))
+    return Fail(std::move(*failure));
   pictures_.Configure(src_.video.stream, setup_.picture, setup_.fps, vout_.encoder->width,
                       vout_.encoder->height, src_.video.decoder.get(), src_.startTime, BurnChain());
   return true;
@@ -241,8 +165,8 @@ bool Conversion::SetUpVideo() {
 
 bool Conversion::SetUpAudio(size_t k) {
   OutputStream& out = aouts_[k];
-  const std::string error = OpenAudioEncoder(opt_, src_.sounds[k], muxer_.Context(), out);
-  if (!error.empty()) return Fail(error);
+  if (MaybeFailure failure = OpenAudioEncoder(opt_, src_.sounds[k], muxer_.Context(), out))
+    return Fail(std::move(*failure));
   // AAC takes 1024 samples a frame, MP3 1152: the chain cuts frames to the encoder's size.
   const AVCodecContext* enc = out.encoder.get();
   const bool fixedSize =
@@ -292,18 +216,18 @@ bool Conversion::SetUpSubtitles() {
   subtitleTracks_.Keep(muxer_.Context(), src_, opt_.input);
   for (size_t k = 0; k < subtitleTracks_.KeptCount(); ++k)
     subtitles_.emplace_back().out.stream = subtitleTracks_.KeptStream(k);
-  return !StopRequested() || Fail(Coded(protocol::kErrStopped, "stopped before the conversion began"));
+  return !StopRequested() || Fail({ErrorCode::Stopped, "stopped before the conversion began"});
 }
 
 bool Conversion::SetUpCopy(OutputStream& out, const InputStream& in) {
-  const std::string error = out.copy.Open(muxer_.Context(), in.stream, src_.startTime);
-  if (!error.empty()) return Fail(error);
+  if (MaybeFailure failure = out.copy.Open(muxer_.Context(), in.stream, src_.startTime))
+    return Fail(std::move(*failure));
   out.stream = out.copy.Stream();
   return true;
 }
 
 bool Conversion::OpenOutput() {
-  if (!muxer_.Create(opt_.output)) return Fail(Coded(protocol::kErrEncodeFailed, "the MP4 writer is not available"));
+  if (!muxer_.Create(opt_.output)) return Fail({ErrorCode::EncodeFailed, "the MP4 writer is not available"});
   if (src_.video.index >= 0 && !(src_.Copies(src_.video) ? SetUpCopy(vout_, src_.video) : SetUpVideo()))
     return false;
   std::vector<const AVStream*> soundStreams;
@@ -313,7 +237,7 @@ bool Conversion::OpenOutput() {
     aouts_.emplace_back();
     sounds_.emplace_back();
     toAudioEncoder_.push_back([this, k](TFramePtr frame, AVRational tb) {
-      return queue_.Push({FrameQueue::Audio, std::move(frame), tb, nullptr, int(k)});
+      return scheduler_.Send({Scheduler::Kind::Audio, std::move(frame), tb, nullptr, int(k)});
     });
     const InputStream& in = src_.sounds[k];
     if (!(src_.Copies(in) ? SetUpCopy(aouts_[k], in) : SetUpAudio(k))) return false;
@@ -327,10 +251,9 @@ bool Conversion::OpenOutput() {
   if (src_.cover && !muxer_.AddCover(src_.cover)) return Fail(OutOfMemory());
 
   // Only now, with everything checked, is anything created in the output folder.
-  const std::string err = temp_.Create(opt_.output, opt_.overwrite);
-  if (!err.empty()) return Fail(err);
+  if (MaybeFailure failure = temp_.Create(opt_.output, opt_.overwrite)) return Fail(std::move(*failure));
   SetAbandonPath(temp_.Path());
-  return muxer_.Start(temp_.Descriptor()) || Fail(muxer_.Error());
+  return muxer_.Start(temp_.Descriptor()) || Fail(*muxer_.Error());
 }
 
 // What the file says of itself (its tags, in MP4's own forms), and its chapters, whose times
@@ -376,112 +299,16 @@ bool Conversion::AddChapters() {
                            av_rescale_q(c->start, c->time_base, AV_TIME_BASE_Q) + starts[k].first;
     int64_t end = k + 1 < starts.size() ? starts[k + 1].first : std::min(ownEnd, outputEnd);
     if (end <= starts[k].first) end = outputEnd;
-    if (!muxer_.AddChapter(starts[k].first, end, c->metadata)) return Fail(muxer_.Error());
+    if (!muxer_.AddChapter(starts[k].first, end, c->metadata)) return Fail(*muxer_.Error());
   }
   return true;
 }
 
 void Conversion::Describe() {
-  std::string line = "Input: " + DisplayName(opt_.input) + " (" + src_.context->iformat->name + ")";
-  if (src_.context->duration != AV_NOPTS_VALUE)
-    line += Format(", duration %.2f s%s", src_.context->duration / double(AV_TIME_BASE),
-                   src_.announcedEnd == AV_NOPTS_VALUE ? " (estimated from the bit rate)" : "");
-  ConsoleLine(line);
   UpdateWorkingLength(false);
-  saidLength_ = working_;
-  if (saidLength_ > 0) ConsoleLine(LengthLine(saidLength_));
-  if (src_.video.index >= 0) {
-    const AVCodecParameters* d = src_.video.stream->codecpar;
-    const AVRational fps = av_guess_frame_rate(src_.context, src_.video.stream, nullptr);
-    AVRational sar = src_.video.stream->sample_aspect_ratio.num > 0 ? src_.video.stream->sample_aspect_ratio
-                                                                    : d->sample_aspect_ratio;
-    if (sar.num <= 0 || sar.den <= 0) sar = {1, 1};
-    AVRational dar;
-    av_reduce(&dar.num, &dar.den, int64_t(d->width) * sar.num, int64_t(d->height) * sar.den, 1000);
-    ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d", avcodec_get_name(d->codec_id), d->width,
-                       d->height, fps.den ? av_q2d(fps) : 0.0, dar.num, dar.den));
-  }
-  for (const InputStream& in : src_.sounds) {
-    const AVCodecParameters* d = in.stream->codecpar;
-    const AVDictionaryEntry* language = av_dict_get(in.stream->metadata, "language", nullptr, 0);
-    ConsoleLine(Format("  audio: %s %d Hz, %s%s%s", avcodec_get_name(d->codec_id), d->sample_rate,
-                       DescribeLayout(d->ch_layout).c_str(), language ? ", " : "",
-                       language ? language->value : ""));
-  }
-  ConsoleLine("Output: " + DisplayName(opt_.output) + " (MP4)");
-  if (const AVCodecContext* e = vout_.encoder.get()) {
-    AVRational dar;
-    av_reduce(&dar.num, &dar.den, int64_t(e->width) * setup_.sar.num, int64_t(e->height) * setup_.sar.den,
-              1000);
-    const std::string rate = e->bit_rate > 0 && opt_.videoBitRate > 0
-                                 ? Format("%lld kbit/s", (long long)(e->bit_rate / 1000))
-                                 : std::string("the encoder's default quality");
-    ConsoleLine(Format("  video: %s %dx%d, %.4g fps, aspect %d:%d, %s", opt_.videoCodec.c_str(), e->width,
-                       e->height, av_q2d(setup_.fps), dar.num, dar.den, rate.c_str()));
-    if (setup_.turnedToPortrait)
-      ConsoleLine(
-          Format("  the size and aspect chosen are taken standing up for the portrait picture (%dx%d)",
-                 e->width, e->height));
-    if (setup_.picture.orientation != Orientation::Upright)
-      ConsoleLine(std::string("  the picture is turned upright (") +
-                  DescribeOrientation(setup_.picture.orientation) + ")");
-    if (IsHdr(setup_.picture.colours.transfer))
-      ConsoleLine(Format("  the HDR picture (%s) is tone-mapped to standard range, BT.709",
-                         setup_.picture.colours.transfer == AVCOL_TRC_ARIB_STD_B67 ? "HLG" : "PQ"));
-  }
-  if (!burnNote_.empty()) ConsoleLine(burnNote_);
-  std::vector<const OutputStream*> outs{&vout_};
-  for (const OutputStream& out : aouts_) {
-    outs.push_back(&out);
-    if (const AVCodecContext* e = out.encoder.get())
-      ConsoleLine(Format("  audio: %s %d Hz, %s, %lld kbit/s", opt_.audioCodec.c_str(), e->sample_rate,
-                         DescribeLayout(e->ch_layout).c_str(), (long long)(e->bit_rate / 1000)));
-  }
-  for (const OutputStream* out : outs)
-    if (out->copy.IsOpen())
-      ConsoleLine(Format("  %s: %s copied as it is", out == &vout_ ? "video" : "audio",
-                         avcodec_get_name(out->stream->codecpar->codec_id)));
-  for (const SubtitleTrack& track : subtitles_) {
-    const AVDictionaryEntry* language = av_dict_get(track.out.stream->metadata, "language", nullptr, 0);
-    ConsoleLine(Format("  subtitles: text%s%s%s", language ? ", " : "", language ? language->value : "",
-                       track.out.stream->disposition & AV_DISPOSITION_DEFAULT ? ", default" : ""));
-  }
-  if (src_.cover) {
-    const AVCodecParameters* c = src_.cover->codecpar;
-    ConsoleLine(Format("  cover: %s %dx%d, kept as the MP4's cover", avcodec_get_name(c->codec_id), c->width,
-                       c->height));
-  }
-  if (!chapters_.empty())
-    ConsoleLine(Format("  chapters: %d, kept with their titles", int(chapters_.size())));
-  for (const std::string& note : src_.notes) ConsoleLine("  " + note);
-  for (const std::string& track : src_.leftOut)
-    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " + track);
-  // Picture subtitles are named where subtitles are kept as tracks; drawn in, only the
-  // track drawn counts.
-  const bool keptAsTracks =
-      opt_.subtitles == SubtitleMode::Keep || (opt_.subtitles == SubtitleMode::Burn && !vout_.encoder);
-  if (!src_.pictureSubtitles.empty() && keptAsTracks) {
-    std::string codecs;
-    for (const AVStream* st : src_.pictureSubtitles) {
-      const std::string name = avcodec_get_name(st->codecpar->codec_id);
-      if (codecs.find(name) == std::string::npos) codecs += (codecs.empty() ? "" : ", ") + name;
-    }
-    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnPictureSubtitles + ": " +
-                Format("%d subtitle track%s drawn as pictures (%s) left out; MP4 keeps subtitles as text",
-                       int(src_.pictureSubtitles.size()), src_.pictureSubtitles.size() > 1 ? "s" : "",
-                       codecs.c_str()));
-  }
-  if (opt_.subtitles == SubtitleMode::Burn && !vout_.encoder && src_.video.index >= 0)
-    ConsoleLine("Subtitles cannot be drawn into a picture copied as it is; they are kept as tracks");
-  ConsoleLine(
-      Format("%ssound=%d subtitles=%d", protocol::kTracksMark, int(aouts_.size()), int(subtitles_.size())));
-  if (!opt_.ignored.empty()) {
-    std::string names;
-    for (const std::string& name : opt_.ignored) names += (names.empty() ? "" : ", ") + name;
-    ConsoleLine("Ignored for a stream copied as it is: " + names + " (these need re-encoding)");
-  }
-  if (src_.video.index < 0 && opt_.videoCodec == "copy") ConsoleLine(NoPictureWarning());
-  ConsoleLine("Press q to stop early.");
+  ConversionSetup setup{opt_, src_, vout_, aouts_, setup_, {}, burnNote_, chapters_.size()};
+  for (const SubtitleTrack& track : subtitles_) setup.subtitles.push_back(track.out.stream);
+  report_.Describe(setup, working_);
 }
 
 // ---- decoding thread -------------------------------------------------------------------
@@ -491,7 +318,7 @@ bool Conversion::DemuxAndDecode() {
   if (!packet_) return Fail(OutOfMemory());
   AVPacket* packet = packet_.get();
   bool ok = true;
-  while (ok && !failed_ && !StopRequested()) {
+  while (ok && !scheduler_.Failed() && !StopRequested()) {
     const int r = av_read_frame(src_.context, packet);
     if (r == AVERROR_EOF) break;
     if (r < 0) {
@@ -499,9 +326,9 @@ bool Conversion::DemuxAndDecode() {
       if (r == AVERROR(EAGAIN)) continue;
       if (src_.context->pb && avio_feof(src_.context->pb) && !src_.context->pb->error) break;
       // Damaged data after some was read: the source is converted up to there.
-      const char* code = SourceFailure(r);
-      if (code == protocol::kErrSourceDamaged && dataEnd_ != AV_NOPTS_VALUE) code = protocol::kErrSourceIncomplete;
-      ok = Fail(Coded(code, "reading the source " + DisplayName(opt_.input) + " failed: " + ErrorText(r)));
+      ErrorCode code = SourceFailure(r);
+      if (code == ErrorCode::SourceDamaged && dataEnd_ != AV_NOPTS_VALUE) code = ErrorCode::SourceIncomplete;
+      ok = Fail({code, "reading the source " + DisplayName(opt_.input) + " failed: " + ErrorText(r)});
       break;
     }
     InputStream* in = InputOf(packet->stream_index);
@@ -541,7 +368,7 @@ bool Conversion::DemuxAndDecode() {
     av_packet_unref(packet);
     UpdateWorkingLength(false);
   }
-  if (!ok || failed_) return false;
+  if (!ok || scheduler_.Failed()) return false;
   if (!StopRequested()) {
     // The cues of files beside the source up to the end of its data (later ones show nowhere).
     const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
@@ -564,7 +391,7 @@ bool Conversion::DemuxAndDecode() {
   }
   if (!CloseChains()) return false;
   subtitleTracks_.Finish();
-  return queue_.Push({FrameQueue::End, nullptr, {0, 1}, nullptr});
+  return scheduler_.SendEnd();
 }
 
 InputStream* Conversion::InputOf(int streamIndex) {
@@ -590,29 +417,14 @@ bool Conversion::PassOn(InputStream& in, const AVPacket* packet) {
   TPacketPtr clone(av_packet_clone(packet));
   if (!clone) return Fail(OutOfMemory());
   const bool video = &in == &src_.video;
-  return queue_.Push({video ? FrameQueue::Video : FrameQueue::Audio, nullptr, in.stream->time_base,
-                      std::move(clone), video ? 0 : int(TrackOf(in))});
+  return scheduler_.Send({video ? Scheduler::Kind::Video : Scheduler::Kind::Audio, nullptr,
+                          in.stream->time_base, std::move(clone), video ? 0 : int(TrackOf(in))});
 }
 
 void Conversion::RepairTimestamps(InputStream& in, AVPacket* packet) {
   const TimestampRepair::Jump jump = repair_.Repair(in.repairId, packet->pts, packet->dts, packet->duration);
-  const bool video = in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-  const double at = jump.at - src_.startTime / double(AV_TIME_BASE);
-  if (jump.found && repair_.Jumps() == 1)
-    ConsoleLine(
-        Format("The source's %s timestamps jump by %.2f s at %.2f s; the output goes on without the gap",
-               video ? "video" : "audio", jump.step, at));
-  // A still picture (a screen recording's still screen) is content: said once, as kept.
-  if (jump.held && !heldSaid_) {
-    heldSaid_ = true;
-    ConsoleLine(
-        video ? Format("The source's picture is held for %.2f s at %.2f s while the sound goes on; the "
-                       "still picture is kept",
-                       jump.step, at)
-              : Format("The source's sound is held back for %.2f s at %.2f s while the picture goes on; "
-                       "the pause is kept",
-                       jump.step, at));
-  }
+  report_.Jump(jump, in.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO,
+               jump.at - src_.startTime / double(AV_TIME_BASE));
 }
 
 bool Conversion::Decode(InputStream& in, const AVPacket* packet) {
@@ -644,63 +456,53 @@ bool Conversion::Filter(InputStream& in, AVFrame* frame) {
   Chain& chain = video ? static_cast<Chain&>(pictures_) : sounds_[k];
   if (!(video ? vout_ : aouts_[k]).encoder) return true;
   const bool ok = video ? pictures_.Push(frame, toVideoEncoder_) : sounds_[k].Push(frame, toAudioEncoder_[k]);
-  return ok || chain.Error().empty() ? ok : Fail(chain.Error());
+  return ok || !chain.Error() ? ok : Fail(*chain.Error());
 }
 
 bool Conversion::CloseChains() {
-  if (!pictures_.Close(toVideoEncoder_)) return pictures_.Error().empty() ? false : Fail(pictures_.Error());
+  if (!pictures_.Close(toVideoEncoder_)) return pictures_.Error() ? Fail(*pictures_.Error()) : false;
   for (size_t k = 0; k < sounds_.size(); ++k)
-    if (!sounds_[k].Close(toAudioEncoder_[k]))
-      return sounds_[k].Error().empty() ? false : Fail(sounds_[k].Error());
+    if (!sounds_[k].Close(toAudioEncoder_[k])) return sounds_[k].Error() ? Fail(*sounds_[k].Error()) : false;
   return true;
 }
 
 // ---- encoding thread -------------------------------------------------------------------
 
-void Conversion::EncodeLoop() {
-  for (;;) {
-    FrameQueue::Item item;
-    const int r = queue_.Pop(item, std::chrono::milliseconds(100));
-    if (Clock::now() - lastProgress_ >= std::chrono::milliseconds(500)) Progress();
-    if (r < 0) return;
-    if (r == 0) continue;
-    if (item.kind == FrameQueue::End) {
-      // A stop that came before the end was reached has cut the file short: what was
-      // read or queued after it was left out. (A stop after this point cuts nothing.)
-      cutShort_ = StopRequested();
-      std::vector<OutputStream*> outs{&vout_};
-      for (OutputStream& out : aouts_) outs.push_back(&out);
-      for (OutputStream* out : outs) {
-        if (out->encoder && !Encode(*out, nullptr, {0, 1})) return;
-        if (out->copy.IsOpen() && !Copy(*out, nullptr)) return;
-      }
-      // After a stop whose flush was cut short, sound past the last picture is left out.
-      if (!muxer_.WriteHeldSound(cutShort_ ? muxer_.VideoEnd() : HUGE_VAL))
-        Fail(muxer_.Error());
-      else
-        WriteCues(muxer_.OutputTime(), true);
-      return;
+bool Conversion::Write(Scheduler::Item& item) {
+  if (item.kind == Scheduler::Kind::End) {
+    // A stop that came before the end was reached has cut the file short: what was
+    // read or queued after it was left out. (A stop after this point cuts nothing.)
+    cutShort_ = StopRequested();
+    std::vector<OutputStream*> outs{&vout_};
+    for (OutputStream& out : aouts_) outs.push_back(&out);
+    for (OutputStream* out : outs) {
+      if (out->encoder && !Encode(*out, nullptr, {0, 1})) return false;
+      if (out->copy.IsOpen() && !Copy(*out, nullptr)) return false;
     }
-    if (StopRequested()) continue;  // frames still queued at a stop are not encoded
-    if (item.kind == FrameQueue::Subtitle) {
-      subtitles_[size_t(item.track)].cues.push_back(std::move(item.packet));
-      continue;
-    }
-    OutputStream& out = item.kind == FrameQueue::Video ? vout_ : aouts_[size_t(item.track)];
-    if (!(item.packet ? Copy(out, item.packet.get()) : Encode(out, item.frame.get(), item.timeBase))) return;
-    if (!WriteCues(muxer_.OutputTime(), false)) return;
+    // After a stop whose flush was cut short, sound past the last picture is left out.
+    if (!muxer_.WriteHeldSound(cutShort_ ? muxer_.VideoEnd() : HUGE_VAL)) return Fail(*muxer_.Error());
+    return WriteCues(muxer_.OutputTime(), true);
   }
+  if (StopRequested()) return true;  // frames still queued at a stop are not encoded
+  if (item.kind == Scheduler::Kind::Subtitle) {
+    subtitles_[size_t(item.track)].cues.push_back(std::move(item.packet));
+    return true;
+  }
+  OutputStream& out = item.kind == Scheduler::Kind::Video ? vout_ : aouts_[size_t(item.track)];
+  if (!(item.packet ? Copy(out, item.packet.get()) : Encode(out, item.frame.get(), item.timeBase)))
+    return false;
+  return WriteCues(muxer_.OutputTime(), false);
 }
 
 bool Conversion::Encode(OutputStream& out, AVFrame* frame, AVRational timeBase) {
-  std::string error;
+  MaybeFailure error;
   // Sound waits until the pictures have reached its time.
   const PacketWriter write = [&](AVPacket* packet) {
     return &out == &vout_            ? muxer_.WritePicture(packet)
            : vout_.stream != nullptr ? muxer_.HoldSound(out, packet)
                                      : muxer_.Write(out, packet);
   };
-  return encoder::Encode(out, frame, timeBase, write, error) || Fail(error.empty() ? muxer_.Error() : error);
+  return encoder::Encode(out, frame, timeBase, write, error) || Fail(error ? *error : *muxer_.Error());
 }
 
 // packet: a packet of the source's copied stream, or nullptr at its end.
@@ -709,7 +511,7 @@ bool Conversion::Copy(OutputStream& out, AVPacket* packet) {
     ++out.frames;
     return &out == &vout_ ? muxer_.WritePicture(ready) : muxer_.Write(out, ready);
   });
-  return ok || Fail(out.copy.Error().empty() ? muxer_.Error() : out.copy.Error());
+  return ok || Fail(out.copy.Error() ? *out.copy.Error() : *muxer_.Error());
 }
 
 // Writes the cues that the picture and sound written have passed (up to upTo seconds): a cue
@@ -731,7 +533,7 @@ bool Conversion::WriteCues(double upTo, bool last) {
       if (next && next->pts > cue->pts) cue->duration = std::min(cue->duration, next->pts - cue->pts);
       if (last)
         cue->duration = std::min(cue->duration, std::max<int64_t>(1, int64_t(upTo / av_q2d(tb)) - cue->pts));
-      if (!muxer_.Write(track.out, cue)) return Fail(muxer_.Error());
+      if (!muxer_.Write(track.out, cue)) return Fail(*muxer_.Error());
       track.cues.pop_front();
     }
   }
@@ -756,34 +558,19 @@ void Conversion::UpdateWorkingLength(bool ended) {
   working_ = WorkingLength(clues);
 }
 
-void Conversion::Progress(bool final) {
-  const double working = working_;
-  const double step = final ? 0.005 : std::max(0.5, 0.01 * saidLength_);
-  if (working > 0 && (saidLength_ <= 0 || std::fabs(working - saidLength_) >= step)) {
-    saidLength_ = working;
-    ConsoleLine(LengthLine(working));
-  }
-  lastProgress_ = Clock::now();
-  const double elapsed = std::chrono::duration<double>(lastProgress_ - started_).count();
-  ConsoleLine(ProgressLine(vout_.frames, elapsed, muxer_.Position(), muxer_.OutputTime()));
-}
-
 int Conversion::Run() {
-  const std::string pathError = CheckPaths(opt_.input, opt_.output, opt_.overwrite);
-  if (!pathError.empty()) return Abandon(pathError);
+  if (MaybeFailure refusal = CheckPaths(opt_.input, opt_.output, opt_.overwrite)) return Abandon(refusal);
   src_.threads = opt_.threads;
-  const std::string refusal = src_.Open(opt_.input, opt_.videoCodec == "copy", opt_.audioCodec == "copy");
-  if (!refusal.empty()) return Abandon(refusal);
+  if (MaybeFailure refusal = src_.Open(opt_.input, opt_.videoCodec == "copy", opt_.audioCodec == "copy"))
+    return Abandon(refusal);
   if (src_.video.index >= 0) src_.video.repairId = repair_.AddStream(src_.video.stream->time_base);
   for (InputStream& sound : src_.sounds) sound.repairId = repair_.AddStream(sound.stream->time_base);
   if (!OpenOutput()) return Abandon();
   Describe();
 
-  started_ = lastProgress_ = Clock::now();
-  std::thread encoder([this] { EncodeLoop(); });
-  DemuxAndDecode();
-  encoder.join();
-  return failed_ ? Abandon() : Complete();
+  scheduler_.Run([this] { DemuxAndDecode(); }, [this](Scheduler::Item& item) { return Write(item); },
+                 [this] { Progress(); });
+  return scheduler_.Failed() ? Abandon() : Complete();
 }
 
 // Measures the output against the content read, completes the file and puts it in place.
@@ -797,10 +584,11 @@ int Conversion::Complete() {
     soundBytes += out.bytes;
   }
   if (vout_.frames + soundFrames == 0) {
-    if (StopRequested()) return Abandon(Coded(protocol::kErrStopped, "stopped before the conversion began"));
-    return Abandon(Coded(protocol::kErrSourceDamaged,
-                         "the source " + DisplayName(opt_.input) + " holds no video or audio that can be decoded" +
-                             (badPackets_ ? Format(" (%lld damaged packets)", (long long)badPackets_) : std::string())));
+    if (StopRequested()) return Abandon(Failure{ErrorCode::Stopped, "stopped before the conversion began"});
+    return Abandon(Failure{
+        ErrorCode::SourceDamaged,
+        "the source " + DisplayName(opt_.input) + " holds no video or audio that can be decoded" +
+            (badPackets_ ? Format(" (%lld damaged packets)", (long long)badPackets_) : std::string())});
   }
   // The output holds what the source's data holds (its segments, with the gaps between
   // them closed), whatever its header says: what was written is measured against that.
@@ -808,9 +596,9 @@ int Conversion::Complete() {
   const double contentSeconds =
       content == AV_NOPTS_VALUE ? 0.0 : (content - src_.startTime) / double(AV_TIME_BASE);
   if (!cutShort_ && LostContent(muxer_.OutputTime(), contentSeconds))
-    return Abandon(Coded(protocol::kErrSourceIncomplete,
-                         Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
-                                DisplayName(opt_.input).c_str(), muxer_.OutputTime(), contentSeconds)));
+    return Abandon(Failure{ErrorCode::SourceIncomplete,
+                           Format("the source %s is damaged: only %.2f s of its %.2f s could be converted",
+                                  DisplayName(opt_.input).c_str(), muxer_.OutputTime(), contentSeconds)});
   const double dataEnd = dataEnd_ == AV_NOPTS_VALUE ? 0.0 : dataEnd_ / double(AV_TIME_BASE);
   const double stated = src_.announcedEnd == AV_NOPTS_VALUE ? -1.0 : src_.announcedEnd / double(AV_TIME_BASE);
 
@@ -828,12 +616,10 @@ int Conversion::Complete() {
       ++keptSounds;
       continue;
     }
-    ConsoleLine(std::string(protocol::kWarningMark) + protocol::kWarnSoundLeftOut + ": " +
-                Format("sound track %d (%s) holds no sound and is left out", soundPlace(src_.sounds[k]),
-                       avcodec_get_name(src_.sounds[k].stream->codecpar->codec_id)));
+    ProgressReport::EmptySound(soundPlace(src_.sounds[k]),
+                               avcodec_get_name(src_.sounds[k].stream->codecpar->codec_id));
   }
-  if (keptSounds < int(aouts_.size()))
-    ConsoleLine(Format("%ssound=%d subtitles=%d", protocol::kTracksMark, keptSounds, int(subtitles_.size())));
+  if (keptSounds < int(aouts_.size())) ProgressReport::Tracks(keptSounds, int(subtitles_.size()));
   if (!AddChapters()) return Abandon();
   if (!muxer_.Finish()) return Abandon(muxer_.Error());
   Progress(true);
@@ -845,9 +631,9 @@ int Conversion::Complete() {
   const int64_t fileSize = fstat(temp_.Descriptor(), &st) == 0 ? int64_t(st.st_size) : 0;
   // A file cut short by a stop plays, but it never takes the output's name, whatever
   // stood there, and no summary says it is complete.
-  const std::string commitError = cutShort_ ? temp_.CommitUnfinished() : temp_.Commit();
+  MaybeFailure commitFailure = cutShort_ ? temp_.CommitUnfinished() : temp_.Commit();
   SetAbandonPath({});
-  if (!commitError.empty()) return Abandon(commitError);
+  if (commitFailure) return Abandon(commitFailure);
   if (cutShort_) return 0;
 
   int64_t headers = 0;

@@ -21,30 +21,26 @@ struct Box {
   char type[5] = {};
 };
 
-bool ReadAll(int fd, void* into, size_t n, int64_t at) {
-  auto* p = static_cast<char*>(into);
+// Reads or writes n bytes at `at` with io (pread or pwrite), taking up where a call stopped short.
+template <class Io, class Byte>
+bool Whole(Io io, int fd, Byte* p, size_t n, int64_t at) {
   while (n > 0) {
-    const ssize_t got = pread(fd, p, n, off_t(at));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    p += got;
-    n -= size_t(got);
-    at += got;
+    const ssize_t done = io(fd, p, n, off_t(at));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    p += done;
+    n -= size_t(done);
+    at += done;
   }
   return true;
 }
 
+bool ReadAll(int fd, void* into, size_t n, int64_t at) {
+  return Whole(pread, fd, static_cast<char*>(into), n, at);
+}
+
 bool WriteAll(int fd, const void* from, size_t n, int64_t at) {
-  const auto* p = static_cast<const char*>(from);
-  while (n > 0) {
-    const ssize_t put = pwrite(fd, p, n, off_t(at));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    p += put;
-    n -= size_t(put);
-    at += put;
-  }
-  return true;
+  return Whole(pwrite, fd, static_cast<const char*>(from), n, at);
 }
 
 uint64_t BigEndian(const unsigned char* p, int bytes) {

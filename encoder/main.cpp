@@ -2,7 +2,6 @@
 //   make -y -ipt INPUT [OPTION VALUE]... OUTPUT
 #include "Console.h"
 #include "Options.h"
-#include "Protocol.h"
 #include "StopRequest.h"
 #include "Transcoder.h"
 
@@ -27,7 +26,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = ParseCommandLine(args);
     if (!parsed.ok) {
-      ConsoleError(Coded(vidmora::protocol::kErrBadOption, parsed.error));
+      ConsoleError({ErrorCode::BadOption, parsed.error});
       return 2;
     }
     StdinWatcher watcher;
@@ -36,8 +35,8 @@ int main(int argc, char** argv) {
     // No memory or no thread to be had: one line and a failure status instead of an
     // abort, and the conversion's unfinished file is removed as it unwinds.
     const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
-    ConsoleError(Coded(memory ? vidmora::protocol::kErrOutOfMemory : vidmora::protocol::kErrEncodeFailed,
-                       std::string("the conversion could not go on: ") + e.what()));
+    ConsoleError({memory ? ErrorCode::OutOfMemory : ErrorCode::EncodeFailed,
+                  std::string("the conversion could not go on: ") + e.what()});
     return 1;
   }
 }

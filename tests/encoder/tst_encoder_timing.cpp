@@ -4,8 +4,13 @@
 // packet must lie where its content lies, picture and sound alike.
 #include <QtTest>
 
+#include "Console.h"
+#include "OutputNaming.h"
 #include "Progress.h"
+#include "Protocol.h"
 #include "TimestampRepair.h"
+
+#include <set>
 
 #include <functional>
 
@@ -322,6 +327,91 @@ class TestEncoderTiming : public QObject {
                QString("warning: short-source: the source's data ends at %1 s of a stated %2 s")
                    .arg(dataEnd, 0, 'f', 1)
                    .arg(stated, 0, 'f', 1));
+  }
+
+  // The one rule for another name beside an output: numbered for a name taken, tagged for an
+  // unfinished file. Names are bytes (a GBK name from an old archive included).
+  void outputNames_data() {
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QByteArray>("numbered");
+    QTest::addColumn<QByteArray>("unfinished");
+    QTest::newRow("plain") << QByteArray("/v/out.mp4") << 2 << QByteArray("/v/out (2).mp4")
+                           << QByteArray("/v/out (未完成).mp4");
+    QTest::newRow("dots in the name")
+        << QByteArray("/v/a.b.mp4") << 1 << QByteArray("/v/a.b (1).mp4") << QByteArray("/v/a.b (未完成).mp4");
+    QTest::newRow("a dot in the folder only")
+        << QByteArray("/v.d/film") << 1 << QByteArray("/v.d/film (1)") << QByteArray("/v.d/film (未完成)");
+    QTest::newRow("a name that is all extension")
+        << QByteArray("/v/.mp4") << 1 << QByteArray("/v/.mp4 (1)") << QByteArray("/v/.mp4 (未完成)");
+    QTest::newRow("no folder") << QByteArray("out.mp4") << 12 << QByteArray("out (12).mp4")
+                               << QByteArray("out (未完成).mp4");
+    QTest::newRow("GBK bytes") << QByteArray("/v/\xc4\xe3\xba\xc3.mp4") << 1
+                               << QByteArray("/v/\xc4\xe3\xba\xc3 (1).mp4")
+                               << QByteArray("/v/\xc4\xe3\xba\xc3 (未完成).mp4");
+  }
+  void outputNames() {
+    QFETCH(QByteArray, path);
+    QFETCH(int, n);
+    QFETCH(QByteArray, numbered);
+    QFETCH(QByteArray, unfinished);
+    QCOMPARE(QByteArray::fromStdString(vidmora::naming::NumberedName(path.toStdString(), n)), numbered);
+    QCOMPARE(QByteArray::fromStdString(vidmora::protocol::UnfinishedName(path.toStdString())), unfinished);
+    // The first free one: the numbers before n are taken, the name itself too.
+    const auto taken = [&](const std::string& name) {
+      for (int k = 1; k < n; ++k)
+        if (name == vidmora::naming::NumberedName(path.toStdString(), k)) return true;
+      return false;
+    };
+    QCOMPARE(QByteArray::fromStdString(vidmora::naming::NextFreeName(path.toStdString(), taken)), numbered);
+  }
+
+  // A failure or a warning on its line: the code as the protocol spells it, the detail after
+  // it and on the same line whatever it holds.
+  void codedLines_data() {
+    QTest::addColumn<bool>("error");
+    QTest::addColumn<int>("code");  // in the order of its table
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("source cut short")
+        << true << int(ErrorCode::SourceIncomplete) << "only 2.00 s of 9.00 s could be converted"
+        << "Error: source-incomplete: only 2.00 s of 9.00 s could be converted";
+    QTest::newRow("a line break in the detail")
+        << true << int(ErrorCode::BadOption) << "unknown option '-a\nb'"
+        << "Error: bad-option: unknown option '-a b'";
+    QTest::newRow("the last error code")
+        << true << int(ErrorCode::Stopped) << "stopped before the conversion began"
+        << "Error: stopped: stopped before the conversion began";
+    QTest::newRow("a sound track left out")
+        << false << int(WarningCode::SoundLeftOut) << "sound track 2 (flac) cannot be decoded and is left out"
+        << "warning: sound-left-out: sound track 2 (flac) cannot be decoded and is left out";
+    QTest::newRow("a carriage return in a warning") << false << int(WarningCode::SubtitleLeftOut) << "a\rb"
+                                                    << "warning: subtitle-left-out: a b";
+  }
+  void codedLines() {
+    QFETCH(bool, error);
+    QFETCH(int, code);
+    QFETCH(QString, detail);
+    QFETCH(QString, line);
+    const std::string said = error ? ErrorLine({ErrorCode(code), detail.toStdString()})
+                                   : WarningLine(WarningCode(code), detail.toStdString());
+    QCOMPARE(QString::fromStdString(said), line);
+  }
+
+  // Each code of the two tables is spelled once, in lower-case words joined by '-'.
+  void codesSpelledOnce() {
+    const QRegularExpression form("^[a-z]+(-[a-z]+)*$");
+    std::set<std::string> seen;
+    for (const char* code : vidmora::protocol::kErrorCodes) {
+      QVERIFY2(form.match(code).hasMatch(), code);
+      QVERIFY2(seen.insert(code).second, code);
+    }
+    for (const char* code : vidmora::protocol::kWarningCodes) {
+      QVERIFY2(form.match(code).hasMatch(), code);
+      QVERIFY2(seen.insert(code).second, code);
+    }
+    QCOMPARE(seen.size(),
+             std::size(vidmora::protocol::kErrorCodes) + std::size(vidmora::protocol::kWarningCodes));
   }
 };
 
