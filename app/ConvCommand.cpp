@@ -13,8 +13,13 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
-QString TConvMainFunc::GetOutputPath(const QString& sourcePath) {
-  const QString folder = AvSaveDirEdit ? AvSaveDirEdit->text() : QString();
+QString TConvMainFunc::GetOutputPath(const QString& sourcePath, const QString& subFolder) {
+  QString folder = AvSaveDirEdit ? AvSaveDirEdit->text() : QString();
+  const QString below = OutputSubFolder(subFolder);
+  if (!below.isEmpty())
+    folder += (folder.endsWith(QLatin1Char(Platform::kPathSep)) ? QString()
+                                                                : QString(QLatin1Char(Platform::kPathSep))) +
+              below;
   // The source's own name as it is shown (a name that is not UTF-8 read as GB18030):
   // the media library reads no better (it makes a line break " / "), and a source it
   // cannot open still gets its own output name. (No loader here: a row exists only after
@@ -36,6 +41,7 @@ struct TConvPieces {
   QStringList head;
   QVector<QStringList> fragments;
   QStringList subtitles;  // the subtitle option, when not the default
+  QStringList threads;    // the encoder's share of the cores, when several run at once
   QString output;
 };
 
@@ -45,9 +51,10 @@ TConvPieces PiecesOf(TConvMainFunc& f, int row) {
   const QString source = f.AvFilesList->Caption(row);
   // The output chosen for the row when its run started; outside a run, its own name.
   const TConvQueue* queue = f.ConvQueue;
-  const bool planned = queue && queue->IsRunning() && queue->Position() == row && row < queue->Rows().size() &&
-                       !queue->Rows().at(row).output.isEmpty();
-  p.output = planned ? queue->Rows().at(row).output : f.GetOutputPath(source);
+  const bool planned = queue && queue->IsRunning() && queue->Position() == row &&
+                       row < queue->Rows().size() && !queue->Rows().at(row).output.isEmpty();
+  const TQueueRow record = f.ListRowRecord(row);
+  p.output = planned ? queue->Rows().at(row).output : f.GetOutputPath(source, record.subFolder);
   // A planned name is free when the run starts: nothing there is to be replaced (the
   // queue itself moves a finished file over one the user chose to replace).
   if (!planned) p.head << QStringLiteral("-y");
@@ -59,6 +66,8 @@ TConvPieces PiecesOf(TConvMainFunc& f, int row) {
         f.GetAdoCodecCmd(), f.GetAdoBitrateCmd(), f.GetAdoChannelsCmd(), f.GetAdoFreqCmd()})
     p.fragments << Platform::SplitCommandLine(fragment);
   p.subtitles = f.GetSubtitleCmd();
+  if (planned && queue->Rows().at(row).threads > 0)
+    p.threads = QStringList{QStringLiteral("-threads"), QString::number(queue->Rows().at(row).threads)};
   return p;
 }
 
@@ -76,7 +85,7 @@ TConvJob TConvMainFunc::BuildConvJob(int row) {
   job.program = p.program;
   job.arguments = p.head;
   for (const QStringList& words : p.fragments) job.arguments << words;
-  job.arguments << p.subtitles << p.output;
+  job.arguments << p.subtitles << p.threads << p.output;
   job.output = p.output;
   return job;
 }
@@ -87,5 +96,6 @@ QString TConvMainFunc::BuildConvCommand(int row) {
   QString line = Platform::QuoteArg(p.program) + QLatin1Char(' ') + Quoted(p.head);
   for (const QStringList& words : p.fragments) line += QLatin1Char(' ') + Quoted(words);
   if (!p.subtitles.isEmpty()) line += QLatin1Char(' ') + Quoted(p.subtitles);
+  if (!p.threads.isEmpty()) line += QLatin1Char(' ') + Quoted(p.threads);
   return line + QLatin1Char(' ') + Platform::QuoteArg(p.output);
 }

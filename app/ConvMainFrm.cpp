@@ -91,7 +91,10 @@ TConvMainForm::TConvMainForm(QWidget* parent) : QWidget(parent) {
   BuildQueue();
   RunClock = std::make_unique<TBatchClock>();
   AvFileAdder = new TFileAdder(this);
-  AvFileAdder->OnSlice = [this] { Route([](TConvMainFunc& f) { f.AddAvFileSlice(); }); };
+  AvFileAdder->OnRows = [this](const QVector<TFileRow>& rows) {
+    Route([&rows](TConvMainFunc& f) { f.AddProbedRows(rows); });
+  };
+  AvFileAdder->OnEnd = [this] { Route([](TConvMainFunc& f) { f.EndAddition(); }); };
   BatchStore = std::make_unique<TQueueStore>(UserFiles::QueueFile());
   AvSaveTimer = new QTimer(this);
   AvSaveTimer->setObjectName(QStringLiteral("AvSaveTimer"));
@@ -327,11 +330,11 @@ void TConvMainForm::BuildLists() {
     const char* label;
     int icon;
   } rows[kPanelRowCount] = {
-      {"文件", kIconWaiting},          {"文件名称", kIconPanelValue}, {"文件类型", kIconPanelValue},
-      {"文件大小", kIconPanelValue},   {"播放时间", kIconPanelValue}, {"视频", kIconVideoHeading},
-      {"视频编码", kIconPanelValue},   {"视频码率", kIconPanelValue}, {"视频大小", kIconPanelValue},
-      {"视频帧率", kIconPanelValue},   {"宽幅比率", kIconPanelValue}, {"音频", kIconAudioHeading},
-      {"音频编码", kIconPanelValue},   {"音频码率", kIconPanelValue}, {"音频通道", kIconPanelValue},
+      {"文件", kIconWaiting},        {"文件名称", kIconPanelValue}, {"文件类型", kIconPanelValue},
+      {"文件大小", kIconPanelValue}, {"播放时间", kIconPanelValue}, {"视频", kIconVideoHeading},
+      {"视频编码", kIconPanelValue}, {"视频码率", kIconPanelValue}, {"视频大小", kIconPanelValue},
+      {"视频帧率", kIconPanelValue}, {"宽幅比率", kIconPanelValue}, {"音频", kIconAudioHeading},
+      {"音频编码", kIconPanelValue}, {"音频码率", kIconPanelValue}, {"音频通道", kIconPanelValue},
       {"采样频率", kIconPanelValue}};
   for (const auto& row : rows) AvParamsList->AddRow(QString::fromUtf8(row.label), row.icon);
 }
@@ -402,13 +405,13 @@ void TConvMainForm::BuildOptionTabs() {
     return selector;
   };
   for (int i = 1; i <= kVideoSelectors; ++i) {
-    CmbExVideo[i] = addSelector(TabShtVideo, video[i - 1], QStringLiteral("CmbExVideo%1").arg(i),
-                                kTagVdoCodec + i - 1);
+    CmbExVideo[i] =
+        addSelector(TabShtVideo, video[i - 1], QStringLiteral("CmbExVideo%1").arg(i), kTagVdoCodec + i - 1);
     CmbExVideo[i]->OnChange = [this, i] { CmbExVideoChange(i); };
   }
   for (int i = 1; i <= kAudioSelectors; ++i) {
-    CmbExAudio[i] = addSelector(TabShtAudio, audio[i - 1], QStringLiteral("CmbExAudio%1").arg(i),
-                                kTagAdoCodec + i - 1);
+    CmbExAudio[i] =
+        addSelector(TabShtAudio, audio[i - 1], QStringLiteral("CmbExAudio%1").arg(i), kTagAdoCodec + i - 1);
     if (i == 1) {
       CmbExAudio[i]->OnChange = [this] { CmbExAudio1Change(); };
     } else {
@@ -428,6 +431,16 @@ void TConvMainForm::BuildOptionTabs() {
   CmbSubMode->addItem(QStringLiteral("烧录到画面"), QStringLiteral("burn"));
   CmbSubMode->addItem(QStringLiteral("不保留"), QStringLiteral("none"));
   connect(CmbSubMode, &QComboBox::activated, this, &TConvMainForm::CmbSubModeChange);
+  AddLabel(TabShtOther, QStringLiteral("同时转换"), 196, 44, 52, 13);
+  CmbConcurrent = new QComboBox(TabShtOther);
+  CmbConcurrent->setObjectName(QStringLiteral("CmbConcurrent"));
+  CmbConcurrent->setGeometry(252, 40, 80, 20);
+  CmbConcurrent->setToolTip(QStringLiteral(
+      "同时转换几个文件。自动: 按处理器核数和画面大小决定 (每个文件分得相应的核), 内存不足时少开"));
+  // The entries carry the number the setting keeps (0 for 自动).
+  CmbConcurrent->addItem(QStringLiteral("自动"), 0);
+  for (int n = 1; n <= 4; ++n) CmbConcurrent->addItem(QString::number(n), n);
+  connect(CmbConcurrent, &QComboBox::activated, this, &TConvMainForm::CmbConcurrentChange);
   ParamsPageControl->setCurrentIndex(0);
 }
 
@@ -487,6 +500,15 @@ void TConvMainForm::BuildQueue() {
     });
     return go;
   };
+  // What a row's conversion works on decides how many run at once.
+  ConvQueue->WorkOf = [](int row) {
+    TEncoderWork work;
+    RunEvent([&] {
+      TConvMainFunc f;
+      work = f.RowWork(row);
+    });
+    return work;
+  };
   // Rows that join a run are given outputs clear of the run's.
   ConvQueue->PlanAppended = [](QVector<TQueueRow>& rows, int first) {
     RunEvent([&] {
@@ -505,6 +527,9 @@ void TConvMainForm::BuildQueue() {
   });
   connect(ConvQueue, &TConvQueue::RowFinished, this,
           [this](int row) { Route([row](TConvMainFunc& f) { f.ShowRowResult(row); }); });
+  connect(ConvQueue, &TConvQueue::HeldBack, this, [this](int row, qint64 needed, qint64 available) {
+    Route([=](TConvMainFunc& f) { f.ShowMemoryHold(row, needed, available); });
+  });
   connect(ConvQueue, &TConvQueue::RunEnded, this,
           [this](bool stopped) { Route([stopped](TConvMainFunc& f) { f.EndConvRun(stopped); }); });
 }
@@ -519,7 +544,8 @@ void TConvMainForm::BuildShortcuts() {
   CvAvFileBtn->setToolTip(QStringLiteral("转换视频 (F5, Ctrl+Enter)"));
   StopCvAvBtn->setShortcut(QKeySequence(Qt::Key_Escape));
   StopCvAvBtn->setToolTip(QStringLiteral("停止转换 (Esc)"));
-  for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+  for (const QKeySequence& key :
+       {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
     auto* shortcut = new QShortcut(key, this);
     connect(shortcut, &QShortcut::activated, this, [this] {
       if (CvAvFileBtn->isEnabled()) CvAvFileBtn->click();
@@ -545,6 +571,7 @@ void TConvMainForm::FormShow() {
     f.ShowAppTitle();
     f.LoadSaveDir();
     f.LoadSubtitleMode();
+    f.LoadConcurrent();
   });
   Route([](TConvMainFunc& f) {
     f.FillVdoCodec();
@@ -588,6 +615,9 @@ void TConvMainForm::ShowHttpBtnClick() {
 void TConvMainForm::CmbSubModeChange() {
   Route([](TConvMainFunc& f) { f.StoreSubtitleMode(); });
 }
+void TConvMainForm::CmbConcurrentChange() {
+  Route([](TConvMainFunc& f) { f.StoreConcurrent(); });
+}
 void TConvMainForm::ShowHelpBtnClick() {
   Route([](TConvMainFunc& f) { f.ShowHelp(); });
 }
@@ -627,7 +657,8 @@ QMenu* TConvMainForm::BuildRowMenu(int row) {
   const QString output = AvFilesList->OutputPath(row);
   const bool failedOrStopped = AvFilesList->ImageIndex(row) == kIconStopped;
   add("PlayRowAct", QStringLiteral("播放"), true, [](TConvMainFunc& f) { f.PlayAvFile(); });
-  add("OpenRowDirAct", QStringLiteral("打开所在目录"), true, [row](TConvMainFunc& f) { f.OpenSourceDir(row); });
+  add("OpenRowDirAct", QStringLiteral("打开所在目录"), true,
+      [row](TConvMainFunc& f) { f.OpenSourceDir(row); });
   add("OpenRowOutputAct", QStringLiteral("打开输出文件"), !output.isEmpty() && QFileInfo::exists(output),
       [row](TConvMainFunc& f) { f.OpenOutputFile(row); });
   menu->addSeparator();

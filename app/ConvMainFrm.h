@@ -89,6 +89,7 @@ class TConvMainForm : public QWidget {
   TComboBoxEx* CmbExAudio[5] = {};  // 1 to 4
   QCheckBox* CvFshChkBox = nullptr;
   QComboBox* CmbSubMode = nullptr;  // what becomes of subtitles
+  QComboBox* CmbConcurrent = nullptr;  // how many files are converted at once
   QFrame* ConvStatusBar = nullptr;
   QLabel* ConvStatusPanel1 = nullptr;
   QLabel* MsgStatusPanel = nullptr;
@@ -121,6 +122,7 @@ class TConvMainForm : public QWidget {
   void ShowHttpBtnClick();
   void ShowHelpBtnClick();
   void CmbSubModeChange();
+  void CmbConcurrentChange();
   void ExecExitBtnClick();
   void AvFilesListClick();
   // Files and folders dropped onto the list; also the way in for files named

@@ -54,6 +54,7 @@ TConvMainFunc::TConvMainFunc() {
   AvSaveTimer = Lookup<QTimer>("AvSaveTimer");
   CvFshChkBox = Lookup<QCheckBox>("CvFshChkBox");
   CmbSubMode = Lookup<QComboBox>("CmbSubMode");
+  CmbConcurrent = Lookup<QComboBox>("CmbConcurrent");
   AppTitle = Platform::AppTitle();
 }
 

@@ -21,10 +21,12 @@ class TComboBoxEx;
 class TConvQueue;
 class TQueueStore;
 struct TConvJob;
+struct TEncoderWork;
 class TListViewEx;
 class TOpenDialog;
 class TStatEdit;
 struct TQueueRow;
+struct TFileRow;
 
 class TConvMainFunc {
  public:
@@ -44,6 +46,12 @@ class TConvMainFunc {
   void LoadSubtitleMode();
   void StoreSubtitleMode();
   QStringList GetSubtitleCmd();
+  // How many files are converted at once (同时转换): shown from the settings file
+  // and stored there when the user picks one; a run going on follows the choice
+  // from its next file on.
+  void LoadConcurrent();
+  void StoreConcurrent();
+  int GetConcurrent();
   void SelectSaveDir();
   void OpenSaveDir();
   void ShowHelp();
@@ -76,16 +84,21 @@ class TConvMainFunc {
   void AddAvFile();
   // The one way files enter the list, whether picked in the open dialog,
   // dropped, or named on the command line: files and folders, in the order
-  // given; of a folder the media files directly inside it, in name order.
-  // Files that are no media files are counted in the status text with
-  // notLocal (dropped items that are no local files), unless anyKind takes
-  // every file as it is (files picked one by one). Files added during a run
-  // join it. A large addition goes on in slices after this returns
-  // (AddAvFileSlice).
+  // given; of a folder the media files of its whole tree, each folder's files
+  // in name order before its subfolders (their outputs keep the tree's
+  // structure below the output folder). Files that are no media files are
+  // counted in the status text with notLocal (dropped items that are no local
+  // files), unless anyKind takes every file as it is (files picked one by one).
+  // Files added during a run join it. The files are probed away from the
+  // window, and their rows come after this returns (AddProbedRows).
   void AddAvFiles(const QStringList& paths, int notLocal = 0, bool anyKind = false);
-  // Probes and adds the next files of the addition for a short while; ends
-  // the addition when none are left.
-  void AddAvFileSlice();
+  // Rows of the addition whose probes have finished, in the order given; the
+  // addition's end (buttons, the panel, what was added and left out).
+  void AddProbedRows(const QVector<TFileRow>& rows);
+  void EndAddition();
+  // Appends a probed file's row (its record knows the folder its output goes to and its
+  // picture's size); its position.
+  int AddFileRow(const TFileRow& row);
   void DeleteAvFile();
   void ClearAvFiles();
   void ShowAvParams(const QString& path);
@@ -103,7 +116,9 @@ class TConvMainFunc {
   void ClearAvParams();
 
   // Encoder command line.
-  QString GetOutputPath(const QString& sourcePath);
+  // The output of a source: its name in the output folder, or in subFolder below it (a
+  // source that came with a folder keeps that folder's structure).
+  QString GetOutputPath(const QString& sourcePath, const QString& subFolder = QString());
   // The encoder and its arguments for a row: the source, the selectors' nine
   // fragments and the output (the one planned for it while it is the queue's
   // running row, else its own name).
@@ -138,6 +153,10 @@ class TConvMainFunc {
   void EndConvRun(bool stopped);
   // The second status panel: position, speed and remaining time of the run.
   void ShowRunClock();
+  // What a row's conversion works on: its picture, the size chosen, a copy.
+  TEncoderWork RowWork(int row);
+  // The next file waits for memory (row -1: no longer), in the status text.
+  void ShowMemoryHold(int row, qint64 needed, qint64 available);
   // The position of a list row among the rows of the run.
   int RunIndexOf(int row);
   // A message that progress does not replace for a few seconds, and whether one is shown.
@@ -183,7 +202,7 @@ class TConvMainFunc {
   TStatEdit* AvListStat = nullptr;
   QLineEdit* AvSaveDirEdit = nullptr;
   QTimer* AvMsgTimer = nullptr;
-  TConvQueue* ConvQueue = nullptr;  // the window's conversion queue
+  TConvQueue* ConvQueue = nullptr;    // the window's conversion queue
   TQueueStore* BatchStore = nullptr;  // the window's queue file
   QTimer* AvSaveTimer = nullptr;      // writes the queue file once the events of the moment are handled
   QLabel* MsgStatusPanel = nullptr;
@@ -193,6 +212,7 @@ class TConvMainFunc {
   QProgressBar* CvStatusGauge = nullptr;
   QCheckBox* CvFshChkBox = nullptr;
   QComboBox* CmbSubMode = nullptr;
+  QComboBox* CmbConcurrent = nullptr;
   QString AppTitle;
 
   // The selector in slot tag (1 to 9).

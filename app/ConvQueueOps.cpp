@@ -11,11 +11,13 @@
 #include "ListMarks.h"
 #include "conversion/BatchClock.h"
 #include "conversion/ConvQueue.h"
+#include "conversion/ConvSlots.h"
 #include "conversion/OutputNames.h"
 #include "conversion/QueueFile.h"
 #include "media/DurationText.h"
 #include "media/FileFacts.h"
 #include "platform/AppError.h"
+#include "platform/CommandLine.h"
 #include "platform/DesktopNotice.h"
 #include "platform/FileNames.h"
 #include "platform/Shell.h"
@@ -313,7 +315,8 @@ void TConvMainFunc::StartConvQueue() {
   }
   RunClock->Start(durations, NowMs());
   ShowRunClock();
-  // The outputs are chosen, then the first file starts inside this call.
+  ConvQueue->Chosen = GetConcurrent();
+  // The outputs are chosen, then the first files start inside this call.
   if (!ConvQueue->Start(rows)) {
     EnableFileButtons();
     AvMsgTimer->stop();
@@ -329,21 +332,27 @@ bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
     sources << rows[i].source;
     if (!rows[i].convert) continue;
     planned << i;
-    wanted << GetOutputPath(rows[i].source);
+    wanted << GetOutputPath(rows[i].source, rows[i].subFolder);
   }
   QVector<TOutputPlan> plan = PlanOutputs(wanted, sources, true);
   if (CountReplaced(plan) > 0) {
     // Enter keeps both; Esc cancels; replacing takes a deliberate choice.
-    const int answer =
-        Shell::Question(AvFilesList->window(), AppTitle, ReplaceQuestion(plan),
-                        {QStringLiteral("替换"), QStringLiteral("保留两者"), QStringLiteral("取消")}, kAnswerKeepBoth);
+    const int answer = Shell::Question(
+        AvFilesList->window(), AppTitle, ReplaceQuestion(plan),
+        {QStringLiteral("替换"), QStringLiteral("保留两者"), QStringLiteral("取消")}, kAnswerKeepBoth);
     if (answer != kAnswerReplace && answer != kAnswerKeepBoth) return false;
     if (answer == kAnswerKeepBoth) plan = PlanOutputs(wanted, sources, false);
   }
+  QStringList folders;
   for (int k = 0; k < planned.size(); ++k) {
     rows[planned[k]].output = plan[k].output;
     rows[planned[k]].replaces = plan[k].replaces;
+    const QString folder = QFileInfo(plan[k].output).path();
+    if (!folders.contains(folder)) folders << folder;
   }
+  // What a killed encoder left in a folder below the output folder goes too.
+  for (const QString& folder : std::as_const(folders))
+    if (QFileInfo(folder).isDir()) RemoveStaleTemps(folder);
   // The run is on: what an earlier run said of its rows goes before the first
   // one starts, so no row not yet reached shows an old mark.
   for (int i : planned) {
@@ -364,7 +373,7 @@ void TConvMainFunc::PlanAppendedOutputs(QVector<TQueueRow>& rows, int first) {
   for (int i = 0; i < rows.size(); ++i) {
     sources << rows[i].source;
     if (i < first) reserved << rows[i].output << rows[i].replaces;
-    if (i >= first) wanted << GetOutputPath(rows[i].source);
+    if (i >= first) wanted << GetOutputPath(rows[i].source, rows[i].subFolder);
   }
   const QVector<TOutputPlan> plan = PlanOutputs(wanted, sources, false, reserved);
   for (int k = 0; k < plan.size(); ++k) rows[first + k].output = plan[k].output;
@@ -404,10 +413,23 @@ void TConvMainFunc::ShowQueuePosition(int position) {
 void TConvMainFunc::ShowConvProgress(int row) {
   if (row < 0 || row >= ConvQueue->Rows().size() || row >= AvFilesList->RowCount()) return;
   const TQueueRow& r = ConvQueue->Rows().at(row);
-  // Our own words, from the encoder's clock: how far, of how long, how fast.
-  QString text = QStringLiteral("正在转换 ") + HeldText(r.convertedSeconds);
-  if (r.lengthSeconds > 0) text += QStringLiteral(" / ") + HeldText(std::ceil(r.lengthSeconds));
-  if (r.fps > 0) text += QStringLiteral(", %1 帧/秒").arg(std::lround(r.fps));
+  // Our own words, from the encoder's clock: how far, of how long, how fast;
+  // of several files at once, how many and their pictures a second together.
+  const QVector<int> running = ConvQueue->RunningRows();
+  QString text;
+  if (running.size() > 1) {
+    double fps = 0;
+    for (int k : running) fps += ConvQueue->Rows().at(k).fps;
+    text = QStringLiteral("正在同时转换 %1 个文件").arg(running.size());
+    if (fps > 0) text += QStringLiteral(", 共 %1 帧/秒").arg(std::lround(fps));
+    // A further file waits for memory: said for as long as it waits.
+    if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
+  } else {
+    text = QStringLiteral("正在转换 ") + HeldText(r.convertedSeconds);
+    if (r.lengthSeconds > 0) text += QStringLiteral(" / ") + HeldText(std::ceil(r.lengthSeconds));
+    if (r.fps > 0) text += QStringLiteral(", %1 帧/秒").arg(std::lround(r.fps));
+    if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
+  }
   if (!StatusHeld()) MsgStatusPanel->setText(text);
   // The output's size so far, and what it comes to at this rate.
   QString tip = QStringLiteral("正在转换: 已输出 ") + SizeText(r.writtenBytes);
@@ -420,6 +442,8 @@ void TConvMainFunc::ShowConvProgress(int row) {
   if (r.lengthSeconds >= 0) RunClock->SetLength(index, r.lengthSeconds);
   RunClock->Progress(index, r.convertedSeconds, NowMs());
   ShowRunClock();
+  // The gauge shows the whole batch.
+  CvStatusGauge->setValue(RunClock->Percent());
 }
 
 int TConvMainFunc::RunIndexOf(int row) {
@@ -435,8 +459,35 @@ void TConvMainFunc::ShowRunClock() {
 }
 
 void TConvMainFunc::ShowConvPercent(int row, qint64 percent) {
-  CvStatusGauge->setValue(static_cast<int>(qBound(qint64(0), percent, qint64(100))));
+  // Each running row its own percentage.
   AvFilesList->SetSubItem(row, 3, QString::number(percent) + QLatin1Char('%'));
+}
+
+TEncoderWork TConvMainFunc::RowWork(int row) {
+  TEncoderWork work;
+  if (row < 0 || row >= ConvQueue->Rows().size()) return work;
+  const TQueueRow& r = ConvQueue->Rows().at(row);
+  work.sourceWidth = r.pictureWidth;
+  work.sourceHeight = r.pictureHeight;
+  // The choices of this moment: a copied picture, a size chosen.
+  const QStringList codec = Platform::SplitCommandLine(GetVdoCodecCmd());
+  const int c = static_cast<int>(codec.indexOf(QStringLiteral("-vcodec")));
+  work.copy = c >= 0 && codec.value(c + 1) == QLatin1String("copy");
+  const QStringList size = Platform::SplitCommandLine(GetVdoSizeCmd());
+  const int s = static_cast<int>(size.indexOf(QStringLiteral("-s")));
+  const QString box = s >= 0 ? size.value(s + 1) : QString();
+  const int x = static_cast<int>(box.indexOf(QLatin1Char('x')));
+  if (x > 0) {
+    work.outputWidth = box.left(x).toInt();
+    work.outputHeight = box.mid(x + 1).toInt();
+  }
+  return work;
+}
+
+void TConvMainFunc::ShowMemoryHold(int row, qint64 needed, qint64 available) {
+  if (row < 0 || row >= AvFilesList->RowCount()) return;
+  SayForAWhile(QStringLiteral("可用内存不足 (剩余 %1, 再转换一个文件约需 %2): %3 等其他文件转换完再开始")
+                   .arg(SizeText(available), SizeText(needed), FileNameOf(AvFilesList->Caption(row))));
 }
 
 void TConvMainFunc::ShowRowResult(int row) {
@@ -449,7 +500,7 @@ void TConvMainFunc::ShowRowResult(int row) {
   ScheduleQueueSave();
   switch (r.result) {
     case TRowResult::Converted: {
-      CvStatusGauge->setValue(0);
+      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       // A name other than the planned one is told at once; so is a caveat.
       QStringList told;
       if (!r.planned.isEmpty() && r.output != r.planned && r.replaces.isEmpty())
@@ -465,12 +516,12 @@ void TConvMainFunc::ShowRowResult(int row) {
     case TRowResult::Skipped:
       // The reason stays on the row, and in the status text until the next
       // file shows its progress.
-      CvStatusGauge->setValue(0);
+      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       MsgStatusPanel->setText(QStringLiteral("转换失败: ") + FileNameOf(r.source) +
                               (r.reason.isEmpty() ? QString() : QStringLiteral(": ") + r.reason));
       break;
     case TRowResult::Interrupted:
-      CvStatusGauge->setValue(0);
+      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       if (ConvQueue->IsRunning())
         MsgStatusPanel->setText(QStringLiteral("转换被中断: ") + FileNameOf(r.source) + QStringLiteral(": ") +
                                 r.reason);
@@ -490,7 +541,7 @@ void TConvMainFunc::EndConvRun(bool stopped) {
   ScheduleQueueSave();
   int converted = 0, failed = 0, warned = 0;
   qint64 before = 0, after = 0;
-  QString kept;
+  QStringList kept;
   for (const TQueueRow& r : ConvQueue->Rows()) {
     if (r.result == TRowResult::Converted) ++converted;
     if (r.result == TRowResult::Converted && r.sourceBytes >= 0 && r.outputBytes >= 0) {
@@ -499,10 +550,11 @@ void TConvMainFunc::EndConvRun(bool stopped) {
     }
     if (r.result == TRowResult::Converted && !r.warning.isEmpty()) ++warned;
     if (r.result == TRowResult::Failed || r.result == TRowResult::Skipped) ++failed;
-    if (r.result == TRowResult::Stopped || r.result == TRowResult::Interrupted) kept = StoppedText(r);
+    if (r.result == TRowResult::Stopped || r.result == TRowResult::Interrupted) kept << StoppedText(r);
   }
   if (stopped) {
-    MsgStatusPanel->setText(kept);
+    // Every file the stop cut off: where it is and what it holds.
+    MsgStatusPanel->setText(kept.join(QStringLiteral("；")));
     RunStatusPanel->clear();
     return;
   }

@@ -41,52 +41,19 @@ void TConvMainFunc::AddAvFile() {
 }
 
 void TConvMainFunc::AddAvFiles(const QStringList& paths, int notLocal, bool anyKind) {
-  // During a run too: the files join it.
-  int ignored = notLocal;
-  QStringList files;
-  for (const QString& path : paths) {
-    const QFileInfo info(path);
-    // Asked of the path's own bytes: Qt cannot reach a name that is not UTF-8.
-    const Platform::TPathKind kind = Platform::PathKind(path);
-    if (kind == Platform::TPathKind::kFolder) {
-      files << MediaFilesInFolder(path, &ignored);
-    } else if (anyKind || (kind == Platform::TPathKind::kFile && IsMediaFileName(info.fileName()))) {
-      files << path;
-    } else {
-      ++ignored;
-    }
-  }
-  // Files that arrive while a large addition goes on join it.
+  // During a run too: the files join it. Folders bring their whole trees; the
+  // rows come as their probes finish, in the order given.
   if (!AvFileAdder->IsBusy()) AvFileAdder->Reset();
-  AvFileAdder->Pending << files;
-  AvFileAdder->Ignored += ignored;
-  AddAvFileSlice();
+  AvFileAdder->Add(paths, notLocal, anyKind);
+  // The list takes no other change until the addition is over.
+  AddAvFileBtn->setEnabled(false);
+  DisableFileButtons();
+  if (!ConvQueue->IsRunning()) MsgStatusPanel->setText(QStringLiteral("正在添加文件…"));
 }
 
-void TConvMainFunc::AddAvFileSlice() {
+void TConvMainFunc::AddProbedRows(const QVector<TFileRow>& rows) {
   TFileAdder& adder = *AvFileAdder;
-  QElapsedTimer slice;
-  slice.start();
-  ++adder.Slices;
-  while (!adder.Pending.isEmpty()) {
-    const QString file = adder.Pending.takeFirst();
-    // A pipe, device or socket is never probed (opening it could wait forever).
-    const QString refused = NotASourceReason(file);
-    if (!refused.isEmpty()) {
-      adder.Refused = refused;
-      continue;
-    }
-    const std::optional<TFileRow> row = ProbeFileRow(file);
-    // Without the media library nothing can be added.
-    if (!row) {
-      adder.Pending.clear();
-      break;
-    }
-    AvFilesList->AddRow(row->path, kIconWaiting, row->SubItems());
-    adder.LastAdded = file;
-    ++adder.Added;
-    if (slice.elapsed() >= adder.SliceMs) break;
-  }
+  for (const TFileRow& row : rows) AddFileRow(row);
   // Rows added during a run join it, after the rows before them.
   if (ConvQueue->IsRunning() && AvFilesList->RowCount() > ConvQueue->Rows().size()) {
     QVector<TQueueRow> joining;
@@ -103,22 +70,17 @@ void TConvMainFunc::AddAvFileSlice() {
     }
   }
   ScheduleQueueSave();
-  if (adder.IsBusy()) {
-    // The list takes no other change until the addition is over.
-    AddAvFileBtn->setEnabled(false);
+  if (adder.IsBusy())
+    MsgStatusPanel->setText(
+        QStringLiteral("正在添加文件: 已添加 %1 个, 还有 %2 个").arg(adder.Added).arg(adder.Remaining()));
+}
+
+void TConvMainFunc::EndAddition() {
+  TFileAdder& adder = *AvFileAdder;
+  if (ConvQueue->IsRunning()) {
     DisableFileButtons();
-    MsgStatusPanel->setText(QStringLiteral("正在添加文件: 已添加 %1 个, 还有 %2 个")
-                                .arg(adder.Added)
-                                .arg(adder.Pending.size()));
-    adder.ScheduleSlice();
-    return;
-  }
-  if (adder.Slices > 1) {
-    if (ConvQueue->IsRunning()) {
-      DisableFileButtons();
-    } else {
-      EnableFileButtons();
-    }
+  } else {
+    EnableFileButtons();
   }
   // The panel shows the last file added (one probe, not one per file); during a
   // run it keeps showing the file converted.
@@ -137,8 +99,20 @@ void TConvMainFunc::AddAvFileSlice() {
     } else {
       MsgStatusPanel->setText(said.join(QStringLiteral(", ")));
     }
+  } else if (MsgStatusPanel->text().startsWith(QStringLiteral("正在添加文件"))) {
+    MsgStatusPanel->clear();
   }
   adder.Reset();
+}
+
+int TConvMainFunc::AddFileRow(const TFileRow& row) {
+  const int r = AvFilesList->AddRow(row.path, kIconWaiting, row.SubItems());
+  TQueueRow record;
+  record.subFolder = row.subFolder;
+  record.pictureWidth = row.width;
+  record.pictureHeight = row.height;
+  AvFilesList->SetRowData(r, QVariant::fromValue(record));
+  return r;
 }
 
 void TConvMainFunc::DeleteAvFile() {

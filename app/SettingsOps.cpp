@@ -2,6 +2,7 @@
 // actions: the window's side of the settings file.
 #include "ConvMainFrm.h"
 #include "ConvMainFunc.h"
+#include "conversion/ConvQueue.h"
 #include "platform/Shell.h"
 #include "settings/AppSettings.h"
 
@@ -29,6 +30,25 @@ QStringList TConvMainFunc::GetSubtitleCmd() {
   if (mode.isEmpty() || mode == TAppSettings::SubtitleModes().first()) return {};
   return {QStringLiteral("-sub"), mode};
 }
+
+void TConvMainFunc::LoadConcurrent() {
+  if (!CmbConcurrent) return;
+  const int at = CmbConcurrent->findData(TAppSettings().Concurrent());
+  CmbConcurrent->setCurrentIndex(at < 0 ? 0 : at);
+}
+
+void TConvMainFunc::StoreConcurrent() {
+  // The choice holds for this session even when the file cannot keep it.
+  const int chosen = GetConcurrent();
+  TAppSettings().StoreConcurrent(chosen);
+  // A run going on follows it from its next file on.
+  if (ConvQueue) {
+    ConvQueue->Chosen = chosen;
+    ConvQueue->Poll();
+  }
+}
+
+int TConvMainFunc::GetConcurrent() { return CmbConcurrent ? CmbConcurrent->currentData().toInt() : 0; }
 
 void TConvMainFunc::SelectSaveDir() {
   const std::optional<QString> chosen =

@@ -1,5 +1,6 @@
 #pragma once
-// How far a batch of conversions has come and when it will end. The estimate
+// How far a batch of conversions has come and when it will end, with one file
+// or several converted at once. The estimate
 // rests on the content converted so far (seconds of the sources' length, as
 // the encoder's progress reports them), not on the number of files, so one
 // long file among short ones is weighed by its length. The speed is measured
@@ -23,14 +24,19 @@ class TBatchClock {
   // replaces the length the file was started with.
   void SetLength(int index, double seconds);
   // The file at index (0-based in the batch) has converted elapsed seconds of
-  // its content by nowMs. Files before it count as done.
+  // its content by nowMs (other files may be converted beside it).
   void Progress(int index, double elapsed, qint64 nowMs);
   // The file at index is done: none of it remains. Only the rest of a file
   // that was converted counts toward the speed.
   void FileDone(int index, bool converted, qint64 nowMs);
 
+  // The furthest file reached.
   int Index() const { return index_; }
   int Count() const { return static_cast<int>(lengths_.size()); }
+  // Files done (converted or not) of Count().
+  int Done() const { return doneCount_; }
+  // The share of the batch's content done, 0 to 100.
+  int Percent() const;
   // Content seconds converted per second, smoothed; 0 while not known.
   double Speed() const { return speed_; }
   // Seconds until the batch ends; negative while not known.
@@ -39,7 +45,7 @@ class TBatchClock {
   bool Steady() const { return steady_; }
   // Seconds since the batch started, as of the last report.
   double Elapsed() const { return (lastMs_ - startMs_) / 1000.0; }
-  // "第 3/10 个  剩余 正在估算", then "2.4 倍速" once it is known and
+  // "完成 2/10 个  剩余 正在估算", then "2.4 倍速" once it is known and
   // "剩余 00:12:34" once it is steady; no remaining time without any length.
   QString Text() const;
 
@@ -68,8 +74,14 @@ class TBatchClock {
   QVector<double> stated_;  // negative: unknown
   QVector<double> lengths_;
   QVector<double> done_;  // content converted of each file
+  QVector<bool> ended_;   // whether each file is done
+  int doneCount_ = 0;
   bool lengthsKnown_ = false;
   int index_ = 0;
+  // Bumped when the batch changes beyond progress (a file starts or ends, a
+  // length or a file is added): the estimate is not eased across a change.
+  int changes_ = 0;
+  int shownChanges_ = -1;
   qint64 startMs_ = 0;
   qint64 lastMs_ = 0;
   double counted_ = 0;  // content converted that tells the speed
@@ -80,7 +92,6 @@ class TBatchClock {
   QVector<Sample> samples_;
   double speed_ = 0;
   double shown_ = -1;
-  int shownIndex_ = -1;
   bool steady_ = false;
   struct Estimate {
     qint64 ms;

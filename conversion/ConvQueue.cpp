@@ -6,6 +6,7 @@
 #include "encoder/Protocol.h"
 #include "media/DurationText.h"
 #include "platform/FileNames.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -109,8 +110,8 @@ qint64 TConvQueue::PercentOf(double converted, double length) {
 }
 
 QString TConvQueue::FreeUnfinishedName(const QString& output) {
-  const QString name = Platform::PathFromNative(
-      QByteArray::fromStdString(vidmora::protocol::UnfinishedName(Platform::NativePath(output).toStdString())));
+  const QString name = Platform::PathFromNative(QByteArray::fromStdString(
+      vidmora::protocol::UnfinishedName(Platform::NativePath(output).toStdString())));
   return PathInUse(name) ? NextFreeName(name, PathInUse) : name;
 }
 
@@ -131,7 +132,10 @@ bool TConvQueue::Start(const QVector<TQueueRow>& rows) {
   if (ResolveOutputs && !ResolveOutputs(planned)) return false;
   rows_ = planned;
   running_ = true;
-  StartFrom(0);
+  next_ = 0;
+  heldBack_ = -1;
+  needFor_ = -1;
+  StartMore();
   return true;
 }
 
@@ -144,30 +148,80 @@ bool TConvQueue::Append(const QVector<TQueueRow>& rows) {
     rows_ << row;
   }
   if (PlanAppended) PlanAppended(rows_, first);
+  // There may be room for them now.
+  StartMore();
   return true;
 }
 
-void TConvQueue::StartFrom(int row) {
-  // Rows that cannot start are finished at once and the next one is tried.
+QVector<int> TConvQueue::RunningRows() const {
+  QVector<int> rows;
+  for (const TRunning& r : encoders_) rows << r.row;
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+int TConvQueue::RunningIndex(int row) const {
+  for (int i = 0; i < encoders_.size(); ++i)
+    if (encoders_[i].row == row) return i;
+  return -1;
+}
+
+bool TConvQueue::IsRowRunning(int row) const { return RunningIndex(row) >= 0; }
+
+TDosProcess* TConvQueue::Encoder(int row) const {
+  const int i = RunningIndex(row < 0 ? position_ : row);
+  return i >= 0 ? encoders_[i].encoder : nullptr;
+}
+
+void TConvQueue::StartMore() {
+  // A row being prepared finishes its start first; its caller goes on from there.
+  if (preparing_ >= 0) return;
   while (running_) {
     // Rows left out of this run are passed by without a word.
-    while (row < rows_.size() && !rows_[row].convert) ++row;
-    SetPosition(row);
-    if (row >= rows_.size()) {
+    while (next_ < rows_.size() && !rows_[next_].convert) ++next_;
+    if (next_ >= rows_.size()) {
+      if (!encoders_.isEmpty()) return;
       running_ = false;
+      SetPosition(rows_.size());
       emit RunEnded(false);
       return;
     }
-    if (StartRow(row)) return;
-    ++row;
+    const int cores = Cores > 0 ? Cores : Platform::UsableCores();
+    // What the next row needs is worked out once while it waits.
+    if (needFor_ != next_ || needChosen_ != Chosen || needCores_ != cores) {
+      nextNeed_ = EncoderNeed(WorkOf ? WorkOf(next_) : TEncoderWork(), Chosen, cores);
+      needFor_ = next_;
+      needChosen_ = Chosen;
+      needCores_ = cores;
+    }
+    const TEncoderNeed need = nextNeed_;
+    QVector<TEncoderNeed> busy;
+    for (const TRunning& r : encoders_) busy << r.need;
+    const qint64 available =
+        encoders_.isEmpty() ? -1 : (AvailableMemory ? AvailableMemory() : Platform::AvailableMemory());
+    const TStartVerdict verdict = MayStart(busy, need, Chosen, cores, available);
+    if (verdict == TStartVerdict::kWaitForMemory && heldBack_ != next_) {
+      heldBack_ = next_;
+      emit HeldBack(next_, need.memoryBytes, available);
+    }
+    if (verdict != TStartVerdict::kStart) return;
+    if (heldBack_ >= 0) {
+      heldBack_ = -1;
+      emit HeldBack(-1, 0, 0);
+    }
+    const int row = next_++;
+    SetPosition(row);
+    StartRow(row, need);
   }
 }
 
-bool TConvQueue::StartRow(int row) {
+bool TConvQueue::StartRow(int row, const TEncoderNeed& need) {
   TQueueRow& r = rows_[row];
   r.result = TRowResult::Converting;
+  r.threads = need.threads;
   // A file that has appeared under the planned name since the run started is
-  // not ours to replace: the row takes the next free name.
+  // not ours to replace: the row takes the next free name, clear of every
+  // other row's.
   if (!r.output.isEmpty() && PathInUse(r.output))
     r.output = NextFreeName(r.output, [this](const QString& p) {
       if (PathInUse(p)) return true;
@@ -176,47 +230,61 @@ bool TConvQueue::StartRow(int row) {
       }
       return false;
     });
-  starting_ = true;
+  // A folder's files keep its structure: their folder below the output folder is made.
+  if (!r.output.isEmpty() && !QFileInfo(QFileInfo(r.output).path()).isDir() &&
+      !QDir().mkpath(QFileInfo(r.output).path())) {
+    Finish(row, TRowResult::Failed,
+           QStringLiteral("无法创建输出文件夹 %1").arg(QDir::toNativeSeparators(QFileInfo(r.output).path())));
+    return false;
+  }
+  preparing_ = row;
   const TConvJob job = PrepareRow(row);
-  starting_ = false;
+  preparing_ = -1;
   // The run may have been stopped while the row was prepared.
   if (!running_) return true;
+  TQueueRow& prepared = rows_[row];
   if (!job.error.isEmpty() || job.program.isEmpty()) {
     Finish(row, TRowResult::Failed, job.error);
     return false;
   }
-  r.output = r.planned = job.output;
-  r.options = job.arguments;
-  r.sourceBytes = Platform::FileSize(r.source);
-  r.nextUnfinished = FreeUnfinishedName(r.output);
+  prepared.output = prepared.planned = job.output;
+  prepared.options = job.arguments;
+  prepared.sourceBytes = Platform::FileSize(prepared.source);
+  prepared.nextUnfinished = FreeUnfinishedName(prepared.output);
   // An output that names the source file itself would destroy the source.
-  if (SameFile(r.source, job.output)) {
+  if (SameFile(prepared.source, job.output)) {
     Finish(row, TRowResult::Skipped, QStringLiteral("输出文件与源文件相同"));
     return false;
   }
-  encoder_ = new TDosProcess(this);
-  connect(encoder_, &TDosProcess::Ended, this, &TConvQueue::EncoderEnded);
-  connect(encoder_, &TDosProcess::LineRead, this, [this, row](const QString& line) { TakeLine(row, line); });
-  if (!encoder_->StartDosProcess(job.program, job.arguments)) {
-    RetireEncoder();
+  auto* encoder = new TDosProcess(this);
+  connect(encoder, &TDosProcess::Ended, this, [this, row] { EncoderEnded(row); });
+  connect(encoder, &TDosProcess::LineRead, this, [this, row](const QString& line) { TakeLine(row, line); });
+  if (!encoder->StartDosProcess(job.program, job.arguments)) {
+    RetireEncoder(encoder);
     Finish(row, TRowResult::Failed, QStringLiteral("编码器无法启动"));
     return false;
   }
-  encoder_->ReadLinesAsTheyCome();
+  encoders_ << TRunning{row, encoder, need};
+  encoder->ReadLinesAsTheyCome();
   emit RowStarted(row);
   return true;
 }
 
 void TConvQueue::Poll() {
-  if (!running_ || starting_ || !encoder_) return;
-  encoder_->TakeWaiting();
+  if (!running_ || preparing_ >= 0) return;
+  for (const TRunning& r : QVector<TRunning>(encoders_)) {
+    if (RunningIndex(r.row) >= 0) r.encoder->TakeWaiting();
+  }
+  // Memory freed since the last look may let the next row start.
+  StartMore();
 }
 
 void TConvQueue::TakeLine(int row, const QString& line) {
   if (row < 0 || row >= rows_.size()) return;
   TQueueRow& r = rows_[row];
   if (line.startsWith(QLatin1String(vidmora::protocol::kLengthMark))) {
-    r.lengthSeconds = encoder_ ? encoder_->WorkingLength() : r.lengthSeconds;
+    const TDosProcess* encoder = Encoder(row);
+    r.lengthSeconds = encoder ? encoder->WorkingLength() : r.lengthSeconds;
   } else if (line.startsWith(QLatin1String(vidmora::protocol::kProgressMark))) {
     emit ProgressText(row, line);
     // A text whose time does not read as a number leaves the progress as it is.
@@ -239,43 +307,43 @@ void TConvQueue::TakeLine(int row, const QString& line) {
     emit RowPercent(row, percent);
 }
 
-void TConvQueue::EncoderEnded() {
-  if (!running_ || !encoder_) return;
-  const int p = position_;
+void TConvQueue::EncoderEnded(int p) {
+  const int at = RunningIndex(p);
+  if (!running_ || at < 0) return;
+  TDosProcess* encoder = encoders_[at].encoder;
   // Everything the encoder wrote is in the pipe now: its last lines count like any other.
-  encoder_->TakeWaiting();
-  bool done = encoder_->ExitCode() == 0 && !encoder_->Crashed() && encoder_->SummarySeen();
+  encoder->TakeWaiting();
+  bool done = encoder->ExitCode() == 0 && !encoder->Crashed() && encoder->SummarySeen();
   QString reason, detail;
   TQueueRow& r = rows_[p];
   r.nextUnfinished.clear();
   // The encoder put its file under another name (the planned one was taken meanwhile,
   // or the folder's file system refused a character of it).
-  if (done && !encoder_->OutputPath().isEmpty()) r.output = encoder_->OutputPath();
+  if (done && !encoder->OutputPath().isEmpty()) r.output = encoder->OutputPath();
   if (done) {
     QStringList caveats, technical;
-    for (const QString& w : encoder_->Warnings()) {
+    for (const QString& w : encoder->Warnings()) {
       QString words;
       caveats << WarningText(w, &words);
       technical << words;
     }
     // A source whose container states no length cannot be caught by the encoder when
     // its data ends early: the length the list shows is the measure.
-    const double converted = encoder_->LastProgressSeconds();
+    const double converted = encoder->LastProgressSeconds();
     if (caveats.isEmpty() && r.durationSeconds > 0 && converted >= 0 && converted < 0.9 * r.durationSeconds)
       caveats << QStringLiteral("只转换了 %1 秒，列表中的长度为 %2 秒: 源文件可能不完整")
                      .arg(converted, 0, 'f', 2)
                      .arg(r.durationSeconds);
     r.warning = caveats.join(QLatin1Char('\n'));
     r.warningDetail = technical.join(QLatin1Char('\n'));
-    if (encoder_->SoundTracks() >= 0)
-      r.tracks = QStringLiteral("声音 %1 条, 字幕 %2 条")
-                     .arg(encoder_->SoundTracks())
-                     .arg(encoder_->SubtitleTracks());
+    if (encoder->SoundTracks() >= 0)
+      r.tracks =
+          QStringLiteral("声音 %1 条, 字幕 %2 条").arg(encoder->SoundTracks()).arg(encoder->SubtitleTracks());
   }
   if (done && !r.replaces.isEmpty()) {
     // Only a complete conversion takes the old file's place, in one step.
-    if (std::rename(Platform::NativePath(r.output).constData(), Platform::NativePath(r.replaces).constData()) ==
-        0) {
+    if (std::rename(Platform::NativePath(r.output).constData(),
+                    Platform::NativePath(r.replaces).constData()) == 0) {
       // The file now has the name the user chose to replace: that is its planned name.
       r.output = r.planned = r.replaces;
       r.replaces.clear();
@@ -290,26 +358,27 @@ void TConvQueue::EncoderEnded() {
     const QFileInfo written(r.output);
     r.outputBytes = written.exists() ? written.size() : -1;
     DisposeUnfinished(r);
-  } else if (!encoder_->UnfinishedPath().isEmpty()) {
+  } else if (!encoder->UnfinishedPath().isEmpty()) {
     // Stopped by someone else (the system, a signal): what it holds is kept, and the
     // row waits for another run.
     result = TRowResult::Interrupted;
-    r.convertedSeconds = std::max(0.0, encoder_->LastProgressSeconds());
-    r.unfinished << encoder_->UnfinishedPath();
+    r.convertedSeconds = std::max(0.0, encoder->LastProgressSeconds());
+    r.unfinished << encoder->UnfinishedPath();
     reason = QStringLiteral("转换被中断 (编码器收到了停止信号)");
   } else if (reason.isEmpty()) {
     // The encoder's own account first; without one, how it ended.
     const TFailureText text =
-        encoder_->LastErrorLine().isEmpty()
-            ? EncoderEndText(encoder_->Crashed(), encoder_->EndSignal(), encoder_->ExitCode())
-            : EncoderErrorText(encoder_->LastErrorLine(), encoder_->LastProgressSeconds());
+        encoder->LastErrorLine().isEmpty()
+            ? EncoderEndText(encoder->Crashed(), encoder->EndSignal(), encoder->ExitCode())
+            : EncoderErrorText(encoder->LastErrorLine(), encoder->LastProgressSeconds());
     reason = text.sentence;
     detail = text.detail;
   }
-  RetireEncoder();
+  encoders_.remove(at);
+  RetireEncoder(encoder);
   Finish(p, result, reason, detail);
   // The next file starts as soon as this one's end is seen.
-  StartFrom(p + 1);
+  StartMore();
 }
 
 void TConvQueue::DisposeUnfinished(TQueueRow& row) {
@@ -354,34 +423,37 @@ void TConvQueue::Finish(int row, TRowResult result, const QString& reason, const
 
 bool TConvQueue::Stop(bool closing) {
   if (!running_) return false;
-  const int p = position_;
-  const bool atRow = p >= 0 && p < rows_.size();
-  if (encoder_) {
+  running_ = false;
+  const QVector<TRunning> stopped = encoders_;
+  encoders_.clear();
+  for (const TRunning& running : stopped) {
+    TDosProcess* encoder = running.encoder;
+    TQueueRow& r = rows_[running.row];
     // What it has converted so far: the stopped file holds about that much.
-    encoder_->TakeWaiting();
-    if (atRow) {
-      TQueueRow& r = rows_[p];
-      r.convertedSeconds = std::max(0.0, encoder_->LastProgressSeconds());
-      // The encoder leaves what it has under the unfinished name, never the final one.
-      if (r.convertedSeconds > 0 && !r.output.isEmpty()) r.unfinished << FreeUnfinishedName(r.output);
-      r.nextUnfinished.clear();
-    }
+    encoder->TakeWaiting();
+    r.convertedSeconds = std::max(0.0, encoder->LastProgressSeconds());
+    // The encoder leaves what it has under the unfinished name, never the final one.
+    if (r.convertedSeconds > 0 && !r.output.isEmpty()) r.unfinished << FreeUnfinishedName(r.output);
+    r.nextUnfinished.clear();
     // The encoder ends itself on the quit key and closes its output file; it
     // is reaped when it has ended.
-    encoder_->SendQuitKey();
-    RetireEncoder();
+    encoder->SendQuitKey();
+    RetireEncoder(encoder);
   }
-  running_ = false;
-  if (atRow) Finish(p, closing ? TRowResult::Interrupted : TRowResult::Stopped, QString());
+  // In list order, as they started; a row being prepared is stopped too.
+  QVector<int> rows;
+  for (const TRunning& running : stopped) rows << running.row;
+  if (preparing_ >= 0) rows << preparing_;
+  std::sort(rows.begin(), rows.end());
+  for (int row : rows) Finish(row, closing ? TRowResult::Interrupted : TRowResult::Stopped, QString());
+  heldBack_ = -1;
   SetPosition(-1);
   emit RunEnded(true);
   return true;
 }
 
-void TConvQueue::RetireEncoder() {
-  if (!encoder_) return;
-  TDosProcess* gone = encoder_;
-  encoder_ = nullptr;
+void TConvQueue::RetireEncoder(TDosProcess* gone) {
+  if (!gone) return;
   disconnect(gone, nullptr, this, nullptr);
   if (gone->HasEnded()) {
     gone->deleteLater();

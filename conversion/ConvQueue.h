@@ -1,15 +1,18 @@
 #pragma once
-// The conversion queue: converts a list of source files one after the other
-// through the encoder, and reports every change through its signals. It owns
-// the run's whole state: the current row, whether a run is going, and each
-// row's own state (its result, its progress, the length its encoder works to,
-// its sizes), kept in the row so that several rows could run at once. The
-// window shows what it reports.
+// The conversion queue: converts a list of source files through the encoder,
+// one or several at a time, in list order, and reports every change through
+// its signals. It owns the run's whole state: the rows running, the next row
+// to start, whether a run is going, and each row's own state (its result, its
+// progress, the length its encoder works to, its sizes), kept in the row. How
+// many encoders run at once, and the threads each gets, follow ConvSlots.h;
+// the window shows what the queue reports.
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include "ConvSlots.h"
 
 #include <functional>
 
@@ -27,19 +30,23 @@ enum class TRowResult {
 };
 
 struct TQueueRow {
-  QString source;            // the source file's full path
-  QString typeText;          // the list's type and size columns, as the probe gave them
+  QString source;    // the source file's full path
+  QString typeText;  // the list's type and size columns, as the probe gave them
   QString sizeText;
   QString durationText;      // "hh:mm:ss", as the file list shows it
   int durationSeconds = -1;  // read from durationText when the run starts; -1 when it is no duration
-  QString output;            // the output path, once it is known: the file the encoder writes,
-                             // and once converted the file as it was put in place
-  QString planned;           // the output as planned when the row started (once a complete
-                             // conversion has replaced a file, that file)
-  QString replaces;          // when not empty, the existing file that a complete conversion is moved over
-  QStringList unfinished;    // files that stops of this row left (the latest last): once the row
-                             // is converted, they go to the trash
-  QString nextUnfinished;    // while it converts: the name a stop would leave its file under
+  QString subFolder;         // where below the output folder its output goes ("" the folder itself):
+                             // the source's folder below the folder it was added with
+  int pictureWidth = 0;      // the source's picture as the probe gave it; 0 when unknown
+  int pictureHeight = 0;
+  QString output;          // the output path, once it is known: the file the encoder writes,
+                           // and once converted the file as it was put in place
+  QString planned;         // the output as planned when the row started (once a complete
+                           // conversion has replaced a file, that file)
+  QString replaces;        // when not empty, the existing file that a complete conversion is moved over
+  QStringList unfinished;  // files that stops of this row left (the latest last): once the row
+                           // is converted, they go to the trash
+  QString nextUnfinished;  // while it converts: the name a stop would leave its file under
   TRowResult result = TRowResult::Waiting;
   QString reason;         // why a row failed or was skipped: one sentence for the user (Chinese)
   QString detail;         // the technical account behind the reason (the encoder's own words), or empty
@@ -48,6 +55,7 @@ struct TQueueRow {
   QString tracks;         // a converted row's tracks ("声音 2 条, 字幕 1 条"), or empty when not told
   QString disposal;       // what became of the unfinished files once the row was converted (Chinese)
   QStringList options;    // the encoder's arguments of its latest start
+  int threads = 0;        // the threads its encoder is given (0: as many as it likes)
   qint64 percent = 0;     // of lengthSeconds; 100 only once converted
   bool convert = true;    // false: the run passes the row by and reports nothing of it
   double convertedSeconds = 0;  // the output time of the last progress line read
@@ -76,10 +84,21 @@ class TConvQueue : public QObject {
   // Called once when a run starts, before its first row: may fill in (or
   // change) every row's output path. False starts nothing.
   std::function<bool(QVector<TQueueRow>&)> ResolveOutputs;
-  // Called as each row starts, with the row's index (the queue's position):
-  // the encoder to start for it. Must be set before Start.
-  // A row whose output is planned (Rows()[row].output) must write there.
+  // Called as each row starts, with the row's index: the encoder to start for
+  // it. Must be set before Start. A row whose output is planned
+  // (Rows()[row].output) must write there, with Rows()[row].threads threads.
   std::function<TConvJob(int row)> PrepareRow;
+  // What a row's conversion works on (its pictures, whether it copies); unset:
+  // every row is taken for 1080p.
+  std::function<TEncoderWork(int row)> WorkOf;
+  // The memory available now, in bytes (the system's MemAvailable unless set);
+  // negative when it cannot be told.
+  std::function<qint64()> AvailableMemory;
+  // The setting 同时转换 (kConcurrentAuto or a number), and the cores the
+  // encoders share (those this program may run on unless set). A change holds
+  // from the next start of a row on.
+  int Chosen = kConcurrentAuto;
+  int Cores = 0;
   // Called when rows join a running run (Append), with every row and the first
   // new one: may choose the new rows' outputs, clear of the run's others.
   std::function<void(QVector<TQueueRow>& rows, int first)> PlanAppended;
@@ -91,22 +110,29 @@ class TConvQueue : public QObject {
   // Rows given during a run join it: they are converted after the rows before
   // them, each under a name free when it starts. False when no run is going.
   bool Append(const QVector<TQueueRow>& rows);
-  // Takes whatever the encoder has written and not yet been read (the encoder's
-  // lines are otherwise taken as they arrive).
+  // Takes whatever the encoders have written and not yet been read (their
+  // lines are otherwise taken as they arrive), and starts the next rows where
+  // there is room for them now (memory freed since).
   void Poll();
-  // Sends the encoder its quit key and ends the run at once, without waiting
-  // for the encoder (which is reaped when it ends). The running row is
+  // Sends every running encoder its quit key and ends the run at once, without
+  // waiting for them (each is reaped when it ends). The running rows are
   // Stopped, or Interrupted when the program is closing. False when no run is
   // going.
   bool Stop(bool closing = false);
 
   bool IsRunning() const { return running_; }
-  // -1 before the first run and after a stop; the running row; the row count
-  // after the last row.
+  // -1 before the first run and after a stop; the row started last while the
+  // run goes on; the row count after the last row.
   int Position() const { return position_; }
   const QVector<TQueueRow>& Rows() const { return rows_; }
-  // The running row's encoder, or nullptr.
-  TDosProcess* Encoder() const { return encoder_; }
+  // The rows whose encoders run, in list order.
+  QVector<int> RunningRows() const;
+  bool IsRowRunning(int row) const;
+  // The row that waits for memory to start, -1 when none does.
+  int HeldBackRow() const { return heldBack_; }
+  // The encoder of a running row (of the row started last when none is
+  // named), or nullptr.
+  TDosProcess* Encoder(int row = -1) const;
 
   // Whole seconds of a "time=" in a progress text (the first one; the
   // fraction dropped). False when there is none or it is no number.
@@ -135,22 +161,40 @@ class TConvQueue : public QObject {
   void RowPercent(int row, qint64 percent);
   // A row has its result (Rows()[row].result and .reason).
   void RowFinished(int row);
+  // The next row waits for memory: it needs needed bytes, available are there.
+  // Said once while it waits; HeldBack(-1, 0, 0) once it may start.
+  void HeldBack(int row, qint64 needed, qint64 available);
   // The run is over: after its last row, or stopped.
   void RunEnded(bool stopped);
 
  private:
-  void StartFrom(int row);
-  bool StartRow(int row);
+  // A running row: its encoder and what it asked of the machine.
+  struct TRunning {
+    int row = -1;
+    TDosProcess* encoder = nullptr;
+    TEncoderNeed need;
+  };
+
+  // Starts rows in list order while there is room for them; ends the run when
+  // none is left to start and none runs.
+  void StartMore();
+  bool StartRow(int row, const TEncoderNeed& need);
   void TakeLine(int row, const QString& line);
-  void EncoderEnded();
+  void EncoderEnded(int row);
   void Finish(int row, TRowResult result, const QString& reason, const QString& detail = QString());
   void SetPosition(int position);
-  void RetireEncoder();
+  void RetireEncoder(TDosProcess* encoder);
   void DisposeUnfinished(TQueueRow& row);
+  int RunningIndex(int row) const;
 
   QVector<TQueueRow> rows_;
   int position_ = -1;
+  int next_ = 0;  // the next row to start
   bool running_ = false;
-  bool starting_ = false;
-  TDosProcess* encoder_ = nullptr;
+  int preparing_ = -1;  // the row whose job is being prepared, -1 when none is
+  int heldBack_ = -1;   // the row that waits for memory, -1 when none does
+  // What the next row needs, worked out for row needFor_ under needChosen_ and needCores_.
+  TEncoderNeed nextNeed_;
+  int needFor_ = -1, needChosen_ = -1, needCores_ = 0;
+  QVector<TRunning> encoders_;
 };

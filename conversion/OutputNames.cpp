@@ -80,6 +80,15 @@ QString OutputBaseName(const QString& baseName) {
   return name;
 }
 
+QString OutputSubFolder(const QString& subFolder) {
+  QStringList parts;
+  for (const QString& part : subFolder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    if (part == QLatin1String(".") || part == QLatin1String("..")) continue;
+    parts << OutputBaseName(part);
+  }
+  return parts.join(QLatin1Char('/'));
+}
+
 QString NextFreeName(const QString& path, const std::function<bool(const QString&)>& taken) {
   const QFileInfo info(path);
   const QString name = info.fileName();

@@ -33,6 +33,11 @@ int CountReplaced(const QVector<TOutputPlan>& plan);
 // character becomes a blank (a name holding one is legal, but no player lists it well).
 QString OutputBaseName(const QString& baseName);
 
+// A folder below the output folder as outputs may go there: its parts joined with "/",
+// each made fit as OutputBaseName does; empty, "." and ".." parts and a leading "/" left
+// out, so that it never leads out of the output folder.
+QString OutputSubFolder(const QString& subFolder);
+
 // "name (n).ext" beside path for the least n >= 1 for which taken() is false
 // (the extension is the part after the last dot of the file name).
 QString NextFreeName(const QString& path, const std::function<bool(const QString&)>& taken);

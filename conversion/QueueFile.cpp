@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -89,6 +91,9 @@ QJsonObject RowObject(const TQueueRow& r) {
   o[QStringLiteral("type")] = r.typeText;
   o[QStringLiteral("size")] = r.sizeText;
   o[QStringLiteral("duration")] = r.durationText;
+  o[QStringLiteral("subFolder")] = PathValue(r.subFolder);
+  o[QStringLiteral("width")] = r.pictureWidth;
+  o[QStringLiteral("height")] = r.pictureHeight;
   o[QStringLiteral("state")] = StateWord(r.result);
   o[QStringLiteral("output")] = PathValue(r.output);
   o[QStringLiteral("planned")] = PathValue(r.planned);
@@ -115,6 +120,10 @@ bool RowOf(const QJsonObject& o, TQueueRow* r) {
   r->typeText = o.value(QStringLiteral("type")).toString();
   r->sizeText = o.value(QStringLiteral("size")).toString();
   r->durationText = o.value(QStringLiteral("duration")).toString();
+  // A list kept before folders kept their structure has none: the output folder itself.
+  r->subFolder = PathOf(o.value(QStringLiteral("subFolder")));
+  r->pictureWidth = std::max(0, o.value(QStringLiteral("width")).toInt(0));
+  r->pictureHeight = std::max(0, o.value(QStringLiteral("height")).toInt(0));
   r->output = PathOf(o.value(QStringLiteral("output")));
   r->planned = PathOf(o.value(QStringLiteral("planned")));
   r->replaces = PathOf(o.value(QStringLiteral("replaces")));

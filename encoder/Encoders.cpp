@@ -120,14 +120,24 @@ MaybeFailure OpenVideoEncoder(const Options& opt, Source& src, AVFormatContext* 
   enc->time_base = av_inv_q(setup.fps);
   enc->framerate = setup.fps;
   enc->sample_aspect_ratio = setup.sar;
-  enc->thread_count = 0;
+  // Its share of the cores when several conversions run at once (0: as many as it likes).
+  enc->thread_count = opt.threads;
+  if (opt.threads > 0 && codec->id == AV_CODEC_ID_H264 && std::string(codec->name) == "libx264")
+    av_opt_set(enc->priv_data, "x264-params",
+               Format("lookahead-threads=%d", std::max(1, opt.threads / 2)).c_str(), 0);
   const ColourTags tags = OutputColours(setup.picture);
   enc->color_primaries = tags.primaries;
   enc->color_trc = tags.transfer;
   enc->colorspace = tags.matrix;
   enc->color_range = tags.range;
   if (opt.videoBitRate > 0) enc->bit_rate = opt.videoBitRate;
-  if (codec->id == AV_CODEC_ID_HEVC) av_opt_set(enc->priv_data, "x265-params", "log-level=error", 0);
+  if (codec->id == AV_CODEC_ID_HEVC) {
+    // x265 keeps a pool of its own threads: its share too.
+    std::string params = "log-level=error";
+    if (opt.threads > 0)
+      params += Format(":pools=%d:frame-threads=%d", opt.threads, std::max(1, opt.threads / 2));
+    av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0);
+  }
   if (MaybeFailure failure = OpenEncoder(file, out, codec, "video", opt.videoCodec)) return failure;
   out.stream->avg_frame_rate = setup.fps;
   out.stream->sample_aspect_ratio = setup.sar;

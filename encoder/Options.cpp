@@ -128,7 +128,8 @@ std::optional<Rational> ParseFrameRate(const std::string& text) {
   if (decimal && r.den != 1) {
     const double n = double(r.num) / double(r.den) * 1.001;
     const double rounded = double(int64_t(n + 0.5));
-    if (rounded >= 1 && std::abs(n - rounded) < 0.0015) r = Reduced(int64_t(rounded) * 1000, 1001).value_or(r);
+    if (rounded >= 1 && std::abs(n - rounded) < 0.0015)
+      r = Reduced(int64_t(rounded) * 1000, 1001).value_or(r);
   }
   const double v = double(r.num) / r.den;
   if (v < 0.1 || v > 1000) return std::nullopt;
@@ -205,6 +206,8 @@ const TOptionRow kOptionTable[] = {
      [](Options& o, const TValue& v) { o.channels = int(v.number); }},
     {"-ar", TValueKind::Integer, 1000, 384000, nullptr, "a sampling rate in Hz such as 44100",
      [](Options& o, const TValue& v) { o.sampleRate = int(v.number); }},
+    {"-threads", TValueKind::Integer, 0, 64, nullptr, "a thread count from 0 (automatic) to 64",
+     [](Options& o, const TValue& v) { o.threads = int(v.number); }},
     {"-sub", TValueKind::Choice, 0, 0, "keep|burn|none", "keep, burn or none",
      [](Options& o, const TValue& v) {
        o.subtitles = v.text == "burn"   ? SubtitleMode::Burn

@@ -31,9 +31,13 @@ struct Options {
   std::optional<Rational> aspect;  // display aspect ratio
   std::string audioCodec = "aac";  // or "copy"
   int64_t audioBitRate = 128000;
-  int channels = 0;    // 0: the source's
-  int sampleRate = 0;  // 0: the source's
+  int channels = 0;                             // 0: the source's
+  int sampleRate = 0;                           // 0: the source's
   SubtitleMode subtitles = SubtitleMode::Keep;  // -sub keep|burn|none
+  // -threads: the threads the picture's decoder and encoder each use (x264's lookahead
+  // too), so that several conversions at once share the cores; 0: the libraries choose
+  // by the cores.
+  int threads = 0;
   // Options given that a copied stream cannot follow, in the order given; their values
   // above are back at the defaults.
   std::vector<std::string> ignored;

@@ -308,7 +308,7 @@ MaybeFailure Source::OpenDecoder(InputStream& in) {
   if (!in.decoder || !in.frame || avcodec_parameters_to_context(in.decoder.get(), par) < 0)
     return OutOfMemory();
   in.decoder->pkt_timebase = in.stream->time_base;
-  in.decoder->thread_count = 0;
+  in.decoder->thread_count = threads;
   if (par->codec_type == AVMEDIA_TYPE_VIDEO)
     in.decoder->framerate = av_guess_frame_rate(context, in.stream, nullptr);
   ClearLibraryError();

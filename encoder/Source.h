@@ -52,6 +52,8 @@ class Source {
   // The stream of the first sound track; nullptr without one.
   const InputStream* FirstSound() const { return sounds.empty() ? nullptr : &sounds.front(); }
 
+  // The threads each decoder uses (set before Open); 0: the library chooses by the cores.
+  int threads = 0;
   AVFormatContext* context = nullptr;
   InputStream video;
   std::vector<InputStream> sounds;  // every sound track, in the source's order

@@ -560,6 +560,7 @@ void Conversion::UpdateWorkingLength(bool ended) {
 
 int Conversion::Run() {
   if (MaybeFailure refusal = CheckPaths(opt_.input, opt_.output, opt_.overwrite)) return Abandon(refusal);
+  src_.threads = opt_.threads;
   if (MaybeFailure refusal = src_.Open(opt_.input, opt_.videoCodec == "copy", opt_.audioCodec == "copy"))
     return Abandon(refusal);
   if (src_.video.index >= 0) src_.video.repairId = repair_.AddStream(src_.video.stream->time_base);

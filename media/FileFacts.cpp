@@ -11,6 +11,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace {
 
 const QVector<MediaQuery> kPropertyQueries = {
@@ -52,8 +54,22 @@ QString NotASourceReason(const QString& path) {
 std::optional<TFileRow> ProbeFileRow(const QString& path) {
   if (!LoadMediaInfoLib(MediaInfoLibFile())) return std::nullopt;
   const QStringList facts = ProbeMediaFile(
-      path, {MediaQuery::Extension, MediaQuery::Size, MediaQuery::Duration}, UnknownDuration());
-  return TFileRow{path, facts.value(0), facts.value(1), facts.value(2), QStringLiteral("0%")};
+      path, {MediaQuery::Extension, MediaQuery::Size, MediaQuery::Duration, MediaQuery::PictureSize},
+      UnknownDuration());
+  TFileRow row;
+  row.path = path;
+  row.type = facts.value(0);
+  row.size = facts.value(1);
+  row.duration = facts.value(2);
+  row.progress = QStringLiteral("0%");
+  // "1920x1080": how much work the file's conversion is, and how much memory it takes.
+  const QString size = facts.value(3);
+  const int x = size.indexOf(QLatin1Char('x'));
+  if (x > 0) {
+    row.width = std::max(0, size.left(x).toInt());
+    row.height = std::max(0, size.mid(x + 1).toInt());
+  }
+  return row;
 }
 
 std::optional<TFileProperties> ProbeFileProperties(const QString& path) {
@@ -90,4 +106,43 @@ QStringList MediaFilesInFolder(const QString& folder, int* ignored) {
     }
   }
   return files;
+}
+
+QVector<TTreeFile> MediaFilesInTree(const QString& folder, int* ignored,
+                                    const std::function<void(const QVector<TTreeFile>&)>& found,
+                                    const std::atomic<bool>* stop) {
+  QVector<TTreeFile> all, chunk;
+  QVector<Platform::TFolderId> seen;
+  int count = 0;
+  // Depth first, each folder's files before its subfolders.
+  std::function<void(const QString&, const QString&, int)> walk = [&](const QString& dir,
+                                                                      const QString& below, int depth) {
+    if ((stop && *stop) || count >= kTreeFiles) return;
+    QStringList files, folders;
+    Platform::TFolderId id;
+    if (!Platform::FolderEntries(dir, &files, &folders, &id) || seen.contains(id)) return;
+    seen << id;
+    const QDir at(dir);
+    for (const QString& name : std::as_const(files)) {
+      if (!IsMediaFileName(name)) {
+        if (ignored) ++*ignored;
+        continue;
+      }
+      if (count++ >= kTreeFiles) return;
+      chunk << TTreeFile{at.filePath(name), below};
+    }
+    if (found && !chunk.isEmpty()) {
+      found(chunk);
+      chunk.clear();
+    }
+    if (depth >= kTreeDepth) return;
+    for (const QString& name : std::as_const(folders))
+      walk(at.filePath(name), below.isEmpty() ? name : below + QLatin1Char('/') + name, depth + 1);
+  };
+  walk(folder, QString(), 0);
+  if (!found)
+    all = chunk;
+  else if (!chunk.isEmpty())
+    found(chunk);
+  return all;
 }

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <QVector>
+
+#include <atomic>
+#include <functional>
 #include <optional>
 
 // The duration shown when the media library gives none (no time, so that it is
@@ -18,6 +22,11 @@ struct TFileRow {
   QString size;      // "12.34 MB"
   QString duration;  // duration text, kUnknownDuration when unknown
   QString progress;  // "0%"
+  // Where below the output folder the file's output goes: its folder below a folder that was
+  // added whole ("100ANDRO" for DCIM/100ANDRO/VIDEO_001.mp4 when DCIM was added); "" for a
+  // file added one by one or lying directly in the added folder.
+  QString subFolder;
+  int width = 0, height = 0;  // the picture's size; 0 when unknown
   QStringList SubItems() const { return {type, size, duration, progress}; }
 };
 
@@ -52,3 +61,21 @@ QString MediaFileFilter();
 // folders left out), names that are not UTF-8 included (see platform/FileNames.h);
 // ignored counts the other files.
 QStringList MediaFilesInFolder(const QString& folder, int* ignored);
+
+// One media file of a folder's tree: its path and its folder below the folder walked.
+struct TTreeFile {
+  QString path;
+  QString subFolder;  // "" for a file directly inside it
+};
+// The media files of a folder and of all its subfolders, each folder's own files
+// in name order before its subfolders, in name order. Links to folders are not
+// followed (they may lead out of the tree or back into it), each folder is seen
+// once, and the walk goes at most kTreeDepth folders deep and stops after
+// kTreeFiles files. ignored counts the other files; found, when given, takes each
+// chunk of files as it is found (then nothing is returned); stop, when given and
+// true, ends the walk.
+inline constexpr int kTreeDepth = 64;
+inline constexpr int kTreeFiles = 100000;
+QVector<TTreeFile> MediaFilesInTree(const QString& folder, int* ignored,
+                                    const std::function<void(const QVector<TTreeFile>&)>& found = {},
+                                    const std::atomic<bool>* stop = nullptr);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 namespace Platform {
@@ -130,6 +132,34 @@ QStringList FilesInFolder(const QString& folder) {
   ::closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+bool FolderEntries(const QString& folder, QStringList* files, QStringList* folders, TFolderId* id) {
+  const QByteArray base = NativePath(folder);
+  const int fd = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat own;
+  if (id && ::fstat(fd, &own) == 0) *id = TFolderId{quint64(own.st_dev), quint64(own.st_ino)};
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return false;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const QByteArray name(entry->d_name);
+    if (name.startsWith('.')) continue;
+    struct stat st;
+    if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      if (folders) *folders << PathFromNative(name);
+    } else if (files && ::fstatat(fd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+      *files << PathFromNative(name);
+    }
+  }
+  ::closedir(dir);
+  if (files) std::sort(files->begin(), files->end());
+  if (folders) std::sort(folders->begin(), folders->end());
+  return true;
 }
 
 }  // namespace Platform

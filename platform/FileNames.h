@@ -32,4 +32,15 @@ qint64 FileSize(const QString& path);
 // holds them, hidden ones left out, in name order.
 QStringList FilesInFolder(const QString& folder);
 
+// A folder's entries as the program holds them, hidden ones left out, in name
+// order: the regular files (links followed) and the folders (never through a
+// link: a link to a folder may lead out of it, or back up into it). *id, when
+// given, is the folder's device and inode (so that a walk sees each folder
+// once); false when the folder cannot be read.
+struct TFolderId {
+  quint64 device = 0, inode = 0;
+  bool operator==(const TFolderId& o) const { return device == o.device && inode == o.inode; }
+};
+bool FolderEntries(const QString& folder, QStringList* files, QStringList* folders, TFolderId* id = nullptr);
+
 }  // namespace Platform

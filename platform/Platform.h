@@ -2,6 +2,7 @@
 // The operating-system layer: every facility that differs between Windows and
 // Linux is reached through the functions declared in this folder.
 #include <QString>
+#include <QtGlobal>
 
 class QObject;
 
@@ -12,6 +13,8 @@ inline constexpr char kDatabaseFile[] = "LibParmt.dat";
 inline constexpr char kSqliteLibFile[] = "LibDatFunc.so";
 inline constexpr char kMediaInfoLibFile[] = "libmediainfo.so.0";
 inline constexpr char kEncoderFile[] = "make";
+// The program that probes files for the list, one or several beside the window.
+inline constexpr char kProbeFile[] = "mediaprobe";
 inline constexpr char kPlayerFile[] = "mplayer";
 inline constexpr char kHelpFile[] = "help.html";
 inline constexpr char kSettingsFile[] = "libcfg.ini";
@@ -35,6 +38,12 @@ QString AppTitle();
 // Makes sure LC_CTYPE is a UTF-8 locale, falling back to C.UTF-8: the media
 // library's 8-bit calls cannot open a non-ASCII path in the C locale.
 void EnsureUtf8Locale();
+
+// The cores this program may run on (its affinity; at least 1).
+int UsableCores();
+// The memory available for new work without swapping, in bytes (the system's
+// MemAvailable); -1 when it cannot be told.
+qint64 AvailableMemory();
 
 // Looks a component up by name among the components that root owns, in the
 // order they were created (depth first), comparing without regard to case.

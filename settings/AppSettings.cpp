@@ -22,6 +22,10 @@ const QString kAddDirSection = QStringLiteral("AddDir");
 const QString kAddDirKey = QStringLiteral("Dir");
 const QString kSubtitleSection = QStringLiteral("Subtitle");
 const QString kSubtitleKey = QStringLiteral("Mode");
+const QString kConvertSection = QStringLiteral("Convert");
+const QString kConcurrentKey = QStringLiteral("Concurrent");
+const QString kConcurrentAuto = QStringLiteral("auto");
+constexpr int kConcurrentMost = 4;
 const QString kHttpSection = QStringLiteral("SoftHttp");
 const QString kHttpKey = QStringLiteral("HttpUrl");
 
@@ -201,11 +205,21 @@ bool TAppSettings::StoreSubtitleMode(const QString& mode) const {
   return Write(kSubtitleSection, kSubtitleKey, mode);
 }
 
+int TAppSettings::Concurrent() const {
+  bool ok = false;
+  const int n = Read(kConvertSection, kConcurrentKey, kConcurrentAuto).trimmed().toInt(&ok);
+  return ok && n >= 1 && n <= kConcurrentMost ? n : 0;
+}
+
+bool TAppSettings::StoreConcurrent(int chosen) const {
+  return Write(kConvertSection, kConcurrentKey,
+               chosen >= 1 && chosen <= kConcurrentMost ? QString::number(chosen) : kConcurrentAuto);
+}
+
 QString TAppSettings::HomePage() const {
   const QString address = Read(kHttpSection, kHttpKey, DefaultHomePage()).trimmed();
   return IsWebAddress(address) ? address : DefaultHomePage();
 }
-
 
 QString TAppSettings::DefaultHomePage() { return QStringLiteral("https://vidmora.org/"); }
 

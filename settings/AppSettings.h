@@ -59,6 +59,12 @@ class TAppSettings {
   static QStringList SubtitleModes() {
     return {QStringLiteral("keep"), QStringLiteral("burn"), QStringLiteral("none")};
   }
+  // How many files are converted at once (同时转换): 0 for 自动 (also for a
+  // missing or unknown value), or 1 to 4; section "Convert", key "Concurrent",
+  // "auto" or the number. Storing returns false when the file cannot be
+  // written, like the last folder above.
+  int Concurrent() const;
+  bool StoreConcurrent(int chosen) const;
   // The homepage address: "HttpUrl" when it is an http:// or https:// address
   // with a host, otherwise the built-in address.
   QString HomePage() const;

@@ -1,38 +1,38 @@
 // The longest stall of the window while 1000 files are added: a 10 ms timer
 // runs beside the addition and records how late each of its ticks comes. The
-// addition runs once in slices (as the program does) and once in a single
-// event (as the program did before slices), through a drop of the folder and
-// through one pick of the open dialog.
+// files are added through a drop of their folder and through one pick of the
+// open dialog, probed by the probe workers as the program does; and, for
+// reference, probed on the window's thread (in 20 ms slices, as the program did
+// before its probe workers).
 // Usage: bench_add_stall <folder of files>
 #include "app/ConvMainFrm.h"
 #include "app/Controls.h"
 #include "app/FileAdder.h"
+#include "media/ProbePool.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
-#include <climits>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 namespace {
 
 struct Figures {
   double totalMs = 0;
-  double longestSliceMs = 0;
   double longestStallMs = 0;
   int stallsOver100 = 0;
   int rows = 0;
 };
 
-Figures Measure(TConvMainForm* form, int sliceMs, const std::function<void()>& add) {
-  form->AvFilesList->ClearRows();
-  form->AvFileAdder->SliceMs = sliceMs;
+// Runs the event loop for ms, with the 10 ms timer; what it saw.
+Figures Watch(const std::function<void()>& start, const std::function<bool()>& done) {
   Figures f;
   QElapsedTimer clock;
   QTimer ticker;
@@ -45,36 +45,31 @@ Figures Measure(TConvMainForm* form, int sliceMs, const std::function<void()>& a
     if (late > 100) ++f.stallsOver100;
     last = now;
   });
-  // The time inside each later slice, apart from what the machine's other
-  // work takes from the window.
-  const std::function<void()> slice = form->AvFileAdder->OnSlice;
-  form->AvFileAdder->OnSlice = [&f, slice] {
-    QElapsedTimer t;
-    t.start();
-    slice();
-    f.longestSliceMs = std::max(f.longestSliceMs, double(t.nsecsElapsed()) / 1e6);
-  };
   clock.start();
   ticker.start();
   // The addition starts from the event loop, as a drop or a click does.
-  QTimer::singleShot(0, add);
+  if (start) QTimer::singleShot(0, start);
   QApplication::processEvents();
-  while (form->AvFileAdder->IsBusy() || form->AvFilesList->RowCount() == 0) {
-    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
-  // One more tick after the end, so that a last long slice is counted.
+  while (!done()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  // A few more ticks after the end, so that a last long event is counted.
   QElapsedTimer tail;
   tail.start();
   while (tail.elapsed() < 30) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
   f.totalMs = double(clock.elapsed() - 30);
+  return f;
+}
+
+Figures Measure(TConvMainForm* form, const std::function<void()>& add) {
+  form->AvFilesList->ClearRows();
+  Figures f =
+      Watch(add, [form] { return !form->AvFileAdder->IsBusy() && form->AvFilesList->RowCount() > 0; });
   f.rows = form->AvFilesList->RowCount();
-  form->AvFileAdder->OnSlice = slice;
   return f;
 }
 
 void Print(const char* what, const Figures& f) {
-  std::printf("%-34s rows %4d  total %6.0f ms  longest stall %5.0f ms  over 100 ms: %3d  longest later slice %4.0f ms\n",
-              what, f.rows, f.totalMs, f.longestStallMs, f.stallsOver100, f.longestSliceMs);
+  std::printf("%-44s rows %4d  total %6.0f ms  longest stall %5.0f ms  over 100 ms: %3d\n", what, f.rows,
+              f.totalMs, f.longestStallMs, f.stallsOver100);
 }
 
 }  // namespace
@@ -87,43 +82,36 @@ int main(int argc, char** argv) {
   }
   const QString folder = QString::fromLocal8Bit(argv[1]);
   QStringList files;
-  for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) files << QDir(folder).filePath(name);
+  for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+    files << QDir(folder).filePath(name);
 
   TestSupport::TempAppDir appDir;
   TestSupport::CapturedDialogs dialogs;
   TestSupport::MainWindowFixture window;
   TConvMainForm* form = window.form();
-  const int sliceMs = form->AvFileAdder->SliceMs;  // the program's own
   auto drop = [form, folder] { form->AvFilesListDragDrop({folder}, 0); };
   auto pick = [form, &dialogs, files] {
     dialogs.filesAnswers.push_back(files);
     form->AddAvFileBtnClick();
   };
-  // A first addition loads the media library; it is not counted.
-  Measure(form, INT_MAX, drop);
+  std::printf("load average at the start: %s", qPrintable(QString::fromLatin1([] {
+                QFile f(QStringLiteral("/proc/loadavg"));
+                return f.open(QIODevice::ReadOnly) ? f.readLine() : QByteArray("?\n");
+              }())));
   {
     // The same timer with nothing to do: what the machine's other work costs.
-    Figures idle;
-    QElapsedTimer clock, span;
-    QTimer ticker;
-    ticker.setInterval(10);
-    qint64 last = 0;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-      const qint64 now = clock.elapsed();
-      idle.longestStallMs = std::max(idle.longestStallMs, double(now - last));
-      if (now - last > 100) ++idle.stallsOver100;
-      last = now;
-    });
-    clock.start();
-    ticker.start();
+    QElapsedTimer span;
     span.start();
-    while (span.elapsed() < 5000) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    idle.totalMs = 5000;
-    Print("nothing added (5 s)", idle);
+    Print("nothing added (3 s)", Watch(nullptr, [&span] { return span.elapsed() >= 3000; }));
   }
-  Print("drop of the folder, one event", Measure(form, INT_MAX, drop));
-  Print("drop of the folder, slices", Measure(form, sliceMs, drop));
-  Print("one pick of all files, one event", Measure(form, INT_MAX, pick));
-  Print("one pick of all files, slices", Measure(form, sliceMs, pick));
+  Print("drop of the folder, probe workers", Measure(form, drop));
+  Print("one pick of all files, probe workers", Measure(form, pick));
+  Print("drop of the folder, probe workers (again)", Measure(form, drop));
+  // The reference: no worker program, every file probed on the window's thread.
+  QElapsedTimer idle;
+  idle.start();
+  while (idle.elapsed() < 2500) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  form->AvFileAdder->Probes()->Program = QStringLiteral("/nonexistent/mediaprobe");
+  Print("drop of the folder, on the window's thread", Measure(form, drop));
   return 0;
 }

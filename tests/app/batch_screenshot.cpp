@@ -2,8 +2,9 @@
 // and converts them with the real encoder, for a screenshot of a running batch
 // with its second status panel; ends after some seconds. With "menu" before
 // the seconds, it shows the context menu of the second row instead, with the
-// keyboard's focus on the Convert button.
-// Usage: batch_screenshot [menu] <seconds> <file>...
+// keyboard's focus on the Convert button. With "at N", N files are converted at
+// once (同时转换).
+// Usage: batch_screenshot [menu] [at N] <seconds> <file>...
 #include "app/ConvMainFrm.h"
 #include "app/Controls.h"
 #include "platform/Platform.h"
@@ -11,6 +12,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QTabWidget>
 #include <QFile>
 #include <QMenu>
 #include <QToolButton>
@@ -23,6 +26,11 @@ int main(int argc, char** argv) {
   int first = 1;
   const bool menu = argc > 1 && QLatin1String(argv[1]) == QLatin1String("menu");
   if (menu) ++first;
+  int at = 0;
+  if (argc > first + 1 && QLatin1String(argv[first]) == QLatin1String("at")) {
+    at = std::atoi(argv[first + 1]);
+    first += 2;
+  }
   if (argc < first + 2) return 2;
   const int seconds = std::atoi(argv[first]);
   QStringList files;
@@ -37,8 +45,15 @@ int main(int argc, char** argv) {
   TConvMainForm* form = window.form();
   form->move(0, 0);
   form->show();
+  if (at > 0) {
+    form->CmbConcurrent->setCurrentIndex(form->CmbConcurrent->findData(at));
+    form->CmbConcurrentChange();
+    // The setting shows on its tab.
+    form->ParamsPageControl->setCurrentWidget(form->TabShtOther);
+  }
   dialogs.filesAnswers.push_back(files);
   form->AddAvFileBtnClick();
+  TestSupport::WaitForAddition(form);
   if (menu) {
     QTimer::singleShot(300, [form] {
       form->activateWindow();

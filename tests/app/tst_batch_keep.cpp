@@ -258,7 +258,7 @@ class TestBatchKeep : public QObject {
     QTRY_COMPARE(env.list()->RowCount(), 2);
     QCOMPARE(env.list()->Caption(1), later);
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 1 个文件, 将在本次转换中依次转换"));
-    QVERIFY(env.form()->RunStatusPanel->text().startsWith(QStringLiteral("第 1/2 个")));
+    QVERIFY(env.form()->RunStatusPanel->text().startsWith(QStringLiteral("完成 0/2 个")));
     Ack(first);
     QVERIFY(env.WaitIdle());
     QCOMPARE(env.list()->ImageIndex(1), kIconFinished);

@@ -54,11 +54,12 @@ class TestBatches : public QObject {
       TestSupport::WriteBytes(dir + QLatin1Char('/') + QLatin1String(other), "x");
     }
     for (const char* must : {"mkv", "webm", "ts", "mts", "m2ts", "mpg", "mpeg", "m4v", "f4v", "ogv", "dv",
-                                "divx", "rmvb", "mxf", "mpq"}) {
+                             "divx", "rmvb", "mxf", "mpq"}) {
       QVERIFY2(MediaExtensions().contains(must), qPrintable(must));
     }
-    std::sort(expected.begin(), expected.end(),
-              [](const QString& a, const QString& b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
+    std::sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) {
+      return QFileInfo(a).fileName() < QFileInfo(b).fileName();
+    });
 
     Drop(env.list(), {dir});
     QTRY_VERIFY_WITH_TIMEOUT(!env.form()->AvFileAdder->IsBusy(), 60000);
@@ -96,16 +97,18 @@ class TestBatches : public QObject {
       QCOMPARE(window.form()->AvSaveDirEdit->text(), QStringLiteral("/somewhere"));
       dialogs.filesAnswers.push_back(QStringList{file});
       window.form()->AddAvFileBtnClick();
+      QVERIFY(TestSupport::WaitForAddition(window.form()));
       QCOMPARE(window.form()->AvFilesList->RowCount(), 1);
       window.form()->AddAvFileBtnClick();  // cancelled
     }
     TestSupport::MainWindowFixture again;
     again.form()->AddAvFileBtnClick();
-    QCOMPARE(dialogs.fileStarts,
-             (QStringList{QDir::homePath(), media.filePath(QStringLiteral("a")), media.filePath(QStringLiteral("a"))}));
+    QCOMPARE(dialogs.fileStarts, (QStringList{QDir::homePath(), media.filePath(QStringLiteral("a")),
+                                              media.filePath(QStringLiteral("a"))}));
     QCOMPARE(again.form()->AvSaveDirEdit->text(), QStringLiteral("/somewhere"));
-    QCOMPARE(Platform::GetPrivateProfileString(QStringLiteral("AddDir"), QStringLiteral("Dir"), QString(), ini),
-             media.filePath(QStringLiteral("a")));
+    QCOMPARE(
+        Platform::GetPrivateProfileString(QStringLiteral("AddDir"), QStringLiteral("Dir"), QString(), ini),
+        media.filePath(QStringLiteral("a")));
     // A folder that is gone: the home folder again.
     QDir(media.filePath(QStringLiteral("a"))).removeRecursively();
     again.form()->AddAvFileBtnClick();
@@ -117,9 +120,9 @@ class TestBatches : public QObject {
   void keyboardOnTheList() {
     QueueEnv env(kStandin);
     const QString media = TestSupport::SourceDir() + QStringLiteral("/tests/data/media/");
-    env.dialogs.filesAnswers.push_back(
-        QStringList{media + "clip.avi", media + "clip.mp4", media + "silent.mp4", media + "clip.avi",
-                    media + "clip.mp4"});
+    env.dialogs.filesAnswers.push_back(QStringList{media + "clip.avi", media + "clip.mp4",
+                                                   media + "silent.mp4", media + "clip.avi",
+                                                   media + "clip.mp4"});
     env.form()->show();
     QVERIFY(QTest::qWaitForWindowActive(env.form()));
     QTest::keyClick(env.form(), Qt::Key_O, Qt::ControlModifier);
@@ -131,7 +134,8 @@ class TestBatches : public QObject {
     QCOMPARE(Captions(env.list()), (QStringList{media + "clip.mp4", media + "clip.mp4"}));
 
     env.list()->ClearRows();
-    env.dialogs.filesAnswers.push_back(QStringList{media + "clip.avi", media + "silent.mp4", media + "clip.mp4"});
+    env.dialogs.filesAnswers.push_back(
+        QStringList{media + "clip.avi", media + "silent.mp4", media + "clip.mp4"});
     env.form()->AddAvFileBtnClick();
     QTRY_COMPARE(env.list()->RowCount(), 3);
     env.list()->setFocus();
@@ -186,8 +190,8 @@ class TestBatches : public QObject {
     env.form()->CvAvFileBtnClick();
     QVERIFY(env.WaitIdle(10000));
     QCOMPARE(seen.size(), 3);  // two rows, then the end
-    QVERIFY2(seen[0].startsWith(QStringLiteral("第 1/2 个")), qPrintable(seen.join('|')));
-    QVERIFY2(seen[1].startsWith(QStringLiteral("第 2/2 个")), qPrintable(seen.join('|')));
+    QVERIFY2(seen[0].startsWith(QStringLiteral("完成 0/2 个")), qPrintable(seen.join('|')));
+    QVERIFY2(seen[1].startsWith(QStringLiteral("完成 1/2 个")), qPrintable(seen.join('|')));
     const QString end = env.form()->RunStatusPanel->text();
     QVERIFY(end.contains(QStringLiteral("打开输出目录")));
     emit env.form()->RunStatusPanel->linkActivated(QStringLiteral("open"));
@@ -259,22 +263,78 @@ class TestBatches : public QObject {
     QueueEnv env(kStandin);
     const QString dir = env.SourceDir() + QStringLiteral("/many");
     QDir().mkpath(dir);
-    for (int i = 0; i < 300; ++i) TestSupport::WriteBytes(dir + QStringLiteral("/%1.mp4").arg(i, 3, 10, QLatin1Char('0')), "x");
-    env.form()->AvFileAdder->SliceMs = 1;
-    Drop(env.list(), {dir});
+    for (int i = 0; i < 300; ++i)
+      TestSupport::WriteBytes(dir + QStringLiteral("/%1.mp4").arg(i, 3, 10, QLatin1Char('0')), "x");
+    env.form()->AvFileAdder->SliceRows = 10;
+    Drop(env.list(), {dir}, false);
+    // Nothing is probed inside the drop: the rows come as their probes finish.
     QVERIFY(env.form()->AvFileAdder->IsBusy());
+    QCOMPARE(env.list()->RowCount(), 0);
     QVERIFY(env.form()->MsgStatusPanel->text().startsWith(QStringLiteral("正在添加文件")));
     QVERIFY(!env.form()->CvAvFileBtn->isEnabled());
-    const int first = env.list()->RowCount();
-    QVERIFY(first < 300);
+    QTRY_VERIFY(env.list()->RowCount() > 0);
+    QVERIFY(env.list()->RowCount() < 300);
     // More files dropped meanwhile join the addition.
     TestSupport::WriteBytes(env.SourceDir() + QStringLiteral("/late.mkv"), "x");
-    Drop(env.list(), {env.SourceDir() + QStringLiteral("/late.mkv")});
+    Drop(env.list(), {env.SourceDir() + QStringLiteral("/late.mkv")}, false);
     QTRY_VERIFY_WITH_TIMEOUT(!env.form()->AvFileAdder->IsBusy(), 60000);
     QCOMPARE(env.list()->RowCount(), 301);
     QCOMPARE(env.list()->Caption(300), env.SourceDir() + QStringLiteral("/late.mkv"));
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 301 个文件"));
     QVERIFY(env.AllButtons(true));
+    // In the order given, whatever order the probes finished in.
+    for (int i = 0; i < 300; ++i)
+      QCOMPARE(QFileInfo(env.list()->Caption(i)).fileName(),
+               QStringLiteral("%1.mp4").arg(i, 3, 10, QLatin1Char('0')));
+  }
+
+  // A folder brings its whole tree, and its files' outputs keep its structure below the
+  // output folder: a phone's DCIM/100ANDRO/VIDEO_001.mp4 and DCIM/101ANDRO/VIDEO_001.mp4
+  // become 100ANDRO/VIDEO_001.mp4 and 101ANDRO/VIDEO_001.mp4. A file added one by one
+  // goes to the output folder itself. Links to folders are not followed; the list file
+  // keeps where each output goes.
+  void folderBringsItsTree() {
+    QueueEnv env(kStandin);
+    const QString dcim = env.SourceDir() + QStringLiteral("/DCIM");
+    const QByteArray script = "length 2\nwrite\nprogress 2.00\nsummary\n";
+    for (const char* name : {"/100ANDRO/VIDEO_001.mp4", "/101ANDRO/VIDEO_001.mp4", "/top.mp4",
+                             "/101ANDRO/sub/deep.mkv", "/.thumbnails/hidden.mp4"})
+      TestSupport::WriteBytes(dcim + QString::fromLatin1(name), script);
+    TestSupport::WriteBytes(dcim + QStringLiteral("/100ANDRO/note.txt"), "not a video");
+    const QString elsewhere = env.SourceDir() + QStringLiteral("/elsewhere");
+    TestSupport::WriteBytes(elsewhere + QStringLiteral("/VIDEO_001.mp4"), script);
+    TestSupport::WriteBytes(elsewhere + QStringLiteral("/outside.mp4"), script);
+    // A link back up into the tree and one out of it: neither is followed.
+    QVERIFY(QFile::link(dcim, dcim + QStringLiteral("/100ANDRO/loop")));
+    QVERIFY(QFile::link(elsewhere, dcim + QStringLiteral("/out")));
+    Drop(env.list(), {dcim});
+    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
+    env.dialogs.fileAnswers.push_back(elsewhere + QStringLiteral("/VIDEO_001.mp4"));
+    env.form()->AddAvFileBtnClick();
+    QTRY_VERIFY(!env.form()->AvFileAdder->IsBusy());
+    const QStringList expected{"top.mp4", "100ANDRO/VIDEO_001.mp4", "101ANDRO/VIDEO_001.mp4",
+                               "101ANDRO/sub/deep.mkv"};
+    QCOMPARE(env.list()->RowCount(), 5);
+    for (int r = 0; r < 4; ++r) QCOMPARE(env.list()->Caption(r), dcim + QLatin1Char('/') + expected[r]);
+    QCOMPARE(env.list()->Caption(4), elsewhere + QStringLiteral("/VIDEO_001.mp4"));
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(20000));
+    const QStringList outputs{"top.mp4", "100ANDRO/VIDEO_001.mp4", "101ANDRO/VIDEO_001.mp4",
+                              "101ANDRO/sub/deep.mp4", "VIDEO_001.mp4"};
+    for (int r = 0; r < 5; ++r) {
+      QCOMPARE(env.list()->ImageIndex(r), kIconFinished);
+      QCOMPARE(env.list()->OutputPath(r), env.SaveDir() + QLatin1Char('/') + outputs[r]);
+      QVERIFY(QFileInfo(env.list()->OutputPath(r)).isFile());
+    }
+    // After a restart the rows know where their outputs go: converted again, keeping both.
+    env.Restart(true);
+    QCOMPARE(env.list()->RowCount(), 5);
+    env.dialogs.questionAnswers.push_back(1);
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(20000));
+    QCOMPARE(env.list()->OutputPath(2), env.SaveDir() + QStringLiteral("/101ANDRO/VIDEO_001 (1).mp4"));
+    QCOMPARE(env.list()->OutputPath(4), env.SaveDir() + QStringLiteral("/VIDEO_001 (1).mp4"));
+    QCOMPARE(env.ErrorBoxes(), 0);
   }
 };
 

@@ -65,7 +65,8 @@ struct FakePower : Platform::IPowerControl {
 };
 
 // Drags paths onto a list and drops them there; whether the list took the drag.
-inline bool Drop(TListViewEx* list, const QStringList& paths) {
+// Unless told not to, waits until the rows of the files dropped are there.
+inline bool Drop(TListViewEx* list, const QStringList& paths, bool wait = true) {
   QMimeData data;
   QList<QUrl> urls;
   for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
@@ -74,6 +75,7 @@ inline bool Drop(TListViewEx* list, const QStringList& paths) {
   QCoreApplication::sendEvent(list->viewport(), &enter);
   QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(list->viewport(), &drop);
+  if (wait && enter.isAccepted() && ConvMainForm) TestSupport::WaitForAddition(ConvMainForm);
   return enter.isAccepted();
 }
 
@@ -142,6 +144,9 @@ class QueueEnv {
     // The window's mirror of the queue is what these tests check; a quicker
     // progress tick than the program's 500 ms keeps them short.
     form()->AvMsgTimer->setInterval(kTickMs);
+    // The cores of the machine the tests are made for (CI has two): under 自动, files of
+    // an unknown size (the scripts) are converted one at a time.
+    form()->ConvQueue->Cores = 2;
     QObject::connect(form()->AvMsgTimer, &QTimer::timeout, form(), [this] {
       ticks.push_back(Take());
       if (afterTick) afterTick();

@@ -34,8 +34,9 @@ int main(int argc, char** argv) {
   form->show();
   const QString data = TestSupport::SourceDir() + QStringLiteral("/tests/data/");
   QTemporaryDir sources;
-  const QString broken = sources.filePath(mode == QLatin1String("warning") ? QStringLiteral("不完整的视频.avi")
-                                                                         : QStringLiteral("损坏的视频.avi"));
+  const QString broken =
+      sources.filePath(mode == QLatin1String("warning") ? QStringLiteral("不完整的视频.avi")
+                                                        : QStringLiteral("损坏的视频.avi"));
   const QString good = sources.filePath(QStringLiteral("clip.avi"));
   if (mode == QLatin1String("warning")) {
     const QByteArray whole = TestSupport::ReadBytes(data + QStringLiteral("media/clip.avi"));
@@ -45,8 +46,10 @@ int main(int argc, char** argv) {
   }
   QFile::copy(data + QStringLiteral("media/clip.avi"), good);
   dialogs->fileAnswers = {good, broken};
-  form->AddAvFileBtnClick();
-  form->AddAvFileBtnClick();
+  for (int i = 0; i < 2; ++i) {
+    form->AddAvFileBtnClick();
+    TestSupport::WaitForAddition(form);
+  }
   if (mode == QLatin1String("question")) {
     // The real question box, over an output that exists already.
     QFile::copy(data + QStringLiteral("media/clip.mp4"),

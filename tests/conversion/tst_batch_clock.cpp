@@ -100,26 +100,26 @@ class TestBatchClock : public QObject {
   void textAndUnknownLengths() {
     TBatchClock clock;
     clock.Start({100, -1, 300}, 0);
-    QCOMPARE(clock.Text(), QStringLiteral("第 1/3 个  剩余 正在估算"));
+    QCOMPARE(clock.Text(), QStringLiteral("完成 0/3 个  剩余 正在估算"));
     clock.Progress(0, 1, 1000);
-    QCOMPARE(clock.Text(), QStringLiteral("第 1/3 个  剩余 正在估算"));  // too early to tell
+    QCOMPARE(clock.Text(), QStringLiteral("完成 0/3 个  剩余 正在估算"));  // too early to tell
     for (int s = 2; s <= 20; ++s) clock.Progress(0, 2.0 * s, s * 1000);
     QCOMPARE(clock.Speed(), 2.0);
     // 60 of 100 left, 200 assumed for the unknown file, 300: 560 s at 2x.
     QCOMPARE(clock.Remaining(), 280.0);
-    QCOMPARE(clock.Text(), QStringLiteral("第 1/3 个  2.0 倍速  剩余 00:04:40"));
+    QCOMPARE(clock.Text(), QStringLiteral("完成 0/3 个  2.0 倍速  剩余 00:04:40"));
     // A failed file is no more work and does not make the batch look faster.
     clock.FileDone(0, false, 20500);
     clock.Progress(1, 1, 21000);
     QCOMPARE(clock.Index(), 1);
     QVERIFY(clock.Speed() <= 2.0);
-    QVERIFY(clock.Text().startsWith(QStringLiteral("第 2/3 个")));
+    QVERIFY(clock.Text().startsWith(QStringLiteral("完成 1/3 个")));
 
     // Files that join, and a length the encoder says, count from then on.
     clock.Append({400});
     QCOMPARE(clock.Count(), 4);
     clock.Progress(1, 1.5, 21500);
-    QVERIFY(clock.Text().startsWith(QStringLiteral("第 2/4 个")));
+    QVERIFY(clock.Text().startsWith(QStringLiteral("完成 1/4 个")));
     const double before = clock.Remaining();
     clock.SetLength(1, 20);
     clock.Progress(1, 2, 22000);
@@ -129,7 +129,7 @@ class TestBatchClock : public QObject {
     none.Start({-1, -1}, 0);
     for (int s = 1; s <= 10; ++s) none.Progress(0, s, s * 1000);
     QVERIFY(none.Remaining() < 0);
-    QCOMPARE(none.Text(), QStringLiteral("第 1/2 个  1.0 倍速"));
+    QCOMPARE(none.Text(), QStringLiteral("完成 0/2 个  1.0 倍速"));
   }
 
   // An encoder that starts slowly and speeds up: the remaining time is not shown

@@ -3,6 +3,7 @@
 // at each encoder's end, stopping, and rows that cannot start.
 #include "ProcessCheck.h"
 #include "conversion/ConvQueue.h"
+#include "conversion/ConvSlots.h"
 #include "conversion/DosConvFunc.h"
 #include "conversion/EncoderFailure.h"
 #include "encoder/Protocol.h"
@@ -23,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -48,6 +51,9 @@ QByteArray TestBytes(const QString& path) {
 class Harness {
  public:
   Harness() {
+    // One file at a time unless a test asks for more.
+    queue.Chosen = 1;
+    queue.Cores = 2;
     queue.PrepareRow = [this](int row) {
       ++prepared;
       if (prepareError) return TConvJob{QString(), {}, QString(), QStringLiteral("database locked")};
@@ -66,6 +72,10 @@ class Harness {
                      [this](int row, qint64 percent) { percents[row] << QString::number(percent); });
     QObject::connect(&queue, &TConvQueue::ProgressText, [this](int, const QString& text) { texts << text; });
     QObject::connect(&queue, &TConvQueue::RunEnded, [this](bool stopped) { ends << stopped; });
+    QObject::connect(&queue, &TConvQueue::RowStarted, [this](int row) {
+      started << row;
+      mostAtOnce = std::max(mostAtOnce, static_cast<int>(queue.RunningRows().size()));
+    });
     QObject::connect(&tick, &QTimer::timeout, &queue, &TConvQueue::Poll);
   }
 
@@ -104,7 +114,24 @@ class Harness {
   QMap<int, QStringList> percents;
   QStringList texts;
   QList<bool> ends;
+  QList<int> started;
+  int mostAtOnce = 0;
 };
+
+// Lets every stand-in waiting at a hold go on (each file's own count of holds).
+void AckAll(const QVector<TQueueRow>& rows) {
+  for (const TQueueRow& r : rows) {
+    const qint64 said = QFileInfo(r.source + QStringLiteral(".said")).size();
+    QFile ack(r.source + QStringLiteral(".ack"));
+    if (said > QFileInfo(ack.fileName()).size() && ack.open(QIODevice::Append)) ack.write(".");
+  }
+}
+
+int Said(const QVector<TQueueRow>& rows) {
+  int n = 0;
+  for (const TQueueRow& r : rows) n += QFileInfo::exists(r.source + QStringLiteral(".said")) ? 1 : 0;
+  return n;
+}
 
 }  // namespace
 
@@ -212,6 +239,169 @@ class TestConvCore : public QObject {
     qunsetenv("XDG_DATA_HOME");
   }
 
+  // How many encoders run at once and what each gets: the rule's table, without
+  // processes. Sizes: SD 720x576, 720p, 1080p, 4K; "?" unknown (taken for 1080p).
+  void slotRule_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("outWidth");  // a size chosen, 0 for the source's
+    QTest::addColumn<bool>("copy");
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<int>("cores");
+    QTest::addColumn<int>("together");  // EncodersAtOnce
+    QTest::addColumn<int>("threads");   // each one's -threads
+    // auto: one encoder per 4 cores at 1080p, 2 at 720p, 1 at SD, 8 at 4K; never more than cores.
+    QTest::newRow("SD, 2 cores") << 720 << 576 << 0 << false << 0 << 2 << 2 << 1;
+    QTest::newRow("SD, 1 core") << 720 << 576 << 0 << false << 0 << 1 << 1 << 0;
+    QTest::newRow("SD, 16 cores") << 720 << 576 << 0 << false << 0 << 16 << 16 << 1;
+    QTest::newRow("720p, 2 cores") << 1280 << 720 << 0 << false << 0 << 2 << 1 << 0;
+    QTest::newRow("720p, 8 cores") << 1280 << 720 << 0 << false << 0 << 8 << 4 << 2;
+    QTest::newRow("1080p, 2 cores") << 1920 << 1080 << 0 << false << 0 << 2 << 1 << 0;
+    QTest::newRow("1080p, 8 cores") << 1920 << 1080 << 0 << false << 0 << 8 << 2 << 4;
+    QTest::newRow("4K, 16 cores") << 3840 << 2160 << 0 << false << 0 << 16 << 2 << 8;
+    QTest::newRow("unknown, 4 cores") << 0 << 0 << 0 << false << 0 << 4 << 1 << 0;
+    // The larger picture counts: 4K made small is decoded at 4K, SD made 1080p encoded at 1080p.
+    QTest::newRow("4K to SD, 8 cores") << 3840 << 2160 << 720 << false << 0 << 8 << 1 << 0;
+    QTest::newRow("SD to 1080p, 8 cores") << 720 << 576 << 1920 << false << 0 << 8 << 2 << 4;
+    // A copy counts little, but 自动 never runs more encoders than cores.
+    QTest::newRow("copy 1080p, 2 cores") << 1920 << 1080 << 0 << true << 0 << 2 << 2 << 1;
+    // A number chosen holds as it is; the cores are shared among them.
+    QTest::newRow("3 chosen, 2 cores") << 1920 << 1080 << 0 << false << 3 << 2 << 3 << 1;
+    QTest::newRow("2 chosen, 8 cores") << 720 << 576 << 0 << false << 2 << 8 << 2 << 4;
+    QTest::newRow("1 chosen, 8 cores") << 720 << 576 << 0 << false << 1 << 8 << 1 << 0;
+  }
+  void slotRule() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, outWidth);
+    QFETCH(bool, copy);
+    QFETCH(int, chosen);
+    QFETCH(int, cores);
+    QFETCH(int, together);
+    QFETCH(int, threads);
+    const TEncoderWork work{width, height, outWidth, outWidth ? outWidth * 9 / 16 : 0, copy};
+    QCOMPARE(EncodersAtOnce(work, chosen, cores), together);
+    const TEncoderNeed need = EncoderNeed(work, chosen, cores);
+    QCOMPARE(need.threads, threads);
+    // Exactly `together` such encoders start beside each other when memory is plenty.
+    QVector<TEncoderNeed> running;
+    while (MayStart(running, need, chosen, cores, qint64(1) << 50) == TStartVerdict::kStart &&
+           running.size() < 64)
+      running << need;
+    QCOMPARE(static_cast<int>(running.size()), together);
+    // A further one never starts without the memory it needs; the first always does.
+    QCOMPARE(MayStart({}, need, chosen, cores, 0), TStartVerdict::kStart);
+    if (together > 1)
+      QCOMPARE(MayStart({need}, need, chosen, cores, need.memoryBytes - 1), TStartVerdict::kWaitForMemory);
+  }
+
+  void encoderMemoryGrowsWithPictureAndThreads() {
+    const TEncoderWork sd{720, 576, 0, 0, false}, hd{1920, 1080, 0, 0, false}, copy{1920, 1080, 0, 0, true};
+    QVERIFY(EncoderMemory(sd, 1, 2) < EncoderMemory(hd, 1, 2));
+    QVERIFY(EncoderMemory(hd, 1, 8) < EncoderMemory(hd, 8, 8));
+    // With threads left to the library, it takes about one and a half per core.
+    QCOMPARE(EncoderMemory(hd, 0, 8), EncoderMemory(hd, 12, 8));
+    // Near what the encoder was measured to take at 1080p with 4 threads (560 MB).
+    QVERIFY(qAbs(EncoderMemory(hd, 4, 8) / double(1 << 20) - 560) < 60);
+    QVERIFY(EncoderMemory(copy, 0, 8) < EncoderMemory(sd, 1, 8));
+  }
+
+  // Three at once over seven rows: each row starts once, in list order, never more
+  // than three run; a failure leaves the others running; a stop ends them all.
+  void severalAtOnceInListOrder() {
+    Harness h;
+    h.queue.Chosen = 3;
+    const QByteArray holding = "length 10\nwrite\nprogress 5.00\nhold\nprogress 10.00\nsummary\n";
+    for (int i = 0; i < 7; ++i)
+      h.Add(QStringLiteral("s%1.avi").arg(i),
+            i == 2 ? QByteArray("length 10\nprogress 1.00\nexit 1\n") : holding);
+    QSignalSpy ended(&h.queue, &TConvQueue::RunEnded);
+    h.tick.start(40);
+    QVERIFY(h.queue.Start(h.rows));
+    // s2 fails at once; s0, s1 and s3 run.
+    QTRY_COMPARE(Said(h.rows), 3);
+    QCOMPARE(h.Result(2), TRowResult::Failed);
+    QCOMPARE(h.queue.RunningRows(), (QVector<int>{0, 1, 3}));
+    for (int r : {0, 1, 3}) QCOMPARE(h.Result(r), TRowResult::Converting);
+    QCOMPARE(h.queue.Position(), 3);
+    // Each encoder is given its share of the cores.
+    QCOMPARE(h.queue.Rows().at(0).threads, 1);
+    while (ended.isEmpty()) {
+      AckAll(h.rows);
+      QVERIFY(ended.wait(100) || h.queue.IsRunning());
+    }
+    h.tick.stop();
+    QCOMPARE(h.started, (QList<int>{0, 1, 2, 3, 4, 5, 6}));
+    QCOMPARE(h.mostAtOnce, 3);
+    QCOMPARE(h.ends, QList<bool>{false});
+    QCOMPARE(h.queue.Position(), 7);
+    QSet<QString> outputs;
+    for (int r = 0; r < 7; ++r) {
+      QCOMPARE(h.Result(r), r == 2 ? TRowResult::Failed : TRowResult::Converted);
+      QCOMPARE(TestBytes(h.rows[r].source + QStringLiteral(".log")).count("start"), 1);
+      outputs.insert(h.queue.Rows().at(r).output);
+    }
+    QCOMPARE(outputs.size(), 7);
+
+    // A stop ends every running encoder at once; the rows not reached stay waiting.
+    h.started.clear();
+    h.ends.clear();
+    for (const TQueueRow& r : h.rows) {
+      QFile::remove(r.source + QStringLiteral(".said"));
+      QFile::remove(r.source + QStringLiteral(".ack"));
+    }
+    h.rows[2] = h.rows[1];
+    h.rows[2].source = h.dir.filePath(QStringLiteral("s2b.avi"));
+    Write(h.rows[2].source, holding);
+    h.tick.start(40);
+    QVERIFY(h.queue.Start(h.rows));
+    QTRY_COMPARE(Said(h.rows), 3);
+    QList<long long> pids;
+    for (int r : h.queue.RunningRows()) pids << h.queue.Encoder(r)->Pid();
+    QCOMPARE(pids.size(), 3);
+    QVERIFY(h.queue.Stop());
+    h.tick.stop();
+    QCOMPARE(h.ends, QList<bool>{true});
+    QCOMPARE(h.queue.Position(), -1);
+    QVERIFY(h.queue.RunningRows().isEmpty());
+    for (int r = 0; r < 7; ++r) QCOMPARE(h.Result(r), r < 3 ? TRowResult::Stopped : TRowResult::Waiting);
+    for (long long pid : pids) QTRY_VERIFY_WITH_TIMEOUT(!ProcessCheck::IsChild(pid), 2000);
+    for (int r = 0; r < 3; ++r) {
+      QVERIFY(TestBytes(h.rows[r].source + QStringLiteral(".log")).contains("\nq\nexit 0"));
+      // Each stopped file under its own unfinished name.
+      QCOMPARE(h.queue.Rows().at(r).unfinished.size(), 1);
+    }
+  }
+
+  // A further encoder waits while the memory available is below what it needs, and
+  // says so once; it starts when memory is there again.
+  void memoryHoldsBackAFurtherEncoder() {
+    Harness h;
+    h.queue.Chosen = 2;
+    qint64 available = 0;
+    h.queue.AvailableMemory = [&available] { return available; };
+    QList<int> held;
+    QObject::connect(&h.queue, &TConvQueue::HeldBack, [&held](int row, qint64, qint64) { held << row; });
+    h.Add(QStringLiteral("a.avi"), "hold\nsummary\n");
+    h.Add(QStringLiteral("b.avi"), "summary\n");
+    h.tick.start(40);
+    QVERIFY(h.queue.Start(h.rows));
+    QTRY_COMPARE(Said(h.rows), 1);
+    // Ticks come and go: it is said once.
+    QTest::qWait(200);
+    QCOMPARE(h.started, QList<int>{0});
+    QCOMPARE(held, QList<int>{1});
+    QCOMPARE(h.queue.HeldBackRow(), 1);
+    available = qint64(1) << 40;
+    QTRY_COMPARE(h.started, (QList<int>{0, 1}));
+    QCOMPARE(held, (QList<int>{1, -1}));
+    QCOMPARE(h.queue.HeldBackRow(), -1);
+    AckAll(h.rows);
+    QSignalSpy ended(&h.queue, &TConvQueue::RunEnded);
+    QVERIFY(!h.ends.isEmpty() || ended.wait(10000));
+    h.tick.stop();
+  }
+
   void movesOnAtEachEncodersEndWithoutTicks() {
     // No progress tick at all: every file still starts as soon as the one
     // before it has ended, and the run ends after the last one.
@@ -264,24 +454,30 @@ class TestConvCore : public QObject {
     QTest::newRow("the last error line counts")
         << QByteArray("say Error: source-damaged: a\nsay Error: out-of-memory: b\nexit 1\n")
         << QStringLiteral("内存不足, 无法继续转换") << QStringLiteral("b");
-    QTest::newRow("error line without a code") << QByteArray("say Error: disk full\nexit 1\n")
-                                               << QStringLiteral("编码器报告了错误") << QStringLiteral("disk full");
+    QTest::newRow("error line without a code")
+        << QByteArray("say Error: disk full\nexit 1\n") << QStringLiteral("编码器报告了错误")
+        << QStringLiteral("disk full");
     QTest::newRow("unknown code") << QByteArray("say Error: frobnicated: x\nexit 1\n")
                                   << QStringLiteral("编码器报告了错误") << QStringLiteral("frobnicated: x");
-    QTest::newRow("banner, then a crash") << banner + "sleep 100\ncrash\n" << QStringLiteral("编码器意外终止")
-                                          << QStringLiteral("信号 11: %1").arg(QString::fromLocal8Bit(strsignal(SIGSEGV)));
-    QTest::newRow("killed") << banner + "kill 9\n" << QStringLiteral("编码器意外终止")
-                            << QStringLiteral("信号 9: %1 (可能因内存不足被系统终止)").arg(QString::fromLocal8Bit(strsignal(SIGKILL)));
+    QTest::newRow("banner, then a crash")
+        << banner + "sleep 100\ncrash\n"
+        << QStringLiteral("编码器意外终止")
+        << QStringLiteral("信号 11: %1").arg(QString::fromLocal8Bit(strsignal(SIGSEGV)));
+    QTest::newRow("killed") << banner + "kill 9\n"
+                            << QStringLiteral("编码器意外终止")
+                            << QStringLiteral("信号 9: %1 (可能因内存不足被系统终止)")
+                                   .arg(QString::fromLocal8Bit(strsignal(SIGKILL)));
     QTest::newRow("error line, then killed") << banner + "say Error: output-full: x\nkill 9\n"
                                              << QStringLiteral("输出磁盘已满") << QStringLiteral("x");
-    QTest::newRow("stray lines, then status 1") << banner + "say error: lowercase\nsay oops\nexit 1\n"
-                                                << QStringLiteral("编码器异常退出") << QStringLiteral("退出状态 1");
+    QTest::newRow("stray lines, then status 1")
+        << banner + "say error: lowercase\nsay oops\nexit 1\n"
+        << QStringLiteral("编码器异常退出") << QStringLiteral("退出状态 1");
     QTest::newRow("status 0 without a summary") << QByteArray("progress 3.00\nsay Warning: ended\nexit 0\n")
                                                 << QStringLiteral("编码器未报告完成") << QString();
-    QTest::newRow("no line at all, status 0") << QByteArray("exit 0\n") << QStringLiteral("编码器未报告完成")
-                                              << QString();
-    QTest::newRow("no line at all, status 4") << QByteArray("exit 4\n") << QStringLiteral("编码器异常退出")
-                                              << QStringLiteral("退出状态 4");
+    QTest::newRow("no line at all, status 0")
+        << QByteArray("exit 0\n") << QStringLiteral("编码器未报告完成") << QString();
+    QTest::newRow("no line at all, status 4")
+        << QByteArray("exit 4\n") << QStringLiteral("编码器异常退出") << QStringLiteral("退出状态 4");
     QTest::newRow("source not there") << QByteArray() << QStringLiteral("找不到源文件")
                                       << QStringLiteral("standin: cannot open the source");
   }
@@ -315,7 +511,8 @@ class TestConvCore : public QObject {
     const QString general = EncoderErrorText(QStringLiteral("Error: x: y"), 0).sentence;
     QSet<QString> seen;
     for (const char* code : vidmora::protocol::kErrorCodes) {
-      const QString sentence = EncoderErrorText(QStringLiteral("Error: %1: y").arg(QLatin1String(code)), 3).sentence;
+      const QString sentence =
+          EncoderErrorText(QStringLiteral("Error: %1: y").arg(QLatin1String(code)), 3).sentence;
       QVERIFY2(sentence != general && !sentence.contains(QLatin1String("%")), code);
       seen << sentence;
     }

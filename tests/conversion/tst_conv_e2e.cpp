@@ -50,6 +50,7 @@ TestMedia::MediaFacts CheckMedia(const QString& path) {
 void AddThroughDialog(QueueEnv& env, const QString& path) {
   env.dialogs.fileAnswers.push_back(path);
   env.form()->AddAvFileBtnClick();
+  QVERIFY(TestSupport::WaitForAddition(env.form()));
 }
 
 // The slow codec at a large picture size, so that a file is still converting when the
@@ -265,8 +266,9 @@ class TestConvEndToEnd : public QObject {
     QVERIFY(env.WaitIdle(60000));
     QCOMPARE(env.list()->ImageIndex(0), kIconFinishedWithWarning);
     const QString tip = env.list()->topLevelItem(0)->toolTip(4);
-    QVERIFY2(tip.startsWith(QStringLiteral("只转换了 1.")) && tip.contains(QStringLiteral("列表中的长度为 3 秒")),
-             qPrintable(tip));
+    QVERIFY2(
+        tip.startsWith(QStringLiteral("只转换了 1.")) && tip.contains(QStringLiteral("列表中的长度为 3 秒")),
+        qPrintable(tip));
     // The summary ends with the batch's sizes before and after.
     QVERIFY2(env.form()->MsgStatusPanel->text().startsWith(
                  QStringLiteral("完成 1 个, 失败 0 个, 其中 1 个有警告, 源文件共 ")),
@@ -393,6 +395,34 @@ class TestConvEndToEnd : public QObject {
       const TestMedia::MediaFacts out = CheckMedia(env.SaveDir() + QLatin1Char('/') + name);
       QVERIFY2(out.ok && out.video.decoded && qAbs(out.duration - 3.0) < 0.25, qPrintable(name));
     }
+  }
+
+  // A phone's folder of two days, each with its VIDEO_001.mp4, dropped whole and
+  // converted two at a time by the real encoder: each output in the matching
+  // folder below the output folder, whole.
+  void phoneFolderKeepsItsDays() {
+    QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
+    env.form()->CmbConcurrent->setCurrentIndex(env.form()->CmbConcurrent->findData(2));
+    env.form()->CmbConcurrentChange();
+    const QString dcim = env.SourceDir() + QStringLiteral("/DCIM");
+    for (const QString& day : {QStringLiteral("100ANDRO"), QStringLiteral("101ANDRO")}) {
+      QDir().mkpath(dcim + QLatin1Char('/') + day);
+      QVERIFY(QFile::copy(DataFile(QStringLiteral("encoder/src_h264_aac.mp4")),
+                          dcim + QLatin1Char('/') + day + QStringLiteral("/VIDEO_001.mp4")));
+    }
+    QVERIFY(Drop(env.list(), {dcim}));
+    QCOMPARE(env.list()->RowCount(), 2);
+    env.form()->CvAvFileBtnClick();
+    QVERIFY(env.WaitIdle(kHangMs));
+    QCOMPARE(env.ErrorBoxes(), 0);
+    for (const QString& day : {QStringLiteral("100ANDRO"), QStringLiteral("101ANDRO")}) {
+      const QString output = env.SaveDir() + QLatin1Char('/') + day + QStringLiteral("/VIDEO_001.mp4");
+      const TestMedia::MediaFacts out = CheckMedia(output);
+      QVERIFY2(out.ok && out.video.decoded && qAbs(out.duration - 3.0) < 0.25, qPrintable(output));
+    }
+    QCOMPARE(QDir(env.SaveDir()).entryList(QDir::Files), QStringList());
+    // Two at once, each with its share of the cores.
+    QVERIFY(env.form()->ConvQueue->Rows().at(0).options.contains(QStringLiteral("-threads")));
   }
 
   void neverReplacesUserFiles() {

@@ -10,12 +10,14 @@
 #include "encoder/TempName.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
+#include "settings/AppSettings.h"
 
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHash>
 #include <QMimeData>
+#include <QSet>
 #include <QSignalSpy>
 
 #include <csignal>
@@ -152,6 +154,104 @@ class TestConvQueue : public QObject {
     env.form()->StopCvAvBtnClick();
   }
 
+  // Three at once over seven rows, the window's side: the setting, each running row
+  // its own percentage, names that never collide, one failure among them, the
+  // summary, the power-off only after the last, and a stop that ends them all.
+  void threeAtOnceOverSevenRows() {
+    QueueEnv env(kStandin);
+    env.form()->CmbConcurrent->setCurrentIndex(env.form()->CmbConcurrent->findData(3));
+    env.form()->CmbConcurrentChange();
+    QCOMPARE(TAppSettings().Concurrent(), 3);
+    // Seven sources of one name in seven folders: seven outputs in the output folder.
+    const QString holding =
+        QStringLiteral("length 10\nwrite\nprogress 5.00\nhold\nprogress 10.00\nsummary\n");
+    for (int i = 0; i < 7; ++i)
+      env.AddScripted(
+          QStringLiteral("d%1/clip.avi").arg(i),
+          i == 1 ? QStringLiteral("length 10\nprogress 1.00\nsay Error: source-damaged: broken\nexit 1\n")
+                 : holding);
+    QList<int> started;
+    int most = 0;
+    QObject::connect(env.form()->ConvQueue, &TConvQueue::RowStarted, env.form(), [&](int row) {
+      started << row;
+      most = std::max(most, static_cast<int>(env.form()->ConvQueue->RunningRows().size()));
+    });
+    env.form()->CvFshChkBox->setChecked(true);
+    env.form()->CvAvFileBtnClick();
+    auto said = [&env](int row) {
+      return QFileInfo::exists(env.list()->Caption(row) + QStringLiteral(".said"));
+    };
+    // d1 fails at once, the others run on: d0, d2 and d3, each at its own 50%.
+    QTRY_VERIFY(said(0) && said(2) && said(3));
+    QCOMPARE(env.list()->SubItem(1, 3), QStringLiteral("失败"));
+    for (int r : {0, 2, 3}) {
+      QTRY_COMPARE(env.list()->SubItem(r, 3), QStringLiteral("50%"));
+      QCOMPARE(env.list()->ImageIndex(r), kIconConverting);
+    }
+    QCOMPARE(env.list()->ImageIndex(4), kIconWaiting);
+    QTRY_VERIFY(env.form()->MsgStatusPanel->text().startsWith(QStringLiteral("正在同时转换 3 个文件")));
+    QTRY_VERIFY(env.form()->RunStatusPanel->text().startsWith(QStringLiteral("完成 1/7 个")));
+    // The gauge: one file done (its length counted) and three at half of 10 s, of seventy.
+    QTRY_COMPARE(env.form()->CvStatusGauge->value(), 35);
+    QCOMPARE(env.power.canCalls, 0);
+    // Each encoder its share of the machine's cores (two here).
+    QVERIFY(env.LogOfRow(0).contains(QStringLiteral("arg:-threads\narg:1\n")));
+    // The rest as the holds are let go; the power-off waits for the last.
+    env.afterTick = [&env] {
+      if (env.form()->ConvQueue->IsRunning()) QCOMPARE(env.power.canCalls, 0);
+      for (int r = 0; r < env.list()->RowCount(); ++r) {
+        const QString source = env.list()->Caption(r);
+        if (QFileInfo(source + QStringLiteral(".said")).size() >
+            QFileInfo(source + QStringLiteral(".ack")).size()) {
+          QFile ack(source + QStringLiteral(".ack"));
+          if (ack.open(QIODevice::Append)) ack.write(".");
+        }
+      }
+    };
+    QVERIFY(env.WaitIdle(30000));
+    QCOMPARE(started, (QList<int>{0, 1, 2, 3, 4, 5, 6}));
+    QCOMPARE(most, 3);
+    QSet<QString> outputs;
+    for (int r = 0; r < 7; ++r) {
+      QCOMPARE(env.LogOfRow(r).count(QStringLiteral("start")), 1);
+      if (r == 1) continue;
+      QCOMPARE(env.list()->ImageIndex(r), kIconFinished);
+      outputs.insert(env.list()->OutputPath(r));
+      QVERIFY(QFileInfo(env.list()->OutputPath(r)).isFile());
+    }
+    QCOMPARE(outputs.size(), 6);
+    QVERIFY(outputs.contains(env.SaveDir() + QStringLiteral("/clip.mp4")));
+    QVERIFY(outputs.contains(env.SaveDir() + QStringLiteral("/clip (6).mp4")));
+    QVERIFY(env.form()->MsgStatusPanel->text().startsWith(QStringLiteral("完成 6 个, 失败 1 个, 源文件共 ")));
+    QCOMPARE(env.notice.notices.size(), 1);
+    QVERIFY(env.notice.notices[0].startsWith(QStringLiteral("转换完成|完成 6 个, 失败 1 个")));
+    QCOMPARE(env.power.canCalls, 1);
+    QCOMPARE(env.power.offCalls, 1);
+
+    // Again, and a stop while three run: each encoder gets its quit key, each row says
+    // where its unfinished file is, and nothing powers off.
+    env.afterTick = nullptr;
+    for (int r = 0; r < 7; ++r) {
+      QFile::remove(env.list()->Caption(r) + QStringLiteral(".said"));
+      QFile::remove(env.list()->Caption(r) + QStringLiteral(".ack"));
+    }
+    env.dialogs.questionAnswers.push_back(1);  // the last run's outputs: keep both
+    env.form()->CvAvFileBtnClick();
+    QTRY_VERIFY(said(0) && said(2) && said(3));
+    QTRY_COMPARE(env.list()->SubItem(3, 3), QStringLiteral("50%"));
+    env.form()->StopCvAvBtnClick();
+    for (int r : {0, 2, 3}) {
+      QCOMPARE(env.list()->ImageIndex(r), kIconStopped);
+      QTRY_VERIFY(env.LogOfRow(r).contains(QStringLiteral("\nq\nexit 0")));
+    }
+    for (int r : {4, 5, 6}) QCOMPARE(env.list()->ImageIndex(r), kIconWaiting);
+    QCOMPARE(env.form()->MsgStatusPanel->text().count(QStringLiteral("已停止: 未完成的文件保存为")), 3);
+    QVERIFY(env.AllButtons(true));
+    QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("-1"));
+    QCOMPARE(env.power.canCalls, 1);
+    QCOMPARE(env.ErrorBoxes(), 0);
+  }
+
   void convertWithEmptyListOrDuringRun() {
     QueueEnv env(kStandin);
     env.form()->CvAvFileBtnClick();
@@ -176,7 +276,8 @@ class TestConvQueue : public QObject {
 
   void stopDuringSecondOfThree() {
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("a.avi"), QStringLiteral("progress 5.00\nsleep 600\nprogress 10.00\nsummary\n"));
+    env.AddScripted(QStringLiteral("a.avi"),
+                    QStringLiteral("progress 5.00\nsleep 600\nprogress 10.00\nsummary\n"));
     env.AddScripted(QStringLiteral("b.avi"), kLong);
     env.AddScripted(QStringLiteral("c.avi"), kLong);
     env.form()->CvAvFileBtnClick();
@@ -275,7 +376,8 @@ class TestConvQueue : public QObject {
       QCOMPARE(env.power.offCalls, 1);
       QCOMPARE(env.power.quitCalls, 0);
       QTRY_COMPARE(env.ErrorBoxes(), 1);
-      QCOMPARE(env.dialogs.messages[0].second, QStringLiteral("无法关闭计算机: 系统拒绝了关机请求 (Access denied)"));
+      QCOMPARE(env.dialogs.messages[0].second,
+               QStringLiteral("无法关闭计算机: 系统拒绝了关机请求 (Access denied)"));
       QVERIFY(env.form()->isVisible());
     }
   }
@@ -362,7 +464,10 @@ class TestConvQueue : public QObject {
 
   void failedRowsShowStoppedAndTheRunGoesOn() {
     QueueEnv env(kStandin);
-    env.AddScripted(QStringLiteral("corrupt.avi"), QStringLiteral("say Press q to stop early.\nsay Error: source-damaged: invalid data found\nexit 1\n"));
+    env.AddScripted(
+        QStringLiteral("corrupt.avi"),
+        QStringLiteral(
+            "say Press q to stop early.\nsay Error: source-damaged: invalid data found\nexit 1\n"));
     env.AddScripted(QStringLiteral("crash.avi"), QStringLiteral("progress 3.00\nsleep 120\ncrash\n"));
     // A summary followed by a failing exit status is no success.
     env.AddScripted(QStringLiteral("late.avi"),
@@ -383,13 +488,15 @@ class TestConvQueue : public QObject {
     QCOMPARE(corrupt->toolTip(0), env.list()->Caption(0) + QLatin1Char('\n') + damaged);
     QCOMPARE(env.list()->topLevelItem(1)->toolTip(4),
              QStringLiteral("编码器意外终止\n信号 11: %1").arg(QString::fromLocal8Bit(strsignal(SIGSEGV))));
-    QCOMPARE(env.list()->topLevelItem(2)->toolTip(2), QStringLiteral("无法写入输出目录\ncannot close output"));
+    QCOMPARE(env.list()->topLevelItem(2)->toolTip(2),
+             QStringLiteral("无法写入输出目录\ncannot close output"));
     QCOMPARE(env.list()->ImageIndex(3), kIconFinished);
     QCOMPARE(env.form()->AvListStat->Text(), QStringLiteral("4"));
     QCOMPARE(env.rowEnds.size(), size_t(4));
     QCOMPARE(env.rowEnds[0].status, QStringLiteral("转换失败: corrupt.avi: 源文件已损坏或不是视频文件"));
     QCOMPARE(env.rowEnds[1].status, QStringLiteral("转换失败: crash.avi: 编码器意外终止"));
-    QCOMPARE(env.rowEnds[1].gauge, 0);
+    // The gauge shows the whole batch: two of the four files are done.
+    QCOMPARE(env.rowEnds[1].gauge, 50);
     // The run ended by itself: its summary, the notice, and the power-off.
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("完成 1 个, 失败 3 个"));
     QCOMPARE(env.notice.notices, QStringList{QStringLiteral("转换完成|完成 1 个, 失败 3 个")});
@@ -444,8 +551,8 @@ class TestConvQueue : public QObject {
     const pid_t child = ::fork();
     if (child == 0) ::_exit(0);
     ::waitpid(child, nullptr, 0);  // an encoder that has ended
-    const QString stale = folder + QLatin1Char('/') +
-                          QString::fromStdString(vidmora::tempname::Make("old.mp4", child, "a1B2"));
+    const QString stale =
+        folder + QLatin1Char('/') + QString::fromStdString(vidmora::tempname::Make("old.mp4", child, "a1B2"));
     TestSupport::WriteBytes(stale, "partial");
     TestSupport::WriteBytes(folder + QStringLiteral("/.old.mp4.part-a1B2c3"), "user's");
     env.form()->AvSaveDirEdit->setText(folder);
@@ -467,13 +574,14 @@ class TestConvQueue : public QObject {
     QTest::addColumn<int>("icon");
     QTest::addColumn<QString>("tip");  // the start of the row's tool tip ("" for the output line)
     QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("output");    // the row's output file name
-    QTest::addColumn<QByteArray>("oldA");   // an a.mp4 already in the output folder, replaced by choice
-    QTest::addColumn<QString>("twin");      // a source listed (and converted) first
-    QTest::newRow("put under another name") << "moved a (1).mp4\nprogress 10.00\nsummary\n"
-                                            << "00:00:10" << int(kIconFinished) << ""
-                                            << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)"
-                                            << "a (1).mp4" << QByteArray() << "";
+    QTest::addColumn<QString>("output");   // the row's output file name
+    QTest::addColumn<QByteArray>("oldA");  // an a.mp4 already in the output folder, replaced by choice
+    QTest::addColumn<QString>("twin");     // a source listed (and converted) first
+    QTest::newRow("put under another name")
+        << "moved a (1).mp4\nprogress 10.00\nsummary\n"
+        << "00:00:10" << int(kIconFinished) << ""
+        << "a.avi 已保存为 %1/a (1).mp4 (原定的名字 a.mp4 已被占用或不被文件系统接受)"
+        << "a (1).mp4" << QByteArray() << "";
     // A warning is told in Chinese, from its values; the encoder's words only on a marked
     // second line of the tool tip.
     QTest::newRow("source data ends early")
@@ -498,22 +606,31 @@ class TestConvQueue : public QObject {
            "(dvd_subtitle)"
         << "a.avi: 源文件的图形字幕无法存为 MP4 文字字幕，已略过"
         << "a.mp4" << QByteArray() << "";
-    QTest::newRow("cut short, no stated length") << "progress 0.56\nsummary\n"
-                                                 << "00:00:06" << 19
-                                                 << "只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
-                                                 << "a.avi: 只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
-                                                 << "a.mp4" << QByteArray() << "";
+    QTest::newRow("cut short, no stated length")
+        << "progress 0.56\nsummary\n"
+        << "00:00:06" << 19 << "只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
+        << "a.avi: 只转换了 0.56 秒，列表中的长度为 6 秒: 源文件可能不完整"
+        << "a.mp4" << QByteArray() << "";
     QTest::newRow("nine tenths of the listed length") << "progress 5.40\nsummary\n"
-                                                      << "00:00:06" << int(kIconFinished) << "" << "" << "a.mp4" << QByteArray() << "";
+                                                      << "00:00:06" << int(kIconFinished) << ""
+                                                      << ""
+                                                      << "a.mp4" << QByteArray() << "";
     QTest::newRow("unknown length") << "progress 0.56\nsummary\n"
-                                    << "未知" << int(kIconFinished) << "" << "" << "a.mp4" << QByteArray() << "";
+                                    << "未知" << int(kIconFinished) << ""
+                                    << ""
+                                    << "a.mp4" << QByteArray() << "";
     QTest::newRow("fails where it was to replace a file")
-        << "write\nprogress 3.00\nsay Error: output-full: No space left on device\nexit 1\n" << "00:00:10"
-        << int(kIconStopped) << "输出磁盘已满\nNo space left on device" << "转换失败: a.avi: 输出磁盘已满" << ""
-        << QByteArray("the user's a.mp4") << "";
-    QTest::newRow("replaces a file by choice") << "write\nsummary\n" << "00:00:10" << int(kIconFinished) << "" << ""
+        << "write\nprogress 3.00\nsay Error: output-full: No space left on device\nexit 1\n"
+        << "00:00:10" << int(kIconStopped) << "输出磁盘已满\nNo space left on device"
+        << "转换失败: a.avi: 输出磁盘已满"
+        << "" << QByteArray("the user's a.mp4") << "";
+    QTest::newRow("replaces a file by choice") << "write\nsummary\n"
+                                               << "00:00:10" << int(kIconFinished) << ""
+                                               << ""
                                                << "a.mp4" << QByteArray("the user's a.mp4") << "";
-    QTest::newRow("a listed name differing only in case") << "write\nsummary\n" << "00:00:10" << int(kIconFinished) << "" << ""
+    QTest::newRow("a listed name differing only in case") << "write\nsummary\n"
+                                                          << "00:00:10" << int(kIconFinished) << ""
+                                                          << ""
                                                           << "a (1).mp4" << QByteArray() << "other/A.avi";
   }
 
@@ -546,11 +663,14 @@ class TestConvQueue : public QObject {
     if (tracks.hasMatch())
       saved += QStringLiteral("\n声音 %1 条, 字幕 %2 条").arg(tracks.captured(1), tracks.captured(2));
     if (QFileInfo::exists(written)) saved += QStringLiteral("\n源文件 1 KB → 输出 1 KB");
-    QCOMPARE(env.list()->topLevelItem(row)->toolTip(4),
-             failed ? tip : tip.isEmpty() ? saved : tip + QLatin1Char('\n') + saved);
-    QCOMPARE(env.rowEnds.at(row).status, status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
+    QCOMPARE(env.list()->topLevelItem(row)->toolTip(4), failed          ? tip
+                                                        : tip.isEmpty() ? saved
+                                                                        : tip + QLatin1Char('\n') + saved);
+    QCOMPARE(env.rowEnds.at(row).status,
+             status.contains(QStringLiteral("%1")) ? status.arg(env.SaveDir()) : status);
     if (!output.isEmpty()) QCOMPARE(QFileInfo(written).fileName(), output);
-    if (!oldA.isEmpty()) QCOMPARE(TestSupport::ReadBytes(oldPath), failed ? oldA : QByteArray("standin output\n"));
+    if (!oldA.isEmpty())
+      QCOMPARE(TestSupport::ReadBytes(oldPath), failed ? oldA : QByteArray("standin output\n"));
     const int converted = (failed ? 0 : 1) + (twin.isEmpty() ? 0 : 1);
     const int sized = (failed || !QFileInfo::exists(written) ? 0 : 1) + (twin.isEmpty() ? 0 : 1);
     QCOMPARE(env.form()->MsgStatusPanel->text(),
@@ -587,7 +707,8 @@ class TestConvQueue : public QObject {
     QCOMPARE(env.list()->SubItem(4, 3), QStringLiteral("0%"));
     QCOMPARE(env.list()->ImageIndex(4), kIconWaiting);
     QCOMPARE(env.form()->AvParamsList->SubItem(1, 0), QStringLiteral("three.mp4"));
-    QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 5 个文件, 已忽略 2 个不是视频的文件"));
+    QCOMPARE(env.form()->MsgStatusPanel->text(),
+             QStringLiteral("已添加 5 个文件, 已忽略 2 个不是视频的文件"));
 
     // During a run a drop joins it: its file is converted after the others, in the same run.
     env.list()->ClearRows();
@@ -599,7 +720,7 @@ class TestConvQueue : public QObject {
     QVERIFY(Drop(env.list(), {script}));
     QCOMPARE(env.list()->RowCount(), 2);
     QCOMPARE(env.form()->MsgStatusPanel->text(), QStringLiteral("已添加 1 个文件, 将在本次转换中依次转换"));
-    QCOMPARE(env.form()->RunStatusPanel->text().left(7), QStringLiteral("第 1/2 个"));
+    QCOMPARE(env.form()->RunStatusPanel->text().left(8), QStringLiteral("完成 0/2 个"));
     QFile ack(env.list()->Caption(0) + QStringLiteral(".ack"));
     QVERIFY(ack.open(QIODevice::WriteOnly));
     ack.write(".");

@@ -43,6 +43,10 @@ class TestEncoderOptions : public QObject {
     const auto burn = ParseCommandLine(split("-y -ipt a -sub none -sub BURN o"));
     QVERIFY(burn.ok && burn.options.subtitles == SubtitleMode::Burn);
     QVERIFY(ParseCommandLine(split("-y -ipt a -sub none o")).options.subtitles == SubtitleMode::None);
+    // A conversion's share of the cores; 0 leaves the choice to the libraries.
+    QCOMPARE(ParseCommandLine(split("-y -ipt a -threads 2 o")).options.threads, 2);
+    QCOMPARE(ParseCommandLine(split("-y -ipt a -threads 0 o")).options.threads, 0);
+    QCOMPARE(o.threads, 0);
   }
 
   void defaultsAndEmptyTokens() {
@@ -99,8 +103,8 @@ class TestEncoderOptions : public QObject {
     QCOMPARE(ParseBitRate("2M").value_or(-1), int64_t(2000000));
     QCOMPARE(ParseBitRate("1.5M").value_or(-1), int64_t(1500000));
     // 2^64 + 128000 and 2^64 + 25: read with a 64-bit wrap they would pass as 128 kbit/s and 25 fps.
-    for (const char* bad : {"", "k", "12x", "-5k", "0", "1e6", "99999999999k", "12345678901234567890",
-                            "18446744073709679616"})
+    for (const char* bad :
+         {"", "k", "12x", "-5k", "0", "1e6", "99999999999k", "12345678901234567890", "18446744073709679616"})
       QVERIFY2(!ParseBitRate(bad), bad);
 
     QVERIFY(ParseFrameRate("25") == (Rational{25, 1}));
@@ -118,7 +122,8 @@ class TestEncoderOptions : public QObject {
     QVERIFY(ParseAspect("4:3") == (Rational{4, 3}));
     QVERIFY(ParseAspect("16:9") == (Rational{16, 9}));
     QVERIFY(ParseAspect("1.85") == (Rational{37, 20}));
-    for (const char* bad : {"", "4:0", "0:3", "x", "16:", "100", "4296.967297"}) QVERIFY2(!ParseAspect(bad), bad);
+    for (const char* bad : {"", "4:0", "0:3", "x", "16:", "100", "4296.967297"})
+      QVERIFY2(!ParseAspect(bad), bad);
 
     int w = 0, h = 0;
     QVERIFY(ParseSize("320x240", w, h));
@@ -165,6 +170,10 @@ class TestEncoderOptions : public QObject {
                                    << "invalid value '44.1k' for -ar";
     QTest::newRow("subtitles") << "-y -ipt a -sub all o"
                                << "invalid value 'all' for -sub";
+    QTest::newRow("threads too many") << "-y -ipt a -threads 65 o"
+                                      << "invalid value '65' for -threads";
+    QTest::newRow("threads negative") << "-y -ipt a -threads -1 o"
+                                      << "invalid value '-1' for -threads";
   }
 
   void refused() {

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   for (const QString& path : {MediaSamples::Avi(), MediaSamples::Chinese(), MediaSamples::Mp4()}) {
     dialogs.fileAnswers.push_back(path);
     window.form()->AddAvFileBtnClick();
+    TestSupport::WaitForAddition(window.form());
   }
   window.form()->move(0, 0);
   window.form()->show();

@@ -36,6 +36,7 @@ class TestMediaFileList : public QObject {
   void add(const QString& path) {
     dialogs_->fileAnswers.push_back(path);
     form()->AddAvFileBtnClick();
+    QVERIFY(TestSupport::WaitForAddition(form()));
   }
   QStringList row(int r) const {
     QStringList out{list()->Caption(r)};

@@ -34,6 +34,7 @@ class TestMediaNoLib : public QObject {
     for (int attempt = 0; attempt < 2; ++attempt) {
       dialogs.fileAnswers.push_back(MediaSamples::Avi());
       window.form()->AddAvFileBtnClick();
+      QVERIFY(TestSupport::WaitForAddition(window.form()));
       QCOMPARE(list->RowCount(), 0);
     }
     QCOMPARE(dialogs.fileTitles.size(), 2);  // the dialog came first each time
@@ -49,6 +50,7 @@ class TestMediaNoLib : public QObject {
     QVERIFY(QFile::link(QStringLiteral(VIDMORA_SYSTEM_MEDIAINFO), libPath));
     dialogs.fileAnswers.push_back(MediaSamples::Avi());
     window.form()->AddAvFileBtnClick();
+    QVERIFY(TestSupport::WaitForAddition(window.form()));
     QCOMPARE(list->RowCount(), 1);
     QCOMPARE(list->SubItem(0, 0), QStringLiteral("avi"));
     QCOMPARE(panel->SubItem(1, 0), QStringLiteral("clip.avi"));

@@ -25,6 +25,7 @@ QByteArray ReadBytes(const QString& path) {
 }
 
 void WriteBytes(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).path());
   QFile f(path);
   QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
   QCOMPARE(f.write(data), data.size());
@@ -44,6 +45,7 @@ TempAppDir::TempAppDir(const Options& options) {
   };
   if (options.sqliteLib) link(QString::fromLatin1(Platform::kSqliteLibFile));
   if (options.encoder) link(QString::fromLatin1(Platform::kEncoderFile));
+  if (options.probe) link(QString::fromLatin1(Platform::kProbeFile));
   if (options.player) link(QString::fromLatin1(Platform::kPlayerFile));
   if (options.database) {
     QFile::copy(built + QLatin1String(Platform::kDatabaseFile),

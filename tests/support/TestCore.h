@@ -50,6 +50,7 @@ class TempAppDir {
     bool database = true;   // copy of the built LibParmt.dat
     bool sqliteLib = true;  // LibDatFunc.so link
     bool encoder = true;    // make link
+    bool probe = true;      // mediaprobe link
     bool player = true;     // mplayer link
     bool saveDir = true;    // SaveFile folder
   };

@@ -3,10 +3,12 @@
 #include "app/ConvLoginFrm.h"
 #include "app/ConvMainFrm.h"
 #include "app/ConvMainFunc.h"
+#include "app/FileAdder.h"
 #include "params/DataModule.h"
 #include "platform/AppError.h"
 
 #include <QCoreApplication>
+#include <QTest>
 #include <QTimer>
 
 namespace TestSupport {
@@ -32,5 +34,9 @@ MainWindowFixture::~MainWindowFixture() {
 }
 
 TConvMainForm* MainWindowFixture::form() const { return ConvMainForm; }
+
+bool WaitForAddition(TConvMainForm* form, int timeoutMs) {
+  return QTest::qWaitFor([form] { return !form->AvFileAdder->IsBusy(); }, timeoutMs);
+}
 
 }  // namespace TestSupport

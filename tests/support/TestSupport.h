@@ -26,4 +26,8 @@ class MainWindowFixture {
   TConvMainForm* form() const;
 };
 
+// Waits until the window's addition of files is over (its rows are all there); false
+// after timeoutMs.
+bool WaitForAddition(TConvMainForm* form, int timeoutMs = 30000);
+
 }  // namespace TestSupport
