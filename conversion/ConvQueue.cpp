@@ -75,34 +75,6 @@ bool TConvQueue::ParseProgressTime(const QString& text, int* seconds) {
   return ok;
 }
 
-QString TConvQueue::WarningText(const QString& warning, QString* technical) {
-  const int colon = warning.indexOf(QLatin1String(": "));
-  const QString code = colon >= 0 ? warning.left(colon) : warning;
-  const QString detail = colon >= 0 ? warning.mid(colon + 2) : QString();
-  // The encoder's own words stay for the technical line; the user reads Chinese.
-  if (technical) *technical = warning;
-  if (code == QLatin1String(vidmora::protocol::kWarnShortSource)) {
-    // "the source's data ends at 5.0 s of a stated 10.0 s"
-    static const QRegularExpression values(QStringLiteral("ends at ([0-9.]+) s of a stated ([0-9.]+) s"));
-    const QRegularExpressionMatch m = values.match(detail);
-    if (m.hasMatch())
-      return QStringLiteral("源文件标明长 %1 秒，但其数据在 %2 秒处就结束了：已转换其中的全部内容")
-          .arg(m.captured(2), m.captured(1));
-    return QStringLiteral("源文件的数据在其标明的长度之前结束：已转换其中的全部内容");
-  }
-  if (code == QLatin1String(vidmora::protocol::kWarnNoPicture))
-    return QStringLiteral("源文件没有画面，输出只有声音");
-  if (code == QLatin1String(vidmora::protocol::kWarnPictureSubtitles))
-    return QStringLiteral("源文件的图形字幕无法存为 MP4 文字字幕，已略过");
-  if (code == QLatin1String(vidmora::protocol::kWarnSubtitleLeftOut))
-    return QStringLiteral("有一条字幕无法读取，已略过");
-  if (code == QLatin1String(vidmora::protocol::kWarnSubtitleCues))
-    return QStringLiteral("字幕中有部分内容有误或过大，已略过或截短");
-  if (code == QLatin1String(vidmora::protocol::kWarnSoundLeftOut))
-    return QStringLiteral("源文件的一条声音无法保留，已略过");
-  return QStringLiteral("编码器给出了警告");
-}
-
 qint64 TConvQueue::PercentOf(double converted, double length) {
   if (length <= 0 || converted <= 0) return 0;
   // A hair above, so that 5.1 of 10 s is 51 % however the division rounds.
@@ -322,10 +294,10 @@ void TConvQueue::EncoderEnded(int p) {
   if (done && !encoder->OutputPath().isEmpty()) r.output = encoder->OutputPath();
   if (done) {
     QStringList caveats, technical;
-    for (const QString& w : encoder->Warnings()) {
-      QString words;
-      caveats << WarningText(w, &words);
-      technical << words;
+    // The encoder's own words stay for the technical line; the user reads Chinese.
+    for (const TEncoderWarning& w : encoder->Warnings()) {
+      caveats << EncoderWarningText(w);
+      technical << w.text;
     }
     // A source whose container states no length cannot be caught by the encoder when
     // its data ends early: the length the list shows is the measure.
@@ -368,9 +340,9 @@ void TConvQueue::EncoderEnded(int p) {
   } else if (reason.isEmpty()) {
     // The encoder's own account first; without one, how it ended.
     const TFailureText text =
-        encoder->LastErrorLine().isEmpty()
-            ? EncoderEndText(encoder->Crashed(), encoder->EndSignal(), encoder->ExitCode())
-            : EncoderErrorText(encoder->LastErrorLine(), encoder->LastProgressSeconds());
+        encoder->LastError()
+            ? EncoderErrorText(*encoder->LastError(), encoder->LastProgressSeconds())
+            : EncoderEndText(encoder->Crashed(), encoder->EndSignal(), encoder->ExitCode());
     reason = text.sentence;
     detail = text.detail;
   }

@@ -137,9 +137,6 @@ class TConvQueue : public QObject {
   // Whole seconds of a "time=" in a progress text (the first one; the
   // fraction dropped). False when there is none or it is no number.
   static bool ParseProgressTime(const QString& text, int* seconds);
-  // The user's text for an encoder warning line "code: detail" (without its
-  // mark), in Chinese, with the encoder's own words apart in *technical.
-  static QString WarningText(const QString& warning, QString* technical = nullptr);
   // Whole seconds of a duration text "hh:mm:ss" (hours up to the first colon).
   static bool ParseDuration(const QString& text, int* seconds);
   // The percentage of a row at converted seconds of a length: 0 without a

@@ -113,7 +113,7 @@ void TDosProcess::TakeLine(const QString& line) {
   } else if (line.startsWith(QLatin1String(vidmora::protocol::kUnfinishedMark))) {
     unfinishedPath_ = line.mid(static_cast<int>(sizeof vidmora::protocol::kUnfinishedMark) - 1);
   } else if (line.startsWith(QLatin1String(vidmora::protocol::kWarningMark))) {
-    warnings_ << line.mid(static_cast<int>(sizeof vidmora::protocol::kWarningMark) - 1);
+    warnings_ << ReadWarningLine(line.mid(static_cast<int>(sizeof vidmora::protocol::kWarningMark) - 1));
   } else if (line.startsWith(QLatin1String(vidmora::protocol::kTracksMark))) {
     // "tracks: sound=2 subtitles=1"
     static const QRegularExpression counts(QStringLiteral("\\bsound=(\\d+) subtitles=(\\d+)\\b"));
@@ -133,7 +133,7 @@ void TDosProcess::TakeLine(const QString& line) {
     if (ParseProgressSeconds(line, &t)) lastProgress_ = t;
   } else if (line.startsWith(QLatin1String(vidmora::protocol::kErrorMark))) {
     // Only a marked error line explains a failure; the banner and other text do not.
-    lastErrorLine_ = line;
+    lastError_ = ReadErrorLine(line.mid(static_cast<int>(sizeof vidmora::protocol::kErrorMark) - 1));
   }
   emit LineRead(line);
 }

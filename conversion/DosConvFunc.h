@@ -2,9 +2,14 @@
 // The encoder's console process: started with its output on a pipe, read line
 // by line as the lines arrive (or on a caller's timer) without ever waiting for
 // more output, and reaped when it ends.
+#include "EncoderFailure.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
+
+#include <optional>
 
 class QSocketNotifier;
 
@@ -62,16 +67,17 @@ class TDosProcess : public QObject {
   int EndSignal() const;
   long long Pid() const;
 
-  // The last error line of the output read so far (it begins with the
-  // protocol's error mark): the encoder's own account of why it failed.
-  QString LastErrorLine() const { return lastErrorLine_; }
+  // The last error line of the output read so far (it begins with the protocol's
+  // error mark), read into its code and detail: the encoder's own account of why it
+  // failed. None when it wrote no such line.
+  const std::optional<TEncoderError>& LastError() const { return lastError_; }
   // Whether the output read so far holds the summary line.
   bool SummarySeen() const { return summarySeen_; }
   // Where the encoder says it put the file when that is not the name it was given
   // (its output line); empty when it said nothing.
   QString OutputPath() const { return outputPath_; }
-  // Its warning lines without the mark ("code: detail"), in order.
-  QStringList Warnings() const { return warnings_; }
+  // Its warning lines, in order.
+  const QVector<TEncoderWarning>& Warnings() const { return warnings_; }
   // The tracks the output keeps, as its tracks line says: sound and subtitle tracks;
   // -1 each when it said nothing.
   int SoundTracks() const { return soundTracks_; }
@@ -102,9 +108,9 @@ class TDosProcess : public QObject {
   QByteArray partialLine_;
   QString unfinishedPath_;
   double workingLength_ = -1;
-  QString lastErrorLine_;
+  std::optional<TEncoderError> lastError_;
   QString outputPath_;
-  QStringList warnings_;
+  QVector<TEncoderWarning> warnings_;
   double lastProgress_ = -1;
   int soundTracks_ = -1, subtitleTracks_ = -1;
   bool summarySeen_ = false;

@@ -1,5 +1,6 @@
 #include "OutputNames.h"
 
+#include "encoder/OutputNaming.h"
 #include "encoder/TempName.h"
 #include "platform/ChildProcess.h"
 #include "platform/FileNames.h"
@@ -17,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
 #include <utility>
 
 namespace {
@@ -90,16 +92,12 @@ QString OutputSubFolder(const QString& subFolder) {
 }
 
 QString NextFreeName(const QString& path, const std::function<bool(const QString&)>& taken) {
-  const QFileInfo info(path);
-  const QString name = info.fileName();
-  const int dot = name.lastIndexOf(QLatin1Char('.'));
-  const QString stem = dot > 0 ? name.left(dot) : name;
-  const QString ext = dot > 0 ? name.mid(dot) : QString();
-  const QString folder = path.left(path.size() - name.size());
-  for (int n = 1;; ++n) {
-    const QString candidate = folder + stem + QStringLiteral(" (%1)").arg(n) + ext;
-    if (!taken(candidate)) return candidate;
-  }
+  // The encoder's rule, on the name's bytes: both sides number a name alike.
+  const auto named = [](const std::string& native) {
+    return Platform::PathFromNative(QByteArray::fromStdString(native));
+  };
+  return named(vidmora::naming::NextFreeName(Platform::NativePath(path).toStdString(),
+                                             [&](const std::string& name) { return taken(named(name)); }));
 }
 
 QVector<TOutputPlan> PlanOutputs(const QStringList& wanted, const QStringList& sources, bool replaceExisting,

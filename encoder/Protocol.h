@@ -31,7 +31,11 @@
 // - kQuitKey arriving on the encoder's standard input asks it to finish early.
 #include "OutputNaming.h"
 
+#include <cstddef>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace vidmora::protocol {
 
@@ -127,6 +131,21 @@ inline constexpr const char* kWarningCodes[] = {VIDMORA_WARNING_CODES(VIDMORA_CO
 
 inline constexpr const char* Spelling(ErrorCode code) { return kErrorCodes[static_cast<int>(code)]; }
 inline constexpr const char* Spelling(WarningCode code) { return kWarningCodes[static_cast<int>(code)]; }
+
+// The code a line spells, or none for a spelling not in the table (a newer encoder's code, or
+// none at all): the reader of a line's "code: detail".
+template <class Code, std::size_t N>
+std::optional<Code> CodeSpelled(std::string_view spelling, const char* const (&spellings)[N]) {
+  for (std::size_t i = 0; i < N; ++i)
+    if (spelling == spellings[i]) return static_cast<Code>(i);
+  return std::nullopt;
+}
+inline std::optional<ErrorCode> ErrorCodeSpelled(std::string_view spelling) {
+  return CodeSpelled<ErrorCode>(spelling, kErrorCodes);
+}
+inline std::optional<WarningCode> WarningCodeSpelled(std::string_view spelling) {
+  return CodeSpelled<WarningCode>(spelling, kWarningCodes);
+}
 
 // The spellings by name, for code that compares a line's code with one of them:
 // kErrSourceIncomplete, kWarnSoundLeftOut, ...

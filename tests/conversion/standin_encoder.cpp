@@ -110,10 +110,7 @@ bool Exists(const std::string& path) {
 void LeaveUnfinished(const std::string& output, bool written) {
   if (!written || !Exists(output)) return;
   const std::string name = vidmora::protocol::UnfinishedName(output);
-  std::string target = name;
-  const auto dot = name.find_last_of('.');
-  for (int n = 1; Exists(target); ++n)
-    target = name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+  const std::string target = Exists(name) ? vidmora::naming::NextFreeName(name, Exists) : name;
   if (::rename(output.c_str(), target.c_str()) == 0) Write(2, std::string("unfinished: ") + target + "\n");
 }
 

@@ -423,31 +423,13 @@ class TestConvCore : public QObject {
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("detail");  // "" for none
     const QByteArray banner = "say Input: a.avi\nsay Press q to stop early.\nprogress 12.48\n";
-    const struct {
-      const char* code;
-      const char* reason;
-    } coded[] = {
-        {"bad-option", "编码参数有误, 参数库中的选项可能已损坏"},
-        {"option-unsupported", "所选的编码或参数无法用于此文件, 请改选其他输出选项"},
-        {"source-missing", "找不到源文件"},
-        {"source-unreadable", "无法读取源文件 (没有读取权限或磁盘出错)"},
-        {"source-not-regular", "源文件不是普通文件 (文件夹、设备或播放列表)"},
-        {"source-damaged", "源文件已损坏或不是视频文件"},
-        {"source-unsupported", "不支持源文件的编码格式"},
-        {"source-incomplete", "源文件不完整 (已转换前 12 秒)"},
-        {"copy-unsupported", "此编码无法直接复制到 MP4, 请改选转码"},
-        {"output-full", "输出磁盘已满"},
-        {"output-too-large", "输出文件超过输出磁盘允许的大小, 请改选其他输出目录"},
-        {"output-unwritable", "无法写入输出目录"},
-        {"output-name", "输出文件名无法使用 (过长或含有输出磁盘不接受的字符)"},
-        {"output-is-source", "输出文件与源文件相同"},
-        {"out-of-memory", "内存不足, 无法继续转换"},
-        {"encode-failed", "转换过程中出错"},
-        {"stopped", "转换已停止"},
-    };
-    for (const auto& c : coded)
-      QTest::newRow(c.code) << banner + "say Error: " + c.code + ": the detail: with a colon\nexit 1\n"
-                            << QString::fromUtf8(c.reason) << QStringLiteral("the detail: with a colon");
+    // Each code gets its own sentence (which the sentences test checks), the detail beside it.
+    for (const char* code : vidmora::protocol::kErrorCodes) {
+      QString reason = ErrorSentence(*vidmora::protocol::ErrorCodeSpelled(code));
+      if (reason.contains(QLatin1String("%1"))) reason = reason.arg(12);
+      QTest::newRow(code) << banner + "say Error: " + code + ": the detail: with a colon\nexit 1\n" << reason
+                          << QStringLiteral("the detail: with a colon");
+    }
     QTest::newRow("summary, then status 1")
         << QByteArray("say Error: output-full: no space\nsummary\nexit 1\n") << QStringLiteral("输出磁盘已满")
         << QStringLiteral("no space");
@@ -506,17 +488,35 @@ class TestConvCore : public QObject {
     QCOMPARE(ProcessCheck::Zombies(), 0);
   }
 
-  // Every code the encoder may write has a sentence of its own.
-  void everyErrorCodeHasItsSentence() {
-    const QString general = EncoderErrorText(QStringLiteral("Error: x: y"), 0).sentence;
+  // Every code the encoder may write, error or warning, has a Chinese sentence of its own,
+  // never the general one; a code is read back from its spelling alone.
+  void everyCodeHasItsSentence() {
+    using namespace vidmora::protocol;
+    const auto chinese = [](const QString& s) {
+      return std::any_of(s.begin(), s.end(), [](QChar c) { return c.unicode() >= 0x4e00 && c.unicode() <= 0x9fff; });
+    };
     QSet<QString> seen;
-    for (const char* code : vidmora::protocol::kErrorCodes) {
-      const QString sentence =
-          EncoderErrorText(QStringLiteral("Error: %1: y").arg(QLatin1String(code)), 3).sentence;
-      QVERIFY2(sentence != general && !sentence.contains(QLatin1String("%")), code);
+    const QString generalError = EncoderErrorText(ReadErrorLine(QStringLiteral("x: y")), 0).sentence;
+    for (const char* code : kErrorCodes) {
+      const TEncoderError error = ReadErrorLine(QStringLiteral("%1: the detail").arg(QLatin1String(code)));
+      QVERIFY2(error.code && Spelling(*error.code) == std::string(code), code);
+      QCOMPARE(error.detail, QStringLiteral("the detail"));
+      const QString sentence = EncoderErrorText(error, 3.7).sentence;
+      QVERIFY2(sentence != generalError && chinese(sentence) && !sentence.contains(QLatin1Char('%')), code);
       seen << sentence;
     }
-    QCOMPARE(seen.size(), int(std::size(vidmora::protocol::kErrorCodes)));
+    const QString generalWarning = EncoderWarningText(ReadWarningLine(QStringLiteral("x: y")));
+    for (const char* code : kWarningCodes) {
+      const TEncoderWarning warning = ReadWarningLine(QStringLiteral("%1: the detail").arg(QLatin1String(code)));
+      QVERIFY2(warning.code && Spelling(*warning.code) == std::string(code), code);
+      const QString sentence = EncoderWarningText(warning);
+      QVERIFY2(sentence != generalWarning && chinese(sentence), code);
+      seen << sentence;
+    }
+    QCOMPARE(seen.size(), int(std::size(kErrorCodes) + std::size(kWarningCodes)));
+    // The seconds an incomplete source gave, whole.
+    QVERIFY(EncoderErrorText(ReadErrorLine(QStringLiteral("source-incomplete: cut")), 12.9)
+                .sentence.contains(QStringLiteral("12 秒")));
   }
 
   void stopSendsQuitKeyAndReapsTheEncoder() {
@@ -690,9 +690,16 @@ class TestConvCore : public QObject {
                                ours(QStringLiteral("reused.mp4"), ::getpid(), "Ab3x")};
     QString forged = mine;
     forged[forged.size() - 1] = forged.endsWith(QLatin1Char('a')) ? QLatin1Char('b') : QLatin1Char('a');
-    const QStringList users = {QStringLiteral(".clip.mp4.part-Ab3xYz"), forged, mine.mid(1),
-                               QStringLiteral(".clip.mp4.part-0-Ab3xAb3x"), QStringLiteral("clip.mp4")};
+    QStringList users = {QStringLiteral(".clip.mp4.part-Ab3xYz"), forged, mine.mid(1),
+                         QStringLiteral(".clip.mp4.part-0-Ab3xAb3x"), QStringLiteral("clip.mp4")};
     for (const QString& n : users) Write(tmp.filePath(n), "x");
+    // Another user's temporary in a shared folder is theirs to clear (only root can make one).
+    if (::geteuid() == 0) {
+      const QString theirs = QString::fromStdString(vidmora::tempname::Make("theirs.mp4", gone, "Th3m"));
+      Write(tmp.filePath(theirs), "x");
+      QVERIFY(::chown(QFile::encodeName(tmp.filePath(theirs)).constData(), 65534, 65534) == 0);
+      users << theirs;
+    }
     const QString running = ours(QStringLiteral("running.mp4"), encoder.processId(), "Run1");
     const QString locked = ours(QStringLiteral("locked.mp4"), gone, "Lock");
     const int lock = ::open(QFile::encodeName(tmp.filePath(locked)).constData(), O_RDONLY);

@@ -7,6 +7,7 @@
 #include "QueueEnv.h"
 #include "conversion/ConvQueue.h"
 #include "conversion/DosConvFunc.h"
+#include "conversion/EncoderFailure.h"
 #include "platform/FileNames.h"
 #include "platform/Platform.h"
 #include "support/MediaRead.h"
@@ -279,41 +280,50 @@ class TestConvEndToEnd : public QObject {
   // A file that cannot be converted says why in the user's words: the row's tool tip
   // holds the sentence and, under it, the encoder's own detail; the status text the sentence.
   void failuresSayWhy_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("damaged source") << "damaged" << QStringLiteral("源文件已损坏或不是视频文件");
-    QTest::newRow("source moved away") << "missing" << QStringLiteral("找不到源文件");
+    using vidmora::protocol::ErrorCode;
+    QTest::addColumn<QString>("sample");   // the source, from the test data
+    QTest::addColumn<bool>("noise");       // its bytes replaced by noise
+    QTest::addColumn<bool>("removed");     // gone before the run
+    QTest::addColumn<int>("videoChoice");  // the video codec's item, -1 as it is
+    QTest::addColumn<bool>("smallDisk");   // the output on a file system far smaller than it
+    QTest::addColumn<int>("code");         // the failure the row names
+    const QString longClip = QStringLiteral("encoder/src_long.mp4");
+    QTest::newRow("damaged source") << longClip << true << false << -1 << false << int(ErrorCode::SourceDamaged);
+    QTest::newRow("source moved away") << longClip << false << true << -1 << false << int(ErrorCode::SourceMissing);
     // The encoder copies into MP4 only the pictures MP4 carries (not Flash's H.263).
     QTest::newRow("copy of an FLV1 picture")
-        << "copy flv1" << QStringLiteral("此编码无法直接复制到 MP4, 请改选转码");
-    QTest::newRow("output disk full") << "full" << QStringLiteral("输出磁盘已满");
+        << QStringLiteral("encoder/src_flv1_mp3.flv") << false << false << 3 << false
+        << int(ErrorCode::CopyUnsupported);
+    QTest::newRow("output disk full") << longClip << false << false << -1 << true << int(ErrorCode::OutputFull);
   }
 
   void failuresSayWhy() {
-    QFETCH(QString, kind);
-    QFETCH(QString, reason);
+    QFETCH(QString, sample);
+    QFETCH(bool, noise);
+    QFETCH(bool, removed);
+    QFETCH(int, videoChoice);
+    QFETCH(bool, smallDisk);
+    QFETCH(int, code);
+    const QString reason = ErrorSentence(static_cast<vidmora::protocol::ErrorCode>(code));
     QueueEnv env{TestSupport::BuiltAppDir() + QStringLiteral("/make")};
     const QString source = env.SourceDir() + QStringLiteral("/clip.mp4");
-    QVERIFY(
-        QFile::copy(DataFile(kind == QLatin1String("copy flv1") ? QStringLiteral("encoder/src_flv1_mp3.flv")
-                                                                : QStringLiteral("encoder/src_long.mp4")),
-                    source));
+    QVERIFY(QFile::copy(DataFile(sample), source));
     env.AddRowFor(source, QStringLiteral("00:00:10"));
     QString mounted;
-    if (kind == QLatin1String("damaged")) {
-      QByteArray noise(200000, '\0');
+    if (noise) {
+      QByteArray bytes(200000, '\0');
       quint32 x = 777;
-      for (char& c : noise) c = char((x = x * 1664525u + 1013904223u) >> 24);
-      TestSupport::WriteBytes(source, noise);
-    } else if (kind == QLatin1String("missing")) {
-      QVERIFY(QFile::remove(source));
-    } else if (kind == QLatin1String("copy flv1")) {
+      for (char& c : bytes) c = char((x = x * 1664525u + 1013904223u) >> 24);
+      TestSupport::WriteBytes(source, bytes);
+    }
+    if (removed) QVERIFY(QFile::remove(source));
+    if (videoChoice >= 0) {
       auto* codec =
           qobject_cast<TComboBoxEx*>(Platform::FindComponent(env.form(), QStringLiteral("CmbExVideo1")));
-      codec->SetItemIndex(3);
+      codec->SetItemIndex(videoChoice);
       QVERIFY(codec->Text().contains(QStringLiteral("原始视频")));
-    } else if (kind == QLatin1String("full")) {
-      // A file system far smaller than the output.
+    }
+    if (smallDisk) {
       const QString folder = env.SourceDir() + QStringLiteral("/small disk");
       QDir().mkpath(folder);
       if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=64k") != 0)

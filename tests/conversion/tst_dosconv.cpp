@@ -190,18 +190,21 @@ class TestDosConv : public QObject {
     runner->ReadDosPipe();
     QVERIFY(runner->SummarySeen());
     // Progress lines and the summary are no error lines.
-    QCOMPARE(runner->LastErrorLine(), QStringLiteral("Error: no space left"));
+    QVERIFY(runner->LastError() && !runner->LastError()->code);
+    QCOMPARE(runner->LastError()->text, QStringLiteral("no space left"));
 
     // A last line without a line end counts once the encoder has ended.
     runner = RunToEnd(ScriptArgv(dir, QStringLiteral("b.avi"), "say one\nraw Error: cut short"));
     runner->ReadDosPipe();
     QCOMPARE(runner->ExitCode(), 0);
     QVERIFY(!runner->SummarySeen());
-    QCOMPARE(runner->LastErrorLine(), QStringLiteral("Error: cut short"));
+    QVERIFY(runner->LastError());
+    QCOMPARE(runner->LastError()->text, QStringLiteral("cut short"));
 
     runner = RunToEnd(ScriptArgv(dir, QStringLiteral("c.avi"), "progress 1.00\ncrash\n"));
     QVERIFY(runner->Crashed());
     QCOMPARE(runner->ExitCode(), -1);
+    QVERIFY(!runner->LastError());
   }
 
   void quitKeyReachesChildAndGoneReaderIsHarmless() {
