@@ -230,8 +230,8 @@ QVariant TListViewEx::RowData(int row) const {
   return item ? item->data(0, kRecordRole) : QVariant();
 }
 
-void TListViewEx::SetRowData(int row, const QVariant& data) {
-  if (QTreeWidgetItem* item = topLevelItem(row)) item->setData(0, kRecordRole, data);
+void TListViewEx::SetRowData(int row, const QVariant& value) {
+  if (QTreeWidgetItem* item = topLevelItem(row)) item->setData(0, kRecordRole, value);
 }
 
 void TListViewEx::SelectRow(int row) {

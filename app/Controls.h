@@ -101,7 +101,7 @@ class TListViewEx : public QTreeWidget {
   void SetOutputPath(int row, const QString& path);
   // What the program keeps of a row beyond what it shows (never shown itself).
   QVariant RowData(int row) const;
-  void SetRowData(int row, const QVariant& data);
+  void SetRowData(int row, const QVariant& value);
   void SelectRow(int row);
   // A row's tool tip: the caption column shows the caption, followed by text
   // on a line of its own; the other columns show text. Empty text: the caption only.
