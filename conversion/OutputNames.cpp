@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QSet>
 
-#include <dirent.h>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -159,31 +158,22 @@ bool EncoderRuns(long pid) {
 
 QStringList RemoveStaleTemps(const QString& folder) {
   QStringList removed;
-  const QByteArray dirPath = QFile::encodeName(folder);
-  const int dirFd = ::open(dirPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return removed;
-  DIR* dir = ::fdopendir(dirFd);
-  if (!dir) {
-    ::close(dirFd);
-    return removed;
-  }
-  while (const dirent* entry = ::readdir(dir)) {
-    const QByteArray name(entry->d_name);
+  Platform::EachEntry(folder, [&](int dirFd, const char* entry) {
+    const QByteArray name(entry);
     long pid = 0;
-    if (!IsEncoderTempName(name, &pid) || EncoderRuns(pid)) continue;
+    if (!IsEncoderTempName(name, &pid) || EncoderRuns(pid)) return;
     struct stat st;
     // Plain files of this user only, never what a link leads to.
-    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    if (::fstatat(dirFd, entry, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return;
     // The lock an encoder holds on its temporary for its whole life.
-    const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
+    const int fd = ::openat(dirFd, entry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
     struct stat opened;
     const bool same = ::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
-    if (same && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, entry->d_name, 0) == 0)
-      removed << QFile::decodeName(name);
+    if (same && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlinkat(dirFd, entry, 0) == 0)
+      removed << Platform::PathFromNative(name);
     ::close(fd);
-  }
-  ::closedir(dir);
+  });
   return removed;
 }

@@ -134,9 +134,9 @@ QStringList FilesInFolder(const QString& folder) {
   return names;
 }
 
-bool FolderEntries(const QString& folder, QStringList* files, QStringList* folders, TFolderId* id) {
-  const QByteArray base = NativePath(folder);
-  const int fd = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool EachEntry(const QString& folder, const std::function<void(int folderFd, const char* name)>& each,
+               TFolderId* id) {
+  const int fd = ::open(NativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat own;
   if (id && ::fstat(fd, &own) == 0) *id = TFolderId{quint64(own.st_dev), quint64(own.st_ino)};
@@ -145,18 +145,27 @@ bool FolderEntries(const QString& folder, QStringList* files, QStringList* folde
     ::close(fd);
     return false;
   }
-  while (const dirent* entry = ::readdir(dir)) {
-    const QByteArray name(entry->d_name);
-    if (name.startsWith('.')) continue;
-    struct stat st;
-    if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      if (folders) *folders << PathFromNative(name);
-    } else if (files && ::fstatat(fd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
-      *files << PathFromNative(name);
-    }
-  }
+  while (const dirent* entry = ::readdir(dir)) each(fd, entry->d_name);
   ::closedir(dir);
+  return true;
+}
+
+bool FolderEntries(const QString& folder, QStringList* files, QStringList* folders, TFolderId* id) {
+  const bool read = EachEntry(
+      folder,
+      [&](int fd, const char* entry) {
+        const QByteArray name(entry);
+        if (name.startsWith('.')) return;
+        struct stat st;
+        if (::fstatat(fd, entry, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+        if (S_ISDIR(st.st_mode)) {
+          if (folders) *folders << PathFromNative(name);
+        } else if (files && ::fstatat(fd, entry, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+          *files << PathFromNative(name);
+        }
+      },
+      id);
+  if (!read) return false;
   if (files) std::sort(files->begin(), files->end());
   if (folders) std::sort(folders->begin(), folders->end());
   return true;

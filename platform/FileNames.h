@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace Platform {
 
 // The path as the program holds it, from the file system's bytes (exact both ways).
@@ -42,5 +44,11 @@ struct TFolderId {
   bool operator==(const TFolderId& o) const { return device == o.device && inode == o.inode; }
 };
 bool FolderEntries(const QString& folder, QStringList* files, QStringList* folders, TFolderId* id = nullptr);
+
+// Calls each(folderFd, name) for every entry of folder, "." and ".." too, while the folder is
+// open (for fstatat, openat, unlinkat on folderFd: no path is looked up again). *id, when
+// given, is the folder's device and inode. False when the folder cannot be opened.
+bool EachEntry(const QString& folder, const std::function<void(int folderFd, const char* name)>& each,
+               TFolderId* id = nullptr);
 
 }  // namespace Platform
