@@ -145,7 +145,7 @@ int TBatchClock::Percent() const {
     total += lengths_[i];
     done += std::min(done_[i], lengths_[i]);
   }
-  if (total <= 0) return lengths_.isEmpty() ? 0 : static_cast<int>(100 * doneCount_ / lengths_.size());
+  if (total <= 0) return lengths_.isEmpty() ? 0 : static_cast<int>(qint64(100) * doneCount_ / lengths_.size());
   return std::clamp(static_cast<int>(100.0 * done / total + 1e-9), 0, 100);
 }
 

@@ -177,10 +177,10 @@ class TConvQueue : public QObject {
   void StartMore();
   bool StartRow(int row, const TEncoderNeed& need);
   void TakeLine(int row, const QString& line);
-  void EncoderEnded(int row);
+  void EncoderEnded(int p);  // p: the row
   void Finish(int row, TRowResult result, const QString& reason, const QString& detail = QString());
   void SetPosition(int position);
-  void RetireEncoder(TDosProcess* encoder);
+  void RetireEncoder(TDosProcess* gone);
   void DisposeUnfinished(TQueueRow& row);
   int RunningIndex(int row) const;
 

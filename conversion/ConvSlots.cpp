@@ -6,7 +6,7 @@
 namespace {
 
 // Pictures taken for 1080p when the probe could not tell their size.
-constexpr qint64 kUnknownPixels = 1920 * 1080;
+constexpr qint64 kUnknownPixels = qint64(1920) * 1080;
 // The cores one encoder keeps busy, by the pixels of its picture (measured with
 // x264's default preset and the encoder's own decoding and encoding threads):
 // up to SD one core, up to 720p two, up to 1080p four, beyond eight.
@@ -14,9 +14,9 @@ constexpr struct {
   qint64 pixels;
   double cores;
 } kCoresByPixels[] = {
-    {768 * 576, 1},
-    {1280 * 720, 2},
-    {2048 * 1088, 4},
+    {qint64(768) * 576, 1},
+    {qint64(1280) * 720, 2},
+    {qint64(2048) * 1088, 4},
 };
 constexpr double kCoresBeyond = 8;
 // A copied picture is read and written, never decoded nor encoded.

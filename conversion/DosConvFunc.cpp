@@ -58,7 +58,7 @@ bool TDosProcess::StartDosProcess(const QString& program, const QStringList& arg
 QString TDosProcess::ReadDosPipe() {
   if (!process_) return QString();
   QByteArray all;
-  const QString text = ::ReadDosPipe(process_->OutputFd(), &all);
+  QString text = ::ReadDosPipe(process_->OutputFd(), &all);
   TakeLines(all, process_->Ended() && process_->BytesWaiting() == 0);
   return text;
 }

@@ -73,14 +73,14 @@ QJsonArray PathValues(const QStringList& paths) {
 
 QStringList PathsOf(const QJsonValue& value) {
   QStringList out;
-  for (const QJsonValue& v : value.toArray())
+  for (const auto& v : value.toArray())
     if (v.isString() || v.isObject()) out << PathOf(v);
   return out;
 }
 
 QStringList StringsOf(const QJsonValue& value) {
   QStringList out;
-  for (const QJsonValue& v : value.toArray())
+  for (const auto& v : value.toArray())
     if (v.isString()) out << v.toString();
   return out;
 }
@@ -215,7 +215,7 @@ bool ParseQueueFile(const QByteArray& bytes, QVector<TQueueRow>* rows, QString* 
     *why = QStringLiteral("文件来自其他版本 (格式 %1)").arg(version);
     return false;
   }
-  for (const QJsonValue& v : top.value(QStringLiteral("rows")).toArray()) {
+  for (const auto& v : top.value(QStringLiteral("rows")).toArray()) {
     TQueueRow row;
     if (!v.isObject() || !RowOf(v.toObject(), &row)) {
       rows->clear();
@@ -338,7 +338,7 @@ QString WriteFileWhole(const QString& path, const QByteArray& data) {
   ok = ::close(fd) == 0 && ok;
   ok = ok && ::rename(temp.constData(), target.constData()) == 0;
   if (!ok) {
-    const QString why = QString::fromLocal8Bit(std::strerror(error ? error : errno));
+    QString why = QString::fromLocal8Bit(std::strerror(error ? error : errno));
     ::unlink(temp.constData());
     return why;
   }
