@@ -2,6 +2,7 @@
 // encoder: the order of a run, what counts as converted or failed, moving on
 // at each encoder's end, stopping, and rows that cannot start.
 #include "ProcessCheck.h"
+#include "support/TestCore.h"
 #include "conversion/ConvQueue.h"
 #include "conversion/ConvSlots.h"
 #include "conversion/DosConvFunc.h"
@@ -34,18 +35,10 @@
 
 namespace {
 
+using TestSupport::ReadBytes;
+using TestSupport::WriteBytes;
+
 const QString kStandin = QStringLiteral(STANDIN_PATH);
-
-void Write(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
-  f.write(bytes);
-}
-
-QByteArray TestBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // A queue whose rows are stand-in scripts, with a record of what it reported.
 class Harness {
@@ -222,8 +215,8 @@ class TestConvCore : public QObject {
     // b was stopped twice before; a file of the user's has a look-alike name.
     const QString stops[2] = {h.dir.filePath(QStringLiteral("b (未完成).mp4")),
                               h.dir.filePath(QStringLiteral("b (未完成) (1).mp4"))};
-    for (const QString& f : stops) Write(f, "part");
-    Write(h.dir.filePath(QStringLiteral("b (未完成) (2).mp4")), "the user's");
+    for (const QString& f : stops) WriteBytes(f, "part");
+    WriteBytes(h.dir.filePath(QStringLiteral("b (未完成) (2).mp4")), "the user's");
     h.rows[1].unfinished = {stops[0], stops[1], h.dir.filePath(QStringLiteral("gone (未完成).mp4"))};
     QVERIFY(h.queue.Append(h.rows.mid(1)));
     QVERIFY(ended.wait(10000));
@@ -232,7 +225,7 @@ class TestConvCore : public QObject {
     for (const QString& f : stops) QVERIFY2(!QFile::exists(f), qPrintable(f));
     QCOMPARE(QDir(home.filePath(QStringLiteral("share/Trash/files"))).entryList(QDir::Files).size(), 2);
     QVERIFY(!QFileInfo::exists(QDir::current().filePath(QStringLiteral("files"))));
-    QCOMPARE(TestBytes(h.dir.filePath(QStringLiteral("b (未完成) (2).mp4"))), QByteArray("the user's"));
+    QCOMPARE(ReadBytes(h.dir.filePath(QStringLiteral("b (未完成) (2).mp4"))), QByteArray("the user's"));
     QVERIFY(h.queue.Rows().at(1).unfinished.isEmpty());
     QVERIFY(h.queue.Rows().at(1).disposal.contains(QStringLiteral("已移到回收站")));
     QCOMPARE(h.queue.Rows().at(1).outputBytes, qint64(15));
@@ -338,7 +331,7 @@ class TestConvCore : public QObject {
     QSet<QString> outputs;
     for (int r = 0; r < 7; ++r) {
       QCOMPARE(h.Result(r), r == 2 ? TRowResult::Failed : TRowResult::Converted);
-      QCOMPARE(TestBytes(h.rows[r].source + QStringLiteral(".log")).count("start"), 1);
+      QCOMPARE(ReadBytes(h.rows[r].source + QStringLiteral(".log")).count("start"), 1);
       outputs.insert(h.queue.Rows().at(r).output);
     }
     QCOMPARE(outputs.size(), 7);
@@ -352,7 +345,7 @@ class TestConvCore : public QObject {
     }
     h.rows[2] = h.rows[1];
     h.rows[2].source = h.dir.filePath(QStringLiteral("s2b.avi"));
-    Write(h.rows[2].source, holding);
+    WriteBytes(h.rows[2].source, holding);
     h.tick.start(40);
     QVERIFY(h.queue.Start(h.rows));
     QTRY_COMPARE(Said(h.rows), 3);
@@ -367,7 +360,7 @@ class TestConvCore : public QObject {
     for (int r = 0; r < 7; ++r) QCOMPARE(h.Result(r), r < 3 ? TRowResult::Stopped : TRowResult::Waiting);
     for (long long pid : pids) QTRY_VERIFY_WITH_TIMEOUT(!ProcessCheck::IsChild(pid), 2000);
     for (int r = 0; r < 3; ++r) {
-      QVERIFY(TestBytes(h.rows[r].source + QStringLiteral(".log")).contains("\nq\nexit 0"));
+      QVERIFY(ReadBytes(h.rows[r].source + QStringLiteral(".log")).contains("\nq\nexit 0"));
       // Each stopped file under its own unfinished name.
       QCOMPARE(h.queue.Rows().at(r).unfinished.size(), 1);
     }
@@ -530,7 +523,7 @@ class TestConvCore : public QObject {
     const long long pid = h.queue.Encoder()->Pid();
     // An earlier stop's file is in the way: this one takes the next free name.
     const QString earlier = h.dir.filePath(QStringLiteral("b (未完成).mp4"));
-    Write(earlier, "earlier stop");
+    WriteBytes(earlier, "earlier stop");
     QVERIFY(h.queue.Stop());
     QVERIFY(!h.queue.IsRunning());
     QCOMPARE(h.queue.Position(), -1);
@@ -548,8 +541,8 @@ class TestConvCore : public QObject {
     const QString unfinished = h.dir.filePath(QStringLiteral("b (未完成) (1).mp4"));
     QCOMPARE(h.queue.Rows().at(1).unfinished, QStringList{unfinished});
     QCOMPARE(h.queue.Rows().at(1).convertedSeconds, 3.0);
-    QCOMPARE(TestBytes(unfinished), QByteArray("standin output\n"));
-    QCOMPARE(TestBytes(earlier), QByteArray("earlier stop"));
+    QCOMPARE(ReadBytes(unfinished), QByteArray("standin output\n"));
+    QCOMPARE(ReadBytes(earlier), QByteArray("earlier stop"));
     QVERIFY(!QFile::exists(h.dir.filePath(QStringLiteral("b.mp4"))));
     // The next run is not disturbed by the stopped one.
     h.positions.clear();
@@ -623,7 +616,7 @@ class TestConvCore : public QObject {
       QDir(tmp.path()).mkdir(d);
     const QStringList sources = {a, b, c + QStringLiteral("/holiday.avi"),
                                  c + QStringLiteral("/holiday.mp4")};
-    for (const QString& s : sources) Write(s, "source");
+    for (const QString& s : sources) WriteBytes(s, "source");
     const QStringList wanted = {c + QStringLiteral("/clip.mp4"), c + QStringLiteral("/clip.mp4"),
                                 c + QStringLiteral("/holiday.mp4"), c + QStringLiteral("/holiday.mp4")};
     auto names = [](const QVector<TOutputPlan>& plan, bool replaced) {
@@ -641,7 +634,7 @@ class TestConvCore : public QObject {
 
     // The same run again over its own outputs: replacing keeps the names and
     // writes fresh ones in the meantime; keeping both avoids every file.
-    for (const TOutputPlan& r : plan) Write(r.output, "earlier output");
+    for (const TOutputPlan& r : plan) WriteBytes(r.output, "earlier output");
     plan = PlanOutputs(wanted, sources, true);
     QCOMPARE(CountReplaced(plan), 4);
     QCOMPARE(names(plan, true),
@@ -675,7 +668,7 @@ class TestConvCore : public QObject {
     const long gone = child;
     auto ours = [&](const QString& name, long pid, const char* random) {
       const QString n = QString::fromStdString(vidmora::tempname::Make(name.toStdString(), pid, random));
-      Write(tmp.filePath(n), "x");
+      WriteBytes(tmp.filePath(n), "x");
       return n;
     };
     // An encoder that still runs: a program named like the encoder.
@@ -692,11 +685,11 @@ class TestConvCore : public QObject {
     forged[forged.size() - 1] = forged.endsWith(QLatin1Char('a')) ? QLatin1Char('b') : QLatin1Char('a');
     QStringList users = {QStringLiteral(".clip.mp4.part-Ab3xYz"), forged, mine.mid(1),
                          QStringLiteral(".clip.mp4.part-0-Ab3xAb3x"), QStringLiteral("clip.mp4")};
-    for (const QString& n : users) Write(tmp.filePath(n), "x");
+    for (const QString& n : users) WriteBytes(tmp.filePath(n), "x");
     // Another user's temporary in a shared folder is theirs to clear (only root can make one).
     if (::geteuid() == 0) {
       const QString theirs = QString::fromStdString(vidmora::tempname::Make("theirs.mp4", gone, "Th3m"));
-      Write(tmp.filePath(theirs), "x");
+      WriteBytes(tmp.filePath(theirs), "x");
       QVERIFY(::chown(QFile::encodeName(tmp.filePath(theirs)).constData(), 65534, 65534) == 0);
       users << theirs;
     }
@@ -705,7 +698,7 @@ class TestConvCore : public QObject {
     const int lock = ::open(QFile::encodeName(tmp.filePath(locked)).constData(), O_RDONLY);
     QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX) == 0);
     // A link of such a name (and what it leads to) and a folder of such a name stay.
-    Write(tmp.filePath(QStringLiteral("target")), "keep");
+    WriteBytes(tmp.filePath(QStringLiteral("target")), "keep");
     const QString link = QString::fromStdString(vidmora::tempname::Make("link.mp4", gone, "Lnk1"));
     const QString folder = QString::fromStdString(vidmora::tempname::Make("dir.mp4", gone, "Dir1"));
     QVERIFY(QFile::link(tmp.filePath(QStringLiteral("target")), tmp.filePath(link)));
@@ -720,7 +713,7 @@ class TestConvCore : public QObject {
       QVERIFY2(QFile::exists(tmp.filePath(n)), qPrintable(n));
     QVERIFY(QFileInfo(tmp.filePath(link)).isSymLink());
     QVERIFY(QFileInfo(tmp.filePath(folder)).isDir());
-    QCOMPARE(TestBytes(tmp.filePath(QStringLiteral("target"))), QByteArray("keep"));
+    QCOMPARE(ReadBytes(tmp.filePath(QStringLiteral("target"))), QByteArray("keep"));
     ::close(lock);
     encoder.kill();
     encoder.waitForFinished();
@@ -737,15 +730,15 @@ class TestConvCore : public QObject {
     const QString stoppedOld = h.dir.filePath(QStringLiteral("out/stopped.mp4"));
     const QString appeared = h.dir.filePath(QStringLiteral("out/stopped (1).mp4"));
     QDir(h.dir.path()).mkdir(QStringLiteral("out"));
-    Write(doneOld, "old done");
-    Write(stoppedOld, "old stopped");
+    WriteBytes(doneOld, "old done");
+    WriteBytes(stoppedOld, "old stopped");
     h.queue.ResolveOutputs = [&](QVector<TQueueRow>& rows) {
       rows[0].output = h.dir.filePath(QStringLiteral("out/done (1).mp4"));
       rows[0].replaces = doneOld;
       rows[1].output = appeared;
       rows[1].replaces = stoppedOld;
       // A file that appears under a planned name after the plan is kept too.
-      Write(appeared, "appeared");
+      WriteBytes(appeared, "appeared");
       return true;
     };
     h.tick.start(40);
@@ -753,7 +746,7 @@ class TestConvCore : public QObject {
     QTRY_COMPARE(h.percents.value(1), QStringList{"30"});
     // The complete conversion took the old file's place in one step.
     QCOMPARE(h.Result(0), TRowResult::Converted);
-    QCOMPARE(TestBytes(doneOld), QByteArray("standin output\n"));
+    QCOMPARE(ReadBytes(doneOld), QByteArray("standin output\n"));
     QVERIFY(!QFile::exists(h.dir.filePath(QStringLiteral("out/done (1).mp4"))));
     QCOMPARE(h.queue.Rows().at(0).output, doneOld);
     // The stopped one writes beside both files and replaces neither; its file is
@@ -761,11 +754,11 @@ class TestConvCore : public QObject {
     const QString written = h.queue.Rows().at(1).output;
     QCOMPARE(written, h.dir.filePath(QStringLiteral("out/stopped (1) (1).mp4")));
     QVERIFY(h.queue.Stop());
-    QCOMPARE(TestBytes(stoppedOld), QByteArray("old stopped"));
-    QCOMPARE(TestBytes(appeared), QByteArray("appeared"));
+    QCOMPARE(ReadBytes(stoppedOld), QByteArray("old stopped"));
+    QCOMPARE(ReadBytes(appeared), QByteArray("appeared"));
     const QString unfinished = h.dir.filePath(QStringLiteral("out/stopped (1) (1) (未完成).mp4"));
     QCOMPARE(h.queue.Rows().at(1).unfinished, QStringList{unfinished});
-    QTRY_COMPARE(TestBytes(unfinished), QByteArray("standin output\n"));
+    QTRY_COMPARE(ReadBytes(unfinished), QByteArray("standin output\n"));
     QVERIFY(!QFile::exists(written));
 
     // A declined plan starts nothing.

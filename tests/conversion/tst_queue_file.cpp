@@ -1,6 +1,7 @@
 // The batch kept on disk, without a window: what the file holds and reads back, which
 // files are set aside, how a new start shows the rows it kept, and the writer that
 // keeps the window from waiting.
+#include "support/TestCore.h"
 #include "conversion/QueueFile.h"
 
 #include <QDir>
@@ -13,16 +14,8 @@
 
 namespace {
 
-void Write(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
-  f.write(bytes);
-}
-
-QByteArray Bytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using TestSupport::ReadBytes;
+using TestSupport::WriteBytes;
 
 TQueueRow Row(const QString& source, TRowResult result) {
   TQueueRow r;
@@ -119,7 +112,7 @@ class TestQueueFile : public QObject {
     if (contents == "<folder>") {
       QVERIFY(QDir().mkdir(path));
     } else {
-      Write(path, contents);
+      WriteBytes(path, contents);
     }
     const TQueueFileRead read = ReadQueueFile(path);
     QCOMPARE(int(read.state), state);
@@ -129,9 +122,9 @@ class TestQueueFile : public QObject {
       QVERIFY(!QFileInfo::exists(path));
       QVERIFY2(QFileInfo(read.setAsideAs).fileName().startsWith(QStringLiteral("ConvQueue.json.broken-")),
                qPrintable(read.setAsideAs));
-      if (contents != "<folder>") QCOMPARE(Bytes(read.setAsideAs), contents);
+      if (contents != "<folder>") QCOMPARE(ReadBytes(read.setAsideAs), contents);
     } else {
-      QCOMPARE(Bytes(path), contents);
+      QCOMPARE(ReadBytes(path), contents);
     }
     // None there at all: nothing to say, nothing made.
     QVERIFY(QFile::remove(path) || !QFileInfo::exists(path));
@@ -169,10 +162,10 @@ class TestQueueFile : public QObject {
     TQueueRow row = Row(dir.filePath(QStringLiteral("a.avi")), saved);
     if (!output.isEmpty()) {
       row.output = dir.filePath(QStringLiteral("a.mp4"));
-      Write(row.output, "the whole output");
+      WriteBytes(row.output, "the whole output");
       row.outputBytes = QFileInfo(row.output).size();
       if (output == QLatin1String("deleted")) QFile::remove(row.output);
-      if (output == QLatin1String("changed")) Write(row.output, "cut");
+      if (output == QLatin1String("changed")) WriteBytes(row.output, "cut");
     }
     row.nextUnfinished = dir.filePath(QStringLiteral("a (未完成).mp4"));
     const TQueueRow back = RestoredRows({row}).first();
@@ -209,7 +202,7 @@ class TestQueueFile : public QObject {
     QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{"ConvQueue.json"});
     // A folder that cannot be made is an error of the write, not of the window.
-    Write(dir.filePath(QStringLiteral("blocked")), "a file where a folder should be");
+    WriteBytes(dir.filePath(QStringLiteral("blocked")), "a file where a folder should be");
     TQueueStore blocked(dir.filePath(QStringLiteral("blocked/ConvQueue.json")));
     blocked.Save(rows);
     blocked.Flush();
