@@ -9,6 +9,7 @@
 #include "app/Controls.h"
 #include "app/FileAdder.h"
 #include "media/ProbePool.h"
+#include "tests/support/StallClock.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -34,19 +35,8 @@ struct Figures {
 // Runs the event loop for ms, with the 10 ms timer; what it saw.
 Figures Watch(const std::function<void()>& start, const std::function<bool()>& done) {
   Figures f;
-  QElapsedTimer clock;
-  QTimer ticker;
-  ticker.setInterval(10);
-  qint64 last = 0;
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    const qint64 now = clock.elapsed();
-    const double late = double(now - last);
-    f.longestStallMs = std::max(f.longestStallMs, late);
-    if (late > 100) ++f.stallsOver100;
-    last = now;
-  });
-  clock.start();
-  ticker.start();
+  TStallClock stalls(10);
+  stalls.Start();
   // The addition starts from the event loop, as a drop or a click does.
   if (start) QTimer::singleShot(0, start);
   QApplication::processEvents();
@@ -55,7 +45,9 @@ Figures Watch(const std::function<void()>& start, const std::function<bool()>& d
   QElapsedTimer tail;
   tail.start();
   while (tail.elapsed() < 30) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-  f.totalMs = double(clock.elapsed() - 30);
+  f.totalMs = double(stalls.ElapsedMs() - 30);
+  f.longestStallMs = stalls.LongestMs();
+  f.stallsOver100 = stalls.OverBound();
   return f;
 }
 

@@ -12,6 +12,7 @@
 #include "app/ListMarks.h"
 #include "conversion/ConvQueue.h"
 #include "conversion/QueueFile.h"
+#include "tests/support/StallClock.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -68,15 +69,7 @@ enum class TSave { kNone, kWriter, kOnThread };
 Figures Measure(TConvMainForm* form, TSave save) {
   Figures f;
   std::vector<double> saves;
-  QElapsedTimer clock;
-  QTimer ticker;
-  ticker.setInterval(5);
-  qint64 last = 0;
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    const qint64 now = clock.elapsed();
-    f.longestStallMs = std::max(f.longestStallMs, double(now - last));
-    last = now;
-  });
+  TStallClock stalls(5);
   int done = 0;
   std::function<void()> change = [&] {
     TConvMainFunc func;
@@ -96,12 +89,12 @@ Figures Measure(TConvMainForm* form, TSave save) {
     saves.push_back(double(t.nsecsElapsed()) / 1e6);
     if (++done < kChanges) QTimer::singleShot(2, change);
   };
-  clock.start();
-  ticker.start();
+  stalls.Start();
   QTimer::singleShot(0, change);
   while (done < kChanges) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
   form->BatchStore->Flush();
-  f.totalMs = double(clock.elapsed());
+  f.totalMs = double(stalls.ElapsedMs());
+  f.longestStallMs = stalls.LongestMs();
   std::sort(saves.begin(), saves.end());
   f.longestSaveMs = saves.back();
   f.medianSaveMs = saves[saves.size() / 2];
