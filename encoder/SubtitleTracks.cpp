@@ -1,6 +1,7 @@
 #include "SubtitleTracks.h"
 
 #include "Console.h"
+#include "Muxer.h"
 #include "Protocol.h"
 #include "Source.h"
 #include "StopRequest.h"
@@ -161,12 +162,7 @@ void SubtitleTracks::Keep(AVFormatContext* out, const Source& src, const std::st
     }
     AVStream* to = kept->track.Stream();
     if (origin.stream) {
-      for (const char* key : {"language", "title"})
-        if (const AVDictionaryEntry* e = av_dict_get(origin.stream->metadata, key, nullptr, 0))
-          av_dict_set(&to->metadata, key, e->value, 0);
-      // MP4 players name a track by its handler's name.
-      if (const AVDictionaryEntry* e = av_dict_get(origin.stream->metadata, "title", nullptr, 0))
-        av_dict_set(&to->metadata, "handler_name", e->value, 0);
+      KeepTrackNames(to, origin.stream->metadata);
     } else if (!origin.file->language.empty()) {
       av_dict_set(&to->metadata, "language", origin.file->language.c_str(), 0);
     }

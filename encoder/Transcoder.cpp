@@ -178,12 +178,7 @@ bool Conversion::SetUpAudio(size_t k) {
 
 // Copies a track's language and title to the output; marks it default or not.
 void KeepTags(AVStream* out, const AVDictionary* from, bool isDefault) {
-  for (const char* key : {"language", "title"})
-    if (const AVDictionaryEntry* e = av_dict_get(from, key, nullptr, 0))
-      av_dict_set(&out->metadata, key, e->value, 0);
-  // MP4 players name a track by its handler's name.
-  if (const AVDictionaryEntry* e = av_dict_get(from, "title", nullptr, 0))
-    av_dict_set(&out->metadata, "handler_name", e->value, 0);
+  KeepTrackNames(out, from);
   out->disposition = isDefault ? AV_DISPOSITION_DEFAULT : 0;
 }
 
