@@ -49,8 +49,11 @@ class Source {
   bool Copies(const InputStream& in) const {
     return in.index >= 0 && (&in == &video ? copyVideo_ : copyAudio_);
   }
-  // The stream of the first sound track; nullptr without one.
-  const InputStream* FirstSound() const { return sounds.empty() ? nullptr : &sounds.front(); }
+  // The stream whose clock cues and chapters follow: the picture, or else the first sound
+  // track; nullptr with neither.
+  const InputStream* ClockStream() const {
+    return video.index >= 0 ? &video : sounds.empty() ? nullptr : &sounds.front();
+  }
 
   // The threads each decoder uses (set before Open); 0: the library chooses by the cores.
   int threads = 0;

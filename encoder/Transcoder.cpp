@@ -275,7 +275,7 @@ void Conversion::KeepFileFacts() {
 // The chapters, on the output's clock: each moved as the picture was where it begins, ending
 // where the next begins (or its own end, or the output's), those past the output's end left out.
 bool Conversion::AddChapters() {
-  const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+  const InputStream* ref = src_.ClockStream();
   const int64_t lastShift = ref ? repair_.CurrentShift(ref->repairId) : 0;
   const int64_t outputEnd = int64_t(muxer_.OutputTime() * AV_TIME_BASE);
   std::vector<std::pair<int64_t, const AVChapter*>> starts;
@@ -312,6 +312,9 @@ bool Conversion::DemuxAndDecode() {
   packet_.reset(av_packet_alloc());
   if (!packet_) return Fail(OutOfMemory());
   AVPacket* packet = packet_.get();
+  // Cues and chapters move with the picture (or else the first sound track) when its clock
+  // is repaired.
+  const InputStream* ref = src_.ClockStream();
   bool ok = true;
   while (ok && !scheduler_.Failed() && !StopRequested()) {
     const int r = av_read_frame(src_.context, packet);
@@ -327,9 +330,6 @@ bool Conversion::DemuxAndDecode() {
       break;
     }
     InputStream* in = InputOf(packet->stream_index);
-    // Cues and chapters move with the picture (or else the first sound track) when its clock
-    // is repaired.
-    const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
     const int64_t cueShift = repair_.CurrentShift(ref->repairId) - src_.startTime;
     ok = subtitleTracks_.OnSourcePacket(packet, cueShift, toCueWriter_);
     if (in && ok) {
@@ -366,7 +366,6 @@ bool Conversion::DemuxAndDecode() {
   if (!ok || scheduler_.Failed()) return false;
   if (!StopRequested()) {
     // The cues of files beside the source up to the end of its data (later ones show nowhere).
-    const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
     if (dataEnd_ != AV_NOPTS_VALUE &&
         !subtitleTracks_.Reach(dataEnd_ + src_.startTime,
                                repair_.CurrentShift(ref->repairId) - src_.startTime, toCueWriter_))
@@ -539,7 +538,7 @@ void Conversion::UpdateWorkingLength(bool ended) {
   LengthClues clues;
   const int64_t stated = src_.announcedEnd != AV_NOPTS_VALUE ? src_.announcedEnd : src_.context->duration;
   clues.stated = stated != AV_NOPTS_VALUE && stated > 0 ? stated / double(AV_TIME_BASE) : -1;
-  const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+  const InputStream* ref = src_.ClockStream();
   clues.jumps = repair_.Jumps();
   clues.shift = ref ? repair_.CurrentShift(ref->repairId) / double(AV_TIME_BASE) : 0;
   const int64_t content = repair_.ContentEnd();
