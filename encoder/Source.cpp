@@ -381,6 +381,13 @@ void Source::FindStart() {
   }
 }
 
+int Source::PlaceOfKind(int index) const {
+  const AVMediaType kind = context->streams[index]->codecpar->codec_type;
+  int place = 0;
+  for (int i = 0; i <= index; ++i) place += context->streams[i]->codecpar->codec_type == kind;
+  return place;
+}
+
 // The rate the first pictures' own timestamps show, from the scan; {0, 1} when they show
 // none. Timestamps are sorted first, so pictures stored out of display order count too.
 AVRational Source::MeasuredFrameRate() const {

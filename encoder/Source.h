@@ -55,6 +55,9 @@ class Source {
     return video.index >= 0 ? &video : sounds.empty() ? nullptr : &sounds.front();
   }
 
+  // The stream's place among the source's streams of its kind, from 1 ("sound track 2").
+  int PlaceOfKind(int index) const;
+
   // The threads each decoder uses (set before Open); 0: the library chooses by the cores.
   int threads = 0;
   AVFormatContext* context = nullptr;

@@ -122,12 +122,8 @@ std::vector<SubtitleTracks::Origin> SubtitleTracks::Order(const Source& src, boo
   std::sort(streams.begin(), streams.end(),
             [](const AVStream* a, const AVStream* b) { return a->index < b->index; });
   std::vector<Origin> tracks;
-  for (const AVStream* st : streams) {
-    int n = 0;
-    for (int i = 0; i <= st->index; ++i)
-      n += src.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
-    tracks.push_back({st, nullptr, Format("the source's subtitle track %d", n)});
-  }
+  for (const AVStream* st : streams)
+    tracks.push_back({st, nullptr, Format("the source's subtitle track %d", src.PlaceOfKind(st->index))});
   for (File& file : files_) tracks.push_back({nullptr, &file, "the subtitle file " + DisplayName(file.path)});
   return tracks;
 }

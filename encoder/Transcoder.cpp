@@ -599,18 +599,12 @@ int Conversion::Complete() {
   // A sound track that held nothing after all has no place in the file: said, and the tracks
   // said again as the file keeps them.
   int keptSounds = 0;
-  const auto soundPlace = [this](const InputStream& in) {  // among the source's, from 1
-    int place = 0;
-    for (int i = 0; i <= in.index; ++i)
-      place += src_.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
-    return place;
-  };
   for (size_t k = 0; k < aouts_.size(); ++k) {
     if (aouts_[k].bytes > 0) {
       ++keptSounds;
       continue;
     }
-    ProgressReport::EmptySound(soundPlace(src_.sounds[k]),
+    ProgressReport::EmptySound(src_.PlaceOfKind(src_.sounds[k].index),
                                avcodec_get_name(src_.sounds[k].stream->codecpar->codec_id));
   }
   if (keptSounds < int(aouts_.size())) ProgressReport::Tracks(keptSounds, int(subtitles_.size()));
