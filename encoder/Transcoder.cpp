@@ -75,7 +75,7 @@ class Conversion {
   bool SetUpSubtitles();
   void KeepFileFacts();
   bool AddChapters();
-  std::string BurnChain();
+  void SetUpDrawing();
   void Describe();
   InputStream* InputOf(int streamIndex);
   size_t TrackOf(const InputStream& in) const { return size_t(&in - src_.sounds.data()); }
@@ -159,7 +159,8 @@ bool Conversion::SetUpVideo() {
   if (MaybeFailure failure = OpenVideoEncoder(opt_, src_, muxer_.Context(), vout_, setup_))
     return Fail(std::move(*failure));
   pictures_.Configure(src_.video.stream, setup_.picture, setup_.fps, vout_.encoder->width,
-                      vout_.encoder->height, src_.video.decoder.get(), src_.startTime, BurnChain());
+                      vout_.encoder->height, src_.video.decoder.get(), src_.startTime);
+  SetUpDrawing();
   return true;
 }
 
@@ -189,10 +190,10 @@ int DefaultOf(const std::vector<const AVStream*>& streams) {
   return streams.empty() ? -1 : 0;
 }
 
-// Burned in: the default subtitle track is drawn onto the finished pictures; no filter of
-// the chain draws it, so "" always.
-std::string Conversion::BurnChain() {
-  if (opt_.subtitles != SubtitleMode::Burn) return {};
+// Burned in: the default subtitle track is drawn onto the finished pictures (as they go to
+// the encoder, not by a filter of the chain).
+void Conversion::SetUpDrawing() {
+  if (opt_.subtitles != SubtitleMode::Burn) return;
   const AVCodecContext* dec = src_.video.decoder.get();
   DrawingTarget target;
   target.width = vout_.encoder->width;
@@ -202,7 +203,6 @@ std::string Conversion::BurnChain() {
   target.sourceHeight = dec->height;
   subtitleTracks_.Draw(src_, opt_.input, target);
   burnNote_ = subtitleTracks_.DrawingNote();
-  return {};
 }
 
 // Kept: a text track in the MP4 for each of the source's and each file beside it that can
