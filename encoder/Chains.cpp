@@ -98,8 +98,7 @@ bool Chain::Close(const FrameSink& sink) {
 PictureConverter::~PictureConverter() { sws_freeContext(sws_); }
 
 void PictureConverter::Configure(const AVStream* stream, const PictureSource& picture, AVRational fps,
-                                 int width, int height, const AVCodecContext* decoder, int64_t startTime,
-                                 const std::string& drawn) {
+                                 int width, int height, const AVCodecContext* decoder, int64_t startTime) {
   stream_ = stream;
   picture_ = picture;
   fps_ = fps;
@@ -107,7 +106,6 @@ void PictureConverter::Configure(const AVStream* stream, const PictureSource& pi
   encoderHeight_ = height;
   decoder_ = decoder;
   startTime_ = startTime;
-  drawn_ = drawn;
 }
 
 bool PictureConverter::Build(const AVFrame* frame) {
@@ -125,9 +123,8 @@ bool PictureConverter::Build(const AVFrame* frame) {
     ConsoleLine(
         Format("Deinterlacing: the source is interlaced (%s field first); bwdif makes one picture of each",
                interlacing.bottomFirst ? "bottom" : "top"));
-  std::string chain = PictureChain(picture_, fps_, encoderWidth_, encoderHeight_);
-  if (!drawn_.empty()) chain += "," + drawn_;
-  const int r = Connect("buffer", srcArgs, "buffersink", chain);
+  const int r =
+      Connect("buffer", srcArgs, "buffersink", PictureChain(picture_, fps_, encoderWidth_, encoderHeight_));
   if (r < 0) return Failed(Failure{StepFailure(r), "cannot set up the picture conversion: " + ErrorText(r)});
   width_ = frame->width;
   height_ = frame->height;

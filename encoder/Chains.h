@@ -73,10 +73,9 @@ class PictureConverter : public Chain {
   // stream: the source's picture stream; picture: what it needs on its way (turning,
   // tone mapping), the interlace decision left to the first picture; fps, width, height:
   // the encoder's; decoder: its frame rate (or else fps) gives a picture without a duration
-  // its length; startTime: the source's time zero, AV_TIME_BASE units; drawn: filters that
-  // draw on the finished picture (subtitles), "" for none.
+  // its length; startTime: the source's time zero, AV_TIME_BASE units.
   void Configure(const AVStream* stream, const PictureSource& picture, AVRational fps, int width, int height,
-                 const AVCodecContext* decoder, int64_t startTime, const std::string& drawn = {});
+                 const AVCodecContext* decoder, int64_t startTime);
   // One decoded picture (its timestamp is rewritten). False on failure.
   bool Push(AVFrame* frame, const FrameSink& sink);
 
@@ -89,7 +88,6 @@ class PictureConverter : public Chain {
   const AVCodecContext* decoder_ = nullptr;
   int encoderWidth_ = 0, encoderHeight_ = 0;
   int64_t startTime_ = 0;
-  std::string drawn_;
   int width_ = 0, height_ = 0, format_ = -1;  // what the graph was built for
   SwsContext* sws_ = nullptr;
 };

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <strings.h>
 
 namespace vidmora::encoder {
 
@@ -33,14 +34,6 @@ const std::vector<Mapping>& Mappings() {
       {nullptr, {"model", "com.apple.quicktime.model"}, "\xA9mod"},
   };
   return list;
-}
-
-bool SameKey(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return i == a.size() && !b[i];
 }
 
 bool Blank(const std::string& s) {
@@ -107,7 +100,7 @@ KeptFileTags FileTagsToKeep(const std::vector<Tag>& source) {
     std::string value;
     for (const char* name : m.names) {
       for (const Tag& tag : source)
-        if (SameKey(tag.key, name) && !Blank(tag.value)) {
+        if (strcasecmp(tag.key.c_str(), name) == 0 && !Blank(tag.value)) {
           value = tag.value;
           break;
         }

@@ -60,6 +60,14 @@ bool Muxer::Create(const std::string& path) {
   return r >= 0 && out_;
 }
 
+void KeepTrackNames(AVStream* out, const AVDictionary* from) {
+  for (const char* key : {"language", "title"})
+    if (const AVDictionaryEntry* e = av_dict_get(from, key, nullptr, 0))
+      av_dict_set(&out->metadata, key, e->value, 0);
+  if (const AVDictionaryEntry* e = av_dict_get(from, "title", nullptr, 0))
+    av_dict_set(&out->metadata, "handler_name", e->value, 0);
+}
+
 bool Muxer::AddCover(const AVStream* source) {
   cover_ = avformat_new_stream(out_, nullptr);
   if (!cover_ || avcodec_parameters_copy(cover_->codecpar, source->codecpar) < 0) return false;

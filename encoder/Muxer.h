@@ -32,6 +32,10 @@ struct OutputStream {
   int64_t lastDts = AV_NOPTS_VALUE;  // last decoding time written
 };
 
+// A track's names from the source's tags of it: its language and title, the title also as
+// the handler's name, by which MP4 players name a track.
+void KeepTrackNames(AVStream* out, const AVDictionary* from);
+
 class Muxer {
  public:
   // video: the output's picture stream, which the writer gets once it is added.

@@ -46,8 +46,6 @@ class TempOutput {
   // "name (未完成) (n).mp4": it never replaces anything, and never takes the output's own
   // name. One unfinished line says where it went. Returns why it failed, if it did.
   MaybeFailure CommitUnfinished();
-  // Where the output was put by Commit or CommitUnfinished.
-  const std::string& FinalPath() const { return final_; }
   void Discard();
 
  private:

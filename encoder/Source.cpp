@@ -47,6 +47,12 @@ std::string CodecName(const AVCodecParameters* par) {
   return par->codec_id == AV_CODEC_ID_NONE ? "an unknown codec" : avcodec_get_name(par->codec_id);
 }
 
+// Whether a subtitle stream is text (which MP4 holds as text), not pictures.
+bool IsTextSubtitle(const AVCodecParameters* par) {
+  const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
+  return d && (d->props & AV_CODEC_PROP_TEXT_SUB);
+}
+
 // Every stream kept or left out, and why.
 void TracePlan(const TrackPlan& plan) {
   if (!TraceOn()) return;
@@ -225,12 +231,10 @@ SourceFacts Source::Facts() const {
         if (par->ch_layout.nb_channels <= 0 || par->sample_rate <= 0) s.frames = 0;
         if (copies ? CheckCopyable(par).has_value() : !decodes) s.unusable = unusable;
         break;
-      case AVMEDIA_TYPE_SUBTITLE: {
+      case AVMEDIA_TYPE_SUBTITLE:
         s.kind = StreamKind::Subtitle;
-        const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id);
-        s.textSubtitle = d && (d->props & AV_CODEC_PROP_TEXT_SUB);
+        s.textSubtitle = IsTextSubtitle(par);
         break;
-      }
       default:
         s.kind = StreamKind::Other;
         break;
@@ -284,8 +288,7 @@ MaybeFailure Source::Pick(const TrackPlan& plan) {
   }
   for (int k : plan.subtitles) {
     AVStream* st = context->streams[k];
-    const AVCodecDescriptor* d = avcodec_descriptor_get(st->codecpar->codec_id);
-    (d && (d->props & AV_CODEC_PROP_TEXT_SUB) ? textSubtitles : pictureSubtitles).push_back(st);
+    (IsTextSubtitle(st->codecpar) ? textSubtitles : pictureSubtitles).push_back(st);
   }
   if (plan.cover >= 0) cover = context->streams[plan.cover];
   for (const LeftOutStream& out : plan.leftOut) (out.warn ? leftOut : notes).push_back(out.why);
@@ -376,6 +379,13 @@ void Source::FindStart() {
       context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
     announcedEnd = context->duration;
   }
+}
+
+int Source::PlaceOfKind(int index) const {
+  const AVMediaType kind = context->streams[index]->codecpar->codec_type;
+  int place = 0;
+  for (int i = 0; i <= index; ++i) place += context->streams[i]->codecpar->codec_type == kind;
+  return place;
 }
 
 // The rate the first pictures' own timestamps show, from the scan; {0, 1} when they show

@@ -49,8 +49,14 @@ class Source {
   bool Copies(const InputStream& in) const {
     return in.index >= 0 && (&in == &video ? copyVideo_ : copyAudio_);
   }
-  // The stream of the first sound track; nullptr without one.
-  const InputStream* FirstSound() const { return sounds.empty() ? nullptr : &sounds.front(); }
+  // The stream whose clock cues and chapters follow: the picture, or else the first sound
+  // track; nullptr with neither.
+  const InputStream* ClockStream() const {
+    return video.index >= 0 ? &video : sounds.empty() ? nullptr : &sounds.front();
+  }
+
+  // The stream's place among the source's streams of its kind, from 1 ("sound track 2").
+  int PlaceOfKind(int index) const;
 
   // The threads each decoder uses (set before Open); 0: the library chooses by the cores.
   int threads = 0;

@@ -53,7 +53,6 @@ struct CueCounts {
   int64_t negative = 0;    // starting before the track's zero
   int64_t bounded = 0;     // cut or clamped to the bounds
   int64_t overBudget = 0;  // left out: the track's text or time ran out
-  int64_t Dropped() const { return reversed + negative + overBudget; }
 };
 
 // The cues of one text subtitle track, decoded from its packets.

@@ -1,6 +1,7 @@
 #include "SubtitleTracks.h"
 
 #include "Console.h"
+#include "Muxer.h"
 #include "Protocol.h"
 #include "Source.h"
 #include "StopRequest.h"
@@ -121,12 +122,8 @@ std::vector<SubtitleTracks::Origin> SubtitleTracks::Order(const Source& src, boo
   std::sort(streams.begin(), streams.end(),
             [](const AVStream* a, const AVStream* b) { return a->index < b->index; });
   std::vector<Origin> tracks;
-  for (const AVStream* st : streams) {
-    int n = 0;
-    for (int i = 0; i <= st->index; ++i)
-      n += src.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
-    tracks.push_back({st, nullptr, Format("the source's subtitle track %d", n)});
-  }
+  for (const AVStream* st : streams)
+    tracks.push_back({st, nullptr, Format("the source's subtitle track %d", src.PlaceOfKind(st->index))});
   for (File& file : files_) tracks.push_back({nullptr, &file, "the subtitle file " + DisplayName(file.path)});
   return tracks;
 }
@@ -161,12 +158,7 @@ void SubtitleTracks::Keep(AVFormatContext* out, const Source& src, const std::st
     }
     AVStream* to = kept->track.Stream();
     if (origin.stream) {
-      for (const char* key : {"language", "title"})
-        if (const AVDictionaryEntry* e = av_dict_get(origin.stream->metadata, key, nullptr, 0))
-          av_dict_set(&to->metadata, key, e->value, 0);
-      // MP4 players name a track by its handler's name.
-      if (const AVDictionaryEntry* e = av_dict_get(origin.stream->metadata, "title", nullptr, 0))
-        av_dict_set(&to->metadata, "handler_name", e->value, 0);
+      KeepTrackNames(to, origin.stream->metadata);
     } else if (!origin.file->language.empty()) {
       av_dict_set(&to->metadata, "language", origin.file->language.c_str(), 0);
     }

@@ -75,7 +75,7 @@ class Conversion {
   bool SetUpSubtitles();
   void KeepFileFacts();
   bool AddChapters();
-  std::string BurnChain();
+  void SetUpDrawing();
   void Describe();
   InputStream* InputOf(int streamIndex);
   size_t TrackOf(const InputStream& in) const { return size_t(&in - src_.sounds.data()); }
@@ -159,7 +159,8 @@ bool Conversion::SetUpVideo() {
   if (MaybeFailure failure = OpenVideoEncoder(opt_, src_, muxer_.Context(), vout_, setup_))
     return Fail(std::move(*failure));
   pictures_.Configure(src_.video.stream, setup_.picture, setup_.fps, vout_.encoder->width,
-                      vout_.encoder->height, src_.video.decoder.get(), src_.startTime, BurnChain());
+                      vout_.encoder->height, src_.video.decoder.get(), src_.startTime);
+  SetUpDrawing();
   return true;
 }
 
@@ -178,12 +179,7 @@ bool Conversion::SetUpAudio(size_t k) {
 
 // Copies a track's language and title to the output; marks it default or not.
 void KeepTags(AVStream* out, const AVDictionary* from, bool isDefault) {
-  for (const char* key : {"language", "title"})
-    if (const AVDictionaryEntry* e = av_dict_get(from, key, nullptr, 0))
-      av_dict_set(&out->metadata, key, e->value, 0);
-  // MP4 players name a track by its handler's name.
-  if (const AVDictionaryEntry* e = av_dict_get(from, "title", nullptr, 0))
-    av_dict_set(&out->metadata, "handler_name", e->value, 0);
+  KeepTrackNames(out, from);
   out->disposition = isDefault ? AV_DISPOSITION_DEFAULT : 0;
 }
 
@@ -194,10 +190,10 @@ int DefaultOf(const std::vector<const AVStream*>& streams) {
   return streams.empty() ? -1 : 0;
 }
 
-// Burned in: the default subtitle track is drawn onto the finished pictures; no filter of
-// the chain draws it, so "" always.
-std::string Conversion::BurnChain() {
-  if (opt_.subtitles != SubtitleMode::Burn) return {};
+// Burned in: the default subtitle track is drawn onto the finished pictures (as they go to
+// the encoder, not by a filter of the chain).
+void Conversion::SetUpDrawing() {
+  if (opt_.subtitles != SubtitleMode::Burn) return;
   const AVCodecContext* dec = src_.video.decoder.get();
   DrawingTarget target;
   target.width = vout_.encoder->width;
@@ -207,7 +203,6 @@ std::string Conversion::BurnChain() {
   target.sourceHeight = dec->height;
   subtitleTracks_.Draw(src_, opt_.input, target);
   burnNote_ = subtitleTracks_.DrawingNote();
-  return {};
 }
 
 // Kept: a text track in the MP4 for each of the source's and each file beside it that can
@@ -280,7 +275,7 @@ void Conversion::KeepFileFacts() {
 // The chapters, on the output's clock: each moved as the picture was where it begins, ending
 // where the next begins (or its own end, or the output's), those past the output's end left out.
 bool Conversion::AddChapters() {
-  const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+  const InputStream* ref = src_.ClockStream();
   const int64_t lastShift = ref ? repair_.CurrentShift(ref->repairId) : 0;
   const int64_t outputEnd = int64_t(muxer_.OutputTime() * AV_TIME_BASE);
   std::vector<std::pair<int64_t, const AVChapter*>> starts;
@@ -317,6 +312,9 @@ bool Conversion::DemuxAndDecode() {
   packet_.reset(av_packet_alloc());
   if (!packet_) return Fail(OutOfMemory());
   AVPacket* packet = packet_.get();
+  // Cues and chapters move with the picture (or else the first sound track) when its clock
+  // is repaired.
+  const InputStream* ref = src_.ClockStream();
   bool ok = true;
   while (ok && !scheduler_.Failed() && !StopRequested()) {
     const int r = av_read_frame(src_.context, packet);
@@ -332,9 +330,6 @@ bool Conversion::DemuxAndDecode() {
       break;
     }
     InputStream* in = InputOf(packet->stream_index);
-    // Cues and chapters move with the picture (or else the first sound track) when its clock
-    // is repaired.
-    const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
     const int64_t cueShift = repair_.CurrentShift(ref->repairId) - src_.startTime;
     ok = subtitleTracks_.OnSourcePacket(packet, cueShift, toCueWriter_);
     if (in && ok) {
@@ -371,7 +366,6 @@ bool Conversion::DemuxAndDecode() {
   if (!ok || scheduler_.Failed()) return false;
   if (!StopRequested()) {
     // The cues of files beside the source up to the end of its data (later ones show nowhere).
-    const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
     if (dataEnd_ != AV_NOPTS_VALUE &&
         !subtitleTracks_.Reach(dataEnd_ + src_.startTime,
                                repair_.CurrentShift(ref->repairId) - src_.startTime, toCueWriter_))
@@ -544,7 +538,7 @@ void Conversion::UpdateWorkingLength(bool ended) {
   LengthClues clues;
   const int64_t stated = src_.announcedEnd != AV_NOPTS_VALUE ? src_.announcedEnd : src_.context->duration;
   clues.stated = stated != AV_NOPTS_VALUE && stated > 0 ? stated / double(AV_TIME_BASE) : -1;
-  const InputStream* ref = src_.video.index >= 0 ? &src_.video : src_.FirstSound();
+  const InputStream* ref = src_.ClockStream();
   clues.jumps = repair_.Jumps();
   clues.shift = ref ? repair_.CurrentShift(ref->repairId) / double(AV_TIME_BASE) : 0;
   const int64_t content = repair_.ContentEnd();
@@ -605,18 +599,12 @@ int Conversion::Complete() {
   // A sound track that held nothing after all has no place in the file: said, and the tracks
   // said again as the file keeps them.
   int keptSounds = 0;
-  const auto soundPlace = [this](const InputStream& in) {  // among the source's, from 1
-    int place = 0;
-    for (int i = 0; i <= in.index; ++i)
-      place += src_.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
-    return place;
-  };
   for (size_t k = 0; k < aouts_.size(); ++k) {
     if (aouts_[k].bytes > 0) {
       ++keptSounds;
       continue;
     }
-    ProgressReport::EmptySound(soundPlace(src_.sounds[k]),
+    ProgressReport::EmptySound(src_.PlaceOfKind(src_.sounds[k].index),
                                avcodec_get_name(src_.sounds[k].stream->codecpar->codec_id));
   }
   if (keptSounds < int(aouts_.size())) ProgressReport::Tracks(keptSounds, int(subtitles_.size()));
