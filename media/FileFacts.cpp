@@ -94,24 +94,10 @@ QString MediaFileFilter() {
   return QStringLiteral("媒体文件|") + patterns.join(QLatin1Char(';')) + QStringLiteral("|所有文件|*");
 }
 
-QStringList MediaFilesInFolder(const QString& folder, int* ignored) {
-  QStringList files;
-  const QDir dir(folder);
-  // Every name, also one that is not UTF-8 (a folder listing of Qt's would skip it).
-  for (const QString& name : Platform::FilesInFolder(folder)) {
-    if (IsMediaFileName(name)) {
-      files << dir.filePath(name);
-    } else if (ignored) {
-      ++*ignored;
-    }
-  }
-  return files;
-}
-
 QVector<TTreeFile> MediaFilesInTree(const QString& folder, int* ignored,
                                     const std::function<void(const QVector<TTreeFile>&)>& found,
                                     const std::atomic<bool>* stop) {
-  QVector<TTreeFile> all, chunk;
+  QVector<TTreeFile> chunk;  // every file found, when no found takes them chunk by chunk
   QVector<Platform::TFolderId> seen;
   int count = 0;
   // Depth first, each folder's files before its subfolders.
