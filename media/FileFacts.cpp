@@ -126,9 +126,7 @@ QVector<TTreeFile> MediaFilesInTree(const QString& folder, int* ignored,
       walk(at.filePath(name), below.isEmpty() ? name : below + QLatin1Char('/') + name, depth + 1);
   };
   walk(folder, QString(), 0);
-  if (!found)
-    all = chunk;
-  else if (!chunk.isEmpty())
-    found(chunk);
-  return all;
+  if (!found) return chunk;
+  if (!chunk.isEmpty()) found(chunk);
+  return {};
 }
