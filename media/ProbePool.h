@@ -55,7 +55,6 @@ class TProbePool : public QObject {
   void Probe(qint64 id, const QString& path);
   // Forgets every probe not answered yet (their answers never come).
   void Clear();
-  int Waiting() const { return static_cast<int>(queue_.size()) + busy_; }
 
   // The worker's side: answers each request line on standard input with one
   // line on standard output until input ends. The program's main.
