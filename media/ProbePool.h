@@ -81,6 +81,8 @@ class TProbePool : public QObject {
   void EndIdleWorkers();
   // Lets a worker go: asked to end when it still runs, and forgotten.
   void Retire(TWorker* worker);
+  // Lets every worker go.
+  void RetireAll();
 
   struct TRequest {
     qint64 id;
