@@ -33,7 +33,7 @@ QString FromField(const QByteArray& field) { return QString::fromUtf8(QByteArray
 TFileRow UnknownRow(const QString& path) {
   TFileRow row;
   row.path = path;
-  row.size = QStringLiteral("MB");
+  row.size = FormatMediaSize(QString());
   row.duration = QString::fromUtf8(kUnknownDuration);
   row.progress = QStringLiteral("0%");
   return row;
