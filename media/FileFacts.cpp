@@ -40,7 +40,6 @@ QString UnknownDuration() { return QString::fromUtf8(kUnknownDuration); }
 
 QString NotASourceReason(const QString& path) {
   struct stat st;
-  const QString name = QFileInfo(Platform::ShownPath(path)).fileName();
   if (::stat(Platform::NativePath(path).constData(), &st) != 0)
     return {};  // the probe reports what is missing
   if (S_ISREG(st.st_mode)) return {};
@@ -48,6 +47,7 @@ QString NotASourceReason(const QString& path) {
                        : S_ISFIFO(st.st_mode) ? QStringLiteral("管道")
                        : S_ISSOCK(st.st_mode) ? QStringLiteral("套接字")
                                               : QStringLiteral("设备");
+  const QString name = QFileInfo(Platform::ShownPath(path)).fileName();
   return QStringLiteral("%1 是%2，不是普通文件，不能添加").arg(name, kind);
 }
 
