@@ -11,7 +11,6 @@
 #include "media/FileFacts.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
 #include <QQueue>
 #include <QString>
