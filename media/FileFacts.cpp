@@ -40,7 +40,6 @@ QString UnknownDuration() { return QString::fromUtf8(kUnknownDuration); }
 
 QString NotASourceReason(const QString& path) {
   struct stat st;
-  const QString name = QFileInfo(Platform::ShownPath(path)).fileName();
   if (::stat(Platform::NativePath(path).constData(), &st) != 0)
     return {};  // the probe reports what is missing
   if (S_ISREG(st.st_mode)) return {};
@@ -48,6 +47,7 @@ QString NotASourceReason(const QString& path) {
                        : S_ISFIFO(st.st_mode) ? QStringLiteral("管道")
                        : S_ISSOCK(st.st_mode) ? QStringLiteral("套接字")
                                               : QStringLiteral("设备");
+  const QString name = QFileInfo(Platform::ShownPath(path)).fileName();
   return QStringLiteral("%1 是%2，不是普通文件，不能添加").arg(name, kind);
 }
 
@@ -94,24 +94,10 @@ QString MediaFileFilter() {
   return QStringLiteral("媒体文件|") + patterns.join(QLatin1Char(';')) + QStringLiteral("|所有文件|*");
 }
 
-QStringList MediaFilesInFolder(const QString& folder, int* ignored) {
-  QStringList files;
-  const QDir dir(folder);
-  // Every name, also one that is not UTF-8 (a folder listing of Qt's would skip it).
-  for (const QString& name : Platform::FilesInFolder(folder)) {
-    if (IsMediaFileName(name)) {
-      files << dir.filePath(name);
-    } else if (ignored) {
-      ++*ignored;
-    }
-  }
-  return files;
-}
-
 QVector<TTreeFile> MediaFilesInTree(const QString& folder, int* ignored,
                                     const std::function<void(const QVector<TTreeFile>&)>& found,
                                     const std::atomic<bool>* stop) {
-  QVector<TTreeFile> all, chunk;
+  QVector<TTreeFile> chunk;  // every file found, when no found takes them chunk by chunk
   QVector<Platform::TFolderId> seen;
   int count = 0;
   // Depth first, each folder's files before its subfolders.
@@ -140,9 +126,7 @@ QVector<TTreeFile> MediaFilesInTree(const QString& folder, int* ignored,
       walk(at.filePath(name), below.isEmpty() ? name : below + QLatin1Char('/') + name, depth + 1);
   };
   walk(folder, QString(), 0);
-  if (!found)
-    all = chunk;
-  else if (!chunk.isEmpty())
-    found(chunk);
-  return all;
+  if (!found) return chunk;
+  if (!chunk.isEmpty()) found(chunk);
+  return {};
 }

@@ -57,10 +57,6 @@ bool IsMediaFileName(const QString& fileName);
 // The open dialog's filter: "媒体文件" with every media extension, then
 // "所有文件" with every file.
 QString MediaFileFilter();
-// The media files directly inside folder, in name order (hidden files and
-// folders left out), names that are not UTF-8 included (see platform/FileNames.h);
-// ignored counts the other files.
-QStringList MediaFilesInFolder(const QString& folder, int* ignored);
 
 // One media file of a folder's tree: its path and its folder below the folder walked.
 struct TTreeFile {

@@ -181,21 +181,23 @@ QStringList ProbeMediaFile(const QString& path, const QVector<MediaQuery>& queri
   } else if (handle) {
     aOpen(handle, QFile::encodeName(path).constData());
   }
-  const QFileInfo shown(Platform::ShownPath(path));
+  const bool opened = handle && (!foreign || fd >= 0);
+  // Only a name the library was not given is answered from the name as shown.
+  const QFileInfo shown(foreign && opened ? Platform::ShownPath(path) : QString());
 
   QStringList result;
   result.reserve(queries.size());
   for (MediaQuery query : queries) {
     QStringList answers;
     for (const Question& q : QuestionsOf(query)) {
-      const char* text =
-          handle && (!foreign || fd >= 0) ? aGet(handle, q.streamKind, 0, q.parameter, 1, 0) : nullptr;
+      const char* text = opened ? aGet(handle, q.streamKind, 0, q.parameter, 1, 0) : nullptr;
       QString answer = text ? QString::fromUtf8(text) : QString();  // copied at once
-      if (foreign && fd >= 0 && q.streamKind == kGeneral && std::strcmp(q.parameter, "FileName") == 0)
-        answer = shown.completeBaseName();
-      else if (foreign && fd >= 0 && q.streamKind == kGeneral &&
-               std::strcmp(q.parameter, "FileExtension") == 0)
-        answer = shown.suffix();
+      if (foreign && opened && q.streamKind == kGeneral) {
+        if (std::strcmp(q.parameter, "FileName") == 0)
+          answer = shown.completeBaseName();
+        else if (std::strcmp(q.parameter, "FileExtension") == 0)
+          answer = shown.suffix();
+      }
       answers << answer;
     }
     result << Transform(query, answers, durationFallback);
@@ -233,4 +235,3 @@ QString FormatMediaSize(const QString& bytesText) {
   }
   return text + QStringLiteral(" MB");
 }
-

@@ -33,7 +33,7 @@ QString FromField(const QByteArray& field) { return QString::fromUtf8(QByteArray
 TFileRow UnknownRow(const QString& path) {
   TFileRow row;
   row.path = path;
-  row.size = QStringLiteral("MB");
+  row.size = FormatMediaSize(QString());
   row.duration = QString::fromUtf8(kUnknownDuration);
   row.progress = QStringLiteral("0%");
   return row;
@@ -125,15 +125,13 @@ TProbePool::TProbePool(QObject* parent) : QObject(parent) {
 }
 
 void TProbePool::EndIdleWorkers() {
-  if (!queue_.isEmpty() || busy_ > 0) return;
-  // Each is asked to end, and goes once it has.
-  const QVector<TWorker*> idle = workers_;
-  workers_.clear();
-  for (TWorker* w : idle) Retire(w);
+  if (queue_.isEmpty() && busy_ == 0) RetireAll();
 }
 
-TProbePool::~TProbePool() {
-  // Each worker is asked to end; a keeper reaps it (see ChildProcess.h).
+// Each worker is asked to end; a keeper reaps it (see ChildProcess.h).
+TProbePool::~TProbePool() { RetireAll(); }
+
+void TProbePool::RetireAll() {
   const QVector<TWorker*> workers = workers_;
   workers_.clear();
   for (TWorker* w : workers) Retire(w);

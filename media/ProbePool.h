@@ -11,7 +11,6 @@
 #include "media/FileFacts.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
 #include <QQueue>
 #include <QString>
@@ -55,7 +54,6 @@ class TProbePool : public QObject {
   void Probe(qint64 id, const QString& path);
   // Forgets every probe not answered yet (their answers never come).
   void Clear();
-  int Waiting() const { return static_cast<int>(queue_.size()) + busy_; }
 
   // The worker's side: answers each request line on standard input with one
   // line on standard output until input ends. The program's main.
@@ -82,6 +80,8 @@ class TProbePool : public QObject {
   void EndIdleWorkers();
   // Lets a worker go: asked to end when it still runs, and forgotten.
   void Retire(TWorker* worker);
+  // Lets every worker go.
+  void RetireAll();
 
   struct TRequest {
     qint64 id;

@@ -117,23 +117,6 @@ TPathKind PathKind(const QString& path) {
   return S_ISREG(st.st_mode) ? TPathKind::kFile : TPathKind::kOther;
 }
 
-QStringList FilesInFolder(const QString& folder) {
-  QStringList names;
-  const QByteArray base = NativePath(folder);
-  DIR* dir = ::opendir(base.constData());
-  if (!dir) return names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const QByteArray name(entry->d_name);
-    if (name.startsWith('.')) continue;
-    struct stat st;
-    if (::stat((base + '/' + name).constData(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    names << PathFromNative(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 bool EachEntry(const QString& folder, const std::function<void(int folderFd, const char* name)>& each,
                TFolderId* id) {
   const int fd = ::open(NativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -169,6 +152,12 @@ bool FolderEntries(const QString& folder, QStringList* files, QStringList* folde
   if (files) std::sort(files->begin(), files->end());
   if (folders) std::sort(folders->begin(), folders->end());
   return true;
+}
+
+QStringList FilesInFolder(const QString& folder) {
+  QStringList names;
+  FolderEntries(folder, &names, nullptr);
+  return names;
 }
 
 }  // namespace Platform

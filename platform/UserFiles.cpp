@@ -61,6 +61,13 @@ bool CopyWhole(const QString& from, const QString& to) {
   return false;
 }
 
+// A file of the program's own data: in the user's data folder, or beside the
+// executable when portable.
+QString DataFile(const char* name) {
+  if (Portable()) return Beside(name);
+  return UserFolder(QStandardPaths::GenericDataLocation) + QLatin1Char('/') + QString::fromLatin1(name);
+}
+
 }  // namespace
 
 bool Portable() {
@@ -83,17 +90,9 @@ QString SettingsFile() {
          QString::fromLatin1(Platform::kSettingsFile);
 }
 
-QString DatabaseFile() {
-  if (Portable()) return Beside(Platform::kDatabaseFile);
-  return UserFolder(QStandardPaths::GenericDataLocation) + QLatin1Char('/') +
-         QString::fromLatin1(Platform::kDatabaseFile);
-}
+QString DatabaseFile() { return DataFile(Platform::kDatabaseFile); }
 
-QString QueueFile() {
-  if (Portable()) return Beside(Platform::kQueueFile);
-  return UserFolder(QStandardPaths::GenericDataLocation) + QLatin1Char('/') +
-         QString::fromLatin1(Platform::kQueueFile);
-}
+QString QueueFile() { return DataFile(Platform::kQueueFile); }
 
 QString DefaultSaveDir() {
   if (Portable()) return Beside(Platform::kDefaultSaveDir);
