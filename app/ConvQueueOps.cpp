@@ -250,7 +250,7 @@ void TConvMainFunc::LoadConvQueue() {
     // How much an unfinished file holds is what its data holds.
     if (row.result == TRowResult::Interrupted && !row.unfinished.isEmpty()) {
       row.convertedSeconds = 0;
-      if (QFileInfo(row.unfinished.last()).isFile()) {
+      if (Platform::PathKind(row.unfinished.last()) == Platform::TPathKind::kFile) {
         const std::optional<TFileRow> probed = ProbeFileRow(row.unfinished.last());
         bool ok = false;
         const int seconds = probed ? DurationSeconds(probed->duration, &ok) : 0;
@@ -343,16 +343,17 @@ bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
     if (answer != kAnswerReplace && answer != kAnswerKeepBoth) return false;
     if (answer == kAnswerKeepBoth) plan = PlanOutputs(wanted, sources, false);
   }
-  QStringList folders;
+  // What a killed encoder left in a folder below the output folder goes too (the
+  // output folder itself was cleared as the run started).
+  QStringList folders{QDir::cleanPath(AvSaveDirEdit->text())};
   for (int k = 0; k < planned.size(); ++k) {
     rows[planned[k]].output = plan[k].output;
     rows[planned[k]].replaces = plan[k].replaces;
-    const QString folder = QFileInfo(plan[k].output).path();
-    if (!folders.contains(folder)) folders << folder;
+    const QString folder = QDir::cleanPath(QFileInfo(plan[k].output).path());
+    if (folders.contains(folder)) continue;
+    folders << folder;
+    if (Platform::PathKind(folder) == Platform::TPathKind::kFolder) RemoveStaleTemps(folder);
   }
-  // What a killed encoder left in a folder below the output folder goes too.
-  for (const QString& folder : std::as_const(folders))
-    if (QFileInfo(folder).isDir()) RemoveStaleTemps(folder);
   // The run is on: what an earlier run said of its rows goes before the first
   // one starts, so no row not yet reached shows an old mark.
   for (int i : planned) {
