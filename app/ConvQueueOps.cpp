@@ -423,14 +423,13 @@ void TConvMainFunc::ShowConvProgress(int row) {
     for (int k : running) fps += ConvQueue->Rows().at(k).fps;
     text = QStringLiteral("正在同时转换 %1 个文件").arg(running.size());
     if (fps > 0) text += QStringLiteral(", 共 %1 帧/秒").arg(std::lround(fps));
-    // A further file waits for memory: said for as long as it waits.
-    if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
   } else {
     text = QStringLiteral("正在转换 ") + HeldText(r.convertedSeconds);
     if (r.lengthSeconds > 0) text += QStringLiteral(" / ") + HeldText(std::ceil(r.lengthSeconds));
     if (r.fps > 0) text += QStringLiteral(", %1 帧/秒").arg(std::lround(r.fps));
-    if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
   }
+  // A further file waits for memory: said for as long as it waits.
+  if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
   if (!StatusHeld()) MsgStatusPanel->setText(text);
   // The output's size so far, and what it comes to at this rate.
   QString tip = QStringLiteral("正在转换: 已输出 ") + SizeText(r.writtenBytes);
@@ -499,9 +498,12 @@ void TConvMainFunc::ShowRowResult(int row) {
   }
   ShowRowRecord(row, r);
   ScheduleQueueSave();
+  // The gauge shows what is left of the batch once a file has its end.
+  const bool ended = r.result != TRowResult::Stopped && r.result != TRowResult::Waiting &&
+                     r.result != TRowResult::Converting;
+  if (ended) CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
   switch (r.result) {
     case TRowResult::Converted: {
-      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       // A name other than the planned one is told at once; so is a caveat.
       QStringList told;
       if (!r.planned.isEmpty() && r.output != r.planned && r.replaces.isEmpty())
@@ -517,12 +519,10 @@ void TConvMainFunc::ShowRowResult(int row) {
     case TRowResult::Skipped:
       // The reason stays on the row, and in the status text until the next
       // file shows its progress.
-      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       MsgStatusPanel->setText(QStringLiteral("转换失败: ") + FileNameOf(r.source) +
                               (r.reason.isEmpty() ? QString() : QStringLiteral(": ") + r.reason));
       break;
     case TRowResult::Interrupted:
-      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       if (ConvQueue->IsRunning())
         MsgStatusPanel->setText(QStringLiteral("转换被中断: ") + FileNameOf(r.source) + QStringLiteral(": ") +
                                 r.reason);
