@@ -13,23 +13,28 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+namespace {
+
+// The path of name inside folder: a folder that ends in a separator (the root folder) gets no
+// second one.
+QString Inside(const QString& folder, const QString& name) {
+  const QChar sep = QLatin1Char(Platform::kPathSep);
+  return folder + (folder.endsWith(sep) ? QString() : QString(sep)) + name;
+}
+
+}  // namespace
+
 QString TConvMainFunc::GetOutputPath(const QString& sourcePath, const QString& subFolder) {
   QString folder = AvSaveDirEdit ? AvSaveDirEdit->text() : QString();
   const QString below = OutputSubFolder(subFolder);
-  if (!below.isEmpty())
-    folder += (folder.endsWith(QLatin1Char(Platform::kPathSep)) ? QString()
-                                                                : QString(QLatin1Char(Platform::kPathSep))) +
-              below;
+  if (!below.isEmpty()) folder = Inside(folder, below);
   // The source's own name as it is shown (a name that is not UTF-8 read as GB18030):
   // the media library reads no better (it makes a line break " / "), and a source it
   // cannot open still gets its own output name. (No loader here: a row exists only after
   // the library was loaded.)
   QString baseName = QFileInfo(Platform::ShownPath(sourcePath)).completeBaseName();
   if (baseName.isEmpty()) baseName = ProbeBaseName(sourcePath);
-  // A folder that ends in a separator (the root folder) gets no second one.
-  const bool joined = folder.endsWith(QLatin1Char(Platform::kPathSep));
-  return folder + (joined ? QString() : QString(QLatin1Char(Platform::kPathSep))) + OutputBaseName(baseName) +
-         GetOutputExt();
+  return Inside(folder, OutputBaseName(baseName) + GetOutputExt());
 }
 
 namespace {
@@ -53,8 +58,7 @@ TConvPieces PiecesOf(TConvMainFunc& f, int row) {
   const TConvQueue* queue = f.ConvQueue;
   const bool planned = queue && queue->IsRunning() && queue->Position() == row &&
                        row < queue->Rows().size() && !queue->Rows().at(row).output.isEmpty();
-  const TQueueRow record = f.ListRowRecord(row);
-  p.output = planned ? queue->Rows().at(row).output : f.GetOutputPath(source, record.subFolder);
+  p.output = planned ? queue->Rows().at(row).output : f.GetOutputPath(source, f.ListRowRecord(row).subFolder);
   // A planned name is free when the run starts: nothing there is to be replaced (the
   // queue itself moves a finished file over one the user chose to replace).
   if (!planned) p.head << QStringLiteral("-y");

@@ -250,7 +250,7 @@ void TConvMainFunc::LoadConvQueue() {
     // How much an unfinished file holds is what its data holds.
     if (row.result == TRowResult::Interrupted && !row.unfinished.isEmpty()) {
       row.convertedSeconds = 0;
-      if (QFileInfo(row.unfinished.last()).isFile()) {
+      if (Platform::PathKind(row.unfinished.last()) == Platform::TPathKind::kFile) {
         const std::optional<TFileRow> probed = ProbeFileRow(row.unfinished.last());
         bool ok = false;
         const int seconds = probed ? DurationSeconds(probed->duration, &ok) : 0;
@@ -343,16 +343,17 @@ bool TConvMainFunc::PlanOutputNames(QVector<TQueueRow>& rows) {
     if (answer != kAnswerReplace && answer != kAnswerKeepBoth) return false;
     if (answer == kAnswerKeepBoth) plan = PlanOutputs(wanted, sources, false);
   }
-  QStringList folders;
+  // What a killed encoder left in a folder below the output folder goes too (the
+  // output folder itself was cleared as the run started).
+  QStringList folders{QDir::cleanPath(AvSaveDirEdit->text())};
   for (int k = 0; k < planned.size(); ++k) {
     rows[planned[k]].output = plan[k].output;
     rows[planned[k]].replaces = plan[k].replaces;
-    const QString folder = QFileInfo(plan[k].output).path();
-    if (!folders.contains(folder)) folders << folder;
+    const QString folder = QDir::cleanPath(QFileInfo(plan[k].output).path());
+    if (folders.contains(folder)) continue;
+    folders << folder;
+    if (Platform::PathKind(folder) == Platform::TPathKind::kFolder) RemoveStaleTemps(folder);
   }
-  // What a killed encoder left in a folder below the output folder goes too.
-  for (const QString& folder : std::as_const(folders))
-    if (QFileInfo(folder).isDir()) RemoveStaleTemps(folder);
   // The run is on: what an earlier run said of its rows goes before the first
   // one starts, so no row not yet reached shows an old mark.
   for (int i : planned) {
@@ -422,14 +423,13 @@ void TConvMainFunc::ShowConvProgress(int row) {
     for (int k : running) fps += ConvQueue->Rows().at(k).fps;
     text = QStringLiteral("正在同时转换 %1 个文件").arg(running.size());
     if (fps > 0) text += QStringLiteral(", 共 %1 帧/秒").arg(std::lround(fps));
-    // A further file waits for memory: said for as long as it waits.
-    if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
   } else {
     text = QStringLiteral("正在转换 ") + HeldText(r.convertedSeconds);
     if (r.lengthSeconds > 0) text += QStringLiteral(" / ") + HeldText(std::ceil(r.lengthSeconds));
     if (r.fps > 0) text += QStringLiteral(", %1 帧/秒").arg(std::lround(r.fps));
-    if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
   }
+  // A further file waits for memory: said for as long as it waits.
+  if (ConvQueue->HeldBackRow() >= 0) text += QStringLiteral("；内存不足，下一个文件稍后开始");
   if (!StatusHeld()) MsgStatusPanel->setText(text);
   // The output's size so far, and what it comes to at this rate.
   QString tip = QStringLiteral("正在转换: 已输出 ") + SizeText(r.writtenBytes);
@@ -498,9 +498,12 @@ void TConvMainFunc::ShowRowResult(int row) {
   }
   ShowRowRecord(row, r);
   ScheduleQueueSave();
+  // The gauge shows what is left of the batch once a file has its end.
+  const bool ended = r.result != TRowResult::Stopped && r.result != TRowResult::Waiting &&
+                     r.result != TRowResult::Converting;
+  if (ended) CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
   switch (r.result) {
     case TRowResult::Converted: {
-      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       // A name other than the planned one is told at once; so is a caveat.
       QStringList told;
       if (!r.planned.isEmpty() && r.output != r.planned && r.replaces.isEmpty())
@@ -516,12 +519,10 @@ void TConvMainFunc::ShowRowResult(int row) {
     case TRowResult::Skipped:
       // The reason stays on the row, and in the status text until the next
       // file shows its progress.
-      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       MsgStatusPanel->setText(QStringLiteral("转换失败: ") + FileNameOf(r.source) +
                               (r.reason.isEmpty() ? QString() : QStringLiteral(": ") + r.reason));
       break;
     case TRowResult::Interrupted:
-      CvStatusGauge->setValue(ConvQueue->IsRunning() ? RunClock->Percent() : 0);
       if (ConvQueue->IsRunning())
         MsgStatusPanel->setText(QStringLiteral("转换被中断: ") + FileNameOf(r.source) + QStringLiteral(": ") +
                                 r.reason);

@@ -46,7 +46,6 @@ void TConvMainFunc::AddAvFiles(const QStringList& paths, int notLocal, bool anyK
   if (!AvFileAdder->IsBusy()) AvFileAdder->Reset();
   AvFileAdder->Add(paths, notLocal, anyKind);
   // The list takes no other change until the addition is over.
-  AddAvFileBtn->setEnabled(false);
   DisableFileButtons();
   if (!ConvQueue->IsRunning()) MsgStatusPanel->setText(QStringLiteral("正在添加文件…"));
 }
@@ -77,11 +76,8 @@ void TConvMainFunc::AddProbedRows(const QVector<TFileRow>& rows) {
 
 void TConvMainFunc::EndAddition() {
   TFileAdder& adder = *AvFileAdder;
-  if (ConvQueue->IsRunning()) {
-    DisableFileButtons();
-  } else {
-    EnableFileButtons();
-  }
+  // During a run only the Add button comes back.
+  EnableFileButtons();
   // The panel shows the last file added (one probe, not one per file); during a
   // run it keeps showing the file converted.
   if (!adder.LastAdded.isEmpty() && !ConvQueue->IsRunning()) ShowAvParams(adder.LastAdded);

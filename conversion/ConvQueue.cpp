@@ -203,10 +203,11 @@ bool TConvQueue::StartRow(int row, const TEncoderNeed& need) {
       return false;
     });
   // A folder's files keep its structure: their folder below the output folder is made.
-  if (!r.output.isEmpty() && !QFileInfo(QFileInfo(r.output).path()).isDir() &&
-      !QDir().mkpath(QFileInfo(r.output).path())) {
+  const QString folder = r.output.isEmpty() ? QString() : QFileInfo(r.output).path();
+  if (!folder.isEmpty() && Platform::PathKind(folder) != Platform::TPathKind::kFolder &&
+      !QDir().mkpath(folder)) {
     Finish(row, TRowResult::Failed,
-           QStringLiteral("无法创建输出文件夹 %1").arg(QDir::toNativeSeparators(QFileInfo(r.output).path())));
+           QStringLiteral("无法创建输出文件夹 %1").arg(QDir::toNativeSeparators(folder)));
     return false;
   }
   preparing_ = row;
@@ -327,8 +328,7 @@ void TConvQueue::EncoderEnded(int p) {
   }
   TRowResult result = done ? TRowResult::Converted : TRowResult::Failed;
   if (done) {
-    const QFileInfo written(r.output);
-    r.outputBytes = written.exists() ? written.size() : -1;
+    r.outputBytes = Platform::FileSize(r.output);
     DisposeUnfinished(r);
   } else if (!encoder->UnfinishedPath().isEmpty()) {
     // Stopped by someone else (the system, a signal): what it holds is kept, and the
