@@ -85,7 +85,9 @@ QString OutputSubFolder(const QString& subFolder) {
   QStringList parts;
   for (const QString& part : subFolder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
     if (part == QLatin1String(".") || part == QLatin1String("..")) continue;
-    parts << OutputBaseName(part);
+    // Named as the output's own name is: a folder's name that is not UTF-8 read as
+    // the user sees it, never with bytes the folder cannot be made of.
+    parts << OutputBaseName(Platform::ShownPath(part));
   }
   return parts.join(QLatin1Char('/'));
 }

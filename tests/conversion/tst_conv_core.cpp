@@ -11,6 +11,7 @@
 #include "conversion/OutputNames.h"
 #include "encoder/TempName.h"
 #include "platform/CommandLine.h"
+#include "platform/FileNames.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -605,6 +606,22 @@ class TestConvCore : public QObject {
     QFETCH(QString, name);
     QFETCH(QString, output);
     QCOMPARE(OutputBaseName(name), output);
+  }
+
+  // The folders below the output folder that a folder's files keep.
+  void outputSubFolders_data() {
+    QTest::addColumn<QByteArray>("native");  // the folders' own bytes
+    QTest::addColumn<QString>("output");
+    QTest::newRow("phone") << QByteArray("DCIM/100ANDRO") << QStringLiteral("DCIM/100ANDRO");
+    QTest::newRow("dots and doubled slashes") << QByteArray("./a//../b/") << QStringLiteral("a/b");
+    QTest::newRow("GBK name") << QByteArray("\xca\xd3\xc6\xb5/x") << QStringLiteral("视频/x");
+    QTest::newRow("line break") << QByteArray("a\nb") << QStringLiteral("a b");
+  }
+
+  void outputSubFolders() {
+    QFETCH(QByteArray, native);
+    QFETCH(QString, output);
+    QCOMPARE(OutputSubFolder(Platform::PathFromNative(native)), output);
   }
 
   void outputNamesNeverCollide() {
